@@ -1,0 +1,242 @@
+#include "Zelvar_Core/Views/vandry.h"
+
+#include <wx/stattext.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+
+namespace Zelvar_Core {
+
+// ---- plot window rules ------------------------------------------------------
+
+AxisRange adc_time_window(double t_last) {
+  if (t_last < kAdcWindowSeconds) return {0.0, kAdcWindowSeconds};
+  return {t_last - kAdcWindowSeconds, t_last};
+}
+
+std::size_t adc_window_start(const std::vector<double>& data_t, double xmin) {
+  if (data_t.empty()) throw std::out_of_range("ADC channel has no samples");
+  const auto first_not_below = std::lower_bound(data_t.begin(), data_t.end(), xmin);
+  if (first_not_below == data_t.begin()) return 0;
+  const auto before = first_not_below - 1;
+  const bool take_before =
+      first_not_below == data_t.end() ||
+      std::fabs(*before - xmin) <= std::fabs(*first_not_below - xmin);
+  if (!take_before) return static_cast<std::size_t>(first_not_below - data_t.begin());
+  // Equal times are equally near: the first of them wins.
+  const auto first_equal = std::lower_bound(data_t.begin(), before, *before);
+  return static_cast<std::size_t>(first_equal - data_t.begin());
+}
+
+AxisRange adc_value_range(const std::vector<double>& data_y, std::size_t first) {
+  if (first >= data_y.size()) throw std::out_of_range("ADC channel has no visible samples");
+  const auto [lo, hi] = std::minmax_element(data_y.begin() + first, data_y.end());
+  const double m = *hi, n = *lo;
+  const double ymax = m == 0 ? 0.15 : (m > 0 ? 1.15 * m : 0.85 * m);
+  const double ymin = n == 0 ? -0.15 : (n > 0 ? 0.85 * n : 1.15 * n);
+  return {ymin, ymax};
+}
+
+// ---- AdcPlotCanvas -----------------------------------------------------------
+
+AdcPlotCanvas::AdcPlotCanvas(wxWindow* parent) : PlotCanvas(parent) {
+  SetMinSize(wxSize(300, 100));
+  create_layout();
+}
+
+void AdcPlotCanvas::create_layout() {
+  SetBackgroundColour(wxNullColour);
+  enableLegend = true;
+}
+
+void AdcPlotCanvas::update_plot(const AdcChannel& channel) {
+  const auto& data_t = channel.data_t;
+  const auto& data_y = channel.data_y;
+  if (data_t.empty()) throw std::out_of_range("ADC channel has no samples");
+  const AxisRange x_axis = adc_time_window(data_t.back());
+  const std::size_t i_xmin = adc_window_start(data_t, x_axis.first);
+  const AxisRange y_axis = adc_value_range(data_y, i_xmin);
+
+  // Samples outside the time window cannot be seen, except the neighbours
+  // whose segments cross into it; the history can be hours long.
+  const std::size_t count = std::min(data_t.size(), data_y.size());
+  const std::size_t first = i_xmin > 0 ? i_xmin - 1 : 0;
+  std::vector<PlotPoint> points;
+  points.reserve(count - std::min(first, count));
+  for (std::size_t k = first; k < count; ++k) points.push_back({data_t[k], data_y[k]});
+
+  std::vector<PolySpline> traces;
+  traces.emplace_back(std::move(points), "CH" + wxString::FromUTF8(to_text(channel.channel)),
+                      "blue", 1);
+  Draw(PlotGraphics(std::move(traces), "Time (s)", wxString::FromUTF8(channel.label)), x_axis,
+       y_axis);
+}
+
+// ---- AdcPlotPanel ------------------------------------------------------------
+
+AdcPlotPanel::AdcPlotPanel(wxWindow* parent) : wxPanel(parent) {
+  create_layout();
+  init_flag = false;
+}
+
+void AdcPlotPanel::create_layout() {
+  SetBackgroundColour(wxNullColour);
+  hbox = new wxBoxSizer(wxHORIZONTAL);
+  vbox = new wxBoxSizer(wxVERTICAL);
+  hbox->Add(vbox, 1, wxEXPAND | wxALL, 5);
+  canvas_list.clear();
+  SetSizer(hbox);
+  Layout();
+}
+
+void AdcPlotPanel::init_subplots(const AdcValuesMap& values) {
+  for (const auto& [key, record] : values) {
+    auto* canvas = new AdcPlotCanvas(this);
+    canvas_list[record.label] = canvas;
+    vbox->Add(canvas, 1, wxEXPAND | wxALL, 5);
+  }
+  Fit();
+  GetParent()->Fit();
+}
+
+void AdcPlotPanel::update_subplots(const AdcValuesMap& values) {
+  if (init_flag) {
+    for (const auto& [key, record] : values) canvas_list.at(record.label)->update_plot(record);
+  } else {
+    init_subplots(values);
+    init_flag = true;
+  }
+}
+
+void AdcPlotPanel::update_panels(const AdcValuesMap& values) {
+  for (const auto& [key, record] : values) {
+    auto* canvas = canvas_list.at(record.label);
+    if (record.IsEnabled) {
+      canvas->Show();
+    } else {
+      canvas->Hide();
+    }
+  }
+  Layout();
+}
+
+// ---- AdcMenuPanel ------------------------------------------------------------
+
+AdcMenuPanel::AdcMenuPanel(wxWindow* parent) : wxPanel(parent) {
+  create_layout();
+  values_widgets.clear();
+  enable_widgets.clear();
+  init_flag = false;
+}
+
+void AdcMenuPanel::create_layout() {
+  SetBackgroundColour(wxNullColour);
+  hbox = new wxBoxSizer(wxHORIZONTAL);
+  vbox = new wxBoxSizer(wxVERTICAL);
+  adc_box = new wxStaticBoxSizer(wxHORIZONTAL, this, "ADC channels");
+  grid_register = new wxFlexGridSizer(3, 0, 0);
+  adc_box->Add(grid_register, 0, wxEXPAND | wxALL, 10);
+  sizer_sampletime = new wxStaticBoxSizer(wxHORIZONTAL, this, "Sample time");
+  sampletime_textbox = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
+                                      wxTE_CENTRE);
+  button_update = new wxButton(this, wxID_APPLY, "Update");
+  sizer_sampletime->Add(sampletime_textbox, 1, wxALIGN_CENTER_VERTICAL | wxALL, 10);
+  sizer_sampletime->Add(button_update, 0, wxEXPAND | wxALL, 10);
+  vbox->Add(adc_box, 0, wxEXPAND | wxALL, 5);
+  vbox->Add(sizer_sampletime, 0, wxEXPAND | wxALL, 5);
+  hbox->Add(vbox, 1, wxEXPAND | wxALL, 1);
+  SetSizer(hbox);
+  Layout();
+}
+
+void AdcMenuPanel::update_channels(const AdcValuesMap& values, double ts) {
+  if (init_flag) {
+    for (const auto& [key, record] : values) {
+      auto* field = values_widgets.at(record.label);
+      if (record.data_y.empty()) throw std::out_of_range("ADC channel has no samples");
+      field->SetValue(wxString::FromUTF8(to_text(record.data_y.back())));
+    }
+  } else {
+    init_adc_values(values);
+    init_sampletime_value(ts);
+    init_flag = true;
+  }
+  to_default_color();
+}
+
+void AdcMenuPanel::init_adc_values(const AdcValuesMap& values) {
+  for (const auto& [key, record] : values) {
+    const wxString caption_text = "CH" + wxString::FromUTF8(to_text(record.channel)) + ": " +
+                                  wxString::FromUTF8(record.label);
+    auto* caption = new wxStaticText(this, wxID_ANY, caption_text, wxDefaultPosition,
+                                     wxDefaultSize, wxCENTER);
+    auto* field = new wxTextCtrl(this, wxID_ANY, wxString::FromUTF8(to_text(record.value)),
+                                 wxDefaultPosition, wxDefaultSize, wxTE_READONLY);
+    auto* check = new wxCheckBox(this, wxID_ANY, "");
+    check->SetValue(record.IsEnabled);
+    enable_widgets[record.label] = check;
+    values_widgets[record.label] = field;
+    grid_register->Add(caption, 1, wxEXPAND | wxALIGN_LEFT | wxTOP, 5);
+    grid_register->Add(field, 1, wxALIGN_CENTER_VERTICAL | wxALIGN_RIGHT | wxLEFT | wxTOP, 5);
+    grid_register->Add(check, 1, wxEXPAND | wxLEFT | wxTOP, 5);
+  }
+  Fit();
+  GetParent()->Fit();
+}
+
+void AdcMenuPanel::init_sampletime_value(double ts) {
+  sampletime_textbox->SetValue(wxString::FromUTF8(to_text(ts)));
+}
+
+void AdcMenuPanel::update_isenabled(AdcValuesMap& values) {
+  for (auto it = values.begin(); it != values.end(); ++it) {
+    it.value().IsEnabled = enable_widgets.at(it->second.label)->GetValue();
+  }
+}
+
+void AdcMenuPanel::on_text_change(wxWindow* widget) { widget->SetBackgroundColour(kEditedColour); }
+
+void AdcMenuPanel::to_default_color() {
+  for (const auto& [label, field] : values_widgets) field->SetBackgroundColour(wxNullColour);
+  Refresh();
+}
+
+// ---- AdcView -----------------------------------------------------------------
+
+AdcView::AdcView(wxWindow* parent)
+    : AuxViewBase(parent, wxNewId(), "ADC signals", wxDefaultPosition, wxDefaultSize,
+                  wxDEFAULT_FRAME_STYLE ^ wxMAXIMIZE_BOX) {
+  SetMinSize(wxSize(1000, 300));
+  create_layout();
+}
+
+void AdcView::create_layout() {
+  SetBackgroundColour(wxNullColour);
+  panel_menu = new AdcMenuPanel(this);
+  panel_plot = new AdcPlotPanel(this);
+  vbox = new wxBoxSizer(wxVERTICAL);
+  hbox = new wxBoxSizer(wxHORIZONTAL);
+  vbox->Add(hbox, 1, wxEXPAND | wxALL, 5);
+  hbox->Add(panel_menu, 0, wxEXPAND, 0);
+  hbox->Add(panel_plot, 1, wxEXPAND | wxALL, 10);
+  SetSizerAndFit(vbox);
+  Layout();
+}
+
+void AdcView::update_values(const AdcValuesMap& values, double ts) {
+  panel_menu->update_channels(values, ts);
+  panel_plot->update_subplots(values);
+}
+
+void AdcView::update_panels(AdcValuesMap& values) {
+  panel_menu->update_isenabled(values);
+  panel_plot->update_panels(values);
+}
+
+void AdcView::apply() { panel_menu->to_default_color(); }
+
+void AdcView::set_menus_state(bool state) { panel_menu->Enable(state); }
+
+}  // namespace Zelvar_Core
