@@ -1,0 +1,100 @@
+#include "tests/support/gui_harness.h"
+
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/dialog.h>
+#include <wx/modalhook.h>
+#include <wx/utils.h>
+
+#include <chrono>
+#include <deque>
+#include <optional>
+
+namespace Zelvar_Core::testing_support {
+
+namespace {
+
+struct Answer {
+  std::optional<std::string> path;  // nothing: cancel
+};
+
+std::deque<Answer>& answers() {
+  static std::deque<Answer> queue;
+  return queue;
+}
+
+SeenFileDialog& seen() {
+  static SeenFileDialog dialog;
+  return dialog;
+}
+
+int& seen_count() {
+  static int count = 0;
+  return count;
+}
+
+std::vector<std::string>& log_messages() {
+  static std::vector<std::string> messages;
+  return messages;
+}
+
+class DialogGuard : public wxModalDialogHook {
+ protected:
+  int Enter(wxDialog* dialog) override {
+    auto* file_dialog = wxDynamicCast(dialog, wxFileDialog);
+    if (file_dialog != nullptr) {
+      ++seen_count();
+      seen() = {file_dialog->GetParent(),   file_dialog->GetMessage(),
+                file_dialog->GetWildcard(), file_dialog->GetDirectory(),
+                file_dialog->GetFilename(), file_dialog->GetWindowStyle()};
+    }
+    if (answers().empty() || file_dialog == nullptr) {
+      ADD_FAILURE() << "unexpected modal dialog: " << dialog->GetTitle();
+      return wxID_CANCEL;
+    }
+    const Answer answer = answers().front();
+    answers().pop_front();
+    if (!answer.path) return wxID_CANCEL;
+    // GTK hands the chosen path back only after its own events ran.
+    const wxString path = wxString::FromUTF8(*answer.path);
+    file_dialog->SetPath(path);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (file_dialog->GetPath() != path && std::chrono::steady_clock::now() < deadline) {
+      wxYield();
+      wxMilliSleep(5);
+    }
+    EXPECT_EQ(file_dialog->GetPath(), path) << "the file dialog did not take the answer";
+    return wxID_OK;
+  }
+  void Exit(wxDialog*) override {}
+};
+
+class KeepingLog : public wxLog {
+ protected:
+  void DoLogTextAtLevel(wxLogLevel, const wxString& msg) override {
+    log_messages().push_back(msg.utf8_string());
+  }
+};
+
+}  // namespace
+
+void install_gui_guards() {
+  static DialogGuard guard;
+  guard.Register();
+  delete wxLog::SetActiveTarget(new KeepingLog);
+}
+
+void answer_next_file_dialog(const std::string& path) { answers().push_back({path}); }
+void cancel_next_file_dialog() { answers().push_back({std::nullopt}); }
+size_t pending_dialog_answers() { return answers().size(); }
+const SeenFileDialog& last_file_dialog() { return seen(); }
+int file_dialogs_seen() { return seen_count(); }
+const std::vector<std::string>& wx_log_messages() { return log_messages(); }
+void clear_wx_log_messages() { log_messages().clear(); }
+
+void flush_events() {
+  wxTheApp->ProcessPendingEvents();
+  wxTheApp->ProcessIdle();
+}
+
+}  // namespace Zelvar_Core::testing_support

@@ -1,0 +1,41 @@
+// Guards and helpers for tests with real widgets.
+#pragma once
+
+#include <wx/filedlg.h>
+#include <wx/log.h>
+#include <wx/window.h>
+
+#include <string>
+#include <vector>
+
+namespace Zelvar_Core::testing_support {
+
+// Installs the dialog guard and the wx log target. Called once by main.
+void install_gui_guards();
+
+// What the next modal file dialog answers: OK with `path`, or cancel.
+// Answers are used in order; a dialog with no answer queued fails the test.
+void answer_next_file_dialog(const std::string& path);
+void cancel_next_file_dialog();
+// Answers that were queued but never asked for (a test should leave none).
+size_t pending_dialog_answers();
+// Properties of the last file dialog the guard saw.
+struct SeenFileDialog {
+  wxWindow* parent = nullptr;
+  wxString message;
+  wxString wildcard;
+  wxString directory;
+  wxString filename;
+  long style = 0;
+};
+const SeenFileDialog& last_file_dialog();
+int file_dialogs_seen();
+
+// Messages that went to the wx log instead of a message box.
+const std::vector<std::string>& wx_log_messages();
+void clear_wx_log_messages();
+
+// Runs pending events and idle handlers (deferred destruction included).
+void flush_events();
+
+}  // namespace Zelvar_Core::testing_support
