@@ -70,7 +70,7 @@ class ChipDelegatesTest : public DelegatesTest {
     chip = window->chip_editor;
     auto* panel = chip->mock_panel;
     enable = new wxCheckBox(panel, wxID_ANY, "");
-    width = new IntCtrl(panel, wxID_ANY, 3);
+    width = new IntCtrl(panel, wxID_ANY, 3, wxDefaultPosition, wxDefaultSize, wxTE_PROCESS_ENTER);
     reset = new wxCheckBox(panel, wxID_ANY, "");
     panel->values_widgets["EN_AER"] = enable;
     panel->values_widgets["BIAS_WIDTH"] = width;

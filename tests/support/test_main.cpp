@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <spdlog/sinks/null_sink.h>
+#include <spdlog/spdlog.h>
 #include <wx/app.h>
 #include <wx/init.h>
 
