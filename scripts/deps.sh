@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the bench need, when missing.
+set -euo pipefail
+packages=(cmake g++ make pkg-config libwxgtk3.2-dev libspdlog-dev libfmt-dev
+          libtsl-ordered-map-dev libgtest-dev libgmock-dev libbenchmark-dev
+          nlohmann-json3-dev xvfb xauth)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" </dev/null
+fi

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds warning-free and runs every test under Xvfb.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVAR_WERROR=ON
+cmake --build build -j"$(nproc)"
+cd build
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest -j"$(nproc)" --output-on-failure </dev/null
