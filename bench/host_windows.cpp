@@ -13,7 +13,8 @@ ChipSignalsPanel::ChipSignalsPanel(wxWindow* parent, const std::vector<Register>
     : wxPanel(parent) {
   auto* grid = new wxFlexGridSizer(2, 4, 10);
   for (const auto& s : signals) {
-    grid->Add(new wxStaticText(this, wxID_ANY, wxString::FromUTF8(s.name)), 0, wxALIGN_CENTER_VERTICAL);
+    grid->Add(new wxStaticText(this, wxID_ANY, wxString::FromUTF8(s.name)), 0,
+              wxALIGN_CENTER_VERTICAL);
     wxWindow* field;
     if (s.max == 1) {
       auto* box = new wxCheckBox(this, wxID_ANY, "");
@@ -29,7 +30,9 @@ ChipSignalsPanel::ChipSignalsPanel(wxWindow* parent, const std::vector<Register>
   SetSizer(grid);
 }
 
-void ChipSignalsPanel::on_text_change(wxWindow* widget) { widget->SetBackgroundColour(kEditedColour); }
+void ChipSignalsPanel::on_text_change(wxWindow* widget) {
+  widget->SetBackgroundColour(kEditedColour);
+}
 
 void ChipSignalsPanel::to_default_color() {
   for (auto& [name, w] : values_widgets) w->SetBackgroundColour(wxNullColour);
@@ -39,8 +42,10 @@ void ChipSignalsPanel::to_default_color() {
 void ChipSignalsPanel::show(const std::vector<Register>& signals) {
   for (const auto& s : signals) {
     auto* w = values_widgets.at(s.name);
-    if (auto* box = wxDynamicCast(w, wxCheckBox)) box->SetValue(s.value != 0);
-    else if (auto* field = wxDynamicCast(w, IntCtrl)) field->ChangeValue(wxString::Format("%lld", static_cast<long long>(s.value)));
+    if (auto* box = wxDynamicCast(w, wxCheckBox))
+      box->SetValue(s.value != 0);
+    else if (auto* field = wxDynamicCast(w, IntCtrl))
+      field->ChangeValue(wxString::Format("%lld", static_cast<long long>(s.value)));
   }
 }
 
@@ -65,8 +70,11 @@ BenchHistogramWindow::BenchHistogramWindow(wxWindow* parent, const SimulatedHist
   min_field = new wxTextCtrl(panel_histogram_plot, wxID_ANY, wxString::Format("%g", settings.min));
   bins_field = new IntCtrl(panel_histogram_plot, wxID_ANY, settings.bins);
   panel_histogram_plot->button_scale = new wxButton(panel_histogram_plot, wxID_ANY, "Scale");
-  for (auto [label, field] : {std::pair<const char*, wxWindow*>{"Max", max_field}, {"Min", min_field}, {"Bins", bins_field}}) {
-    row->Add(new wxStaticText(panel_histogram_plot, wxID_ANY, label), 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 8);
+  for (auto [label, field] : {std::pair<const char*, wxWindow*>{"Max", max_field},
+                              {"Min", min_field},
+                              {"Bins", bins_field}}) {
+    row->Add(new wxStaticText(panel_histogram_plot, wxID_ANY, label), 0,
+             wxALIGN_CENTER_VERTICAL | wxLEFT, 8);
     row->Add(field, 0, wxLEFT, 4);
   }
   row->Add(panel_histogram_plot->button_scale, 0, wxLEFT, 8);
@@ -120,7 +128,8 @@ void BenchHistogramWindow::show_histogram(const std::vector<std::uint16_t>& imag
 
 ImagePanel::ImagePanel(wxWindow* parent, const BenchModel& model)
     : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxSize(BenchModel::kWidth, BenchModel::kHeight)),
-      model(model), frame(BenchModel::kWidth, BenchModel::kHeight) {
+      model(model),
+      frame(BenchModel::kWidth, BenchModel::kHeight) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   Bind(wxEVT_PAINT, [this](wxPaintEvent&) {
     wxAutoBufferedPaintDC dc(this);

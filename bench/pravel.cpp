@@ -54,7 +54,8 @@ class BenchPresenter : public Presenter {
   AdcValuesMap& adc_channels() { return adc_; }
 
   void toggle_main_img_thread() override {
-    if (acquisition_.IsRunning()) stop_main_img_thread();
+    if (acquisition_.IsRunning())
+      stop_main_img_thread();
     else {
       acquisition_.Start(33);
       view_->panel_control->button_start_stop->SetLabel("Stop");
@@ -84,7 +85,8 @@ class BenchPresenter : public Presenter {
     update_status();
   }
   void update_view(wxWindowID id) override {
-    if (id == view_->edit_dac_frame->GetId()) view_->edit_dac_frame->update_values(model_.dacs_as_values());
+    if (id == view_->edit_dac_frame->GetId())
+      view_->edit_dac_frame->update_values(model_.dacs_as_values());
     if (id == view_->edit_register_device_frame->GetId())
       view_->edit_register_device_frame->update_values(model_.registers_as_values());
   }
@@ -123,7 +125,8 @@ class BenchPresenter : public Presenter {
   void stop_adc() override { adc_timer_.Stop(); }
   void update_adc_ts() override {
     double ts = 0;
-    if (!view_->adc_control_frame->panel_menu->sampletime_textbox->GetValue().ToCDouble(&ts) || ts < 0.01 || ts > 10) {
+    if (!view_->adc_control_frame->panel_menu->sampletime_textbox->GetValue().ToCDouble(&ts) ||
+        ts < 0.01 || ts > 10) {
       throw std::invalid_argument("Sample time must be a number of seconds between 0.01 and 10");
     }
     sample_time_ = ts;
@@ -144,7 +147,8 @@ class BenchPresenter : public Presenter {
   void sample(AdcChannel& c, double t) {
     const double noise = 0.01 * std::sin(t * 7.3 + c.channel) + 0.005 * std::cos(t * 13.1);
     c.data_t.push_back(t);
-    c.data_y.push_back(c.value * (1 + noise) + (c.channel == 2 ? 0.2 * std::sin(t / 5) : 0));
+    const double y = c.value * (1 + noise) + (c.channel == 2 ? 0.2 * std::sin(t / 5) : 0);
+    c.data_y.push_back(std::round(y * 1e4) / 1e4);
   }
   void sample_adc() {
     adc_time_ += sample_time_;
@@ -160,7 +164,11 @@ class BenchPresenter : public Presenter {
   }
   void update_status() {
     view_->SetStatusText(model_.device->is_connected ? "Connected" : "Disconnected", 0);
-    view_->SetStatusText("Bitstream: " + wxString::FromUTF8(model_.binary_file.empty() ? "none" : model_.simulated_device.design_name), 1);
+    view_->SetStatusText(
+        "Bitstream: " + wxString::FromUTF8(model_.binary_file.empty()
+                                               ? "none"
+                                               : model_.simulated_device.design_name),
+        1);
     view_->SetStatusText(acquisition_.IsRunning() ? "Acquiring at 30 fps" : "Stopped", 2);
   }
 
@@ -186,9 +194,12 @@ class PravelApp : public wxApp {
     presenter_->delegates_main = delegates_.get();
     initializer_ = std::make_unique<BenchInitializer>(*model_, presenter_->logger);
     presenter_->initializer = initializer_.get();
-    edit_registers_ = std::make_unique<DelegatesEditMenuBase>(*presenter_, *window->edit_register_device_frame, *model_);
-    edit_dacs_ = std::make_unique<DelegatesEditMenuBase>(*presenter_, *window->edit_dac_frame, *model_);
-    edit_chip_ = std::make_unique<DelegatesEditRegisterChip>(*presenter_, *window->edit_register_chip_frame, *model_);
+    edit_registers_ = std::make_unique<DelegatesEditMenuBase>(
+        *presenter_, *window->edit_register_device_frame, *model_);
+    edit_dacs_ =
+        std::make_unique<DelegatesEditMenuBase>(*presenter_, *window->edit_dac_frame, *model_);
+    edit_chip_ = std::make_unique<DelegatesEditRegisterChip>(
+        *presenter_, *window->edit_register_chip_frame, *model_);
     window->menu_bar->configure_tools({});
     window->adc_control_frame->update_values(presenter_->adc_channels(), presenter_->sample_time());
     presenter_->update_view();
@@ -197,13 +208,39 @@ class PravelApp : public wxApp {
     dacs_interactor_.install(*edit_dacs_, *window->edit_dac_frame);
     chip_interactor_.install(*edit_chip_, *window->edit_register_chip_frame);
     window->Show();
+    if (argc > 1 && wxString(argv[1]) == "--demo") demo(window);
     return true;
+  }
+  // Opens every window beside the main one with live data, for a look at all of them.
+  void demo(BenchMainWindow* window) {
+    presenter_->toggle_main_img_thread();
+    delegates_->on_show_adcs();
+    window->adc_control_frame->Move(0, 540);
+    window->adc_control_frame->panel_menu->enable_widgets.at("Ibias (uA)")->SetValue(false);
+    presenter_->update_adc_panels();
+    delegates_->on_show_registers_device();
+    window->edit_register_device_frame->Move(780, 0);
+    auto* field = window->edit_register_device_frame->panel_values->values_widgets.begin()->second;
+    field->SetValue("7");
+    delegates_->on_show_dacs();
+    window->edit_dac_frame->Move(1000, 0);
+    delegates_->on_show_registers_chip();
+    window->edit_register_chip_frame->Move(780, 200);
+    delegates_->on_show_device_info();
+    window->device_info_frame->Move(780, 380);
+    delegates_->on_show_write_spi();
+    window->serial_control_frame->panel_serial_control->serial_tx_box->SetValue("A5 01");
+    presenter_->send_serial_data();
+    window->serial_control_frame->Move(1000, 240);
+    delegates_->on_show_histogram();
+    window->image_histogram_frame->Move(1000, 560);
   }
   bool OnExceptionInMainLoop() override {
     report_current_exception();
     return true;
   }
-  void CallEventHandler(wxEvtHandler* handler, wxEventFunctor& functor, wxEvent& event) const override {
+  void CallEventHandler(wxEvtHandler* handler, wxEventFunctor& functor,
+                        wxEvent& event) const override {
     try {
       wxApp::CallEventHandler(handler, functor, event);
     } catch (...) {
@@ -228,8 +265,10 @@ class PravelApp : public wxApp {
   static void setup_logging() {
     std::filesystem::create_directories("logs");
     auto console = std::make_shared<spdlog::sinks::stderr_color_sink_mt>();
-    auto file = std::make_shared<spdlog::sinks::rotating_file_sink_mt>("logs/pravel.log", 1 << 20, 3);
-    spdlog::set_default_logger(std::make_shared<spdlog::logger>("", spdlog::sinks_init_list{console, file}));
+    auto file =
+        std::make_shared<spdlog::sinks::rotating_file_sink_mt>("logs/pravel.log", 1 << 20, 3);
+    spdlog::set_default_logger(
+        std::make_shared<spdlog::logger>("", spdlog::sinks_init_list{console, file}));
     spdlog::set_level(spdlog::level::debug);
   }
 

@@ -22,7 +22,8 @@ void SimulatedDevice::program(const std::string& path) {
 }
 
 void SimulatedHistogram::set_settings(double max_, double min_, int bins_) {
-  if (bins_ < 1 || max_ <= min_) throw std::invalid_argument("Histogram: max must exceed min and bins be positive");
+  if (bins_ < 1 || max_ <= min_)
+    throw std::invalid_argument("Histogram: max must exceed min and bins be positive");
   max = max_;
   min = min_;
   bins = bins_;
@@ -31,10 +32,14 @@ void SimulatedHistogram::set_settings(double max_, double min_, int bins_) {
 BenchModel::BenchModel() {
   device = &simulated_device;
   img_histogram = &histogram;
-  registers = {{"CTRL", 1, 0, 255}, {"FIFO_THRESHOLD", 512, 0, 4095}, {"TIMESTAMP_DIV", 50, 1, 1000}};
-  dacs = {{"VBIAS_PR", 1800, 0, 4095}, {"VBIAS_REF", 1200, 0, 4095}, {"VTH_ON", 2300, 0, 4095},
+  registers = {
+      {"CTRL", 1, 0, 255}, {"FIFO_THRESHOLD", 512, 0, 4095}, {"TIMESTAMP_DIV", 50, 1, 1000}};
+  dacs = {{"VBIAS_PR", 1800, 0, 4095},
+          {"VBIAS_REF", 1200, 0, 4095},
+          {"VTH_ON", 2300, 0, 4095},
           {"VTH_OFF", 900, 0, 4095}};
-  signals = {{"EN_AER", 1, 0, 1}, {"RST_N", 1, 0, 1}, {"TEST_MODE", 0, 0, 1}, {"BIAS_GAIN", 3, 0, 7}};
+  signals = {
+      {"EN_AER", 1, 0, 1}, {"RST_N", 1, 0, 1}, {"TEST_MODE", 0, 0, 1}, {"BIAS_GAIN", 3, 0, 7}};
   image.assign(kWidth * kHeight, 0);
 }
 
@@ -74,7 +79,8 @@ std::string BenchModel::write_value(const std::string& label, const std::string&
       }
       if (used != text.size()) return label + ": \"" + text + "\" is not an integer";
       if (value < r.min || value > r.max) {
-        return label + ": " + text + " is outside " + std::to_string(r.min) + ".." + std::to_string(r.max);
+        return label + ": " + text + " is outside " + std::to_string(r.min) + ".." +
+               std::to_string(r.max);
       }
       r.value = value;
       return "";

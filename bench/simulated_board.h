@@ -41,7 +41,7 @@ class SimulatedDevice : public Device {
 class SimulatedHistogram : public ImageHistogram {
  public:
   void set_settings(double max_, double min_, int bins_) override;
-  double max = 255, min = 0;
+  double max = 24, min = 0;
   int bins = 64;
 };
 
@@ -62,7 +62,7 @@ class BenchModel : public MainModel {
   SimulatedHistogram histogram;
   std::vector<Register> registers;
   std::vector<Register> dacs;
-  std::vector<Register> signals;  // max 1: a check box; wider: an integer field
+  std::vector<Register> signals;     // max 1: a check box; wider: an integer field
   std::vector<std::uint16_t> image;  // 640 x 480 event counts
   static constexpr int kWidth = 640, kHeight = 480;
   void accumulate_events(double t, int count);

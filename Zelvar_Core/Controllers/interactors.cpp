@@ -77,7 +77,8 @@ void MainInteractor::config_menu_bar_delegates() {
 
 void MainInteractor::config_other_delegates() {
   auto& histogram = require(view->image_histogram_frame, "image_histogram_frame");
-  auto& plot = require(histogram.panel_histogram_plot, "image_histogram_frame.panel_histogram_plot");
+  auto& plot =
+      require(histogram.panel_histogram_plot, "image_histogram_frame.panel_histogram_plot");
   require(plot.button_scale, "panel_histogram_plot.button_scale")
       .Bind(wxEVT_BUTTON, &MainInteractor::on_image_histogram_scale, this);
   auto& serial = require(view->serial_control_frame, "serial_control_frame");
@@ -116,9 +117,7 @@ void MainInteractor::on_mode_change(wxCommandEvent& evt) {
   delegates->on_mode_change(widget->GetString(sel).utf8_string());
 }
 
-void MainInteractor::on_image_histogram_scale(wxCommandEvent&) {
-  delegates->on_scale_histogram();
-}
+void MainInteractor::on_image_histogram_scale(wxCommandEvent&) { delegates->on_scale_histogram(); }
 void MainInteractor::on_write_spi(wxCommandEvent&) { delegates->on_write_spi(); }
 void MainInteractor::on_update_adc_ts(wxCommandEvent&) { delegates->on_update_adc_ts(); }
 void MainInteractor::on_update_adc_panels(wxCommandEvent&) { delegates->on_update_adc_panels(); }

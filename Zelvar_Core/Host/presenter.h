@@ -54,10 +54,10 @@ class Presenter {
   virtual void send_serial_data() = 0;
   virtual void close() = 0;
 
-  Logger logger;                              // never null once the host is set up
+  Logger logger;                               // never null once the host is set up
   MainDelegatesApi* delegates_main = nullptr;  // owned by the host
-  ToolsMap tools;                             // tools owned by the host
-  Initializer* initializer = nullptr;         // owned by the host
+  ToolsMap tools;                              // tools owned by the host
+  Initializer* initializer = nullptr;          // owned by the host
 };
 
 }  // namespace Zelvar_Core

@@ -27,8 +27,7 @@ SerialControlPanel::SerialControlPanel(wxWindow* parent) : wxPanel(parent) { cre
 void SerialControlPanel::create_layout() {
   auto* tx_caption = new wxStaticText(this, wxID_ANY, "SERIAL TX data", wxDefaultPosition,
                                       wxDefaultSize, wxCENTER);
-  serial_tx_box = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
-                                 wxTE_CENTER);
+  serial_tx_box = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxTE_CENTER);
   auto* rx_caption = new wxStaticText(this, wxID_ANY, "SERIAL RX data", wxDefaultPosition,
                                       wxDefaultSize, wxCENTER);
   serial_rx_box = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,

@@ -2,9 +2,8 @@
 
 namespace Zelvar_Core {
 
-AuxViewBase::AuxViewBase(wxWindow* parent, wxWindowID id, const wxString& title,
-                         const wxPoint& pos, const wxSize& size, long style,
-                         const wxString& name)
+AuxViewBase::AuxViewBase(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
+                         const wxSize& size, long style, const wxString& name)
     : wxFrame(parent, id, title, pos, size, style, name),
       logger(get_logger("Zelvar_Core.Views.fennick")) {}
 

@@ -27,8 +27,7 @@ void DeviceInfoView::create_info_table() {
   add_row("Device version:", txt_label_dev_version, txt_value_dev_version);
 }
 
-void DeviceInfoView::add_row(const wxString& caption, wxStaticText*& label,
-                             wxStaticText*& value) {
+void DeviceInfoView::add_row(const wxString& caption, wxStaticText*& label, wxStaticText*& value) {
   label = new wxStaticText(this, wxID_ANY, caption, wxDefaultPosition, wxDefaultSize, wxCENTER);
   value = new wxStaticText(this, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxLEFT);
   grid->Add(label, 0, wxALIGN_RIGHT | wxRIGHT, 10);

@@ -40,11 +40,11 @@ void ValuesPanel::update_values(const ValuesMap& values) {
 void ValuesPanel::init_values(const ValuesMap& values) {
   for (const auto& [key, record] : values) {
     const wxString label = wxString::FromUTF8(record.label);
-    auto* caption = new wxStaticText(this, wxID_ANY, label, wxDefaultPosition, wxDefaultSize,
-                                     wxCENTER);
-    auto* field = new wxTextCtrl(this, wxID_ANY, wxString::FromUTF8(to_text(record.value)),
-                                 wxDefaultPosition, wxDefaultSize,
-                                 wxTE_CENTRE | wxTE_PROCESS_ENTER);
+    auto* caption =
+        new wxStaticText(this, wxID_ANY, label, wxDefaultPosition, wxDefaultSize, wxCENTER);
+    auto* field =
+        new wxTextCtrl(this, wxID_ANY, wxString::FromUTF8(to_text(record.value)), wxDefaultPosition,
+                       wxDefaultSize, wxTE_CENTRE | wxTE_PROCESS_ENTER);
     values_widgets[record.label] = field;
     grid_register->Add(caption, 0, wxALIGN_CENTER | wxTOP, 5);
     grid_register->Add(field, 0, wxALIGN_CENTER_VERTICAL | wxALIGN_RIGHT | wxLEFT | wxTOP, 5);

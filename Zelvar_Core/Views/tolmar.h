@@ -3,8 +3,8 @@
 #pragma once
 
 #include <tsl/ordered_map.h>
-#include <wx/filehistory.h>
 #include <wx/fileconf.h>
+#include <wx/filehistory.h>
 #include <wx/menu.h>
 
 #include <memory>

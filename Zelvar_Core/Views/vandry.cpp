@@ -6,7 +6,6 @@
 #include <cmath>
 #include <stdexcept>
 
-
 namespace Zelvar_Core {
 
 // ---- plot window rules ------------------------------------------------------
@@ -21,9 +20,8 @@ std::size_t adc_window_start(const std::vector<double>& data_t, double xmin) {
   const auto first_not_below = std::lower_bound(data_t.begin(), data_t.end(), xmin);
   if (first_not_below == data_t.begin()) return 0;
   const auto before = first_not_below - 1;
-  const bool take_before =
-      first_not_below == data_t.end() ||
-      std::fabs(*before - xmin) <= std::fabs(*first_not_below - xmin);
+  const bool take_before = first_not_below == data_t.end() ||
+                           std::fabs(*before - xmin) <= std::fabs(*first_not_below - xmin);
   if (!take_before) return static_cast<std::size_t>(first_not_below - data_t.begin());
   // Equal times are equally near: the first of them wins.
   const auto first_equal = std::lower_bound(data_t.begin(), before, *before);
@@ -139,8 +137,8 @@ void AdcMenuPanel::create_layout() {
   grid_register = new wxFlexGridSizer(3, 0, 0);
   adc_box->Add(grid_register, 0, wxEXPAND | wxALL, 10);
   sizer_sampletime = new wxStaticBoxSizer(wxHORIZONTAL, this, "Sample time");
-  sampletime_textbox = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
-                                      wxTE_CENTRE);
+  sampletime_textbox =
+      new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxTE_CENTRE);
   button_update = new wxButton(this, wxID_APPLY, "Update");
   sizer_sampletime->Add(sampletime_textbox, 1, wxALIGN_CENTER_VERTICAL | wxALL, 10);
   sizer_sampletime->Add(button_update, 0, wxEXPAND | wxALL, 10);
@@ -170,8 +168,8 @@ void AdcMenuPanel::init_adc_values(const AdcValuesMap& values) {
   for (const auto& [key, record] : values) {
     const wxString caption_text = "CH" + wxString::FromUTF8(to_text(record.channel)) + ": " +
                                   wxString::FromUTF8(record.label);
-    auto* caption = new wxStaticText(this, wxID_ANY, caption_text, wxDefaultPosition,
-                                     wxDefaultSize, wxCENTER);
+    auto* caption =
+        new wxStaticText(this, wxID_ANY, caption_text, wxDefaultPosition, wxDefaultSize, wxCENTER);
     auto* field = new wxTextCtrl(this, wxID_ANY, wxString::FromUTF8(to_text(record.value)),
                                  wxDefaultPosition, wxDefaultSize, wxTE_READONLY);
     auto* check = new wxCheckBox(this, wxID_ANY, "");

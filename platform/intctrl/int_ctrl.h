@@ -13,9 +13,8 @@ namespace Zelvar_Core {
 class IntCtrl : public wxTextCtrl {
  public:
   IntCtrl() = default;
-  IntCtrl(wxWindow* parent, wxWindowID id, long value = 0,
-          const wxPoint& pos = wxDefaultPosition, const wxSize& size = wxDefaultSize,
-          long style = 0);
+  IntCtrl(wxWindow* parent, wxWindowID id, long value = 0, const wxPoint& pos = wxDefaultPosition,
+          const wxSize& size = wxDefaultSize, long style = 0);
 
   // The integer in the field, or nothing when the text is not one.
   std::optional<std::int64_t> GetIntValue() const;

@@ -120,8 +120,7 @@ void PlotCanvas::DrawAxes(wxDC& dc, const wxRect& area) const {
   const double top = area.GetTop(), bottom = area.GetBottom();
   const int text_height = dc.GetCharHeight();
 
-  const auto xticks = nice_ticks(x_axis_.first, x_axis_.second,
-                                 std::max(2, area.width / 60));
+  const auto xticks = nice_ticks(x_axis_.first, x_axis_.second, std::max(2, area.width / 60));
   const double xstep = xticks.size() > 1 ? xticks[1] - xticks[0] : 1.0;
   for (double t : xticks) {
     const int px = wxRound(to_pixel(t, x_axis_.first, x_axis_.second, left, right));
@@ -134,8 +133,8 @@ void PlotCanvas::DrawAxes(wxDC& dc, const wxRect& area) const {
   dc.DrawText(graphics_->xLabel, area.GetLeft() + (area.width - xlabel.x) / 2,
               area.GetBottom() + 3 + text_height);
 
-  const auto yticks = nice_ticks(y_axis_.first, y_axis_.second,
-                                 std::max(2, area.height / (2 * text_height)));
+  const auto yticks =
+      nice_ticks(y_axis_.first, y_axis_.second, std::max(3, area.height / (2 * text_height)));
   const double ystep = yticks.size() > 1 ? yticks[1] - yticks[0] : 1.0;
   int widest = 0;
   for (double t : yticks) {
@@ -148,8 +147,8 @@ void PlotCanvas::DrawAxes(wxDC& dc, const wxRect& area) const {
   }
   const wxSize ylabel = dc.GetTextExtent(graphics_->yLabel);
   const int ylabel_x = std::max(0, area.GetLeft() - 6 - widest - text_height);
-  dc.DrawRotatedText(graphics_->yLabel, ylabel_x,
-                     area.GetTop() + (area.height + ylabel.x) / 2, 90.0);
+  dc.DrawRotatedText(graphics_->yLabel, ylabel_x, area.GetTop() + (area.height + ylabel.x) / 2,
+                     90.0);
 }
 
 void PlotCanvas::DrawTraces(wxDC& dc, const wxRect& area) const {

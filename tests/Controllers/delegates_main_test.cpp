@@ -4,11 +4,11 @@
 namespace Zelvar_Core::testing_support {
 namespace {
 
+using spdlog::level::debug;
+using spdlog::level::info;
 using ::testing::InSequence;
 using ::testing::Invoke;
 using ::testing::Throw;
-using spdlog::level::debug;
-using spdlog::level::info;
 
 TEST_F(DelegatesTest, ConstructorStoresItsArgumentsAndCallsNothing) {
   EXPECT_EQ(&delegates->presenter, &presenter);

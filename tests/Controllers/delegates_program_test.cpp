@@ -25,7 +25,8 @@ std::string make_bitstream(const std::string& name) {
 
 std::vector<std::string> history_of(const wxFileHistory& history) {
   std::vector<std::string> files;
-  for (size_t i = 0; i < history.GetCount(); ++i) files.push_back(history.GetHistoryFile(i).utf8_string());
+  for (size_t i = 0; i < history.GetCount(); ++i)
+    files.push_back(history.GetHistoryFile(i).utf8_string());
   return files;
 }
 

@@ -159,12 +159,12 @@ TEST_F(MainInteractorTest, EveryMenuItemReachesItsOneOperation) {
   EXPECT_CALL(delegates, on_show_write_spi());
   EXPECT_CALL(delegates, on_show_adcs());
   EXPECT_CALL(delegates, on_test());
-  for (auto* item : {bar->menu_edit->item_save_preset, bar->menu_edit->item_load_preset,
-                     bar->menu_edit->item_reg_dev, bar->menu_edit->item_reg_chip,
-                     bar->menu_edit->item_dac, bar->menu_device->item_program,
-                     bar->menu_device->item_info, bar->menu_image->item_histogram,
-                     bar->menu_tools->items.at("Write SPI"), bar->menu_tools->items.at("ADCs"),
-                     bar->menu_tools->items.at("Execute test")}) {
+  for (auto* item :
+       {bar->menu_edit->item_save_preset, bar->menu_edit->item_load_preset,
+        bar->menu_edit->item_reg_dev, bar->menu_edit->item_reg_chip, bar->menu_edit->item_dac,
+        bar->menu_device->item_program, bar->menu_device->item_info,
+        bar->menu_image->item_histogram, bar->menu_tools->items.at("Write SPI"),
+        bar->menu_tools->items.at("ADCs"), bar->menu_tools->items.at("Execute test")}) {
     fire_menu(window, item->GetId());
   }
   fire_menu(window, wxNewId());  // matches nothing

@@ -29,8 +29,8 @@ TEST(AuxViewBase, ForwardsEveryFrameArgument) {
 
 TEST(AuxViewBase, OpenOnlyShowsAndCloseHidesWithDebugMessage) {
   LogCapture capture({kFennick});
-  auto* frame = new AuxViewBase(nullptr, wxID_ANY, "ADC signals", wxDefaultPosition,
-                                wxSize(200, 100));
+  auto* frame =
+      new AuxViewBase(nullptr, wxID_ANY, "ADC signals", wxDefaultPosition, wxSize(200, 100));
   const wxSize size = frame->GetSize();
   frame->open();
   EXPECT_TRUE(frame->IsShown());

@@ -25,7 +25,9 @@ class ValuesViewTest : public ::testing::Test {
     view->Destroy();
     testing_support::flush_events();
   }
-  wxTextCtrl* field(const std::string& label) { return view->panel_values->values_widgets.at(label); }
+  wxTextCtrl* field(const std::string& label) {
+    return view->panel_values->values_widgets.at(label);
+  }
   ValuesView* view = nullptr;
 };
 
@@ -54,7 +56,8 @@ TEST_F(ValuesViewTest, FirstUpdateBuildsRowsInOrderUnhighlighted) {
   const char* captions[] = {"Bias", "Mode", "Gain"};
   const char* texts[] = {"12", "fast", "1.5"};
   for (size_t row = 0; row < 3; ++row) {
-    auto* caption = wxDynamicCast(panel->grid_register->GetItem(2 * row)->GetWindow(), wxStaticText);
+    auto* caption =
+        wxDynamicCast(panel->grid_register->GetItem(2 * row)->GetWindow(), wxStaticText);
     auto* text = wxDynamicCast(panel->grid_register->GetItem(2 * row + 1)->GetWindow(), wxTextCtrl);
     ASSERT_NE(caption, nullptr);
     ASSERT_NE(text, nullptr);
@@ -84,7 +87,8 @@ TEST_F(ValuesViewTest, LaterUpdateOnlyChangesTextsAndClearsEveryHighlight) {
   EXPECT_EQ(field("Bias")->GetValue(), "40");
   EXPECT_EQ(field("Mode")->GetValue(), "slow");
   EXPECT_EQ(text_events, 1);  // set texts emit a text event
-  for (const char* label : {"Bias", "Mode", "Gain"}) EXPECT_NE(field(label)->GetBackgroundColour(), kEdited);
+  for (const char* label : {"Bias", "Mode", "Gain"})
+    EXPECT_NE(field(label)->GetBackgroundColour(), kEdited);
 }
 
 TEST_F(ValuesViewTest, UnknownLabelLaterFailsAndKeepsEarlierTextsAndMarks) {

@@ -45,7 +45,8 @@ TEST_F(MenuBarTest, FourMenusWithTheirItemsInOrder) {
             (std::vector<wxString>{"&Write SPI", "&ADCs", "&Execute test"}));
   EXPECT_EQ(bar.menu_edit->item_reg_chip->GetItemLabel(), "&Chip registers");
   EXPECT_EQ(bar.menu_tools->items.at("ADCs")->GetItemLabel(), "&ADCs");
-  for (const auto* menu : {static_cast<wxMenu*>(bar.menu_device), static_cast<wxMenu*>(bar.menu_edit)}) {
+  for (const auto* menu :
+       {static_cast<wxMenu*>(bar.menu_device), static_cast<wxMenu*>(bar.menu_edit)}) {
     for (const auto* item : menu->GetMenuItems()) {
       EXPECT_FALSE(item->IsSeparator());
       EXPECT_TRUE(item->GetHelp().empty());
@@ -56,10 +57,11 @@ TEST_F(MenuBarTest, FourMenusWithTheirItemsInOrder) {
 TEST_F(MenuBarTest, IdentifiersAreDistinctAndOutsideTheHistoryRange) {
   MainMenuBar bar(nullptr);
   bar.configure_tools({"Simulator", "Scope"});
-  std::vector<wxMenuItem*> items = {bar.menu_device->item_info, bar.menu_device->item_program,
-                                    bar.menu_edit->item_save_preset, bar.menu_edit->item_load_preset,
-                                    bar.menu_edit->item_reg_dev, bar.menu_edit->item_reg_chip,
-                                    bar.menu_edit->item_dac, bar.menu_image->item_histogram};
+  std::vector<wxMenuItem*> items = {
+      bar.menu_device->item_info,      bar.menu_device->item_program,
+      bar.menu_edit->item_save_preset, bar.menu_edit->item_load_preset,
+      bar.menu_edit->item_reg_dev,     bar.menu_edit->item_reg_chip,
+      bar.menu_edit->item_dac,         bar.menu_image->item_histogram};
   for (const auto& [name, item] : bar.menu_tools->items) items.push_back(item);
   std::set<int> ids;
   for (auto* item : items) {
@@ -101,8 +103,8 @@ TEST_F(MenuBarTest, ConfiguredToolsAreAppendedAndARepeatedNameReplacesTheEntry) 
   EXPECT_EQ(bar.menu_tools->GetMenuItemCount(), 3u);
   wxMenuItem* first_adcs = bar.menu_tools->items.at("ADCs");
   bar.configure_tools({"simulator", "ADCs"});
-  EXPECT_EQ(labels(*bar.menu_tools), (std::vector<wxString>{"&Write SPI", "&ADCs", "&Execute test",
-                                                            "&simulator", "&ADCs"}));
+  EXPECT_EQ(labels(*bar.menu_tools),
+            (std::vector<wxString>{"&Write SPI", "&ADCs", "&Execute test", "&simulator", "&ADCs"}));
   EXPECT_NE(bar.menu_tools->items.at("ADCs"), first_adcs);
   EXPECT_EQ(bar.menu_tools->items.at("ADCs"), bar.menu_tools->FindItemByPosition(4));
   EXPECT_EQ(bar.menu_tools->items.size(), 4u);

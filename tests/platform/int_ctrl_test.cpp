@@ -12,8 +12,8 @@ namespace {
 
 TEST(IntCtrl, IsATextFieldWithIntegerValidatorAndItsOwnClass) {
   auto* frame = new wxFrame(nullptr, wxID_ANY, "int");
-  auto* field = new IntCtrl(frame, wxID_ANY, 42, wxDefaultPosition, wxDefaultSize,
-                            wxTE_PROCESS_ENTER);
+  auto* field =
+      new IntCtrl(frame, wxID_ANY, 42, wxDefaultPosition, wxDefaultSize, wxTE_PROCESS_ENTER);
   auto* plain = new wxTextCtrl(frame, wxID_ANY, "1");
   auto* box = new wxCheckBox(frame, wxID_ANY, "");
   EXPECT_EQ(field->GetValue(), "42");

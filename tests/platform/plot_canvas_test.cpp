@@ -55,7 +55,8 @@ TEST_F(PlotCanvasTest, TraceIsBlueInsideAndNothingBlueOutsideThePlotArea) {
   int blue_inside = 0, blue_outside = 0;
   for (int x = 0; x < image.GetWidth(); ++x) {
     for (int y = 0; y < image.GetHeight(); ++y) {
-      const bool blue = is_blue(wxColour(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y)));
+      const bool blue =
+          is_blue(wxColour(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y)));
       if (!blue) continue;
       (area.Contains(x, y) ? blue_inside : blue_outside)++;
     }
@@ -67,7 +68,8 @@ TEST_F(PlotCanvasTest, TraceIsBlueInsideAndNothingBlueOutsideThePlotArea) {
   const int expected_y = area.y + area.height / 2;
   bool found = false;
   for (int y = expected_y - 3; y <= expected_y + 3; ++y) {
-    found |= is_blue(wxColour(image.GetRed(mid_x, y), image.GetGreen(mid_x, y), image.GetBlue(mid_x, y)));
+    found |= is_blue(
+        wxColour(image.GetRed(mid_x, y), image.GetGreen(mid_x, y), image.GetBlue(mid_x, y)));
   }
   EXPECT_TRUE(found);
 }

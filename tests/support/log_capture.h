@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <memory>
-#include <ostream>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 

@@ -19,8 +19,8 @@ class TestApp : public wxApp {
 
 void fail_on_assert(const wxString& file, int line, const wxString& func, const wxString& cond,
                     const wxString& msg) {
-  ADD_FAILURE() << "wx assert at " << file << ":" << line << " in " << func << ": " << cond
-                << " " << msg;
+  ADD_FAILURE() << "wx assert at " << file << ":" << line << " in " << func << ": " << cond << " "
+                << msg;
 }
 
 }  // namespace
@@ -32,8 +32,8 @@ int main(int argc, char** argv) {
   if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();  // no display needed
 
   // Loggers made during the tests write nowhere unless a test captures them.
-  spdlog::set_default_logger(std::make_shared<spdlog::logger>(
-      "", std::make_shared<spdlog::sinks::null_sink_mt>()));
+  spdlog::set_default_logger(
+      std::make_shared<spdlog::logger>("", std::make_shared<spdlog::sinks::null_sink_mt>()));
   wxSetAssertHandler(fail_on_assert);
   if (!wxEntryStart(argc, argv)) {
     std::fprintf(stderr, "cannot start the toolkit (is there a display?)\n");

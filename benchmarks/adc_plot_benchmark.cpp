@@ -1,0 +1,94 @@
+// Cost of one ADC monitor redraw (update_plot plus the paint of the canvas)
+// as the channel history grows, against the naive form that hands every
+// sample to the canvas. Run under a display (xvfb-run).
+#include <benchmark/benchmark.h>
+#include <wx/app.h>
+#include <wx/dcgraph.h>
+#include <wx/dcmemory.h>
+#include <wx/frame.h>
+#include <wx/init.h>
+
+#include <cmath>
+
+#include "Zelvar_Core/Views/vandry.h"
+
+using namespace Zelvar_Core;
+
+namespace {
+
+AdcChannel history(std::size_t samples) {
+  AdcChannel c;
+  c.channel = 0;
+  c.label = "VDD";
+  for (std::size_t i = 0; i < samples; ++i) {
+    c.data_t.push_back(i * 0.01);
+    c.data_y.push_back(1.8 + 0.01 * std::sin(i * 0.07));
+  }
+  return c;
+}
+
+// Every sample handed over, window start found by a scan of the whole history.
+void naive_update_plot(AdcPlotCanvas& canvas, const AdcChannel& c) {
+  const AxisRange x = adc_time_window(c.data_t.back());
+  std::size_t start = 0;
+  for (std::size_t i = 1; i < c.data_t.size(); ++i)
+    if (std::fabs(c.data_t[i] - x.first) < std::fabs(c.data_t[start] - x.first)) start = i;
+  std::vector<PlotPoint> points;
+  for (std::size_t k = 0; k < c.data_t.size(); ++k) points.push_back({c.data_t[k], c.data_y[k]});
+  std::vector<PolySpline> traces;
+  traces.emplace_back(std::move(points), "CH0", "blue", 1);
+  canvas.Draw(PlotGraphics(std::move(traces), "Time (s)", "VDD"), x,
+              adc_value_range(c.data_y, start));
+}
+
+void redraw(benchmark::State& state, bool naive) {
+  const int channels = static_cast<int>(state.range(1));
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "bench");
+  std::vector<AdcPlotCanvas*> canvases;
+  std::vector<AdcChannel> data;
+  for (int i = 0; i < channels; ++i) {
+    canvases.push_back(new AdcPlotCanvas(frame));
+    data.push_back(history(static_cast<std::size_t>(state.range(0))));
+  }
+  const wxSize size(300, 100);
+  wxBitmap bitmap(size);
+  for (auto _ : state) {
+    for (int i = 0; i < channels; ++i) {
+      if (naive)
+        naive_update_plot(*canvases[i], data[i]);
+      else
+        canvases[i]->update_plot(data[i]);
+      wxMemoryDC memory(bitmap);
+      wxGCDC dc(memory);
+      canvases[i]->Render(dc, size);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * channels);
+  frame->Destroy();
+}
+
+void BM_Redraw(benchmark::State& state) { redraw(state, false); }
+void BM_RedrawNaive(benchmark::State& state) { redraw(state, true); }
+
+}  // namespace
+
+BENCHMARK(BM_Redraw)->ArgsProduct({{1000, 100000, 1000000}, {1, 8}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RedrawNaive)
+    ->ArgsProduct({{1000, 100000, 1000000}, {1, 8}})
+    ->Unit(benchmark::kMillisecond);
+
+class BenchmarkApp : public wxApp {
+ public:
+  bool OnInit() override { return true; }
+};
+wxIMPLEMENT_APP_NO_MAIN(BenchmarkApp);
+
+int main(int argc, char** argv) {
+  if (!wxEntryStart(argc, argv)) return 2;
+  wxTheApp->CallOnInit();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  wxEntryCleanup();
+  return 0;
+}
