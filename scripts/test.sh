@@ -6,4 +6,4 @@ bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVAR_WERROR=ON
 cmake --build build -j"$(nproc)"
 cd build
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest -j"$(nproc)" --output-on-failure </dev/null
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure </dev/null

@@ -7,6 +7,7 @@
 #include <spdlog/spdlog.h>
 #include <wx/app.h>
 #include <wx/init.h>
+#include <wx/utils.h>
 
 #include "tests/support/gui_harness.h"
 
@@ -35,7 +36,14 @@ int main(int argc, char** argv) {
   spdlog::set_default_logger(
       std::make_shared<spdlog::logger>("", std::make_shared<spdlog::sinks::null_sink_mt>()));
   wxSetAssertHandler(fail_on_assert);
-  if (!wxEntryStart(argc, argv)) {
+  // The display may refuse a connection for a moment when many test
+  // processes start at once; try again before giving up.
+  bool started = false;
+  for (int attempt = 0; attempt < 10 && !started; ++attempt) {
+    started = wxEntryStart(argc, argv);
+    if (!started) wxMilliSleep(300);
+  }
+  if (!started) {
     std::fprintf(stderr, "cannot start the toolkit (is there a display?)\n");
     return 2;
   }
