@@ -159,7 +159,7 @@ class BenchPresenter : public Presenter {
     time_ += 0.033;
     int rate = 20000 + static_cast<int>(model_.dacs[2].value - model_.dacs[3].value) * 10;
     model_.accumulate_events(time_, std::max(1000, rate));
-    for (auto& v : model_.image) v -= v / 8;  // fade so the bar leaves a trail
+    for (auto& v : model_.image) v = static_cast<std::uint16_t>(v * 7 / 8);  // fade: the bar leaves a trail
     update_image();
   }
   void update_status() {

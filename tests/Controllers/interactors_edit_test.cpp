@@ -14,12 +14,6 @@ namespace {
 using ::testing::InSequence;
 using ::testing::StrictMock;
 
-void fire(wxWindow* source, wxEventType type) {
-  wxCommandEvent event(type, source->GetId());
-  event.SetEventObject(source);
-  source->GetEventHandler()->ProcessEvent(event);
-}
-
 TEST(InteractorEditMenuBase, FieldsReportTheirChangesAndEnterOrApplyApplies) {
   auto* view = new ValuesView(nullptr, "DACs");
   ValuesMap values;

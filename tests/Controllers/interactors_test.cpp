@@ -18,12 +18,6 @@ using ::testing::_;
 using ::testing::InSequence;
 using ::testing::StrictMock;
 
-void fire(wxWindow* source, wxEventType type) {
-  wxCommandEvent event(type, source->GetId());
-  event.SetEventObject(source);
-  source->GetEventHandler()->ProcessEvent(event);
-}
-
 void fire_menu(wxWindow* frame, int id) {
   wxCommandEvent event(wxEVT_MENU, id);
   event.SetEventObject(frame);

@@ -44,8 +44,7 @@ class DialogGuard : public wxModalDialogHook {
     auto* file_dialog = wxDynamicCast(dialog, wxFileDialog);
     if (file_dialog != nullptr) {
       ++seen_count();
-      seen() = {file_dialog->GetParent(),   file_dialog->GetMessage(),
-                file_dialog->GetWildcard(), file_dialog->GetDirectory(),
+      seen() = {file_dialog->GetMessage(), file_dialog->GetWildcard(), file_dialog->GetDirectory(),
                 file_dialog->GetFilename(), file_dialog->GetWindowStyle()};
     }
     if (answers().empty() || file_dialog == nullptr) {
@@ -91,6 +90,12 @@ const SeenFileDialog& last_file_dialog() { return seen(); }
 int file_dialogs_seen() { return seen_count(); }
 const std::vector<std::string>& wx_log_messages() { return log_messages(); }
 void clear_wx_log_messages() { log_messages().clear(); }
+
+void fire(wxWindow* source, wxEventType type) {
+  wxCommandEvent event(type, source->GetId());
+  event.SetEventObject(source);
+  source->GetEventHandler()->ProcessEvent(event);
+}
 
 void flush_events() {
   wxTheApp->ProcessPendingEvents();

@@ -21,7 +21,6 @@ void cancel_next_file_dialog();
 size_t pending_dialog_answers();
 // Properties of the last file dialog the guard saw.
 struct SeenFileDialog {
-  wxWindow* parent = nullptr;
   wxString message;
   wxString wildcard;
   wxString directory;
@@ -34,6 +33,9 @@ int file_dialogs_seen();
 // Messages that went to the wx log instead of a message box.
 const std::vector<std::string>& wx_log_messages();
 void clear_wx_log_messages();
+
+// Fires a command event of `type` from `source`, as the widget itself would.
+void fire(wxWindow* source, wxEventType type);
 
 // Runs pending events and idle handlers (deferred destruction included).
 void flush_events();
