@@ -146,6 +146,32 @@ ImagePanel::ImagePanel(wxWindow* parent, const BenchModel& model)
   });
 }
 
+BoardSimulatorTool::BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device,
+                                       std::function<void()> on_connection)
+    : wxFrame(parent, wxID_ANY, "Board simulator", wxDefaultPosition, wxDefaultSize,
+              wxDEFAULT_FRAME_STYLE ^ wxRESIZE_BORDER ^ wxMAXIMIZE_BOX) {
+  auto* panel = new wxPanel(this);
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  connected = new wxCheckBox(panel, wxID_ANY, "Board connected");
+  connected->SetValue(device.is_connected);
+  fail_programming = new wxCheckBox(panel, wxID_ANY, "Fail the next programming");
+  sizer->Add(connected, 0, wxALL, 8);
+  sizer->Add(fail_programming, 0, wxALL, 8);
+  panel->SetSizer(sizer);
+  auto* top = new wxBoxSizer(wxVERTICAL);
+  top->Add(panel, 1, wxEXPAND);
+  SetSizerAndFit(top);
+  connected->Bind(wxEVT_CHECKBOX, [this, &device, on_connection](wxCommandEvent&) {
+    device.is_connected = connected->GetValue();
+    on_connection();
+  });
+  fail_programming->Bind(wxEVT_CHECKBOX, [this, &device](wxCommandEvent&) {
+    device.fail_next_program = fail_programming->GetValue();
+  });
+  // Closing only hides it, like every tool window.
+  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Hide(); });
+}
+
 BenchMainWindow::BenchMainWindow(BenchModel& model)
     : MainWindow(nullptr, wxID_ANY, "Pravel - AER sensor bench") {
   menu_bar = new MainMenuBar(this);

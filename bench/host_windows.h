@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "Zelvar_Core/Host/main_window.h"
+#include "Zelvar_Core/Host/presenter.h"
 #include "bench/simulated_board.h"
 #include "platform/intctrl/int_ctrl.h"
 
@@ -58,6 +59,19 @@ class ImagePanel : public wxPanel {
   ImagePanel(wxWindow* parent, const BenchModel& model);
   const BenchModel& model;
   wxImage frame;
+};
+
+// A host tool: connects and disconnects the simulated board and makes the
+// next programming fail, so every error path can be tried by hand.
+class BoardSimulatorTool : public wxFrame, public Tool {
+ public:
+  BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device,
+                     std::function<void()> on_connection);
+  bool is_shown() override { return IsShown(); }
+  void open() override { Show(); }
+
+  wxCheckBox* connected;
+  wxCheckBox* fail_programming;
 };
 
 class BenchMainWindow : public MainWindow {

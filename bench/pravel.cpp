@@ -15,6 +15,7 @@
 #include "Zelvar_Core/Controllers/delegates.h"
 #include "Zelvar_Core/Controllers/interactors.h"
 #include "bench/host_windows.h"
+#include "bench/preset.h"
 
 namespace Zelvar_Core::bench {
 
@@ -90,7 +91,10 @@ class BenchPresenter : public Presenter {
     if (id == view_->edit_register_device_frame->GetId())
       view_->edit_register_device_frame->update_values(model_.registers_as_values());
   }
-  void update_image() override { view_->image_panel->Refresh(false); }
+  void update_image() override {
+    view_->image_panel->Refresh(false);
+    update_status();
+  }
   void process_img() override {
     static_cast<BenchHistogramWindow*>(view_->image_histogram_frame)->show_histogram(model_.image);
   }
@@ -98,15 +102,25 @@ class BenchPresenter : public Presenter {
     wxFileDialog dialog(view_, "Save preset", "", "preset.json", "Presets (*.json)|*.json",
                         wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() == wxID_CANCEL) return;
-    std::ofstream out(dialog.GetPath().utf8_string());
-    out << "{\n";
-    for (const auto& r : model_.registers) out << "  \"" << r.name << "\": " << r.value << ",\n";
-    for (const auto& r : model_.dacs) out << "  \"" << r.name << "\": " << r.value << ",\n";
-    out << "  \"board\": \"AER-640\"\n}\n";
-    logger->info("Preset saved to {}", dialog.GetPath().utf8_string());
+    const std::string path = dialog.GetPath().utf8_string();
+    std::ofstream out(path);
+    out << preset_to_json(model_);
+    if (!out) throw std::runtime_error("Cannot write the preset " + path);
+    logger->info("Preset saved to {}", path);
   }
   void load_preset() override {
-    view_->SetStatusText("Loading presets comes with the full bench host", 3);
+    wxFileDialog dialog(view_, "Load preset", "", "", "Presets (*.json)|*.json",
+                        wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    if (dialog.ShowModal() == wxID_CANCEL) return;
+    const std::string path = dialog.GetPath().utf8_string();
+    std::ifstream in(path);
+    if (!in) throw std::runtime_error("Cannot read the preset " + path);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    apply_preset_json(model_, text);  // refuses a bad file whole
+    update_view();
+    static_cast<BenchChipEditor*>(view_->edit_register_chip_frame)
+        ->signals_panel->show(model_.signals);
+    logger->info("Preset loaded from {}", path);
   }
   void update_model(wxWindowID id) override {
     ValuesView* editor = id == view_->edit_dac_frame->GetId() ? view_->edit_dac_frame
@@ -159,7 +173,8 @@ class BenchPresenter : public Presenter {
     time_ += 0.033;
     int rate = 20000 + static_cast<int>(model_.dacs[2].value - model_.dacs[3].value) * 10;
     model_.accumulate_events(time_, std::max(1000, rate));
-    for (auto& v : model_.image) v = static_cast<std::uint16_t>(v * 7 / 8);  // fade: the bar leaves a trail
+    for (auto& v : model_.image)
+      v = static_cast<std::uint16_t>(v * 7 / 8);  // fade: the bar leaves a trail
     update_image();
   }
   void update_status() {
@@ -200,7 +215,12 @@ class PravelApp : public wxApp {
         std::make_unique<DelegatesEditMenuBase>(*presenter_, *window->edit_dac_frame, *model_);
     edit_chip_ = std::make_unique<DelegatesEditRegisterChip>(
         *presenter_, *window->edit_register_chip_frame, *model_);
-    window->menu_bar->configure_tools({});
+    simulator_ = new BoardSimulatorTool(window, model_->simulated_device, [this] {
+      delegates_->on_connection_change();
+      simulator_->fail_programming->SetValue(model_->simulated_device.fail_next_program);
+    });
+    presenter_->tools["Board simulator"] = simulator_;
+    window->menu_bar->configure_tools({"Board simulator"});
     window->adc_control_frame->update_values(presenter_->adc_channels(), presenter_->sample_time());
     presenter_->update_view();
     main_interactor_.install(*presenter_, *window);
@@ -278,6 +298,7 @@ class PravelApp : public wxApp {
   std::unique_ptr<BenchInitializer> initializer_;
   std::unique_ptr<DelegatesEditMenuBase> edit_registers_, edit_dacs_;
   std::unique_ptr<DelegatesEditRegisterChip> edit_chip_;
+  BoardSimulatorTool* simulator_ = nullptr;  // owned by the main window
   MainInteractor main_interactor_;
   InteractorEditMenuBase registers_interactor_, dacs_interactor_;
   InteractorEditRegisterChip chip_interactor_;

@@ -13,6 +13,11 @@ SimulatedDevice::SimulatedDevice() {
 }
 
 void SimulatedDevice::program(const std::string& path) {
+  if (!is_connected) throw std::runtime_error("No board is connected");
+  if (fail_next_program) {
+    fail_next_program = false;
+    throw std::runtime_error("Programming failed: the board did not answer (simulated)");
+  }
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error("Cannot read the bitstream " + path);
   std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

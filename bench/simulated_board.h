@@ -36,6 +36,7 @@ class SimulatedDevice : public Device {
 
   SimulatedActions simulated_actions;
   std::string design_name;
+  bool fail_next_program = false;  // set from the board-simulator window
 };
 
 class SimulatedHistogram : public ImageHistogram {
