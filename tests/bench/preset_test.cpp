@@ -53,16 +53,5 @@ TEST(Preset, BadFilesAreRefusedByNameAndNothingIsHalfApplied) {
   }
 }
 
-TEST(SimulatedDevice, MissingOrEmptyBitstreamIsRefused) {
-  SimulatedDevice device;
-  EXPECT_THROW(device.program("/no/such/file.bit"), std::runtime_error);
-  const std::string empty = "empty.bit";
-  std::ofstream(empty).close();
-  EXPECT_THROW(device.program(empty), std::runtime_error);
-  std::ofstream("design.bit") << "bits";
-  device.program("design.bit");
-  EXPECT_EQ(device.design_name, "design.bit");
-}
-
 }  // namespace
 }  // namespace Zelvar_Core::bench
