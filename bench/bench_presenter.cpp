@@ -73,6 +73,7 @@ void BenchPresenter::attach(BenchMainWindow& window) {
   view_ = &window;
   progress_ = std::make_unique<ProgrammingProgress>(&window);
   model_.simulated_device.programming_observer = progress_.get();
+  progress_->on_end = [this] { update_status(); };  // the design now on the board
   model_.simulated_device.connection_listener = [this] {
     // Heard on whatever thread the board reports on; handled on the GUI thread.
     post_([this] {

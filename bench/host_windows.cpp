@@ -247,7 +247,7 @@ void ProgrammingProgress::begin(const std::string& design, std::size_t bytes) {
   bytes_ = std::max<std::size_t>(bytes, 1);
   dialog_ = std::make_unique<wxProgressDialog>(
       "Programming the board", wxString::FromUTF8("Writing " + design + "..."), 100, parent_,
-      wxPD_APP_MODAL | wxPD_CAN_ABORT | wxPD_ELAPSED_TIME | wxPD_REMAINING_TIME);
+      wxPD_APP_MODAL | wxPD_AUTO_HIDE | wxPD_CAN_ABORT | wxPD_ELAPSED_TIME | wxPD_REMAINING_TIME);
 }
 
 bool ProgrammingProgress::advance(std::size_t bytes_done) {
@@ -257,6 +257,11 @@ bool ProgrammingProgress::advance(std::size_t bytes_done) {
   return dialog_->Update(percent, wxString::Format("Writing %s: %zu of %zu kB",
                                                    wxString::FromUTF8(design_), bytes_done / 1024,
                                                    bytes_ / 1024));
+}
+
+void ProgrammingProgress::end() {
+  dialog_.reset();
+  if (on_end) on_end();
 }
 
 // ---- main window ---------------------------------------------------------------------------

@@ -101,9 +101,10 @@ class ProgrammingProgress : public ProgrammingObserver {
   explicit ProgrammingProgress(wxWindow* parent) : parent_(parent) {}
   void begin(const std::string& design, std::size_t bytes) override;
   bool advance(std::size_t bytes_done) override;
-  void end() override { dialog_.reset(); }
+  void end() override;
   wxProgressDialog* dialog() const { return dialog_.get(); }
   std::function<void(int percent)> on_advance;  // for whoever watches
+  std::function<void()> on_end;                 // however the run ended
 
  private:
   wxWindow* parent_;

@@ -10,6 +10,10 @@
 
 namespace Zelvar_Core::testing_support {
 
+// Starts wx (retrying a display that refuses for a moment), installs the
+// guards and runs every test; the application object is the caller's.
+int run_gui_tests(int argc, char** argv);
+
 // Installs the dialog guard and the wx log target. Called once by main.
 void install_gui_guards();
 
