@@ -57,8 +57,7 @@ void Acquisition::run() {
       owed -= static_cast<double>(count);
       batch.clear();
       const double t = std::chrono::duration<double>(clock::now() - begin).count();
-      sensor.generate(t, count, total > 0 ? settings.noise_rate / total : 0, settings.mode,
-                      batch);
+      sensor.generate(t, count, total > 0 ? settings.noise_rate / total : 0, settings.mode, batch);
       {
         std::lock_guard lock(mutex_);
         pending_.accumulate(batch.data(), batch.size());

@@ -15,7 +15,7 @@ namespace Zelvar_Core::bench {
 
 namespace {
 
-constexpr int kFramePeriodMs = 30;         // a little above 30 frames per second
+constexpr int kFramePeriodMs = 30;            // a little above 30 frames per second
 constexpr std::size_t kAdcHistory = 1000000;  // samples kept per channel
 
 std::string text_of(wxWindow* field) {
@@ -50,7 +50,8 @@ BenchPresenter::BenchPresenter(BenchModel& model)
         });
       }),
       sampler_(
-          front_end_, [this](AdcReading reading) { post_([this, reading] { on_adc_reading(reading); }); },
+          front_end_,
+          [this](AdcReading reading) { post_([this, reading] { on_adc_reading(reading); }); },
           [this](const std::string& what) { post_([this, what] { report_error(what); }); }) {
   logger = get_logger("pravel");
   auto channel = [this](const char* key, int number, const char* label) {

@@ -16,11 +16,11 @@ BenchSession::BenchSession() {
   presenter->attach(*window);
   delegates = std::make_unique<DelegatesMain>(*presenter, *window, model);
   presenter->delegates_main = delegates.get();
-  edit_registers =
-      std::make_unique<DelegatesEditMenuBase>(*presenter, *window->edit_register_device_frame, model);
+  edit_registers = std::make_unique<DelegatesEditMenuBase>(
+      *presenter, *window->edit_register_device_frame, model);
   edit_dacs = std::make_unique<DelegatesEditMenuBase>(*presenter, *window->edit_dac_frame, model);
-  edit_chip = std::make_unique<DelegatesEditRegisterChip>(
-      *presenter, *window->edit_register_chip_frame, model);
+  edit_chip = std::make_unique<DelegatesEditRegisterChip>(*presenter,
+                                                          *window->edit_register_chip_frame, model);
   initializer = std::make_unique<BenchInitializer>(model, *presenter);
   presenter->initializer = initializer.get();
 
@@ -49,19 +49,26 @@ BenchSession::~BenchSession() {
 void BenchSession::show() { window->Show(); }
 
 void BenchSession::demo() {
+  // Every window is opened through its menu entry's command, as a click would.
+  auto choose = [this](wxMenuItem* item) {
+    wxCommandEvent event(wxEVT_MENU, item->GetId());
+    event.SetEventObject(window);
+    window->ProcessWindowEvent(event);
+  };
+  auto& menus = *window->menu_bar;
   presenter->toggle_main_img_thread();
-  delegates->on_show_adcs();
+  choose(menus.menu_tools->items.at("ADCs"));
   window->adc_control_frame->panel_menu->enable_widgets.at("Ibias (uA)")->SetValue(false);
   presenter->update_adc_panels();
-  delegates->on_show_registers_device();
-  delegates->on_show_dacs();
-  delegates->on_show_registers_chip();
-  delegates->on_show_device_info();
-  delegates->on_show_write_spi();
+  choose(menus.menu_edit->item_reg_dev);
+  choose(menus.menu_edit->item_dac);
+  choose(menus.menu_edit->item_reg_chip);
+  choose(menus.menu_device->item_info);
+  choose(menus.menu_tools->items.at("Write SPI"));
   window->serial_control_frame->panel_serial_control->serial_tx_box->ChangeValue("ID?");
   presenter->send_serial_data();
-  delegates->on_show_histogram();
-  delegates->on_show_tools(simulator);
+  choose(menus.menu_image->item_histogram);
+  choose(menus.menu_tools->items.at("Board simulator"));
   // Side by side: the main window, then the editors to its right, the ADC
   // monitor and the histogram below.
   const int gap = 8;
@@ -80,6 +87,16 @@ void BenchSession::demo() {
   simulator->Move(right_of(window->serial_control_frame), below(window->device_info_frame));
   window->adc_control_frame->Move(0, main.GetBottom() + gap);
   window->image_histogram_frame->Move(right_of(window->adc_control_frame), main.GetBottom() + gap);
+  // Where each window is, for whoever takes pictures of them.
+  for (wxTopLevelWindow* w : std::initializer_list<wxTopLevelWindow*>{
+           window, window->edit_register_device_frame, window->edit_dac_frame,
+           window->edit_register_chip_frame, window->device_info_frame,
+           window->serial_control_frame, simulator, window->adc_control_frame,
+           window->image_histogram_frame}) {
+    const wxRect r = w->GetRect();
+    presenter->logger->info("Window \"{}\" at {}x{}+{}+{}", w->GetTitle().utf8_string(), r.width,
+                            r.height, r.x, r.y);
+  }
 }
 
 bool ReportingApp::OnExceptionInMainLoop() {

@@ -88,7 +88,8 @@ std::string make_bitstream(const std::string& design, const std::string& data) {
     out += '\0';
   }
   out += 'e';
-  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(data.size() >> shift & 0xff);
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out += static_cast<char>(data.size() >> shift & 0xff);
   return out + data;
 }
 

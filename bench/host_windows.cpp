@@ -254,9 +254,9 @@ bool ProgrammingProgress::advance(std::size_t bytes_done) {
   const int percent = static_cast<int>(std::min<std::size_t>(100, bytes_done * 100 / bytes_));
   if (on_advance) on_advance(percent);
   if (!dialog_) return true;
-  return dialog_->Update(percent, wxString::Format("Writing %s: %zu of %zu kB",
-                                                   wxString::FromUTF8(design_), bytes_done / 1024,
-                                                   bytes_ / 1024));
+  return dialog_->Update(percent,
+                         wxString::Format("Writing %s: %zu of %zu kB", wxString::FromUTF8(design_),
+                                          bytes_done / 1024, bytes_ / 1024));
 }
 
 void ProgrammingProgress::end() {

@@ -114,7 +114,13 @@ class ProgrammingProgress : public ProgrammingObserver {
 };
 
 // Fields of the main window's status bar.
-enum StatusField { kStatusConnection, kStatusBitstream, kStatusEvents, kStatusFrames, kStatusMessage };
+enum StatusField {
+  kStatusConnection,
+  kStatusBitstream,
+  kStatusEvents,
+  kStatusFrames,
+  kStatusMessage
+};
 
 class BenchMainWindow : public MainWindow {
  public:

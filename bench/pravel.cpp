@@ -1,7 +1,8 @@
 // The bench program: the front end on a simulated sensor board.
 //   pravel            the bench, main window only
 //   pravel --demo     every tool window open, acquisition running
-//   pravel --measure N  run the acquisition N seconds, log the rates, quit
+//   pravel --measure N [--busy]  run the acquisition N seconds, log the rates,
+//                     quit; --busy sets thresholds that make about 20 Mev/s
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <sys/resource.h>
@@ -45,25 +46,34 @@ class PravelApp : public ReportingApp {
     setup_logging();
     session_ = std::make_unique<BenchSession>();
     on_error = [this](const std::string& what) {
-      if (session_ && session_->window) session_->presenter->report_error(what);
-      else get_logger("pravel")->error("{}", what);
+      if (session_ && session_->window)
+        session_->presenter->report_error(what);
+      else
+        get_logger("pravel")->error("{}", what);
     };
     session_->show();
     session_->window->Bind(wxEVT_PAINT, [](wxPaintEvent& event) {
       static bool first = true;
       if (first) {
         first = false;
-        get_logger("pravel")->info(
-            "Main window shown {:.0f} ms after start",
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                      kProcessStart)
-                .count());
+        get_logger("pravel")->info("Main window shown {:.0f} ms after start",
+                                   std::chrono::duration<double, std::milli>(
+                                       std::chrono::steady_clock::now() - kProcessStart)
+                                       .count());
       }
       event.Skip();
     });
     const wxString option = argc > 1 ? argv[1] : wxString();
     if (option == "--demo") session_->demo();
-    if (option == "--measure") measure(argc > 2 ? wxAtof(argv[2]) : 5.0);
+    if (option == "--measure") {
+      if (argc > 3 && wxString(argv[3]) == "--busy") {
+        for (auto [name, value] : {std::pair<const char*, const char*>{"VTH_ON", "1750"},
+                                   {"VTH_OFF", "1450"},
+                                   {"BIAS_GAIN", "7"}})
+          session_->model.write_value(name, value);
+      }
+      measure(argc > 2 ? wxAtof(argv[2]) : 5.0);
+    }
     return true;
   }
   int OnExit() override {

@@ -73,8 +73,7 @@ void SimulatedDevice::program(const std::string& path) {
   } catch (const std::invalid_argument& e) {
     throw std::runtime_error("The bitstream " + path + " is damaged: " + e.what());
   }
-  const std::string design =
-      header && !header->design.empty() ? header->design : file_name(path);
+  const std::string design = header && !header->design.empty() ? header->design : file_name(path);
 
   ObservedRun run(programming_observer, design, content.size());
   loaded_design.clear();  // the board drops its configuration when a new one starts
@@ -121,7 +120,8 @@ BenchModel::BenchModel() {
 }
 
 void BenchModel::read_dev_registers() {
-  if (!device->is_connected) throw std::runtime_error("Cannot read registers: no board is connected");
+  if (!device->is_connected)
+    throw std::runtime_error("Cannot read registers: no board is connected");
   if (simulated_device.fail_next_register_read) {
     simulated_device.fail_next_register_read = false;
     throw std::runtime_error("Register read failed: the board did not answer");
@@ -130,12 +130,14 @@ void BenchModel::read_dev_registers() {
 }
 
 void BenchModel::read_signals() {
-  if (!device->is_connected) throw std::runtime_error("Cannot read chip signals: no board is connected");
+  if (!device->is_connected)
+    throw std::runtime_error("Cannot read chip signals: no board is connected");
   if (on_signals_read) on_signals_read();
 }
 
 void BenchModel::write_signal(const std::string& label, int value) {
-  if (!device->is_connected) throw std::runtime_error("Cannot write " + label + ": no board is connected");
+  if (!device->is_connected)
+    throw std::runtime_error("Cannot write " + label + ": no board is connected");
   for (auto& s : signals) {
     if (s.name != label) continue;
     if (value < s.min || value > s.max) {
@@ -170,8 +172,7 @@ std::string BenchModel::write_value(const std::string& label, const std::string&
       } catch (const std::exception&) {
         used = 0;
       }
-      if (used == 0 || used != text.size())
-        return label + ": \"" + text + "\" is not an integer";
+      if (used == 0 || used != text.size()) return label + ": \"" + text + "\" is not an integer";
       if (value < r.min || value > r.max) {
         return label + ": " + text + " is outside " + std::to_string(r.min) + ".." +
                std::to_string(r.max);

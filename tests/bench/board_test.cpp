@@ -310,10 +310,12 @@ TEST(AdcSampler, AnUnpluggedBoardEndsSamplingWithAnError) {
   front_end.powered = false;
   std::mutex mutex;
   std::string error;
-  AdcSampler sampler(front_end, [](AdcReading) {}, [&](const std::string& e) {
-    std::lock_guard lock(mutex);
-    error = e;
-  });
+  AdcSampler sampler(
+      front_end, [](AdcReading) {},
+      [&](const std::string& e) {
+        std::lock_guard lock(mutex);
+        error = e;
+      });
   sampler.start(0.01);
   ASSERT_TRUE(eventually([&] {
     std::lock_guard lock(mutex);

@@ -279,8 +279,7 @@ TEST_F(Bench, RecentListProgramsAndOutlivesARestart) {
   choose(wxID_FILE2);
   EXPECT_EQ(history.GetCount(), 1u);
   EXPECT_NE(std::find(log.records().begin(), log.records().end(),
-                      LogRecord{"pravel", spdlog::level::err,
-                                "The file " + a + " doesn't exist."}),
+                      LogRecord{"pravel", spdlog::level::err, "The file " + a + " doesn't exist."}),
             log.records().end());
   EXPECT_EQ(status(kStatusBitstream), "Bitstream: design_b");
 }
@@ -493,7 +492,8 @@ TEST_F(Bench, ThreadAndReadFailuresReachTheStatusBar) {
   choose(tool("ADCs"));
   ASSERT_TRUE(presenter().sampling_adc());
   check(session->simulator->connected, false);
-  ASSERT_TRUE(wait_for([&] { return message().find("ADC sampling stopped") != std::string::npos; }));
+  ASSERT_TRUE(
+      wait_for([&] { return message().find("ADC sampling stopped") != std::string::npos; }));
   EXPECT_EQ(message(), "Error: ADC sampling stopped: the board does not answer");
 }
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/dialog.h>
-#include <wx/progdlg.h>
 #include <wx/modalhook.h>
+#include <wx/progdlg.h>
 #include <wx/utils.h>
 
 #include <chrono>

@@ -1,0 +1,92 @@
+// What the live image costs: events generated and accumulated per second on
+// one core, and one 640x480 frame rendered through the colour table, turned
+// into a bitmap and drawn. Run under a display (xvfb-run).
+#include <benchmark/benchmark.h>
+#include <wx/app.h>
+#include <wx/dcmemory.h>
+#include <wx/frame.h>
+#include <wx/init.h>
+
+#include "bench/host_windows.h"
+#include "bench/sensor.h"
+
+using namespace Zelvar_Core::bench;
+
+namespace {
+
+constexpr std::size_t kBatch = 4000;  // about what the thread makes per 2 ms slice at 2 Mev/s
+
+// The acquisition thread's work: generate a batch and accumulate it.
+void BM_GenerateAndAccumulate(benchmark::State& state) {
+  EventSensor sensor;
+  EventFrame frame;
+  std::vector<AerWord> batch;
+  double t = 0;
+  std::size_t events = 0;
+  for (auto _ : state) {
+    batch.clear();
+    sensor.generate(t, kBatch, 0.02, SensorMode::EventStream, batch);
+    frame.accumulate(batch.data(), batch.size());
+    events += batch.size();
+    t += 0.002;
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(events));
+}
+BENCHMARK(BM_GenerateAndAccumulate);
+
+// Accumulation alone, as a real board's stream would need.
+void BM_Accumulate(benchmark::State& state) {
+  EventSensor sensor;
+  std::vector<AerWord> batch;
+  sensor.generate(1.0, 1 << 20, 0.02, SensorMode::EventStream, batch);
+  EventFrame frame;
+  for (auto _ : state) {
+    frame.accumulate(batch.data(), batch.size());
+    benchmark::DoNotOptimize(frame.counts.data());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * batch.size()));
+}
+BENCHMARK(BM_Accumulate);
+
+// One frame as the image panel paints it.
+void BM_DrawFrame(benchmark::State& state) {
+  BenchModel model;
+  EventSensor sensor;
+  std::vector<AerWord> batch;
+  sensor.generate(1.0, 66000, 0.02, SensorMode::EventStream, batch);  // 33 ms at 2 Mev/s
+  model.image.accumulate(batch.data(), batch.size());
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "bench");
+  auto* panel = new ImagePanel(frame, model);
+  wxImage image(kSensorWidth, kSensorHeight);
+  wxBitmap target(kSensorWidth, kSensorHeight);
+  wxMemoryDC dc(target);
+  for (auto _ : state) {
+    panel->render(image.GetData());
+    dc.DrawBitmap(wxBitmap(image), 0, 0);
+  }
+  dc.SelectObject(wxNullBitmap);
+  frame->Destroy();
+  state.counters["fps_possible"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_DrawFrame)->Unit(benchmark::kMillisecond);
+
+class BenchmarkApp : public wxApp {
+ public:
+  bool OnInit() override { return true; }
+};
+
+}  // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(BenchmarkApp);
+
+int main(int argc, char** argv) {
+  if (!wxEntryStart(argc, argv)) return 2;
+  wxTheApp->CallOnInit();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  wxTheApp->ProcessIdle();
+  wxEntryCleanup();
+  return 0;
+}

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Pictures of the bench with every window opened from its menu entry, under
+# Xvfb: shots/all.png and one file per window. Needs imagemagick.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cmake --build "$root/build" --target pravel -j2 >/dev/null
+mkdir -p "$root/run" "$root/shots"
+cd "$root/run"
+xvfb-run -a -s "-screen 0 1800x1150x24" bash -c '
+  ../build/bin/pravel --demo 2> demo.log & pid=$!
+  sleep 6
+  /usr/bin/import -window root ../shots/all.png
+  kill $pid; wait $pid || true'
+grep -o "Window \".*\" at [0-9x+]*" demo.log | while read -r line; do
+  title=$(sed 's/Window "\(.*\)" at .*/\1/' <<<"$line")
+  geometry=$(sed 's/.* at //' <<<"$line")
+  name=$(tr -c 'A-Za-z0-9\n' '_' <<<"$title")
+  /usr/bin/convert ../shots/all.png -crop "$geometry" +repage "../shots/$name.png"
+  echo "shots/$name.png ($geometry)"
+done
