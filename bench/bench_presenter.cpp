@@ -74,6 +74,10 @@ void BenchPresenter::attach(BenchMainWindow& window) {
   view_ = &window;
   progress_ = std::make_unique<ProgrammingProgress>(&window);
   model_.simulated_device.programming_observer = progress_.get();
+  progress_->on_begin = [this](const std::string& design) {
+    view_->SetStatusText("Bitstream: writing " + wxString::FromUTF8(design) + "...",
+                         kStatusBitstream);
+  };
   progress_->on_end = [this] { update_status(); };  // the design now on the board
   model_.simulated_device.connection_listener = [this] {
     // Heard on whatever thread the board reports on; handled on the GUI thread.
@@ -421,7 +425,8 @@ void BenchPresenter::close() {
   acquisition_.stop();
   frame_timer_.Stop();
   sampler_.stop();
-  logger->info("Bench closed");
+  if (!closed_) logger->info("Bench closed");
+  closed_ = true;
 }
 
 // ---- self-test ---------------------------------------------------------------------------

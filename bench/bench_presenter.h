@@ -86,6 +86,7 @@ class BenchPresenter : public Presenter {
   double adc_time_base_ = 0;  // where the current sampling run's times start
   SensorMode mode_ = SensorMode::EventStream;
   int ticks_ = 0;
+  bool closed_ = false;
   // For the rates in the status bar.
   std::chrono::steady_clock::time_point rate_since_;
   std::uint64_t events_since_ = 0;

@@ -245,6 +245,7 @@ void BoardSimulatorTool::open() {
 void ProgrammingProgress::begin(const std::string& design, std::size_t bytes) {
   design_ = design;
   bytes_ = std::max<std::size_t>(bytes, 1);
+  if (on_begin) on_begin(design);
   dialog_ = std::make_unique<wxProgressDialog>(
       "Programming the board", wxString::FromUTF8("Writing " + design + "..."), 100, parent_,
       wxPD_APP_MODAL | wxPD_AUTO_HIDE | wxPD_CAN_ABORT | wxPD_ELAPSED_TIME | wxPD_REMAINING_TIME);
@@ -296,6 +297,7 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(root, 1, wxEXPAND);
   CreateStatusBar(5);
+  SetStatusBarPane(-1);  // menu help would overwrite the connection field
   const int widths[] = {100, 230, 110, 80, -1};
   GetStatusBar()->SetStatusWidths(5, widths);
   SetSizerAndFit(top);

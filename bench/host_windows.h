@@ -103,8 +103,9 @@ class ProgrammingProgress : public ProgrammingObserver {
   bool advance(std::size_t bytes_done) override;
   void end() override;
   wxProgressDialog* dialog() const { return dialog_.get(); }
-  std::function<void(int percent)> on_advance;  // for whoever watches
-  std::function<void()> on_end;                 // however the run ended
+  std::function<void(int percent)> on_advance;       // for whoever watches
+  std::function<void(const std::string&)> on_begin;  // the design being written
+  std::function<void()> on_end;                      // however the run ended
 
  private:
   wxWindow* parent_;

@@ -1,6 +1,7 @@
 // The bench program: the front end on a simulated sensor board.
 //   pravel            the bench, main window only
 //   pravel --demo     every tool window open, acquisition running
+//   pravel --sample-bitstream PATH  write a 3 MB sample bitstream and quit
 //   pravel --measure N [--busy]  run the acquisition N seconds, log the rates,
 //                     quit; --busy sets thresholds that make about 20 Mev/s
 #include <spdlog/sinks/rotating_file_sink.h>
@@ -9,10 +10,13 @@
 #include <wx/timer.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "bench/bench_session.h"
+#include "bench/bitstream.h"
 
 namespace Zelvar_Core::bench {
 
@@ -111,4 +115,17 @@ class PravelApp : public ReportingApp {
 
 }  // namespace Zelvar_Core::bench
 
-wxIMPLEMENT_APP(Zelvar_Core::bench::PravelApp);
+wxIMPLEMENT_APP_NO_MAIN(Zelvar_Core::bench::PravelApp);
+
+// Writing a sample needs no display, so it is done before wx starts.
+int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--sample-bitstream") {
+    std::ofstream out(argv[2], std::ios::binary);
+    out << Zelvar_Core::bench::make_bitstream("aer640_sample", std::string(3 << 20, '\x5a'));
+    out.close();
+    if (out) return 0;
+    std::fprintf(stderr, "cannot write %s\n", argv[2]);
+    return 1;
+  }
+  return wxEntry(argc, argv);
+}

@@ -227,14 +227,17 @@ TEST_F(Bench, ProgrammingFromTheDialogShowsProgressAndTheDesign) {
   const std::string path = write_bitstream("design.bit", "aer640_e2e", 600 * 1024);
   std::vector<int> percents;
   bool dialog_up = true;
+  std::string status_while_writing;
   presenter().programming_progress().on_advance = [&](int percent) {
     percents.push_back(percent);
+    status_while_writing = status(kStatusBitstream);
     dialog_up = dialog_up && presenter().programming_progress().dialog() != nullptr &&
                 presenter().programming_progress().dialog()->IsShown();
   };
   answer_next_file_dialog(path);
   choose(window().menu_bar->menu_device->item_program);
   EXPECT_TRUE(dialog_up) << "no progress shown while programming";
+  EXPECT_EQ(status_while_writing, "Bitstream: writing aer640_e2e...");
   ASSERT_GE(percents.size(), 9u);
   EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
   EXPECT_EQ(percents.back(), 100);
