@@ -95,8 +95,9 @@ void BenchPresenter::attach(BenchMainWindow& window) {
     }
     show_message("Board: " + reset);
   };
-  model_.on_registers_read = [this] { refresh_registers(); };
-  model_.on_signals_read = [this] { refresh_signals(); };
+  // Read before an editor opens: the board's values, and the user's unwritten edits kept.
+  model_.on_registers_read = [this] { refresh_registers(Refresh::KeepEdits); };
+  model_.on_signals_read = [this] { refresh_signals(Refresh::KeepEdits); };
   frame_timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { on_frame_tick(); });
   sync_board();
   update_status();
@@ -221,22 +222,63 @@ void BenchPresenter::report_error(const std::string& what) {
   show_message("Error: " + what);
 }
 
-void BenchPresenter::refresh_registers() {
-  view_->edit_register_device_frame->update_values(model_.registers_as_values());
-  view_->edit_register_device_frame->panel_values->to_default_color();
+namespace {
+
+// The fields the user edited and has not yet written, with their texts.
+std::vector<std::pair<wxTextCtrl*, wxString>> pending_edits(const WidgetMap& fields) {
+  std::vector<std::pair<wxTextCtrl*, wxString>> pending;
+  for (const auto& [label, widget] : fields) {
+    auto* text = wxDynamicCast(widget, wxTextCtrl);
+    if (text && text->GetBackgroundColour() == kEditedColour)
+      pending.emplace_back(text, text->GetValue());
+  }
+  return pending;
 }
 
-void BenchPresenter::refresh_signals() {
-  auto* editor = static_cast<BenchChipEditor*>(view_->edit_register_chip_frame);
-  editor->signals_panel->show(model_.signals);
-  editor->signals_panel->to_default_color();
+void restore(const std::vector<std::pair<wxTextCtrl*, wxString>>& pending) {
+  for (const auto& [field, text] : pending) {
+    field->ChangeValue(text);
+    field->SetBackgroundColour(kEditedColour);
+  }
+}
+
+WidgetMap widgets_of(const ValuesView& editor) {
+  WidgetMap fields;
+  for (const auto& [label, field] : editor.panel_values->values_widgets) fields[label] = field;
+  return fields;
+}
+
+}  // namespace
+
+void BenchPresenter::refresh_values(ValuesView& editor, const ValuesMap& values, Refresh how) {
+  const auto pending =
+      how == Refresh::KeepEdits ? pending_edits(widgets_of(editor)) : decltype(pending_edits({})){};
+  editor.update_values(values);
+  editor.panel_values->to_default_color();
+  restore(pending);  // what the user typed and did not write stays, marked
+}
+
+void BenchPresenter::refresh_registers(Refresh how) {
+  refresh_values(*view_->edit_register_device_frame, model_.registers_as_values(), how);
+}
+
+void BenchPresenter::refresh_dacs(Refresh how) {
+  refresh_values(*view_->edit_dac_frame, model_.dacs_as_values(), how);
+}
+
+void BenchPresenter::refresh_signals(Refresh how) {
+  auto* panel = static_cast<BenchChipEditor*>(view_->edit_register_chip_frame)->signals_panel;
+  const auto pending = how == Refresh::KeepEdits ? pending_edits(panel->values_widgets)
+                                                 : decltype(pending_edits({})){};
+  panel->show(model_.signals);
+  panel->to_default_color();
+  restore(pending);
 }
 
 void BenchPresenter::refresh_editors() {
-  refresh_registers();
-  view_->edit_dac_frame->update_values(model_.dacs_as_values());
-  view_->edit_dac_frame->panel_values->to_default_color();
-  refresh_signals();
+  refresh_registers(Refresh::All);
+  refresh_dacs(Refresh::All);
+  refresh_signals(Refresh::All);
 }
 
 void BenchPresenter::update_view() {
@@ -248,12 +290,11 @@ void BenchPresenter::update_view() {
 
 void BenchPresenter::update_view(wxWindowID id) {
   if (id == view_->edit_dac_frame->GetId()) {
-    view_->edit_dac_frame->update_values(model_.dacs_as_values());
-    view_->edit_dac_frame->panel_values->to_default_color();
+    refresh_dacs(Refresh::KeepEdits);
   } else if (id == view_->edit_register_device_frame->GetId()) {
-    refresh_registers();
+    refresh_registers(Refresh::KeepEdits);
   } else if (id == view_->edit_register_chip_frame->GetId()) {
-    refresh_signals();
+    refresh_signals(Refresh::KeepEdits);
   } else if (id == view_->device_info_frame->GetId()) {
     view_->device_info_frame->update_info(model_.device->info);
   } else if (id == view_->adc_control_frame->GetId()) {
@@ -293,15 +334,9 @@ void BenchPresenter::write_fields(const WidgetMap& fields) {
 
 void BenchPresenter::update_model(wxWindowID id) {
   if (id == view_->edit_register_device_frame->GetId()) {
-    WidgetMap fields;
-    for (const auto& [label, f] : view_->edit_register_device_frame->panel_values->values_widgets)
-      fields[label] = f;
-    write_fields(fields);
+    write_fields(widgets_of(*view_->edit_register_device_frame));
   } else if (id == view_->edit_dac_frame->GetId()) {
-    WidgetMap fields;
-    for (const auto& [label, f] : view_->edit_dac_frame->panel_values->values_widgets)
-      fields[label] = f;
-    write_fields(fields);
+    write_fields(widgets_of(*view_->edit_dac_frame));
   } else if (id == view_->edit_register_chip_frame->GetId()) {
     write_fields(view_->edit_register_chip_frame->edit_panel().field_widgets());
   } else {

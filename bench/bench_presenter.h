@@ -68,9 +68,13 @@ class BenchPresenter : public Presenter {
   void on_adc_reading(const AdcReading& reading);
   void sync_board();  // hands the biases and mode to the sensor and the ADC
   void update_status();
+  // All: show the model; KeepEdits: and put back what the user typed but did not write.
+  enum class Refresh { All, KeepEdits };
+  void refresh_values(ValuesView& editor, const ValuesMap& values, Refresh how);
   void refresh_editors();
-  void refresh_registers();
-  void refresh_signals();
+  void refresh_registers(Refresh how);
+  void refresh_dacs(Refresh how);
+  void refresh_signals(Refresh how);
   void write_fields(const WidgetMap& fields);
 
   BenchModel& model_;

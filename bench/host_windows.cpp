@@ -175,7 +175,9 @@ ImagePanel::ImagePanel(wxWindow* parent, const BenchModel& model)
 
 void ImagePanel::render(unsigned char* rgb) const {
   const double max = model_.histogram.max, min = model_.histogram.min;
-  const int lo = static_cast<int>(std::floor(min)), hi = static_cast<int>(std::ceil(max));
+  // Counts are 16-bit: a wider range needs no more colours than that.
+  const int lo = static_cast<int>(std::clamp(std::floor(min), -32768.0, 32767.0));
+  const int hi = static_cast<int>(std::clamp(std::ceil(max), -32768.0, 32767.0));
   // One colour per count in the range, then a table lookup per pixel.
   const double zero = std::clamp(0.0, min, max);
   std::vector<unsigned char> table(3 * static_cast<std::size_t>(hi - lo + 1));

@@ -1,6 +1,7 @@
 #include "bench/simulated_board.h"
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -95,6 +96,8 @@ void SimulatedDevice::program(const std::string& path) {
 }
 
 void SimulatedHistogram::set_settings(double max_, double min_, int bins_) {
+  if (!std::isfinite(max_) || !std::isfinite(min_))
+    throw std::invalid_argument("Histogram: max and min must be finite numbers");
   if (bins_ < 1 || bins_ > 4096 || !(max_ > min_))
     throw std::invalid_argument("Histogram: max must exceed min and bins be 1..4096");
   max = max_;

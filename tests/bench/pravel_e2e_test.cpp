@@ -356,6 +356,15 @@ TEST_F(Bench, BadValuesAreRefusedByNameAndKeepTheUsersText) {
   EXPECT_EQ(field(editor, "VTH_OFF")->GetBackgroundColour(), kEditedColour);
   EXPECT_NE(field(editor, "VBIAS_PR")->GetBackgroundColour(), kEditedColour);
 
+  // Closed and opened again, the window still holds what was refused, marked.
+  editor->Close();
+  choose(window().menu_bar->menu_edit->item_dac);
+  ASSERT_TRUE(editor->IsShown());
+  EXPECT_EQ(field(editor, "VTH_ON")->GetValue(), "5000");
+  EXPECT_EQ(field(editor, "VTH_ON")->GetBackgroundColour(), kEditedColour);
+  EXPECT_EQ(field(editor, "VBIAS_PR")->GetValue(), "1700");
+  EXPECT_NE(field(editor, "VBIAS_PR")->GetBackgroundColour(), kEditedColour);
+
   type(field(editor, "VTH_ON"), "2600");
   type(field(editor, "VTH_OFF"), "700");
   click(editor->panel_values->button_apply);
@@ -384,8 +393,9 @@ TEST_F(Bench, ChipCheckBoxIsWrittenAtOnceAndFieldsOnApply) {
   EXPECT_EQ(message(), "Error: Not written: BIAS_GAIN: 9 is outside 0..7");
   EXPECT_EQ(model().value_of("BIAS_GAIN"), 3);
   type(gain, "5");
-  click(window().edit_register_chip_frame->button_apply);
+  fire(gain, wxEVT_TEXT_ENTER);  // Enter in the field applies too
   EXPECT_EQ(model().value_of("BIAS_GAIN"), 5);
+  EXPECT_NE(gain->GetBackgroundColour(), kEditedColour);
 }
 
 TEST_F(Bench, AdcIsSampledWhileTheMonitorIsOpenAndStopsWhenItCloses) {
@@ -546,6 +556,21 @@ TEST_F(Bench, HistogramScalesTheImageAndRefusesBadSettings) {
   EXPECT_EQ(histogram->counts[15], 1);  // 7 in [7, 8)
   EXPECT_EQ(histogram->counts[0], 1);   // -8 in [-8, -7)
 
+  // A range far wider than the counts still draws, with the same colours.
+  type(histogram->max_field, "1e9");
+  type(histogram->min_field, "-1e9");
+  click(histogram->panel_histogram_plot->button_scale);
+  EXPECT_EQ(model().histogram.max, 1e9);
+  std::vector<unsigned char> rgb(3 * kSensorWidth * kSensorHeight);
+  window().image_panel->render(rgb.data());
+  EXPECT_EQ(rgb[3 * 2], 24);  // a quiet pixel: the dark background
+  type(histogram->max_field, "inf");
+  click(histogram->panel_histogram_plot->button_scale);
+  EXPECT_EQ(message(), "Error: Histogram: max and min must be finite numbers");
+  type(histogram->max_field, "8");
+  type(histogram->min_field, "-8");
+  click(histogram->panel_histogram_plot->button_scale);
+
   type(histogram->max_field, "-9");
   click(histogram->panel_histogram_plot->button_scale);
   EXPECT_EQ(message(), "Error: Histogram: max must exceed min and bins be 1..4096");
@@ -553,6 +578,7 @@ TEST_F(Bench, HistogramScalesTheImageAndRefusesBadSettings) {
   click(histogram->panel_histogram_plot->button_scale);
   EXPECT_EQ(message(), "Error: Histogram: Max \"big\" is not a number");
   EXPECT_EQ(model().histogram.max, 8);
+  EXPECT_EQ(model().histogram.min, -8);
 }
 
 TEST_F(Bench, SelfTestReportsEveryStep) {
