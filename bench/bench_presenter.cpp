@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "Zelvar_Core/Host/controller_api.h"
+#include "bench/capture.h"
 #include "bench/preset.h"
 
 namespace Zelvar_Core::bench {
@@ -152,22 +153,8 @@ void BenchPresenter::on_frame_tick() {
 }
 
 void BenchPresenter::capture() {
-  std::filesystem::create_directories("captures");
-  std::string path;
-  for (int n = 1; path.empty() || std::filesystem::exists(path); ++n) {
-    char name[64];
-    std::snprintf(name, sizeof name, "captures/capture_%03d.pgm", n);
-    path = name;
-  }
-  const double max = model_.histogram.max, min = model_.histogram.min;
-  std::string pixels;
-  pixels.reserve(model_.image.counts.size());
-  for (auto v : model_.image.counts)
-    pixels += static_cast<char>(std::lround(std::clamp((v - min) / (max - min), 0.0, 1.0) * 255));
-  std::ofstream out(path, std::ios::binary);
-  out << "P5\n" << kSensorWidth << " " << kSensorHeight << "\n255\n" << pixels;
-  out.close();
-  if (!out) throw std::runtime_error("Cannot write the capture " + path);
+  const std::string path =
+      write_capture(model_.image, model_.histogram.min, model_.histogram.max, "captures");
   last_capture = path;
   show_message("Captured " + path);
 }
@@ -353,23 +340,7 @@ void BenchPresenter::save_preset() {
                       wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
   if (dialog.ShowModal() == wxID_CANCEL) return;
   const std::string path = dialog.GetPath().utf8_string();
-  // Written beside the file first: a failed write leaves an older preset whole.
-  const std::string part = path + ".part";
-  {
-    std::ofstream out(part, std::ios::binary);
-    out << preset_to_json(model_);
-    out.close();
-    if (!out) {
-      std::filesystem::remove(part);
-      throw std::runtime_error("Cannot write the preset " + path);
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(part, path, error);
-  if (error) {
-    std::filesystem::remove(part);
-    throw std::runtime_error("Cannot write the preset " + path + ": " + error.message());
-  }
+  save_preset_file(model_, path);
   logger->info("Preset saved to {}", path);
   show_message("Preset saved to " + path);
 }
@@ -379,16 +350,9 @@ void BenchPresenter::load_preset() {
                       wxFD_OPEN | wxFD_FILE_MUST_EXIST);
   if (dialog.ShowModal() == wxID_CANCEL) return;
   const std::string path = dialog.GetPath().utf8_string();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot read the preset " + path);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (!model_.device->is_connected)
     throw std::runtime_error("Cannot load the preset: no board is connected");
-  try {
-    apply_preset_json(model_, text);  // all or nothing
-  } catch (const std::invalid_argument& e) {
-    throw std::invalid_argument(path + ": " + e.what());
-  }
+  load_preset_file(model_, path);  // all or nothing
   refresh_editors();
   sync_board();
   logger->info("Preset loaded from {}", path);

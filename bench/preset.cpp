@@ -1,5 +1,7 @@
 #include "bench/preset.h"
 
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -76,6 +78,37 @@ void apply_preset_json(BenchModel& model, const std::string& text) {
   assign(model.registers, registers);
   assign(model.dacs, dacs);
   assign(model.signals, signals);
+}
+
+void save_preset_file(const BenchModel& model, const std::string& path) {
+  const std::string part = path + ".part";
+  {
+    std::ofstream out(part, std::ios::binary);
+    out << preset_to_json(model);
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(part, ignored);
+      throw std::runtime_error("Cannot write the preset " + path);
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(part, path, error);
+  if (error) {
+    std::filesystem::remove(part, error);
+    throw std::runtime_error("Cannot write the preset " + path + ": " + error.message());
+  }
+}
+
+void load_preset_file(BenchModel& model, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("Cannot read the preset " + path);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  try {
+    apply_preset_json(model, text);
+  } catch (const std::invalid_argument& e) {
+    throw std::invalid_argument(path + ": " + e.what());
+  }
 }
 
 }  // namespace Zelvar_Core::bench

@@ -16,4 +16,10 @@ std::string preset_to_json(const BenchModel& model);
 // the model is unchanged.
 void apply_preset_json(BenchModel& model, const std::string& text);
 
+// The preset as a file. Saving writes beside the file and renames, so a failed
+// write leaves an older preset whole; loading refuses a bad file whole, with
+// its path in the message.
+void save_preset_file(const BenchModel& model, const std::string& path);
+void load_preset_file(BenchModel& model, const std::string& path);
+
 }  // namespace Zelvar_Core::bench

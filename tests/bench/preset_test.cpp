@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -51,6 +52,55 @@ TEST(Preset, BadFilesAreRefusedByNameAndNothingIsHalfApplied) {
     }
     EXPECT_EQ(model.registers[0].value, 1) << reason;  // CTRL untouched
   }
+}
+
+TEST(PresetFile, SavesWholeAndLoadsBack) {
+  std::filesystem::remove_all("preset_files");
+  std::filesystem::create_directories("preset_files");
+  BenchModel model;
+  model.dacs[2].value = 2222;
+  save_preset_file(model, "preset_files/a.json");
+  model.dacs[2].value = 3333;
+  save_preset_file(model, "preset_files/a.json");  // over the older one
+  EXPECT_FALSE(std::filesystem::exists("preset_files/a.json.part"));
+  BenchModel loaded;
+  load_preset_file(loaded, "preset_files/a.json");
+  EXPECT_EQ(loaded.dacs[2].value, 3333);
+}
+
+TEST(PresetFile, FailuresNameThePathAndChangeNothing) {
+  std::filesystem::remove_all("preset_files");
+  std::filesystem::create_directories("preset_files/folder");
+  BenchModel model;
+  try {
+    save_preset_file(model, "no_such_folder/a.json");
+    ADD_FAILURE() << "saved into a missing folder";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Cannot write the preset no_such_folder/a.json");
+  }
+  // A target that cannot be replaced: the folder stays, no part file is left.
+  std::ofstream("preset_files/folder/keep") << "x";
+  EXPECT_THROW(save_preset_file(model, "preset_files/folder"), std::runtime_error);
+  EXPECT_TRUE(std::filesystem::exists("preset_files/folder/keep"));
+  EXPECT_FALSE(std::filesystem::exists("preset_files/folder.part"));
+
+  try {
+    load_preset_file(model, "preset_files/missing.json");
+    ADD_FAILURE() << "loaded a missing file";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Cannot read the preset preset_files/missing.json");
+  }
+  std::ofstream("preset_files/other.json") << R"({"board": "X-1"})";
+  model.dacs[0].value = 77;
+  try {
+    load_preset_file(model, "preset_files/other.json");
+    ADD_FAILURE() << "loaded another board's preset";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(
+        std::string(e.what()).rfind("preset_files/other.json: Preset is not for this board", 0), 0u)
+        << e.what();
+  }
+  EXPECT_EQ(model.dacs[0].value, 77);
 }
 
 }  // namespace

@@ -1,0 +1,15 @@
+// Captured images: the frame through the histogram range as an 8-bit PGM.
+#pragma once
+
+#include <string>
+
+#include "bench/sensor.h"
+
+namespace Zelvar_Core::bench {
+
+// Writes `frame` as `folder`/capture_NNN.pgm, NNN the first number not yet
+// taken (an earlier capture is never overwritten), and returns the path.
+std::string write_capture(const EventFrame& frame, double min, double max,
+                          const std::string& folder);
+
+}  // namespace Zelvar_Core::bench
