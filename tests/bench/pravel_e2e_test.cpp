@@ -611,3 +611,49 @@ TEST_F(Bench, ClosingTheMainWindowStopsEveryThread) {
 
 }  // namespace
 }  // namespace Zelvar_Core::bench
+
+namespace Zelvar_Core::bench {
+namespace {
+
+TEST(GuiPost, RunsOnTheGuiThreadReportsErrorsAndStopsWithItsOwner) {
+  std::vector<std::string> reports;
+  std::vector<std::thread::id> ran_on;
+  auto post = std::make_unique<GuiPost>([&](const std::string& what) { reports.push_back(what); });
+  std::thread worker([&] {
+    (*post)([&] { ran_on.push_back(std::this_thread::get_id()); });
+    (*post)([] { throw std::runtime_error("the board went away"); });
+  });
+  worker.join();
+  EXPECT_TRUE(ran_on.empty()) << "ran before the GUI thread took it";
+  testing_support::flush_events();
+  ASSERT_EQ(ran_on.size(), 1u);
+  EXPECT_EQ(ran_on[0], std::this_thread::get_id());
+  EXPECT_EQ(reports, std::vector<std::string>{"the board went away"});
+
+  bool ran_late = false;
+  (*post)([&] { ran_late = true; });
+  post.reset();  // the poster goes before its work is taken
+  testing_support::flush_events();
+  EXPECT_FALSE(ran_late);
+}
+
+TEST(ReportingApp, WhatEscapesATimerOrButtonHandlerIsReportedAndTheCallerGoesOn) {
+  auto& app = *static_cast<ReportingApp*>(wxTheApp);
+  std::vector<std::string> reports;
+  app.on_error = [&](const std::string& what) { reports.push_back(what); };
+  wxTimer timer;
+  timer.Bind(wxEVT_TIMER, [](wxTimerEvent&) { throw std::runtime_error("tick failed"); });
+  wxTimerEvent tick(timer);
+  EXPECT_NO_THROW(timer.ProcessEvent(tick));
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "t");
+  auto* button = new wxButton(frame, wxID_ANY, "b");
+  button->Bind(wxEVT_BUTTON, [](wxCommandEvent&) { throw 42; });
+  EXPECT_NO_THROW(fire(button, wxEVT_BUTTON));
+  frame->Destroy();
+  testing_support::flush_events();
+  app.on_error = nullptr;
+  EXPECT_EQ(reports, (std::vector<std::string>{"tick failed", "unknown error"}));
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench
