@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Pictures of the bench with every window opened from its menu entry, under
-# Xvfb: shots/all.png and one file per window. Needs imagemagick.
+# Xvfb: shots/all.png and one file per window (installs imagemagick if missing).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/deps.sh"
+command -v /usr/bin/import >/dev/null || apt-get install -y -q imagemagick
+cmake -S "$root" -B "$root/build" >/dev/null
 cmake --build "$root/build" --target pravel -j2 >/dev/null
 mkdir -p "$root/run" "$root/shots"
 cd "$root/run"
