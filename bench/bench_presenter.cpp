@@ -2,6 +2,7 @@
 
 #include <wx/filedlg.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -83,8 +84,8 @@ void BenchPresenter::attach(BenchMainWindow& window) {
   model_.simulated_device.connection_listener = [this] {
     // Heard on whatever thread the board reports on; handled on the GUI thread.
     post_([this] {
-      if (delegates_main) delegates_main->on_connection_change();
       front_end_.powered = model_.device->is_connected;
+      if (delegates_main) delegates_main->on_connection_change();
       update_status();
     });
   };
