@@ -156,7 +156,6 @@ void BenchPresenter::on_frame_tick() {
 void BenchPresenter::capture() {
   const std::string path =
       write_capture(model_.image, model_.histogram.min, model_.histogram.max, "captures");
-  last_capture = path;
   show_message("Captured " + path);
 }
 

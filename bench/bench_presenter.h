@@ -61,7 +61,6 @@ class BenchPresenter : public Presenter {
   // Events per second accumulated and frames per second drawn, over the last second.
   double event_rate() const { return event_rate_; }
   double frame_rate() const { return frame_rate_; }
-  std::string last_capture;
 
  private:
   void on_frame_tick();

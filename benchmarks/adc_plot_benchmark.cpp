@@ -6,7 +6,6 @@
 #include <wx/dcgraph.h>
 #include <wx/dcmemory.h>
 #include <wx/frame.h>
-#include <wx/init.h>
 
 #include <cmath>
 
@@ -76,19 +75,3 @@ BENCHMARK(BM_Redraw)->ArgsProduct({{1000, 100000, 1000000}, {1, 8}})->Unit(bench
 BENCHMARK(BM_RedrawNaive)
     ->ArgsProduct({{1000, 100000, 1000000}, {1, 8}})
     ->Unit(benchmark::kMillisecond);
-
-class BenchmarkApp : public wxApp {
- public:
-  bool OnInit() override { return true; }
-};
-wxIMPLEMENT_APP_NO_MAIN(BenchmarkApp);
-
-int main(int argc, char** argv) {
-  if (!wxEntryStart(argc, argv)) return 2;
-  wxTheApp->CallOnInit();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  wxEntryCleanup();
-  return 0;
-}

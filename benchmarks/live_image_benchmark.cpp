@@ -5,7 +5,6 @@
 #include <wx/app.h>
 #include <wx/dcmemory.h>
 #include <wx/frame.h>
-#include <wx/init.h>
 
 #include "bench/host_windows.h"
 #include "bench/sensor.h"
@@ -71,22 +70,4 @@ void BM_DrawFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_DrawFrame)->Unit(benchmark::kMillisecond);
 
-class BenchmarkApp : public wxApp {
- public:
-  bool OnInit() override { return true; }
-};
-
 }  // namespace
-
-wxIMPLEMENT_APP_NO_MAIN(BenchmarkApp);
-
-int main(int argc, char** argv) {
-  if (!wxEntryStart(argc, argv)) return 2;
-  wxTheApp->CallOnInit();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  wxTheApp->ProcessIdle();
-  wxEntryCleanup();
-  return 0;
-}
