@@ -6,8 +6,8 @@
 #include <wx/dcmemory.h>
 #include <wx/frame.h>
 
-#include "bench/host_windows.h"
-#include "bench/sensor.h"
+#include "bench/board/sensor.h"
+#include "bench/host/main_window.h"
 
 using namespace Zelvar_Core::bench;
 
@@ -15,16 +15,19 @@ namespace {
 
 constexpr std::size_t kBatch = 4000;  // about what the thread makes per 2 ms slice at 2 Mev/s
 
+// The nominal biases: 2 % noise.
+SensorSettings settings() { return sensor_settings(BiasPoint{}, SensorMode::EventStream); }
+
 // The acquisition thread's work: generate a batch and accumulate it.
 void BM_GenerateAndAccumulate(benchmark::State& state) {
   EventSensor sensor;
   EventFrame frame;
-  std::vector<AerWord> batch;
+  std::vector<Event> batch;
   double t = 0;
   std::size_t events = 0;
   for (auto _ : state) {
     batch.clear();
-    sensor.generate(t, kBatch, 0.02, SensorMode::EventStream, batch);
+    sensor.generate(t, kBatch, settings(), 0, 2000, batch);
     frame.accumulate(batch.data(), batch.size());
     events += batch.size();
     t += 0.002;
@@ -36,8 +39,8 @@ BENCHMARK(BM_GenerateAndAccumulate);
 // Accumulation alone, as a real board's stream would need.
 void BM_Accumulate(benchmark::State& state) {
   EventSensor sensor;
-  std::vector<AerWord> batch;
-  sensor.generate(1.0, 1 << 20, 0.02, SensorMode::EventStream, batch);
+  std::vector<Event> batch;
+  sensor.generate(1.0, 1 << 20, settings(), 0, 524288, batch);
   EventFrame frame;
   for (auto _ : state) {
     frame.accumulate(batch.data(), batch.size());
@@ -51,8 +54,8 @@ BENCHMARK(BM_Accumulate);
 void BM_DrawFrame(benchmark::State& state) {
   BenchModel model;
   EventSensor sensor;
-  std::vector<AerWord> batch;
-  sensor.generate(1.0, 66000, 0.02, SensorMode::EventStream, batch);  // 33 ms at 2 Mev/s
+  std::vector<Event> batch;
+  sensor.generate(1.0, 66000, settings(), 0, 33000, batch);  // 33 ms at 2 Mev/s
   model.image.accumulate(batch.data(), batch.size());
   auto* frame = new wxFrame(nullptr, wxID_ANY, "bench");
   auto* panel = new ImagePanel(frame, model);

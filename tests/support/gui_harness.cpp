@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/dialog.h>
+#include <wx/evtloop.h>
+#include <wx/filename.h>
 #include <wx/modalhook.h>
 #include <wx/progdlg.h>
 #include <wx/utils.h>
@@ -27,6 +29,11 @@ std::deque<Answer>& answers() {
 SeenFileDialog& seen() {
   static SeenFileDialog dialog;
   return dialog;
+}
+
+bool& change_dir() {
+  static bool change = false;
+  return change;
 }
 
 int& seen_count() {
@@ -66,6 +73,8 @@ class DialogGuard : public wxModalDialogHook {
       wxMilliSleep(5);
     }
     EXPECT_EQ(file_dialog->GetPath(), path) << "the file dialog did not take the answer";
+    if (change_dir() && (file_dialog->GetWindowStyle() & wxFD_CHANGE_DIR))
+      wxSetWorkingDirectory(wxFileName(path).GetPath());
     return wxID_OK;
   }
   void Exit(wxDialog*) override {}
@@ -87,6 +96,7 @@ void install_gui_guards() {
 }
 
 void answer_next_file_dialog(const std::string& path) { answers().push_back({path}); }
+void set_file_dialogs_change_dir(bool change) { change_dir() = change; }
 void cancel_next_file_dialog() { answers().push_back({std::nullopt}); }
 size_t pending_dialog_answers() { return answers().size(); }
 const SeenFileDialog& last_file_dialog() { return seen(); }
@@ -103,6 +113,21 @@ void fire(wxWindow* source, wxEventType type) {
 void flush_events() {
   wxTheApp->ProcessPendingEvents();
   wxTheApp->ProcessIdle();
+}
+
+bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  static wxGUIEventLoop loop;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    loop.DispatchTimeout(5);  // one toolkit event at most
+    flush_events();
+  }
+  return true;
+}
+
+void pump_for(std::chrono::milliseconds duration) {
+  pump_until([] { return false; }, duration);
 }
 
 }  // namespace Zelvar_Core::testing_support

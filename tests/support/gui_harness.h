@@ -5,6 +5,8 @@
 #include <wx/log.h>
 #include <wx/window.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,9 @@ void install_gui_guards();
 // Answers are used in order; a dialog with no answer queued fails the test.
 void answer_next_file_dialog(const std::string& path);
 void cancel_next_file_dialog();
+// Whether an accepted dialog with wxFD_CHANGE_DIR moves the working folder
+// to the chosen file's folder, as the real dialog does (off by default).
+void set_file_dialogs_change_dir(bool change);
 // Answers that were queued but never asked for (a test should leave none).
 size_t pending_dialog_answers();
 // Properties of the last file dialog the guard saw.
@@ -43,5 +48,12 @@ void fire(wxWindow* source, wxEventType type);
 
 // Runs pending events and idle handlers (deferred destruction included).
 void flush_events();
+
+// Runs the toolkit one event at a time (timers, queued calls, idle work)
+// until `done` holds or `limit` has passed; the deadline is checked between
+// events, so a slow repaint makes a test fail instead of hanging it.
+bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit);
+// Runs the toolkit for `duration`.
+void pump_for(std::chrono::milliseconds duration);
 
 }  // namespace Zelvar_Core::testing_support

@@ -1,0 +1,61 @@
+// The board's event stream: a thread that reads the pixel array slice by
+// slice at the rate the settings give, stamps the events with the board's
+// clock and publishes them to the hub.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "bench/board/event_hub.h"
+#include "bench/board/sensor.h"
+
+namespace Zelvar_Core::bench {
+
+// The board's microsecond clock: zero when the stream first starts, running
+// on across stops and starts until the device is reset.
+class BoardClock {
+ public:
+  std::int64_t now_us();  // starts the clock on first use
+  void reset();
+
+ private:
+  std::mutex mutex_;
+  bool running_ = false;
+  std::chrono::steady_clock::time_point epoch_;
+};
+
+class Acquisition {
+ public:
+  // `settings` is asked every slice; `on_error` runs on the stream's thread
+  // when it stops on an error.
+  Acquisition(EventHub& hub, BoardClock& clock, std::function<SensorSettings()> settings,
+              std::function<void(const std::string&)> on_error);
+  ~Acquisition();
+  Acquisition(const Acquisition&) = delete;
+  Acquisition& operator=(const Acquisition&) = delete;
+
+  void start();
+  void stop();  // joins the thread
+  bool running() const { return thread_.joinable() && !finished_; }
+  // Makes the stream break once, as a board whose link drops would.
+  void fail_next_read() { fail_next_ = true; }
+  // Events produced since the last start.
+  std::uint64_t events() const { return events_; }
+
+ private:
+  void run();
+
+  EventHub& hub_;
+  BoardClock& clock_;
+  std::function<SensorSettings()> settings_;
+  std::function<void(const std::string&)> on_error_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false}, finished_{false}, fail_next_{false};
+  std::atomic<std::uint64_t> events_{0};
+};
+
+}  // namespace Zelvar_Core::bench

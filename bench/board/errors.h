@@ -1,0 +1,24 @@
+// Outcomes that are not faults of the program: a board that is not there
+// and a run the user cancelled. Both are told to the user as they are.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace Zelvar_Core::bench {
+
+// A request that needs the board while none is connected.
+class NoBoard : public std::runtime_error {
+ public:
+  // `consequence` says what did not happen: "reset not sent".
+  explicit NoBoard(const std::string& consequence)
+      : std::runtime_error("No board is connected: " + consequence) {}
+};
+
+// The user stopped something; shown as information, never as an error.
+class Cancelled : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,47 @@
+#include "bench/board/event_hub.h"
+
+#include <algorithm>
+
+namespace Zelvar_Core::bench {
+
+void EventHub::publish(const Event* events, std::size_t count) {
+  {
+    std::lock_guard lock(frame_mutex_);
+    pending_.accumulate(events, count);
+  }
+  published_ += count;
+  std::lock_guard lock(listeners_mutex_);
+  for (auto* listener : listeners_) listener->on_events(events, count);
+}
+
+void EventHub::take_frame(EventFrame& frame) {
+  std::lock_guard lock(frame_mutex_);
+  std::swap(frame.counts, pending_.counts);
+  std::swap(frame.t_first, pending_.t_first);
+  std::swap(frame.t_last, pending_.t_last);
+  pending_.clear();
+}
+
+void EventHub::clear_frame() {
+  std::lock_guard lock(frame_mutex_);
+  pending_.clear();
+}
+
+void EventHub::subscribe(EventListener* listener) {
+  std::lock_guard lock(listeners_mutex_);
+  listeners_.push_back(listener);
+}
+
+void EventHub::unsubscribe(EventListener* listener) {
+  std::lock_guard lock(listeners_mutex_);
+  listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
+void PolarityCounter::on_events(const Event* events, std::size_t count) {
+  std::uint64_t ons = 0;
+  for (std::size_t i = 0; i < count; ++i) ons += events[i].p;
+  on += ons;
+  off += count - ons;
+}
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,60 @@
+// Where the board's events go: the frame the image is drawn from, and every
+// listener (rates, recorder, measurements). Sources (the live stream or a
+// playback) publish; the GUI takes the frame.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "bench/board/event.h"
+#include "bench/board/sensor.h"
+
+namespace Zelvar_Core::bench {
+
+class EventHub {
+ public:
+  // Accumulates the events into the pending frame, then hands them to every
+  // listener, on the caller's thread.
+  void publish(const Event* events, std::size_t count);
+  // Swaps the pending frame into `frame` and starts a new one.
+  void take_frame(EventFrame& frame);
+  void clear_frame();
+  // After unsubscribe returns the listener is called no more.
+  void subscribe(EventListener* listener);
+  void unsubscribe(EventListener* listener);
+  // Events published since the hub was made.
+  std::uint64_t published() const { return published_; }
+
+ private:
+  std::mutex frame_mutex_;
+  EventFrame pending_;
+  std::mutex listeners_mutex_;
+  std::vector<EventListener*> listeners_;
+  std::atomic<std::uint64_t> published_{0};
+};
+
+// Subscribes for as long as it lives.
+class Subscription {
+ public:
+  Subscription(EventHub& hub, EventListener& listener) : hub_(hub), listener_(listener) {
+    hub_.subscribe(&listener_);
+  }
+  ~Subscription() { hub_.unsubscribe(&listener_); }
+  Subscription(const Subscription&) = delete;
+  Subscription& operator=(const Subscription&) = delete;
+
+ private:
+  EventHub& hub_;
+  EventListener& listener_;
+};
+
+// Counts events by polarity; safe to read from any thread.
+class PolarityCounter : public EventListener {
+ public:
+  void on_events(const Event* events, std::size_t count) override;
+  std::atomic<std::uint64_t> on{0}, off{0};
+  std::uint64_t total() const { return on + off; }
+};
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,75 @@
+#include "bench/board/folders.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace Zelvar_Core::bench {
+
+namespace fs = std::filesystem;
+
+BenchFolders BenchFolders::under(const fs::path& start) {
+  const fs::path root = fs::absolute(start).lexically_normal();
+  return {
+      root, root / "tmp", root / "logs", root / "captures", root / "presets", root / "recordings"};
+}
+
+void ensure_folder(const fs::path& folder) {
+  std::error_code error;
+  if (fs::exists(folder, error) && !fs::is_directory(folder, error))
+    throw std::runtime_error(folder.string() + " is a file, not a folder");
+  fs::create_directories(folder, error);
+  if (error || !fs::is_directory(folder))
+    throw std::runtime_error("the folder " + folder.string() + " cannot be made (" +
+                             (error ? error.message() : "unknown reason") + ")");
+}
+
+namespace {
+
+void refuse_file(const fs::path& folder, const char* use) {
+  throw StartupError("Cannot start: " + folder.string() + " is a file, but the bench keeps " + use +
+                     " in a folder of that name; move the file away or start the bench " +
+                     "in another folder.");
+}
+
+void check_writable(const fs::path& folder) {
+  const fs::path probe = folder / ".pravel_write_check";
+  {
+    std::ofstream out(probe);
+    out << "ok";
+    out.close();
+    if (!out) {
+      throw StartupError("Cannot start: the folder " + folder.string() + " cannot be written to (" +
+                         std::strerror(errno ? errno : EACCES) +
+                         "); start the bench in a folder you can write to.");
+    }
+  }
+  std::error_code ignored;
+  fs::remove(probe, ignored);
+}
+
+}  // namespace
+
+void prepare_folders(const BenchFolders& folders) {
+  const std::pair<const fs::path*, const char*> uses[] = {
+      {&folders.tmp, "its list of recent bitstreams"},
+      {&folders.logs, "its log"},
+      {&folders.captures, "its captures"},
+      {&folders.presets, "its presets"},
+      {&folders.recordings, "its recordings"}};
+  for (const auto& [folder, use] : uses) {
+    std::error_code error;
+    if (fs::exists(*folder, error) && !fs::is_directory(*folder, error)) refuse_file(*folder, use);
+  }
+  for (const auto* folder : {&folders.tmp, &folders.logs}) {
+    try {
+      ensure_folder(*folder);
+    } catch (const std::runtime_error& e) {
+      throw StartupError(std::string("Cannot start: ") + e.what() +
+                         "; start the bench in a folder you can write to.");
+    }
+    check_writable(*folder);
+  }
+}
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,38 @@
+// The bench's folders, resolved once at start-up against the folder it was
+// started in. Nothing later (the bitstream dialog changes the working
+// folder) moves them.
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace Zelvar_Core::bench {
+
+struct BenchFolders {
+  std::filesystem::path root;        // where the bench was started
+  std::filesystem::path tmp;         // the recent-bitstream list
+  std::filesystem::path logs;        // pravel.log and its rotations
+  std::filesystem::path captures;    // capture_NNN.pgm
+  std::filesystem::path presets;     // *.json
+  std::filesystem::path recordings;  // rec_*.raw
+
+  // Every folder as an absolute path under `start`.
+  static BenchFolders under(const std::filesystem::path& start);
+};
+
+// A start-up problem told in one sentence that names the folder and what to do.
+class StartupError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Makes tmp and logs and checks that they take files, and that none of the
+// other folders is in the way as a file; throws StartupError otherwise.
+void prepare_folders(const BenchFolders& folders);
+
+// Makes `folder` when missing; throws std::runtime_error naming it when it
+// cannot be made or is not a folder.
+void ensure_folder(const std::filesystem::path& folder);
+
+}  // namespace Zelvar_Core::bench

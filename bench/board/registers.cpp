@@ -1,0 +1,97 @@
+#include "bench/board/registers.h"
+
+#include <cctype>
+
+namespace Zelvar_Core::bench {
+
+std::string out_of_range_text(const Register& r, const std::string& value) {
+  return r.name + ": " + value + " is out of range " + std::to_string(r.min) + ".." +
+         std::to_string(r.max);
+}
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  const auto last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::int64_t parse_register_value(const Register& r, const std::string& text) {
+  const std::string number = trimmed(text);
+  const std::size_t digits_at = !number.empty() && (number[0] == '-' || number[0] == '+') ? 1 : 0;
+  bool integer = number.size() > digits_at;
+  for (std::size_t i = digits_at; i < number.size() && integer; ++i)
+    integer = std::isdigit(static_cast<unsigned char>(number[i])) != 0;
+  if (!integer) throw std::invalid_argument(r.name + ": \"" + text + "\" is not an integer");
+  std::int64_t value = 0;
+  try {
+    std::size_t used = 0;
+    value = std::stoll(number, &used);
+  } catch (const std::out_of_range&) {
+    throw RangeError(out_of_range_text(r, number));  // an integer, just far too large
+  }
+  if (value < r.min || value > r.max) throw RangeError(out_of_range_text(r, number));
+  return value;
+}
+
+RegisterFile::RegisterFile() {
+  banks_[static_cast<int>(Bank::Device)] = {{"CTRL", 1, 0, 255},
+                                            {"FIFO_THRESHOLD", 512, 0, 4095},
+                                            {"TIMESTAMP_DIV", 50, 1, 1000},
+                                            {"ROI_X0", 0, 0, 639},
+                                            {"ROI_Y0", 0, 0, 479}};
+  banks_[static_cast<int>(Bank::Dac)] = {{"VBIAS_PR", 1800, 0, 4095},
+                                         {"VBIAS_REF", 1600, 0, 4095},
+                                         {"VTH_ON", 2400, 0, 4095},
+                                         {"VTH_OFF", 800, 0, 4095},
+                                         {"IBIAS", 1200, 0, 4095}};
+  banks_[static_cast<int>(Bank::Chip)] = {
+      {"EN_AER", 1, 0, 1}, {"RST_N", 1, 0, 1}, {"TEST_MODE", 0, 0, 1}, {"BIAS_GAIN", 3, 0, 7}};
+}
+
+std::vector<Register> RegisterFile::bank(Bank bank) const {
+  std::lock_guard lock(mutex_);
+  return banks_[static_cast<int>(bank)];
+}
+
+std::vector<Register> RegisterFile::all() const {
+  std::lock_guard lock(mutex_);
+  std::vector<Register> every;
+  for (const auto& b : banks_) every.insert(every.end(), b.begin(), b.end());
+  return every;
+}
+
+Register& RegisterFile::locate(const std::string& name) {
+  for (auto& b : banks_)
+    for (auto& r : b)
+      if (r.name == name) return r;
+  throw std::out_of_range("The board has no register named " + name);
+}
+
+Register RegisterFile::find(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  return const_cast<RegisterFile*>(this)->locate(name);
+}
+
+bool RegisterFile::has(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& b : banks_)
+    for (const auto& r : b)
+      if (r.name == name) return true;
+  return false;
+}
+
+std::int64_t RegisterFile::read(const std::string& name) const { return find(name).value; }
+
+void RegisterFile::write(const std::string& name, std::int64_t value) {
+  std::lock_guard lock(mutex_);
+  Register& r = locate(name);
+  if (value < r.min || value > r.max) throw RangeError(out_of_range_text(r, std::to_string(value)));
+  r.value = value;
+}
+
+}  // namespace Zelvar_Core::bench

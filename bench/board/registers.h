@@ -1,0 +1,57 @@
+// The board's registers, DACs and chip signals: names, ranges and values,
+// range-checked on every write. Safe to use from any thread.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace Zelvar_Core::bench {
+
+struct Register {
+  std::string name;
+  std::int64_t value;
+  std::int64_t min;
+  std::int64_t max;
+};
+
+enum class Bank { Device, Dac, Chip };
+
+// A value outside a register's range, refused by the board.
+class RangeError : public std::out_of_range {
+ public:
+  using std::out_of_range::out_of_range;
+};
+
+// "VTH_ON: 5000 is out of range 0..4095"
+std::string out_of_range_text(const Register& r, const std::string& value);
+
+// Reads an editor's text as a value of `r`: blanks around the number are
+// allowed; anything else than an integer in range is refused with a sentence
+// naming the register (std::invalid_argument, or RangeError for an integer
+// outside the range, however long).
+std::int64_t parse_register_value(const Register& r, const std::string& text);
+
+class RegisterFile {
+ public:
+  RegisterFile();
+  // Copies of one bank, in the board's order.
+  std::vector<Register> bank(Bank bank) const;
+  // Every register of every bank, in order: device, DACs, chip.
+  std::vector<Register> all() const;
+  // The register named `name`; std::out_of_range when there is none.
+  Register find(const std::string& name) const;
+  bool has(const std::string& name) const;
+  std::int64_t read(const std::string& name) const;
+  // Throws RangeError (value kept) outside the range.
+  void write(const std::string& name, std::int64_t value);
+
+ private:
+  Register& locate(const std::string& name);
+  mutable std::mutex mutex_;
+  std::vector<Register> banks_[3];
+};
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,118 @@
+#include "bench/board/self_test.h"
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <thread>
+
+namespace Zelvar_Core::bench {
+
+namespace {
+
+using Check = std::function<std::string()>;  // "" when the step passed
+
+SelfTestStep run_step(const std::string& name, const Check& check) {
+  try {
+    const std::string problem = check();
+    return {name, problem.empty() ? StepResult::Passed : StepResult::Failed, problem};
+  } catch (const std::exception& e) {
+    return {name, StepResult::Failed, e.what()};
+  }
+}
+
+std::string identity_problem(SimulatedDevice& board) {
+  const DeviceInfo info = board.read_identity();
+  if (info.vendor.empty()) return "the board gave no vendor";
+  if (info.serial_number.empty()) return "the board gave no serial number";
+  return "";
+}
+
+std::string register_read_problem(SimulatedDevice& board) {
+  for (Bank bank : {Bank::Device, Bank::Dac, Bank::Chip}) board.read_bank(bank);
+  return "";
+}
+
+std::string register_range_problem(SimulatedDevice& board) {
+  // One past the top of the range must be refused by the board and leave
+  // the register as it was.
+  const Register r = board.registers().find("FIFO_THRESHOLD");
+  const std::int64_t before = board.read_register(r.name);
+  try {
+    board.write_register(r.name, r.max + 1);
+    board.write_register(r.name, before);
+    return "the board took " + std::to_string(r.max + 1) + " for " + r.name;
+  } catch (const RangeError&) {
+  }
+  const std::int64_t after = board.read_register(r.name);
+  if (after != before)
+    return r.name + " changed from " + std::to_string(before) + " to " + std::to_string(after);
+  return "";
+}
+
+std::string event_stream_problem(SimulatedDevice& board) {
+  if (board.design().empty()) return "no design on the board";
+  PolarityCounter counter;
+  Subscription subscription(board.events(), counter);
+  const bool started_here = !board.acquiring();
+  if (started_here) board.start_acquisition();
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  if (started_here) board.stop_acquisition();
+  if (counter.total() == 0) return "no events in 0.25 s (check EN_AER, RST_N and the mode)";
+  return "";
+}
+
+std::string supplies_problem(SimulatedDevice& board) {
+  const auto values = board.adc().read(1.0);
+  if (std::abs(values[0] - 1.8) > 0.09) return "VDD is " + std::to_string(values[0]) + " V";
+  if (std::abs(values[1] - 3.3) > 0.165) return "VDDIO is " + std::to_string(values[1]) + " V";
+  return "";
+}
+
+}  // namespace
+
+std::vector<SelfTestStep> run_self_test(SimulatedDevice& board) {
+  std::vector<SelfTestStep> steps;
+  steps.push_back(
+      run_step("connection", [&] { return board.connected() ? "" : "no board is connected"; }));
+  const std::pair<const char*, std::function<std::string(SimulatedDevice&)>> board_steps[] = {
+      {"identity", identity_problem},
+      {"register read", register_read_problem},
+      {"register range", register_range_problem},
+      {"event stream", event_stream_problem},
+      {"ADC supplies", supplies_problem},
+  };
+  for (const auto& [name, check] : board_steps) {
+    if (!board.connected()) {
+      steps.push_back({name, StepResult::NotRun, "not run: no board is connected"});
+      continue;
+    }
+    steps.push_back(run_step(name, [&, &check = check] { return check(board); }));
+  }
+  return steps;
+}
+
+std::string self_test_summary(const std::vector<SelfTestStep>& steps) {
+  int passed = 0, failed = 0, not_run = 0;
+  std::string details;
+  for (const auto& s : steps) {
+    switch (s.result) {
+      case StepResult::Passed:
+        ++passed;
+        break;
+      case StepResult::Failed:
+        ++failed;
+        details += "; " + s.name + " failed: " + s.detail;
+        break;
+      case StepResult::NotRun:
+        ++not_run;
+        break;
+    }
+  }
+  std::string summary = "Self-test: " + std::to_string(passed) + " passed, " +
+                        std::to_string(failed) + " failed, " + std::to_string(not_run) +
+                        " not run" + details;
+  if (not_run > 0) summary += "; not run: no board is connected";
+  return summary;
+}
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,74 @@
+// The simulated sensor: ON/OFF pixel events from a moving scene, and the
+// frame they are accumulated into.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "bench/board/event.h"
+
+namespace Zelvar_Core::bench {
+
+enum class SensorMode { EventStream, TestPattern, Standby };
+
+// What the biases and chip signals make of the pixel array.
+struct SensorSettings {
+  double signal_rate = 0;    // events/s from the moving scene
+  double noise_rate = 0;     // events/s of background activity
+  double on_fraction = 0.5;  // share of the scene's events that are ON
+  SensorMode mode = SensorMode::EventStream;
+  double total_rate() const { return mode == SensorMode::Standby ? 0 : signal_rate + noise_rate; }
+};
+
+// Thresholds and bias in DAC counts (0..4095), chip-level gain 0..7, and
+// whether the AER output is enabled and the chip out of reset.
+struct BiasPoint {
+  int vbias_pr = 1800;
+  int vbias_ref = 1600;
+  int vth_on = 2400;
+  int vth_off = 800;
+  int bias_gain = 3;
+  bool aer_enabled = true;
+  bool out_of_reset = true;
+};
+
+// Narrower contrast thresholds and a stronger photoreceptor make more events;
+// thresholds close to the reference make much more noise. The ON threshold
+// sets the ON events and the OFF threshold the OFF events.
+SensorSettings sensor_settings(const BiasPoint& bias, SensorMode mode);
+// The mean ON and OFF event rates the settings give (events/s).
+struct PolarityRates {
+  double on = 0;
+  double off = 0;
+};
+PolarityRates expected_rates(const SensorSettings& settings);
+
+class EventSensor {
+ public:
+  explicit EventSensor(std::uint64_t seed = 0x9e3779b97f4a7c15ull);
+  // Appends `count` events of the scene as it is at `t` seconds to `out`,
+  // stamped evenly over [t_begin, t_end) microseconds in order, as the pixel
+  // array is read out over one slice.
+  void generate(double t, std::size_t count, const SensorSettings& settings, std::int64_t t_begin,
+                std::int64_t t_end, std::vector<Event>& out);
+
+ private:
+  std::uint64_t next();
+  float unit();  // uniform in [0, 1)
+  std::uint64_t state_;
+};
+
+// Net event count per pixel (ON +1, OFF -1), saturating, and the time span
+// of the events in it.
+class EventFrame {
+ public:
+  EventFrame() : counts(kSensorWidth * kSensorHeight, 0) {}
+  // Events outside the sensor are not counted.
+  void accumulate(const Event* events, std::size_t count);
+  void clear();
+  std::vector<std::int16_t> counts;
+  std::int64_t t_first = -1;  // microseconds; -1 while the frame holds no event
+  std::int64_t t_last = -1;
+};
+
+}  // namespace Zelvar_Core::bench

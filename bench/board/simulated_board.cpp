@@ -1,0 +1,361 @@
+#include "bench/board/simulated_board.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "bench/board/bitstream.h"
+
+namespace Zelvar_Core::bench {
+
+void SimulatedActions::issue(const std::string& name) {
+  if (!board_.connected()) throw NoBoard("reset not sent");
+  board_.reset(name);
+  issued.push_back(name);
+  if (on_reset) on_reset(name);
+}
+
+std::string size_text(std::uint64_t bytes) {
+  char text[32];
+  if (bytes >= (1u << 20))
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
+  else if (bytes >= 1024)
+    std::snprintf(text, sizeof text, "%.0f kB", static_cast<double>(bytes) / 1024);
+  else
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  return text;
+}
+
+SimulatedDevice::SimulatedDevice()
+    : simulated_actions(*this),
+      adc_(registers_),
+      acquisition_(
+          hub_, clock_, [this] { return settings(); },
+          [this](const std::string& what) {
+            if (stream_failure) stream_failure(what);
+          }) {
+  is_connected = true;
+  actions = &simulated_actions;
+  info = identity();
+  design_ = kFlashDesign;
+}
+
+SimulatedDevice::~SimulatedDevice() { acquisition_.stop(); }
+
+void SimulatedDevice::set_connected(bool connected) {
+  if (!connected) stop_acquisition();
+  connected_ = connected;
+  is_connected = connected;
+  adc_.powered = connected;
+  // Powered up, the board loads the design kept in its flash; unplugged, it
+  // has none and no identity.
+  set_design(connected ? kFlashDesign : "");
+  info = connected ? identity() : DeviceInfo{};
+  if (connection_listener) connection_listener();
+}
+
+DeviceInfo SimulatedDevice::read_identity() const {
+  if (!connected_) throw NoBoard("identity not read");
+  return identity();
+}
+
+std::string SimulatedDevice::design() const {
+  std::lock_guard lock(design_mutex_);
+  return design_;
+}
+
+void SimulatedDevice::set_design(const std::string& design) {
+  std::lock_guard lock(design_mutex_);
+  design_ = design;
+}
+
+void SimulatedDevice::reset(const std::string& name) {
+  // A device reset restarts the board's clock with the rest of its logic.
+  if (name == "reset_device") clock_.reset();
+}
+
+// ---- programming ---------------------------------------------------------------
+
+namespace {
+
+std::string file_name(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// An open file descriptor, closed however programming ends.
+class OpenFile {
+ public:
+  explicit OpenFile(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
+  ~OpenFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Ends the observer's run however programming ends.
+class ObservedRun {
+ public:
+  ObservedRun(ProgrammingObserver* observer, const std::string& design, std::size_t bytes)
+      : observer_(observer) {
+    if (observer_) observer_->begin(design, bytes);
+  }
+  ~ObservedRun() {
+    if (observer_) observer_->end();
+  }
+  bool advance(std::size_t done) { return observer_ == nullptr || observer_->advance(done); }
+
+ private:
+  ProgrammingObserver* observer_;
+};
+
+// Reads up to `want` bytes at the file's position; fewer only at its end.
+std::string read_some(int fd, std::size_t want, const std::string& path) {
+  std::string bytes(want, '\0');
+  std::size_t got = 0;
+  while (got < want) {
+    const ssize_t n = ::read(fd, bytes.data() + got, want - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0)
+      throw std::runtime_error("Cannot read the bitstream " + path + ": " + std::strerror(errno));
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+}  // namespace
+
+void SimulatedDevice::program(const std::string& path) { program(path, programming_observer); }
+
+void SimulatedDevice::program(const std::string& path, ProgrammingObserver* observer) {
+  if (!connected_) throw NoBoard("bitstream not written");
+  std::unique_lock busy(programming_, std::try_to_lock);
+  if (!busy.owns_lock())
+    throw std::runtime_error("The board is busy: another programming run is under way");
+  // Non-blocking, so that a named pipe cannot hold the program; only a
+  // regular file is read.
+  OpenFile file(path);
+  if (file.fd() < 0) {
+    throw std::runtime_error("Cannot open the bitstream " + path + ": " +
+                             (errno == ENOENT ? "no such file" : std::strerror(errno)));
+  }
+  struct stat info {};
+  if (::fstat(file.fd(), &info) != 0)
+    throw std::runtime_error("Cannot read the bitstream " + path + ": " + std::strerror(errno));
+  if (S_ISDIR(info.st_mode))
+    throw std::runtime_error("Cannot read the bitstream " + path + ": it is a folder");
+  if (!S_ISREG(info.st_mode))
+    throw std::runtime_error("Cannot read the bitstream " + path + ": it is not a regular file");
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  if (size == 0) throw std::runtime_error("The bitstream " + path + " is empty");
+  if (size > kMaxDesignBytes) {
+    throw std::runtime_error("The bitstream " + path + " is " + size_text(size) +
+                             ", larger than any design the board can hold (" +
+                             size_text(kMaxDesignBytes) + ")");
+  }
+  // The header is at most four 64 kB fields and the length.
+  const std::string head = read_some(file.fd(), std::min<std::uint64_t>(size, 300 * 1024), path);
+  std::optional<BitstreamHeader> header;
+  try {
+    header = parse_bitstream_header(head, size);
+  } catch (const std::invalid_argument& e) {
+    throw std::runtime_error("The bitstream " + path + " is damaged: " + e.what());
+  }
+  const std::string design = header && !header->design.empty() ? header->design : file_name(path);
+
+  stop_acquisition();
+  ObservedRun run(observer, design, size);
+  set_design("");  // the board drops its configuration when a new one starts
+  constexpr std::size_t kChunk = 64 * 1024;
+  const bool fail = fail_next_program.exchange(false);
+  if (::lseek(file.fd(), 0, SEEK_SET) != 0)
+    throw std::runtime_error("Cannot read the bitstream " + path + ": " + std::strerror(errno));
+  for (std::uint64_t done = 0; done < size;) {
+    const std::string chunk =
+        read_some(file.fd(), std::min<std::uint64_t>(kChunk, size - done), path);
+    if (chunk.empty())
+      throw std::runtime_error("The bitstream " + path + " shrank while it was read");
+    done += chunk.size();
+    std::this_thread::sleep_for(std::chrono::duration<double>(chunk.size() / bytes_per_second));
+    if (!connected_) throw NoBoard("the board went away while it was programmed");
+    if (fail && done * 10 >= size * 4) {
+      throw std::runtime_error("Programming failed at " + std::to_string(done * 100 / size) +
+                               "%: the board stopped answering");
+    }
+    if (!run.advance(done)) throw Cancelled("Programming cancelled");
+  }
+  set_design(design);
+}
+
+// ---- registers, mode and stream ------------------------------------------------
+
+std::vector<Register> SimulatedDevice::read_bank(Bank bank) {
+  if (!connected_) throw NoBoard("registers not read");
+  if (fail_next_register_read.exchange(false))
+    throw std::runtime_error("Register read failed: the board did not answer");
+  return registers_.bank(bank);
+}
+
+std::int64_t SimulatedDevice::read_register(const std::string& name) const {
+  if (!connected_) throw NoBoard(name + " not read");
+  return registers_.read(name);
+}
+
+void SimulatedDevice::write_register(const std::string& name, std::int64_t value) {
+  if (!connected_) throw NoBoard(name + " not written");
+  registers_.write(name, value);
+  if (register_listener) register_listener(name);
+}
+
+BiasPoint SimulatedDevice::bias_point() const {
+  auto value = [this](const char* name) { return static_cast<int>(registers_.read(name)); };
+  BiasPoint bias;
+  bias.vbias_pr = value("VBIAS_PR");
+  bias.vbias_ref = value("VBIAS_REF");
+  bias.vth_on = value("VTH_ON");
+  bias.vth_off = value("VTH_OFF");
+  bias.bias_gain = value("BIAS_GAIN");
+  bias.aer_enabled = value("EN_AER") != 0;
+  bias.out_of_reset = value("RST_N") != 0;
+  return bias;
+}
+
+void SimulatedDevice::set_mode(SensorMode mode) {
+  if (!connected_) throw NoBoard("mode not changed");
+  mode_ = mode;
+}
+
+void SimulatedDevice::start_acquisition() {
+  if (!connected_) throw NoBoard("acquisition not started");
+  if (design().empty())
+    throw std::runtime_error(
+        "No design on the board: program a bitstream before starting the acquisition");
+  if (acquisition_.running()) return;
+  acquisition_.start();
+  if (stream_listener) stream_listener();
+}
+
+void SimulatedDevice::stop_acquisition() {
+  const bool was_running = acquisition_.running();
+  acquisition_.stop();
+  if (was_running && stream_listener) stream_listener();
+}
+
+// ---- histogram -------------------------------------------------------------------
+
+void SimulatedHistogram::set_settings(double max_, double min_, int bins_) {
+  if (!std::isfinite(max_) || !std::isfinite(min_))
+    throw std::invalid_argument("Histogram: max and min must be finite numbers");
+  if (!(max_ > min_))
+    throw std::invalid_argument("Histogram: max (" + std::to_string(max_) +
+                                ") must be greater than min");
+  if (bins_ < 1 || bins_ > 4096)
+    throw std::invalid_argument("Histogram: bins " + std::to_string(bins_) +
+                                " is out of range 1..4096");
+  max = max_;
+  min = min_;
+  bins = bins_;
+}
+
+// ---- the model ---------------------------------------------------------------------
+
+BenchModel::BenchModel() {
+  device = &simulated_device;
+  img_histogram = &histogram;
+  // What the board holds when the bench starts.
+  const auto& file = simulated_device.registers();
+  registers = file.bank(Bank::Device);
+  dacs = file.bank(Bank::Dac);
+  signals = file.bank(Bank::Chip);
+}
+
+void BenchModel::read_dev_registers() {
+  auto device_bank = simulated_device.read_bank(Bank::Device);
+  dacs = simulated_device.read_bank(Bank::Dac);
+  registers = std::move(device_bank);
+  if (on_registers_read) on_registers_read();
+}
+
+void BenchModel::read_signals() {
+  signals = simulated_device.read_bank(Bank::Chip);
+  if (on_signals_read) on_signals_read();
+}
+
+void BenchModel::refresh_from_board() {
+  if (!simulated_device.connected()) return;
+  const auto& file = simulated_device.registers();
+  registers = file.bank(Bank::Device);
+  dacs = file.bank(Bank::Dac);
+  signals = file.bank(Bank::Chip);
+}
+
+void BenchModel::write_signal(const std::string& label, int value) {
+  try {
+    simulated_device.write_register(label, value);
+    if (auto* copy = locate(label)) copy->value = value;
+  } catch (...) {
+    if (on_signal_refused) on_signal_refused(label);
+    throw;
+  }
+}
+
+namespace {
+ValuesMap as_values(const std::vector<Register>& list) {
+  ValuesMap values;
+  for (const auto& r : list) values[r.name] = {r.name, r.value};
+  return values;
+}
+}  // namespace
+
+ValuesMap BenchModel::registers_as_values() const { return as_values(registers); }
+ValuesMap BenchModel::dacs_as_values() const { return as_values(dacs); }
+
+Register* BenchModel::locate(const std::string& name) {
+  for (auto* list : {&registers, &dacs, &signals})
+    for (auto& r : *list)
+      if (r.name == name) return &r;
+  return nullptr;
+}
+
+const Register* BenchModel::find(const std::string& name) const {
+  return const_cast<BenchModel*>(this)->locate(name);
+}
+
+WriteOutcome BenchModel::write_value(const std::string& label, const std::string& text) {
+  WriteOutcome outcome;
+  Register* copy = locate(label);
+  if (copy == nullptr) {
+    outcome.refused = label + ": the board has no such register";
+    return outcome;
+  }
+  outcome.old_value = copy->value;
+  try {
+    const std::int64_t value = parse_register_value(*copy, text);
+    simulated_device.write_register(label, value);
+    copy->value = value;
+    outcome.new_value = value;
+  } catch (const std::exception& e) {
+    outcome.refused = e.what();
+  }
+  return outcome;
+}
+
+std::int64_t BenchModel::value_of(const std::string& name) const {
+  if (const auto* r = find(name)) return r->value;
+  throw std::out_of_range("No register named " + name);
+}
+
+}  // namespace Zelvar_Core::bench

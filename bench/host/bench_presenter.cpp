@@ -1,0 +1,620 @@
+#include "bench/host/bench_presenter.h"
+
+#include <fmt/format.h>
+#include <wx/checkbox.h>
+#include <wx/filedlg.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+#include "Zelvar_Core/Host/controller_api.h"
+#include "bench/board/capture.h"
+#include "bench/board/preset.h"
+#include "bench/host/chip_editor.h"
+#include "bench/host/field_marks.h"
+#include "bench/host/histogram_window.h"
+
+namespace Zelvar_Core::bench {
+
+namespace {
+
+constexpr int kFramePeriodMs = 30;  // a little above 30 frames per second
+
+std::string text_of(wxWindow* field) {
+  if (auto* box = dynamic_cast<wxCheckBox*>(field)) return box->GetValue() ? "1" : "0";
+  if (auto* text = dynamic_cast<wxTextCtrl*>(field)) return text->GetValue().utf8_string();
+  throw std::logic_error("a field that is neither a check box nor a text field");
+}
+
+std::string trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string format_rate(double events_per_second) {
+  char text[32];
+  if (events_per_second >= 1e6)
+    std::snprintf(text, sizeof text, "%.2f Mev/s", events_per_second / 1e6);
+  else
+    std::snprintf(text, sizeof text, "%.1f kev/s", events_per_second / 1e3);
+  return text;
+}
+
+std::string joined(const std::vector<std::string>& parts, const char* separator) {
+  std::string text;
+  for (const auto& part : parts) text += (text.empty() ? "" : separator) + part;
+  return text;
+}
+
+}  // namespace
+
+const std::vector<std::string>& chip_modes() {
+  static const std::vector<std::string> modes = {"Event stream", "Test pattern", "Standby"};
+  return modes;
+}
+
+BenchPresenter::BenchPresenter(BenchModel& model, BenchFolders folders)
+    : model_(model),
+      folders_(std::move(folders)),
+      post_([this](const std::string& what) { report_error(what); }),
+      sampler_(
+          model.simulated_device.adc(),
+          [this](AdcReading reading) { post_([this, reading] { on_adc_reading(reading); }); },
+          [this](const std::string& what, std::uint64_t run) {
+            post_([this, what, run] { on_adc_failure(what, run); });
+          }) {
+  logger = get_logger("pravel");
+  const auto& labels = adc_channel_labels();
+  const char* keys[] = {"vdd", "vddio", "temp", "ibias"};
+  for (int i = 0; i < 4; ++i) history_.add_channel(keys[i], i, labels[i]);
+  // One sample to show from the start.
+  on_adc_reading({0.0, model.simulated_device.adc().read(0.0), 0});
+}
+
+BenchPresenter::~BenchPresenter() {
+  // The threads post to the GUI thread through this object: end them first.
+  auto& board = model_.simulated_device;
+  board.stream_listener = nullptr;
+  board.stream_failure = nullptr;
+  board.register_listener = nullptr;
+  board.stop_acquisition();
+  sampler_.stop();
+}
+
+void BenchPresenter::attach(BenchMainWindow& window) {
+  view_ = &window;
+  auto& board = model_.simulated_device;
+  progress_ = std::make_unique<ProgrammingProgress>(&window);
+  board.programming_observer = progress_.get();
+  progress_->on_begin = [this](const std::string& design, std::size_t) {
+    view_->SetStatusText("Bitstream: writing " + wxString::FromUTF8(design) + "...",
+                         kStatusBitstream);
+  };
+  progress_->on_end = [this](const std::string& design, std::size_t bytes, double seconds) {
+    on_programming_end(design, bytes, seconds);
+  };
+  // Heard on whatever thread the board reports on; handled on the GUI thread.
+  board.connection_listener = [this] { post_([this] { on_board_connection(); }); };
+  board.stream_listener = [this] { post_([this] { sync_stream_view(); }); };
+  board.stream_failure = [this](const std::string& what) {
+    post_([this, what] {
+      report_error(what);
+      sync_stream_view();
+    });
+  };
+  board.register_listener = [this](const std::string&) {
+    if (wxIsMainThread()) return;  // the GUI's own writes refresh what they touch
+    post_([this] {
+      model_.refresh_from_board();
+      refresh_registers(Refresh::KeepEdits);
+      refresh_dacs(Refresh::KeepEdits);
+      refresh_signals(Refresh::KeepEdits);
+    });
+  };
+  board.simulated_actions.on_reset = [this](const std::string& reset) {
+    if (reset == "reset_ram" || reset == "reset_chip") {
+      // The frame buffer and the pixels start over.
+      model_.reset_image();
+      model_.simulated_device.events().clear_frame();
+      update_image();
+    }
+    logger->info("Board: {} done", reset);
+    show_message("Board: " + reset + " done");
+  };
+  // Read before an editor opens: the board's values, and the user's unwritten edits kept.
+  model_.on_registers_read = [this] { refresh_registers(Refresh::KeepEdits); };
+  model_.on_signals_read = [this] { refresh_signals(Refresh::KeepEdits); };
+  model_.on_signal_refused = [this](const std::string& label) { revert_signal(label); };
+  histogram_window().on_scaled = [this] {
+    const auto& h = model_.histogram;
+    const std::string text =
+        fmt::format("Histogram rescaled: {:g} to {:g} in {} bins", h.min, h.max, h.bins);
+    logger->info("{}", text);
+    show_message(text);
+  };
+  frame_timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { on_frame_tick(); });
+  bind_sample_time_field();
+  apply_connection_state();
+}
+
+BenchChipEditor& BenchPresenter::chip_editor() {
+  return dynamic_cast<BenchChipEditor&>(*view_->edit_register_chip_frame);
+}
+
+BenchHistogramWindow& BenchPresenter::histogram_window() {
+  return dynamic_cast<BenchHistogramWindow&>(*view_->image_histogram_frame);
+}
+
+// ---- connection ------------------------------------------------------------------------
+
+void BenchPresenter::on_board_connection() {
+  if (closed_) return;
+  const bool connected = model_.simulated_device.connected();
+  if (!connected) sampler_.stop();
+  if (delegates_main) delegates_main->on_connection_change();
+  if (connected && adc_wanted_) start_sampling();
+  apply_connection_state();
+  if (connected) {
+    show_message("Board connected");
+  } else {
+    const bool monitor = adc_wanted_;
+    logger->info("Board disconnected: acquisition{} stopped", monitor ? " and ADC sampling" : "");
+    show_message(monitor ? "Board disconnected: acquisition and ADC sampling stopped until it "
+                           "is connected again"
+                         : "Board disconnected: acquisition stopped");
+  }
+}
+
+void BenchPresenter::apply_connection_state() {
+  if (view_ == nullptr) return;
+  const bool connected = model_.simulated_device.connected();
+  view_->enable_board_controls(connected);
+  view_->edit_register_device_frame->set_menus_state(connected);
+  view_->edit_dac_frame->set_menus_state(connected);
+  chip_editor().set_menus_state(connected);
+  view_->adc_control_frame->set_menus_state(connected && sampler_.running());
+  update_status();
+}
+
+// ---- acquisition and image ----------------------------------------------------------
+
+void BenchPresenter::toggle_main_img_thread() {
+  if (acquiring()) {
+    stop_main_img_thread();
+    return;
+  }
+  model_.simulated_device.start_acquisition();  // refused without a board or a design
+  sync_stream_view();
+  logger->info("Acquisition started");
+  show_message("Acquisition started");
+}
+
+void BenchPresenter::stop_main_img_thread() {
+  const bool was_running = acquiring();
+  model_.simulated_device.stop_acquisition();
+  sync_stream_view();
+  if (was_running) {
+    logger->info("Acquisition stopped");
+    show_message("Acquisition stopped");
+  }
+}
+
+void BenchPresenter::sync_stream_view() {
+  if (view_ == nullptr || closed_) return;
+  const bool running = acquiring();
+  if (running && !frame_timer_.IsRunning()) {
+    frame_timer_.Start(kFramePeriodMs);
+    rate_since_ = std::chrono::steady_clock::now();
+    events_since_ = model_.simulated_device.events().published();
+    frames_since_ = view_->image_panel->frames_drawn();
+  } else if (!running && frame_timer_.IsRunning()) {
+    frame_timer_.Stop();
+    event_rate_ = frame_rate_ = 0;
+  }
+  view_->panel_control->button_start_stop->SetLabel(running ? "Stop" : "Start");
+  update_status();
+}
+
+void BenchPresenter::on_frame_tick() {
+  auto& hub = model_.simulated_device.events();
+  hub.take_frame(model_.image);
+  update_image();
+  if (++ticks_ % 6 == 0 && view_->image_histogram_frame->IsShown()) process_img();
+  const auto now = std::chrono::steady_clock::now();
+  const double seconds = std::chrono::duration<double>(now - rate_since_).count();
+  if (seconds >= 1.0) {
+    const std::uint64_t events = hub.published();
+    const long frames = view_->image_panel->frames_drawn();
+    event_rate_ = static_cast<double>(events - events_since_) / seconds;
+    frame_rate_ = static_cast<double>(frames - frames_since_) / seconds;
+    events_since_ = events;
+    frames_since_ = frames;
+    rate_since_ = now;
+    model_.simulated_device.adc().event_rate = event_rate_;
+    update_status();
+  }
+}
+
+void BenchPresenter::capture() {
+  if (!model_.simulated_device.connected()) throw NoBoard("nothing captured");
+  const std::string path = write_capture(model_.image, model_.histogram.min, model_.histogram.max,
+                                         folders_.captures.string());
+  logger->info("Capture written to {}", path);
+  show_message("Captured " + path);
+}
+
+void BenchPresenter::set_mode(const std::string& mode) {
+  const auto& modes = chip_modes();
+  const auto found = std::find(modes.begin(), modes.end(), mode);
+  try {
+    if (found == modes.end()) throw std::invalid_argument("Unknown chip mode \"" + mode + "\"");
+    model_.simulated_device.set_mode(static_cast<SensorMode>(found - modes.begin()));
+  } catch (...) {
+    // The box shows the mode the chip is really in.
+    if (view_) view_->panel_control->modes_box->SetSelection(static_cast<int>(this->mode()));
+    throw;
+  }
+  logger->info("Chip mode: {}", mode);
+  show_message("Mode: " + mode);
+}
+
+void BenchPresenter::update_image() {
+  if (view_) view_->image_panel->Refresh(false);
+}
+
+void BenchPresenter::process_img() { histogram_window().show_histogram(model_.image); }
+
+// ---- status --------------------------------------------------------------------------
+
+void BenchPresenter::update_status() {
+  if (view_ == nullptr || closed_) return;
+  auto& board = model_.simulated_device;
+  view_->SetStatusText(board.connected() ? "Connected" : "Disconnected", kStatusConnection);
+  const std::string design = board.design();
+  view_->SetStatusText("Bitstream: " + wxString::FromUTF8(design.empty() ? "none" : design),
+                       kStatusBitstream);
+  if (acquiring()) {
+    view_->SetStatusText(format_rate(event_rate_), kStatusEvents);
+    view_->SetStatusText(wxString::Format("%.1f fps", frame_rate_), kStatusFrames);
+  } else {
+    view_->SetStatusText("Stopped", kStatusEvents);
+    view_->SetStatusText("", kStatusFrames);
+  }
+}
+
+void BenchPresenter::show_message(const std::string& text) {
+  if (view_ && !closed_) view_->SetStatusText(wxString::FromUTF8(text), kStatusMessage);
+}
+
+void BenchPresenter::report_error(const std::string& what) { logger->error("{}", what); }
+
+void BenchPresenter::report_cancelled(const std::string& what) {
+  logger->info("{}", what);
+  show_message(what);
+  update_status();
+}
+
+void BenchPresenter::on_programming_end(const std::string& design, std::size_t bytes,
+                                        double seconds) {
+  if (model_.simulated_device.design() == design) {
+    const std::string text =
+        fmt::format("Programmed {} ({}) in {:.1f} s", design, size_text(bytes), seconds);
+    logger->info("{}", text);
+    show_message(text);
+  }
+  update_status();
+}
+
+// ---- editors ---------------------------------------------------------------------------
+
+namespace {
+
+// The fields the user edited and has not yet written, with their texts.
+std::vector<std::pair<wxTextCtrl*, wxString>> pending_edits(const WidgetMap& fields) {
+  std::vector<std::pair<wxTextCtrl*, wxString>> pending;
+  for (const auto& [label, widget] : fields) {
+    auto* text = dynamic_cast<wxTextCtrl*>(widget);
+    if (text && (text->GetBackgroundColour() == kEditedColour || is_refused(text)))
+      pending.emplace_back(text, text->GetValue());
+  }
+  return pending;
+}
+
+void restore(const std::vector<std::pair<wxTextCtrl*, wxString>>& pending,
+             const std::vector<wxColour>& colours) {
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    pending[i].first->ChangeValue(pending[i].second);
+    pending[i].first->SetBackgroundColour(colours[i]);
+  }
+}
+
+std::vector<wxColour> colours_of(const std::vector<std::pair<wxTextCtrl*, wxString>>& pending) {
+  std::vector<wxColour> colours;
+  for (const auto& [field, text] : pending) colours.push_back(field->GetBackgroundColour());
+  return colours;
+}
+
+WidgetMap widgets_of(const ValuesView& editor) {
+  WidgetMap fields;
+  for (const auto& [label, field] : editor.panel_values->values_widgets) fields[label] = field;
+  return fields;
+}
+
+}  // namespace
+
+void BenchPresenter::refresh_values(ValuesView& editor, const ValuesMap& values, Refresh how) {
+  const auto pending =
+      how == Refresh::KeepEdits ? pending_edits(widgets_of(editor)) : decltype(pending_edits({})){};
+  const auto colours = colours_of(pending);
+  editor.update_values(values);
+  editor.panel_values->to_default_color();
+  if (how == Refresh::All)
+    for (const auto& [label, field] : editor.panel_values->values_widgets) clear_mark(field);
+  restore(pending, colours);  // what the user typed and did not write stays, marked
+}
+
+void BenchPresenter::refresh_registers(Refresh how) {
+  refresh_values(*view_->edit_register_device_frame, model_.registers_as_values(), how);
+}
+
+void BenchPresenter::refresh_dacs(Refresh how) {
+  refresh_values(*view_->edit_dac_frame, model_.dacs_as_values(), how);
+}
+
+void BenchPresenter::refresh_signals(Refresh how) {
+  auto* panel = chip_editor().signals_panel;
+  const auto pending = how == Refresh::KeepEdits ? pending_edits(panel->values_widgets)
+                                                 : decltype(pending_edits({})){};
+  const auto colours = colours_of(pending);
+  panel->show(model_.signals);
+  panel->to_default_color();
+  restore(pending, colours);
+}
+
+void BenchPresenter::refresh_editors() {
+  refresh_registers(Refresh::All);
+  refresh_dacs(Refresh::All);
+  refresh_signals(Refresh::All);
+}
+
+void BenchPresenter::revert_signal(const std::string& label) {
+  if (view_ == nullptr) return;
+  auto& board = model_.simulated_device;
+  const Register* copy = model_.find(label);
+  const std::int64_t value =
+      board.registers().has(label) ? board.registers().read(label) : (copy ? copy->value : 0);
+  if (auto* box = dynamic_cast<wxCheckBox*>(chip_editor().signals_panel->values_widgets.at(label)))
+    box->SetValue(value != 0);  // the board kept its value: so does the box
+}
+
+void BenchPresenter::update_view() {
+  model_.refresh_from_board();
+  refresh_editors();
+  view_->panel_control->modes_box->SetSelection(static_cast<int>(mode()));
+  sync_stream_view();
+  apply_connection_state();
+}
+
+void BenchPresenter::update_view(wxWindowID id) {
+  if (id == view_->edit_dac_frame->GetId()) {
+    refresh_dacs(Refresh::KeepEdits);
+  } else if (id == view_->edit_register_device_frame->GetId()) {
+    refresh_registers(Refresh::KeepEdits);
+  } else if (id == view_->edit_register_chip_frame->GetId()) {
+    refresh_signals(Refresh::KeepEdits);
+  } else if (id == view_->device_info_frame->GetId()) {
+    view_->device_info_frame->update_info(model_.device->info);
+  } else if (id == view_->adc_control_frame->GetId()) {
+    view_->adc_control_frame->update_values(adc_channels(), sample_time_);
+  } else if (id == view_->image_histogram_frame->GetId()) {
+    process_img();
+  } else {
+    throw std::invalid_argument("No window to refresh with identifier " + std::to_string(id));
+  }
+}
+
+void BenchPresenter::write_fields(const WidgetMap& fields) {
+  std::vector<std::string> written, refused;
+  for (const auto& [label, field] : fields) {
+    const std::string text = text_of(field);
+    const Register* copy = model_.find(label);
+    if (copy != nullptr && trimmed(text) == std::to_string(copy->value)) {
+      clear_mark(field);  // what the board already holds
+      continue;
+    }
+    const WriteOutcome outcome = model_.write_value(label, text);
+    if (outcome.written()) {
+      clear_mark(field);
+      written.push_back(
+          fmt::format("{} {} \u2192 {}", label, outcome.old_value, outcome.new_value));
+    } else {
+      mark_refused(field, outcome.refused);
+      refused.push_back(outcome.refused);
+    }
+  }
+  if (!written.empty()) logger->info("Written to the board: {}", joined(written, ", "));
+  if (!refused.empty()) {
+    // The refused fields keep the user's text, marked; the rest is written.
+    throw std::invalid_argument(
+        refused.size() == 1
+            ? "Not written: " + refused.front()
+            : fmt::format("Not written ({}): {}", refused.size(), joined(refused, "; ")));
+  }
+  show_message(written.empty() ? "Nothing to write: the board holds these values"
+                               : "Written to the board: " + joined(written, ", "));
+}
+
+void BenchPresenter::update_model(wxWindowID id) {
+  if (id == view_->edit_register_device_frame->GetId()) {
+    write_fields(widgets_of(*view_->edit_register_device_frame));
+  } else if (id == view_->edit_dac_frame->GetId()) {
+    write_fields(widgets_of(*view_->edit_dac_frame));
+  } else if (id == view_->edit_register_chip_frame->GetId()) {
+    write_fields(view_->edit_register_chip_frame->edit_panel().field_widgets());
+  } else {
+    throw std::invalid_argument("No editor with identifier " + std::to_string(id));
+  }
+}
+
+// ---- presets -------------------------------------------------------------------------
+
+void BenchPresenter::save_preset() {
+  ensure_folder(folders_.presets);
+  wxFileDialog dialog(view_, "Save preset", wxString::FromUTF8(folders_.presets.string()),
+                      "preset.json", "Presets (*.json)|*.json", wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+  if (dialog.ShowModal() == wxID_CANCEL) return;
+  const std::string path = dialog.GetPath().utf8_string();
+  save_preset_file(model_, path);
+  logger->info("Preset saved to {}", path);
+  show_message("Preset saved to " + path);
+}
+
+void BenchPresenter::load_preset() {
+  ensure_folder(folders_.presets);
+  wxFileDialog dialog(view_, "Load preset", wxString::FromUTF8(folders_.presets.string()), "",
+                      "Presets (*.json)|*.json", wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  if (dialog.ShowModal() == wxID_CANCEL) return;
+  const std::string path = dialog.GetPath().utf8_string();
+  load_preset_file(model_, path);  // all or nothing
+  refresh_editors();
+  logger->info("Preset loaded from {}", path);
+  show_message("Preset loaded from " + path);
+}
+
+// ---- ADC and serial ----------------------------------------------------------------------
+
+void BenchPresenter::run_adc() {
+  if (!model_.simulated_device.connected()) throw NoBoard("ADC sampling not started");
+  adc_wanted_ = true;
+  start_sampling();
+  apply_connection_state();
+}
+
+void BenchPresenter::start_sampling() {
+  const auto& times = adc_channels().begin().value().data_t;
+  adc_time_base_ = times.empty() ? 0.0 : times.back();  // one time line across runs
+  sampler_.start(sample_time_);
+}
+
+void BenchPresenter::stop_adc() {
+  adc_wanted_ = false;
+  sampler_.stop();
+  apply_connection_state();
+}
+
+void BenchPresenter::on_adc_reading(const AdcReading& reading) {
+  // A reading still queued when sampling stopped or restarted is dropped.
+  if (reading.run != 0 && (reading.run != sampler_.run() || !sampler_.running())) return;
+  history_.append(reading.time + adc_time_base_, reading.values);
+  if (view_ && reading.run != 0)
+    view_->adc_control_frame->update_values(adc_channels(), sample_time_);
+}
+
+void BenchPresenter::on_adc_failure(const std::string& what, std::uint64_t run) {
+  if (run != sampler_.run() || closed_) return;  // a run that was stopped on purpose
+  sampler_.stop();
+  report_error(what);
+  apply_connection_state();
+}
+
+void BenchPresenter::show_sample_time() {
+  auto* field = view_->adc_control_frame->panel_menu->sampletime_textbox;
+  field->ChangeValue(wxString::FromUTF8(to_text(sample_time_)));
+  clear_mark(field);
+}
+
+void BenchPresenter::bind_sample_time_field() {
+  auto* menu = view_->adc_control_frame->panel_menu;
+  auto* field = menu->sampletime_textbox;
+  field->Bind(wxEVT_KEY_DOWN, [this, menu](wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) {
+      // Enter applies as the Update button does, through the same request.
+      wxCommandEvent click(wxEVT_BUTTON, menu->button_update->GetId());
+      click.SetEventObject(menu->button_update);
+      menu->button_update->GetEventHandler()->ProcessEvent(click);
+    } else if (event.GetKeyCode() == WXK_ESCAPE) {
+      show_sample_time();
+    } else {
+      event.Skip();
+    }
+  });
+  field->Bind(wxEVT_KILL_FOCUS, [this, field](wxFocusEvent& event) {
+    if (is_refused(field)) show_sample_time();
+    event.Skip();
+  });
+}
+
+void BenchPresenter::update_adc_ts() {
+  auto* field = view_->adc_control_frame->panel_menu->sampletime_textbox;
+  const std::string text = field->GetValue().utf8_string();
+  double ts = 0;
+  if (!wxString::FromUTF8(trimmed(text)).ToCDouble(&ts) || !(ts >= 0.01 && ts <= 10)) {
+    const std::string reason =
+        "Sample time \"" + text + "\" must be a number of seconds from 0.01 to 10";
+    mark_refused(field, reason);
+    throw std::invalid_argument(reason);
+  }
+  sample_time_ = ts;
+  sampler_.set_period(ts);
+  show_sample_time();
+  logger->info("ADC sample time: {:g} s", ts);
+  show_message(fmt::format("Sample time {:g} s", ts));
+}
+
+void BenchPresenter::update_adc_panels() {
+  view_->adc_control_frame->update_panels(adc_channels());
+}
+
+void BenchPresenter::send_serial_data() {
+  auto* panel = view_->serial_control_frame->panel_serial_control;
+  if (!model_.simulated_device.connected()) throw NoBoard("nothing sent");
+  const std::string sent = panel->serial_tx_box->GetValue().utf8_string();
+  const DeviceInfo info = model_.simulated_device.read_identity();
+  std::string answer;
+  if (sent == "ID?")
+    answer = info.product_name + " " + info.serial_number;
+  else if (sent == "VER?")
+    answer = info.dev_version;
+  else if (sent.empty())
+    answer = "ERR empty command";
+  else
+    answer = "ACK " + sent;
+  panel->serial_rx_box->SetValue(wxString::FromUTF8(answer));
+  logger->debug("SERIAL sent \"{}\", received \"{}\"", sent, answer);
+  show_message("SERIAL: sent \"" + sent + "\", received \"" + answer + "\"");
+}
+
+void BenchPresenter::close() {
+  model_.simulated_device.stop_acquisition();
+  frame_timer_.Stop();
+  sampler_.stop();
+  if (!closed_) logger->info("Bench closed");
+  closed_ = true;
+}
+
+// ---- self-test ---------------------------------------------------------------------------
+
+void BenchInitializer::on_test() {
+  last_run = run_self_test(model_.simulated_device);
+  for (const auto& step : last_run) {
+    switch (step.result) {
+      case StepResult::Passed:
+        presenter_.logger->info("Test {}: pass", step.name);
+        break;
+      case StepResult::Failed:
+        presenter_.logger->error("Test {}: FAIL ({})", step.name, step.detail);
+        break;
+      case StepResult::NotRun:
+        presenter_.logger->warn("Test {}: {}", step.name, step.detail);
+        break;
+    }
+  }
+  const std::string summary = self_test_summary(last_run);
+  presenter_.logger->info("{}", summary);
+  presenter_.show_message(summary);
+}
+
+}  // namespace Zelvar_Core::bench

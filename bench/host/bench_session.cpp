@@ -1,0 +1,120 @@
+#include "bench/host/bench_session.h"
+
+#include "bench/host/log_book.h"
+
+namespace Zelvar_Core::bench {
+
+BenchSession::BenchSession(const BenchFolders& folders_) : folders(folders_) {
+  // The recent-files list lives in tmp; the menu bar reads it when built.
+  ensure_folder(folders.tmp);
+  presenter = std::make_unique<BenchPresenter>(model, folders);
+  window = new BenchMainWindow(model, chip_modes());
+  window->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& event) {
+    if (event.GetEventObject() == window) window = nullptr;
+    event.Skip();
+  });
+  presenter->attach(*window);
+  delegates = std::make_unique<DelegatesMain>(*presenter, *window, model);
+  presenter->delegates_main = delegates.get();
+  edit_registers = std::make_unique<DelegatesEditMenuBase>(
+      *presenter, *window->edit_register_device_frame, model);
+  edit_dacs = std::make_unique<DelegatesEditMenuBase>(*presenter, *window->edit_dac_frame, model);
+  edit_chip = std::make_unique<DelegatesEditRegisterChip>(*presenter,
+                                                          *window->edit_register_chip_frame, model);
+  initializer = std::make_unique<BenchInitializer>(model, *presenter);
+  presenter->initializer = initializer.get();
+
+  simulator = new BoardSimulatorTool(window, model.simulated_device);
+  log_tool = new LogTool(window, LogBook::instance(), folders.logs.string());
+  presenter->tools["Board simulator"] = simulator;
+  presenter->tools["Log"] = log_tool;
+  window->menu_bar->configure_tools({"Board simulator", "Log"});
+  window->adc_control_frame->update_values(presenter->adc_channels(), presenter->sample_time());
+  window->edit_register_device_frame->update_values(model.registers_as_values());
+  window->edit_dac_frame->update_values(model.dacs_as_values());
+
+  main_interactor.install(*presenter, *window);
+  registers_interactor.install(*edit_registers, *window->edit_register_device_frame);
+  dacs_interactor.install(*edit_dacs, *window->edit_dac_frame);
+  chip_interactor.install(*edit_chip, *window->edit_register_chip_frame);
+  presenter->update_view();
+
+  // Every error of any logger reaches the status bar, on the GUI thread.
+  error_post_ = std::make_shared<GuiPost>([](const std::string&) {});
+  LogBook::instance().set_error_listener([this, post = error_post_](const LogEntry& entry) {
+    const std::string text = "Error: " + entry.message;
+    if (wxIsMainThread())
+      presenter->show_message(text);
+    else
+      (*post)([this, text] { presenter->show_message(text); });
+  });
+}
+
+BenchSession::~BenchSession() {
+  LogBook::instance().set_error_listener(nullptr);
+  error_post_.reset();
+  // Normally the main window has closed itself; if not, the threads end
+  // before the windows go, and the windows before the objects they call.
+  presenter->close();
+  delete window;
+}
+
+void BenchSession::report_through(ReportingApp& app) {
+  app.on_error = [this](const std::string& what) { presenter->report_error(what); };
+  app.on_cancelled = [this](const std::string& what) { presenter->report_cancelled(what); };
+}
+
+void BenchSession::show() { window->Show(); }
+
+void BenchSession::demo() {
+  // Every window is opened through its menu entry's command, as a click would.
+  auto choose = [this](wxMenuItem* item) {
+    wxCommandEvent event(wxEVT_MENU, item->GetId());
+    event.SetEventObject(window);
+    window->ProcessWindowEvent(event);
+  };
+  auto& menus = *window->menu_bar;
+  presenter->toggle_main_img_thread();
+  choose(menus.menu_tools->items.at("ADCs"));
+  window->adc_control_frame->panel_menu->enable_widgets.at("Ibias (uA)")->SetValue(false);
+  presenter->update_adc_panels();
+  choose(menus.menu_edit->item_reg_dev);
+  choose(menus.menu_edit->item_dac);
+  choose(menus.menu_edit->item_reg_chip);
+  choose(menus.menu_device->item_info);
+  choose(menus.menu_tools->items.at("Write SPI"));
+  window->serial_control_frame->panel_serial_control->serial_tx_box->ChangeValue("ID?");
+  presenter->send_serial_data();
+  choose(menus.menu_image->item_histogram);
+  choose(menus.menu_tools->items.at("Board simulator"));
+  // Side by side: the main window, then the editors to its right, the ADC
+  // monitor and the histogram below.
+  const int gap = 8;
+  window->Move(0, 0);
+  const wxRect main = window->GetRect();
+  auto right_of = [gap](wxWindow* w) { return w->GetRect().GetRight() + gap; };
+  auto below = [gap](wxWindow* w) { return w->GetRect().GetBottom() + gap; };
+  window->edit_register_device_frame->Move(main.GetRight() + gap, 0);
+  window->edit_dac_frame->Move(right_of(window->edit_register_device_frame), 0);
+  window->edit_register_chip_frame->Move(main.GetRight() + gap,
+                                         below(window->edit_register_device_frame));
+  window->device_info_frame->Move(right_of(window->edit_register_chip_frame),
+                                  below(window->edit_register_device_frame));
+  window->serial_control_frame->Move(main.GetRight() + gap,
+                                     below(window->edit_register_chip_frame));
+  simulator->Move(right_of(window->serial_control_frame), below(window->device_info_frame));
+  window->adc_control_frame->Move(0, main.GetBottom() + gap);
+  window->image_histogram_frame->Move(right_of(window->adc_control_frame), main.GetBottom() + gap);
+  // Where each window is, for whoever takes pictures of them.
+  for (wxTopLevelWindow* w : std::initializer_list<wxTopLevelWindow*>{
+           window, window->edit_register_device_frame, window->edit_dac_frame,
+           window->edit_register_chip_frame, window->device_info_frame,
+           window->serial_control_frame, simulator, window->adc_control_frame,
+           window->image_histogram_frame}) {
+    const wxRect r = w->GetRect();
+    presenter->logger->info("Window \"{}\" at {}x{}+{}+{}", w->GetTitle().utf8_string(), r.width,
+                            r.height, r.x, r.y);
+  }
+}
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,51 @@
+// One run of the bench: the model, presenter, main window and controller
+// objects, built in the front end's start-up order.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "Zelvar_Core/Controllers/delegates.h"
+#include "Zelvar_Core/Controllers/interactors.h"
+#include "bench/board/folders.h"
+#include "bench/host/bench_presenter.h"
+#include "bench/host/board_simulator_tool.h"
+#include "bench/host/log_tool.h"
+#include "bench/host/reporting_app.h"
+
+namespace Zelvar_Core::bench {
+
+class BenchSession {
+ public:
+  explicit BenchSession(const BenchFolders& folders);
+  ~BenchSession();
+  BenchSession(const BenchSession&) = delete;
+  BenchSession& operator=(const BenchSession&) = delete;
+
+  // Shows the main window (the tool windows stay hidden).
+  void show();
+  // Opens every tool window beside the main one with live data.
+  void demo();
+  // Hands what escapes a handler to the presenter: errors to the log (and
+  // so to the status bar), the user's cancels as information.
+  void report_through(ReportingApp& app);
+
+  BenchFolders folders;
+  BenchModel model;
+  std::unique_ptr<BenchPresenter> presenter;
+  BenchMainWindow* window;  // owned by wx; gone once closed
+  std::unique_ptr<DelegatesMain> delegates;
+  std::unique_ptr<BenchInitializer> initializer;
+  std::unique_ptr<DelegatesEditMenuBase> edit_registers, edit_dacs;
+  std::unique_ptr<DelegatesEditRegisterChip> edit_chip;
+  BoardSimulatorTool* simulator;  // owned by the main window
+  LogTool* log_tool;              // likewise
+  MainInteractor main_interactor;
+  InteractorEditMenuBase registers_interactor, dacs_interactor;
+  InteractorEditRegisterChip chip_interactor;
+
+ private:
+  std::shared_ptr<GuiPost> error_post_;
+};
+
+}  // namespace Zelvar_Core::bench

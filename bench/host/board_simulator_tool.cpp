@@ -1,0 +1,48 @@
+#include "bench/host/board_simulator_tool.h"
+
+#include <wx/panel.h>
+#include <wx/sizer.h>
+
+namespace Zelvar_Core::bench {
+
+BoardSimulatorTool::BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device)
+    : wxFrame(parent, wxNewId(), "Board simulator", wxDefaultPosition, wxDefaultSize,
+              wxDEFAULT_FRAME_STYLE ^ wxRESIZE_BORDER ^ wxMAXIMIZE_BOX),
+      device_(device) {
+  auto* panel = new wxPanel(this);
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  connected = new wxCheckBox(panel, wxID_ANY, "Board connected");
+  fail_programming = new wxCheckBox(panel, wxID_ANY, "Fail the next programming");
+  fail_register_read = new wxCheckBox(panel, wxID_ANY, "Fail the next register read");
+  button_break_stream = new wxButton(panel, wxID_ANY, "Break the event stream");
+  for (wxWindow* w : std::initializer_list<wxWindow*>{connected, fail_programming,
+                                                      fail_register_read, button_break_stream})
+    sizer->Add(w, 0, wxALL, 8);
+  panel->SetSizer(sizer);
+  auto* top = new wxBoxSizer(wxVERTICAL);
+  top->Add(panel, 1, wxEXPAND);
+  SetSizerAndFit(top);
+  connected->Bind(wxEVT_CHECKBOX,
+                  [this](wxCommandEvent&) { device_.set_connected(connected->GetValue()); });
+  fail_programming->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) {
+    device_.fail_next_program = fail_programming->GetValue();
+  });
+  fail_register_read->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) {
+    device_.fail_next_register_read = fail_register_read->GetValue();
+  });
+  button_break_stream->Bind(wxEVT_BUTTON,
+                            [this](wxCommandEvent&) { device_.acquisition().fail_next_read(); });
+  // Closing only hides it, like every tool window.
+  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Hide(); });
+}
+
+void BoardSimulatorTool::open() {
+  // The one-shot failures clear themselves when used; show where they stand.
+  connected->SetValue(device_.connected());
+  fail_programming->SetValue(device_.fail_next_program);
+  fail_register_read->SetValue(device_.fail_next_register_read);
+  Show();
+  Raise();
+}
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,166 @@
+// The bench program: the front end on a simulated sensor board.
+//   pravel            the bench, main window only
+//   pravel --demo     every tool window open, acquisition running
+//   pravel --sample-bitstream PATH  write a 3 MB sample bitstream and quit
+//   pravel --measure N [--busy]  run the acquisition N seconds, log the rates,
+//                     quit; --busy sets thresholds that make about 20 Mev/s
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <sys/resource.h>
+#include <wx/timer.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "bench/board/bitstream.h"
+#include "bench/host/bench_session.h"
+#include "bench/host/log_book.h"
+#include "bench/host/toolkit_log.h"
+
+namespace Zelvar_Core::bench {
+
+namespace {
+
+const auto kProcessStart = std::chrono::steady_clock::now();
+
+// Resolved once in main, before anything can change the working folder.
+BenchFolders& start_folders() {
+  static BenchFolders folders;
+  return folders;
+}
+
+double cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void setup_logging(const BenchFolders& folders) {
+  auto console = std::make_shared<spdlog::sinks::stderr_color_sink_mt>();
+  auto file = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+      (folders.logs / "pravel.log").string(), 1 << 20, 3);
+  auto logger = std::make_shared<spdlog::logger>("", spdlog::sinks_init_list{console, file});
+  logger->set_pattern("%Y-%m-%d %H:%M:%S.%e %-5l %n: %v");
+  spdlog::set_default_logger(logger);
+  spdlog::set_level(spdlog::level::debug);
+  spdlog::flush_every(std::chrono::seconds(1));
+  LogBook::attach();
+}
+
+int write_sample_bitstream(const std::string& path) {
+  namespace fs = std::filesystem;
+  const fs::path parent = fs::absolute(path).parent_path();
+  std::error_code error;
+  fs::create_directories(parent, error);
+  if (!fs::is_directory(parent)) {
+    std::fprintf(stderr, "Cannot write the sample bitstream: the folder %s cannot be made (%s).\n",
+                 parent.c_str(), error ? error.message().c_str() : "it is in the way");
+    return 1;
+  }
+  std::ofstream out(path, std::ios::binary);
+  out << make_bitstream("aer640_sample", std::string(3 << 20, '\x5a'));
+  out.close();
+  if (out) return 0;
+  std::fprintf(stderr, "Cannot write the sample bitstream %s: %s.\n", path.c_str(),
+               std::strerror(errno));
+  return 1;
+}
+
+}  // namespace
+
+class PravelApp : public ReportingApp {
+ public:
+  bool OnInit() override {
+    route_toolkit_messages();  // before the first window
+    session_ = std::make_unique<BenchSession>(start_folders());
+    session_->report_through(*this);
+    session_->show();
+    session_->window->Bind(wxEVT_PAINT, [](wxPaintEvent& event) {
+      static bool first = true;
+      if (first) {
+        first = false;
+        get_logger("pravel")->info("Main window shown {:.0f} ms after start",
+                                   std::chrono::duration<double, std::milli>(
+                                       std::chrono::steady_clock::now() - kProcessStart)
+                                       .count());
+      }
+      event.Skip();
+    });
+    const wxString option = argc > 1 ? argv[1] : wxString();
+    if (option == "--demo") session_->demo();
+    if (option == "--measure") {
+      if (argc > 3 && wxString(argv[3]) == "--busy") {
+        for (auto [name, value] : {std::pair<const char*, const char*>{"VTH_ON", "1750"},
+                                   {"VTH_OFF", "1450"},
+                                   {"BIAS_GAIN", "7"}})
+          session_->model.write_value(name, value);
+      }
+      measure(argc > 2 ? wxAtof(argv[2]) : 5.0);
+    }
+    return true;
+  }
+  int OnExit() override {
+    session_.reset();
+    spdlog::default_logger()->flush();
+    return ReportingApp::OnExit();
+  }
+
+ private:
+  // Runs the acquisition for `seconds`, then logs what the program kept up with.
+  void measure(double seconds) {
+    session_->presenter->toggle_main_img_thread();
+    const double cpu_start = cpu_seconds();
+    const long frames_start = session_->window->image_panel->frames_drawn();
+    const auto events_start = session_->model.simulated_device.events().published();
+    const auto start = std::chrono::steady_clock::now();
+    measure_timer_.Bind(wxEVT_TIMER, [=](wxTimerEvent&) {
+      const double wall =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      const double cpu = cpu_seconds() - cpu_start;
+      const long frames = session_->window->image_panel->frames_drawn() - frames_start;
+      const auto events = session_->model.simulated_device.events().published() - events_start;
+      get_logger("pravel")->info(
+          "Measured over {:.2f} s: {:.2f} M events/s accumulated, {:.1f} frames/s drawn, "
+          "{:.2f} ms CPU per frame (all threads), {:.0f}% of one core",
+          wall, events / wall / 1e6, frames / wall, frames ? cpu * 1000 / frames : 0.0,
+          cpu / wall * 100);
+      session_->window->Close();
+    });
+    measure_timer_.StartOnce(static_cast<int>(seconds * 1000));
+  }
+
+  std::unique_ptr<BenchSession> session_;
+  wxTimer measure_timer_;
+};
+
+}  // namespace Zelvar_Core::bench
+
+wxIMPLEMENT_APP_NO_MAIN(Zelvar_Core::bench::PravelApp);
+
+int main(int argc, char** argv) {
+  using namespace Zelvar_Core::bench;
+  // What needs no display is done before the toolkit starts.
+  if (argc > 1 && std::string(argv[1]) == "--sample-bitstream") {
+    if (argc < 3) {
+      std::fprintf(stderr, "Usage: pravel --sample-bitstream PATH\n");
+      return 2;
+    }
+    return write_sample_bitstream(argv[2]);
+  }
+  start_folders() = BenchFolders::under(std::filesystem::current_path());
+  try {
+    prepare_folders(start_folders());
+  } catch (const StartupError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  setup_logging(start_folders());
+  route_toolkit_messages();
+  return wxEntry(argc, argv);
+}

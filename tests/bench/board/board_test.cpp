@@ -1,0 +1,577 @@
+// The simulated board without windows: bitstreams, programming, the sensor,
+// the acquisition and ADC threads, and the model's checks.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "bench/board/bitstream.h"
+#include "bench/board/folders.h"
+#include "bench/board/self_test.h"
+#include "bench/board/simulated_board.h"
+
+namespace Zelvar_Core::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits (up to 5 s) for a condition that a thread makes true.
+template <typename Condition>
+bool eventually(Condition condition) {
+  for (int i = 0; i < 500; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return condition();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(Bitstream, HeaderGivesDesignPartAndLength) {
+  const std::string data(1000, '\x5a');
+  const auto header = parse_bitstream_header(make_bitstream("aer640_top", data));
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->design, "aer640_top");  // the text after ';' is not the name
+  EXPECT_EQ(header->part, "sim640");
+  EXPECT_EQ(header->date, "2026/12/08");
+  EXPECT_EQ(header->data_length, 1000u);
+  EXPECT_FALSE(parse_bitstream_header(data));  // raw configuration data
+  EXPECT_FALSE(parse_bitstream_header(""));
+}
+
+TEST(Bitstream, CutOrDamagedHeaderIsRefused) {
+  const std::string whole = make_bitstream("top", std::string(100, 'x'));
+  for (std::size_t cut : {14u, 20u, 40u, 60u, 70u}) {
+    EXPECT_THROW(parse_bitstream_header(whole.substr(0, cut)), std::invalid_argument) << cut;
+  }
+  std::string wrong_key = whole;
+  wrong_key[13] = 'z';  // where the design field's key belongs
+  EXPECT_THROW(parse_bitstream_header(wrong_key), std::invalid_argument);
+}
+
+class Recorder : public ProgrammingObserver {
+ public:
+  void begin(const std::string& design, std::size_t bytes) override {
+    events.push_back("begin " + design + " " + std::to_string(bytes));
+  }
+  bool advance(std::size_t done) override {
+    progress.push_back(done);
+    return cancel_at == 0 || done < cancel_at;
+  }
+  void end() override { events.push_back("end"); }
+  std::vector<std::string> events;
+  std::vector<std::size_t> progress;
+  std::size_t cancel_at = 0;
+};
+
+class Programming : public ::testing::Test {
+ protected:
+  Programming() {
+    device.bytes_per_second = 1e9;  // the tests need not wait like a real board
+    device.programming_observer = &recorder;
+  }
+  SimulatedDevice device;
+  Recorder recorder;
+};
+
+TEST_F(Programming, ReportsProgressAndLoadsTheHeadersDesign) {
+  write_file("design.bit", make_bitstream("aer640_top", std::string(300000, '\1')));
+  device.program("design.bit");
+  EXPECT_EQ(device.design(), "aer640_top");
+  ASSERT_EQ(recorder.events.size(), 2u);
+  EXPECT_EQ(recorder.events[0].rfind("begin aer640_top ", 0), 0u);
+  EXPECT_EQ(recorder.events[1], "end");
+  ASSERT_GE(recorder.progress.size(), 4u);  // 64 kB at a time
+  EXPECT_TRUE(std::is_sorted(recorder.progress.begin(), recorder.progress.end()));
+  EXPECT_EQ(recorder.progress.back(), std::filesystem::file_size("design.bit"));
+}
+
+TEST_F(Programming, FileWithoutHeaderIsNamedByItsFileName) {
+  write_file("raw_image.bit", "bits");
+  device.program("raw_image.bit");
+  EXPECT_EQ(device.design(), "raw_image.bit");
+}
+
+TEST_F(Programming, BadFilesAreRefusedWithTheirPathAndKeepTheDesign) {
+  write_file("empty.bit", "");
+  write_file("damaged.bit", make_bitstream("x", "data").substr(0, 30));
+  const std::pair<std::string, std::string> cases[] = {
+      {"/no/such/file.bit", "Cannot open the bitstream /no/such/file.bit: no such file"},
+      {"empty.bit", "The bitstream empty.bit is empty"},
+      {"damaged.bit", "The bitstream damaged.bit is damaged"},
+      {".", "Cannot read the bitstream .: it is a folder"},
+      {"/dev/zero", "Cannot read the bitstream /dev/zero: it is not a regular file"},
+  };
+  for (const auto& [path, message] : cases) {
+    try {
+      device.program(path);
+      ADD_FAILURE() << "accepted " << path;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(message, 0), 0u) << e.what();
+    }
+    EXPECT_EQ(device.design(), SimulatedDevice::kFlashDesign) << path;
+  }
+  EXPECT_TRUE(recorder.events.empty());  // nothing was written to the board
+}
+
+TEST_F(Programming, FailureMidwayEndsTheRunClearsTheDesignAndIsOneShot) {
+  write_file("design.bit", make_bitstream("top", std::string(640 * 1024, '\1')));
+  device.fail_next_program = true;
+  try {
+    device.program("design.bit");
+    ADD_FAILURE() << "programming did not fail";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("the board stopped answering"), std::string::npos);
+  }
+  EXPECT_EQ(recorder.events.back(), "end");  // the progress dialog goes
+  EXPECT_EQ(device.design(), "");
+  EXPECT_FALSE(device.fail_next_program);
+  device.program("design.bit");
+  EXPECT_EQ(device.design(), "top");
+}
+
+TEST_F(Programming, CancelAndDisconnectedBoardAreRefused) {
+  write_file("design.bit", std::string(640 * 1024, '\1'));
+  recorder.cancel_at = 200000;
+  EXPECT_THROW(device.program("design.bit"), Cancelled);
+  EXPECT_EQ(recorder.events.back(), "end");
+  EXPECT_EQ(device.design(), "");
+  int heard = 0;
+  device.connection_listener = [&] { ++heard; };
+  device.set_connected(false);
+  EXPECT_EQ(heard, 1);
+  EXPECT_THROW(device.program("design.bit"), NoBoard);
+  device.set_connected(true);
+  EXPECT_EQ(heard, 2);
+  EXPECT_EQ(device.design(), SimulatedDevice::kFlashDesign);
+}
+
+TEST_F(Programming, HostileFilesAreRefusedAtOnceBeforeAnythingIsRead) {
+  // A named pipe would block an ordinary open; it is refused without waiting.
+  ::unlink("pipe.bit");
+  ASSERT_EQ(::mkfifo("pipe.bit", 0600), 0);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    device.program("pipe.bit");
+    ADD_FAILURE() << "a named pipe was read";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Cannot read the bitstream pipe.bit: it is not a regular file");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  // Larger than the board holds: refused by size, not read (a sparse file).
+  std::filesystem::resize_file((std::ofstream("huge.bit"), "huge.bit"), 1ull << 30);
+  try {
+    device.program("huge.bit");
+    ADD_FAILURE() << "a 1 GB file was taken";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(),
+                 "The bitstream huge.bit is 1024.0 MB, larger than any design the board can hold "
+                 "(32.0 MB)");
+  }
+  EXPECT_TRUE(recorder.events.empty());
+  EXPECT_EQ(device.design(), SimulatedDevice::kFlashDesign);
+}
+
+TEST(SensorSettings, BiasesSetTheRatesOfEachPolarity) {
+  const BiasPoint nominal;
+  const auto nominal_settings = sensor_settings(nominal, SensorMode::EventStream);
+  const double rate = nominal_settings.total_rate();
+  EXPECT_GT(rate, 1e6);
+  BiasPoint narrow = nominal;  // thresholds closer to the reference: more events
+  narrow.vth_on -= 400;
+  narrow.vth_off += 400;
+  EXPECT_GT(sensor_settings(narrow, SensorMode::EventStream).total_rate(), 1.5 * rate);
+  // Each threshold moves its own polarity: a lower ON threshold, more ON and the same OFF.
+  BiasPoint on_only = nominal;
+  on_only.vth_on -= 400;
+  const auto before = expected_rates(nominal_settings);
+  const auto after = expected_rates(sensor_settings(on_only, SensorMode::EventStream));
+  EXPECT_GT(after.on, 1.3 * before.on);
+  EXPECT_NEAR(after.off - before.off, 0, 0.01 * before.off + (after.on + after.off) * 0.05);
+  EXPECT_NEAR(before.on + before.off, rate, 1.0);
+  BiasPoint weak = nominal;
+  weak.vbias_pr = 600;
+  EXPECT_LT(sensor_settings(weak, SensorMode::EventStream).total_rate(), rate);
+  BiasPoint gain = nominal;
+  gain.bias_gain = 7;
+  EXPECT_GT(sensor_settings(gain, SensorMode::EventStream).signal_rate,
+            nominal_settings.signal_rate);
+  for (auto silent : {&BiasPoint::aer_enabled, &BiasPoint::out_of_reset}) {
+    BiasPoint off = nominal;
+    off.*silent = false;
+    EXPECT_EQ(sensor_settings(off, SensorMode::EventStream).total_rate(), 0);
+  }
+  EXPECT_EQ(sensor_settings(nominal, SensorMode::Standby).total_rate(), 0);
+  // Crossed thresholds do not make the rate negative or infinite.
+  BiasPoint crossed = nominal;
+  crossed.vth_on = 0;
+  crossed.vth_off = 4095;
+  const double extreme = sensor_settings(crossed, SensorMode::EventStream).total_rate();
+  EXPECT_GT(extreme, 0);
+  EXPECT_LE(extreme, 25e6);
+}
+
+TEST(EventSensor, EventsLieOnTheSensorInTimeOrderWithTheSetShareOfOn) {
+  EventSensor sensor;
+  BiasPoint bias;
+  bias.vth_on = 2000;  // ON fires more easily than OFF
+  for (auto mode : {SensorMode::EventStream, SensorMode::TestPattern}) {
+    const auto settings = sensor_settings(bias, mode);
+    std::vector<Event> events;
+    sensor.generate(1.25, 100000, settings, 5000, 7000, events);
+    EXPECT_GT(events.size(), 90000u);
+    std::size_t on = 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      ASSERT_TRUE(on_sensor(events[i]));
+      ASSERT_GE(events[i].t, 5000);
+      ASSERT_LT(events[i].t, 7000);
+      if (i > 0) {
+        ASSERT_GE(events[i].t, events[i - 1].t);
+      }
+      on += events[i].p;
+    }
+    const double share = static_cast<double>(on) / events.size();
+    const auto rates = expected_rates(settings);
+    EXPECT_NEAR(share, rates.on / (rates.on + rates.off), 0.02);
+  }
+  std::vector<Event> none;
+  sensor.generate(0, 1000, sensor_settings(bias, SensorMode::Standby), 0, 2000, none);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(EventSensor, TheSceneMoves) {
+  EventSensor sensor;
+  const auto settings = sensor_settings(BiasPoint{}, SensorMode::EventStream);
+  auto centre_x = [&](double t) {
+    std::vector<Event> events;
+    sensor.generate(t, 20000, settings, 0, 2000, events);
+    EventFrame frame;
+    frame.accumulate(events.data(), events.size());
+    double sum = 0, weight = 0;
+    for (int y = 0; y < kSensorHeight; ++y)
+      for (int x = 0; x < kSensorWidth; ++x) {
+        const double w = std::abs(frame.counts[y * kSensorWidth + x]);
+        sum += w * x;
+        weight += w;
+      }
+    return sum / weight;
+  };
+  EXPECT_GT(std::abs(centre_x(0.0) - centre_x(1.5)), 20);
+}
+
+TEST(EventFrame, AccumulatesNetCountsSaturatesAndKeepsItsTimeSpan) {
+  EventFrame frame;
+  EXPECT_EQ(frame.t_first, -1);
+  std::vector<Event> events(40000, Event{10, 639, 479, 1});
+  events.push_back({20, 0, 0, 0});
+  events.push_back({21, 0, 0, 0});
+  events.push_back({22, 2047, 2047, 1});  // off the sensor: not counted
+  events.push_back({30, 0, 0, 1});
+  frame.accumulate(events.data(), events.size());
+  EXPECT_EQ(frame.counts.back(), 32767);
+  EXPECT_EQ(frame.counts.front(), -1);
+  EXPECT_EQ(frame.t_first, 10);
+  EXPECT_EQ(frame.t_last, 30);
+  frame.clear();
+  EXPECT_EQ(frame.counts.back(), 0);
+  EXPECT_EQ(frame.t_first, -1);
+}
+
+// The board's event stream, its clock and its refusals.
+class Board : public ::testing::Test {
+ protected:
+  Board() { device.events().subscribe(&counter); }
+  ~Board() override {
+    device.stop_acquisition();
+    device.events().unsubscribe(&counter);
+  }
+  SimulatedDevice device;
+  PolarityCounter counter;
+};
+
+TEST_F(Board, StreamsTimedEventsAtTheRateAndTheClockRunsOnUntilReset) {
+  struct Times : EventListener {
+    void on_events(const Event* e, std::size_t n) override {
+      std::lock_guard lock(mutex);
+      for (std::size_t i = 0; i < n; ++i) {
+        ordered = ordered && e[i].t >= last;
+        last = e[i].t;
+      }
+    }
+    std::mutex mutex;
+    std::int64_t last = -1;
+    bool ordered = true;
+  } times;
+  Subscription subscription(device.events(), times);
+  device.start_acquisition();
+  ASSERT_TRUE(eventually([&] { return counter.total() > 50000; }));
+  device.stop_acquisition();
+  EXPECT_FALSE(device.acquiring());
+  const auto stopped_at = counter.total();
+  std::this_thread::sleep_for(30ms);
+  EXPECT_EQ(counter.total(), stopped_at);
+  const std::int64_t first_run_end = times.last;
+  EXPECT_GT(first_run_end, 20000);  // microseconds: the run lasted more than 20 ms
+  device.start_acquisition();       // the clock goes on across a stop
+  ASSERT_TRUE(eventually([&] { return counter.total() > stopped_at + 1000; }));
+  device.stop_acquisition();
+  std::lock_guard lock(times.mutex);
+  EXPECT_TRUE(times.ordered);
+  EXPECT_GT(times.last, first_run_end + 30000);
+  device.actions->reset_device();  // a device reset starts it again at zero
+  EXPECT_LT(device.clock().now_us(), 5000);
+}
+
+TEST_F(Board, BrokenStreamIsReportedAndCanStartAgain) {
+  std::mutex mutex;
+  std::vector<std::string> failures;
+  device.stream_failure = [&](const std::string& e) {
+    std::lock_guard lock(mutex);
+    failures.push_back(e);
+  };
+  device.start_acquisition();
+  device.acquisition().fail_next_read();
+  ASSERT_TRUE(eventually([&] { return !device.acquiring(); }));
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(failures,
+              std::vector<std::string>{"Acquisition stopped: The event stream broke off"});
+  }
+  device.start_acquisition();
+  EXPECT_TRUE(device.acquiring());
+}
+
+TEST_F(Board, RefusesWhatNeedsAnAbsentBoardOrADesign) {
+  device.set_connected(false);
+  EXPECT_EQ(device.info.serial_number, "");  // no identity without a board
+  auto refusal = [](auto action) {
+    try {
+      action();
+    } catch (const NoBoard& e) {
+      return std::string(e.what());
+    }
+    return std::string("done");
+  };
+  EXPECT_EQ(refusal([&] { device.actions->reset_chip(); }),
+            "No board is connected: reset not sent");
+  EXPECT_EQ(refusal([&] { device.set_mode(SensorMode::Standby); }),
+            "No board is connected: mode not changed");
+  EXPECT_EQ(refusal([&] { device.start_acquisition(); }),
+            "No board is connected: acquisition not started");
+  EXPECT_EQ(refusal([&] { device.read_identity(); }), "No board is connected: identity not read");
+  EXPECT_EQ(refusal([&] { device.write_register("CTRL", 2); }),
+            "No board is connected: CTRL not written");
+  EXPECT_TRUE(device.simulated_actions.issued.empty());
+  EXPECT_EQ(device.mode(), SensorMode::EventStream);
+
+  device.set_connected(true);
+  EXPECT_EQ(device.info.serial_number, "SIM-0001");
+  std::ofstream("raw.bit") << "x";
+  device.fail_next_program = true;
+  EXPECT_THROW(device.program("raw.bit"), std::runtime_error);
+  try {
+    device.start_acquisition();
+    ADD_FAILURE() << "streamed without a design";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(),
+                 "No design on the board: program a bitstream before starting the acquisition");
+  }
+  EXPECT_FALSE(device.acquiring());
+}
+
+TEST(Registers, TheBoardRefusesOutOfRangeAndEditorTextIsReadKindly) {
+  RegisterFile file;
+  try {
+    file.write("VTH_ON", 5000);
+    ADD_FAILURE() << "out of range taken";
+  } catch (const RangeError& e) {
+    EXPECT_STREQ(e.what(), "VTH_ON: 5000 is out of range 0..4095");
+  }
+  EXPECT_EQ(file.read("VTH_ON"), 2400);
+  const Register ctrl = file.find("CTRL");
+  EXPECT_EQ(parse_register_value(ctrl, " 200\t"), 200);
+  EXPECT_EQ(parse_register_value(ctrl, "+7"), 7);
+  auto refusal = [&](const std::string& text) {
+    try {
+      parse_register_value(ctrl, text);
+    } catch (const std::exception& e) {
+      return std::string(e.what());
+    }
+    return std::string("taken");
+  };
+  EXPECT_EQ(refusal("99999999999999999999"), "CTRL: 99999999999999999999 is out of range 0..255");
+  EXPECT_EQ(refusal("-1"), "CTRL: -1 is out of range 0..255");
+  EXPECT_EQ(refusal("12ab"), "CTRL: \"12ab\" is not an integer");
+  EXPECT_EQ(refusal(" "), "CTRL: \" \" is not an integer");
+  EXPECT_EQ(refusal("1 2"), "CTRL: \"1 2\" is not an integer");
+  EXPECT_THROW(file.find("NOPE"), std::out_of_range);
+}
+
+TEST(AdcSampler, DeliversReadingsUntilStopped) {
+  RegisterFile registers;
+  AnalogFrontEnd front_end(registers);
+  std::mutex mutex;
+  std::vector<AdcReading> readings;
+  AdcSampler sampler(
+      front_end,
+      [&](AdcReading r) {
+        std::lock_guard lock(mutex);
+        readings.push_back(r);
+      },
+      nullptr);
+  sampler.start(0.01);
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return readings.size() >= 5;
+  }));
+  sampler.stop();
+  EXPECT_FALSE(sampler.running());
+  std::lock_guard lock(mutex);
+  const auto count = readings.size();
+  for (std::size_t i = 1; i < count; ++i) EXPECT_GT(readings[i].time, readings[i - 1].time);
+  for (const auto& r : readings) {
+    EXPECT_EQ(r.run, sampler.run());
+    ASSERT_EQ(r.values.size(), 4u);
+    EXPECT_NEAR(r.values[0], 1.8, 0.05);
+    EXPECT_NEAR(r.values[3], 12.0, 0.5);  // IBIAS 1200 on the board
+  }
+}
+
+TEST(AdcSampler, AnUnpoweredBoardEndsSamplingWithAnErrorOfItsRun) {
+  RegisterFile registers;
+  AnalogFrontEnd front_end(registers);
+  front_end.powered = false;
+  std::mutex mutex;
+  std::string error;
+  std::uint64_t error_run = 0;
+  AdcSampler sampler(
+      front_end, [](AdcReading) {},
+      [&](const std::string& e, std::uint64_t run) {
+        std::lock_guard lock(mutex);
+        error = e;
+        error_run = run;
+      });
+  sampler.start(0.01);
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return !error.empty();
+  }));
+  EXPECT_EQ(error, "ADC sampling stopped: the board does not answer");
+  EXPECT_EQ(error_run, sampler.run());
+  EXPECT_FALSE(sampler.running());
+}
+
+TEST(AdcHistory, StaysWithinItsCapacityAndKeepsTheNewest) {
+  AdcHistory history(1000);
+  history.add_channel("a", 0, "A");
+  history.add_channel("b", 1, "B");
+  const auto* first_storage = history.channels().at("a").data_t.data();
+  for (int i = 0; i < 25000; ++i) history.append(i, {double(i), -double(i)});
+  const auto& a = history.channels().at("a");
+  EXPECT_LE(a.data_t.size(), 1000u);
+  EXPECT_GE(a.data_t.size(), 900u);
+  EXPECT_EQ(a.data_t.capacity(), 1000u);
+  EXPECT_EQ(a.data_t.data(), first_storage) << "the history was reallocated";
+  EXPECT_EQ(a.data_t.back(), 24999);
+  EXPECT_EQ(history.channels().at("b").data_y.back(), -24999);
+  EXPECT_EQ(a.value, 24999);
+  EXPECT_TRUE(std::is_sorted(a.data_t.begin(), a.data_t.end()));
+}
+
+TEST(BenchModel, WritesAreCheckedByTheBoardAndTheCopyFollows) {
+  BenchModel model;
+  auto outcome = model.write_value("VTH_ON", " 2500 ");
+  EXPECT_TRUE(outcome.written()) << outcome.refused;
+  EXPECT_EQ(outcome.old_value, 2400);
+  EXPECT_EQ(model.value_of("VTH_ON"), 2500);
+  EXPECT_EQ(model.simulated_device.read_register("VTH_ON"), 2500);
+  EXPECT_EQ(model.write_value("VTH_ON", "5000").refused, "VTH_ON: 5000 is out of range 0..4095");
+  EXPECT_EQ(model.write_value("NOPE", "1").refused, "NOPE: the board has no such register");
+  EXPECT_EQ(model.value_of("VTH_ON"), 2500);
+  std::vector<std::string> reverted;
+  model.on_signal_refused = [&](const std::string& label) { reverted.push_back(label); };
+  EXPECT_THROW(model.write_signal("BIAS_GAIN", 9), RangeError);
+  EXPECT_EQ(reverted, std::vector<std::string>{"BIAS_GAIN"});
+  model.write_signal("EN_AER", 0);
+  EXPECT_FALSE(model.simulated_device.bias_point().aer_enabled);
+}
+
+TEST(BenchModel, ReadFailuresAreOneShotAndADisconnectedBoardRefuses) {
+  BenchModel model;
+  int reads = 0;
+  model.on_registers_read = [&] { ++reads; };
+  model.simulated_device.fail_next_register_read = true;
+  EXPECT_THROW(model.read_dev_registers(), std::runtime_error);
+  model.read_dev_registers();
+  EXPECT_EQ(reads, 1);
+  model.simulated_device.set_connected(false);
+  EXPECT_THROW(model.read_dev_registers(), NoBoard);
+  EXPECT_THROW(model.read_signals(), NoBoard);
+  EXPECT_THROW(model.write_signal("EN_AER", 1), NoBoard);
+  EXPECT_EQ(model.write_value("CTRL", "3").refused, "No board is connected: CTRL not written");
+  EXPECT_EQ(model.value_of("CTRL"), 1);
+}
+
+TEST(SelfTest, EveryStepAsksTheBoardAndAnAbsentOneIsNotRun) {
+  SimulatedDevice board;
+  auto steps = run_self_test(board);
+  ASSERT_EQ(steps.size(), 6u);
+  for (const auto& s : steps) EXPECT_EQ(s.result, StepResult::Passed) << s.name << ": " << s.detail;
+  EXPECT_EQ(self_test_summary(steps), "Self-test: 6 passed, 0 failed, 0 not run");
+  EXPECT_FALSE(board.acquiring()) << "the stream step left the stream running";
+  EXPECT_EQ(board.read_register("FIFO_THRESHOLD"), 512);
+
+  board.write_register("EN_AER", 0);  // the chip sends nothing
+  steps = run_self_test(board);
+  EXPECT_EQ(steps[4].result, StepResult::Failed);
+  EXPECT_EQ(self_test_summary(steps),
+            "Self-test: 5 passed, 1 failed, 0 not run; event stream failed: no events in 0.25 s "
+            "(check EN_AER, RST_N and the mode)");
+
+  board.set_connected(false);
+  steps = run_self_test(board);
+  EXPECT_EQ(steps[0].result, StepResult::Failed);
+  for (std::size_t i = 1; i < steps.size(); ++i) EXPECT_EQ(steps[i].result, StepResult::NotRun);
+  EXPECT_EQ(self_test_summary(steps),
+            "Self-test: 0 passed, 1 failed, 5 not run; connection failed: no board is connected; "
+            "not run: no board is connected");
+}
+
+TEST(Folders, ResolvedOnceAndAFileInTheWayIsToldInOneSentence) {
+  namespace fs = std::filesystem;
+  fs::remove_all("start");
+  fs::create_directories("start");
+  const auto folders = BenchFolders::under("start");
+  EXPECT_TRUE(folders.captures.is_absolute());
+  EXPECT_EQ(folders.captures, fs::absolute("start/captures"));
+  prepare_folders(folders);
+  EXPECT_TRUE(fs::is_directory(folders.tmp));
+  EXPECT_TRUE(fs::is_directory(folders.logs));
+  for (const char* name : {"tmp", "logs"}) {
+    fs::remove_all("start/" + std::string(name));
+    std::ofstream("start/" + std::string(name)) << "in the way";
+    try {
+      prepare_folders(folders);
+      ADD_FAILURE() << name << " as a file was taken";
+    } catch (const StartupError& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind("Cannot start: " + (fs::absolute("start") / name).string() +
+                               " is a file, but the bench keeps ",
+                           0),
+                0u)
+          << what;
+      EXPECT_NE(what.find("move the file away or start the bench in another folder."),
+                std::string::npos);
+    }
+    fs::remove("start/" + std::string(name));
+  }
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,173 @@
+// The bench started as the program starts it, in a folder of its own, and
+// driven by real events on its widgets.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/settings.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "bench/board/bitstream.h"
+#include "bench/host/bench_session.h"
+#include "bench/host/chip_editor.h"
+#include "bench/host/field_marks.h"
+#include "bench/host/histogram_window.h"
+#include "bench/host/log_book.h"
+#include "tests/support/gui_harness.h"
+#include "tests/support/log_capture.h"
+
+namespace Zelvar_Core::bench {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class Bench : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    start_folder = fs::current_path();
+    for (const char* folder : {"tmp", "captures", "presets", "bits", "logs", "recordings"})
+      fs::remove_all(folder);
+    testing_support::set_file_dialogs_change_dir(true);  // as the real dialog does
+    start();
+  }
+  void TearDown() override {
+    stop();
+    fs::current_path(start_folder);
+    testing_support::set_file_dialogs_change_dir(false);
+    EXPECT_EQ(testing_support::pending_dialog_answers(), 0u);
+  }
+  // As the program starts: in the start folder, whatever a dialog did since.
+  void start() {
+    fs::current_path(start_folder);
+    const auto folders = BenchFolders::under(start_folder);
+    prepare_folders(folders);
+    session = std::make_unique<BenchSession>(folders);
+    session->model.simulated_device.bytes_per_second = 1e9;
+    session->report_through(app());
+    session->show();
+    testing_support::flush_events();
+  }
+  // Closes the main window as the user would and ends the run.
+  void stop() {
+    if (session->window) {
+      session->window->Close();
+      testing_support::flush_events();
+    }
+    EXPECT_EQ(session->window, nullptr) << "the main window did not close";
+    EXPECT_FALSE(session->presenter->acquiring());
+    EXPECT_FALSE(session->presenter->sampling_adc());
+    app().on_error = nullptr;
+    app().on_cancelled = nullptr;
+    session.reset();
+  }
+  static ReportingApp& app() { return *static_cast<ReportingApp*>(wxTheApp); }
+
+  BenchMainWindow& window() { return *session->window; }
+  BenchPresenter& presenter() { return *session->presenter; }
+  BenchModel& model() { return session->model; }
+  SimulatedDevice& board() { return session->model.simulated_device; }
+  BenchChipEditor& chip_editor() {
+    return dynamic_cast<BenchChipEditor&>(*window().edit_register_chip_frame);
+  }
+  BenchHistogramWindow& histogram() {
+    return dynamic_cast<BenchHistogramWindow&>(*window().image_histogram_frame);
+  }
+  std::string status(StatusField field) { return window().status(field).utf8_string(); }
+  std::string message() { return status(kStatusMessage); }
+
+  // Waits on the toolkit (timers, queued calls) for `condition`, 5 s at most.
+  template <typename Condition>
+  bool wait_for(Condition condition) {
+    return testing_support::pump_until(condition, 5s);
+  }
+  void run_for(int ms) { testing_support::pump_for(std::chrono::milliseconds(ms)); }
+
+  void click(wxWindow* button) { testing_support::fire(button, wxEVT_BUTTON); }
+  void choose(wxMenuItem* item) { choose(item->GetId()); }
+  void choose(int id) {
+    wxCommandEvent event(wxEVT_MENU, id);
+    event.SetEventObject(&window());
+    window().ProcessWindowEvent(event);
+  }
+  wxMenuItem* tool(const std::string& name) {
+    return window().menu_bar->menu_tools->items.at(name);
+  }
+  void check(wxCheckBox* box, bool value) {
+    box->SetValue(value);
+    testing_support::fire(box, wxEVT_CHECKBOX);
+  }
+  void type(wxTextCtrl* field, const std::string& text) {
+    field->SetValue(wxString::FromUTF8(text));  // emits wxEVT_TEXT, as typing does
+  }
+  void press(wxWindow* field, int key) {
+    wxKeyEvent event(wxEVT_KEY_DOWN);
+    event.m_keyCode = key;
+    event.SetEventObject(field);
+    field->GetEventHandler()->ProcessEvent(event);
+  }
+  void leave(wxWindow* field) {
+    wxFocusEvent event(wxEVT_KILL_FOCUS, field->GetId());
+    event.SetEventObject(field);
+    field->GetEventHandler()->ProcessEvent(event);
+  }
+  wxTextCtrl* field(ValuesView* editor, const std::string& label) {
+    return editor->panel_values->values_widgets.at(label);
+  }
+  wxWindow* chip_field(const std::string& label) {
+    return chip_editor().signals_panel->values_widgets.at(label);
+  }
+  wxCheckBox* chip_box(const std::string& label) {
+    return dynamic_cast<wxCheckBox*>(chip_field(label));
+  }
+  void select_mode(int index) {
+    auto* box = window().panel_control->modes_box;
+    box->SetSelection(index);
+    wxCommandEvent event(wxEVT_RADIOBOX, box->GetId());
+    event.SetEventObject(box);
+    event.SetInt(index);
+    box->GetEventHandler()->ProcessEvent(event);
+  }
+  void open_simulator() {
+    choose(tool("Board simulator"));
+    ASSERT_TRUE(session->simulator->IsShown());
+  }
+  void plug(bool connected) {
+    check(session->simulator->connected, connected);
+    ASSERT_TRUE(wait_for(
+        [&] { return status(kStatusConnection) == (connected ? "Connected" : "Disconnected"); }));
+  }
+  long image_activity() {
+    long sum = 0;
+    for (auto v : model().image.counts) sum += std::abs(v);
+    return sum;
+  }
+  // The colour of a field nobody marked, as the platform draws it.
+  static wxColour plain() { return wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW); }
+  std::string write_bitstream(const std::string& name, const std::string& design,
+                              std::size_t bytes = 100000, const std::string& folder = "bits") {
+    fs::create_directories(start_folder / folder);
+    const std::string path = (start_folder / folder / name).string();
+    std::ofstream(path, std::ios::binary) << make_bitstream(design, std::string(bytes, '\x3c'));
+    return path;
+  }
+  // Whether this run's log holds the record.
+  bool logged(spdlog::level::level_enum level, const std::string& text,
+              const std::string& logger = "pravel") {
+    for (const auto& entry : LogBook::instance().since(log_mark))
+      if (entry.level == level && entry.message == text && entry.logger == logger) return true;
+    return false;
+  }
+  void mark_log() { log_mark = LogBook::instance().last_sequence(); }
+
+  fs::path start_folder;
+  std::uint64_t log_mark = 0;
+  std::unique_ptr<BenchSession> session;
+};
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,551 @@
+// The bench program end to end: the real host objects on the simulated
+// board, driven by real events on real widgets, checked on the board and
+// back in the windows.
+#include <thread>
+
+#include "tests/bench/host/bench_fixture.h"
+
+namespace Zelvar_Core::bench {
+namespace {
+
+using testing_support::answer_next_file_dialog;
+using testing_support::fire;
+using testing_support::LogCapture;
+using testing_support::LogRecord;
+
+TEST_F(Bench, StartsWithEveryToolWindowHiddenAndTheBoardShown) {
+  EXPECT_TRUE(window().IsShown());
+  for (wxWindow* w : std::initializer_list<wxWindow*>{
+           window().edit_register_device_frame, window().edit_dac_frame,
+           window().edit_register_chip_frame, window().device_info_frame,
+           window().image_histogram_frame, window().serial_control_frame,
+           window().adc_control_frame, session->simulator})
+    EXPECT_FALSE(w->IsShown()) << w->GetName();
+  EXPECT_TRUE(fs::is_directory("tmp"));
+  EXPECT_EQ(status(kStatusConnection), "Connected");
+  EXPECT_EQ(status(kStatusBitstream), std::string("Bitstream: ") + SimulatedDevice::kFlashDesign);
+  EXPECT_EQ(status(kStatusEvents), "Stopped");
+  EXPECT_EQ(window().panel_control->button_start_stop->GetLabel(), "Start");
+  auto* modes = window().panel_control->modes_box;
+  ASSERT_EQ(modes->GetCount(), 3u);
+  EXPECT_EQ(modes->GetString(0), "Event stream");
+  EXPECT_EQ(modes->GetString(2), "Standby");
+  EXPECT_EQ(window().menu_bar->menu_tools->items.size(), 5u);  // and the Log
+}
+
+TEST_F(Bench, StartAndStopRunTheAcquisitionThreadAndTheRates) {
+  click(window().panel_control->button_start_stop);
+  EXPECT_TRUE(presenter().acquiring());
+  EXPECT_EQ(window().panel_control->button_start_stop->GetLabel(), "Stop");
+  ASSERT_TRUE(wait_for([&] { return image_activity() > 0; })) << "no events reached the image";
+  ASSERT_TRUE(wait_for([&] { return presenter().event_rate() > 0; }));  // after a second
+  EXPECT_GT(presenter().event_rate(), 1e5);
+  EXPECT_GT(presenter().frame_rate(), 0);
+  EXPECT_NE(status(kStatusEvents).find("ev/s"), std::string::npos) << status(kStatusEvents);
+  EXPECT_NE(status(kStatusFrames).find(" fps"), std::string::npos) << status(kStatusFrames);
+  EXPECT_GT(window().image_panel->frames_drawn(), 0);
+
+  click(window().panel_control->button_start_stop);
+  EXPECT_FALSE(presenter().acquiring());
+  EXPECT_EQ(window().panel_control->button_start_stop->GetLabel(), "Start");
+  EXPECT_EQ(status(kStatusEvents), "Stopped");
+}
+
+TEST_F(Bench, CaptureWritesNumberedImagesWithoutOverwriting) {
+  LogCapture log({"pravel"});
+  model().image.counts[0] = 16;  // full scale
+  model().image.t_first = 100;
+  model().image.t_last = 30100;
+  click(window().panel_control->button_capture);
+  click(window().panel_control->button_capture);
+  const std::string second = (start_folder / "captures/capture_002.pgm").string();
+  EXPECT_EQ(message(), "Captured " + second);
+  ASSERT_TRUE(fs::exists("captures/capture_001.pgm"));
+  std::ifstream in("captures/capture_001.pgm", std::ios::binary);
+  std::string magic, comment, width, height, depth;
+  std::getline(in, magic);
+  std::getline(in, comment);
+  in >> width >> height >> depth;
+  in.get();
+  EXPECT_EQ(magic + " " + width + " " + height + " " + depth, "P5 640 480 255");
+  EXPECT_EQ(comment, "# events from t=100 us to t=30100 us");
+  EXPECT_EQ(in.get(), 255);  // the full-scale pixel
+  EXPECT_EQ(in.get(), 128);  // no events: the middle of -16..16
+  EXPECT_EQ(fs::file_size("captures/capture_001.pgm"), 15u + comment.size() + 1 + 640 * 480);
+  EXPECT_NE(std::find(log.records().begin(), log.records().end(),
+                      LogRecord{"pravel", spdlog::level::info, "Start capture."}),
+            log.records().end());
+  EXPECT_NE(std::find(log.records().begin(), log.records().end(),
+                      LogRecord{"pravel", spdlog::level::info, "Capture written to " + second}),
+            log.records().end());
+}
+
+TEST_F(Bench, EachResetReachesTheBoardInOrder) {
+  auto& issued = model().simulated_device.simulated_actions.issued;
+  click(window().panel_control->button_reset);
+  EXPECT_EQ(issued, (std::vector<std::string>{"reset_device", "reset_fifo", "reset_ram"}));
+  click(window().panel_control->button_reset_periphery);
+  EXPECT_EQ(issued.back(), "reset_aer");
+  model().image.counts[100] = 5;
+  click(window().panel_control->button_reset_chip);
+  EXPECT_EQ(issued.back(), "reset_chip");
+  EXPECT_EQ(issued.size(), 5u);
+  EXPECT_EQ(model().image.counts[100], 0);  // the pixels start over
+  EXPECT_EQ(message(), "Board: reset_chip done");
+}
+
+TEST_F(Bench, ModeChangeSwitchesTheSensor) {
+  select_mode(2);
+  EXPECT_EQ(presenter().mode(), SensorMode::Standby);
+  EXPECT_EQ(message(), "Mode: Standby");
+  click(window().panel_control->button_start_stop);
+  run_for(150);
+  EXPECT_EQ(board().acquisition().events(), 0u) << "a chip in standby sent events";
+  select_mode(1);
+  EXPECT_EQ(presenter().mode(), SensorMode::TestPattern);
+  EXPECT_TRUE(wait_for([&] { return board().acquisition().events() > 1000; }));
+  click(window().panel_control->button_start_stop);
+}
+
+TEST_F(Bench, ProgrammingFromTheDialogShowsProgressAndTheDesign) {
+  mark_log();
+  model().simulated_device.bytes_per_second = 4e6;  // a real board's pace
+  const std::string path = write_bitstream("design.bit", "aer640_e2e", 600 * 1024);
+  std::vector<int> percents;
+  bool dialog_up = true;
+  std::string status_while_writing;
+  presenter().programming_progress().on_advance = [&](int percent) {
+    percents.push_back(percent);
+    status_while_writing = status(kStatusBitstream);
+    dialog_up = dialog_up && presenter().programming_progress().dialog() != nullptr &&
+                presenter().programming_progress().dialog()->IsShown();
+  };
+  answer_next_file_dialog(path);
+  choose(window().menu_bar->menu_device->item_program);
+  EXPECT_TRUE(dialog_up) << "no progress shown while programming";
+  EXPECT_EQ(status_while_writing, "Bitstream: writing aer640_e2e...");
+  ASSERT_GE(percents.size(), 9u);
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+  EXPECT_EQ(percents.back(), 100);
+  EXPECT_EQ(presenter().programming_progress().dialog(), nullptr);
+  EXPECT_EQ(model().binary_file, path);
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: aer640_e2e");
+  auto& history = *window().menu_bar->menu_device->program_history;
+  ASSERT_EQ(history.GetCount(), 1u);
+  EXPECT_EQ(history.GetHistoryFile(0), path);
+  std::ifstream config(start_folder / "tmp/.Pravel_recent_files");
+  const std::string saved((std::istreambuf_iterator<char>(config)), {});
+  EXPECT_NE(saved.find("design.bit"), std::string::npos) << saved;
+  const auto done = LogBook::instance().since(log_mark);
+  EXPECT_TRUE(std::any_of(done.begin(), done.end(), [](const LogEntry& e) {
+    return e.level == spdlog::level::info &&
+           e.message.rfind("Programmed aer640_e2e (600 kB) in ", 0) == 0;
+  }));
+  EXPECT_EQ(message().rfind("Programmed aer640_e2e (600 kB) in ", 0), 0u) << message();
+}
+
+TEST_F(Bench, RecentListProgramsAndOutlivesARestart) {
+  const std::string a = write_bitstream("a.bit", "design_a");
+  const std::string b = write_bitstream("b.bit", "design_b");
+  answer_next_file_dialog(a);
+  choose(window().menu_bar->menu_device->item_program);
+  answer_next_file_dialog(b);
+  choose(window().menu_bar->menu_device->item_program);
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: design_b");
+  choose(wxID_FILE2);  // a.bit, the older one
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: design_a");
+  EXPECT_EQ(model().binary_file, a);
+
+  stop();
+  start();
+  auto& history = *window().menu_bar->menu_device->program_history;
+  ASSERT_EQ(history.GetCount(), 2u);
+  EXPECT_EQ(history.GetHistoryFile(0), a);
+  EXPECT_EQ(history.GetHistoryFile(1), b);
+  auto* recent = window().menu_bar->menu_device->item_program_history;
+  ASSERT_EQ(recent->GetMenuItemCount(), 2u);
+  EXPECT_NE(recent->FindItemByPosition(0)->GetItemLabelText().find("a.bit"), wxString::npos);
+  choose(wxID_FILE2);
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: design_b");
+
+  // A file that went away is reported by path and leaves the list.
+  fs::remove(a);
+  LogCapture log({"pravel"});
+  choose(wxID_FILE2);
+  EXPECT_EQ(history.GetCount(), 1u);
+  EXPECT_NE(std::find(log.records().begin(), log.records().end(),
+                      LogRecord{"pravel", spdlog::level::err, "The file " + a + " doesn't exist."}),
+            log.records().end());
+  // The front end's error reaches the user, not only the log.
+  EXPECT_EQ(message(), "Error: The file " + a + " doesn't exist.");
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: design_b");
+}
+
+TEST_F(Bench, FailingProgrammingIsReportedAndTheProgramGoesOn) {
+  const std::string path = write_bitstream("design.bit", "aer640_e2e", 400 * 1024);
+  open_simulator();
+  check(session->simulator->fail_programming, true);
+  answer_next_file_dialog(path);
+  choose(window().menu_bar->menu_device->item_program);
+  EXPECT_EQ(message().rfind("Error: Programming failed at ", 0), 0u) << message();
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: none");
+  EXPECT_EQ(window().menu_bar->menu_device->program_history->GetCount(), 0u);
+  EXPECT_EQ(presenter().programming_progress().dialog(), nullptr);
+  EXPECT_TRUE(window().IsShown());
+
+  session->simulator->Hide();
+  open_simulator();
+  EXPECT_FALSE(session->simulator->fail_programming->GetValue()) << "the failure is one-shot";
+  answer_next_file_dialog(path);
+  choose(window().menu_bar->menu_device->item_program);
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: aer640_e2e");
+
+  // An empty file is refused with its path.
+  const std::string empty = (start_folder / "bits/empty.bit").string();
+  std::ofstream(empty).close();
+  answer_next_file_dialog(empty);
+  choose(window().menu_bar->menu_device->item_program);
+  EXPECT_EQ(message(), "Error: The bitstream " + empty + " is empty");
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: aer640_e2e");
+}
+
+TEST_F(Bench, DeviceRegistersAreEditedAndApplied) {
+  choose(window().menu_bar->menu_edit->item_reg_dev);
+  auto* editor = window().edit_register_device_frame;
+  ASSERT_TRUE(editor->IsShown());
+  EXPECT_EQ(field(editor, "FIFO_THRESHOLD")->GetValue(), "512");
+  type(field(editor, "FIFO_THRESHOLD"), "1000");
+  EXPECT_EQ(field(editor, "FIFO_THRESHOLD")->GetBackgroundColour(), kEditedColour);
+  click(editor->panel_values->button_apply);
+  EXPECT_EQ(model().value_of("FIFO_THRESHOLD"), 1000);
+  EXPECT_EQ(field(editor, "FIFO_THRESHOLD")->GetBackgroundColour(), plain());
+  EXPECT_EQ(message(), "Written to the board: FIFO_THRESHOLD 512 \u2192 1000");
+
+  // Reopened, it shows what the board holds.
+  editor->Close();
+  EXPECT_FALSE(editor->IsShown());
+  choose(window().menu_bar->menu_edit->item_reg_dev);
+  EXPECT_EQ(field(editor, "FIFO_THRESHOLD")->GetValue(), "1000");
+}
+
+TEST_F(Bench, BadValuesAreRefusedByNameAndKeepTheUsersText) {
+  LogCapture log({"pravel"});
+  choose(window().menu_bar->menu_edit->item_dac);
+  auto* editor = window().edit_dac_frame;
+  ASSERT_TRUE(editor->IsShown());
+  type(field(editor, "VBIAS_PR"), "1700");
+  type(field(editor, "VTH_ON"), "5000");
+  type(field(editor, "VTH_OFF"), "low");
+  click(editor->panel_values->button_apply);
+  const std::string expected =
+      "Not written (2): VTH_ON: 5000 is out of range 0..4095; VTH_OFF: \"low\" is not an "
+      "integer";
+  EXPECT_EQ(message(), "Error: " + expected);
+  ASSERT_FALSE(log.records().empty());
+  EXPECT_EQ(log.records().back(), (LogRecord{"pravel", spdlog::level::err, expected}));
+  EXPECT_EQ(model().value_of("VBIAS_PR"), 1700);  // the good one is written
+  EXPECT_EQ(model().value_of("VTH_ON"), 2400);
+  EXPECT_EQ(field(editor, "VTH_ON")->GetValue(), "5000");
+  EXPECT_EQ(field(editor, "VTH_OFF")->GetValue(), "low");
+  // Refused: their own colour and the reason; written: back to the platform's.
+  EXPECT_EQ(field(editor, "VTH_ON")->GetBackgroundColour(), kRefusedColour);
+  EXPECT_EQ(field(editor, "VTH_ON")->GetToolTipText(), "VTH_ON: 5000 is out of range 0..4095");
+  EXPECT_EQ(field(editor, "VTH_OFF")->GetBackgroundColour(), kRefusedColour);
+  EXPECT_EQ(field(editor, "VBIAS_PR")->GetBackgroundColour(), plain());
+
+  // Closed and opened again, the window still holds what was refused, marked.
+  editor->Close();
+  choose(window().menu_bar->menu_edit->item_dac);
+  ASSERT_TRUE(editor->IsShown());
+  EXPECT_EQ(field(editor, "VTH_ON")->GetValue(), "5000");
+  EXPECT_EQ(field(editor, "VTH_ON")->GetBackgroundColour(), kRefusedColour);
+  EXPECT_EQ(field(editor, "VBIAS_PR")->GetValue(), "1700");
+  EXPECT_EQ(field(editor, "VBIAS_PR")->GetBackgroundColour(), plain());
+
+  mark_log();
+  type(field(editor, "VTH_ON"), " 2600 ");  // blanks around a number are fine
+  type(field(editor, "VTH_OFF"), "700");
+  click(editor->panel_values->button_apply);
+  EXPECT_EQ(model().value_of("VTH_ON"), 2600);
+  EXPECT_EQ(model().value_of("VTH_OFF"), 700);
+  EXPECT_EQ(message(), "Written to the board: VTH_ON 2400 \u2192 2600, VTH_OFF 800 \u2192 700");
+  EXPECT_TRUE(logged(spdlog::level::info,
+                     "Written to the board: VTH_ON 2400 \u2192 2600, VTH_OFF 800 \u2192 700"));
+  EXPECT_EQ(field(editor, "VTH_ON")->GetBackgroundColour(), plain());
+  EXPECT_EQ(field(editor, "VTH_ON")->GetToolTipText(), "");
+}
+
+TEST_F(Bench, ChipCheckBoxIsWrittenAtOnceAndFieldsOnApply) {
+  choose(window().menu_bar->menu_edit->item_reg_chip);
+  ASSERT_TRUE(window().edit_register_chip_frame->IsShown());
+  auto* enable = chip_box("EN_AER");
+  ASSERT_NE(enable, nullptr);
+  EXPECT_TRUE(enable->GetValue());
+  check(enable, false);
+  EXPECT_EQ(model().value_of("EN_AER"), 0);
+  click(window().panel_control->button_start_stop);
+  run_for(100);
+  EXPECT_EQ(board().acquisition().events(), 0u) << "events with the AER output off";
+  click(window().panel_control->button_start_stop);
+
+  auto* gain = dynamic_cast<IntCtrl*>(chip_field("BIAS_GAIN"));
+  ASSERT_NE(gain, nullptr);
+  type(gain, "9");
+  click(window().edit_register_chip_frame->button_apply);
+  EXPECT_EQ(message(), "Error: Not written: BIAS_GAIN: 9 is out of range 0..7");
+  EXPECT_EQ(model().value_of("BIAS_GAIN"), 3);
+  type(gain, "5");
+  fire(gain, wxEVT_TEXT_ENTER);  // Enter in the field applies too
+  EXPECT_EQ(model().value_of("BIAS_GAIN"), 5);
+  EXPECT_EQ(gain->GetBackgroundColour(), plain());
+}
+
+TEST_F(Bench, AdcIsSampledWhileTheMonitorIsOpenAndStopsWhenItCloses) {
+  choose(tool("ADCs"));
+  auto* adc = window().adc_control_frame;
+  ASSERT_TRUE(adc->IsShown());
+  EXPECT_TRUE(presenter().sampling_adc());
+  auto& vdd = presenter().adc_channels().at("vdd");
+  const auto before = vdd.data_t.size();
+  ASSERT_TRUE(wait_for([&] { return vdd.data_t.size() >= before + 3; }));
+  EXPECT_TRUE(std::is_sorted(vdd.data_t.begin(), vdd.data_t.end()));
+  EXPECT_NEAR(vdd.data_y.back(), 1.8, 0.05);
+
+  type(adc->panel_menu->sampletime_textbox, "0.05");
+  click(adc->panel_menu->button_update);
+  EXPECT_EQ(presenter().sample_time(), 0.05);
+  type(adc->panel_menu->sampletime_textbox, "fast");
+  click(adc->panel_menu->button_update);
+  EXPECT_EQ(message(), "Error: Sample time \"fast\" must be a number of seconds from 0.01 to 10");
+  EXPECT_EQ(presenter().sample_time(), 0.05);
+
+  adc->Close();
+  EXPECT_FALSE(adc->IsShown());
+  EXPECT_FALSE(presenter().sampling_adc());
+  const auto stopped = vdd.data_t.size();
+  run_for(200);
+  EXPECT_EQ(vdd.data_t.size(), stopped) << "samples after the monitor closed";
+
+  // Opened again, sampling goes on along the same time line.
+  choose(tool("ADCs"));
+  ASSERT_TRUE(wait_for([&] { return vdd.data_t.size() > stopped; }));
+  EXPECT_TRUE(std::is_sorted(vdd.data_t.begin(), vdd.data_t.end()));
+  adc->Close();
+}
+
+TEST_F(Bench, SerialWriteGetsTheBoardsAnswerAndDeviceInfoShowsItsIdentity) {
+  choose(tool("Write SPI"));
+  auto* serial = window().serial_control_frame->panel_serial_control;
+  ASSERT_TRUE(window().serial_control_frame->IsShown());
+  type(serial->serial_tx_box, "ID?");
+  click(serial->btn_write);
+  EXPECT_EQ(serial->serial_rx_box->GetValue(), "AER-640 sensor board (simulated) SIM-0001");
+  type(serial->serial_tx_box, "A5 01");
+  click(serial->btn_write);
+  EXPECT_EQ(serial->serial_rx_box->GetValue(), "ACK A5 01");
+
+  choose(window().menu_bar->menu_device->item_info);
+  auto* info = window().device_info_frame;
+  ASSERT_TRUE(info->IsShown());
+  EXPECT_EQ(info->txt_value_vendor->GetLabel(), "Zelvar Labs");
+  EXPECT_EQ(info->txt_value_model->GetLabel(), "AER-640 sensor board (simulated)");
+  EXPECT_EQ(info->txt_value_sn->GetLabel(), "SIM-0001");
+  EXPECT_EQ(info->txt_value_dev_version->GetLabel(), "1.4.2");
+}
+
+TEST_F(Bench, DisconnectAndReconnectAreShownAndStopTheAcquisition) {
+  LogCapture log({"pravel"});
+  click(window().panel_control->button_start_stop);
+  ASSERT_TRUE(presenter().acquiring());
+  model().binary_file = "/somewhere/design.bit";
+  open_simulator();
+  plug(false);
+  EXPECT_FALSE(presenter().acquiring());
+  EXPECT_EQ(window().panel_control->button_start_stop->GetLabel(), "Start");
+  EXPECT_EQ(model().binary_file, "");
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: none");
+  EXPECT_EQ(image_activity(), 0);
+
+  click(window().panel_control->button_start_stop);
+  EXPECT_EQ(message(), "Error: No board is connected: acquisition not started");
+  EXPECT_FALSE(presenter().acquiring());
+  choose(window().menu_bar->menu_edit->item_reg_dev);
+  EXPECT_EQ(message(), "Error: No board is connected: registers not read");
+  EXPECT_FALSE(window().edit_register_device_frame->IsShown());
+
+  plug(true);
+  EXPECT_EQ(status(kStatusBitstream), std::string("Bitstream: ") + SimulatedDevice::kFlashDesign);
+  auto logged = [&](spdlog::level::level_enum level, const std::string& text) {
+    return std::find(log.records().begin(), log.records().end(),
+                     LogRecord{"pravel", level, text}) != log.records().end();
+  };
+  EXPECT_TRUE(logged(spdlog::level::info, "Device disconnected"));
+  EXPECT_TRUE(logged(spdlog::level::info, "On connection"));
+  click(window().panel_control->button_start_stop);
+  EXPECT_TRUE(presenter().acquiring());
+}
+
+TEST_F(Bench, ThreadAndReadFailuresReachTheStatusBar) {
+  click(window().panel_control->button_start_stop);
+  open_simulator();
+  click(session->simulator->button_break_stream);
+  ASSERT_TRUE(wait_for([&] { return !presenter().acquiring(); }));
+  ASSERT_TRUE(wait_for([&] { return message().find("broke off") != std::string::npos; }));
+  EXPECT_EQ(message(), "Error: Acquisition stopped: The event stream broke off");
+  EXPECT_EQ(window().panel_control->button_start_stop->GetLabel(), "Start");
+
+  check(session->simulator->fail_register_read, true);
+  choose(window().menu_bar->menu_edit->item_reg_dev);
+  EXPECT_EQ(message(), "Error: Register read failed: the board did not answer");
+  EXPECT_FALSE(window().edit_register_device_frame->IsShown());
+  choose(window().menu_bar->menu_edit->item_reg_dev);
+  EXPECT_TRUE(window().edit_register_device_frame->IsShown());
+
+  // An ADC that stops answering stops sampling with a message, not silently.
+  choose(tool("ADCs"));
+  ASSERT_TRUE(presenter().sampling_adc());
+  board().adc().powered = false;
+  ASSERT_TRUE(
+      wait_for([&] { return message().find("ADC sampling stopped") != std::string::npos; }));
+  EXPECT_EQ(message(), "Error: ADC sampling stopped: the board does not answer");
+  EXPECT_FALSE(presenter().sampling_adc());
+  EXPECT_FALSE(window().adc_control_frame->panel_menu->IsEnabled());
+  board().adc().powered = true;
+}
+
+TEST_F(Bench, PresetsSaveAndLoadEverythingAndBadOnesChangeNothing) {
+  answer_next_file_dialog(fs::absolute("presets/bench.json").string());
+  choose(window().menu_bar->menu_edit->item_save_preset);
+  ASSERT_TRUE(fs::exists("presets/bench.json"));
+  EXPECT_FALSE(fs::exists("presets/bench.json.part"));
+
+  choose(window().menu_bar->menu_edit->item_dac);
+  type(field(window().edit_dac_frame, "VTH_ON"), "3000");
+  click(window().edit_dac_frame->panel_values->button_apply);
+  check(chip_box("TEST_MODE"), true);
+  ASSERT_EQ(model().value_of("VTH_ON"), 3000);
+
+  answer_next_file_dialog(fs::absolute("presets/bench.json").string());
+  choose(window().menu_bar->menu_edit->item_load_preset);
+  EXPECT_EQ(model().value_of("VTH_ON"), 2400);
+  EXPECT_EQ(model().value_of("TEST_MODE"), 0);
+  EXPECT_EQ(field(window().edit_dac_frame, "VTH_ON")->GetValue(), "2400");
+  EXPECT_EQ(field(window().edit_dac_frame, "VTH_ON")->GetBackgroundColour(), plain());
+  EXPECT_FALSE(chip_box("TEST_MODE")->GetValue());
+
+  const std::string bad = fs::absolute("presets/bad.json").string();
+  std::ofstream(bad) << "{\"board\": \"AER-640\", \"registers\": ";
+  type(field(window().edit_dac_frame, "VTH_ON"), "3000");
+  click(window().edit_dac_frame->panel_values->button_apply);
+  answer_next_file_dialog(bad);
+  choose(window().menu_bar->menu_edit->item_load_preset);
+  EXPECT_EQ(message(),
+            "Error: Preset not loaded: it is not valid JSON (line 1, column 35) (" + bad + ")");
+  EXPECT_EQ(model().value_of("VTH_ON"), 3000);
+}
+
+TEST_F(Bench, HistogramScalesTheImageAndRefusesBadSettings) {
+  choose(window().menu_bar->menu_image->item_histogram);
+  auto* histogram = &this->histogram();
+  ASSERT_TRUE(histogram->IsShown());
+  model().image.counts[0] = 7;
+  model().image.counts[1] = -8;
+  type(histogram->max_field, "8");
+  type(histogram->min_field, "-8");
+  type(histogram->bins_field, "16");
+  click(histogram->panel_histogram_plot->button_scale);
+  EXPECT_EQ(model().histogram.max, 8);
+  EXPECT_EQ(model().histogram.min, -8);
+  ASSERT_EQ(histogram->counts.size(), 16u);
+  EXPECT_EQ(histogram->counts[15], 1);  // 7 in [7, 8)
+  EXPECT_EQ(histogram->counts[0], 1);   // -8 in [-8, -7)
+
+  // A range far wider than the counts still draws, with the same colours.
+  type(histogram->max_field, "1e9");
+  type(histogram->min_field, "-1e9");
+  click(histogram->panel_histogram_plot->button_scale);
+  EXPECT_EQ(model().histogram.max, 1e9);
+  std::vector<unsigned char> rgb(3 * kSensorWidth * kSensorHeight);
+  window().image_panel->render(rgb.data());
+  EXPECT_EQ(rgb[3 * 2], 24);  // a quiet pixel: the dark background
+  type(histogram->max_field, "inf");
+  click(histogram->panel_histogram_plot->button_scale);
+  EXPECT_EQ(message(), "Error: Histogram: Max \"inf\" is not a finite number");
+  type(histogram->max_field, "8");
+  type(histogram->min_field, "-8");
+  click(histogram->panel_histogram_plot->button_scale);
+
+  type(histogram->max_field, "-9");
+  click(histogram->panel_histogram_plot->button_scale);
+  EXPECT_EQ(message(), "Error: Histogram: Max (-9) must be greater than Min (-8)");
+  type(histogram->max_field, "big");
+  click(histogram->panel_histogram_plot->button_scale);
+  EXPECT_EQ(message(), "Error: Histogram: Max \"big\" is not a finite number");
+  EXPECT_EQ(model().histogram.max, 8);
+  EXPECT_EQ(model().histogram.min, -8);
+}
+
+TEST_F(Bench, ClosingTheMainWindowStopsEveryThread) {
+  click(window().panel_control->button_start_stop);
+  choose(tool("ADCs"));
+  ASSERT_TRUE(presenter().acquiring());
+  ASSERT_TRUE(presenter().sampling_adc());
+  LogCapture log({"pravel"});
+  window().Close();
+  testing_support::flush_events();
+  EXPECT_EQ(session->window, nullptr);
+  EXPECT_FALSE(presenter().acquiring());
+  EXPECT_FALSE(presenter().sampling_adc());
+  EXPECT_NE(std::find(log.records().begin(), log.records().end(),
+                      LogRecord{"pravel", spdlog::level::info, "Bench closed"}),
+            log.records().end());
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench
+
+namespace Zelvar_Core::bench {
+namespace {
+
+TEST(GuiPost, RunsOnTheGuiThreadReportsErrorsAndStopsWithItsOwner) {
+  std::vector<std::string> reports;
+  std::vector<std::thread::id> ran_on;
+  auto post = std::make_unique<GuiPost>([&](const std::string& what) { reports.push_back(what); });
+  std::thread worker([&] {
+    (*post)([&] { ran_on.push_back(std::this_thread::get_id()); });
+    (*post)([] { throw std::runtime_error("the board went away"); });
+  });
+  worker.join();
+  EXPECT_TRUE(ran_on.empty()) << "ran before the GUI thread took it";
+  testing_support::flush_events();
+  ASSERT_EQ(ran_on.size(), 1u);
+  EXPECT_EQ(ran_on[0], std::this_thread::get_id());
+  EXPECT_EQ(reports, std::vector<std::string>{"the board went away"});
+
+  bool ran_late = false;
+  (*post)([&] { ran_late = true; });
+  post.reset();  // the poster goes before its work is taken
+  testing_support::flush_events();
+  EXPECT_FALSE(ran_late);
+}
+
+TEST(ReportingApp, WhatEscapesATimerOrButtonHandlerIsReportedAndTheCallerGoesOn) {
+  auto& app = *static_cast<ReportingApp*>(wxTheApp);
+  std::vector<std::string> reports;
+  app.on_error = [&](const std::string& what) { reports.push_back(what); };
+  wxTimer timer;
+  timer.Bind(wxEVT_TIMER, [](wxTimerEvent&) { throw std::runtime_error("tick failed"); });
+  wxTimerEvent tick(timer);
+  EXPECT_NO_THROW(timer.ProcessEvent(tick));
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "t");
+  auto* button = new wxButton(frame, wxID_ANY, "b");
+  button->Bind(wxEVT_BUTTON, [](wxCommandEvent&) { throw 42; });
+  EXPECT_NO_THROW(fire(button, wxEVT_BUTTON));
+  frame->Destroy();
+  testing_support::flush_events();
+  app.on_error = nullptr;
+  EXPECT_EQ(reports, (std::vector<std::string>{"tick failed", "unknown error"}));
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench

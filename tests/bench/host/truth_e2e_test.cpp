@@ -1,0 +1,259 @@
+// The bench tells the truth: files land where the bench was started, a board
+// that is not there is refused in one sentence, every error reaches the
+// user, and refused values are marked and explained.
+#include <wx/progdlg.h>
+
+#include "bench/host/field_marks.h"
+#include "bench/host/toolkit_log.h"
+#include "tests/bench/host/bench_fixture.h"
+
+namespace Zelvar_Core::bench {
+namespace {
+
+using testing_support::answer_next_file_dialog;
+using testing_support::cancel_next_file_dialog;
+
+TEST_F(Bench, FilesStayInTheStartFolderAfterTheDialogMovesTheWorkingFolder) {
+  const std::string elsewhere = write_bitstream("far.bit", "far_design", 100000, "away/bits");
+  answer_next_file_dialog(elsewhere);
+  choose(window().menu_bar->menu_device->item_program);
+  ASSERT_EQ(fs::current_path(), start_folder / "away/bits") << "the dialog did not move it";
+  ASSERT_EQ(status(kStatusBitstream), "Bitstream: far_design");
+
+  click(window().panel_control->button_capture);
+  const fs::path capture = start_folder / "captures/capture_001.pgm";
+  EXPECT_EQ(message(), "Captured " + capture.string());
+  EXPECT_TRUE(fs::exists(capture));
+  EXPECT_FALSE(fs::exists(start_folder / "away/bits/captures"));
+
+  cancel_next_file_dialog();
+  choose(window().menu_bar->menu_edit->item_save_preset);
+  EXPECT_EQ(testing_support::last_file_dialog().directory, (start_folder / "presets").string());
+  cancel_next_file_dialog();
+  choose(window().menu_bar->menu_edit->item_load_preset);
+  EXPECT_EQ(testing_support::last_file_dialog().directory, (start_folder / "presets").string());
+
+  EXPECT_TRUE(fs::exists(start_folder / "tmp/.Pravel_recent_files"));
+  EXPECT_FALSE(fs::exists(start_folder / "away/bits/tmp"));
+  choose(tool("Log"));
+  click(session->log_tool->button_folder);
+  EXPECT_EQ(session->log_tool->folder_text->GetValue(), (start_folder / "logs").string());
+}
+
+TEST_F(Bench, AnUnpluggedBoardGreysItsControlsAndRefusesWhatStillArrives) {
+  open_simulator();
+  choose(tool("ADCs"));
+  plug(false);
+  auto& panel = *window().panel_control;
+  for (wxWindow* control : std::initializer_list<wxWindow*>{
+           panel.button_start_stop, panel.button_capture, panel.button_reset,
+           panel.button_reset_periphery, panel.button_reset_chip, panel.modes_box})
+    EXPECT_FALSE(control->IsEnabled()) << control->GetLabel();
+  EXPECT_FALSE(window().edit_register_device_frame->panel_values->IsEnabled());
+  EXPECT_FALSE(window().edit_dac_frame->panel_values->IsEnabled());
+  EXPECT_FALSE(chip_editor().signals_panel->IsEnabled());
+  EXPECT_FALSE(chip_editor().button_apply->IsEnabled());
+  EXPECT_FALSE(window().adc_control_frame->panel_menu->IsEnabled());
+
+  // Requests that still arrive (a script, a stale event) are refused, never done.
+  const std::pair<wxWindow*, std::string> refusals[] = {
+      {panel.button_reset, "No board is connected: reset not sent"},
+      {panel.button_reset_periphery, "No board is connected: reset not sent"},
+      {panel.button_reset_chip, "No board is connected: reset not sent"},
+      {panel.button_capture, "No board is connected: nothing captured"},
+      {panel.button_start_stop, "No board is connected: acquisition not started"},
+  };
+  for (const auto& [button, sentence] : refusals) {
+    click(button);
+    EXPECT_EQ(message(), "Error: " + sentence);
+  }
+  EXPECT_TRUE(board().simulated_actions.issued.empty());
+  EXPECT_FALSE(fs::exists(start_folder / "captures"));
+  select_mode(2);
+  EXPECT_EQ(message(), "Error: No board is connected: mode not changed");
+  EXPECT_EQ(panel.modes_box->GetSelection(), 0) << "the box shows a mode the chip is not in";
+  choose(window().menu_bar->menu_device->item_info);
+  EXPECT_EQ(window().device_info_frame->txt_value_sn->GetLabel(), "");
+  EXPECT_EQ(window().device_info_frame->txt_value_vendor->GetLabel(), "");
+
+  // A chip signal whose write fails shows the board's value again.
+  ASSERT_TRUE(chip_box("EN_AER")->GetValue());
+  check(chip_box("EN_AER"), false);
+  EXPECT_EQ(message(), "Error: No board is connected: EN_AER not written");
+  EXPECT_TRUE(chip_box("EN_AER")->GetValue());
+
+  plug(true);
+  for (wxWindow* control : std::initializer_list<wxWindow*>{
+           panel.button_start_stop, panel.button_reset, panel.modes_box,
+           window().edit_dac_frame->panel_values, chip_editor().signals_panel,
+           window().adc_control_frame->panel_menu})
+    EXPECT_TRUE(control->IsEnabled()) << control->GetName();
+}
+
+TEST_F(Bench, AdcSamplingStopsOnUnplugAndResumesOnReplugWhileTheMonitorIsOpen) {
+  open_simulator();
+  choose(tool("ADCs"));
+  auto& vdd = presenter().adc_channels().at("vdd");
+  ASSERT_TRUE(wait_for([&] { return vdd.data_t.size() >= 3; }));
+  plug(false);
+  EXPECT_FALSE(presenter().sampling_adc());
+  EXPECT_EQ(message(),
+            "Board disconnected: acquisition and ADC sampling stopped until it is connected again");
+  EXPECT_FALSE(window().adc_control_frame->panel_menu->IsEnabled());
+  const auto stopped = vdd.data_t.size();
+  run_for(150);
+  EXPECT_EQ(vdd.data_t.size(), stopped);
+
+  plug(true);
+  EXPECT_TRUE(presenter().sampling_adc());
+  EXPECT_TRUE(window().adc_control_frame->panel_menu->IsEnabled());
+  ASSERT_TRUE(wait_for([&] { return vdd.data_t.size() >= stopped + 3; }));
+  EXPECT_TRUE(std::is_sorted(vdd.data_t.begin(), vdd.data_t.end()));
+
+  // Closed, it stays stopped across a replug.
+  window().adc_control_frame->Close();
+  plug(false);
+  plug(true);
+  EXPECT_FALSE(presenter().sampling_adc());
+}
+
+TEST_F(Bench, SelfTestCountsPassedFailedAndNotRun) {
+  mark_log();
+  choose(tool("Execute test"));
+  EXPECT_EQ(message(), "Self-test: 6 passed, 0 failed, 0 not run");
+  EXPECT_TRUE(logged(spdlog::level::info, "Test event stream: pass"));
+  EXPECT_FALSE(presenter().acquiring());
+  open_simulator();
+  plug(false);
+  choose(tool("Execute test"));
+  EXPECT_EQ(message(),
+            "Self-test: 0 passed, 1 failed, 5 not run; connection failed: no board is connected; "
+            "not run: no board is connected");
+  EXPECT_TRUE(logged(spdlog::level::warn, "Test identity: not run: no board is connected"));
+}
+
+TEST_F(Bench, StartNeedsADesignAndProgrammingStopsTheStream) {
+  click(window().panel_control->button_start_stop);
+  ASSERT_TRUE(presenter().acquiring());
+  const std::string path = write_bitstream("design.bit", "aer640_e2e", 400 * 1024);
+  open_simulator();
+  check(session->simulator->fail_programming, true);
+  answer_next_file_dialog(path);
+  choose(window().menu_bar->menu_device->item_program);
+  EXPECT_FALSE(presenter().acquiring()) << "the stream ran while the board was configured";
+  ASSERT_TRUE(
+      wait_for([&] { return window().panel_control->button_start_stop->GetLabel() == "Start"; }));
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: none");
+  click(window().panel_control->button_start_stop);
+  EXPECT_EQ(message(),
+            "Error: No design on the board: program a bitstream before starting the acquisition");
+  EXPECT_FALSE(presenter().acquiring());
+}
+
+TEST_F(Bench, CancellingProgrammingIsInformationNotAnError) {
+  mark_log();
+  board().bytes_per_second = 4e6;
+  const std::string path = write_bitstream("design.bit", "aer640_e2e", 2 << 20);
+  presenter().programming_progress().on_advance = [&](int percent) {
+    auto* dialog = presenter().programming_progress().dialog();
+    if (percent >= 20 && dialog)
+      testing_support::fire(dialog->FindWindow(wxID_CANCEL), wxEVT_BUTTON);
+  };
+  answer_next_file_dialog(path);
+  choose(window().menu_bar->menu_device->item_program);
+  EXPECT_EQ(message(), "Programming cancelled");
+  EXPECT_TRUE(logged(spdlog::level::info, "Programming cancelled"));
+  for (const auto& entry : LogBook::instance().since(log_mark))
+    EXPECT_LT(entry.level, spdlog::level::err) << entry.message;
+  // A later success replaces an earlier error; the log keeps both.
+  click(window().panel_control->button_capture);
+  EXPECT_EQ(message().rfind("Captured ", 0), 0u);
+}
+
+TEST_F(Bench, RefusedSettingsAreMarkedExplainedAndTheValueInForceComesBack) {
+  choose(tool("ADCs"));
+  auto* sample = window().adc_control_frame->panel_menu->sampletime_textbox;
+  for (const char* bad : {"0", "-1", "abc", "0.001"}) {
+    type(sample, bad);
+    press(sample, WXK_RETURN);  // Enter applies, as the Update button does
+    EXPECT_EQ(message(), std::string("Error: Sample time \"") + bad +
+                             "\" must be a number of seconds from 0.01 to 10");
+    EXPECT_EQ(sample->GetBackgroundColour(), kRefusedColour) << bad;
+    EXPECT_EQ(sample->GetToolTipText(), message().substr(7));
+  }
+  leave(sample);
+  EXPECT_EQ(sample->GetValue(), "0.1");
+  EXPECT_EQ(sample->GetBackgroundColour(), plain());
+  type(sample, " 0.05 ");
+  press(sample, WXK_RETURN);
+  EXPECT_EQ(presenter().sample_time(), 0.05);
+  EXPECT_EQ(message(), "Sample time 0.05 s");
+  type(sample, "7");
+  press(sample, WXK_ESCAPE);
+  EXPECT_EQ(sample->GetValue(), "0.05");
+
+  choose(window().menu_bar->menu_image->item_histogram);
+  auto& h = histogram();
+  type(h.max_field, "-20");
+  press(h.max_field, WXK_RETURN);
+  wxCommandEvent enter(wxEVT_TEXT_ENTER, h.max_field->GetId());
+  enter.SetEventObject(h.max_field);
+  h.max_field->GetEventHandler()->ProcessEvent(enter);
+  EXPECT_EQ(message(), "Error: Histogram: Max (-20) must be greater than Min (-16)");
+  EXPECT_TRUE(is_refused(h.max_field));
+  EXPECT_TRUE(is_refused(h.min_field));
+  EXPECT_FALSE(is_refused(h.bins_field));
+  leave(h.max_field);
+  EXPECT_EQ(h.max_field->GetValue(), "16");
+  EXPECT_FALSE(is_refused(h.min_field));
+  type(h.bins_field, "0");
+  testing_support::fire(h.bins_field, wxEVT_TEXT_ENTER);
+  EXPECT_EQ(message(), "Error: Histogram: Bins 0 is out of range 1..4096");
+  EXPECT_TRUE(is_refused(h.bins_field));
+  EXPECT_EQ(model().histogram.bins, 32);
+  press(h.bins_field, WXK_ESCAPE);
+  EXPECT_EQ(h.bins_field->GetValue(), "32");
+  mark_log();
+  type(h.bins_field, "64");
+  testing_support::fire(h.bins_field, wxEVT_TEXT_ENTER);
+  EXPECT_EQ(model().histogram.bins, 64);
+  EXPECT_TRUE(logged(spdlog::level::info, "Histogram rescaled: -16 to 16 in 64 bins"));
+}
+
+TEST_F(Bench, ToolkitAssertionsAndLogErrorsGoToTheLogWithoutABox) {
+  ToolkitRouting routing;  // as the program has it
+  mark_log();
+  wxFAIL_MSG("a probe of the bench's routing");
+  wxLogError("The disk went away");
+  wxLog::FlushActive();
+  const auto entries = LogBook::instance().since(log_mark);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].logger, "wx");
+  EXPECT_EQ(entries[0].level, spdlog::level::err);
+  EXPECT_NE(entries[0].message.find("Toolkit assertion failed at "), std::string::npos);
+  EXPECT_NE(entries[0].message.find("a probe of the bench's routing"), std::string::npos);
+  EXPECT_EQ(entries[1].logger, "wx");
+  EXPECT_EQ(entries[1].message, "The disk went away");
+  EXPECT_EQ(message(), "Error: The disk went away");
+}
+
+TEST_F(Bench, TheLogToolShowsThisRunFilteredByLevel) {
+  choose(tool("Log"));
+  auto& log_tool = *session->log_tool;
+  ASSERT_TRUE(log_tool.IsShown());
+  presenter().logger->info("an info line");
+  presenter().logger->error("an error line");
+  log_tool.refresh();
+  const int rows = log_tool.list->GetItemCount();
+  ASSERT_GE(rows, 2);
+  EXPECT_EQ(log_tool.list->GetItemText(rows - 1, 3), "an error line");  // newest last
+  EXPECT_EQ(log_tool.list->GetItemText(rows - 1, 1), "error");
+  EXPECT_EQ(log_tool.list->GetItemText(rows - 1, 2), "pravel");
+  log_tool.level_choice->SetSelection(3);
+  testing_support::fire(log_tool.level_choice, wxEVT_CHOICE);
+  for (int row = 0; row < log_tool.list->GetItemCount(); ++row)
+    EXPECT_EQ(log_tool.list->GetItemText(row, 1), "error");
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench
