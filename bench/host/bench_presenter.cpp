@@ -161,9 +161,9 @@ void BenchPresenter::on_board_connection() {
     show_message("Board connected");
   } else {
     const bool monitor = adc_wanted_;
-    logger->info("Board disconnected: acquisition{} stopped", monitor ? " and ADC sampling" : "");
-    show_message(monitor ? "Board disconnected: acquisition and ADC sampling stopped until it "
-                           "is connected again"
+    logger->info("Board disconnected: acquisition stopped{}",
+                 monitor ? ", ADC sampling paused until it is back" : "");
+    show_message(monitor ? "Board disconnected: acquisition stopped, ADC sampling paused"
                          : "Board disconnected: acquisition stopped");
   }
 }

@@ -1,13 +1,26 @@
 #include "bench/host/bench_session.h"
 
+#include <wx/toplevel.h>
+#include <wx/uiaction.h>
+
 #include "bench/host/log_book.h"
 
 namespace Zelvar_Core::bench {
 
-BenchSession::BenchSession(const BenchFolders& folders_) : folders(folders_) {
+BenchSession::BenchSession(const BenchFolders& folders_) : folders(folders_), window(nullptr) {
   // The recent-files list lives in tmp; the menu bar reads it when built.
   ensure_folder(folders.tmp);
   presenter = std::make_unique<BenchPresenter>(model, folders);
+  // Every error of any logger reaches the status bar, on the GUI thread; what
+  // is logged while the windows are being built shows once they stand.
+  error_post_ = std::make_shared<GuiPost>([](const std::string&) {});
+  LogBook::instance().set_error_listener([this, post = error_post_](const LogEntry& entry) {
+    const std::string text = "Error: " + entry.message;
+    if (wxIsMainThread() && window != nullptr && delegates != nullptr)
+      presenter->show_message(text);
+    else
+      (*post)([this, text] { presenter->show_message(text); });
+  });
   window = new BenchMainWindow(model, chip_modes());
   window->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& event) {
     if (event.GetEventObject() == window) window = nullptr;
@@ -38,16 +51,6 @@ BenchSession::BenchSession(const BenchFolders& folders_) : folders(folders_) {
   dacs_interactor.install(*edit_dacs, *window->edit_dac_frame);
   chip_interactor.install(*edit_chip, *window->edit_register_chip_frame);
   presenter->update_view();
-
-  // Every error of any logger reaches the status bar, on the GUI thread.
-  error_post_ = std::make_shared<GuiPost>([](const std::string&) {});
-  LogBook::instance().set_error_listener([this, post = error_post_](const LogEntry& entry) {
-    const std::string text = "Error: " + entry.message;
-    if (wxIsMainThread())
-      presenter->show_message(text);
-    else
-      (*post)([this, text] { presenter->show_message(text); });
-  });
 }
 
 BenchSession::~BenchSession() {
@@ -113,6 +116,64 @@ void BenchSession::demo() {
            window->image_histogram_frame}) {
     const wxRect r = w->GetRect();
     presenter->logger->info("Window \"{}\" at {}x{}+{}+{}", w->GetTitle().utf8_string(), r.width,
+                            r.height, r.x, r.y);
+  }
+}
+
+}  // namespace Zelvar_Core::bench
+
+namespace Zelvar_Core::bench {
+
+void BenchSession::demo_scene(const std::string& scene) {
+  auto choose = [this](wxMenuItem* item) {
+    wxCommandEvent event(wxEVT_MENU, item->GetId());
+    event.SetEventObject(window);
+    window->ProcessWindowEvent(event);
+  };
+  auto& menus = *window->menu_bar;
+  window->Move(0, 0);
+  if (scene == "unplugged") {
+    presenter->toggle_main_img_thread();
+    choose(menus.menu_tools->items.at("ADCs"));
+    window->adc_control_frame->Move(0, window->GetRect().GetBottom() + 8);
+    // Unplugged a moment later, with the image and the monitor live.
+    window->CallAfter([this] {
+      wxMilliSleep(600);
+      model.simulated_device.set_connected(false);
+    });
+  } else if (scene == "refused") {
+    choose(menus.menu_edit->item_dac);
+    auto* editor = window->edit_dac_frame;
+    editor->Move(window->GetRect().GetRight() + 8, 0);
+    auto* field = editor->panel_values->values_widgets.at("VTH_ON");
+    field->SetValue("5000");
+    wxCommandEvent click(wxEVT_BUTTON, editor->panel_values->button_apply->GetId());
+    click.SetEventObject(editor->panel_values->button_apply);
+    editor->panel_values->button_apply->GetEventHandler()->ProcessEvent(click);
+    // The pointer rests on the field so that its tooltip gives the reason.
+    static wxTimer hover;
+    hover.Bind(wxEVT_TIMER, [field](wxTimerEvent&) {
+      wxUIActionSimulator().MouseMove(field->GetScreenRect().GetPosition() +
+                                      wxPoint(field->GetSize().x / 2, field->GetSize().y / 2));
+    });
+    hover.StartOnce(1500);
+  } else if (scene == "log") {
+    presenter->toggle_main_img_thread();
+    presenter->toggle_main_img_thread();
+    choose(menus.menu_tools->items.at("Execute test"));
+    choose(menus.menu_tools->items.at("Log"));
+    log_tool->Move(window->GetRect().GetRight() + 8, 0);
+    wxCommandEvent click(wxEVT_BUTTON, log_tool->button_folder->GetId());
+    click.SetEventObject(log_tool->button_folder);
+    log_tool->button_folder->GetEventHandler()->ProcessEvent(click);
+  } else {
+    demo();
+    return;
+  }
+  for (wxWindow* w : wxTopLevelWindows) {
+    if (!w->IsShown()) continue;
+    const wxRect r = w->GetRect();
+    presenter->logger->info("Window \"{}\" at {}x{}+{}+{}", w->GetLabel().utf8_string(), r.width,
                             r.height, r.x, r.y);
   }
 }

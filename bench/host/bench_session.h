@@ -26,6 +26,9 @@ class BenchSession {
   void show();
   // Opens every tool window beside the main one with live data.
   void demo();
+  // One situation to look at: "unplugged" (the board gone while running),
+  // "refused" (a DAC value out of range, its reason shown) or "log".
+  void demo_scene(const std::string& scene);
   // Hands what escapes a handler to the presenter: errors to the log (and
   // so to the status bar), the user's cancels as information.
   void report_through(ReportingApp& app);

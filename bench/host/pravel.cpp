@@ -1,6 +1,7 @@
 // The bench program: the front end on a simulated sensor board.
 //   pravel            the bench, main window only
-//   pravel --demo     every tool window open, acquisition running
+//   pravel --demo [SCENE]  every tool window open, acquisition running; or
+//                     one scene: unplugged, refused, log
 //   pravel --sample-bitstream PATH  write a 3 MB sample bitstream and quit
 //   pravel --measure N [--busy]  run the acquisition N seconds, log the rates,
 //                     quit; --busy sets thresholds that make about 20 Mev/s
@@ -78,7 +79,12 @@ class PravelApp : public ReportingApp {
  public:
   bool OnInit() override {
     route_toolkit_messages();  // before the first window
-    session_ = std::make_unique<BenchSession>(start_folders());
+    try {
+      session_ = std::make_unique<BenchSession>(start_folders());
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "Cannot start: %s.\n", e.what());
+      return false;
+    }
     session_->report_through(*this);
     session_->show();
     session_->window->Bind(wxEVT_PAINT, [](wxPaintEvent& event) {
@@ -93,7 +99,7 @@ class PravelApp : public ReportingApp {
       event.Skip();
     });
     const wxString option = argc > 1 ? argv[1] : wxString();
-    if (option == "--demo") session_->demo();
+    if (option == "--demo") session_->demo_scene(argc > 2 ? wxString(argv[2]).utf8_string() : "");
     if (option == "--measure") {
       if (argc > 3 && wxString(argv[3]) == "--busy") {
         for (auto [name, value] : {std::pair<const char*, const char*>{"VTH_ON", "1750"},

@@ -97,8 +97,7 @@ TEST_F(Bench, AdcSamplingStopsOnUnplugAndResumesOnReplugWhileTheMonitorIsOpen) {
   ASSERT_TRUE(wait_for([&] { return vdd.data_t.size() >= 3; }));
   plug(false);
   EXPECT_FALSE(presenter().sampling_adc());
-  EXPECT_EQ(message(),
-            "Board disconnected: acquisition and ADC sampling stopped until it is connected again");
+  EXPECT_EQ(message(), "Board disconnected: acquisition stopped, ADC sampling paused");
   EXPECT_FALSE(window().adc_control_frame->panel_menu->IsEnabled());
   const auto stopped = vdd.data_t.size();
   run_for(150);
