@@ -15,13 +15,14 @@ using namespace Zelvar_Core;
 
 namespace {
 
-AdcChannel history(std::size_t samples) {
+// `samples` at `period` seconds apart.
+AdcChannel history(std::size_t samples, double period = 0.01) {
   AdcChannel c;
   c.channel = 0;
   c.label = "VDD";
   for (std::size_t i = 0; i < samples; ++i) {
-    c.data_t.push_back(i * 0.01);
-    c.data_y.push_back(1.8 + 0.01 * std::sin(i * 0.07));
+    c.data_t.push_back(i * period);
+    c.data_y.push_back(1.8 + 0.01 * std::sin(i * 0.07) + 0.002 * std::sin(i * 1.3));
   }
   return c;
 }
@@ -69,7 +70,50 @@ void redraw(benchmark::State& state, bool naive) {
 void BM_Redraw(benchmark::State& state) { redraw(state, false); }
 void BM_RedrawNaive(benchmark::State& state) { redraw(state, true); }
 
+// One channel whose 15 s window holds every one of `range(0)` points (a fast
+// ADC): the redraw against one plain pass over the visible samples.
+void BM_RedrawDenseWindow(benchmark::State& state) {
+  const auto points = static_cast<std::size_t>(state.range(0));
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "bench");
+  auto* canvas = new AdcPlotCanvas(frame);
+  canvas->SetSize(wxSize(300, 100));
+  const AdcChannel data = history(points, 15.0 / points);
+  const wxSize size(300, 100);
+  wxBitmap bitmap(size);
+  for (auto _ : state) {
+    canvas->update_plot(data);
+    wxMemoryDC memory(bitmap);
+    wxGCDC dc(memory);
+    canvas->Render(dc, size);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * points));
+  frame->Destroy();
+}
+
+// The floor: one pass over the visible samples, reading both sequences.
+void BM_OnePassOverTheWindow(benchmark::State& state) {
+  const auto points = static_cast<std::size_t>(state.range(0));
+  const AdcChannel data = history(points, 15.0 / points);
+  for (auto _ : state) {
+    double lo = data.data_y[0], hi = lo, t = 0;
+    for (std::size_t k = 0; k < points; ++k) {
+      lo = std::min(lo, data.data_y[k]);
+      hi = std::max(hi, data.data_y[k]);
+      t += data.data_t[k];
+    }
+    benchmark::DoNotOptimize(lo + hi + t);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * points));
+}
+
 }  // namespace
+
+BENCHMARK(BM_RedrawDenseWindow)->Arg(15000)->Arg(150000)->Arg(1500000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OnePassOverTheWindow)
+    ->Arg(15000)
+    ->Arg(150000)
+    ->Arg(1500000)
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_Redraw)->ArgsProduct({{1000, 100000, 1000000}, {1, 8}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RedrawNaive)

@@ -2,6 +2,7 @@
 
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/log.h>
 
 #include <stdexcept>
 
@@ -15,10 +16,27 @@ Closable& as_closable(wxWindow* window) {
   return *closable;
 }
 
+// The Device menu of the main window, each part required.
+MainDeviceMenu& device_menu(MainWindow& view) {
+  auto& bar = require(view.menu_bar, "menu_bar");
+  return require(bar.menu_device, "menu_bar.menu_device");
+}
+
+wxFileHistory& history_of(MainWindow& view) {
+  return require(device_menu(view).program_history.get(), "menu_device.program_history");
+}
+
 }  // namespace
 
 DelegatesMain::DelegatesMain(Presenter& presenter, MainWindow& view, MainModel& model)
     : presenter(presenter), view(view), model(model) {}
+
+// Read again at every use, as the host may swap them; a missing one is an
+// error naming it.
+Device& DelegatesMain::device() { return require(model.device, "model.device"); }
+DeviceActions& DelegatesMain::actions() {
+  return require(device().actions, "model.device.actions");
+}
 
 // ---- acquisition, mode, connection and reset --------------------------------
 
@@ -33,26 +51,26 @@ void DelegatesMain::on_capture() {
 }
 
 void DelegatesMain::on_reset() {
-  model.device->actions->reset_device();
-  model.device->actions->reset_fifo();
-  model.device->actions->reset_ram();
+  actions().reset_device();
+  actions().reset_fifo();
+  actions().reset_ram();
   presenter.logger->debug("Reset device.");
 }
 
 void DelegatesMain::on_reset_periphery() {
   presenter.logger->debug("Reset periphery.");
-  model.device->actions->reset_aer();
+  actions().reset_aer();
 }
 
 void DelegatesMain::on_reset_chip() {
   presenter.logger->info("Reset chip.");
-  model.device->actions->reset_chip();
+  actions().reset_chip();
 }
 
 void DelegatesMain::on_mode_change(const std::string& mode) { presenter.set_mode(mode); }
 
 void DelegatesMain::on_connection_change() {
-  if (!model.device->is_connected) {
+  if (!device().is_connected) {
     presenter.logger->info("Device disconnected");
     model.binary_file = "";
     presenter.stop_main_img_thread();
@@ -73,15 +91,15 @@ void DelegatesMain::on_program() {
                       wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_CHANGE_DIR);
   if (dialog.ShowModal() == wxID_CANCEL) return;
   model.binary_file = dialog.GetPath().utf8_string();
-  model.device->program(model.binary_file);
+  device().program(model.binary_file);
   model.read_dev_registers();
-  auto& history = *view.menu_bar->menu_device->program_history;
+  auto& history = history_of(view);
   history.AddFileToHistory(wxString::FromUTF8(model.binary_file));
   save_program_history();
 }
 
 void DelegatesMain::on_program_recent_file(int idx) {
-  auto& history = *view.menu_bar->menu_device->program_history;
+  auto& history = history_of(view);
   // The menu offers nine numbers whatever the history holds; one it does not
   // hold is reported like a vanished file, and nothing is read out of bounds.
   const bool held = idx >= 0 && static_cast<size_t>(idx) < history.GetCount();
@@ -89,7 +107,7 @@ void DelegatesMain::on_program_recent_file(int idx) {
   if (held && wxFileName::Exists(bin_path)) {
     history.AddFileToHistory(bin_path);
     model.binary_file = bin_path.utf8_string();
-    model.device->program(bin_path.utf8_string());
+    device().program(bin_path.utf8_string());
     model.read_dev_registers();
   } else {
     log_error(presenter.logger, "The file %s doesn't exist.", bin_path.utf8_string());
@@ -99,15 +117,24 @@ void DelegatesMain::on_program_recent_file(int idx) {
 }
 
 void DelegatesMain::save_program_history() {
-  auto& menu = *view.menu_bar->menu_device;
-  menu.program_history->Save(*menu.program_history_config);
-  // The list is the user's working memory: make sure its folder exists, or
-  // the flush would silently keep it in memory only.
+  auto& menu = device_menu(view);
+  auto& config = require(menu.program_history_config.get(), "menu_device.program_history_config");
+  history_of(view).Save(config);
+  // The list is the user's working memory: make sure its folder exists, and
+  // if the file still cannot be written, say so (the list stays in memory).
   const wxFileName file(menu.program_history_path);
-  if (!file.GetPath().empty() && !wxFileName::DirExists(file.GetPath())) {
-    wxFileName::Mkdir(file.GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+  const wxString folder = file.GetPath();
+  {
+    wxLogNull quiet;  // the reason is told once, below, not by the toolkit too
+    if (!folder.empty() && !wxFileName::DirExists(folder))
+      wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+    if (config.Flush()) return;
   }
-  menu.program_history_config->Flush();
+  const std::string reason = !folder.empty() && !wxFileName::DirExists(folder)
+                                 ? "its folder " + folder.utf8_string() + " cannot be made"
+                                 : "the file cannot be written";
+  log_error(presenter.logger, "The list of recent bitstreams was not saved to %s.",
+            menu.program_history_path.utf8_string() + ": " + reason);
 }
 
 void DelegatesMain::on_save_preset() { presenter.save_preset(); }
@@ -118,7 +145,7 @@ void DelegatesMain::on_load_preset() { presenter.load_preset(); }
 
 void DelegatesMain::on_show_device_info() {
   auto& window = require(view.device_info_frame, "device_info_frame");
-  window.update_info(model.device->info);
+  window.update_info(device().info);
   window.open();
 }
 
@@ -147,7 +174,8 @@ void DelegatesMain::on_show_histogram() {
 void DelegatesMain::on_scale_histogram() {
   auto& window = require(view.image_histogram_frame, "image_histogram_frame");
   const BinSettings settings = window.get_bin_settings();
-  model.img_histogram->set_settings(settings.max, settings.min, settings.bins);
+  require(model.img_histogram, "model.img_histogram")
+      .set_settings(settings.max, settings.min, settings.bins);
   window.scale();
   presenter.process_img();
   presenter.update_image();
@@ -170,14 +198,16 @@ void DelegatesMain::on_update_adc_ts() { presenter.update_adc_ts(); }
 void DelegatesMain::on_update_adc_panels() { presenter.update_adc_panels(); }
 
 void DelegatesMain::on_show_tools(Tool* tool) {
+  require(tool, "tool");
   if (tool->chip_reg_update) model.read_signals();
   if (tool->dev_reg_update) model.read_dev_registers();
   if (!tool->is_shown()) tool->open();
 }
 
-void DelegatesMain::on_test() { presenter.initializer->on_test(); }
+void DelegatesMain::on_test() { require(presenter.initializer, "presenter.initializer").on_test(); }
 
 void DelegatesMain::on_close(wxWindow* window) {
+  require(window, "closing window");
   if (window->GetId() == require(view.adc_control_frame, "adc_control_frame").GetId()) {
     presenter.stop_adc();
   }

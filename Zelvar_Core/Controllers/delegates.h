@@ -53,6 +53,8 @@ class DelegatesMain : public MainDelegatesApi {
 
  private:
   void save_program_history();
+  Device& device();
+  DeviceActions& actions();
 };
 
 class DelegatesEditMenuBase : public virtual EditDelegatesApi {

@@ -3,15 +3,32 @@
 #include <wx/checkbox.h>
 #include <wx/radiobox.h>
 
+#include <stdexcept>
+#include <string>
+
 #include "platform/intctrl/int_ctrl.h"
 
 namespace Zelvar_Core {
+
+namespace {
+
+// The object that emitted the event, as the kind of widget the handler
+// serves; anything else is an error naming what was expected.
+template <typename Widget>
+Widget& event_object(const wxEvent& evt, const char* what) {
+  auto* widget = dynamic_cast<Widget*>(evt.GetEventObject());
+  if (widget == nullptr)
+    throw std::logic_error(std::string("the event's object is not the expected ") + what);
+  return *widget;
+}
+
+}  // namespace
 
 // ---- MainInteractor: installation ---------------------------------------------
 
 void MainInteractor::install(Presenter& presenter_, MainWindow& view_) {
   presenter = &presenter_;
-  delegates = presenter_.delegates_main;
+  delegates = &require(presenter_.delegates_main, "presenter.delegates_main");
   view = &view_;
   config_delegates();
 }
@@ -102,7 +119,7 @@ void MainInteractor::config_adc_delegates() {
 
 void MainInteractor::on_close(wxCloseEvent& evt) {
   // Neither skipped nor vetoed: the delegate alone decides what closing does.
-  delegates->on_close(wxDynamicCast(evt.GetEventObject(), wxWindow));
+  delegates->on_close(&event_object<wxWindow>(evt, "closing window"));
 }
 
 void MainInteractor::on_start_stop(wxCommandEvent&) { delegates->on_start_stop(); }
@@ -112,9 +129,9 @@ void MainInteractor::on_reset_periphery(wxCommandEvent&) { delegates->on_reset_p
 void MainInteractor::on_reset_chip(wxCommandEvent&) { delegates->on_reset_chip(); }
 
 void MainInteractor::on_mode_change(wxCommandEvent& evt) {
-  auto* widget = wxDynamicCast(evt.GetEventObject(), wxRadioBox);
-  const int sel = widget->GetSelection();
-  delegates->on_mode_change(widget->GetString(sel).utf8_string());
+  auto& widget = event_object<wxRadioBox>(evt, "mode radio box");
+  const int sel = widget.GetSelection();
+  delegates->on_mode_change(widget.GetString(sel).utf8_string());
 }
 
 void MainInteractor::on_image_histogram_scale(wxCommandEvent&) { delegates->on_scale_histogram(); }
@@ -184,7 +201,7 @@ void InteractorEditMenuBase::bind_text_field(wxWindow* widget) {
 }
 
 void InteractorEditMenuBase::on_text_change(wxCommandEvent& evt) {
-  delegates->on_text_change(wxDynamicCast(evt.GetEventObject(), wxWindow));
+  delegates->on_text_change(&event_object<wxWindow>(evt, "changed field"));
 }
 
 void InteractorEditMenuBase::on_apply(wxCommandEvent&) { delegates->on_apply(); }
@@ -195,19 +212,26 @@ void InteractorEditRegisterChip::install(ChipEditDelegatesApi& delegates_, Edito
 }
 
 void InteractorEditRegisterChip::config_delegates() {
+  // Installed through a reference to the base, only the base's delegates
+  // were kept: they must offer the check-box operation too.
+  if (chip_delegates == nullptr) chip_delegates = dynamic_cast<ChipEditDelegatesApi*>(delegates);
+  if (chip_delegates == nullptr)
+    throw std::logic_error(
+        "the chip-register editor's delegates offer no on_check_box_change (they must be "
+        "chip-editor delegates)");
   require(view->window_apply_button(), "button_apply")
       .Bind(wxEVT_BUTTON, &InteractorEditRegisterChip::on_apply, this);
   for (const auto& [label, widget] : view->edit_panel().field_widgets()) {
-    if (wxDynamicCast(widget, wxCheckBox) != nullptr) {
+    if (dynamic_cast<wxCheckBox*>(widget) != nullptr) {
       widget->Bind(wxEVT_CHECKBOX, &InteractorEditRegisterChip::on_check_box, this);
-    } else if (wxDynamicCast(widget, IntCtrl) != nullptr) {
+    } else if (dynamic_cast<IntCtrl*>(widget) != nullptr) {
       bind_text_field(widget);
     }
   }
 }
 
 void InteractorEditRegisterChip::on_check_box(wxCommandEvent& evt) {
-  chip_delegates->on_check_box_change(wxDynamicCast(evt.GetEventObject(), wxCheckBox));
+  chip_delegates->on_check_box_change(&event_object<wxCheckBox>(evt, "check box"));
 }
 
 }  // namespace Zelvar_Core

@@ -45,10 +45,11 @@ class MainWindow : public wxFrame, public virtual Closable {
   AdcView* adc_control_frame = nullptr;
 };
 
-// Reads a member the window must have; a missing one is an error naming it.
+// Reads a member the host must have provided (a window part, the
+// presenter's delegates, ...); a missing one is an error naming it.
 template <typename T>
 T& require(T* member, const char* path) {
-  if (member == nullptr) throw std::logic_error(std::string("missing window member: ") + path);
+  if (member == nullptr) throw std::logic_error(std::string("the host did not provide ") + path);
   return *member;
 }
 

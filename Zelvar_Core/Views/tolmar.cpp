@@ -31,6 +31,8 @@ void MainDeviceMenu::config() {
   program_history_config = std::make_unique<wxFileConfig>(
       kRecentFilesAppName, wxEmptyString, program_history_path, wxEmptyString,
       wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_SUBDIR | wxCONFIG_USE_RELATIVE_PATH);
+  // Paths are kept as written: "$HOME" in a folder name is not a variable.
+  program_history_config->SetExpandEnvVars(false);
   program_history->Load(*program_history_config);
   item_program_history = new wxMenu();
   program_history->UseMenu(item_program_history);

@@ -30,8 +30,16 @@ std::size_t adc_window_start(const std::vector<double>& data_t, double xmin) {
 
 AxisRange adc_value_range(const std::vector<double>& data_y, std::size_t first) {
   if (first >= data_y.size()) throw std::out_of_range("ADC channel has no visible samples");
-  const auto [lo, hi] = std::minmax_element(data_y.begin() + first, data_y.end());
-  const double m = *hi, n = *lo;
+  // Only finite samples count; with none the range is the one of zero.
+  double m = 0, n = 0;
+  bool any = false;
+  for (std::size_t k = first; k < data_y.size(); ++k) {
+    const double y = data_y[k];
+    if (!std::isfinite(y)) continue;
+    m = any ? std::max(m, y) : y;
+    n = any ? std::min(n, y) : y;
+    any = true;
+  }
   const double ymax = m == 0 ? 0.15 : (m > 0 ? 1.15 * m : 0.85 * m);
   const double ymin = n == 0 ? -0.15 : (n > 0 ? 0.85 * n : 1.15 * n);
   return {ymin, ymax};
@@ -53,21 +61,29 @@ void AdcPlotCanvas::update_plot(const AdcChannel& channel) {
   const auto& data_t = channel.data_t;
   const auto& data_y = channel.data_y;
   if (data_t.empty()) throw std::out_of_range("ADC channel has no samples");
-  const AxisRange x_axis = adc_time_window(data_t.back());
+  // The newest time that is a time sets the window; with none it stays at 0..15.
+  const auto newest =
+      std::find_if(data_t.rbegin(), data_t.rend(), [](double t) { return std::isfinite(t); });
+  const AxisRange x_axis =
+      newest == data_t.rend() ? adc_time_window(0.0) : adc_time_window(*newest);
   const std::size_t i_xmin = adc_window_start(data_t, x_axis.first);
-  const AxisRange y_axis = adc_value_range(data_y, i_xmin);
+  if (i_xmin >= data_y.size()) throw std::out_of_range("ADC channel has no visible samples");
 
-  // Samples outside the time window cannot be seen, except the neighbours
-  // whose segments cross into it; the history can be hours long.
-  const std::size_t count = std::min(data_t.size(), data_y.size());
-  const std::size_t first = i_xmin > 0 ? i_xmin - 1 : 0;
-  std::vector<PlotPoint> points;
-  points.reserve(count - std::min(first, count));
-  for (std::size_t k = first; k < count; ++k) points.push_back({data_t[k], data_y[k]});
-
+  // The visible samples are reduced to the canvas's columns as they are read,
+  // not copied; every column keeps its lowest and highest sample, so the y
+  // range comes from the reduced trace. The sample before the window joins
+  // it for the segment that crosses into it; older ones cannot be seen.
+  PolySpline trace = ReducedSpline(data_t, data_y, i_xmin, x_axis,
+                                   "CH" + wxString::FromUTF8(to_text(channel.channel)), "blue", 1);
+  std::vector<double> extremes;
+  extremes.reserve(trace.points.size());
+  for (const auto& p : trace.points) extremes.push_back(p.y);
+  const AxisRange y_axis =
+      extremes.empty() ? adc_value_range(data_y, i_xmin) : adc_value_range(extremes, 0);
+  if (i_xmin > 0 && i_xmin - 1 < data_y.size())
+    trace.points.insert(trace.points.begin(), {data_t[i_xmin - 1], data_y[i_xmin - 1]});
   std::vector<PolySpline> traces;
-  traces.emplace_back(std::move(points), "CH" + wxString::FromUTF8(to_text(channel.channel)),
-                      "blue", 1);
+  traces.push_back(std::move(trace));
   Draw(PlotGraphics(std::move(traces), "Time (s)", wxString::FromUTF8(channel.label)), x_axis,
        y_axis);
 }
@@ -206,8 +222,20 @@ void AdcMenuPanel::to_default_color() {
 AdcView::AdcView(wxWindow* parent)
     : AuxViewBase(parent, wxNewId(), "ADC signals", wxDefaultPosition, wxDefaultSize,
                   wxDEFAULT_FRAME_STYLE ^ wxMAXIMIZE_BOX) {
-  SetMinSize(wxSize(1000, 300));
+  SetMinSize(kAdcViewMinSize);
   create_layout();
+}
+
+void AdcView::Fit() {
+  // Fitting sizes the frame to its sizer; the window's own minimum holds
+  // over that, with the channels added or not.
+  AuxViewBase::Fit();
+  wxSize minimum = GetMinSize();
+  minimum.IncTo(kAdcViewMinSize);
+  SetMinSize(minimum);
+  wxSize size = GetSize();
+  size.IncTo(minimum);
+  SetSize(size);
 }
 
 void AdcView::create_layout() {
@@ -220,6 +248,7 @@ void AdcView::create_layout() {
   hbox->Add(panel_menu, 0, wxEXPAND, 0);
   hbox->Add(panel_plot, 1, wxEXPAND | wxALL, 10);
   SetSizerAndFit(vbox);
+  Fit();  // SetSizerAndFit put the sizer's minimum in place of the window's
   Layout();
 }
 

@@ -21,6 +21,8 @@ namespace Zelvar_Core {
 
 // Width of the visible time window of every ADC plot, in seconds.
 inline constexpr double kAdcWindowSeconds = 15.0;
+// The ADC monitor is never smaller than this.
+inline const wxSize kAdcViewMinSize(1000, 300);
 
 // The (xmin, xmax) window for a history whose newest sample is at `t_last`.
 AxisRange adc_time_window(double t_last);
@@ -28,7 +30,8 @@ AxisRange adc_time_window(double t_last);
 // binary search in the ascending `data_t`.
 std::size_t adc_window_start(const std::vector<double>& data_t, double xmin);
 // The (ymin, ymax) bounds for the visible samples: 15 % beyond the extremes,
-// or 0.15 from zero when an extreme is zero.
+// or 0.15 from zero when an extreme is zero. Non-finite samples do not
+// count; with no finite one the bounds are those of zero.
 AxisRange adc_value_range(const std::vector<double>& data_y, std::size_t first);
 
 class AdcPlotCanvas : public PlotCanvas {
@@ -93,6 +96,8 @@ class AdcView : public AuxViewBase {
   void update_panels(AdcValuesMap& values);
   void apply();
   void set_menus_state(bool state);
+  // Fits the frame to its content without going below its minimum size.
+  void Fit() override;
 
   AdcMenuPanel* panel_menu = nullptr;
   AdcPlotPanel* panel_plot = nullptr;

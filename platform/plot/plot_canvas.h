@@ -1,13 +1,15 @@
 // A small line-plot widget: axes with evenly spaced tick labels, axis labels,
 // a legend and traces clipped to fixed axis ranges. It renders into any wxDC,
-// so it can be drawn into a memory bitmap as well as on screen.
+// so it can be drawn into a memory bitmap as well as on screen. Any data
+// draws: a non-finite point is a gap in its trace, and axis ranges that are
+// not finite or are empty are replaced by finite ones.
 #pragma once
 
 #include <wx/colour.h>
 #include <wx/dc.h>
-#include <wx/geometry.h>
 #include <wx/window.h>
 
+#include <cstddef>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -43,25 +45,53 @@ class PlotGraphics {
 
 using AxisRange = std::pair<double, double>;  // (minimum, maximum)
 
+// A finite range of positive width for any request: non-finite ends are
+// dropped, reversed ends swapped and an empty range widened about its value.
+AxisRange finite_range(AxisRange requested);
+
 // Tick positions between `lo` and `hi` at a step of 1, 2 or 5 times a power
-// of ten, about `target` of them.
+// of ten, about `target` of them and never more than 4 * target + 4; each is
+// computed from its index, so large values cannot make the walk stall.
 std::vector<double> nice_ticks(double lo, double hi, int target);
 
-// Reduces a polyline in pixel coordinates, sorted by x, to at most four
-// points per pixel column (entry, lowest, highest, exit), which draws the
-// same picture as the full line.
-std::vector<wxPoint2DDouble> reduce_per_column(const std::vector<wxPoint2DDouble>& points);
+// Where the values of one axis fall on the screen: `lo`..`hi` onto
+// `p0`..`p1` pixels, far-off values held inside the int range.
+struct AxisMap {
+  double lo, hi, p0, p1;
+  double operator()(double value) const;
+  // The pixel column (or row) a finite value is drawn in.
+  int pixel(double value) const;
+};
+
+// The points of the polyline (xs[k], ys[k]) for k in [first, last) that a
+// plot can show, grouped by the pixel column they are drawn in: per column
+// the first, lowest, highest and last point, in their order. The canvas
+// strokes traces without antialiasing, so drawing them sets the same pixels
+// as drawing every point. A non-finite point becomes one gap. It reads the
+// points once and keeps only the columns.
+std::vector<PlotPoint> reduce_to_columns(const double* xs, const double* ys, std::size_t first,
+                                         std::size_t last, const AxisMap& x_map);
+std::vector<PlotPoint> reduce_to_columns(const std::vector<PlotPoint>& points,
+                                         const AxisMap& x_map);
 
 class PlotCanvas : public wxWindow {
  public:
   PlotCanvas(wxWindow* parent, wxWindowID id = wxID_ANY);
 
-  // Keeps the graphics and ranges and repaints the canvas with them.
+  // Keeps the graphics and (finite) ranges and repaints the canvas with them.
   void Draw(PlotGraphics graphics, AxisRange xAxis, AxisRange yAxis);
+  // A trace of xs[k], ys[k] from `first` on, reduced already to what this
+  // canvas shows at its current size with this x axis.
+  PolySpline ReducedSpline(const std::vector<double>& xs, const std::vector<double>& ys,
+                           std::size_t first, AxisRange xAxis, const wxString& legend,
+                           const wxString& colour, int width) const;
   // Draws the current plot into `dc`, as large as `size`.
   void Render(wxDC& dc, const wxSize& size) const;
   // The rectangle inside the axes where traces are drawn.
   wxRect PlotArea(const wxSize& size) const;
+  // The axes' mappings onto a plot area.
+  static AxisMap XMap(AxisRange xAxis, const wxRect& area);
+  static AxisMap YMap(AxisRange yAxis, const wxRect& area);
 
   bool HasPlot() const { return graphics_.has_value(); }
   const PlotGraphics* GetGraphics() const { return graphics_ ? &*graphics_ : nullptr; }
@@ -69,11 +99,15 @@ class PlotCanvas : public wxWindow {
   AxisRange GetYAxis() const { return y_axis_; }
 
   bool enableLegend = false;
+  // Dense traces are drawn from their per-column reduction (the same
+  // picture); false draws every point, for comparisons.
+  bool reduceDenseTraces = true;
 
  private:
   void OnPaint(wxPaintEvent& event);
   void DrawAxes(wxDC& dc, const wxRect& area) const;
-  void DrawTraces(wxDC& dc, const wxRect& area) const;
+  // False when no trace has a point to draw.
+  bool DrawTraces(wxDC& dc, const wxRect& area) const;
   void DrawLegend(wxDC& dc, const wxRect& area) const;
 
   std::optional<PlotGraphics> graphics_;

@@ -103,7 +103,7 @@ TEST_F(ProgramTest, FailedProgrammingKeepsPathButNeitherReadsNorRecords) {
   EXPECT_EQ(model.binary_file, path);
   EXPECT_EQ(history().GetCount(), 0u);
   EXPECT_FALSE(fs::exists("tmp/.Pravel_recent_files"));
-  for (auto* w : wxTopLevelWindows) EXPECT_EQ(wxDynamicCast(w, wxFileDialog), nullptr);
+  for (auto* w : wxTopLevelWindows) EXPECT_EQ(dynamic_cast<wxFileDialog*>(w), nullptr);
 }
 
 TEST_F(ProgramTest, ListIsWrittenWhereItIsReadEvenAfterTheFolderChanged) {
@@ -129,6 +129,42 @@ TEST_F(ProgramTest, MissingListFolderIsCreatedWhenSaving) {
   delegates->on_program();
   EXPECT_TRUE(fs::exists("tmp/.Pravel_recent_files"));
   EXPECT_EQ(stored_history(), std::vector<std::string>{path});
+}
+
+TEST_F(ProgramTest, AListThatCannotBeSavedIsToldOnceAndKeptInMemory) {
+  fs::remove_all("tmp");
+  std::ofstream("tmp") << "a file where the list's folder belongs";
+  const std::string path = make_bitstream("kept.bit");
+  answer_next_file_dialog(path);
+  EXPECT_CALL(device, program(path));
+  EXPECT_CALL(model, read_dev_registers());
+  delegates->on_program();
+  const std::string file = window->menu_bar->menu_device->program_history_path.utf8_string();
+  EXPECT_EQ(logs(), std::vector<LogRecord>{presenter_log(
+                        spdlog::level::err,
+                        "The list of recent bitstreams was not saved to " + file + ": its folder " +
+                            fs::path(file).parent_path().string() + " cannot be made.")});
+  EXPECT_EQ(history_of(history()), std::vector<std::string>{path});
+  fs::remove("tmp");
+}
+
+TEST_F(ProgramTest, AMissingMenuPartIsAnErrorNamingItNotACrash) {
+  window->menu_bar->menu_device->program_history.reset();
+  try {
+    delegates->on_program_recent_file(0);
+    ADD_FAILURE() << "no error";
+  } catch (const std::logic_error& e) {
+    EXPECT_STREQ(e.what(), "the host did not provide menu_device.program_history");
+  }
+  auto* bar = window->menu_bar;
+  window->menu_bar = nullptr;
+  try {
+    delegates->on_program_recent_file(0);
+    ADD_FAILURE() << "no error";
+  } catch (const std::logic_error& e) {
+    EXPECT_STREQ(e.what(), "the host did not provide menu_bar");
+  }
+  window->menu_bar = bar;
 }
 
 TEST_F(ProgramTest, RecentEntryMovesToTopBeforeProgramming) {

@@ -99,6 +99,25 @@ TEST_F(ChipInteractorTest, OtherWidgetsAndThePanelsButtonGetNoBinding) {
   fire(check, wxEVT_TEXT);  // a check box is never a text field here
 }
 
+TEST_F(ChipInteractorTest, InstalledThroughItsBaseItStillReachesTheCheckBoxOperation) {
+  StrictMock<MockChipEditDelegates> chip_delegates;
+  InteractorEditRegisterChip interactor;
+  InteractorEditMenuBase& base = interactor;
+  base.install(chip_delegates, *editor);
+  EXPECT_CALL(chip_delegates, on_check_box_change(check));
+  fire(check, wxEVT_CHECKBOX);
+
+  StrictMock<MockEditDelegates> plain_delegates;  // no check-box operation at all
+  InteractorEditRegisterChip wrong;
+  InteractorEditMenuBase& wrong_base = wrong;
+  try {
+    wrong_base.install(plain_delegates, *editor);
+    ADD_FAILURE() << "installed without a check-box operation";
+  } catch (const std::logic_error& e) {
+    EXPECT_NE(std::string(e.what()).find("on_check_box_change"), std::string::npos);
+  }
+}
+
 TEST_F(ChipInteractorTest, MissingApplyButtonStopsInstall) {
   editor->button_apply = nullptr;
   StrictMock<MockChipEditDelegates> delegates;

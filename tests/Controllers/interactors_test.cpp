@@ -213,6 +213,27 @@ TEST_F(MainInteractorTest, MissingWidgetStopsInstallAtThatBindingKeepingEarlierO
   fire_menu(window, window->menu_bar->menu_edit->item_dac->GetId());
 }
 
+TEST_F(MainInteractorTest, HostSlipsAreErrorsNamingWhatIsMissing) {
+  presenter.delegates_main = nullptr;
+  try {
+    install();
+    ADD_FAILURE() << "installed without delegates";
+  } catch (const std::logic_error& e) {
+    EXPECT_STREQ(e.what(), "the host did not provide presenter.delegates_main");
+  }
+  presenter.delegates_main = &delegates;
+  install();
+  // A radio-box event whose object is some other widget.
+  wxCommandEvent event(wxEVT_RADIOBOX, window->panel_control->modes_box->GetId());
+  event.SetEventObject(window->panel_control->button_reset);
+  try {
+    window->panel_control->modes_box->GetEventHandler()->ProcessEvent(event);
+    ADD_FAILURE() << "a stranger's event was taken";
+  } catch (const std::logic_error& e) {
+    EXPECT_STREQ(e.what(), "the event's object is not the expected mode radio box");
+  }
+}
+
 TEST_F(MainInteractorTest, ARealClickTravelsFromTheButtonToTheDelegate) {
   install();
   window->SetSize(400, 300);

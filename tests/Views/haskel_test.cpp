@@ -19,7 +19,7 @@ TEST(DeviceInfoView, FourCaptionsWithEmptyTextsUntilTheFirstUpdate) {
   const char* captions[] = {"Vendor:", "Model:", "Serial number:", "Device version:"};
   for (size_t row = 0; row < 4; ++row) {
     auto* caption = view->grid->GetItem(2 * row)->GetWindow();
-    auto* text = wxDynamicCast(view->grid->GetItem(2 * row + 1)->GetWindow(), wxStaticText);
+    auto* text = dynamic_cast<wxStaticText*>(view->grid->GetItem(2 * row + 1)->GetWindow());
     EXPECT_EQ(caption->GetLabel(), captions[row]);
     EXPECT_EQ(caption->GetParent(), view);
     EXPECT_EQ(view->grid->GetItem(2 * row)->GetFlag(), wxALIGN_RIGHT | wxRIGHT);

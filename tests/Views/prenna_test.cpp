@@ -57,8 +57,8 @@ TEST_F(ValuesViewTest, FirstUpdateBuildsRowsInOrderUnhighlighted) {
   const char* texts[] = {"12", "fast", "1.5"};
   for (size_t row = 0; row < 3; ++row) {
     auto* caption =
-        wxDynamicCast(panel->grid_register->GetItem(2 * row)->GetWindow(), wxStaticText);
-    auto* text = wxDynamicCast(panel->grid_register->GetItem(2 * row + 1)->GetWindow(), wxTextCtrl);
+        dynamic_cast<wxStaticText*>(panel->grid_register->GetItem(2 * row)->GetWindow());
+    auto* text = dynamic_cast<wxTextCtrl*>(panel->grid_register->GetItem(2 * row + 1)->GetWindow());
     ASSERT_NE(caption, nullptr);
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(caption->GetLabel(), captions[row]);

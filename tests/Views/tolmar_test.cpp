@@ -97,6 +97,24 @@ TEST_F(MenuBarTest, StoredListIsShownMostRecentFirstWithFullPaths) {
   EXPECT_NE(menu->FindItemByPosition(1)->GetItemLabelText().Find(cwd + "/older.bit"), wxNOT_FOUND);
 }
 
+TEST_F(MenuBarTest, PathsComeBackAsWrittenWithDollarsAndNonAsciiNames) {
+  fs::create_directories("tmp");
+  const std::vector<wxString> paths = {
+      "/data/$HOME/run/top.bit", wxString::FromUTF8("/mesures/capteur \xc3\xa9t\xc3\xa9/top.bit"),
+      "/lab/${USER}%s {}/a b.bit"};
+  {
+    MainMenuBar bar(nullptr);
+    for (auto it = paths.rbegin(); it != paths.rend(); ++it)
+      bar.menu_device->program_history->AddFileToHistory(*it);
+    bar.menu_device->program_history->Save(*bar.menu_device->program_history_config);
+    ASSERT_TRUE(bar.menu_device->program_history_config->Flush());
+  }
+  MainMenuBar fresh(nullptr);
+  auto& history = *fresh.menu_device->program_history;
+  ASSERT_EQ(history.GetCount(), paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(history.GetHistoryFile(i), paths[i]);
+}
+
 TEST_F(MenuBarTest, ConfiguredToolsAreAppendedAndARepeatedNameReplacesTheEntry) {
   MainMenuBar bar(nullptr);
   bar.configure_tools({});

@@ -1,6 +1,7 @@
 #include "Zelvar_Core/Views/vandry.h"
 
 #include <gtest/gtest.h>
+#include <wx/dcmemory.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
@@ -248,6 +249,47 @@ TEST_F(AdcViewTest, OnlyPointsThatCanBeSeenAreHandedToTheCanvas) {
   EXPECT_GE(points.front().x, 84.85);
   EXPECT_DOUBLE_EQ(points.back().x, 100.0);
   EXPECT_EQ(points.size(), 152u);
+}
+
+TEST(AdcPlotRules, ValueRangeCountsOnlyFiniteSamples) {
+  const double nan = std::nan(""), inf = INFINITY;
+  const AxisRange range = adc_value_range({nan, 2, inf, 4, -inf}, 0);
+  EXPECT_DOUBLE_EQ(range.first, 1.7);
+  EXPECT_DOUBLE_EQ(range.second, 4.6);
+  EXPECT_EQ(adc_value_range({nan, inf, -inf}, 0), (AxisRange{-0.15, 0.15}));
+}
+
+TEST_F(AdcViewTest, OddHistoriesDrawWithFiniteAxes) {
+  const double nan = std::nan(""), inf = INFINITY, big = std::ldexp(1.0, 56);
+  const std::vector<std::pair<std::vector<double>, std::vector<double>>> histories = {
+      {{0, 1, nan}, {1.8, nan, 1.9}},          // a NaN last time
+      {{0, 1, inf}, {1.8, 1.7, inf}},          // an infinite last time and value
+      {{big - 30, big - 10, big}, {1, 2, 3}},  // a nanosecond clock after 200 days
+      {{5}, {1.8}},                            // a single sample
+      {{nan, nan}, {nan, nan}},                // nothing finite
+  };
+  for (const auto& [t, y] : histories) {
+    values["a"] = channel(0, "VDD", t, y);
+    view->update_values(values, 0.1);
+    view->update_values(values, 0.1);
+    auto* canvas = view->panel_plot->canvas_list.at("VDD");
+    for (double v : {canvas->GetXAxis().first, canvas->GetXAxis().second, canvas->GetYAxis().first,
+                     canvas->GetYAxis().second})
+      EXPECT_TRUE(std::isfinite(v)) << t.back();
+    wxBitmap bitmap(300, 100);
+    wxMemoryDC dc(bitmap);
+    canvas->Render(dc, wxSize(300, 100));
+  }
+}
+
+TEST_F(AdcViewTest, TheMonitorsMinimumHoldsAfterFittingAndAfterTheChannelsCome) {
+  EXPECT_GE(view->GetMinSize().x, 1000);
+  EXPECT_GE(view->GetMinSize().y, 300);
+  EXPECT_GE(view->GetSize().x, 1000);
+  view->update_values(values, 0.1);
+  EXPECT_GE(view->GetMinSize().x, 1000);
+  EXPECT_GE(view->GetSize().x, 1000);
+  EXPECT_GE(view->GetSize().y, 300);
 }
 
 }  // namespace

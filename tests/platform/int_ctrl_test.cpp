@@ -18,10 +18,10 @@ TEST(IntCtrl, IsATextFieldWithIntegerValidatorAndItsOwnClass) {
   auto* box = new wxCheckBox(frame, wxID_ANY, "");
   EXPECT_EQ(field->GetValue(), "42");
   EXPECT_EQ(field->GetIntValue(), 42);
-  EXPECT_NE(wxDynamicCast(field->GetValidator(), wxIntegerValidator<long long>), nullptr);
-  EXPECT_NE(wxDynamicCast(static_cast<wxWindow*>(field), IntCtrl), nullptr);
-  EXPECT_EQ(wxDynamicCast(static_cast<wxWindow*>(plain), IntCtrl), nullptr);
-  EXPECT_EQ(wxDynamicCast(static_cast<wxWindow*>(box), IntCtrl), nullptr);
+  EXPECT_NE(dynamic_cast<wxIntegerValidator<long long>*>(field->GetValidator()), nullptr);
+  EXPECT_NE(dynamic_cast<IntCtrl*>(static_cast<wxWindow*>(field)), nullptr);
+  EXPECT_EQ(dynamic_cast<IntCtrl*>(static_cast<wxWindow*>(plain)), nullptr);
+  EXPECT_EQ(dynamic_cast<IntCtrl*>(static_cast<wxWindow*>(box)), nullptr);
   int texts = 0;
   field->Bind(wxEVT_TEXT, [&](wxCommandEvent&) { ++texts; });
   field->SetIntValue(-17);

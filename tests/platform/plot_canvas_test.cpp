@@ -5,6 +5,11 @@
 #include <wx/dcmemory.h>
 #include <wx/frame.h>
 
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <tuple>
+
 #include "tests/support/gui_harness.h"
 
 namespace Zelvar_Core {
@@ -110,15 +115,147 @@ TEST(PlotTicks, EvenlySpacedRoundSteps) {
   EXPECT_TRUE(nice_ticks(1, 1, 5).empty());
 }
 
-TEST(PlotReduction, KeepsEntryLowestHighestAndExitOfEachColumnInOrder) {
-  std::vector<wxPoint2DDouble> points = {{0.1, 5}, {0.2, 9}, {0.3, 1}, {0.4, 4}, {1.5, 3}};
-  const auto reduced = reduce_per_column(points);
-  ASSERT_EQ(reduced.size(), 5u);
-  EXPECT_EQ(reduced[1].m_y, 9);
-  EXPECT_EQ(reduced[2].m_y, 1);
-  std::vector<wxPoint2DDouble> many;
-  for (int i = 0; i < 10000; ++i) many.emplace_back(i / 100.0, (i * 37) % 101);
-  EXPECT_LE(reduce_per_column(many).size(), 400u);
+TEST(PlotTicks, BoundedAndExactForTimesAsLargeAsANanosecondClock) {
+  for (double last : {std::ldexp(1.0, 56), 1.8e16, 1.4e17, 1e300}) {
+    const AxisRange range = finite_range({last - 15, last});
+    const auto ticks = nice_ticks(range.first, range.second, 5);
+    EXPECT_LE(ticks.size(), 24u) << last;
+    for (double t : ticks) EXPECT_TRUE(std::isfinite(t));
+  }
+  EXPECT_EQ(nice_ticks(0, 1e-300, 5).size(), 6u);
+}
+
+TEST(PlotRanges, AnyRequestBecomesAFiniteRangeOfPositiveWidth) {
+  const double nan = std::nan(""), inf = INFINITY;
+  EXPECT_EQ(finite_range({nan, nan}), (AxisRange{0, 1}));
+  EXPECT_EQ(finite_range({-inf, inf}), (AxisRange{0, 1}));
+  EXPECT_EQ(finite_range({2, nan}), (AxisRange{1.5, 2.5}));
+  EXPECT_EQ(finite_range({5, 3}), (AxisRange{3, 5}));
+  const AxisRange huge = finite_range({std::ldexp(1.0, 56), std::ldexp(1.0, 56)});
+  EXPECT_GT(huge.second, huge.first);
+  const AxisRange widest = finite_range({-1e308, 1e308});
+  EXPECT_TRUE(std::isfinite(widest.second - widest.first));
+}
+
+// The columns a reduced trace is drawn in are those of the full trace: the
+// same picture, drawn through a GC as on screen and through a plain DC.
+class ReducedTrace : public PlotCanvasTest,
+                     public ::testing::WithParamInterface<std::tuple<int, int>> {};
+
+TEST_P(ReducedTrace, IsPixelForPixelTheFullTrace) {
+  const auto [points, width] = GetParam();
+  const wxSize size(width, 160);
+  canvas->SetSize(size);
+  auto* full_canvas = new PlotCanvas(frame);
+  full_canvas->SetBackgroundColour(*wxWHITE);
+  full_canvas->reduceDenseTraces = false;
+  std::vector<double> t, y;
+  for (int i = 0; i < points; ++i) {
+    t.push_back(15.0 * i / points + 3);  // a window from 3 s, the first point left of it
+    y.push_back(1.8 + 0.1 * std::sin(i * 0.05) + 0.03 * std::sin(i * 1.7) + (i % 97 == 0) * 0.2);
+  }
+  const AxisRange x_axis{4, 19}, y_axis{1.5, 2.2};
+  std::vector<PlotPoint> every;
+  for (int i = 0; i < points; ++i) every.push_back({t[i], y[i]});
+  std::vector<PolySpline> full, reduced;
+  full.emplace_back(every, "CH0", "blue", 1);
+  reduced.push_back(canvas->ReducedSpline(t, y, 0, x_axis, "CH0", "blue", 1));
+  EXPECT_LE(reduced.front().points.size(), 4u * width);
+  full_canvas->Draw(PlotGraphics(std::move(full), "Time (s)", "VDD"), x_axis, y_axis);
+  canvas->Draw(PlotGraphics(std::move(reduced), "Time (s)", "VDD"), x_axis, y_axis);
+  for (bool through_gc : {true, false}) {
+    wxBitmap a(size), b(size);
+    {
+      wxMemoryDC ma(a), mb(b);
+      if (through_gc) {
+        wxGCDC ga(ma), gb(mb);
+        full_canvas->Render(ga, size);
+        canvas->Render(gb, size);
+      } else {
+        full_canvas->Render(ma, size);
+        canvas->Render(mb, size);
+      }
+    }
+    const wxImage ia = a.ConvertToImage(), ib = b.ConvertToImage();
+    const long bytes = 3L * size.x * size.y;
+    long differing = 0;
+    for (long i = 0; i < bytes; i += 3) {
+      const bool differs = std::memcmp(ia.GetData() + i, ib.GetData() + i, 3) != 0;
+      if (differs && differing < 5)
+        ADD_FAILURE() << "at " << (i / 3) % size.x << "," << (i / 3) / size.x << ": "
+                      << int(ia.GetData()[i]) << "/" << int(ia.GetData()[i + 1]) << "/"
+                      << int(ia.GetData()[i + 2]) << " vs " << int(ib.GetData()[i]) << "/"
+                      << int(ib.GetData()[i + 1]) << "/" << int(ib.GetData()[i + 2]);
+      differing += differs;
+    }
+    EXPECT_EQ(differing, 0) << points << " points, " << width << " px, gc " << through_gc;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RatesAndWidths, ReducedTrace,
+                         ::testing::Combine(::testing::Values(1500, 15000, 150000),
+                                            ::testing::Values(300, 457, 1000)));
+
+TEST_F(PlotCanvasTest, OddDataDrawsWithFiniteAxesAndGapsWithoutHanging) {
+  const double nan = std::nan(""), inf = INFINITY;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const std::vector<std::vector<PlotPoint>> cases = {
+      {},                                            // an empty trace
+      {{3, 2}},                                      // a single sample
+      {{nan, 1}, {1, nan}, {inf, 2}, {2, -inf}},     // nothing finite
+      {{0, 1}, {1, 2}, {nan, 3}, {3, 4}, {4, inf}},  // gaps in time and value
+  };
+  for (const auto& points : cases) {
+    std::vector<PolySpline> traces;
+    traces.emplace_back(points, "CH0", "blue", 1);
+    canvas->Draw(PlotGraphics(std::move(traces), "t", "v"), {nan, inf}, {-inf, nan});
+    EXPECT_TRUE(std::isfinite(canvas->GetXAxis().first) &&
+                std::isfinite(canvas->GetXAxis().second));
+    EXPECT_TRUE(std::isfinite(canvas->GetYAxis().first) &&
+                std::isfinite(canvas->GetYAxis().second));
+    render(*canvas, wxSize(300, 120));
+  }
+  // Many points with NaN times: the reduction advances and stays small.
+  std::vector<PlotPoint> many;
+  for (int i = 0; i < 200000; ++i)
+    many.push_back({i % 5 == 0 ? nan : i * 1e-4, std::sin(i * 0.01)});
+  std::vector<PolySpline> traces;
+  traces.emplace_back(many, "CH0", "blue", 1);
+  canvas->Draw(PlotGraphics(std::move(traces), "t", "v"), {0, 20}, {-1, 1});
+  render(*canvas, wxSize(300, 120));
+  const wxRect area = canvas->PlotArea({300, 120});
+  EXPECT_LT(reduce_to_columns(many, PlotCanvas::XMap({0, 20}, area)).size(), many.size());
+  EXPECT_LT(std::chrono::steady_clock::now(), deadline) << "odd data took too long";
+}
+
+TEST_F(PlotCanvasTest, AGapLeavesTheSegmentsOnEitherSideAndNothingDrawsNoData) {
+  std::vector<PolySpline> traces;
+  traces.emplace_back(std::vector<PlotPoint>{{0, 2}, {5, 2}, {std::nan(""), 5}, {10, 8}, {15, 8}},
+                      "", "blue", 1);
+  canvas->Draw(PlotGraphics(std::move(traces), "t", "v"), {0, 15}, {0, 10});
+  const auto [image, area] = render(*canvas, wxSize(400, 200));
+  auto blue_in_column = [&, &image = image, &area = area](double t) {
+    const int x = area.x + static_cast<int>(t / 15 * area.width);
+    int count = 0;
+    for (int y = area.y; y < area.GetBottom(); ++y)
+      count += is_blue(wxColour(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y)));
+    return count;
+  };
+  EXPECT_GT(blue_in_column(2.5), 0);
+  EXPECT_GT(blue_in_column(12.5), 0);
+  EXPECT_EQ(blue_in_column(7.5), 0) << "a line was drawn across the gap";
+
+  std::vector<PolySpline> nothing;
+  nothing.emplace_back(std::vector<PlotPoint>{{std::nan(""), 1}}, "", "blue", 1);
+  canvas->Draw(PlotGraphics(std::move(nothing), "t", "v"), {0, 15}, {0, 10});
+  const auto [blank, blank_area] = render(*canvas, wxSize(400, 200));
+  int dark = 0;  // the words "no data" in the middle of the area
+  for (int x = blank_area.x + blank_area.width / 2 - 30;
+       x < blank_area.x + blank_area.width / 2 + 30; ++x)
+    for (int y = blank_area.y + blank_area.height / 2 - 8;
+         y < blank_area.y + blank_area.height / 2 + 8; ++y)
+      dark += blank.GetRed(x, y) < 100;
+  EXPECT_GT(dark, 10);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ class DialogGuard : public wxModalDialogHook {
   int Enter(wxDialog* dialog) override {
     // A progress dialog is part of what the program shows; it closes itself.
     if (dynamic_cast<wxGenericProgressDialog*>(dialog) != nullptr) return wxID_NONE;
-    auto* file_dialog = wxDynamicCast(dialog, wxFileDialog);
+    auto* file_dialog = dynamic_cast<wxFileDialog*>(dialog);
     if (file_dialog != nullptr) {
       ++seen_count();
       seen() = {file_dialog->GetMessage(), file_dialog->GetWildcard(), file_dialog->GetDirectory(),
