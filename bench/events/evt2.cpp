@@ -1,0 +1,136 @@
+#include "bench/events/evt2.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace Zelvar_Core::bench::evt2 {
+
+std::string Header::value(const std::string& key) const {
+  for (const auto& [k, v] : fields)
+    if (k == key) return v;
+  return "";
+}
+
+std::string header_text(const std::string& date,
+                        const std::vector<std::pair<std::string, std::string>>& settings, int width,
+                        int height) {
+  std::string text = "% evt 2.0\n";
+  text +=
+      "% format EVT2;height=" + std::to_string(height) + ";width=" + std::to_string(width) + "\n";
+  text += "% geometry " + std::to_string(width) + "x" + std::to_string(height) + "\n";
+  text += "% date " + date + "\n";
+  for (const auto& [key, value] : settings) text += "% " + key + " " + value + "\n";
+  text += "% end\n";
+  return text;
+}
+
+namespace {
+
+// "EVT2;height=480;width=640" -> the two numbers, when both are there.
+bool read_format(const std::string& format, int& width, int& height) {
+  int w = -1, h = -1;
+  std::size_t at = 0;
+  while (at <= format.size()) {
+    const std::size_t end = std::min(format.find(';', at), format.size());
+    const std::string part = format.substr(at, end - at);
+    if (part.rfind("width=", 0) == 0) w = std::atoi(part.c_str() + 6);
+    if (part.rfind("height=", 0) == 0) h = std::atoi(part.c_str() + 7);
+    at = end + 1;
+  }
+  if (w <= 0 || h <= 0) return false;
+  width = w;
+  height = h;
+  return true;
+}
+
+}  // namespace
+
+ParsedHeader parse_header(const std::string& start) {
+  ParsedHeader parsed;
+  if (start.compare(0, 2, "% ") != 0 && start.compare(0, 1, "%") != 0) {
+    parsed.headerless = true;
+    return parsed;
+  }
+  std::size_t at = 0;
+  while (at < start.size() && start[at] == '%') {
+    const std::size_t end = start.find('\n', at);
+    if (end == std::string::npos) {
+      at = start.size();  // a header cut short: no words follow
+      break;
+    }
+    std::string line = start.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    line = line.substr(line.size() > 1 && line[1] == ' ' ? 2 : 1);
+    if (line == "end") break;
+    const std::size_t space = line.find(' ');
+    const std::string key = line.substr(0, space);
+    const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+    parsed.header.fields.emplace_back(key, value);
+    if (key == "evt") parsed.header.version = value;
+    if (key == "date") parsed.header.date = value;
+    if (key == "format") {
+      if (value.rfind("EVT2", 0) != 0)
+        throw std::invalid_argument("it is in the " + value.substr(0, value.find(';')) +
+                                    " format; this bench reads EVT 2.0");
+      read_format(value, parsed.header.width, parsed.header.height);
+    }
+  }
+  if (!parsed.header.version.empty() && parsed.header.version != "2.0")
+    throw std::invalid_argument("it is an EVT " + parsed.header.version +
+                                " recording; this bench reads EVT 2.0");
+  parsed.data_offset = at;
+  return parsed;
+}
+
+void Encoder::encode(const Event* events, std::size_t count, std::vector<std::uint32_t>& words) {
+  words.reserve(words.size() + count + count / 16 + 2);
+  for (std::size_t i = 0; i < count; ++i) {
+    const Event& e = events[i];
+    const std::uint32_t high = static_cast<std::uint32_t>((e.t >> 6) & 0x0fffffff);
+    if (!have_high_ || high != high_) {
+      words.push_back(kTimeHigh << 28 | high);
+      high_ = high;
+      have_high_ = true;
+    }
+    words.push_back(cd_word(e));
+  }
+}
+
+void Decoder::decode(const std::uint32_t* words, std::size_t count, std::vector<Event>& out) {
+  out.reserve(out.size() + count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint32_t w = words[i];
+    switch (w >> 28) {
+      case kCdOff:
+      case kCdOn: {
+        if (!have_high_) ++counts_.before_time;
+        Event e;
+        e.t = base_ | static_cast<std::int64_t>(w >> 22 & 0x3f);
+        e.x = static_cast<std::uint16_t>(w >> 11 & 0x7ff);
+        e.y = static_cast<std::uint16_t>(w & 0x7ff);
+        e.p = static_cast<std::uint8_t>(w >> 28);
+        out.push_back(e);
+        ++counts_.events;
+        break;
+      }
+      case kTimeHigh: {
+        const std::uint32_t high = w & 0x0fffffff;
+        std::int64_t wraps = base_ >> 34;
+        if (have_high_ && high < high_) ++wraps;  // the 34-bit time went round
+        base_ = wraps << 34 | static_cast<std::int64_t>(high) << 6;
+        high_ = high;
+        have_high_ = true;
+        ++counts_.time_highs;
+        break;
+      }
+      case kExtTrigger:
+        ++counts_.triggers;
+        break;
+      default:
+        ++counts_.skipped;
+    }
+  }
+}
+
+}  // namespace Zelvar_Core::bench::evt2

@@ -1,0 +1,133 @@
+#include "bench/events/recorder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "bench/events/evt2.h"
+
+namespace Zelvar_Core::bench {
+
+Recorder::Recorder(std::size_t queue_events) : capacity_(queue_events) {}
+
+Recorder::~Recorder() {
+  if (active_) stop();
+}
+
+void Recorder::start(const std::string& path, const std::string& header) {
+  if (active_) throw std::logic_error("a recording is already under way");
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) throw std::runtime_error("Cannot record to " + path + ": " + std::strerror(errno));
+  path_ = path;
+  error_.clear();
+  bytes_ = events_ = dropped_ = 0;
+  failed_ = false;
+  closing_ = false;
+  if (!write_all(header.data(), header.size())) {
+    const std::string why = error_;
+    ::close(fd_);
+    fd_ = -1;
+    throw std::runtime_error("Cannot record to " + path + ": " + why);
+  }
+  started_ = std::chrono::steady_clock::now();
+  active_ = true;
+  writer_ = std::thread([this] { write_loop(); });
+}
+
+void Recorder::on_events(const Event* events, std::size_t count) {
+  if (!active_ || count == 0) return;
+  std::unique_lock lock(mutex_);
+  if (closing_ || failed_ || queued_ + count > capacity_) {
+    if (!closing_ && !failed_) dropped_ += count;  // the disk is behind
+    return;
+  }
+  std::vector<Event> batch;
+  if (!spare_.empty()) {
+    batch = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  batch.assign(events, events + count);
+  queue_.push_back(std::move(batch));
+  queued_ += count;
+  lock.unlock();
+  wake_.notify_one();
+}
+
+bool Recorder::write_all(const char* data, std::size_t bytes) {
+  while (bytes > 0) {
+    const ssize_t n = ::write(fd_, data, bytes);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = errno == ENOSPC ? "the disk is full" : std::strerror(n < 0 ? errno : EIO);
+      return false;
+    }
+    data += n;
+    bytes -= static_cast<std::size_t>(n);
+    bytes_ += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+void Recorder::write_loop() {
+  evt2::Encoder encoder;
+  std::vector<std::uint32_t> words;
+  while (true) {
+    std::vector<Event> batch;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return !queue_.empty() || closing_; });
+      if (queue_.empty()) return;  // closing, and everything is written
+      batch = std::move(queue_.front());
+      queue_.pop_front();
+      queued_ -= batch.size();
+    }
+    words.clear();
+    encoder.encode(batch.data(), batch.size(), words);
+    if (!write_all(reinterpret_cast<const char*>(words.data()), words.size() * 4)) {
+      // Only whole words stay, so that what was written reads back.
+      const std::uint64_t whole = bytes_ - bytes_ % 4;
+      if (::ftruncate(fd_, static_cast<off_t>(whole)) == 0) bytes_ = whole;
+      std::lock_guard lock(mutex_);
+      failed_ = true;
+      queue_.clear();
+      queued_ = 0;
+      return;
+    }
+    events_ += batch.size();
+    std::lock_guard lock(mutex_);
+    if (spare_.size() < 64) spare_.push_back(std::move(batch));
+  }
+}
+
+RecordingStats Recorder::progress() const {
+  RecordingStats stats;
+  stats.path = path_;
+  stats.bytes = bytes_;
+  stats.events = events_;
+  stats.dropped = dropped_;
+  stats.seconds =
+      active_ ? std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count()
+              : 0;
+  return stats;
+}
+
+RecordingStats Recorder::stop() {
+  if (!active_) return {};
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  wake_.notify_all();
+  if (writer_.joinable()) writer_.join();
+  RecordingStats stats = progress();
+  if (failed_) stats.error = error_;
+  if (::close(fd_) != 0 && stats.error.empty()) stats.error = std::strerror(errno);
+  fd_ = -1;
+  active_ = false;
+  return stats;
+}
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,70 @@
+// Recording the board's stream to an EVT 2.0 file. The stream hands its
+// events over without waiting: they go into a bounded queue that a writer
+// thread empties. If the disk cannot keep up, events are dropped and
+// counted, never silently lost; if the disk fails, the recording stops
+// with what was written left readable.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/board/event.h"
+
+namespace Zelvar_Core::bench {
+
+struct RecordingStats {
+  std::string path;
+  std::uint64_t bytes = 0;  // written so far, header included
+  std::uint64_t events = 0;
+  std::uint64_t dropped = 0;
+  double seconds = 0;
+  std::string error;  // why the writing stopped, "" while it goes on
+};
+
+class Recorder : public EventListener {
+ public:
+  // The queue holds at most `queue_events` events (16 bytes each).
+  explicit Recorder(std::size_t queue_events = std::size_t{1} << 23);
+  ~Recorder() override;
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  // Creates the file with the header; throws std::runtime_error naming the
+  // file and the reason when it cannot.
+  void start(const std::string& path, const std::string& header);
+  // Called by the stream; never blocks on the disk.
+  void on_events(const Event* events, std::size_t count) override;
+  // Writes what is queued, closes the file and returns the totals.
+  RecordingStats stop();
+  bool active() const { return active_; }
+  // True once a write failed; the owner then stops the recording.
+  bool failed() const { return failed_; }
+  RecordingStats progress() const;
+
+ private:
+  void write_loop();
+  bool write_all(const char* data, std::size_t bytes);
+
+  const std::size_t capacity_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::vector<Event>> queue_;
+  std::vector<std::vector<Event>> spare_;  // batches to reuse
+  std::size_t queued_ = 0;
+  bool closing_ = false;
+  std::thread writer_;
+  int fd_ = -1;
+  std::string path_;
+  std::string error_;
+  std::chrono::steady_clock::time_point started_;
+  std::atomic<bool> active_{false}, failed_{false};
+  std::atomic<std::uint64_t> bytes_{0}, events_{0}, dropped_{0};
+};
+
+}  // namespace Zelvar_Core::bench
