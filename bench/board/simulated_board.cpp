@@ -17,6 +17,7 @@ namespace Zelvar_Core::bench {
 
 void SimulatedActions::issue(const std::string& name) {
   if (!board_.connected()) throw NoBoard("reset not sent");
+  if (before_reset) before_reset(name);
   board_.reset(name);
   issued.push_back(name);
   if (on_reset) on_reset(name);

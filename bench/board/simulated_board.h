@@ -34,7 +34,9 @@ class SimulatedActions : public DeviceActions {
   void reset_chip() override { issue("reset_chip"); }
 
   std::vector<std::string> issued;
-  std::function<void(const std::string&)> on_reset;  // set by the host
+  // Set by the host: just before the board takes a reset, and after.
+  std::function<void(const std::string&)> before_reset;
+  std::function<void(const std::string&)> on_reset;
 
  private:
   void issue(const std::string& name);

@@ -18,6 +18,11 @@ std::string count_text(std::uint64_t n) {
   return digits;
 }
 
+// "1 event", "12,345 events"
+std::string counted(std::uint64_t n, const std::string& thing) {
+  return count_text(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
 }  // namespace
 
 std::vector<std::string> RecordingInfo::warnings() const {
@@ -25,17 +30,15 @@ std::vector<std::string> RecordingInfo::warnings() const {
   if (headerless)
     said.push_back("it has no header: its words were read as EVT 2.0 for a 640 x 480 sensor");
   if (partial_bytes)
-    said.push_back("it ends in a word cut short (" + std::to_string(partial_bytes) +
-                   " bytes): it was truncated");
+    said.push_back("it ends in a word cut short (" + counted(partial_bytes, "byte") +
+                   "): it was truncated");
   if (counts.skipped)
-    said.push_back(count_text(counts.skipped) + " words of unknown or other types were skipped");
+    said.push_back(counted(counts.skipped, "word") + " of unknown or other types skipped");
   if (counts.before_time)
-    said.push_back(count_text(counts.before_time) +
-                   " events came before any time word and are timed from zero");
+    said.push_back(counted(counts.before_time, "event") + " before any time word, timed from zero");
   if (outside)
-    said.push_back(count_text(outside) +
-                   " events lie outside the sensor's 640 x 480 and are "
-                   "left out of the image");
+    said.push_back(counted(outside, "event") +
+                   " outside the sensor's 640 x 480, left out of the image");
   if (events == 0 && file_bytes > 0) said.push_back("it holds no events");
   return said;
 }

@@ -3,15 +3,21 @@
 #include <fmt/format.h>
 #include <wx/checkbox.h>
 #include <wx/filedlg.h>
+#include <wx/progdlg.h>
+#include <wx/utils.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
+#include <filesystem>
 #include <stdexcept>
 
 #include "Zelvar_Core/Host/controller_api.h"
 #include "bench/board/capture.h"
 #include "bench/board/preset.h"
+#include "bench/events/evt2.h"
+#include "bench/events/hdf5_export.h"
 #include "bench/host/chip_editor.h"
 #include "bench/host/field_marks.h"
 #include "bench/host/histogram_window.h"
@@ -65,7 +71,8 @@ BenchPresenter::BenchPresenter(BenchModel& model, BenchFolders folders)
           [this](AdcReading reading) { post_([this, reading] { on_adc_reading(reading); }); },
           [this](const std::string& what, std::uint64_t run) {
             post_([this, what, run] { on_adc_failure(what, run); });
-          }) {
+          }),
+      playback_(model.simulated_device.events()) {
   logger = get_logger("pravel");
   const auto& labels = adc_channel_labels();
   const char* keys[] = {"vdd", "vddio", "temp", "ibias"};
@@ -76,6 +83,9 @@ BenchPresenter::BenchPresenter(BenchModel& model, BenchFolders folders)
 
 BenchPresenter::~BenchPresenter() {
   // The threads post to the GUI thread through this object: end them first.
+  playback_.on_end = nullptr;
+  playback_.close();
+  if (recorder_.active()) recorder_.stop();
   auto& board = model_.simulated_device;
   board.stream_listener = nullptr;
   board.stream_failure = nullptr;
@@ -114,6 +124,11 @@ void BenchPresenter::attach(BenchMainWindow& window) {
       refresh_signals(Refresh::KeepEdits);
     });
   };
+  board.simulated_actions.before_reset = [this](const std::string& reset) {
+    // The device reset restarts the board's clock: a recording ends before it.
+    if (reset == "reset_device" && recording())
+      stop_recording("the device reset restarts the board's clock");
+  };
   board.simulated_actions.on_reset = [this](const std::string& reset) {
     if (reset == "reset_ram" || reset == "reset_chip") {
       // The frame buffer and the pixels start over.
@@ -136,6 +151,9 @@ void BenchPresenter::attach(BenchMainWindow& window) {
     show_message(text);
   };
   frame_timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { on_frame_tick(); });
+  stream_timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { update_stream_status(); });
+  view_->button_record->Bind(wxEVT_TOGGLEBUTTON, [this](wxCommandEvent&) { toggle_recording(); });
+  playback_.on_end = [this] { post_([this] { sync_stream_view(); }); };
   bind_sample_time_field();
   apply_connection_state();
 }
@@ -186,6 +204,10 @@ void BenchPresenter::toggle_main_img_thread() {
     stop_main_img_thread();
     return;
   }
+  if (playback_.playing()) {
+    playback_.pause();  // the board takes the recording's place again
+    logger->info("Playback paused: the live board streams");
+  }
   model_.simulated_device.start_acquisition();  // refused without a board or a design
   sync_stream_view();
   logger->info("Acquisition started");
@@ -195,16 +217,18 @@ void BenchPresenter::toggle_main_img_thread() {
 void BenchPresenter::stop_main_img_thread() {
   const bool was_running = acquiring();
   model_.simulated_device.stop_acquisition();
-  sync_stream_view();
   if (was_running) {
     logger->info("Acquisition stopped");
     show_message("Acquisition stopped");
   }
+  sync_stream_view();  // a recording ends here, and says so
 }
 
 void BenchPresenter::sync_stream_view() {
   if (view_ == nullptr || closed_) return;
-  const bool running = acquiring();
+  // A recording ends with the stream it records.
+  if (recording() && !acquiring()) stop_recording("the acquisition stopped");
+  const bool running = acquiring() || playback_.playing();
   if (running && !frame_timer_.IsRunning()) {
     frame_timer_.Start(kFramePeriodMs);
     rate_since_ = std::chrono::steady_clock::now();
@@ -212,9 +236,14 @@ void BenchPresenter::sync_stream_view() {
     frames_since_ = view_->image_panel->frames_drawn();
   } else if (!running && frame_timer_.IsRunning()) {
     frame_timer_.Stop();
+    on_frame_tick();  // the events since the last frame are shown too
     event_rate_ = frame_rate_ = 0;
   }
-  view_->panel_control->button_start_stop->SetLabel(running ? "Stop" : "Start");
+  view_->panel_control->button_start_stop->SetLabel(acquiring() ? "Stop" : "Start");
+  const bool streaming = recording() || playback_.is_open();
+  if (streaming && !stream_timer_.IsRunning()) stream_timer_.Start(1000);
+  if (!streaming) stream_timer_.Stop();
+  update_stream_status();
   update_status();
 }
 
@@ -276,7 +305,7 @@ void BenchPresenter::update_status() {
   const std::string design = board.design();
   view_->SetStatusText("Bitstream: " + wxString::FromUTF8(design.empty() ? "none" : design),
                        kStatusBitstream);
-  if (acquiring()) {
+  if (acquiring() || playback_.playing()) {
     view_->SetStatusText(format_rate(event_rate_), kStatusEvents);
     view_->SetStatusText(wxString::Format("%.1f fps", frame_rate_), kStatusFrames);
   } else {
@@ -588,11 +617,175 @@ void BenchPresenter::send_serial_data() {
 }
 
 void BenchPresenter::close() {
+  if (recording()) stop_recording("the bench is closing");
+  playback_.close();
   model_.simulated_device.stop_acquisition();
   frame_timer_.Stop();
+  stream_timer_.Stop();
   sampler_.stop();
   if (!closed_) logger->info("Bench closed");
   closed_ = true;
+}
+
+// ---- recording and playback ----------------------------------------------------------
+
+namespace {
+
+std::string local_time(const char* format) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  std::strftime(text, sizeof text, format, &local);
+  return text;
+}
+
+std::string count_text(std::uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
+  return digits;
+}
+
+std::string clock_text(double seconds) {
+  const auto whole = static_cast<long>(seconds);
+  return fmt::format("{}:{:02d}", whole / 60, whole % 60);
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> BenchPresenter::settings_in_force() const {
+  const auto& board = model_.simulated_device;
+  std::vector<std::pair<std::string, std::string>> settings = {
+      {"design", board.design().empty() ? "none" : board.design()},
+      {"mode", chip_modes().at(static_cast<std::size_t>(board.mode()))}};
+  for (const auto& r : board.registers().all())
+    settings.emplace_back(r.name, std::to_string(r.value));
+  return settings;
+}
+
+void BenchPresenter::toggle_recording() {
+  try {
+    if (recording())
+      stop_recording("stopped by the user");
+    else
+      start_recording();
+  } catch (...) {
+    view_->button_record->SetValue(recording());
+    throw;
+  }
+  view_->button_record->SetValue(recording());
+}
+
+void BenchPresenter::start_recording() {
+  auto& board = model_.simulated_device;
+  if (!board.connected()) throw NoBoard("nothing recorded");
+  if (playback_.playing())
+    throw std::runtime_error("A playback is running: pause it to record the live board");
+  ensure_folder(folders_.recordings);
+  const std::string stamp = local_time("%Y%m%d_%H%M%S");
+  std::filesystem::path path = folders_.recordings / ("rec_" + stamp + ".raw");
+  for (int n = 2; std::filesystem::exists(path); ++n)
+    path = folders_.recordings / ("rec_" + stamp + "_" + std::to_string(n) + ".raw");
+  recorder_.start(path.string(),
+                  evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), settings_in_force()));
+  recording_path_ = path.string();
+  board.events().subscribe(&recorder_);  // before the stream starts: nothing is missed
+  if (!acquiring()) {
+    try {
+      board.start_acquisition();
+    } catch (...) {
+      board.events().unsubscribe(&recorder_);
+      recorder_.stop();
+      std::filesystem::remove(path);
+      throw;
+    }
+  }
+  logger->info("Recording started: {}", recording_path_);
+  show_message("Recording to " + recording_path_);
+  sync_stream_view();
+}
+
+void BenchPresenter::stop_recording(const std::string& why) {
+  if (!recorder_.active()) return;
+  model_.simulated_device.events().unsubscribe(&recorder_);
+  const RecordingStats stats = recorder_.stop();
+  if (view_) view_->button_record->SetValue(false);
+  const std::string file = std::filesystem::path(stats.path).filename().string();
+  logger->info("Recording stopped ({}): {}, {}, {} events, {} dropped, {:.1f} s", why, stats.path,
+               size_text(stats.bytes), count_text(stats.events), count_text(stats.dropped),
+               stats.seconds);
+  if (stats.dropped > 0)
+    logger->error("Recording {}: {} events dropped, the disk did not keep up", file,
+                  count_text(stats.dropped));
+  if (!stats.error.empty()) {
+    report_error("Recording stopped: cannot write " + stats.path + ": " + stats.error +
+                 "; what was written stays readable (" + count_text(stats.events) + " events)");
+  } else {
+    show_message(fmt::format("Recorded {}: {}, {} events, {} dropped", file, size_text(stats.bytes),
+                             count_text(stats.events), count_text(stats.dropped)));
+  }
+  update_stream_status();
+}
+
+void BenchPresenter::update_stream_status() {
+  if (view_ == nullptr || closed_) return;
+  if (recording() && recorder_.failed()) stop_recording("the disk failed");
+  std::string line;
+  if (recording()) {
+    const RecordingStats stats = recorder_.progress();
+    line = fmt::format("REC {} | {} | {} ev | {} dropped", clock_text(stats.seconds),
+                       size_text(stats.bytes), count_text(stats.events), count_text(stats.dropped));
+  } else if (playback_.is_open()) {
+    line = fmt::format("Playback {} {} {:.1f} / {:.1f} s",
+                       std::filesystem::path(playback_.info().path).filename().string(),
+                       playback_.playing() ? "at" : "paused at", playback_.position(),
+                       playback_.info().duration_seconds());
+  }
+  view_->SetStatusText(wxString::FromUTF8(line), kStatusStream);
+}
+
+const RecordingInfo& BenchPresenter::open_recording(const std::string& path) {
+  wxBusyCursor busy;
+  const RecordingInfo& info = playback_.open(path);  // says why when it cannot be played
+  logger->info("Recording opened: {} ({:.1f} s, {} events)", path, info.duration_seconds(),
+               count_text(info.events));
+  for (const auto& warning : info.warnings()) logger->warn("{}: {}", path, warning);
+  show_message(fmt::format("Opened {}: {:.1f} s, {} events{}",
+                           std::filesystem::path(path).filename().string(), info.duration_seconds(),
+                           count_text(info.events),
+                           info.warnings().empty() ? "" : "; " + info.warnings().front()));
+  sync_stream_view();
+  return info;
+}
+
+void BenchPresenter::play_recording() {
+  if (!playback_.is_open()) throw std::runtime_error("No recording is open: open one first");
+  if (acquiring()) {
+    stop_main_img_thread();  // the recording takes the board's place
+    logger->info("Acquisition stopped: the playback takes the board's place");
+  }
+  model_.simulated_device.events().clear_frame();
+  playback_.play();
+  logger->info("Playback of {}", playback_.info().path);
+  sync_stream_view();
+}
+
+void BenchPresenter::pause_recording() {
+  playback_.pause();
+  sync_stream_view();
+}
+
+void BenchPresenter::export_recording(const std::string& out) {
+  if (!playback_.is_open()) throw std::runtime_error("No recording is open: open one first");
+  const std::string source = playback_.info().path;
+  wxProgressDialog progress("Exporting to HDF5", wxString::FromUTF8("Writing " + out), 1000, view_,
+                            wxPD_APP_MODAL | wxPD_AUTO_HIDE | wxPD_CAN_ABORT | wxPD_ELAPSED_TIME);
+  const ExportStats stats = export_hdf5(
+      source, out, [&](double done) { return progress.Update(static_cast<int>(done * 1000)); });
+  const std::string text = fmt::format("Exported {} events to {} in {:.1f} s",
+                                       count_text(stats.events), out, stats.seconds);
+  logger->info("{}", text);
+  show_message(text);
 }
 
 // ---- self-test ---------------------------------------------------------------------------

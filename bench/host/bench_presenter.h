@@ -15,6 +15,8 @@
 #include "bench/board/adc.h"
 #include "bench/board/folders.h"
 #include "bench/board/self_test.h"
+#include "bench/events/playback.h"
+#include "bench/events/recorder.h"
 #include "bench/host/gui_post.h"
 #include "bench/host/main_window.h"
 #include "bench/host/programming_progress.h"
@@ -52,6 +54,22 @@ class BenchPresenter : public Presenter {
   void send_serial_data() override;
   void close() override;
 
+  // Recording the board's events to recordings/rec_YYYYMMDD_HHMMSS.raw: it
+  // starts the acquisition when needed and stops with it.
+  void toggle_recording();
+  void start_recording();
+  void stop_recording(const std::string& why);
+  bool recording() const { return recorder_.active(); }
+  const std::string& last_recording() const { return recording_path_; }
+
+  // A recording played back in the board's place.
+  const RecordingInfo& open_recording(const std::string& path);
+  void play_recording();
+  void pause_recording();
+  Playback& playback() { return playback_; }
+  // The open recording as HDF5, behind a progress dialog that can cancel.
+  void export_recording(const std::string& out);
+
   // Logs an error; the log book puts every error in the status bar.
   void report_error(const std::string& what);
   // Something the user stopped: information, not an error.
@@ -85,6 +103,9 @@ class BenchPresenter : public Presenter {
   void bind_sample_time_field();
   void show_sample_time();
   void on_programming_end(const std::string& design, std::size_t bytes, double seconds);
+  void update_stream_status();
+  // "% design ...", "% mode ...", one per register, DAC and chip signal.
+  std::vector<std::pair<std::string, std::string>> settings_in_force() const;
   // All: show the model; KeepEdits: and put back what the user typed but did not write.
   enum class Refresh { All, KeepEdits };
   void refresh_values(ValuesView& editor, const ValuesMap& values, Refresh how);
@@ -105,6 +126,10 @@ class BenchPresenter : public Presenter {
   AdcHistory history_;
   std::unique_ptr<ProgrammingProgress> progress_;
   wxTimer frame_timer_;
+  wxTimer stream_timer_;  // the recording's or playback's line, every second
+  Recorder recorder_;
+  std::string recording_path_;
+  Playback playback_;
   double sample_time_ = 0.1;
   double adc_time_base_ = 0;  // where the current sampling run's times start
   bool adc_wanted_ = false;   // the monitor is open: sample whenever the board is there

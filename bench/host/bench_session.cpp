@@ -39,9 +39,11 @@ BenchSession::BenchSession(const BenchFolders& folders_) : folders(folders_), wi
 
   simulator = new BoardSimulatorTool(window, model.simulated_device);
   log_tool = new LogTool(window, LogBook::instance(), folders.logs.string());
+  playback_tool = new PlaybackTool(window, *presenter);
   presenter->tools["Board simulator"] = simulator;
   presenter->tools["Log"] = log_tool;
-  window->menu_bar->configure_tools({"Board simulator", "Log"});
+  presenter->tools["Playback"] = playback_tool;
+  window->menu_bar->configure_tools({"Board simulator", "Log", "Playback"});
   window->adc_control_frame->update_values(presenter->adc_channels(), presenter->sample_time());
   window->edit_register_device_frame->update_values(model.registers_as_values());
   window->edit_dac_frame->update_values(model.dacs_as_values());

@@ -11,6 +11,7 @@
 #include "bench/host/bench_presenter.h"
 #include "bench/host/board_simulator_tool.h"
 #include "bench/host/log_tool.h"
+#include "bench/host/playback_tool.h"
 #include "bench/host/reporting_app.h"
 
 namespace Zelvar_Core::bench {
@@ -43,6 +44,7 @@ class BenchSession {
   std::unique_ptr<DelegatesEditRegisterChip> edit_chip;
   BoardSimulatorTool* simulator;  // owned by the main window
   LogTool* log_tool;              // likewise
+  PlaybackTool* playback_tool;    // likewise
   MainInteractor main_interactor;
   InteractorEditMenuBase registers_interactor, dacs_interactor;
   InteractorEditRegisterChip chip_interactor;

@@ -1,5 +1,6 @@
 #include "bench/host/main_window.h"
 
+#include <wx/accel.h>
 #include <wx/dcclient.h>
 #include <wx/sizer.h>
 
@@ -69,6 +70,9 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
   };
   add(panel_control->button_start_stop, "Start");
   add(panel_control->button_capture, "Capture");
+  button_record = new wxToggleButton(panel_control, wxID_ANY, "Record");
+  button_record->SetToolTip("Record the board's events to the recordings folder (Ctrl+R)");
+  buttons->Add(button_record, 0, wxEXPAND | wxALL, 3);
   add(panel_control->button_reset, "Reset");
   add(panel_control->button_reset_periphery, "Reset periphery");
   add(panel_control->button_reset_chip, "Reset chip");
@@ -85,13 +89,28 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
   root->SetSizer(row);
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(root, 1, wxEXPAND);
-  CreateStatusBar(5);
+  CreateStatusBar(6);
   SetStatusBarPane(-1);  // menu help would overwrite the connection field
-  const int widths[] = {100, 230, 110, 80, -1};
-  GetStatusBar()->SetStatusWidths(5, widths);
+  const int widths[] = {95, 210, 95, 70, 270, -1};
+  GetStatusBar()->SetStatusWidths(6, widths);
   SetSizerAndFit(top);
-  SetMinSize(wxSize(920, -1));
+  SetMinSize(wxSize(1180, -1));
   Fit();
+  // Ctrl+R: the Record toggle, as if it were clicked.
+  record_command = wxWindow::NewControlId();
+  wxAcceleratorEntry keys[] = {{wxACCEL_CTRL, 'R', record_command}};
+  SetAcceleratorTable(wxAcceleratorTable(1, keys));
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        if (!button_record->IsEnabled()) return;
+        button_record->SetValue(!button_record->GetValue());
+        wxCommandEvent toggle(wxEVT_TOGGLEBUTTON, button_record->GetId());
+        toggle.SetEventObject(button_record);
+        toggle.SetInt(button_record->GetValue());
+        button_record->GetEventHandler()->ProcessEvent(toggle);
+      },
+      record_command);
 
   edit_register_device_frame = new ValuesView(this, "Device registers");
   edit_register_chip_frame = new BenchChipEditor(this, model.signals);
@@ -106,7 +125,7 @@ void BenchMainWindow::enable_board_controls(bool connected) {
   auto& panel = *panel_control;
   for (wxWindow* control : std::initializer_list<wxWindow*>{
            panel.button_start_stop, panel.button_capture, panel.button_reset,
-           panel.button_reset_periphery, panel.button_reset_chip, panel.modes_box})
+           panel.button_reset_periphery, panel.button_reset_chip, panel.modes_box, button_record})
     control->Enable(connected);
 }
 

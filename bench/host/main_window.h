@@ -4,6 +4,7 @@
 
 #include <wx/image.h>
 #include <wx/panel.h>
+#include <wx/tglbtn.h>
 
 #include <string>
 #include <vector>
@@ -34,6 +35,7 @@ enum StatusField {
   kStatusBitstream,
   kStatusEvents,
   kStatusFrames,
+  kStatusStream,  // a recording or a playback under way
   kStatusMessage
 };
 
@@ -47,6 +49,8 @@ class BenchMainWindow : public MainWindow {
   void enable_board_controls(bool connected);
 
   ImagePanel* image_panel;
+  wxToggleButton* button_record;  // Ctrl+R toggles it too
+  int record_command = 0;         // the command Ctrl+R sends
 };
 
 }  // namespace Zelvar_Core::bench

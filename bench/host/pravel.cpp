@@ -3,6 +3,7 @@
 //   pravel --demo [SCENE]  every tool window open, acquisition running; or
 //                     one scene: unplugged, refused, log
 //   pravel --sample-bitstream PATH  write a 3 MB sample bitstream and quit
+//   pravel --export REC.raw OUT.h5  export a recording to HDF5 and quit
 //   pravel --measure N [--busy]  run the acquisition N seconds, log the rates,
 //                     quit; --busy sets thresholds that make about 20 Mev/s
 #include <spdlog/sinks/rotating_file_sink.h>
@@ -19,6 +20,8 @@
 #include <memory>
 
 #include "bench/board/bitstream.h"
+#include "bench/events/hdf5_export.h"
+#include "bench/events/recording_file.h"
 #include "bench/host/bench_session.h"
 #include "bench/host/log_book.h"
 #include "bench/host/toolkit_log.h"
@@ -71,6 +74,21 @@ int write_sample_bitstream(const std::string& path) {
   std::fprintf(stderr, "Cannot write the sample bitstream %s: %s.\n", path.c_str(),
                std::strerror(errno));
   return 1;
+}
+
+int export_recording(const std::string& recording, const std::string& out) {
+  try {
+    for (const auto& warning : RecordingReader::scan(recording).warnings())
+      std::fprintf(stderr, "Note: %s: %s.\n", recording.c_str(), warning.c_str());
+    const ExportStats stats = export_hdf5(recording, out);
+    std::printf("Exported %llu events from %s to %s in %.1f s.\n",
+                static_cast<unsigned long long>(stats.events), recording.c_str(), out.c_str(),
+                stats.seconds);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s.\n", e.what());
+    return 1;
+  }
 }
 
 }  // namespace
@@ -152,12 +170,20 @@ wxIMPLEMENT_APP_NO_MAIN(Zelvar_Core::bench::PravelApp);
 int main(int argc, char** argv) {
   using namespace Zelvar_Core::bench;
   // What needs no display is done before the toolkit starts.
-  if (argc > 1 && std::string(argv[1]) == "--sample-bitstream") {
-    if (argc < 3) {
+  const std::string option = argc > 1 ? argv[1] : "";
+  if (option == "--sample-bitstream") {
+    if (argc != 3) {
       std::fprintf(stderr, "Usage: pravel --sample-bitstream PATH\n");
       return 2;
     }
     return write_sample_bitstream(argv[2]);
+  }
+  if (option == "--export") {
+    if (argc != 4) {
+      std::fprintf(stderr, "Usage: pravel --export RECORDING.raw OUT.h5\n");
+      return 2;
+    }
+    return export_recording(argv[2], argv[3]);
   }
   start_folders() = BenchFolders::under(std::filesystem::current_path());
   try {

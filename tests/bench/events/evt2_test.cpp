@@ -134,7 +134,7 @@ TEST(RecordingFile, OddFilesAreToldInASentenceAndTheReadablePartIsRead) {
   EXPECT_EQ(info.events, 99u);
   EXPECT_EQ(info.partial_bytes, 1u);
   EXPECT_EQ(info.warnings(),
-            std::vector<std::string>{"it ends in a word cut short (1 bytes): it was truncated"});
+            std::vector<std::string>{"it ends in a word cut short (1 byte): it was truncated"});
 
   write_file("bare.raw", body);  // no header at all
   info = RecordingReader::scan("bare.raw");
@@ -162,7 +162,7 @@ TEST(RecordingFile, OddFilesAreToldInASentenceAndTheReadablePartIsRead) {
   info = RecordingReader::scan("far.raw");
   EXPECT_EQ(info.outside, 1u);
   EXPECT_EQ(info.warnings().back(),
-            "1 events lie outside the sensor's 640 x 480 and are left out of the image");
+            "1 event outside the sensor's 640 x 480, left out of the image");
 }
 
 }  // namespace

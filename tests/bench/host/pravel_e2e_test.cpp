@@ -30,7 +30,7 @@ TEST_F(Bench, StartsWithEveryToolWindowHiddenAndTheBoardShown) {
   ASSERT_EQ(modes->GetCount(), 3u);
   EXPECT_EQ(modes->GetString(0), "Event stream");
   EXPECT_EQ(modes->GetString(2), "Standby");
-  EXPECT_EQ(window().menu_bar->menu_tools->items.size(), 5u);  // and the Log
+  EXPECT_EQ(window().menu_bar->menu_tools->items.size(), 6u);  // and the Log and Playback
 }
 
 TEST_F(Bench, StartAndStopRunTheAcquisitionThreadAndTheRates) {

@@ -1,0 +1,51 @@
+// The Playback tool: opens a recording (header, duration, events, whatever
+// is odd about it) and plays it in the board's place, with speed, seek and
+// loop; exports it to HDF5.
+#pragma once
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/frame.h>
+#include <wx/slider.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/tglbtn.h>
+#include <wx/timer.h>
+
+#include "Zelvar_Core/Host/presenter.h"
+#include "bench/host/bench_presenter.h"
+
+namespace Zelvar_Core::bench {
+
+class PlaybackTool : public wxFrame, public Tool {
+ public:
+  PlaybackTool(wxWindow* parent, BenchPresenter& presenter);
+  bool is_shown() override { return IsShown(); }
+  void open() override;
+  // Opens the recording at `path` as the Open button does after its dialog.
+  void open_recording(const std::string& path);
+  // The speed choices, in recorded seconds per second (0: as fast as possible).
+  static const std::vector<std::pair<wxString, double>>& speeds();
+
+  wxButton* button_open;
+  wxButton* button_export;
+  wxTextCtrl* info_text;
+  wxToggleButton* button_play;
+  wxChoice* speed_choice;
+  wxCheckBox* loop_box;
+  wxSlider* seek_slider;
+  wxStaticText* position_text;
+
+ private:
+  void on_open();
+  void on_export();
+  void on_play();
+  void on_seek();
+  void refresh_position();
+
+  BenchPresenter& presenter_;
+  wxTimer timer_;
+};
+
+}  // namespace Zelvar_Core::bench
