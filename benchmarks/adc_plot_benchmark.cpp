@@ -108,7 +108,11 @@ void BM_OnePassOverTheWindow(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_RedrawDenseWindow)->Arg(15000)->Arg(150000)->Arg(1500000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RedrawDenseWindow)
+    ->Arg(15000)
+    ->Arg(150000)
+    ->Arg(1500000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OnePassOverTheWindow)
     ->Arg(15000)
     ->Arg(150000)

@@ -3,7 +3,11 @@
 #include <hdf5.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "bench/board/errors.h"
@@ -13,7 +17,7 @@ namespace Zelvar_Core::bench {
 
 namespace {
 
-constexpr hsize_t kChunk = 1u << 18;  // elements per chunk of each dataset
+constexpr hsize_t kChunk = 1u << 15;  // elements per chunk: small chunks pack fastest
 
 // Closes an HDF5 handle however the export ends.
 class Handle {
@@ -32,7 +36,11 @@ class Handle {
   herr_t (*close_)(hid_t);
 };
 
-// One growing, chunked, compressed one-dimensional dataset.
+// One growing, chunked, compressed one-dimensional dataset. The filter is
+// HDF5's own scale-offset for integers, lossless: each chunk keeps its
+// values less its minimum in as few bits as they need (times over a chunk
+// span milliseconds: about 16 bits instead of 64). It packs at several
+// times the speed of deflate, and every HDF5 reader has it.
 class Column {
  public:
   Column(hid_t group, const char* name, hid_t type) : type_(type) {
@@ -40,8 +48,7 @@ class Column {
     Handle space(H5Screate_simple(1, &zero, &unlimited), H5Sclose);
     Handle properties(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
     H5Pset_chunk(properties, 1, &kChunk);
-    H5Pset_shuffle(properties);
-    H5Pset_deflate(properties, 1);
+    H5Pset_scaleoffset(properties, H5Z_SO_INT, H5Z_SO_INT_MINBITS_DEFAULT);
     id_ = H5Dcreate2(group, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
     if (id_ < 0) throw std::runtime_error(std::string("cannot make the dataset ") + name);
   }
@@ -92,39 +99,88 @@ ExportStats export_hdf5(const std::string& recording, const std::string& out,
     if (!key.empty()) text_attribute(group, key, value);
   text_attribute(group, "source", recording);
   ExportStats stats;
-  try {
-    Column xs(group, "x", H5T_NATIVE_UINT16), ys(group, "y", H5T_NATIVE_UINT16),
-        ps(group, "p", H5T_NATIVE_UINT8), ts(group, "t", H5T_NATIVE_INT64);
-    std::vector<Event> events;
+  // A reader thread decodes and splits the next chunk while this one packs
+  // and writes the last: the two halves of the work run side by side.
+  struct Columns {
     std::vector<std::uint16_t> x, y;
     std::vector<std::uint8_t> p;
     std::vector<std::int64_t> t;
-    while (true) {
-      events.clear();
-      if (!reader.next(events, kChunk)) break;
-      x.resize(events.size());
-      y.resize(events.size());
-      p.resize(events.size());
-      t.resize(events.size());
-      for (std::size_t i = 0; i < events.size(); ++i) {
-        x[i] = events[i].x;
-        y[i] = events[i].y;
-        p[i] = events[i].p;
-        t[i] = events[i].t;
+    double done = 0;  // fraction of the file read
+  };
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::deque<Columns> full;
+  bool finished = false, cancel = false;
+  std::string read_error;
+  std::thread decoder([&] {
+    try {
+      std::vector<Event> events;
+      while (true) {
+        events.clear();
+        if (!reader.next(events, kChunk)) break;
+        Columns c;
+        c.x.resize(events.size());
+        c.y.resize(events.size());
+        c.p.resize(events.size());
+        c.t.resize(events.size());
+        for (std::size_t i = 0; i < events.size(); ++i) {
+          c.x[i] = events[i].x;
+          c.y[i] = events[i].y;
+          c.p[i] = events[i].p;
+          c.t[i] = events[i].t;
+        }
+        c.done = static_cast<double>(reader.offset()) / reader.file_bytes();
+        std::unique_lock lock(mutex);
+        ready.wait(lock, [&] { return full.size() < 4 || cancel; });
+        if (cancel) return;
+        full.push_back(std::move(c));
+        ready.notify_all();
       }
-      xs.append(x.data(), x.size());
-      ys.append(y.data(), y.size());
-      ps.append(p.data(), p.size());
-      ts.append(t.data(), t.size());
-      stats.events += events.size();
-      if (progress && !progress(static_cast<double>(reader.offset()) / reader.file_bytes()))
-        throw Cancelled("Export cancelled");
+    } catch (const std::exception& e) {
+      std::lock_guard lock(mutex);
+      read_error = e.what();
+    }
+    std::lock_guard lock(mutex);
+    finished = true;
+    ready.notify_all();
+  });
+  auto stop_decoder = [&] {
+    {
+      std::lock_guard lock(mutex);
+      cancel = true;
+    }
+    ready.notify_all();
+    decoder.join();
+  };
+  try {
+    Column xs(group, "x", H5T_NATIVE_UINT16), ys(group, "y", H5T_NATIVE_UINT16),
+        ps(group, "p", H5T_NATIVE_UINT8), ts(group, "t", H5T_NATIVE_INT64);
+    while (true) {
+      Columns c;
+      {
+        std::unique_lock lock(mutex);
+        ready.wait(lock, [&] { return !full.empty() || finished; });
+        if (full.empty()) break;
+        c = std::move(full.front());
+        full.pop_front();
+        ready.notify_all();
+      }
+      xs.append(c.x.data(), c.x.size());
+      ys.append(c.y.data(), c.y.size());
+      ps.append(c.p.data(), c.p.size());
+      ts.append(c.t.data(), c.t.size());
+      stats.events += c.t.size();
+      if (progress && !progress(c.done)) throw Cancelled("Export cancelled");
     }
   } catch (const Cancelled&) {
+    stop_decoder();
     throw;
   } catch (const std::exception& e) {
+    stop_decoder();
     throw std::runtime_error("Cannot write the export " + out + ": " + e.what());
   }
+  stop_decoder();
+  if (!read_error.empty()) throw std::runtime_error(read_error);
   stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return stats;
 }

@@ -1,7 +1,8 @@
 // A recording exported for analysis: an HDF5 file with the datasets
 // events/x (uint16), events/y (uint16), events/p (uint8, 1 = ON) and
-// events/t (int64, microseconds), chunked and compressed, with the
-// recording's header fields as attributes of "events".
+// events/t (int64, microseconds), chunked and compressed (HDF5's lossless
+// scale-offset filter), with the recording's header fields as attributes of
+// "events".
 #pragma once
 
 #include <cstdint>
