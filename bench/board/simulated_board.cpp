@@ -34,6 +34,12 @@ std::string size_text(std::uint64_t bytes) {
   return text;
 }
 
+std::string count_text(std::uint64_t count) {
+  std::string digits = std::to_string(count);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
+  return digits;
+}
+
 SimulatedDevice::SimulatedDevice()
     : simulated_actions(*this),
       adc_(registers_),

@@ -54,6 +54,8 @@ class ProgrammingObserver {
 
 // "3.0 MB", "640 kB", "12 bytes"
 std::string size_text(std::uint64_t bytes);
+// "12,345,678"
+std::string count_text(std::uint64_t count);
 
 class SimulatedDevice : public Device {
  public:

@@ -6,17 +6,13 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "bench/board/simulated_board.h"
+
 namespace Zelvar_Core::bench {
 
 namespace {
 
 constexpr std::size_t kMarkWords = 1u << 20;  // an index mark every 4 MB
-
-std::string count_text(std::uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
-  return digits;
-}
 
 // "1 event", "12,345 events"
 std::string counted(std::uint64_t n, const std::string& thing) {

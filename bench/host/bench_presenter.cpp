@@ -640,12 +640,6 @@ std::string local_time(const char* format) {
   return text;
 }
 
-std::string count_text(std::uint64_t n) {
-  std::string digits = std::to_string(n);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
-  return digits;
-}
-
 std::string clock_text(double seconds) {
   const auto whole = static_cast<long>(seconds);
   return fmt::format("{}:{:02d}", whole / 60, whole % 60);

@@ -126,6 +126,12 @@ void BenchSession::demo() {
 
 namespace Zelvar_Core::bench {
 
+void BenchSession::choose_tool(const std::string& name) {
+  wxCommandEvent event(wxEVT_MENU, window->menu_bar->menu_tools->items.at(name)->GetId());
+  event.SetEventObject(window);
+  window->ProcessWindowEvent(event);
+}
+
 void BenchSession::demo_scene(const std::string& scene) {
   auto choose = [this](wxMenuItem* item) {
     wxCommandEvent event(wxEVT_MENU, item->GetId());
@@ -159,6 +165,21 @@ void BenchSession::demo_scene(const std::string& scene) {
                                       wxPoint(field->GetSize().x / 2, field->GetSize().y / 2));
     });
     hover.StartOnce(1500);
+  } else if (scene == "playback") {
+    // Two seconds recorded, then played back in a loop in the board's place.
+    presenter->start_recording();
+    static wxTimer later;
+    later.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+      presenter->stop_main_img_thread();
+      choose_tool("Playback");
+      playback_tool->Move(window->GetRect().GetRight() + 8, 0);
+      playback_tool->open_recording(presenter->last_recording());
+      playback_tool->loop_box->SetValue(true);
+      presenter->playback().set_loop(true);
+      playback_tool->button_play->SetValue(true);
+      presenter->play_recording();
+    });
+    later.StartOnce(2000);
   } else if (scene == "log") {
     presenter->toggle_main_img_thread();
     presenter->toggle_main_img_thread();

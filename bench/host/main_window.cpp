@@ -91,10 +91,10 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
   top->Add(root, 1, wxEXPAND);
   CreateStatusBar(6);
   SetStatusBarPane(-1);  // menu help would overwrite the connection field
-  const int widths[] = {95, 210, 95, 70, 270, -1};
+  const int widths[] = {90, 235, 90, 65, 345, -1};
   GetStatusBar()->SetStatusWidths(6, widths);
   SetSizerAndFit(top);
-  SetMinSize(wxSize(1180, -1));
+  SetMinSize(wxSize(1240, -1));
   Fit();
   // Ctrl+R: the Record toggle, as if it were clicked.
   record_command = wxWindow::NewControlId();

@@ -98,7 +98,7 @@ void PlaybackTool::open_recording(const std::string& path) {
   const RecordingInfo& info = presenter_.open_recording(path);
   std::string text = "File: " + path + "\n";
   text += fmt::format("Duration: {:.3f} s\nEvents: {}\nSize: {}\n", info.duration_seconds(),
-                      info.events, size_text(info.file_bytes));
+                      count_text(info.events), size_text(info.file_bytes));
   for (const auto& warning : info.warnings()) text += "Note: " + warning + "\n";
   text += "\n";
   for (const auto& [key, value] : info.header.fields) text += key + ": " + value + "\n";
