@@ -33,10 +33,12 @@ void Acquisition::start() {
   finished_ = false;
   events_ = 0;
   thread_ = std::thread([this] { run(); });
+  started_ = true;
 }
 
 void Acquisition::stop() {
   stop_ = true;
+  started_ = false;
   if (thread_.joinable()) thread_.join();
 }
 

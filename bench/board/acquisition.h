@@ -40,7 +40,8 @@ class Acquisition {
 
   void start();
   void stop();  // joins the thread
-  bool running() const { return thread_.joinable() && !finished_; }
+  // Safe from any thread.
+  bool running() const { return started_ && !finished_; }
   // Makes the stream break once, as a board whose link drops would.
   void fail_next_read() { fail_next_ = true; }
   // Events produced since the last start.
@@ -54,7 +55,7 @@ class Acquisition {
   std::function<SensorSettings()> settings_;
   std::function<void(const std::string&)> on_error_;
   std::thread thread_;
-  std::atomic<bool> stop_{false}, finished_{false}, fail_next_{false};
+  std::atomic<bool> stop_{false}, finished_{false}, fail_next_{false}, started_{false};
   std::atomic<std::uint64_t> events_{0};
 };
 

@@ -10,8 +10,13 @@ namespace fs = std::filesystem;
 
 BenchFolders BenchFolders::under(const fs::path& start) {
   const fs::path root = fs::absolute(start).lexically_normal();
-  return {
-      root, root / "tmp", root / "logs", root / "captures", root / "presets", root / "recordings"};
+  return {root,
+          root / "tmp",
+          root / "logs",
+          root / "captures",
+          root / "presets",
+          root / "recordings",
+          root / "reports"};
 }
 
 void ensure_folder(const fs::path& folder) {
@@ -56,7 +61,8 @@ void prepare_folders(const BenchFolders& folders) {
       {&folders.logs, "its log"},
       {&folders.captures, "its captures"},
       {&folders.presets, "its presets"},
-      {&folders.recordings, "its recordings"}};
+      {&folders.recordings, "its recordings"},
+      {&folders.reports, "its reports"}};
   for (const auto& [folder, use] : uses) {
     std::error_code error;
     if (fs::exists(*folder, error) && !fs::is_directory(*folder, error)) refuse_file(*folder, use);

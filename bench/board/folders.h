@@ -16,6 +16,7 @@ struct BenchFolders {
   std::filesystem::path captures;    // capture_NNN.pgm
   std::filesystem::path presets;     // *.json
   std::filesystem::path recordings;  // rec_*.raw
+  std::filesystem::path reports;     // sweep and sequence results
 
   // Every folder as an absolute path under `start`.
   static BenchFolders under(const std::filesystem::path& start);

@@ -205,6 +205,7 @@ void SimulatedDevice::program(const std::string& path, ProgrammingObserver* obse
     if (!run.advance(done)) throw Cancelled("Programming cancelled");
   }
   set_design(design);
+  if (stream_listener) stream_listener();  // whoever shows the design hears of it
 }
 
 // ---- registers, mode and stream ------------------------------------------------
@@ -246,18 +247,25 @@ void SimulatedDevice::set_mode(SensorMode mode) {
 }
 
 void SimulatedDevice::start_acquisition() {
-  if (!connected_) throw NoBoard("acquisition not started");
-  if (design().empty())
-    throw std::runtime_error(
-        "No design on the board: program a bitstream before starting the acquisition");
-  if (acquisition_.running()) return;
-  acquisition_.start();
+  {
+    std::lock_guard lock(stream_);
+    if (!connected_) throw NoBoard("acquisition not started");
+    if (design().empty())
+      throw std::runtime_error(
+          "No design on the board: program a bitstream before starting the acquisition");
+    if (acquisition_.running()) return;
+    acquisition_.start();
+  }
   if (stream_listener) stream_listener();
 }
 
 void SimulatedDevice::stop_acquisition() {
-  const bool was_running = acquisition_.running();
-  acquisition_.stop();
+  bool was_running;
+  {
+    std::lock_guard lock(stream_);
+    was_running = acquisition_.running();
+    acquisition_.stop();
+  }
   if (was_running && stream_listener) stream_listener();
 }
 

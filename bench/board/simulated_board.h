@@ -124,6 +124,7 @@ class SimulatedDevice : public Device {
   mutable std::mutex design_mutex_;
   std::string design_;
   std::mutex programming_;  // one programming run at a time
+  std::mutex stream_;       // starts and stops from the GUI and a sequence alike
   RegisterFile registers_;
   AnalogFrontEnd adc_;
   BoardClock clock_;

@@ -21,6 +21,7 @@
 #include "bench/host/chip_editor.h"
 #include "bench/host/field_marks.h"
 #include "bench/host/histogram_window.h"
+#include "bench/sequences/bench_actions.h"
 
 namespace Zelvar_Core::bench {
 
@@ -57,11 +58,6 @@ std::string joined(const std::vector<std::string>& parts, const char* separator)
 
 }  // namespace
 
-const std::vector<std::string>& chip_modes() {
-  static const std::vector<std::string> modes = {"Event stream", "Test pattern", "Standby"};
-  return modes;
-}
-
 BenchPresenter::BenchPresenter(BenchModel& model, BenchFolders folders)
     : model_(model),
       folders_(std::move(folders)),
@@ -85,6 +81,7 @@ BenchPresenter::~BenchPresenter() {
   // The threads post to the GUI thread through this object: end them first.
   playback_.on_end = nullptr;
   playback_.close();
+  model_.simulated_device.events().unsubscribe(&rates_);
   if (recorder_.active()) recorder_.stop();
   auto& board = model_.simulated_device;
   board.stream_listener = nullptr;
@@ -154,6 +151,7 @@ void BenchPresenter::attach(BenchMainWindow& window) {
   stream_timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { update_stream_status(); });
   view_->button_record->Bind(wxEVT_TOGGLEBUTTON, [this](wxCommandEvent&) { toggle_recording(); });
   playback_.on_end = [this] { post_([this] { sync_stream_view(); }); };
+  board.events().subscribe(&rates_);
   bind_sample_time_field();
   apply_connection_state();
 }
@@ -271,6 +269,7 @@ void BenchPresenter::capture() {
   if (!model_.simulated_device.connected()) throw NoBoard("nothing captured");
   const std::string path = write_capture(model_.image, model_.histogram.min, model_.histogram.max,
                                          folders_.captures.string());
+  last_capture_ = path;
   logger->info("Capture written to {}", path);
   show_message("Captured " + path);
 }
@@ -617,6 +616,7 @@ void BenchPresenter::send_serial_data() {
 }
 
 void BenchPresenter::close() {
+  for (auto& stop : on_close) stop();  // runs on worker threads end first
   if (recording()) stop_recording("the bench is closing");
   playback_.close();
   model_.simulated_device.stop_acquisition();
@@ -630,15 +630,6 @@ void BenchPresenter::close() {
 // ---- recording and playback ----------------------------------------------------------
 
 namespace {
-
-std::string local_time(const char* format) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[64];
-  std::strftime(text, sizeof text, format, &local);
-  return text;
-}
 
 std::string clock_text(double seconds) {
   const auto whole = static_cast<long>(seconds);

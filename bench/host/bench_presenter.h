@@ -20,14 +20,13 @@
 #include "bench/host/gui_post.h"
 #include "bench/host/main_window.h"
 #include "bench/host/programming_progress.h"
+#include "bench/sequences/bench_actions.h"
+#include "bench/sequences/rates.h"
 
 namespace Zelvar_Core::bench {
 
 class BenchChipEditor;
 class BenchHistogramWindow;
-
-// The chip's modes, in the order of the mode box.
-const std::vector<std::string>& chip_modes();
 
 class BenchPresenter : public Presenter {
  public:
@@ -69,6 +68,13 @@ class BenchPresenter : public Presenter {
   Playback& playback() { return playback_; }
   // The open recording as HDF5, behind a progress dialog that can cancel.
   void export_recording(const std::string& out);
+
+  // The absolute path of the last capture written.
+  const std::string& last_capture() const { return last_capture_; }
+  // Run when the bench closes, before its threads end (workers stop here).
+  std::vector<std::function<void()>> on_close;
+  // Counts the stream's ON and OFF events per 100 ms for the Rates tool.
+  RateMeter& rates() { return rates_; }
 
   // Logs an error; the log book puts every error in the status bar.
   void report_error(const std::string& what);
@@ -130,6 +136,8 @@ class BenchPresenter : public Presenter {
   Recorder recorder_;
   std::string recording_path_;
   Playback playback_;
+  RateMeter rates_;
+  std::string last_capture_;
   double sample_time_ = 0.1;
   double adc_time_base_ = 0;  // where the current sampling run's times start
   bool adc_wanted_ = false;   // the monitor is open: sample whenever the board is there

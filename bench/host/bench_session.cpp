@@ -40,10 +40,18 @@ BenchSession::BenchSession(const BenchFolders& folders_) : folders(folders_), wi
   simulator = new BoardSimulatorTool(window, model.simulated_device);
   log_tool = new LogTool(window, LogBook::instance(), folders.logs.string());
   playback_tool = new PlaybackTool(window, *presenter);
-  presenter->tools["Board simulator"] = simulator;
-  presenter->tools["Log"] = log_tool;
-  presenter->tools["Playback"] = playback_tool;
-  window->menu_bar->configure_tools({"Board simulator", "Log", "Playback"});
+  rates_tool = new RatesTool(window, presenter->rates());
+  sweep_tool = new SweepTool(window, *presenter);
+  sequence_tool = new SequenceTool(window, *presenter);
+  const std::pair<const char*, Tool*> host_tools[] = {
+      {"Board simulator", simulator}, {"Log", log_tool},     {"Playback", playback_tool},
+      {"Rates", rates_tool},          {"Sweep", sweep_tool}, {"Run sequence...", sequence_tool}};
+  std::vector<std::string> names;
+  for (const auto& [name, tool] : host_tools) {
+    presenter->tools[name] = tool;
+    names.push_back(name);
+  }
+  window->menu_bar->configure_tools(names);
   window->adc_control_frame->update_values(presenter->adc_channels(), presenter->sample_time());
   window->edit_register_device_frame->update_values(model.registers_as_values());
   window->edit_dac_frame->update_values(model.dacs_as_values());

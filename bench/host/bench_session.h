@@ -12,7 +12,10 @@
 #include "bench/host/board_simulator_tool.h"
 #include "bench/host/log_tool.h"
 #include "bench/host/playback_tool.h"
+#include "bench/host/rates_tool.h"
 #include "bench/host/reporting_app.h"
+#include "bench/host/sequence_tool.h"
+#include "bench/host/sweep_tool.h"
 
 namespace Zelvar_Core::bench {
 
@@ -48,6 +51,9 @@ class BenchSession {
   BoardSimulatorTool* simulator;  // owned by the main window
   LogTool* log_tool;              // likewise
   PlaybackTool* playback_tool;    // likewise
+  RatesTool* rates_tool;          // likewise
+  SweepTool* sweep_tool;          // likewise
+  SequenceTool* sequence_tool;    // likewise
   MainInteractor main_interactor;
   InteractorEditMenuBase registers_interactor, dacs_interactor;
   InteractorEditRegisterChip chip_interactor;

@@ -4,6 +4,10 @@
 //                     one scene: unplugged, refused, log
 //   pravel --sample-bitstream PATH  write a 3 MB sample bitstream and quit
 //   pravel --export REC.raw OUT.h5  export a recording to HDF5 and quit
+//   pravel --run SEQUENCE.json [--report OUT.csv]  run a test sequence on the
+//                     simulated board without a window: exit 0 when every
+//                     expectation held, 1 when one failed, 2 when the sequence
+//                     was refused or did not end
 //   pravel --measure N [--busy]  run the acquisition N seconds, log the rates,
 //                     quit; --busy sets thresholds that make about 20 Mev/s
 #include <spdlog/sinks/rotating_file_sink.h>
@@ -25,6 +29,7 @@
 #include "bench/host/bench_session.h"
 #include "bench/host/log_book.h"
 #include "bench/host/toolkit_log.h"
+#include "bench/sequences/sequence.h"
 
 namespace Zelvar_Core::bench {
 
@@ -89,6 +94,55 @@ int export_recording(const std::string& recording, const std::string& out) {
     std::fprintf(stderr, "%s.\n", e.what());
     return 1;
   }
+}
+
+int run_sequence_file(const std::string& path, std::string report_path) {
+  const BenchFolders folders = BenchFolders::under(std::filesystem::current_path());
+  try {
+    prepare_folders(folders);
+  } catch (const StartupError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 2;
+  }
+  spdlog::set_level(spdlog::level::warn);  // the steps speak for themselves
+  SimulatedDevice board;
+  std::atomic<bool> aborted{false};
+  BoardBench bench(board, folders, aborted);
+  Sequence sequence;
+  try {
+    sequence = load_sequence(path, bench);
+  } catch (const SequenceError& e) {
+    std::fprintf(stderr, "Refused: %s.\n", e.what());
+    return 2;
+  }
+  const auto settings = bench.settings();
+  std::printf("Sequence %s: %zu steps on %s\n", sequence.name.c_str(), sequence.steps.size(),
+              settings.at(1).second.c_str());
+  SequenceObserver observer;
+  observer.done = [&](const Step& step, const std::string& outcome) {
+    std::printf("[%d/%zu] %s: %s\n", step.number, sequence.steps.size(), step.describe().c_str(),
+                outcome.c_str());
+    std::fflush(stdout);
+  };
+  const SequenceReport report = run_sequence(sequence, bench, observer);
+  if (!report.completed)
+    std::printf("Sequence %s: %s\n", sequence.name.c_str(), report.ended.c_str());
+  if (report_path.empty()) {
+    ensure_folder(folders.reports);
+    report_path = (folders.reports / (std::filesystem::path(path).stem().string() + "_" +
+                                      local_time("%Y%m%d_%H%M%S") + ".csv"))
+                      .string();
+  }
+  std::ofstream out(report_path, std::ios::binary);
+  out << report_csv(sequence, report, settings);
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "Cannot write the report %s.\n", report_path.c_str());
+    return 2;
+  }
+  std::printf("%d of %d expectations held; report %s\n", report.expects - report.failed,
+              report.expects, report_path.c_str());
+  return report.exit_code();
 }
 
 }  // namespace
@@ -177,6 +231,13 @@ int main(int argc, char** argv) {
       return 2;
     }
     return write_sample_bitstream(argv[2]);
+  }
+  if (option == "--run") {
+    if (argc != 3 && !(argc == 5 && std::string(argv[3]) == "--report")) {
+      std::fprintf(stderr, "Usage: pravel --run SEQUENCE.json [--report OUT.csv]\n");
+      return 2;
+    }
+    return run_sequence_file(argv[2], argc == 5 ? argv[4] : "");
   }
   if (option == "--export") {
     if (argc != 4) {

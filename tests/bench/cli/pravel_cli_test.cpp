@@ -79,3 +79,63 @@ TEST(SampleBitstream, MakesItsFolderOrSaysWhichOneItCouldNotMake) {
 }
 
 }  // namespace
+
+namespace {
+
+// The repository's example sequences, in a folder of their own with the
+// sample bitstream the smoke test programs.
+fs::path examples() {
+  const fs::path folder = fresh("examples");
+  fs::copy(SEQUENCES_DIR, folder / "sequences", fs::copy_options::recursive);
+  const Outcome sample = run_pravel(folder, "--sample-bitstream sequences/bits/aer640_sample.bit");
+  EXPECT_EQ(sample.status, 0) << sample.output;
+  return folder;
+}
+
+TEST(RunSequence, TheExampleSequencesPassWithoutADisplay) {
+  const fs::path folder = examples();
+  for (const char* name : {"smoke_test", "threshold_sweep"}) {
+    const Outcome outcome = run_pravel(
+        folder, std::string("--run sequences/") + name + ".json --report " + name + ".csv");
+    EXPECT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_NE(outcome.output.find("expectations held; report " + std::string(name) + ".csv"),
+              std::string::npos)
+        << outcome.output;
+    EXPECT_TRUE(fs::exists(folder / (std::string(name) + ".csv")));
+  }
+  EXPECT_FALSE(fs::is_empty(folder / "recordings")) << "the smoke test records two seconds";
+}
+
+TEST(RunSequence, ExitStatusIsOneForAFailedExpectationAndTwoForARefusalOrAFailure) {
+  const fs::path folder = fresh("statuses");
+  std::ofstream(folder / "fails.json")
+      << R"({"steps": [{"measure": 0.3}, {"expect": "on_rate_mean", "min": 0, "max": 1}]})";
+  std::ofstream(folder / "refused.json") << R"({"steps": [{"set": "VTH_ON", "value": 9999}]})";
+  std::ofstream(folder / "breaks.json") << R"({"steps": [{"program": "empty.bit"}]})";
+  std::ofstream(folder / "empty.bit").close();
+  Outcome outcome = run_pravel(folder, "--run fails.json");
+  EXPECT_EQ(outcome.status, 1) << outcome.output;
+  EXPECT_NE(outcome.output.find("[2/2] expect on_rate_mean in 0..1: FAIL ("), std::string::npos)
+      << outcome.output;
+  outcome = run_pravel(folder, "--run refused.json");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output, "Refused: Step 1: VTH_ON: 9999 is out of range 0..4095.\n");
+  outcome = run_pravel(folder, "--run breaks.json");
+  EXPECT_EQ(outcome.status, 2) << outcome.output;
+  EXPECT_NE(outcome.output.find("ended at step 1"), std::string::npos) << outcome.output;
+  EXPECT_EQ(run_pravel(folder, "--run").status, 2);
+}
+
+TEST(Export, ARecordingBecomesHdf5WithoutADisplay) {
+  const fs::path folder = examples();
+  ASSERT_EQ(run_pravel(folder, "--run sequences/smoke_test.json").status, 0);
+  const fs::path recording = fs::directory_iterator(folder / "recordings")->path();
+  const Outcome outcome = run_pravel(folder, "--export '" + recording.string() + "' out.h5");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_EQ(outcome.output.rfind("Exported ", 0), 0u) << outcome.output;
+  EXPECT_GT(fs::file_size(folder / "out.h5"), 100000u);
+  EXPECT_EQ(run_pravel(folder, "--export missing.raw out.h5").output,
+            "Cannot open the recording missing.raw: no such file.\n");
+}
+
+}  // namespace

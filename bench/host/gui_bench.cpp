@@ -1,0 +1,55 @@
+#include "bench/host/gui_bench.h"
+
+#include <chrono>
+#include <future>
+#include <memory>
+
+namespace Zelvar_Core::bench {
+
+GuiBench::GuiBench(BenchPresenter& presenter, const std::atomic<bool>& aborted)
+    : BoardBench(presenter.board(), presenter.folders(), aborted),
+      presenter_(presenter),
+      post_([](const std::string&) {}) {}
+
+std::string GuiBench::capture() {
+  if (!board_.connected()) throw NoBoard("nothing captured");
+  stream();
+  wait(0.1);  // a few frames of the stream on screen
+  auto done = std::make_shared<std::promise<std::string>>();
+  std::future<std::string> captured = done->get_future();
+  post_([this, done] {
+    try {
+      presenter_.capture();
+      done->set_value(presenter_.last_capture());
+    } catch (...) {
+      done->set_exception(std::current_exception());
+    }
+  });
+  while (captured.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+    if (aborted_) throw Aborted("aborted");
+  return captured.get();
+}
+
+RunThread::RunThread(BenchPresenter& presenter) {
+  presenter.on_close.push_back([this] { stop(); });
+}
+
+RunThread::~RunThread() { stop(); }
+
+void RunThread::start(std::function<void()> work) {
+  if (running_) throw std::runtime_error("A run is already under way: abort it first");
+  if (thread_.joinable()) thread_.join();
+  aborted_ = false;
+  running_ = true;
+  thread_ = std::thread([this, work = std::move(work)] {
+    work();
+    running_ = false;
+  });
+}
+
+void RunThread::stop() {
+  aborted_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,124 @@
+#include "bench/host/sequence_tool.h"
+
+#include <fmt/format.h>
+#include <wx/filedlg.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace Zelvar_Core::bench {
+
+SequenceTool::SequenceTool(wxWindow* parent, BenchPresenter& presenter)
+    : wxFrame(parent, wxNewId(), "Sequence", wxDefaultPosition, wxSize(640, 380)),
+      presenter_(presenter),
+      post_([&presenter](const std::string& what) { presenter.report_error(what); }),
+      run_(presenter) {
+  auto* panel = new wxPanel(this);
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  file_text = new wxStaticText(panel, wxID_ANY, "No sequence");
+  step_text = new wxStaticText(panel, wxID_ANY, "");
+  elapsed_text = new wxStaticText(panel, wxID_ANY, "");
+  steps_list = new wxListBox(panel, wxID_ANY);
+  button_abort = new wxButton(panel, wxID_ANY, "Abort");
+  sizer->Add(file_text, 0, wxALL, 6);
+  sizer->Add(step_text, 0, wxLEFT | wxRIGHT, 6);
+  sizer->Add(elapsed_text, 0, wxALL, 6);
+  sizer->Add(steps_list, 1, wxEXPAND | wxLEFT | wxRIGHT, 6);
+  sizer->Add(button_abort, 0, wxALIGN_RIGHT | wxALL, 6);
+  panel->SetSizer(sizer);
+  button_abort->Disable();
+  button_abort->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+    run_.abort();
+    step_text->SetLabel("Aborting...");
+  });
+  clock_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    elapsed_text->SetLabel(wxString::Format("Elapsed %.1f s", seconds));
+  });
+  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Hide(); });  // a run goes on behind
+}
+
+void SequenceTool::open() {
+  if (!run_.running()) {
+    const std::filesystem::path examples = presenter_.folders().root / "sequences";
+    wxFileDialog dialog(GetParent(), "Run sequence",
+                        wxString::FromUTF8(std::filesystem::is_directory(examples)
+                                               ? examples.string()
+                                               : presenter_.folders().root.string()),
+                        "", "Test sequences (*.json)|*.json", wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    if (dialog.ShowModal() == wxID_CANCEL) return;
+    run(dialog.GetPath().utf8_string());
+  }
+  Show();
+  Raise();
+}
+
+void SequenceTool::run(const std::string& path) {
+  if (run_.running()) throw std::runtime_error("A sequence is already running: abort it first");
+  GuiBench check(presenter_, run_.aborted());
+  Sequence sequence = load_sequence(path, check);  // refused whole, naming the step
+  if (!presenter_.board().connected()) throw NoBoard("sequence not started");
+  settings_ = check.settings();
+  steps_list->Clear();
+  for (const Step& step : sequence.steps)
+    steps_list->Append(wxString::FromUTF8(fmt::format("{}. {}", step.number, step.describe())));
+  file_text->SetLabel(wxString::FromUTF8(sequence.name + " (" + path + ")"));
+  step_text->SetLabel("Starting");
+  button_abort->Enable();
+  exit_code_ = -1;
+  started_ = std::chrono::steady_clock::now();
+  clock_.Start(200);
+  presenter_.logger->info("Sequence {} started: {}", sequence.name, path);
+  run_.start([this, sequence] {
+    GuiBench bench(presenter_, run_.aborted());
+    SequenceObserver observer;
+    observer.started = [this](const Step& step) {
+      post_([this, step] {
+        step_text->SetLabel(
+            wxString::FromUTF8(fmt::format("Step {}: {}", step.number, step.describe())));
+        steps_list->SetSelection(step.number - 1);
+      });
+    };
+    observer.done = [this](const Step& step, const std::string& outcome) {
+      post_([this, step, outcome] {
+        steps_list->SetString(
+            step.number - 1,
+            wxString::FromUTF8(fmt::format("{}. {}: {}", step.number, step.describe(), outcome)));
+        presenter_.logger->info("Step {} ({}): {}", step.number, step.describe(), outcome);
+      });
+    };
+    const SequenceReport report = run_sequence(sequence, bench, observer);
+    post_([this, sequence, report] { finished(sequence, report); });
+  });
+}
+
+void SequenceTool::finished(const Sequence& sequence, const SequenceReport& report) {
+  clock_.Stop();
+  button_abort->Disable();
+  exit_code_ = report.exit_code();
+  ensure_folder(presenter_.folders().reports);
+  report_path_ =
+      (presenter_.folders().reports / (std::filesystem::path(sequence.path).stem().string() + "_" +
+                                       local_time("%Y%m%d_%H%M%S") + ".csv"))
+          .string();
+  std::ofstream out(report_path_, std::ios::binary);
+  out << report_csv(sequence, report, settings_);
+  out.close();
+  const std::string said =
+      report.completed
+          ? fmt::format("Sequence {}: {} of {} expectations held; report {}", sequence.name,
+                        report.expects - report.failed, report.expects, report_path_)
+          : fmt::format("Sequence {} {}; report {}", sequence.name, report.ended, report_path_);
+  step_text->SetLabel(wxString::FromUTF8(report.completed ? "Done" : report.ended));
+  if (!out)
+    presenter_.report_error("Cannot write the report " + report_path_);
+  else if (report.exit_code() == 0 || report.ended.rfind("aborted", 0) == 0)
+    presenter_.logger->info("{}", said), presenter_.show_message(said);
+  else
+    presenter_.report_error(said);
+}
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,51 @@
+// Tools > Run sequence...: a test sequence chosen, checked whole, run on a
+// worker thread with a progress window (the current step, the time it has
+// taken, Abort), and reported as CSV in the reports folder.
+#pragma once
+
+#include <wx/button.h>
+#include <wx/frame.h>
+#include <wx/listbox.h>
+#include <wx/stattext.h>
+#include <wx/timer.h>
+
+#include <chrono>
+
+#include "Zelvar_Core/Host/presenter.h"
+#include "bench/host/gui_bench.h"
+#include "bench/sequences/sequence.h"
+
+namespace Zelvar_Core::bench {
+
+class SequenceTool : public wxFrame, public Tool {
+ public:
+  SequenceTool(wxWindow* parent, BenchPresenter& presenter);
+  bool is_shown() override { return IsShown(); }
+  // Asks for a sequence and runs it; while one runs, shows its progress.
+  void open() override;
+  // Checks the sequence at `path` and starts it (refusals are errors).
+  void run(const std::string& path);
+  bool running() const { return run_.running(); }
+  const std::string& last_report() const { return report_path_; }
+  int last_exit_code() const { return exit_code_; }
+
+  wxStaticText* file_text;
+  wxStaticText* step_text;
+  wxStaticText* elapsed_text;
+  wxListBox* steps_list;
+  wxButton* button_abort;
+
+ private:
+  void finished(const Sequence& sequence, const SequenceReport& report);
+
+  BenchPresenter& presenter_;
+  GuiPost post_;
+  RunThread run_;
+  wxTimer clock_;
+  std::chrono::steady_clock::time_point started_;
+  std::vector<std::pair<std::string, std::string>> settings_;
+  std::string report_path_;
+  int exit_code_ = -1;
+};
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,282 @@
+#include "bench/host/sweep_tool.h"
+
+#include <fmt/format.h>
+#include <wx/dcgraph.h>
+#include <wx/dcmemory.h>
+#include <wx/filedlg.h>
+#include <wx/imagpng.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+
+#include <fstream>
+
+namespace Zelvar_Core::bench {
+
+namespace {
+
+std::int64_t integer_field(const wxTextCtrl* field, const char* what) {
+  long long value = 0;
+  wxString text = field->GetValue();
+  if (!text.Trim(true).Trim(false).ToLongLong(&value))
+    throw std::invalid_argument(std::string("Sweep: ") + what + " \"" +
+                                field->GetValue().utf8_string() + "\" is not an integer");
+  return value;
+}
+
+double seconds_field(const wxTextCtrl* field, const char* what) {
+  double value = 0;
+  wxString text = field->GetValue();
+  if (!text.Trim(true).Trim(false).ToCDouble(&value))
+    throw std::invalid_argument(std::string("Sweep: ") + what + " \"" +
+                                field->GetValue().utf8_string() + "\" is not a number of seconds");
+  return value;
+}
+
+const char* const kColumns[] = {"Value", "ON mean", "ON sd", "OFF mean", "OFF sd",
+                                "VDD",   "VDDIO",   "Temp.", "Ibias"};
+
+}  // namespace
+
+SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
+    : wxFrame(parent, wxNewId(), "Sweep", wxDefaultPosition, wxSize(980, 560)),
+      presenter_(presenter),
+      post_([&presenter](const std::string& what) { presenter.report_error(what); }),
+      run_(presenter) {
+  auto* panel = new wxPanel(this);
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  auto* form = new wxFlexGridSizer(2, 8, 6, 6);
+  wxArrayString names;
+  for (const auto& r : presenter.board().registers().all()) names.Add(wxString::FromUTF8(r.name));
+  parameter_choice = new wxChoice(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, names);
+  parameter_choice->SetStringSelection("VTH_ON");
+  auto field = [panel](const char* value) {
+    auto* f = new wxTextCtrl(panel, wxID_ANY, value, wxDefaultPosition, wxSize(80, -1));
+    return f;
+  };
+  start_field = field("2000");
+  stop_field = field("2800");
+  step_field = field("200");
+  values_field = new wxTextCtrl(panel, wxID_ANY, "", wxDefaultPosition, wxSize(160, -1));
+  values_field->SetHint("or values: 2000, 2400");
+  settle_field = field("0.2");
+  measure_field = field("0.5");
+  wxArrayString plotted;
+  for (const auto& name : Measurement::names()) plotted.Add(name);
+  plotted_choice = new wxChoice(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, plotted);
+  plotted_choice->SetSelection(0);
+  const std::pair<const char*, wxWindow*> cells[] = {{"Parameter", parameter_choice},
+                                                     {"Start", start_field},
+                                                     {"Stop", stop_field},
+                                                     {"Step", step_field},
+                                                     {"Values", values_field},
+                                                     {"Settle (s)", settle_field},
+                                                     {"Measure (s)", measure_field},
+                                                     {"Plot", plotted_choice}};
+  for (const auto& [label, widget] : cells) {
+    auto* cell = new wxBoxSizer(wxVERTICAL);
+    cell->Add(new wxStaticText(panel, wxID_ANY, label));
+    cell->Add(widget, 0, wxEXPAND);
+    form->Add(cell, 0, wxEXPAND);
+  }
+  sizer->Add(form, 0, wxALL, 6);
+  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+  button_run = new wxButton(panel, wxID_ANY, "Run");
+  button_abort = new wxButton(panel, wxID_ANY, "Abort");
+  button_csv = new wxButton(panel, wxID_ANY, "Save CSV...");
+  button_png = new wxButton(panel, wxID_ANY, "Save PNG...");
+  for (auto* b : {button_run, button_abort, button_csv, button_png}) buttons->Add(b, 0, wxRIGHT, 6);
+  state_text = new wxStaticText(panel, wxID_ANY, "");
+  buttons->Add(state_text, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 6);
+  sizer->Add(buttons, 0, wxLEFT | wxRIGHT | wxBOTTOM, 6);
+  auto* results = new wxBoxSizer(wxHORIZONTAL);
+  table = new wxListCtrl(panel, wxID_ANY, wxDefaultPosition, wxSize(520, -1), wxLC_REPORT);
+  for (const char* column : kColumns) table->AppendColumn(column, wxLIST_FORMAT_RIGHT, 56);
+  table->SetColumnWidth(1, 70);
+  table->SetColumnWidth(3, 70);
+  plot = new PlotCanvas(panel);
+  plot->SetMinSize(wxSize(420, 300));
+  plot->enableLegend = true;
+  results->Add(table, 0, wxEXPAND | wxRIGHT, 6);
+  results->Add(plot, 1, wxEXPAND);
+  sizer->Add(results, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 6);
+  panel->SetSizer(sizer);
+  button_abort->Disable();
+  button_csv->Disable();
+  button_png->Disable();
+
+  button_run->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { on_run(); });
+  button_abort->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+    run_.abort();
+    state_text->SetLabel("Aborting...");
+  });
+  plotted_choice->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { redraw(); });
+  auto save = [this](const char* title, const char* wildcard, const char* extension, auto write) {
+    ensure_folder(presenter_.folders().reports);
+    const std::string name =
+        running_spec_.name + "_sweep_" + local_time("%Y%m%d_%H%M%S") + extension;
+    wxFileDialog dialog(this, title, wxString::FromUTF8(presenter_.folders().reports.string()),
+                        wxString::FromUTF8(name), wildcard, wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    if (dialog.ShowModal() == wxID_CANCEL) return;
+    const std::string path = dialog.GetPath().utf8_string();
+    write(path);
+    presenter_.logger->info("Sweep saved to {}", path);
+    presenter_.show_message("Sweep saved to " + path);
+  };
+  button_csv->Bind(wxEVT_BUTTON, [this, save](wxCommandEvent&) {
+    save("Save the sweep as CSV", "CSV files (*.csv)|*.csv", ".csv",
+         [this](const std::string& path) { save_csv(path); });
+  });
+  button_png->Bind(wxEVT_BUTTON, [this, save](wxCommandEvent&) {
+    save("Save the plot as PNG", "PNG images (*.png)|*.png", ".png",
+         [this](const std::string& path) { save_png(path); });
+  });
+  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Hide(); });  // a run goes on behind
+}
+
+void SweepTool::open() {
+  Show();
+  Raise();
+}
+
+SweepSpec SweepTool::spec() const {
+  SweepSpec spec;
+  spec.name = parameter_choice->GetStringSelection().utf8_string();
+  wxString list = values_field->GetValue();
+  if (!list.Trim(true).Trim(false).empty()) {
+    for (const auto& item : wxSplit(list, ',')) {
+      long long value = 0;
+      wxString text = item;
+      if (!text.Trim(true).Trim(false).ToLongLong(&value))
+        throw std::invalid_argument("Sweep: \"" + item.utf8_string() +
+                                    "\" in the values is not an integer");
+      spec.values.push_back(value);
+    }
+  } else {
+    try {
+      spec.values =
+          SweepSpec::range(integer_field(start_field, "start"), integer_field(stop_field, "stop"),
+                           integer_field(step_field, "step"));
+    } catch (const std::invalid_argument& e) {
+      const std::string what = e.what();
+      throw std::invalid_argument(what.rfind("Sweep: ", 0) == 0 ? what : "Sweep: " + what);
+    }
+  }
+  spec.settle = seconds_field(settle_field, "settle");
+  spec.measure = seconds_field(measure_field, "measure");
+  return spec;
+}
+
+void SweepTool::on_run() {
+  if (run_.running()) throw std::runtime_error("A sweep is already running: abort it first");
+  const SweepSpec sweep = spec();
+  GuiBench check(presenter_, run_.aborted());
+  const std::string problem = check_sweep(sweep, check);  // refused before anything is sent
+  if (!problem.empty()) throw std::invalid_argument("Sweep refused: " + problem);
+  if (!presenter_.board().connected()) throw NoBoard("sweep not started");
+  running_spec_ = sweep;
+  settings_ = check.settings();
+  rows_.clear();
+  table->DeleteAllItems();
+  redraw();
+  button_run->Disable();
+  button_abort->Enable();
+  button_csv->Disable();
+  button_png->Disable();
+  state_text->SetLabel(wxString::Format("Step 1 of %zu", sweep.values.size()));
+  presenter_.logger->info("Sweep of {} over {} values started", sweep.name, sweep.values.size());
+  run_.start([this, sweep] {
+    GuiBench bench(presenter_, run_.aborted());
+    SweepOutcome outcome;
+    try {
+      outcome = run_sweep(sweep, bench, [this](std::size_t, const SweepRow& row) {
+        post_([this, row] { add_row(row); });
+      });
+    } catch (const std::exception& e) {
+      outcome.ended = e.what();
+    }
+    bench.finish();
+    post_([this, outcome] { finished(outcome); });
+  });
+}
+
+void SweepTool::add_row(const SweepRow& row) {
+  rows_.push_back(row);
+  const Measurement& m = row.measurement;
+  const long item = table->InsertItem(table->GetItemCount(),
+                                      wxString::Format("%lld", static_cast<long long>(row.value)));
+  const double cells[] = {m.on_mean, m.on_std, m.off_mean, m.off_std};
+  for (int i = 0; i < 4; ++i) table->SetItem(item, i + 1, wxString::Format("%.0f", cells[i]));
+  for (std::size_t i = 0; i < m.adc_means.size() && i < 4; ++i)
+    table->SetItem(item, static_cast<long>(i) + 5, wxString::Format("%.3f", m.adc_means[i]));
+  state_text->SetLabel(
+      wxString::Format("Step %zu of %zu done", rows_.size(), running_spec_.values.size()));
+  redraw();
+}
+
+void SweepTool::redraw() {
+  const std::string name = plotted_choice->GetStringSelection().utf8_string();
+  std::vector<PlotPoint> points;
+  double lo = 0, hi = 1;
+  for (const auto& row : rows_) {
+    const double y = row.measurement.value(name);
+    points.push_back({static_cast<double>(row.value), y});
+    lo = points.size() == 1 ? y : std::min(lo, y);
+    hi = points.size() == 1 ? y : std::max(hi, y);
+  }
+  const double x0 = running_spec_.values.empty()
+                        ? 0
+                        : static_cast<double>(*std::min_element(running_spec_.values.begin(),
+                                                                running_spec_.values.end()));
+  const double x1 = running_spec_.values.empty()
+                        ? 1
+                        : static_cast<double>(*std::max_element(running_spec_.values.begin(),
+                                                                running_spec_.values.end()));
+  const double margin = (hi - lo) * 0.1 + std::abs(hi) * 0.02 + 1e-9;
+  std::vector<PolySpline> traces;
+  traces.emplace_back(std::move(points), wxString::FromUTF8(name), "blue", 2);
+  plot->Draw(PlotGraphics(std::move(traces), wxString::FromUTF8(running_spec_.name),
+                          wxString::FromUTF8(name)),
+             {x0, x1 > x0 ? x1 : x0 + 1}, {lo - margin, hi + margin});
+}
+
+void SweepTool::finished(const SweepOutcome& outcome) {
+  button_run->Enable();
+  button_abort->Disable();
+  button_csv->Enable(!rows_.empty());
+  button_png->Enable(!rows_.empty());
+  const std::string said =
+      outcome.completed
+          ? fmt::format("Sweep of {} done: {} rows; {}", running_spec_.name, rows_.size(),
+                        outcome.restored)
+          : fmt::format("Sweep of {} {}; {}", running_spec_.name, outcome.ended, outcome.restored);
+  state_text->SetLabel(wxString::FromUTF8(
+      outcome.completed ? "Done; " + outcome.restored : outcome.ended + "; " + outcome.restored));
+  if (outcome.completed || outcome.ended.rfind("aborted", 0) == 0) {
+    presenter_.logger->info("{}", said);
+    presenter_.show_message(said);
+  } else {
+    presenter_.report_error(said);
+  }
+}
+
+void SweepTool::save_csv(const std::string& path) const {
+  std::ofstream out(path, std::ios::binary);
+  out << sweep_csv(running_spec_, rows_, settings_);
+  out.close();
+  if (!out) throw std::runtime_error("Cannot write the sweep to " + path);
+}
+
+void SweepTool::save_png(const std::string& path) const {
+  const wxSize size(800, 500);
+  wxBitmap bitmap(size);
+  {
+    wxMemoryDC memory(bitmap);
+    wxGCDC dc(memory);
+    plot->Render(dc, size);
+  }
+  if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
+  if (!bitmap.ConvertToImage().SaveFile(wxString::FromUTF8(path), wxBITMAP_TYPE_PNG))
+    throw std::runtime_error("Cannot write the plot to " + path);
+}
+
+}  // namespace Zelvar_Core::bench

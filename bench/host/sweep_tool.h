@@ -1,0 +1,56 @@
+// The Sweep tool: a register, DAC or chip signal stepped over a range (or a
+// list), each step settled and measured from the board's own stream and
+// ADC; the table and the plot fill as the run goes, Abort puts the
+// parameter back, and the results save as CSV and the plot as PNG.
+#pragma once
+
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/frame.h>
+#include <wx/listctrl.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include <memory>
+
+#include "Zelvar_Core/Host/presenter.h"
+#include "bench/host/gui_bench.h"
+#include "bench/sequences/sweep.h"
+#include "platform/plot/plot_canvas.h"
+
+namespace Zelvar_Core::bench {
+
+class SweepTool : public wxFrame, public Tool {
+ public:
+  SweepTool(wxWindow* parent, BenchPresenter& presenter);
+  bool is_shown() override { return IsShown(); }
+  void open() override;
+  // The sweep the fields describe; a field that is not a number is refused.
+  SweepSpec spec() const;
+  bool running() const { return run_.running(); }
+  void save_csv(const std::string& path) const;
+  void save_png(const std::string& path) const;
+
+  wxChoice* parameter_choice;
+  wxTextCtrl *start_field, *stop_field, *step_field, *values_field, *settle_field, *measure_field;
+  wxChoice* plotted_choice;
+  wxButton *button_run, *button_abort, *button_csv, *button_png;
+  wxListCtrl* table;
+  PlotCanvas* plot;
+  wxStaticText* state_text;
+
+ private:
+  void on_run();
+  void add_row(const SweepRow& row);
+  void redraw();
+  void finished(const SweepOutcome& outcome);
+
+  BenchPresenter& presenter_;
+  GuiPost post_;
+  RunThread run_;
+  SweepSpec running_spec_;
+  std::vector<SweepRow> rows_;
+  std::vector<std::pair<std::string, std::string>> settings_;
+};
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,159 @@
+#include "bench/sequences/bench_actions.h"
+
+#include <cmath>
+#include <ctime>
+#include <thread>
+
+#include "bench/board/adc.h"
+#include "bench/board/capture.h"
+#include "bench/events/evt2.h"
+
+namespace Zelvar_Core::bench {
+
+const std::vector<std::string>& chip_modes() {
+  static const std::vector<std::string> modes = {"Event stream", "Test pattern", "Standby"};
+  return modes;
+}
+
+std::string local_time(const char* format) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  std::strftime(text, sizeof text, format, &local);
+  return text;
+}
+
+BoardBench::BoardBench(SimulatedDevice& board, BenchFolders folders,
+                       const std::atomic<bool>& aborted)
+    : board_(board), folders_(std::move(folders)), aborted_(aborted) {}
+
+void BoardBench::program(const std::string& path) { board_.program(path, nullptr); }
+
+void BoardBench::set(const std::string& name, std::int64_t value) {
+  board_.write_register(name, value);
+}
+
+std::int64_t BoardBench::get(const std::string& name) { return board_.read_register(name); }
+
+Register BoardBench::spec(const std::string& name) { return board_.registers().find(name); }
+
+void BoardBench::wait(double seconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(std::max(0.0, seconds)));
+  while (Clock::now() < end) {
+    if (aborted_) throw Aborted("aborted");
+    if (!board_.connected()) throw NoBoard("the run cannot go on");
+    const Clock::duration left = end - Clock::now();
+    std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(20), left));
+  }
+  if (aborted_) throw Aborted("aborted");
+}
+
+void BoardBench::stream() {
+  if (board_.acquiring()) return;
+  board_.start_acquisition();
+  started_stream_ = true;
+}
+
+Measurement BoardBench::measure(double seconds) {
+  if (!board_.connected()) throw NoBoard("nothing measured");
+  stream();
+  RateMeter meter(seconds + 1.0);
+  Measurement m;
+  m.seconds = seconds;
+  std::vector<double> sums(adc_channel_labels().size(), 0.0);
+  int readings = 0;
+  {
+    Subscription hear(board_.events(), meter);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+      const double t =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - adc_epoch_).count();
+      const auto values = board_.adc().read(t);  // the board's own ADC
+      for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += values[i];
+      ++readings;
+      wait(std::min(0.05,
+                    std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count()));
+    }
+  }
+  if (!board_.acquiring())
+    throw std::runtime_error("the acquisition stopped during the measurement");
+  RateMeter::Trace trace = meter.trace();
+  if (trace.on.size() > 1) {  // the first bin began before the measurement
+    trace.t.erase(trace.t.begin());
+    trace.on.erase(trace.on.begin());
+    trace.off.erase(trace.off.begin());
+  }
+  rate_statistics(trace, m);
+  for (double sum : sums) m.adc_means.push_back(readings ? sum / readings : 0.0);
+  return m;
+}
+
+RecordingStats BoardBench::record(double seconds) {
+  if (!board_.connected()) throw NoBoard("nothing recorded");
+  ensure_folder(folders_.recordings);
+  std::filesystem::path path =
+      folders_.recordings / ("rec_" + local_time("%Y%m%d_%H%M%S") + ".raw");
+  for (int n = 2; std::filesystem::exists(path); ++n)
+    path = folders_.recordings /
+           ("rec_" + local_time("%Y%m%d_%H%M%S") + "_" + std::to_string(n) + ".raw");
+  Recorder recorder;
+  std::vector<std::pair<std::string, std::string>> header = settings();
+  header.erase(header.begin());  // the date has its own line
+  recorder.start(path.string(), evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), header));
+  {
+    Subscription hear(board_.events(), recorder);
+    try {
+      stream();
+      wait(seconds);
+    } catch (...) {
+      board_.events().unsubscribe(&recorder);
+      recorder.stop();
+      throw;
+    }
+  }
+  RecordingStats stats = recorder.stop();
+  if (!stats.error.empty())
+    throw std::runtime_error("cannot write " + stats.path + ": " + stats.error);
+  return stats;
+}
+
+std::string BoardBench::capture() {
+  if (!board_.connected()) throw NoBoard("nothing captured");
+  stream();
+  // One frame's worth of the stream, as the image shows it.
+  struct Frame : EventListener {
+    void on_events(const Event* e, std::size_t n) override {
+      std::lock_guard lock(mutex);
+      frame.accumulate(e, n);
+    }
+    std::mutex mutex;
+    EventFrame frame;
+  } frame;
+  {
+    Subscription hear(board_.events(), frame);
+    wait(0.03);
+  }
+  return write_capture(frame.frame, capture_min, capture_max, folders_.captures.string());
+}
+
+std::vector<std::pair<std::string, std::string>> BoardBench::settings() {
+  const DeviceInfo id = SimulatedDevice::identity();
+  std::vector<std::pair<std::string, std::string>> settings = {
+      {"date", local_time("%Y-%m-%d %H:%M:%S")},
+      {"board", id.vendor + " " + id.product_name + " " + id.serial_number + " " + id.dev_version},
+      {"design", board_.design().empty() ? "none" : board_.design()},
+      {"mode", chip_modes().at(static_cast<std::size_t>(board_.mode()))}};
+  for (const auto& r : board_.registers().all())
+    settings.emplace_back(r.name, std::to_string(r.value));
+  return settings;
+}
+
+void BoardBench::finish() {
+  if (started_stream_) board_.stop_acquisition();
+  started_stream_ = false;
+}
+
+}  // namespace Zelvar_Core::bench

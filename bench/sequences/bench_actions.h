@@ -1,0 +1,80 @@
+// What sweeps and sequences do to the bench, and that done on the simulated
+// board itself. Every call may come from a worker thread; every wait ends
+// early when the run is aborted (Aborted is thrown then).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench/board/folders.h"
+#include "bench/board/simulated_board.h"
+#include "bench/events/recorder.h"
+#include "bench/sequences/rates.h"
+
+namespace Zelvar_Core::bench {
+
+// A run stopped by its user (or by closing the bench).
+class Aborted : public Cancelled {
+ public:
+  using Cancelled::Cancelled;
+};
+
+class BenchActions {
+ public:
+  virtual ~BenchActions() = default;
+  virtual void program(const std::string& path) = 0;
+  // Writes a register, DAC or chip signal through the board's range check.
+  virtual void set(const std::string& name, std::int64_t value) = 0;
+  virtual std::int64_t get(const std::string& name) = 0;
+  virtual Register spec(const std::string& name) = 0;  // std::out_of_range when none
+  virtual void wait(double seconds) = 0;
+  // Rates from the board's own stream and the ADC's channel means.
+  virtual Measurement measure(double seconds) = 0;
+  virtual RecordingStats record(double seconds) = 0;
+  virtual std::string capture() = 0;  // the file written
+  virtual bool connected() = 0;
+  // "date", identity, design, mode and every register, for report headers.
+  virtual std::vector<std::pair<std::string, std::string>> settings() = 0;
+  // Stops the stream if this run started it.
+  virtual void finish() = 0;
+  virtual void abort() = 0;
+};
+
+class BoardBench : public BenchActions {
+ public:
+  BoardBench(SimulatedDevice& board, BenchFolders folders, const std::atomic<bool>& aborted);
+  void program(const std::string& path) override;
+  void set(const std::string& name, std::int64_t value) override;
+  std::int64_t get(const std::string& name) override;
+  Register spec(const std::string& name) override;
+  void wait(double seconds) override;
+  Measurement measure(double seconds) override;
+  RecordingStats record(double seconds) override;
+  std::string capture() override;
+  bool connected() override { return board_.connected(); }
+  std::vector<std::pair<std::string, std::string>> settings() override;
+  void finish() override;
+  void abort() override {}
+
+  // The histogram range captures are drawn through.
+  double capture_min = -16, capture_max = 16;
+
+ protected:
+  // Makes sure the stream runs (starting it, and remembering that).
+  void stream();
+  SimulatedDevice& board_;
+  BenchFolders folders_;
+  const std::atomic<bool>& aborted_;
+  bool started_stream_ = false;
+  std::chrono::steady_clock::time_point adc_epoch_ = std::chrono::steady_clock::now();
+};
+
+// The chip's modes, in the order of the mode box.
+const std::vector<std::string>& chip_modes();
+std::string local_time(const char* format);
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,75 @@
+#include "bench/sequences/rates.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace Zelvar_Core::bench {
+
+void RateMeter::on_events(const Event* events, std::size_t count) {
+  std::lock_guard lock(mutex_);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::int64_t index = events[i].t / kRateBinUs;
+    if (bins_.empty() || index > bins_.back().index) {
+      bins_.push_back({index, 0, 0});
+      while (bins_.size() > keep_bins_ + 1) bins_.pop_front();
+    } else if (index < bins_.back().index) {
+      bins_.clear();  // time went back (a reset, a seek or a loop): start again
+      bins_.push_back({index, 0, 0});
+    }
+    (events[i].p ? bins_.back().on : bins_.back().off)++;
+  }
+}
+
+void RateMeter::clear() {
+  std::lock_guard lock(mutex_);
+  bins_.clear();
+}
+
+RateMeter::Trace RateMeter::trace() const {
+  std::lock_guard lock(mutex_);
+  Trace trace;
+  const double per_second = 1e6 / kRateBinUs;
+  for (std::size_t i = 0; i + 1 < bins_.size(); ++i) {  // the last bin is still filling
+    trace.t.push_back(static_cast<double>((bins_[i].index + 1) * kRateBinUs) * 1e-6);
+    trace.on.push_back(static_cast<double>(bins_[i].on) * per_second);
+    trace.off.push_back(static_cast<double>(bins_[i].off) * per_second);
+  }
+  return trace;
+}
+
+namespace {
+void mean_and_std(const std::vector<double>& values, double& mean, double& spread) {
+  mean = spread = 0;
+  if (values.empty()) return;
+  for (double v : values) mean += v;
+  mean /= static_cast<double>(values.size());
+  for (double v : values) spread += (v - mean) * (v - mean);
+  spread = values.size() > 1 ? std::sqrt(spread / static_cast<double>(values.size() - 1)) : 0;
+}
+}  // namespace
+
+void rate_statistics(const RateMeter::Trace& trace, Measurement& into) {
+  mean_and_std(trace.on, into.on_mean, into.on_std);
+  mean_and_std(trace.off, into.off_mean, into.off_std);
+}
+
+const std::vector<std::string>& Measurement::names() {
+  static const std::vector<std::string> names = {
+      "on_rate_mean", "on_rate_std", "off_rate_mean",    "off_rate_std", "on_off_ratio",
+      "vdd_mean",     "vddio_mean",  "temperature_mean", "ibias_mean"};
+  return names;
+}
+
+double Measurement::value(const std::string& name) const {
+  if (name == "on_rate_mean") return on_mean;
+  if (name == "on_rate_std") return on_std;
+  if (name == "off_rate_mean") return off_mean;
+  if (name == "off_rate_std") return off_std;
+  if (name == "on_off_ratio") return off_mean > 0 ? on_mean / off_mean : 0;
+  const std::vector<std::string> adc = {"vdd_mean", "vddio_mean", "temperature_mean", "ibias_mean"};
+  for (std::size_t i = 0; i < adc.size(); ++i)
+    if (name == adc[i]) return i < adc_means.size() ? adc_means[i] : 0;
+  throw std::invalid_argument("no measurement named " + name);
+}
+
+}  // namespace Zelvar_Core::bench

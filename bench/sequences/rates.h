@@ -1,0 +1,59 @@
+// ON and OFF event rates from the stream's own timestamps: a meter of the
+// last seconds for the Rates tool, and a measurement over a set time for
+// sweeps and sequences. Live board and playback alike.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bench/board/event.h"
+
+namespace Zelvar_Core::bench {
+
+inline constexpr std::int64_t kRateBinUs = 100000;  // rates are counted per 100 ms of event time
+
+// Events counted per bin of event time, for as long as it is subscribed.
+class RateMeter : public EventListener {
+ public:
+  explicit RateMeter(double keep_seconds = 15.0)
+      : keep_bins_(static_cast<std::size_t>(keep_seconds * 1e6 / kRateBinUs)) {}
+  void on_events(const Event* events, std::size_t count) override;
+  void clear();
+
+  struct Trace {
+    std::vector<double> t;    // seconds of event time, the end of each complete bin
+    std::vector<double> on;   // events/s
+    std::vector<double> off;  // events/s
+  };
+  // The complete bins kept, oldest first.
+  Trace trace() const;
+
+ private:
+  struct Bin {
+    std::int64_t index;
+    std::uint64_t on, off;
+  };
+  const std::size_t keep_bins_;
+  mutable std::mutex mutex_;
+  std::deque<Bin> bins_;  // the last one is still filling
+};
+
+// One measurement: the rates' mean and spread over 100 ms intervals, and
+// each ADC channel's mean.
+struct Measurement {
+  double seconds = 0;
+  double on_mean = 0, on_std = 0, off_mean = 0, off_std = 0;  // events/s
+  std::vector<double> adc_means;                              // in the ADC's channel order
+  // By name: on_rate_mean, on_rate_std, off_rate_mean, off_rate_std,
+  // on_off_ratio, vdd_mean, vddio_mean, temperature_mean, ibias_mean.
+  double value(const std::string& name) const;
+  static const std::vector<std::string>& names();
+};
+
+// Mean and standard deviation of the per-bin rates of a meter's trace.
+void rate_statistics(const RateMeter::Trace& trace, Measurement& into);
+
+}  // namespace Zelvar_Core::bench

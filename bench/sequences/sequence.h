@@ -1,0 +1,101 @@
+// Test sequences: a JSON file of steps (program, set, wait, measure, sweep,
+// record, capture, expect), checked whole before anything reaches the
+// board, run in order, and reported as CSV.
+//
+//   {"name": "smoke", "steps": [
+//     {"program": "bits/aer640_sample.bit"},
+//     {"set": "VTH_ON", "value": 2300},
+//     {"wait": 0.5},
+//     {"measure": 1.0},
+//     {"expect": "on_rate_mean", "min": 1e5, "max": 1e8},
+//     {"sweep": "VTH_ON", "start": 2000, "stop": 2800, "step": 200,
+//      "settle": 0.2, "measure": 0.5},
+//     {"expect": "on_rate_mean", "at": 2400, "min": 1e5, "max": 1e8},
+//     {"record": 2},
+//     {"capture": true}]}
+//
+// Paths are relative to the sequence's folder. An expect tests the last
+// measure, or the last sweep (every row, or the row "at" one value).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/sequences/sweep.h"
+
+namespace Zelvar_Core::bench {
+
+// A sequence refused before it ran: "Step 3: VTH_ON: 5000 is out of range 0..4095".
+class SequenceError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class StepKind { Program, Set, Wait, Measure, Sweep, Record, Capture, Expect };
+
+struct Step {
+  StepKind kind;
+  int number = 0;    // 1-based, as the file lists them
+  std::string path;  // program: the bitstream, made absolute
+  std::string name;  // set: the register
+  std::int64_t value = 0;
+  double seconds = 0;  // wait, measure, record
+  SweepSpec sweep;
+  std::string measurement;  // expect
+  double min = 0, max = 0;
+  std::optional<std::int64_t> at;
+  // "set VTH_ON 2300", "sweep VTH_ON 2000..2800 (5 values)", ...
+  std::string describe() const;
+};
+
+struct Sequence {
+  std::string path;
+  std::string name;
+  std::vector<Step> steps;
+};
+
+// Reads and checks the whole file against the bench's registers.
+Sequence load_sequence(const std::string& path, BenchActions& bench);
+
+// One row of the report: a measurement (of a measure step or one sweep
+// step) or the verdict of an expect.
+struct ReportRow {
+  int step = 0;
+  std::string kind;  // "measure", "sweep" or "expect"
+  std::string parameter;
+  std::optional<std::int64_t> value;
+  std::optional<Measurement> measurement;
+  std::string expected;  // the measurement an expect tests
+  double min = 0, max = 0, measured = 0;
+  bool passed = false;
+};
+
+struct SequenceReport {
+  std::vector<ReportRow> rows;
+  bool completed = false;
+  std::string ended;  // why the run stopped early, naming the step
+  int expects = 0, failed = 0;
+  // 0 when every expect held, 1 when one failed, 2 when the run did not end.
+  int exit_code() const { return !completed ? 2 : failed > 0 ? 1 : 0; }
+};
+
+// Hears the run on its thread: each step as it starts and as it ends (its
+// outcome in a sentence), and each row as it is measured.
+struct SequenceObserver {
+  std::function<void(const Step&)> started;
+  std::function<void(const Step&, const std::string&)> done;
+  std::function<void(const ReportRow&)> row;
+};
+
+SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
+                            const SequenceObserver& observer);
+
+// One table, readable by a spreadsheet or pandas (comment="#"): the header
+// block, then every measurement and every expect's verdict.
+std::string report_csv(const Sequence& sequence, const SequenceReport& report,
+                       const std::vector<std::pair<std::string, std::string>>& settings);
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,52 @@
+// A parameter sweep: for each value, write it to the board, let the pixels
+// settle, measure. The parameter goes back to the value it had before
+// whatever happens, and the run says so.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bench/sequences/bench_actions.h"
+
+namespace Zelvar_Core::bench {
+
+struct SweepSpec {
+  std::string name;  // a register, DAC or chip signal
+  std::vector<std::int64_t> values;
+  double settle = 0.2;   // seconds after each write
+  double measure = 0.5;  // seconds of measurement per step
+  // start..stop by step (both ends in, stop included when on the grid).
+  static std::vector<std::int64_t> range(std::int64_t start, std::int64_t stop, std::int64_t step);
+};
+
+struct SweepRow {
+  std::int64_t value;
+  Measurement measurement;
+};
+
+// Every value and time checked before anything is sent: one sentence for
+// the first problem ("VTH_ON: 5000 is out of range 0..4095"), "" when fine.
+std::string check_sweep(const SweepSpec& spec, BenchActions& bench);
+
+struct SweepOutcome {
+  std::vector<SweepRow> rows;
+  bool completed = false;
+  std::string ended;     // why it ended early ("" when completed)
+  std::string restored;  // "VTH_ON restored to 2400", or why it could not be
+};
+
+// Runs the sweep; `row` hears each row as it is measured (on the caller's
+// thread). Errors and an abort end the run but not this call: the outcome
+// says why, after the parameter was put back.
+SweepOutcome run_sweep(const SweepSpec& spec, BenchActions& bench,
+                       const std::function<void(std::size_t step, const SweepRow&)>& row);
+
+// The CSV: "# key value" lines (the date, the board, the design, the mode
+// and every other register, DAC and signal), then one named row per step.
+std::string sweep_csv(const SweepSpec& spec, const std::vector<SweepRow>& rows,
+                      const std::vector<std::pair<std::string, std::string>>& settings);
+// The measurement columns of the CSV, after the swept value.
+const std::vector<std::string>& measurement_columns();
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,110 @@
+// Sweeps, sequences and rates from their windows, end to end.
+#include "tests/bench/host/bench_fixture.h"
+
+namespace Zelvar_Core::bench {
+namespace {
+
+using testing_support::answer_next_file_dialog;
+
+class Characterisation : public Bench {
+ protected:
+  SweepTool& sweep() { return *session->sweep_tool; }
+  void set_field(wxTextCtrl* field, const char* text) { field->ChangeValue(text); }
+};
+
+TEST_F(Characterisation, ASweepFromItsWindowFillsTheTableAndPlotAndSavesItsCsv) {
+  choose(tool("Sweep"));
+  ASSERT_TRUE(sweep().IsShown());
+  sweep().parameter_choice->SetStringSelection("VTH_ON");
+  set_field(sweep().values_field, "2100, 2500");
+  set_field(sweep().settle_field, "0.1");
+  set_field(sweep().measure_field, "0.3");
+  click(sweep().button_run);
+  EXPECT_TRUE(sweep().running());
+  EXPECT_FALSE(sweep().button_run->IsEnabled());
+  // The editors follow what the sweep sets, live.
+  ASSERT_TRUE(
+      wait_for([&] { return field(window().edit_dac_frame, "VTH_ON")->GetValue() == "2100"; }));
+  ASSERT_TRUE(wait_for([&] { return !sweep().running() && sweep().button_run->IsEnabled(); }));
+  EXPECT_EQ(sweep().table->GetItemCount(), 2);
+  EXPECT_EQ(sweep().table->GetItemText(0, 0), "2100");
+  EXPECT_EQ(sweep().plot->GetGraphics()->traces.front().points.size(), 2u);
+  EXPECT_GT(sweep().plot->GetGraphics()->traces.front().points[0].y,
+            sweep().plot->GetGraphics()->traces.front().points[1].y)
+      << "a lower ON threshold gives more ON events";
+  EXPECT_EQ(model().simulated_device.read_register("VTH_ON"), 2400);
+  EXPECT_EQ(message(), "Sweep of VTH_ON done: 2 rows; VTH_ON restored to 2400");
+  EXPECT_FALSE(presenter().acquiring()) << "the sweep left the stream it started running";
+
+  const std::string csv = (start_folder / "reports" / "sweep.csv").string();
+  answer_next_file_dialog(csv);
+  click(sweep().button_csv);
+  std::ifstream in(csv);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(text.find("\nVTH_ON,on_rate_mean_hz,"), std::string::npos) << text;
+  EXPECT_NE(text.find("\n2100,"), std::string::npos);
+  EXPECT_NE(text.find("\n2500,"), std::string::npos);
+  const std::string png = (start_folder / "reports" / "sweep.png").string();
+  answer_next_file_dialog(png);
+  click(sweep().button_png);
+  EXPECT_GT(fs::file_size(png), 1000u);
+}
+
+TEST_F(Characterisation, AbortEndsTheSweepAndPutsTheValueBack) {
+  choose(tool("Sweep"));
+  sweep().parameter_choice->SetStringSelection("VTH_OFF");
+  set_field(sweep().values_field, "600, 700, 900, 1000");
+  set_field(sweep().settle_field, "0.2");
+  set_field(sweep().measure_field, "0.5");
+  click(sweep().button_run);
+  ASSERT_TRUE(wait_for([&] { return sweep().table->GetItemCount() >= 1; }));
+  click(sweep().button_abort);
+  ASSERT_TRUE(wait_for([&] { return !sweep().running() && sweep().button_run->IsEnabled(); }));
+  EXPECT_EQ(model().simulated_device.read_register("VTH_OFF"), 800);
+  EXPECT_NE(message().find("aborted at step"), std::string::npos) << message();
+  EXPECT_NE(message().find("VTH_OFF restored to 800"), std::string::npos) << message();
+  EXPECT_EQ(field(window().edit_dac_frame, "VTH_OFF")->GetValue(), "800");
+
+  // A value out of range is refused before anything is sent.
+  set_field(sweep().values_field, "100, 9000");
+  click(sweep().button_run);
+  EXPECT_EQ(message(), "Error: Sweep refused: VTH_OFF: 9000 is out of range 0..4095");
+  EXPECT_FALSE(sweep().running());
+}
+
+TEST_F(Characterisation, ASequenceRunsFromToolsAndWritesItsReport) {
+  const fs::path path = start_folder / "quick.json";
+  std::ofstream(path) << R"({"name": "quick", "steps": [{"measure": 0.3},
+      {"expect": "on_rate_mean", "min": 1000, "max": 1e9}, {"capture": true}]})";
+  answer_next_file_dialog(path.string());
+  choose(tool("Run sequence..."));
+  auto& runner = *session->sequence_tool;
+  EXPECT_TRUE(runner.IsShown());
+  ASSERT_TRUE(wait_for([&] { return !runner.running() && runner.last_exit_code() >= 0; }));
+  EXPECT_EQ(runner.last_exit_code(), 0);
+  EXPECT_EQ(message().rfind("Sequence quick: 1 of 1 expectations held; report ", 0), 0u)
+      << message();
+  EXPECT_TRUE(fs::exists(runner.last_report()));
+  EXPECT_TRUE(fs::exists(start_folder / "captures" / "capture_001.pgm"));
+  EXPECT_NE(runner.steps_list->GetString(2).Find("capture: "), wxNOT_FOUND);
+}
+
+TEST_F(Characterisation, TheRatesToolShowsOnAndOffOfTheStream) {
+  choose(tool("Rates"));
+  auto& rates = *session->rates_tool;
+  click(window().panel_control->button_start_stop);
+  ASSERT_TRUE(wait_for([&] { return presenter().rates().trace().t.size() >= 12; }));
+  rates.refresh();
+  const auto& traces = rates.plot->GetGraphics()->traces;
+  ASSERT_EQ(traces.size(), 2u);
+  EXPECT_EQ(traces[0].legend, "ON");
+  EXPECT_EQ(traces[1].legend, "OFF");
+  const auto set = expected_rates(board().settings());
+  EXPECT_NEAR(traces[0].points.back().y / set.on, 1.0, 0.1);
+  EXPECT_EQ(rates.values_text->GetLabel().rfind("ON 1.0", 0), 0u) << rates.values_text->GetLabel();
+  EXPECT_NE(rates.values_text->GetLabel().Find("ON/OFF 1.0"), wxNOT_FOUND);
+  click(window().panel_control->button_start_stop);
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench
