@@ -19,7 +19,9 @@ TEST_F(Bench, StartsWithEveryToolWindowHiddenAndTheBoardShown) {
            window().edit_register_device_frame, window().edit_dac_frame,
            window().edit_register_chip_frame, window().device_info_frame,
            window().image_histogram_frame, window().serial_control_frame,
-           window().adc_control_frame, session->simulator})
+           window().adc_control_frame, session->simulator, session->log_tool,
+           session->playback_tool, session->rates_tool, session->sweep_tool,
+           session->sequence_tool})
     EXPECT_FALSE(w->IsShown()) << w->GetName();
   EXPECT_TRUE(fs::is_directory("tmp"));
   EXPECT_EQ(status(kStatusConnection), "Connected");
@@ -30,7 +32,7 @@ TEST_F(Bench, StartsWithEveryToolWindowHiddenAndTheBoardShown) {
   ASSERT_EQ(modes->GetCount(), 3u);
   EXPECT_EQ(modes->GetString(0), "Event stream");
   EXPECT_EQ(modes->GetString(2), "Standby");
-  EXPECT_EQ(window().menu_bar->menu_tools->items.size(), 6u);  // and the Log and Playback
+  EXPECT_EQ(window().menu_bar->menu_tools->items.size(), 9u);  // three fixed and six host tools
 }
 
 TEST_F(Bench, StartAndStopRunTheAcquisitionThreadAndTheRates) {
