@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of the bench under Xvfb: with every window opened from its menu
 # entry (shots/all.png and one file per window), or one scene of the bench
-# (`screenshots.sh unplugged|refused|log|playback`: shots/<scene>.png). Installs
+# (`screenshots.sh unplugged|refused|log|playback|sweep`:
+# shots/<scene>.png). Installs
 # imagemagick if missing.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

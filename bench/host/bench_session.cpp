@@ -188,6 +188,19 @@ void BenchSession::demo_scene(const std::string& scene) {
       presenter->play_recording();
     });
     later.StartOnce(2000);
+  } else if (scene == "sweep") {
+    // A threshold sweep under way, with the rates beside it.
+    presenter->toggle_main_img_thread();
+    choose_tool("Sweep");
+    sweep_tool->Move(0, window->GetRect().GetBottom() + 8);
+    choose_tool("Rates");
+    rates_tool->Move(sweep_tool->GetRect().GetRight() + 8, window->GetRect().GetBottom() + 8);
+    sweep_tool->values_field->ChangeValue("2000, 2100, 2200, 2300, 2400, 2500, 2600, 2700, 2800");
+    sweep_tool->settle_field->ChangeValue("0.2");
+    sweep_tool->measure_field->ChangeValue("0.8");
+    wxCommandEvent run(wxEVT_BUTTON, sweep_tool->button_run->GetId());
+    run.SetEventObject(sweep_tool->button_run);
+    sweep_tool->button_run->GetEventHandler()->ProcessEvent(run);
   } else if (scene == "log") {
     presenter->toggle_main_img_thread();
     presenter->toggle_main_img_thread();

@@ -38,7 +38,7 @@ const char* const kColumns[] = {"Value", "ON mean", "ON sd", "OFF mean", "OFF sd
 }  // namespace
 
 SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
-    : wxFrame(parent, wxNewId(), "Sweep", wxDefaultPosition, wxSize(980, 560)),
+    : wxFrame(parent, wxNewId(), "Sweep", wxDefaultPosition, wxSize(1060, 560)),
       presenter_(presenter),
       post_([&presenter](const std::string& what) { presenter.report_error(what); }),
       run_(presenter) {
@@ -89,10 +89,9 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
   buttons->Add(state_text, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 6);
   sizer->Add(buttons, 0, wxLEFT | wxRIGHT | wxBOTTOM, 6);
   auto* results = new wxBoxSizer(wxHORIZONTAL);
-  table = new wxListCtrl(panel, wxID_ANY, wxDefaultPosition, wxSize(520, -1), wxLC_REPORT);
-  for (const char* column : kColumns) table->AppendColumn(column, wxLIST_FORMAT_RIGHT, 56);
-  table->SetColumnWidth(1, 70);
-  table->SetColumnWidth(3, 70);
+  table = new wxListCtrl(panel, wxID_ANY, wxDefaultPosition, wxSize(600, -1), wxLC_REPORT);
+  const int widths[] = {58, 76, 58, 76, 58, 54, 60, 60, 60};
+  for (int i = 0; i < 9; ++i) table->AppendColumn(kColumns[i], wxLIST_FORMAT_RIGHT, widths[i]);
   plot = new PlotCanvas(panel);
   plot->SetMinSize(wxSize(420, 300));
   plot->enableLegend = true;

@@ -15,19 +15,33 @@ namespace Zelvar_Core {
 namespace {
 
 constexpr int kLeftMargin = 58;
-constexpr int kRightMargin = 10;
+constexpr int kRightMargin = 20;  // room for half of the last x tick label
 constexpr int kTopMargin = 8;
-constexpr int kBottomMargin = 34;
+constexpr int kBottomMargin = 38;
 constexpr double kPixelLimit = 1e6;    // keeps far-off points inside int range
 constexpr double kValueLimit = 1e300;  // keeps a range's width finite
 const double kGap = std::numeric_limits<double>::quiet_NaN();
 
 bool finite(double v) { return std::isfinite(v); }
 
+// A tick's label: as many decimals as the step needs; large values in
+// thousands, millions or billions ("1.5M"), so the labels stay narrow.
 wxString tick_text(double value, double step) {
-  if (std::abs(value) < step * 1e-9) value = 0.0;
-  const int decimals = std::clamp(static_cast<int>(-std::floor(std::log10(step) + 1e-9)), 0, 12);
-  return wxString::Format("%.*f", decimals, value);
+  if (std::abs(value) < step * 1e-9) return "0";
+  const double magnitude = std::max(std::abs(value), step);
+  const char* suffix = "";
+  double scale = 1;
+  if (magnitude >= 1e9) {
+    suffix = "G", scale = 1e9;
+  } else if (magnitude >= 1e6) {
+    suffix = "M", scale = 1e6;
+  } else if (magnitude >= 1e4) {
+    suffix = "k", scale = 1e3;
+  }
+  const double scaled_step = step / scale;
+  const int decimals =
+      std::clamp(static_cast<int>(-std::floor(std::log10(scaled_step) + 1e-9)), 0, 12);
+  return wxString::Format("%.*f%s", decimals, value / scale, suffix);
 }
 
 // What a column keeps of its points: the first and last, the lowest and
