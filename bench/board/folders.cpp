@@ -78,4 +78,15 @@ void prepare_folders(const BenchFolders& folders) {
   }
 }
 
+fs::path desktop_data_folder(const char* xdg_data_home, const char* home) {
+  // The XDG rule: a relative or empty $XDG_DATA_HOME is to be ignored.
+  if (xdg_data_home != nullptr && fs::path(xdg_data_home).is_absolute())
+    return fs::path(xdg_data_home) / "pravel";
+  if (home != nullptr && fs::path(home).is_absolute())
+    return fs::path(home) / ".local" / "share" / "pravel";
+  throw StartupError(
+      "Cannot start: neither XDG_DATA_HOME nor HOME names a folder for the bench's files; "
+      "start it from a terminal in a folder of your choice.");
+}
+
 }  // namespace Zelvar_Core::bench

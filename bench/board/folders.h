@@ -36,4 +36,9 @@ void prepare_folders(const BenchFolders& folders);
 // cannot be made or is not a folder.
 void ensure_folder(const std::filesystem::path& folder);
 
+// Where the bench works when started from the desktop menu: "pravel" in the
+// user's data folder, $XDG_DATA_HOME or else ~/.local/share (values of the
+// environment, null when unset). Throws StartupError when neither is known.
+std::filesystem::path desktop_data_folder(const char* xdg_data_home, const char* home);
+
 }  // namespace Zelvar_Core::bench

@@ -1,5 +1,7 @@
 // The bench program: the front end on a simulated sensor board.
 //   pravel            the bench, main window only
+//   pravel --version  the version
+//   pravel --desktop ...  the same, in the user's data folder (the menu's way)
 //   pravel --demo [SCENE]  every tool window open, acquisition running; or
 //                     one scene: unplugged, refused, log
 //   pravel --sample-bitstream PATH  write a 3 MB sample bitstream and quit
@@ -23,6 +25,7 @@
 #include <fstream>
 #include <memory>
 
+#include "Zelvar_Core/version.h"
 #include "bench/board/bitstream.h"
 #include "bench/events/hdf5_export.h"
 #include "bench/events/recording_file.h"
@@ -223,6 +226,25 @@ wxIMPLEMENT_APP_NO_MAIN(Zelvar_Core::bench::PravelApp);
 
 int main(int argc, char** argv) {
   using namespace Zelvar_Core::bench;
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("pravel %s (Zelvar_Core %s)\n", Zelvar_Core::kVersion, Zelvar_Core::kVersion);
+    return 0;
+  }
+  // From the desktop menu: the bench's own folder under the user's data
+  // folder, made on first start, instead of wherever the menu starts it.
+  if (argc > 1 && std::string(argv[1]) == "--desktop") {
+    try {
+      const std::filesystem::path home =
+          desktop_data_folder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+      ensure_folder(home);
+      std::filesystem::current_path(home);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return 1;
+    }
+    for (int i = 1; i + 1 < argc; ++i) argv[i] = argv[i + 1];
+    argv[--argc] = nullptr;
+  }
   // What needs no display is done before the toolkit starts.
   const std::string option = argc > 1 ? argv[1] : "";
   if (option == "--sample-bitstream") {

@@ -139,3 +139,22 @@ TEST(Export, ARecordingBecomesHdf5WithoutADisplay) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Desktop, FromTheMenuTheBenchWorksInItsOwnDataFolder) {
+  const fs::path home = fresh("home");
+  const std::string command = "cd / && env -u DISPLAY -u XDG_DATA_HOME HOME='" + home.string() +
+                              "' '" + PRAVEL_PATH +
+                              "' --desktop --sample-bitstream bits/sample.bit 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_TRUE(fs::exists(home / ".local/share/pravel/bits/sample.bit"));
+  const fs::path data = fresh("xdg");
+  const std::string with_xdg = "cd / && env -u DISPLAY XDG_DATA_HOME='" + data.string() + "' '" +
+                               PRAVEL_PATH + "' --desktop --sample-bitstream bits/sample.bit 2>&1";
+  ASSERT_EQ(std::system(with_xdg.c_str()), 0);
+  EXPECT_TRUE(fs::exists(data / "pravel/bits/sample.bit"));
+  EXPECT_EQ(run_pravel(home, "--version").output, "pravel 1.0.0 (Zelvar_Core 1.0.0)\n");
+}
+
+}  // namespace

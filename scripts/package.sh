@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The package as a host and a workstation get it: installs the build into a
+# temporary prefix, builds the example host against that prefix alone and
+# starts it under Xvfb, then makes the Debian package, checks it (lintian,
+# desktop-file-validate), installs it with apt-get and runs pravel from the
+# PATH. Run after scripts/test.sh has built build/.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+echo "== install into $work/prefix"
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+libdir="$(dirname "$(find "$work/prefix" -name 'libfennick.so.1' | head -1)")"
+
+echo "== the example host, built against the installed package only"
+cp -r "$root/examples/minimal_host" "$work/host-src"
+cmake -S "$work/host-src" -B "$work/host-build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/host-build" -j"$(nproc)" >/dev/null
+LD_LIBRARY_PATH="$libdir" xvfb-run -a -s "-screen 0 1024x768x24" \
+  "$work/host-build/minimal_host" --quit-after 3 2>/dev/null
+echo "minimal_host ran and quit"
+
+echo "== the Debian package"
+desktop-file-validate "$root/packaging/pravel.desktop"
+(cd "$build" && rm -f zelvar-core_*.deb && cpack -G DEB >/dev/null)
+deb="$(ls "$build"/zelvar-core_*.deb)"
+lintian --fail-on error "$deb" 2>&1 | grep -v "running with root privileges" || true
+lintian --fail-on error "$deb" >/dev/null 2>&1
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" </dev/null >/dev/null
+echo "installed: $(command -v pravel)"
+pravel --version
