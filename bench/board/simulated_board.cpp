@@ -197,7 +197,7 @@ void SimulatedDevice::program(const std::string& path, ProgrammingObserver* obse
       throw std::runtime_error("The bitstream " + path + " shrank while it was read");
     done += chunk.size();
     std::this_thread::sleep_for(std::chrono::duration<double>(chunk.size() / bytes_per_second));
-    if (!connected_) throw NoBoard("the board went away while it was programmed");
+    if (!connected_) throw NoBoard("programming stopped part way");
     if (fail && done * 10 >= size * 4) {
       throw std::runtime_error("Programming failed at " + std::to_string(done * 100 / size) +
                                "%: the board stopped answering");

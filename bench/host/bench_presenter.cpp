@@ -592,6 +592,18 @@ void BenchPresenter::update_adc_ts() {
   show_message(fmt::format("Sample time {:g} s", ts));
 }
 
+void BenchPresenter::fill_adc_history(double hours) {
+  const double period = 0.01;
+  const auto samples = static_cast<std::size_t>(hours * 3600 / period);
+  auto& front_end = model_.simulated_device.adc();
+  std::vector<double> values = front_end.read(0.0);
+  for (std::size_t i = 0; i < samples; ++i) {
+    const double t = static_cast<double>(i) * period;
+    if (i % 100 == 0) values = front_end.read(t);  // the history's cost, not the ADC's
+    history_.append(t, values);
+  }
+}
+
 void BenchPresenter::update_adc_panels() {
   view_->adc_control_frame->update_panels(adc_channels());
 }
@@ -639,13 +651,7 @@ std::string clock_text(double seconds) {
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> BenchPresenter::settings_in_force() const {
-  const auto& board = model_.simulated_device;
-  std::vector<std::pair<std::string, std::string>> settings = {
-      {"design", board.design().empty() ? "none" : board.design()},
-      {"mode", chip_modes().at(static_cast<std::size_t>(board.mode()))}};
-  for (const auto& r : board.registers().all())
-    settings.emplace_back(r.name, std::to_string(r.value));
-  return settings;
+  return settings_of(model_.simulated_device);
 }
 
 void BenchPresenter::toggle_recording() {

@@ -69,6 +69,9 @@ class BenchPresenter : public Presenter {
   // The open recording as HDF5, behind a progress dialog that can cancel.
   void export_recording(const std::string& out);
 
+  // For measurements: `hours` of ADC samples at the fastest sample time, as
+  // a day-long run would leave them in the history.
+  void fill_adc_history(double hours);
   // The absolute path of the last capture written.
   const std::string& last_capture() const { return last_capture_; }
   // Run when the bench closes, before its threads end (workers stop here).

@@ -6,8 +6,8 @@
 namespace Zelvar_Core::bench {
 
 BoardSimulatorTool::BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device)
-    : wxFrame(parent, wxNewId(), "Board simulator", wxDefaultPosition, wxDefaultSize,
-              wxDEFAULT_FRAME_STYLE ^ wxRESIZE_BORDER ^ wxMAXIMIZE_BOX),
+    : ToolFrame(parent, "Board simulator", wxDefaultSize,
+                wxDEFAULT_FRAME_STYLE ^ wxRESIZE_BORDER ^ wxMAXIMIZE_BOX),
       device_(device) {
   auto* panel = new wxPanel(this);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
@@ -32,8 +32,6 @@ BoardSimulatorTool::BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device
   });
   button_break_stream->Bind(wxEVT_BUTTON,
                             [this](wxCommandEvent&) { device_.acquisition().fail_next_read(); });
-  // Closing only hides it, like every tool window.
-  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Hide(); });
 }
 
 void BoardSimulatorTool::open() {
@@ -41,8 +39,7 @@ void BoardSimulatorTool::open() {
   connected->SetValue(device_.connected());
   fail_programming->SetValue(device_.fail_next_program);
   fail_register_read->SetValue(device_.fail_next_register_read);
-  Show();
-  Raise();
+  bring_up();
 }
 
 }  // namespace Zelvar_Core::bench

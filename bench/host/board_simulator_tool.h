@@ -5,17 +5,15 @@
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
-#include <wx/frame.h>
 
-#include "Zelvar_Core/Host/presenter.h"
 #include "bench/board/simulated_board.h"
+#include "bench/host/tool_frame.h"
 
 namespace Zelvar_Core::bench {
 
-class BoardSimulatorTool : public wxFrame, public Tool {
+class BoardSimulatorTool : public ToolFrame {
  public:
   BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device);
-  bool is_shown() override { return IsShown(); }
   void open() override;
 
   wxCheckBox* connected;

@@ -41,9 +41,7 @@ wxString level_text(spdlog::level::level_enum level) {
 }  // namespace
 
 LogTool::LogTool(wxWindow* parent, const LogBook& book, std::string log_folder)
-    : wxFrame(parent, wxNewId(), "Log", wxDefaultPosition, wxSize(820, 420)),
-      book_(book),
-      log_folder_(std::move(log_folder)) {
+    : ToolFrame(parent, "Log", wxSize(820, 420)), book_(book), log_folder_(std::move(log_folder)) {
   auto* panel = new wxPanel(this);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   auto* top = new wxBoxSizer(wxHORIZONTAL);
@@ -71,18 +69,11 @@ LogTool::LogTool(wxWindow* parent, const LogBook& book, std::string log_folder)
   panel->SetSizer(sizer);
   level_choice->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { rebuild(); });
   button_folder->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { show_folder(); });
-  timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { refresh(); });
-  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) {
-    timer_.Stop();
-    Hide();
-  });
 }
 
 void LogTool::open() {
   refresh();
-  Show();
-  Raise();
-  timer_.Start(300);
+  bring_up(300);
 }
 
 spdlog::level::level_enum LogTool::shown_level() const {

@@ -4,23 +4,20 @@
 
 #include <wx/button.h>
 #include <wx/choice.h>
-#include <wx/frame.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
-#include <wx/timer.h>
 
 #include <string>
 #include <vector>
 
-#include "Zelvar_Core/Host/presenter.h"
 #include "bench/host/log_book.h"
+#include "bench/host/tool_frame.h"
 
 namespace Zelvar_Core::bench {
 
-class LogTool : public wxFrame, public Tool {
+class LogTool : public ToolFrame {
  public:
   LogTool(wxWindow* parent, const LogBook& book, std::string log_folder);
-  bool is_shown() override { return IsShown(); }
   void open() override;
   // Takes the records logged since the last refresh.
   void refresh();
@@ -41,7 +38,7 @@ class LogTool : public wxFrame, public Tool {
   std::string log_folder_;
   std::uint64_t seen_ = 0;
   std::vector<LogEntry> entries_;
-  wxTimer timer_;
+  void on_tick() override { refresh(); }
 };
 
 }  // namespace Zelvar_Core::bench

@@ -25,8 +25,7 @@ const std::vector<std::pair<wxString, double>>& PlaybackTool::speeds() {
 }
 
 PlaybackTool::PlaybackTool(wxWindow* parent, BenchPresenter& presenter)
-    : wxFrame(parent, wxNewId(), "Playback", wxDefaultPosition, wxSize(560, 420)),
-      presenter_(presenter) {
+    : ToolFrame(parent, "Playback", wxSize(560, 420)), presenter_(presenter) {
   auto* panel = new wxPanel(this);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   auto* files = new wxBoxSizer(wxHORIZONTAL);
@@ -71,18 +70,9 @@ PlaybackTool::PlaybackTool(wxWindow* parent, BenchPresenter& presenter)
   loop_box->Bind(wxEVT_CHECKBOX,
                  [this](wxCommandEvent&) { presenter_.playback().set_loop(loop_box->GetValue()); });
   seek_slider->Bind(wxEVT_SLIDER, [this](wxCommandEvent&) { on_seek(); });
-  timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { refresh_position(); });
-  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) {
-    timer_.Stop();
-    Hide();
-  });
 }
 
-void PlaybackTool::open() {
-  Show();
-  Raise();
-  timer_.Start(200);
-}
+void PlaybackTool::open() { bring_up(200); }
 
 void PlaybackTool::on_open() {
   ensure_folder(presenter_.folders().recordings);

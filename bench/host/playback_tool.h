@@ -6,22 +6,19 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
-#include <wx/frame.h>
 #include <wx/slider.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
-#include <wx/timer.h>
 
-#include "Zelvar_Core/Host/presenter.h"
 #include "bench/host/bench_presenter.h"
+#include "bench/host/tool_frame.h"
 
 namespace Zelvar_Core::bench {
 
-class PlaybackTool : public wxFrame, public Tool {
+class PlaybackTool : public ToolFrame {
  public:
   PlaybackTool(wxWindow* parent, BenchPresenter& presenter);
-  bool is_shown() override { return IsShown(); }
   void open() override;
   // Opens the recording at `path` as the Open button does after its dialog.
   void open_recording(const std::string& path);
@@ -45,7 +42,7 @@ class PlaybackTool : public wxFrame, public Tool {
   void refresh_position();
 
   BenchPresenter& presenter_;
-  wxTimer timer_;
+  void on_tick() override { refresh_position(); }
 };
 
 }  // namespace Zelvar_Core::bench

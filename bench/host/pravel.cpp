@@ -10,8 +10,10 @@
 //                     simulated board without a window: exit 0 when every
 //                     expectation held, 1 when one failed, 2 when the sequence
 //                     was refused or did not end
-//   pravel --measure N [--busy]  run the acquisition N seconds, log the rates,
-//                     quit; --busy sets thresholds that make about 20 Mev/s
+//   pravel --measure N [--busy] [--adc-hours H]  run the acquisition N seconds,
+//                     log the rates and memory, quit; --busy sets thresholds that
+//                     make about 20 Mev/s; --adc-hours fills the ADC history with
+//                     H hours of samples at 10 ms and opens the monitor first
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <sys/resource.h>
@@ -176,6 +178,12 @@ class PravelApp : public ReportingApp {
     const wxString option = argc > 1 ? argv[1] : wxString();
     if (option == "--demo") session_->demo_scene(argc > 2 ? wxString(argv[2]).utf8_string() : "");
     if (option == "--measure") {
+      // --adc-hours H: a history of H hours of ADC samples first, and the monitor open.
+      for (int i = 3; i + 1 < argc; ++i) {
+        if (wxString(argv[i]) != "--adc-hours") continue;
+        session_->presenter->fill_adc_history(wxAtof(argv[i + 1]));
+        session_->choose_tool("ADCs");
+      }
       if (argc > 3 && wxString(argv[3]) == "--busy") {
         for (auto [name, value] : {std::pair<const char*, const char*>{"VTH_ON", "1750"},
                                    {"VTH_OFF", "1450"},
@@ -206,11 +214,13 @@ class PravelApp : public ReportingApp {
       const double cpu = cpu_seconds() - cpu_start;
       const long frames = session_->window->image_panel->frames_drawn() - frames_start;
       const auto events = session_->model.simulated_device.events().published() - events_start;
+      rusage usage{};
+      getrusage(RUSAGE_SELF, &usage);
       get_logger("pravel")->info(
           "Measured over {:.2f} s: {:.2f} M events/s accumulated, {:.1f} frames/s drawn, "
-          "{:.2f} ms CPU per frame (all threads), {:.0f}% of one core",
+          "{:.2f} ms CPU per frame (all threads), {:.0f}% of one core, {:.0f} MB peak resident",
           wall, events / wall / 1e6, frames / wall, frames ? cpu * 1000 / frames : 0.0,
-          cpu / wall * 100);
+          cpu / wall * 100, usage.ru_maxrss / 1024.0);
       session_->window->Close();
     });
     measure_timer_.StartOnce(static_cast<int>(seconds * 1000));

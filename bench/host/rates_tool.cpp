@@ -28,7 +28,7 @@ double recent_mean(const std::vector<double>& values) {
 }  // namespace
 
 RatesTool::RatesTool(wxWindow* parent, const RateMeter& meter)
-    : wxFrame(parent, wxNewId(), "Rates", wxDefaultPosition, wxSize(640, 360)), meter_(meter) {
+    : ToolFrame(parent, "Rates", wxSize(640, 360)), meter_(meter) {
   auto* panel = new wxPanel(this);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   values_text = new wxStaticText(panel, wxID_ANY, "No events yet");
@@ -38,18 +38,11 @@ RatesTool::RatesTool(wxWindow* parent, const RateMeter& meter)
   sizer->Add(values_text, 0, wxALL, 8);
   sizer->Add(plot, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
   panel->SetSizer(sizer);
-  timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { refresh(); });
-  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) {
-    timer_.Stop();
-    Hide();
-  });
 }
 
 void RatesTool::open() {
   refresh();
-  Show();
-  Raise();
-  timer_.Start(100);  // with the image, give or take a frame
+  bring_up(100);  // with the image, give or take a frame
 }
 
 void RatesTool::refresh() {

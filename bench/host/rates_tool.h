@@ -3,20 +3,17 @@
 // board or a playback alike.
 #pragma once
 
-#include <wx/frame.h>
 #include <wx/stattext.h>
-#include <wx/timer.h>
 
-#include "Zelvar_Core/Host/presenter.h"
+#include "bench/host/tool_frame.h"
 #include "bench/sequences/rates.h"
 #include "platform/plot/plot_canvas.h"
 
 namespace Zelvar_Core::bench {
 
-class RatesTool : public wxFrame, public Tool {
+class RatesTool : public ToolFrame {
  public:
   RatesTool(wxWindow* parent, const RateMeter& meter);
-  bool is_shown() override { return IsShown(); }
   void open() override;
   // Draws the meter's last 15 seconds and the current values.
   void refresh();
@@ -26,7 +23,7 @@ class RatesTool : public wxFrame, public Tool {
 
  private:
   const RateMeter& meter_;
-  wxTimer timer_;
+  void on_tick() override { refresh(); }
 };
 
 }  // namespace Zelvar_Core::bench

@@ -11,7 +11,7 @@
 namespace Zelvar_Core::bench {
 
 SequenceTool::SequenceTool(wxWindow* parent, BenchPresenter& presenter)
-    : wxFrame(parent, wxNewId(), "Sequence", wxDefaultPosition, wxSize(640, 380)),
+    : ToolFrame(parent, "Sequence", wxSize(640, 380)),
       presenter_(presenter),
       post_([&presenter](const std::string& what) { presenter.report_error(what); }),
       run_(presenter) {
@@ -38,7 +38,6 @@ SequenceTool::SequenceTool(wxWindow* parent, BenchPresenter& presenter)
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     elapsed_text->SetLabel(wxString::Format("Elapsed %.1f s", seconds));
   });
-  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Hide(); });  // a run goes on behind
 }
 
 void SequenceTool::open() {
@@ -52,8 +51,7 @@ void SequenceTool::open() {
     if (dialog.ShowModal() == wxID_CANCEL) return;
     run(dialog.GetPath().utf8_string());
   }
-  Show();
-  Raise();
+  bring_up();
 }
 
 void SequenceTool::run(const std::string& path) {

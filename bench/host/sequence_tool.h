@@ -4,23 +4,21 @@
 #pragma once
 
 #include <wx/button.h>
-#include <wx/frame.h>
 #include <wx/listbox.h>
 #include <wx/stattext.h>
 #include <wx/timer.h>
 
 #include <chrono>
 
-#include "Zelvar_Core/Host/presenter.h"
 #include "bench/host/gui_bench.h"
+#include "bench/host/tool_frame.h"
 #include "bench/sequences/sequence.h"
 
 namespace Zelvar_Core::bench {
 
-class SequenceTool : public wxFrame, public Tool {
+class SequenceTool : public ToolFrame {
  public:
   SequenceTool(wxWindow* parent, BenchPresenter& presenter);
-  bool is_shown() override { return IsShown(); }
   // Asks for a sequence and runs it; while one runs, shows its progress.
   void open() override;
   // Checks the sequence at `path` and starts it (refusals are errors).

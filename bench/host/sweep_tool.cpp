@@ -38,7 +38,7 @@ const char* const kColumns[] = {"Value", "ON mean", "ON sd", "OFF mean", "OFF sd
 }  // namespace
 
 SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
-    : wxFrame(parent, wxNewId(), "Sweep", wxDefaultPosition, wxSize(1060, 560)),
+    : ToolFrame(parent, "Sweep", wxSize(1060, 560)),
       presenter_(presenter),
       post_([&presenter](const std::string& what) { presenter.report_error(what); }),
       run_(presenter) {
@@ -129,13 +129,9 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
     save("Save the plot as PNG", "PNG images (*.png)|*.png", ".png",
          [this](const std::string& path) { save_png(path); });
   });
-  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Hide(); });  // a run goes on behind
 }
 
-void SweepTool::open() {
-  Show();
-  Raise();
-}
+void SweepTool::open() { bring_up(); }
 
 SweepSpec SweepTool::spec() const {
   SweepSpec spec;

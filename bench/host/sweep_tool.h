@@ -6,24 +6,22 @@
 
 #include <wx/button.h>
 #include <wx/choice.h>
-#include <wx/frame.h>
 #include <wx/listctrl.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include <memory>
 
-#include "Zelvar_Core/Host/presenter.h"
 #include "bench/host/gui_bench.h"
+#include "bench/host/tool_frame.h"
 #include "bench/sequences/sweep.h"
 #include "platform/plot/plot_canvas.h"
 
 namespace Zelvar_Core::bench {
 
-class SweepTool : public wxFrame, public Tool {
+class SweepTool : public ToolFrame {
  public:
   SweepTool(wxWindow* parent, BenchPresenter& presenter);
-  bool is_shown() override { return IsShown(); }
   void open() override;
   // The sweep the fields describe; a field that is not a number is refused.
   SweepSpec spec() const;

@@ -143,10 +143,16 @@ std::vector<std::pair<std::string, std::string>> BoardBench::settings() {
   const DeviceInfo id = SimulatedDevice::identity();
   std::vector<std::pair<std::string, std::string>> settings = {
       {"date", local_time("%Y-%m-%d %H:%M:%S")},
-      {"board", id.vendor + " " + id.product_name + " " + id.serial_number + " " + id.dev_version},
-      {"design", board_.design().empty() ? "none" : board_.design()},
-      {"mode", chip_modes().at(static_cast<std::size_t>(board_.mode()))}};
-  for (const auto& r : board_.registers().all())
+      {"board", id.vendor + " " + id.product_name + " " + id.serial_number + " " + id.dev_version}};
+  for (auto& setting : settings_of(board_)) settings.push_back(std::move(setting));
+  return settings;
+}
+
+std::vector<std::pair<std::string, std::string>> settings_of(const SimulatedDevice& board) {
+  std::vector<std::pair<std::string, std::string>> settings = {
+      {"design", board.design().empty() ? "none" : board.design()},
+      {"mode", chip_modes().at(static_cast<std::size_t>(board.mode()))}};
+  for (const auto& r : board.registers().all())
     settings.emplace_back(r.name, std::to_string(r.value));
   return settings;
 }

@@ -76,5 +76,7 @@ class BoardBench : public BenchActions {
 // The chip's modes, in the order of the mode box.
 const std::vector<std::string>& chip_modes();
 std::string local_time(const char* format);
+// The design, the chip mode and every register of `board`, as files note them.
+std::vector<std::pair<std::string, std::string>> settings_of(const SimulatedDevice& board);
 
 }  // namespace Zelvar_Core::bench

@@ -9,15 +9,15 @@
 #include <fstream>
 
 #include "bench/events/recording_file.h"
+#include "tests/bench/events/event_keeper.h"
 
 namespace Zelvar_Core::bench {
 namespace {
 
 using namespace evt2;
 
-bool same(const Event& a, const Event& b) {
-  return a.t == b.t && a.x == b.x && a.y == b.y && a.p == b.p;
-}
+using testing_support::read_all;
+constexpr auto same = testing_support::same_event;
 
 std::string as_bytes(const std::vector<std::uint32_t>& words) {
   std::string bytes(words.size() * 4, '\0');
@@ -27,14 +27,6 @@ std::string as_bytes(const std::vector<std::uint32_t>& words) {
 
 void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::vector<Event> read_all(const std::string& path) {
-  RecordingReader reader(path);
-  std::vector<Event> events;
-  while (reader.next(events)) {
-  }
-  return events;
 }
 
 TEST(Evt2Decoder, ReadsWordsWrittenByHandFromTheBitLayout) {

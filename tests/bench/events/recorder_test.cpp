@@ -16,6 +16,7 @@
 #include "bench/events/hdf5_export.h"
 #include "bench/events/playback.h"
 #include "bench/events/recording_file.h"
+#include "tests/bench/events/event_keeper.h"
 
 namespace Zelvar_Core::bench {
 namespace {
@@ -32,34 +33,9 @@ bool eventually(Condition condition, std::chrono::milliseconds limit = 5000ms) {
   return true;
 }
 
-// Keeps every event it hears, in order.
-struct Keeper : EventListener {
-  void on_events(const Event* e, std::size_t n) override {
-    std::lock_guard lock(mutex);
-    events.insert(events.end(), e, e + n);
-  }
-  std::size_t size() {
-    std::lock_guard lock(mutex);
-    return events.size();
-  }
-  std::mutex mutex;
-  std::vector<Event> events;
-};
-
-bool same_events(const std::vector<Event>& a, const std::vector<Event>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i].t != b[i].t || a[i].x != b[i].x || a[i].y != b[i].y || a[i].p != b[i].p) return false;
-  return true;
-}
-
-std::vector<Event> read_all(const std::string& path) {
-  RecordingReader reader(path);
-  std::vector<Event> events;
-  while (reader.next(events)) {
-  }
-  return events;
-}
+using Keeper = testing_support::EventKeeper;
+using testing_support::read_all;
+using testing_support::same_events;
 
 TEST(Recorder, WritesEveryEventOfTheLiveStreamInOrder) {
   SimulatedDevice board;

@@ -3,30 +3,13 @@
 #include <wx/tglbtn.h>
 
 #include "bench/events/recording_file.h"
+#include "tests/bench/events/event_keeper.h"
 #include "tests/bench/host/bench_fixture.h"
 
 namespace Zelvar_Core::bench {
 namespace {
 
-// Keeps every event the hub publishes, in order.
-struct Keeper : EventListener {
-  void on_events(const Event* e, std::size_t n) override {
-    std::lock_guard lock(mutex);
-    events.insert(events.end(), e, e + n);
-  }
-  std::size_t size() {
-    std::lock_guard lock(mutex);
-    return events.size();
-  }
-  EventFrame frame() {
-    std::lock_guard lock(mutex);
-    EventFrame f;
-    f.accumulate(events.data(), events.size());
-    return f;
-  }
-  std::mutex mutex;
-  std::vector<Event> events;
-};
+using Keeper = testing_support::EventKeeper;
 
 class Stream : public Bench {
  protected:
