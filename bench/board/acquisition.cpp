@@ -32,6 +32,7 @@ void Acquisition::start() {
   stop_ = false;
   finished_ = false;
   events_ = 0;
+  lost_ = 0;
   thread_ = std::thread([this] { run(); });
   started_ = true;
 }
@@ -58,6 +59,15 @@ void Acquisition::run() {
       if (clock::now() - next > std::chrono::milliseconds(100)) next = clock::now();
       const SensorSettings settings = settings_();
       const std::int64_t slice_end = clock_.now_us();
+      if (slice_end - slice_begin > kFifoMicroseconds) {
+        // The host fell behind: as on the board, the FIFO keeps the newest
+        // events and the older ones are lost (and counted), so a slow host
+        // never makes the slices, and the memory they take, grow without end.
+        const std::int64_t missed = slice_end - kFifoMicroseconds - slice_begin;
+        lost_ +=
+            static_cast<std::uint64_t>(settings.total_rate() * static_cast<double>(missed) * 1e-6);
+        slice_begin = slice_end - kFifoMicroseconds;
+      }
       owed += settings.total_rate() * static_cast<double>(slice_end - slice_begin) * 1e-6;
       const auto count = static_cast<std::size_t>(owed);
       owed -= static_cast<double>(count);

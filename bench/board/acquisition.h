@@ -46,6 +46,11 @@ class Acquisition {
   void fail_next_read() { fail_next_ = true; }
   // Events produced since the last start.
   std::uint64_t events() const { return events_; }
+  // Events lost since the last start because the host fell more than the
+  // board's FIFO behind (see kFifoMicroseconds).
+  std::uint64_t lost() const { return lost_; }
+  // How far behind the host may fall before the board's FIFO overflows.
+  static constexpr std::int64_t kFifoMicroseconds = 100000;
 
  private:
   void run();
@@ -56,7 +61,7 @@ class Acquisition {
   std::function<void(const std::string&)> on_error_;
   std::thread thread_;
   std::atomic<bool> stop_{false}, finished_{false}, fail_next_{false}, started_{false};
-  std::atomic<std::uint64_t> events_{0};
+  std::atomic<std::uint64_t> events_{0}, lost_{0};
 };
 
 }  // namespace Zelvar_Core::bench

@@ -41,6 +41,18 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// A count in at most five characters, for the narrow events field.
+std::string short_count(std::uint64_t count) {
+  char text[32];
+  if (count >= 1000000)
+    std::snprintf(text, sizeof text, "%.1f M", static_cast<double>(count) / 1e6);
+  else if (count >= 1000)
+    std::snprintf(text, sizeof text, "%.0f k", static_cast<double>(count) / 1e3);
+  else
+    std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(count));
+  return text;
+}
+
 std::string format_rate(double events_per_second) {
   char text[32];
   if (events_per_second >= 1e6)
@@ -236,6 +248,10 @@ void BenchPresenter::sync_stream_view() {
     frame_timer_.Stop();
     on_frame_tick();  // the events since the last frame are shown too
     event_rate_ = frame_rate_ = 0;
+    const std::uint64_t lost = model_.simulated_device.acquisition().lost();
+    if (lost > 0)
+      logger->warn("{} events lost while acquiring: the host fell behind the board's stream",
+                   count_text(lost));
   }
   view_->panel_control->button_start_stop->SetLabel(acquiring() ? "Stop" : "Start");
   const bool streaming = recording() || playback_.is_open();
@@ -305,7 +321,10 @@ void BenchPresenter::update_status() {
   view_->SetStatusText("Bitstream: " + wxString::FromUTF8(design.empty() ? "none" : design),
                        kStatusBitstream);
   if (acquiring() || playback_.playing()) {
-    view_->SetStatusText(format_rate(event_rate_), kStatusEvents);
+    const std::uint64_t lost = model_.simulated_device.acquisition().lost();
+    view_->SetStatusText(
+        format_rate(event_rate_) + (lost > 0 ? ", " + short_count(lost) + " lost" : ""),
+        kStatusEvents);
     view_->SetStatusText(wxString::Format("%.1f fps", frame_rate_), kStatusFrames);
   } else {
     view_->SetStatusText("Stopped", kStatusEvents);

@@ -91,7 +91,7 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
   top->Add(root, 1, wxEXPAND);
   CreateStatusBar(6);
   SetStatusBarPane(-1);  // menu help would overwrite the connection field
-  const int widths[] = {90, 235, 90, 65, 345, -1};
+  const int widths[] = {90, 235, 150, 65, 345, -1};
   GetStatusBar()->SetStatusWidths(6, widths);
   SetSizerAndFit(top);
   SetMinSize(wxSize(1240, -1));

@@ -178,17 +178,19 @@ class PravelApp : public ReportingApp {
     const wxString option = argc > 1 ? argv[1] : wxString();
     if (option == "--demo") session_->demo_scene(argc > 2 ? wxString(argv[2]).utf8_string() : "");
     if (option == "--measure") {
-      // --adc-hours H: a history of H hours of ADC samples first, and the monitor open.
-      for (int i = 3; i + 1 < argc; ++i) {
-        if (wxString(argv[i]) != "--adc-hours") continue;
-        session_->presenter->fill_adc_history(wxAtof(argv[i + 1]));
-        session_->choose_tool("ADCs");
-      }
-      if (argc > 3 && wxString(argv[3]) == "--busy") {
-        for (auto [name, value] : {std::pair<const char*, const char*>{"VTH_ON", "1750"},
-                                   {"VTH_OFF", "1450"},
-                                   {"BIAS_GAIN", "7"}})
-          session_->model.write_value(name, value);
+      // --adc-hours H: a history of H hours of ADC samples first, and the monitor open;
+      // --busy: thresholds that make about 20 Mev/s. In either order.
+      for (int i = 3; i < argc; ++i) {
+        const wxString extra = argv[i];
+        if (extra == "--adc-hours" && i + 1 < argc) {
+          session_->presenter->fill_adc_history(wxAtof(argv[++i]));
+          session_->choose_tool("ADCs");
+        } else if (extra == "--busy") {
+          for (auto [name, value] : {std::pair<const char*, const char*>{"VTH_ON", "1750"},
+                                     {"VTH_OFF", "1450"},
+                                     {"BIAS_GAIN", "7"}})
+            session_->model.write_value(name, value);
+        }
       }
       measure(argc > 2 ? wxAtof(argv[2]) : 5.0);
     }
@@ -218,9 +220,11 @@ class PravelApp : public ReportingApp {
       getrusage(RUSAGE_SELF, &usage);
       get_logger("pravel")->info(
           "Measured over {:.2f} s: {:.2f} M events/s accumulated, {:.1f} frames/s drawn, "
-          "{:.2f} ms CPU per frame (all threads), {:.0f}% of one core, {:.0f} MB peak resident",
+          "{:.2f} ms CPU per frame (all threads), {:.0f}% of one core, {:.0f} MB peak resident, "
+          "{} events lost",
           wall, events / wall / 1e6, frames / wall, frames ? cpu * 1000 / frames : 0.0,
-          cpu / wall * 100, usage.ru_maxrss / 1024.0);
+          cpu / wall * 100, usage.ru_maxrss / 1024.0,
+          session_->model.simulated_device.acquisition().lost());
       session_->window->Close();
     });
     measure_timer_.StartOnce(static_cast<int>(seconds * 1000));

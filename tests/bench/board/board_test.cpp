@@ -347,6 +347,40 @@ TEST_F(Board, BrokenStreamIsReportedAndCanStartAgain) {
   EXPECT_TRUE(device.acquiring());
 }
 
+TEST(Acquisition, AHostThatFallsBehindLosesWhatTheFifoCannotHoldAndCountsIt) {
+  EventHub hub;
+  BoardClock clock;
+  std::atomic<int> stalls{0};
+  SensorSettings settings;
+  settings.signal_rate = 1e6;
+  Acquisition acquisition(
+      hub, clock,
+      [&] {
+        // Once, the host is held up for 400 ms, four times what the FIFO holds.
+        if (stalls.fetch_add(1) == 5) std::this_thread::sleep_for(400ms);
+        return settings;
+      },
+      nullptr);
+  struct LargestBatch : EventListener {
+    void on_events(const Event*, std::size_t n) override {
+      largest = std::max<std::size_t>(largest, n);
+    }
+    std::atomic<std::size_t> largest{0};
+  } batches;
+  Subscription subscription(hub, batches);
+  acquisition.start();
+  ASSERT_TRUE(eventually([&] { return stalls > 20; }));
+  acquisition.stop();
+  // At most the FIFO's 100 ms of events (plus the slice that was waiting) in one go...
+  EXPECT_LE(batches.largest.load(), 110000u);
+  // ...and the rest of the 400 ms counted as lost, not dropped silently.
+  EXPECT_GT(acquisition.lost(), 250000u);
+  EXPECT_LT(acquisition.lost(), 350000u);
+  acquisition.start();
+  EXPECT_EQ(acquisition.lost(), 0u);  // counted per run
+  acquisition.stop();
+}
+
 TEST_F(Board, RefusesWhatNeedsAnAbsentBoardOrADesign) {
   device.set_connected(false);
   EXPECT_EQ(device.info.serial_number, "");  // no identity without a board

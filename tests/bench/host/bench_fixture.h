@@ -55,6 +55,7 @@ class Bench : public ::testing::Test {
   }
   // Closes the main window as the user would and ends the run.
   void stop() {
+    if (!session) return;  // the start failed, and said so
     if (session->window) {
       session->window->Close();
       testing_support::flush_events();
