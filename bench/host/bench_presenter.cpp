@@ -647,7 +647,11 @@ void BenchPresenter::send_serial_data() {
 }
 
 void BenchPresenter::close() {
-  for (auto& stop : on_close) stop();  // runs on worker threads end first
+  // Runs on worker threads end first, once: a second close (the session's,
+  // after the windows and the tools holding those runs are gone) finds none.
+  const auto hooks = std::move(on_close);
+  on_close.clear();
+  for (const auto& stop : hooks) stop();
   if (recording()) stop_recording("the bench is closing");
   playback_.close();
   model_.simulated_device.stop_acquisition();
