@@ -1,5 +1,6 @@
 #include "bench/board/acquisition.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -45,7 +46,7 @@ void Acquisition::stop() {
 
 void Acquisition::run() {
   using clock = std::chrono::steady_clock;
-  constexpr auto kSlice = std::chrono::milliseconds(2);
+  constexpr auto kSlice = std::chrono::microseconds(kSliceMicroseconds);
   EventSensor sensor;
   std::vector<Event> batch;
   auto next = clock::now();
@@ -61,22 +62,26 @@ void Acquisition::run() {
       const std::int64_t slice_end = clock_.now_us();
       if (slice_end - slice_begin > kFifoMicroseconds) {
         // The host fell behind: as on the board, the FIFO keeps the newest
-        // events and the older ones are lost (and counted), so a slow host
-        // never makes the slices, and the memory they take, grow without end.
+        // events and the older ones are lost (and counted).
         const std::int64_t missed = slice_end - kFifoMicroseconds - slice_begin;
         lost_ +=
             static_cast<std::uint64_t>(settings.total_rate() * static_cast<double>(missed) * 1e-6);
         slice_begin = slice_end - kFifoMicroseconds;
       }
-      owed += settings.total_rate() * static_cast<double>(slice_end - slice_begin) * 1e-6;
-      const auto count = static_cast<std::size_t>(owed);
-      owed -= static_cast<double>(count);
-      batch.clear();
-      sensor.generate(static_cast<double>(slice_begin) * 1e-6, count, settings, slice_begin,
-                      slice_end, batch);
-      slice_begin = slice_end;
-      hub_.publish(batch.data(), batch.size());
-      events_ += batch.size();
+      // What is owed goes out in slices of the usual length, so a late turn
+      // neither builds one huge batch nor leaves the caches it works in.
+      while (slice_begin < slice_end && !stop_) {
+        const std::int64_t part_end = std::min(slice_end, slice_begin + kSliceMicroseconds);
+        owed += settings.total_rate() * static_cast<double>(part_end - slice_begin) * 1e-6;
+        const auto count = static_cast<std::size_t>(owed);
+        owed -= static_cast<double>(count);
+        batch.clear();
+        sensor.generate(static_cast<double>(slice_begin) * 1e-6, count, settings, slice_begin,
+                        part_end, batch);
+        slice_begin = part_end;
+        hub_.publish(batch.data(), batch.size());
+        events_ += batch.size();
+      }
     }
   } catch (const std::exception& e) {
     finished_ = true;

@@ -50,7 +50,9 @@ class Acquisition {
   // board's FIFO behind (see kFifoMicroseconds).
   std::uint64_t lost() const { return lost_; }
   // How far behind the host may fall before the board's FIFO overflows.
-  static constexpr std::int64_t kFifoMicroseconds = 100000;
+  static constexpr std::int64_t kFifoMicroseconds = 250000;
+  // The stream is read in slices of this much board time.
+  static constexpr std::int64_t kSliceMicroseconds = 2000;
 
  private:
   void run();
