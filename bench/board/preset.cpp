@@ -80,7 +80,7 @@ std::string line_and_column(const std::string& text, std::size_t position) {
 }
 
 // The register of `model` named `name`, or null.
-const Register* spec_of(const BenchModel& model, const std::string& name) {
+const Register* register_of(const BenchModel& model, const std::string& name) {
   return model.find(name);
 }
 
@@ -134,7 +134,7 @@ void apply_preset_json(BenchModel& model, const std::string& text) {
   json preset;
   PresetReader reader(preset);
   if (!json::sax_parse(text, &reader)) {
-    const Register* r = spec_of(model, reader.last_key);
+    const Register* r = register_of(model, reader.last_key);
     if (reader.error_id == 406 && r != nullptr)
       throw RangeError(out_of_range_text(*r, reader.error_token));
     if (reader.error_id == 406)

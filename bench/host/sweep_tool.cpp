@@ -112,7 +112,7 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
   auto save = [this](const char* title, const char* wildcard, const char* extension, auto write) {
     ensure_folder(presenter_.folders().reports);
     const std::string name =
-        running_spec_.name + "_sweep_" + local_time("%Y%m%d_%H%M%S") + extension;
+        running_plan_.name + "_sweep_" + local_time("%Y%m%d_%H%M%S") + extension;
     wxFileDialog dialog(this, title, wxString::FromUTF8(presenter_.folders().reports.string()),
                         wxString::FromUTF8(name), wildcard, wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() == wxID_CANCEL) return;
@@ -133,9 +133,9 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
 
 void SweepTool::open() { bring_up(); }
 
-SweepSpec SweepTool::spec() const {
-  SweepSpec spec;
-  spec.name = parameter_choice->GetStringSelection().utf8_string();
+SweepPlan SweepTool::plan() const {
+  SweepPlan plan;
+  plan.name = parameter_choice->GetStringSelection().utf8_string();
   wxString list = values_field->GetValue();
   if (!list.Trim(true).Trim(false).empty()) {
     for (const auto& item : wxSplit(list, ',')) {
@@ -144,31 +144,31 @@ SweepSpec SweepTool::spec() const {
       if (!text.Trim(true).Trim(false).ToLongLong(&value))
         throw std::invalid_argument("Sweep: \"" + item.utf8_string() +
                                     "\" in the values is not an integer");
-      spec.values.push_back(value);
+      plan.values.push_back(value);
     }
   } else {
     try {
-      spec.values =
-          SweepSpec::range(integer_field(start_field, "start"), integer_field(stop_field, "stop"),
+      plan.values =
+          SweepPlan::range(integer_field(start_field, "start"), integer_field(stop_field, "stop"),
                            integer_field(step_field, "step"));
     } catch (const std::invalid_argument& e) {
       const std::string what = e.what();
       throw std::invalid_argument(what.rfind("Sweep: ", 0) == 0 ? what : "Sweep: " + what);
     }
   }
-  spec.settle = seconds_field(settle_field, "settle");
-  spec.measure = seconds_field(measure_field, "measure");
-  return spec;
+  plan.settle = seconds_field(settle_field, "settle");
+  plan.measure = seconds_field(measure_field, "measure");
+  return plan;
 }
 
 void SweepTool::on_run() {
   if (run_.running()) throw std::runtime_error("A sweep is already running: abort it first");
-  const SweepSpec sweep = spec();
+  const SweepPlan sweep = plan();
   GuiBench check(presenter_, run_.aborted());
   const std::string problem = check_sweep(sweep, check);  // refused before anything is sent
   if (!problem.empty()) throw std::invalid_argument("Sweep refused: " + problem);
   if (!presenter_.board().connected()) throw NoBoard("sweep not started");
-  running_spec_ = sweep;
+  running_plan_ = sweep;
   settings_ = check.settings();
   rows_.clear();
   table->DeleteAllItems();
@@ -204,7 +204,7 @@ void SweepTool::add_row(const SweepRow& row) {
   for (std::size_t i = 0; i < m.adc_means.size() && i < 4; ++i)
     table->SetItem(item, static_cast<long>(i) + 5, wxString::Format("%.3f", m.adc_means[i]));
   state_text->SetLabel(
-      wxString::Format("Step %zu of %zu done", rows_.size(), running_spec_.values.size()));
+      wxString::Format("Step %zu of %zu done", rows_.size(), running_plan_.values.size()));
   redraw();
 }
 
@@ -218,18 +218,18 @@ void SweepTool::redraw() {
     lo = points.size() == 1 ? y : std::min(lo, y);
     hi = points.size() == 1 ? y : std::max(hi, y);
   }
-  const double x0 = running_spec_.values.empty()
+  const double x0 = running_plan_.values.empty()
                         ? 0
-                        : static_cast<double>(*std::min_element(running_spec_.values.begin(),
-                                                                running_spec_.values.end()));
-  const double x1 = running_spec_.values.empty()
+                        : static_cast<double>(*std::min_element(running_plan_.values.begin(),
+                                                                running_plan_.values.end()));
+  const double x1 = running_plan_.values.empty()
                         ? 1
-                        : static_cast<double>(*std::max_element(running_spec_.values.begin(),
-                                                                running_spec_.values.end()));
+                        : static_cast<double>(*std::max_element(running_plan_.values.begin(),
+                                                                running_plan_.values.end()));
   const double margin = (hi - lo) * 0.1 + std::abs(hi) * 0.02 + 1e-9;
   std::vector<PolySpline> traces;
   traces.emplace_back(std::move(points), wxString::FromUTF8(name), "blue", 2);
-  plot->Draw(PlotGraphics(std::move(traces), wxString::FromUTF8(running_spec_.name),
+  plot->Draw(PlotGraphics(std::move(traces), wxString::FromUTF8(running_plan_.name),
                           wxString::FromUTF8(name)),
              {x0, x1 > x0 ? x1 : x0 + 1}, {lo - margin, hi + margin});
 }
@@ -241,9 +241,9 @@ void SweepTool::finished(const SweepOutcome& outcome) {
   button_png->Enable(!rows_.empty());
   const std::string said =
       outcome.completed
-          ? fmt::format("Sweep of {} done: {} rows; {}", running_spec_.name, rows_.size(),
+          ? fmt::format("Sweep of {} done: {} rows; {}", running_plan_.name, rows_.size(),
                         outcome.restored)
-          : fmt::format("Sweep of {} {}; {}", running_spec_.name, outcome.ended, outcome.restored);
+          : fmt::format("Sweep of {} {}; {}", running_plan_.name, outcome.ended, outcome.restored);
   state_text->SetLabel(wxString::FromUTF8(
       outcome.completed ? "Done; " + outcome.restored : outcome.ended + "; " + outcome.restored));
   if (outcome.completed || outcome.ended.rfind("aborted", 0) == 0) {
@@ -256,7 +256,7 @@ void SweepTool::finished(const SweepOutcome& outcome) {
 
 void SweepTool::save_csv(const std::string& path) const {
   std::ofstream out(path, std::ios::binary);
-  out << sweep_csv(running_spec_, rows_, settings_);
+  out << sweep_csv(running_plan_, rows_, settings_);
   out.close();
   if (!out) throw std::runtime_error("Cannot write the sweep to " + path);
 }

@@ -24,7 +24,7 @@ class SweepTool : public ToolFrame {
   SweepTool(wxWindow* parent, BenchPresenter& presenter);
   void open() override;
   // The sweep the fields describe; a field that is not a number is refused.
-  SweepSpec spec() const;
+  SweepPlan plan() const;
   bool running() const { return run_.running(); }
   void save_csv(const std::string& path) const;
   void save_png(const std::string& path) const;
@@ -46,7 +46,7 @@ class SweepTool : public ToolFrame {
   BenchPresenter& presenter_;
   GuiPost post_;
   RunThread run_;
-  SweepSpec running_spec_;
+  SweepPlan running_plan_;
   std::vector<SweepRow> rows_;
   std::vector<std::pair<std::string, std::string>> settings_;
 };

@@ -36,7 +36,9 @@ void BoardBench::set(const std::string& name, std::int64_t value) {
 
 std::int64_t BoardBench::get(const std::string& name) { return board_.read_register(name); }
 
-Register BoardBench::spec(const std::string& name) { return board_.registers().find(name); }
+Register BoardBench::register_named(const std::string& name) {
+  return board_.registers().find(name);
+}
 
 void BoardBench::wait(double seconds) {
   using Clock = std::chrono::steady_clock;

@@ -30,7 +30,7 @@ class BenchActions {
   // Writes a register, DAC or chip signal through the board's range check.
   virtual void set(const std::string& name, std::int64_t value) = 0;
   virtual std::int64_t get(const std::string& name) = 0;
-  virtual Register spec(const std::string& name) = 0;  // std::out_of_range when none
+  virtual Register register_named(const std::string& name) = 0;  // std::out_of_range when none
   virtual void wait(double seconds) = 0;
   // Rates from the board's own stream and the ADC's channel means.
   virtual Measurement measure(double seconds) = 0;
@@ -50,7 +50,7 @@ class BoardBench : public BenchActions {
   void program(const std::string& path) override;
   void set(const std::string& name, std::int64_t value) override;
   std::int64_t get(const std::string& name) override;
-  Register spec(const std::string& name) override;
+  Register register_named(const std::string& name) override;
   void wait(double seconds) override;
   Measurement measure(double seconds) override;
   RecordingStats record(double seconds) override;

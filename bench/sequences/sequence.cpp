@@ -53,7 +53,7 @@ std::int64_t integer_of(const json& v, int number, const std::string& what) {
 Register register_of(const json& v, int number, BenchActions& bench) {
   if (!v.is_string()) refuse(number, "the register must be named by a text");
   try {
-    return bench.spec(v.get<std::string>());
+    return bench.register_named(v.get<std::string>());
   } catch (const std::out_of_range&) {
     refuse(number, "the board has no register, DAC or signal named " + v.get<std::string>());
   }
@@ -121,7 +121,7 @@ Step parse_step(const json& item, int number, const fs::path& folder, BenchActio
           if (!item.contains(key))
             refuse(number, std::string("a sweep needs ") + key + " (or values)");
         try {
-          step.sweep.values = SweepSpec::range(integer_of(item["start"], number, "start"),
+          step.sweep.values = SweepPlan::range(integer_of(item["start"], number, "start"),
                                                integer_of(item["stop"], number, "stop"),
                                                integer_of(item["step"], number, "step"));
         } catch (const std::invalid_argument& e) {

@@ -43,7 +43,7 @@ struct Step {
   std::string name;  // set: the register
   std::int64_t value = 0;
   double seconds = 0;  // wait, measure, record
-  SweepSpec sweep;
+  SweepPlan sweep;
   std::string measurement;  // expect
   double min = 0, max = 0;
   std::optional<std::int64_t> at;

@@ -8,7 +8,7 @@
 
 namespace Zelvar_Core::bench {
 
-std::vector<std::int64_t> SweepSpec::range(std::int64_t start, std::int64_t stop,
+std::vector<std::int64_t> SweepPlan::range(std::int64_t start, std::int64_t stop,
                                            std::int64_t step) {
   if (step == 0) throw std::invalid_argument("the step is zero");
   if ((stop - start) / step < 0) throw std::invalid_argument("the step goes away from stop");
@@ -18,49 +18,49 @@ std::vector<std::int64_t> SweepSpec::range(std::int64_t start, std::int64_t stop
   return values;
 }
 
-std::string check_sweep(const SweepSpec& spec, BenchActions& bench) {
+std::string check_sweep(const SweepPlan& plan, BenchActions& bench) {
   Register r;
   try {
-    r = bench.spec(spec.name);
+    r = bench.register_named(plan.name);
   } catch (const std::out_of_range&) {
-    return "the board has no register, DAC or signal named " + spec.name;
+    return "the board has no register, DAC or signal named " + plan.name;
   }
-  if (spec.values.empty()) return "the sweep has no values";
-  for (std::int64_t v : spec.values)
+  if (plan.values.empty()) return "the sweep has no values";
+  for (std::int64_t v : plan.values)
     if (v < r.min || v > r.max) return out_of_range_text(r, std::to_string(v));
-  if (!(spec.settle >= 0) || spec.settle > 3600) return "the settle time must be 0..3600 s";
-  if (!(spec.measure >= 0.2) || spec.measure > 3600)
+  if (!(plan.settle >= 0) || plan.settle > 3600) return "the settle time must be 0..3600 s";
+  if (!(plan.measure >= 0.2) || plan.measure > 3600)
     return "the measuring time must be 0.2..3600 s";
   return "";
 }
 
-SweepOutcome run_sweep(const SweepSpec& spec, BenchActions& bench,
+SweepOutcome run_sweep(const SweepPlan& plan, BenchActions& bench,
                        const std::function<void(std::size_t, const SweepRow&)>& row) {
   SweepOutcome outcome;
-  const std::string problem = check_sweep(spec, bench);
+  const std::string problem = check_sweep(plan, bench);
   if (!problem.empty()) throw std::invalid_argument(problem);
-  const std::int64_t before = bench.get(spec.name);
+  const std::int64_t before = bench.get(plan.name);
   try {
-    for (std::size_t i = 0; i < spec.values.size(); ++i) {
-      bench.set(spec.name, spec.values[i]);
-      bench.wait(spec.settle);
-      SweepRow r{spec.values[i], bench.measure(spec.measure)};
+    for (std::size_t i = 0; i < plan.values.size(); ++i) {
+      bench.set(plan.name, plan.values[i]);
+      bench.wait(plan.settle);
+      SweepRow r{plan.values[i], bench.measure(plan.measure)};
       outcome.rows.push_back(r);
       if (row) row(i, r);
     }
     outcome.completed = true;
   } catch (const Aborted&) {
     outcome.ended =
-        fmt::format("aborted at step {} of {}", outcome.rows.size() + 1, spec.values.size());
+        fmt::format("aborted at step {} of {}", outcome.rows.size() + 1, plan.values.size());
   } catch (const std::exception& e) {
     outcome.ended = fmt::format("ended at step {} of {}: {}", outcome.rows.size() + 1,
-                                spec.values.size(), e.what());
+                                plan.values.size(), e.what());
   }
   try {
-    bench.set(spec.name, before);
-    outcome.restored = fmt::format("{} restored to {}", spec.name, before);
+    bench.set(plan.name, before);
+    outcome.restored = fmt::format("{} restored to {}", plan.name, before);
   } catch (const std::exception& e) {
-    outcome.restored = fmt::format("{} not restored to {}: {}", spec.name, before, e.what());
+    outcome.restored = fmt::format("{} not restored to {}: {}", plan.name, before, e.what());
   }
   return outcome;
 }
@@ -72,14 +72,14 @@ const std::vector<std::string>& measurement_columns() {
   return columns;
 }
 
-std::string sweep_csv(const SweepSpec& spec, const std::vector<SweepRow>& rows,
+std::string sweep_csv(const SweepPlan& plan, const std::vector<SweepRow>& rows,
                       const std::vector<std::pair<std::string, std::string>>& settings) {
   std::string csv;
   for (const auto& [key, value] : settings)
-    if (key != spec.name) csv += "# " + key + " " + value + "\n";
-  csv += fmt::format("# swept {}, settle {:g} s, measure {:g} s\n", spec.name, spec.settle,
-                     spec.measure);
-  csv += spec.name;
+    if (key != plan.name) csv += "# " + key + " " + value + "\n";
+  csv += fmt::format("# swept {}, settle {:g} s, measure {:g} s\n", plan.name, plan.settle,
+                     plan.measure);
+  csv += plan.name;
   for (const auto& column : measurement_columns()) csv += "," + column;
   csv += "\n";
   for (const auto& r : rows) {

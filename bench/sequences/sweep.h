@@ -11,7 +11,7 @@
 
 namespace Zelvar_Core::bench {
 
-struct SweepSpec {
+struct SweepPlan {
   std::string name;  // a register, DAC or chip signal
   std::vector<std::int64_t> values;
   double settle = 0.2;   // seconds after each write
@@ -27,7 +27,7 @@ struct SweepRow {
 
 // Every value and time checked before anything is sent: one sentence for
 // the first problem ("VTH_ON: 5000 is out of range 0..4095"), "" when fine.
-std::string check_sweep(const SweepSpec& spec, BenchActions& bench);
+std::string check_sweep(const SweepPlan& plan, BenchActions& bench);
 
 struct SweepOutcome {
   std::vector<SweepRow> rows;
@@ -39,12 +39,12 @@ struct SweepOutcome {
 // Runs the sweep; `row` hears each row as it is measured (on the caller's
 // thread). Errors and an abort end the run but not this call: the outcome
 // says why, after the parameter was put back.
-SweepOutcome run_sweep(const SweepSpec& spec, BenchActions& bench,
+SweepOutcome run_sweep(const SweepPlan& plan, BenchActions& bench,
                        const std::function<void(std::size_t step, const SweepRow&)>& row);
 
 // The CSV: "# key value" lines (the date, the board, the design, the mode
 // and every other register, DAC and signal), then one named row per step.
-std::string sweep_csv(const SweepSpec& spec, const std::vector<SweepRow>& rows,
+std::string sweep_csv(const SweepPlan& plan, const std::vector<SweepRow>& rows,
                       const std::vector<std::pair<std::string, std::string>>& settings);
 // The measurement columns of the CSV, after the swept value.
 const std::vector<std::string>& measurement_columns();

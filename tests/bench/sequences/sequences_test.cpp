@@ -24,12 +24,12 @@ class OnTheBoard : public ::testing::Test {
 
 TEST_F(OnTheBoard, ASweepMeasuresEachValueAndPutsTheParameterBack) {
   board.write_register("VTH_ON", 2500);
-  SweepSpec spec{"VTH_ON", {2000, 2400, 2800}, 0.1, 0.4};
+  SweepPlan plan{"VTH_ON", {2000, 2400, 2800}, 0.1, 0.4};
   std::vector<std::int64_t> heard;
   const SweepOutcome outcome =
-      run_sweep(spec, bench, [&](std::size_t, const SweepRow& row) { heard.push_back(row.value); });
+      run_sweep(plan, bench, [&](std::size_t, const SweepRow& row) { heard.push_back(row.value); });
   ASSERT_TRUE(outcome.completed) << outcome.ended;
-  EXPECT_EQ(heard, spec.values);
+  EXPECT_EQ(heard, plan.values);
   EXPECT_EQ(outcome.restored, "VTH_ON restored to 2500");
   EXPECT_EQ(board.read_register("VTH_ON"), 2500);
   // The ON rate follows the ON threshold the way the sensor does, and is
@@ -49,8 +49,8 @@ TEST_F(OnTheBoard, ASweepMeasuresEachValueAndPutsTheParameterBack) {
 }
 
 TEST_F(OnTheBoard, AnAbortOrAFailingBoardEndsTheSweepAtItsStepWithTheValueRestored) {
-  SweepSpec spec{"VTH_OFF", {700, 800, 900, 1000}, 0.0, 0.3};
-  SweepOutcome outcome = run_sweep(spec, bench, [&](std::size_t step, const SweepRow&) {
+  SweepPlan plan{"VTH_OFF", {700, 800, 900, 1000}, 0.0, 0.3};
+  SweepOutcome outcome = run_sweep(plan, bench, [&](std::size_t step, const SweepRow&) {
     if (step == 1) aborted = true;
   });
   EXPECT_FALSE(outcome.completed);
@@ -60,7 +60,7 @@ TEST_F(OnTheBoard, AnAbortOrAFailingBoardEndsTheSweepAtItsStepWithTheValueRestor
   EXPECT_EQ(board.read_register("VTH_OFF"), 800);
 
   aborted = false;
-  outcome = run_sweep(spec, bench, [&](std::size_t step, const SweepRow&) {
+  outcome = run_sweep(plan, bench, [&](std::size_t step, const SweepRow&) {
     if (step == 0) board.acquisition().fail_next_read();  // the link drops
   });
   EXPECT_EQ(outcome.rows.size(), 1u);
@@ -68,7 +68,7 @@ TEST_F(OnTheBoard, AnAbortOrAFailingBoardEndsTheSweepAtItsStepWithTheValueRestor
   EXPECT_EQ(board.read_register("VTH_OFF"), 800);
 
   board.start_acquisition();
-  outcome = run_sweep(spec, bench, [&](std::size_t step, const SweepRow&) {
+  outcome = run_sweep(plan, bench, [&](std::size_t step, const SweepRow&) {
     if (step == 0) board.set_connected(false);  // unplugged: nothing can be put back
   });
   EXPECT_EQ(outcome.ended, "ended at step 2 of 4: No board is connected: VTH_OFF not written");
@@ -77,20 +77,20 @@ TEST_F(OnTheBoard, AnAbortOrAFailingBoardEndsTheSweepAtItsStepWithTheValueRestor
 }
 
 TEST_F(OnTheBoard, AValueOutOfRangeIsRefusedBeforeTheSweepStarts) {
-  SweepSpec spec{"VTH_ON", {2000, 5000}, 0.1, 0.3};
-  EXPECT_EQ(check_sweep(spec, bench), "VTH_ON: 5000 is out of range 0..4095");
-  EXPECT_THROW(run_sweep(spec, bench, nullptr), std::invalid_argument);
+  SweepPlan plan{"VTH_ON", {2000, 5000}, 0.1, 0.3};
+  EXPECT_EQ(check_sweep(plan, bench), "VTH_ON: 5000 is out of range 0..4095");
+  EXPECT_THROW(run_sweep(plan, bench, nullptr), std::invalid_argument);
   EXPECT_FALSE(board.acquiring());
   EXPECT_EQ(check_sweep({"NOPE", {1}, 0, 1}, bench),
             "the board has no register, DAC or signal named NOPE");
 }
 
 TEST_F(OnTheBoard, TheCsvNamesItsSettingsAndColumns) {
-  SweepSpec spec{"VTH_ON", {2000}, 0, 0.3};
+  SweepPlan plan{"VTH_ON", {2000}, 0, 0.3};
   Measurement m;
   m.on_mean = 1234.5;
   m.adc_means = {1.8, 3.3, 31, 12};
-  const std::string csv = sweep_csv(spec, {{2000, m}}, bench.settings());
+  const std::string csv = sweep_csv(plan, {{2000, m}}, bench.settings());
   EXPECT_NE(csv.find("# board Zelvar Labs AER-640 sensor board (simulated) SIM-0001 1.4.2\n"),
             std::string::npos);
   EXPECT_NE(csv.find("# VTH_OFF 800\n"), std::string::npos);
