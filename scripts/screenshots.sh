@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of the bench under Xvfb: with every window opened from its menu
 # entry (shots/all.png and one file per window), or one scene of the bench
-# (`screenshots.sh unplugged|refused|log|playback|sweep`:
+# (`screenshots.sh unplugged|refused|log|playback|sweep|sequence`:
 # shots/<scene>.png). Installs
 # imagemagick if missing.
 set -euo pipefail
@@ -12,6 +12,7 @@ cmake -S "$root" -B "$root/build" >/dev/null
 cmake --build "$root/build" --target pravel -j2 >/dev/null
 mkdir -p "$root/run" "$root/shots"
 cd "$root/run"
+mkdir -p sequences && cp "$root"/sequences/*.json sequences/  # for the sequence scene
 scene="${1:-all}"
 SCENE="$scene" xvfb-run -a -s "-screen 0 1800x1150x24" bash -c '
   ../build/bin/pravel --demo "$SCENE" 2> demo.log & pid=$!

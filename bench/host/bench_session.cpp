@@ -201,6 +201,11 @@ void BenchSession::demo_scene(const std::string& scene) {
     wxCommandEvent run(wxEVT_BUTTON, sweep_tool->button_run->GetId());
     run.SetEventObject(sweep_tool->button_run);
     sweep_tool->button_run->GetEventHandler()->ProcessEvent(run);
+  } else if (scene == "sequence") {
+    // The threshold sweep example under way in its progress window.
+    sequence_tool->run((presenter->folders().root / "sequences" / "threshold_sweep.json").string());
+    sequence_tool->Move(0, window->GetRect().GetBottom() + 8);
+    sequence_tool->Show();
   } else if (scene == "log") {
     presenter->toggle_main_img_thread();
     presenter->toggle_main_img_thread();
