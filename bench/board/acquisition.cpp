@@ -44,14 +44,42 @@ void Acquisition::stop() {
   if (thread_.joinable()) thread_.join();
 }
 
+void StreamPump::pump(std::int64_t now_us, const SensorSettings& settings,
+                      const std::atomic<bool>* stop) {
+  if (now_us < slice_begin_) {
+    // The board's clock restarted (a device reset): the stream goes on from
+    // the new time instead of waiting for the old one to come round again.
+    slice_begin_ = 0;
+    owed_ = 0;
+  }
+  if (now_us - slice_begin_ > kFifoMicroseconds) {
+    // The host fell behind: as on the board, the FIFO keeps the newest
+    // events and the older ones are lost (and counted).
+    const std::int64_t missed = now_us - kFifoMicroseconds - slice_begin_;
+    lost_ += static_cast<std::uint64_t>(settings.total_rate() * static_cast<double>(missed) * 1e-6);
+    slice_begin_ = now_us - kFifoMicroseconds;
+  }
+  // What is owed goes out in slices of the usual length, so a late turn
+  // neither builds one huge batch nor leaves the caches it works in.
+  while (slice_begin_ < now_us && !(stop && *stop)) {
+    const std::int64_t part_end = std::min(now_us, slice_begin_ + kSliceMicroseconds);
+    owed_ += settings.total_rate() * static_cast<double>(part_end - slice_begin_) * 1e-6;
+    const auto count = static_cast<std::size_t>(owed_);
+    owed_ -= static_cast<double>(count);
+    batch_.clear();
+    sensor_.generate(static_cast<double>(slice_begin_) * 1e-6, count, settings, slice_begin_,
+                     part_end, batch_);
+    slice_begin_ = part_end;
+    hub_.publish(batch_.data(), batch_.size());
+    events_ += batch_.size();
+  }
+}
+
 void Acquisition::run() {
   using clock = std::chrono::steady_clock;
   constexpr auto kSlice = std::chrono::microseconds(kSliceMicroseconds);
-  EventSensor sensor;
-  std::vector<Event> batch;
+  StreamPump pump(hub_, clock_.now_us());
   auto next = clock::now();
-  std::int64_t slice_begin = clock_.now_us();
-  double owed = 0;  // fraction of an event carried to the next slice
   try {
     while (!stop_) {
       if (fail_next_.exchange(false)) throw std::runtime_error("The event stream broke off");
@@ -59,29 +87,9 @@ void Acquisition::run() {
       std::this_thread::sleep_until(next);
       if (clock::now() - next > std::chrono::milliseconds(100)) next = clock::now();
       const SensorSettings settings = settings_();
-      const std::int64_t slice_end = clock_.now_us();
-      if (slice_end - slice_begin > kFifoMicroseconds) {
-        // The host fell behind: as on the board, the FIFO keeps the newest
-        // events and the older ones are lost (and counted).
-        const std::int64_t missed = slice_end - kFifoMicroseconds - slice_begin;
-        lost_ +=
-            static_cast<std::uint64_t>(settings.total_rate() * static_cast<double>(missed) * 1e-6);
-        slice_begin = slice_end - kFifoMicroseconds;
-      }
-      // What is owed goes out in slices of the usual length, so a late turn
-      // neither builds one huge batch nor leaves the caches it works in.
-      while (slice_begin < slice_end && !stop_) {
-        const std::int64_t part_end = std::min(slice_end, slice_begin + kSliceMicroseconds);
-        owed += settings.total_rate() * static_cast<double>(part_end - slice_begin) * 1e-6;
-        const auto count = static_cast<std::size_t>(owed);
-        owed -= static_cast<double>(count);
-        batch.clear();
-        sensor.generate(static_cast<double>(slice_begin) * 1e-6, count, settings, slice_begin,
-                        part_end, batch);
-        slice_begin = part_end;
-        hub_.publish(batch.data(), batch.size());
-        events_ += batch.size();
-      }
+      pump.pump(clock_.now_us(), settings, &stop_);
+      events_ = pump.events();
+      lost_ = pump.lost();
     }
   } catch (const std::exception& e) {
     finished_ = true;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bench/board/event_hub.h"
 #include "bench/board/sensor.h"
@@ -26,6 +27,35 @@ class BoardClock {
   std::mutex mutex_;
   bool running_ = false;
   std::chrono::steady_clock::time_point epoch_;
+};
+
+// Turns board time into events: everything the sensor produced between the
+// last call and `now_us`, published in slices of kSliceMicroseconds. What
+// lies further back than the board's FIFO holds is lost, and counted. A
+// clock that went back (a device reset restarts it) starts the stream again
+// from its new time. Driven by the acquisition thread, or by a test with
+// times of its choosing.
+class StreamPump {
+ public:
+  // How far behind the host may fall before the board's FIFO overflows.
+  static constexpr std::int64_t kFifoMicroseconds = 250000;
+  // The stream is read in slices of this much board time.
+  static constexpr std::int64_t kSliceMicroseconds = 2000;
+
+  StreamPump(EventHub& hub, std::int64_t start_us) : hub_(hub), slice_begin_(start_us) {}
+  // Publishes what is owed up to `now_us`; stops between slices once `stop` is set.
+  void pump(std::int64_t now_us, const SensorSettings& settings,
+            const std::atomic<bool>* stop = nullptr);
+  std::uint64_t events() const { return events_; }
+  std::uint64_t lost() const { return lost_; }
+
+ private:
+  EventHub& hub_;
+  EventSensor sensor_;
+  std::vector<Event> batch_;
+  std::int64_t slice_begin_;
+  double owed_ = 0;  // fraction of an event carried to the next slice
+  std::uint64_t events_ = 0, lost_ = 0;
 };
 
 class Acquisition {
@@ -49,10 +79,8 @@ class Acquisition {
   // Events lost since the last start because the host fell more than the
   // board's FIFO behind (see kFifoMicroseconds).
   std::uint64_t lost() const { return lost_; }
-  // How far behind the host may fall before the board's FIFO overflows.
-  static constexpr std::int64_t kFifoMicroseconds = 250000;
-  // The stream is read in slices of this much board time.
-  static constexpr std::int64_t kSliceMicroseconds = 2000;
+  static constexpr std::int64_t kFifoMicroseconds = StreamPump::kFifoMicroseconds;
+  static constexpr std::int64_t kSliceMicroseconds = StreamPump::kSliceMicroseconds;
 
  private:
   void run();

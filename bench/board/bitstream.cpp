@@ -1,5 +1,7 @@
 #include "bench/board/bitstream.h"
 
+#include <fmt/format.h>
+
 #include <cstdint>
 #include <stdexcept>
 
@@ -40,6 +42,15 @@ class Reader {
   std::size_t at_;
 };
 
+// The design name goes into status lines, logs and recording headers, one
+// line each: a name that could break a line is refused.
+void refuse_control_characters(const std::string& name) {
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7f)
+      throw std::invalid_argument(
+          fmt::format("its design name holds a control character (0x{:02X})", c));
+}
+
 void put16(std::string& out, std::size_t n) {
   out += static_cast<char>(n >> 8 & 0xff);
   out += static_cast<char>(n & 0xff);
@@ -60,6 +71,7 @@ std::optional<BitstreamHeader> parse_bitstream_header(const std::string& bytes,
     switch (expected) {
       case 'a':
         header.design = value.substr(0, value.find(';'));
+        refuse_control_characters(header.design);
         break;
       case 'b':
         header.part = value;

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "bench/board/whole_file.h"
+
 namespace Zelvar_Core::bench {
 
 namespace {
@@ -165,22 +167,10 @@ void apply_preset_json(BenchModel& model, const std::string& text) {
 }
 
 void save_preset_file(const BenchModel& model, const std::string& path) {
-  const std::string part = path + ".part";
-  {
-    std::ofstream out(part, std::ios::binary);
-    out << preset_to_json(model);
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(part, ignored);
-      throw std::runtime_error("Preset not saved: the file cannot be written (" + path + ")");
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(part, path, error);
-  if (error) {
-    std::filesystem::remove(part, error);
-    throw std::runtime_error("Preset not saved: " + error.message() + " (" + path + ")");
+  try {
+    write_whole_file(path, preset_to_json(model));
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error("Preset not saved: " + std::string(e.what()) + " (" + path + ")");
   }
 }
 

@@ -20,13 +20,15 @@ std::string trimmed(const std::string& text) {
 
 }  // namespace
 
-std::int64_t parse_register_value(const Register& r, const std::string& text) {
+std::int64_t parse_integer(const std::string& what, const std::string& text, std::int64_t min,
+                           std::int64_t max) {
+  const Register r{what, 0, min, max};
   const std::string number = trimmed(text);
   const std::size_t digits_at = !number.empty() && (number[0] == '-' || number[0] == '+') ? 1 : 0;
   bool integer = number.size() > digits_at;
   for (std::size_t i = digits_at; i < number.size() && integer; ++i)
     integer = std::isdigit(static_cast<unsigned char>(number[i])) != 0;
-  if (!integer) throw std::invalid_argument(r.name + ": \"" + text + "\" is not an integer");
+  if (!integer) throw std::invalid_argument(what + ": \"" + text + "\" is not an integer");
   std::int64_t value = 0;
   try {
     std::size_t used = 0;
@@ -34,8 +36,12 @@ std::int64_t parse_register_value(const Register& r, const std::string& text) {
   } catch (const std::out_of_range&) {
     throw RangeError(out_of_range_text(r, number));  // an integer, just far too large
   }
-  if (value < r.min || value > r.max) throw RangeError(out_of_range_text(r, number));
+  if (value < min || value > max) throw RangeError(out_of_range_text(r, number));
   return value;
+}
+
+std::int64_t parse_register_value(const Register& r, const std::string& text) {
+  return parse_integer(r.name, text, r.min, r.max);
 }
 
 RegisterFile::RegisterFile() {

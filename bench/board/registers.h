@@ -33,6 +33,9 @@ std::string out_of_range_text(const Register& r, const std::string& value);
 // naming the register (std::invalid_argument, or RangeError for an integer
 // outside the range, however long).
 std::int64_t parse_register_value(const Register& r, const std::string& text);
+// The same for any integer named `what` that must lie in min..max.
+std::int64_t parse_integer(const std::string& what, const std::string& text, std::int64_t min,
+                           std::int64_t max);
 
 class RegisterFile {
  public:

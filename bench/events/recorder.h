@@ -22,7 +22,8 @@ struct RecordingStats {
   std::string path;
   std::uint64_t bytes = 0;  // written so far, header included
   std::uint64_t events = 0;
-  std::uint64_t dropped = 0;
+  std::uint64_t dropped = 0;        // the disk did not keep up
+  std::uint64_t lost_by_board = 0;  // the host fell behind the board: the file has gaps
   double seconds = 0;
   std::string error;  // why the writing stopped, "" while it goes on
 };

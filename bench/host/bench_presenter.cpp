@@ -563,6 +563,11 @@ void BenchPresenter::on_adc_reading(const AdcReading& reading) {
 void BenchPresenter::on_adc_failure(const std::string& what, std::uint64_t run) {
   if (run != sampler_.run() || closed_) return;  // a run that was stopped on purpose
   sampler_.stop();
+  if (!model_.simulated_device.connected()) {
+    // The board was unplugged: a pause, told as such, that ends on replug.
+    apply_connection_state();
+    return;
+  }
   report_error(what);
   apply_connection_state();
 }
@@ -587,6 +592,11 @@ void BenchPresenter::bind_sample_time_field() {
     } else {
       event.Skip();
     }
+  });
+  // A corrected text is an edit again: leaving the field keeps it for Update.
+  field->Bind(wxEVT_TEXT, [field](wxCommandEvent& event) {
+    if (is_refused(field)) clear_mark(field);
+    event.Skip();
   });
   field->Bind(wxEVT_KILL_FOCUS, [this, field](wxFocusEvent& event) {
     if (is_refused(field)) show_sample_time();
@@ -714,6 +724,8 @@ void BenchPresenter::start_recording() {
       throw;
     }
   }
+  // What the board loses from here on leaves gaps in the file: the summary says so.
+  lost_before_recording_ = board.acquisition().lost();
   logger->info("Recording started: {}", recording_path_);
   show_message("Recording to " + recording_path_);
   sync_stream_view();
@@ -722,21 +734,29 @@ void BenchPresenter::start_recording() {
 void BenchPresenter::stop_recording(const std::string& why) {
   if (!recorder_.active()) return;
   model_.simulated_device.events().unsubscribe(&recorder_);
-  const RecordingStats stats = recorder_.stop();
+  RecordingStats stats = recorder_.stop();
+  const std::uint64_t lost_now = model_.simulated_device.acquisition().lost();
+  stats.lost_by_board = lost_now > lost_before_recording_ ? lost_now - lost_before_recording_ : 0;
   if (view_) view_->button_record->SetValue(false);
   const std::string file = std::filesystem::path(stats.path).filename().string();
-  logger->info("Recording stopped ({}): {}, {}, {} events, {} dropped, {:.1f} s", why, stats.path,
+  const std::string lost =
+      stats.lost_by_board > 0 ? "; " + lost_by_board_text(stats.lost_by_board) : "";
+  logger->info("Recording stopped ({}): {}, {}, {} events, {} dropped, {:.1f} s{}", why, stats.path,
                size_text(stats.bytes), count_text(stats.events), count_text(stats.dropped),
-               stats.seconds);
+               stats.seconds, lost);
   if (stats.dropped > 0)
     logger->error("Recording {}: {} events dropped, the disk did not keep up", file,
                   count_text(stats.dropped));
+  if (stats.lost_by_board > 0)
+    logger->warn("Recording {}: {} (the file has gaps there)", file,
+                 lost_by_board_text(stats.lost_by_board));
   if (!stats.error.empty()) {
     report_error("Recording stopped: cannot write " + stats.path + ": " + stats.error +
                  "; what was written stays readable (" + count_text(stats.events) + " events)");
   } else {
-    show_message(fmt::format("Recorded {}: {}, {} events, {} dropped", file, size_text(stats.bytes),
-                             count_text(stats.events), count_text(stats.dropped)));
+    show_message(fmt::format("Recorded {}: {}, {} events, {} dropped{}", file,
+                             size_text(stats.bytes), count_text(stats.events),
+                             count_text(stats.dropped), lost));
   }
   update_stream_status();
 }

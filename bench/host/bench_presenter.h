@@ -138,6 +138,7 @@ class BenchPresenter : public Presenter {
   wxTimer stream_timer_;  // the recording's or playback's line, every second
   Recorder recorder_;
   std::string recording_path_;
+  std::uint64_t lost_before_recording_ = 0;  // the board's losses when the recording began
   Playback playback_;
   RateMeter rates_;
   std::string last_capture_;

@@ -35,11 +35,15 @@ BoardSimulatorTool::BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device
 }
 
 void BoardSimulatorTool::open() {
-  // The one-shot failures clear themselves when used; show where they stand.
+  on_tick();
+  bring_up(250);
+}
+
+void BoardSimulatorTool::on_tick() {
+  // The one-shot failures clear themselves when used: the boxes follow.
   connected->SetValue(device_.connected());
   fail_programming->SetValue(device_.fail_next_program);
   fail_register_read->SetValue(device_.fail_next_register_read);
-  bring_up();
 }
 
 }  // namespace Zelvar_Core::bench

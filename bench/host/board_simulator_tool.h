@@ -21,6 +21,9 @@ class BoardSimulatorTool : public ToolFrame {
   wxCheckBox* fail_register_read;
   wxButton* button_break_stream;
 
+ protected:
+  void on_tick() override;
+
  private:
   SimulatedDevice& device_;
 };

@@ -70,6 +70,12 @@ void BenchHistogramWindow::bind_field(wxTextCtrl* field) {
     else
       event.Skip();
   });
+  // Typing into a refused field makes it an edit again, which the next
+  // Scale applies.
+  field->Bind(wxEVT_TEXT, [field](wxCommandEvent& event) {
+    if (is_refused(field)) clear_mark(field);
+    event.Skip();
+  });
   // A refused text does not stay behind once the user moves on; a pending
   // edit does (the Scale button takes the focus before it is clicked).
   field->Bind(wxEVT_KILL_FOCUS, [this, field](wxFocusEvent& event) {

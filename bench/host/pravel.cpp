@@ -1,22 +1,9 @@
-// The bench program: the front end on a simulated sensor board.
-//   pravel            the bench, main window only
-//   pravel --version  the version
-//   pravel --desktop ...  the same, in the user's data folder (the menu's way)
-//   pravel --demo [SCENE]  every tool window open, acquisition running; or
-//                     one scene: unplugged, refused, log
-//   pravel --sample-bitstream PATH  write a 3 MB sample bitstream and quit
-//   pravel --export REC.raw OUT.h5  export a recording to HDF5 and quit
-//   pravel --run SEQUENCE.json [--report OUT.csv]  run a test sequence on the
-//                     simulated board without a window: exit 0 when every
-//                     expectation held, 1 when one failed, 2 when the sequence
-//                     was refused or did not end
-//   pravel --measure N [--busy] [--adc-hours H]  run the acquisition N seconds,
-//                     log the rates and memory, quit; --busy sets thresholds that
-//                     make about 20 Mev/s; --adc-hours fills the ADC history with
-//                     H hours of samples at 10 ms and opens the monitor first
+// The bench program: the front end on a simulated sensor board. Its modes
+// and options are in command_line.cpp (pravel --help lists them).
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <wx/timer.h>
 
 #include <cerrno>
@@ -29,9 +16,11 @@
 
 #include "Zelvar_Core/version.h"
 #include "bench/board/bitstream.h"
+#include "bench/board/whole_file.h"
 #include "bench/events/hdf5_export.h"
 #include "bench/events/recording_file.h"
 #include "bench/host/bench_session.h"
+#include "bench/host/command_line.h"
 #include "bench/host/log_book.h"
 #include "bench/host/toolkit_log.h"
 #include "bench/sequences/sequence.h"
@@ -46,6 +35,12 @@ const auto kProcessStart = std::chrono::steady_clock::now();
 BenchFolders& start_folders() {
   static BenchFolders folders;
   return folders;
+}
+
+// The command line, read whole in main before the toolkit starts.
+PravelOptions& options() {
+  static PravelOptions parsed;
+  return parsed;
 }
 
 double cpu_seconds() {
@@ -77,19 +72,21 @@ int write_sample_bitstream(const std::string& path) {
                  parent.c_str(), error ? error.message().c_str() : "it is in the way");
     return 1;
   }
-  std::ofstream out(path, std::ios::binary);
-  out << make_bitstream("aer640_sample", std::string(3 << 20, '\x5a'));
-  out.close();
-  if (out) return 0;
-  std::fprintf(stderr, "Cannot write the sample bitstream %s: %s.\n", path.c_str(),
-               std::strerror(errno));
-  return 1;
+  try {
+    write_whole_file(path, make_bitstream("aer640_sample", std::string(3 << 20, '\x5a')));
+    return 0;
+  } catch (const std::runtime_error& e) {
+    std::fprintf(stderr, "Cannot write the sample bitstream %s: %s.\n", path.c_str(), e.what());
+    return 1;
+  }
 }
 
-int export_recording(const std::string& recording, const std::string& out) {
+int export_recording(const std::string& recording, const std::string& out, bool overwrite) {
   try {
     for (const auto& warning : RecordingReader::scan(recording).warnings())
       std::fprintf(stderr, "Note: %s: %s.\n", recording.c_str(), warning.c_str());
+    if (!overwrite && std::filesystem::exists(out))
+      throw std::runtime_error("The export " + out + " exists: give --overwrite to replace it");
     const ExportStats stats = export_hdf5(recording, out);
     std::printf("Exported %llu events from %s to %s in %.1f s.\n",
                 static_cast<unsigned long long>(stats.events), recording.c_str(), out.c_str(),
@@ -101,12 +98,38 @@ int export_recording(const std::string& recording, const std::string& out) {
   }
 }
 
+// Where the report goes: checked before the run, so that a run of an hour
+// does not end in "cannot write". "" when it can be written.
+std::string report_problem(const std::filesystem::path& report, const std::string& sequence) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path folder = fs::absolute(report).parent_path();
+  if (fs::is_directory(report, error)) return "the report " + report.string() + " is a folder";
+  if (!fs::is_directory(folder, error))
+    return "the folder of the report " + report.string() + " does not exist";
+  if (::access(folder.c_str(), W_OK) != 0)
+    return "the report cannot be written in " + folder.string() + ": " + std::strerror(errno);
+  if (fs::exists(report, error) && fs::equivalent(report, sequence, error))
+    return "the report " + report.string() + " is the sequence itself";
+  return "";
+}
+
 int run_sequence_file(const std::string& path, std::string report_path) {
   const BenchFolders folders = BenchFolders::under(std::filesystem::current_path());
   try {
     prepare_folders(folders);
-  } catch (const StartupError& e) {
+    if (report_path.empty()) {
+      ensure_folder(folders.reports);
+      report_path = (folders.reports / (std::filesystem::path(path).stem().string() + "_" +
+                                        local_time("%Y%m%d_%H%M%S") + ".csv"))
+                        .string();
+    }
+  } catch (const std::runtime_error& e) {
     std::fprintf(stderr, "%s\n", e.what());
+    return 2;
+  }
+  if (const std::string problem = report_problem(report_path, path); !problem.empty()) {
+    std::fprintf(stderr, "Refused: %s; nothing was run.\n", problem.c_str());
     return 2;
   }
   spdlog::set_level(spdlog::level::warn);  // the steps speak for themselves
@@ -117,12 +140,12 @@ int run_sequence_file(const std::string& path, std::string report_path) {
   try {
     sequence = load_sequence(path, bench);
   } catch (const SequenceError& e) {
-    std::fprintf(stderr, "Refused: %s.\n", e.what());
+    std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
     return 2;
   }
-  const auto settings = bench.settings();
+  const Settings settings = bench.settings();
   std::printf("Sequence %s: %zu steps on %s\n", sequence.name.c_str(), sequence.steps.size(),
-              settings.at(1).second.c_str());
+              setting(settings, "board").c_str());
   SequenceObserver observer;
   observer.done = [&](const Step& step, const std::string& outcome) {
     std::printf("[%d/%zu] %s: %s\n", step.number, sequence.steps.size(), step.describe().c_str(),
@@ -132,17 +155,10 @@ int run_sequence_file(const std::string& path, std::string report_path) {
   const SequenceReport report = run_sequence(sequence, bench, observer);
   if (!report.completed)
     std::printf("Sequence %s: %s\n", sequence.name.c_str(), report.ended.c_str());
-  if (report_path.empty()) {
-    ensure_folder(folders.reports);
-    report_path = (folders.reports / (std::filesystem::path(path).stem().string() + "_" +
-                                      local_time("%Y%m%d_%H%M%S") + ".csv"))
-                      .string();
-  }
-  std::ofstream out(report_path, std::ios::binary);
-  out << report_csv(sequence, report, settings);
-  out.close();
-  if (!out) {
-    std::fprintf(stderr, "Cannot write the report %s.\n", report_path.c_str());
+  try {
+    write_whole_file(report_path, report_csv(sequence, report, settings));
+  } catch (const std::runtime_error& e) {
+    std::fprintf(stderr, "Cannot write the report %s: %s.\n", report_path.c_str(), e.what());
     return 2;
   }
   std::printf("%d of %d expectations held; report %s\n", report.expects - report.failed,
@@ -175,24 +191,21 @@ class PravelApp : public ReportingApp {
       }
       event.Skip();
     });
-    const wxString option = argc > 1 ? argv[1] : wxString();
-    if (option == "--demo") session_->demo_scene(argc > 2 ? wxString(argv[2]).utf8_string() : "");
-    if (option == "--measure") {
-      // --adc-hours H: a history of H hours of ADC samples first, and the monitor open;
-      // --busy: thresholds that make about 20 Mev/s. In either order.
-      for (int i = 3; i < argc; ++i) {
-        const wxString extra = argv[i];
-        if (extra == "--adc-hours" && i + 1 < argc) {
-          session_->presenter->fill_adc_history(wxAtof(argv[++i]));
-          session_->choose_tool("ADCs");
-        } else if (extra == "--busy") {
-          for (auto [name, value] : {std::pair<const char*, const char*>{"VTH_ON", "1750"},
-                                     {"VTH_OFF", "1450"},
-                                     {"BIAS_GAIN", "7"}})
-            session_->model.write_value(name, value);
-        }
+    const PravelOptions& o = options();
+    if (o.mode == PravelOptions::Mode::Demo) session_->demo_scene(o.demo_scene);
+    if (o.mode == PravelOptions::Mode::Measure) {
+      if (o.adc_hours) {
+        // A history of that many hours of ADC samples first, and the monitor open.
+        session_->presenter->fill_adc_history(*o.adc_hours);
+        session_->choose_tool("ADCs");
       }
-      measure(argc > 2 ? wxAtof(argv[2]) : 5.0);
+      if (o.busy) {
+        for (auto [name, value] : {std::pair<const char*, const char*>{"VTH_ON", "1750"},
+                                   {"VTH_OFF", "1450"},
+                                   {"BIAS_GAIN", "7"}})
+          session_->model.write_value(name, value);
+      }
+      measure(o.measure_seconds);
     }
     return true;
   }
@@ -240,13 +253,18 @@ wxIMPLEMENT_APP_NO_MAIN(Zelvar_Core::bench::PravelApp);
 
 int main(int argc, char** argv) {
   using namespace Zelvar_Core::bench;
-  if (argc == 2 && std::string(argv[1]) == "--version") {
-    std::printf("pravel %s (Zelvar_Core %s)\n", Zelvar_Core::kVersion, Zelvar_Core::kVersion);
-    return 0;
+  // The whole line is checked before anything is made: a refused option
+  // leaves no folder behind and opens no window.
+  const ParsedCommandLine parsed =
+      parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+  if (parsed.exit_status) {
+    std::fputs(parsed.text.c_str(), *parsed.exit_status == 0 ? stdout : stderr);
+    return *parsed.exit_status;
   }
+  const PravelOptions& o = options() = parsed.options;
   // From the desktop menu: the bench's own folder under the user's data
   // folder, made on first start, instead of wherever the menu starts it.
-  if (argc > 1 && std::string(argv[1]) == "--desktop") {
+  if (o.desktop) {
     try {
       const std::filesystem::path home =
           desktop_data_folder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
@@ -256,31 +274,17 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s\n", e.what());
       return 1;
     }
-    for (int i = 1; i + 1 < argc; ++i) argv[i] = argv[i + 1];
-    argv[--argc] = nullptr;
   }
   // What needs no display is done before the toolkit starts.
-  const std::string option = argc > 1 ? argv[1] : "";
-  if (option == "--sample-bitstream") {
-    if (argc != 3) {
-      std::fprintf(stderr, "Usage: pravel --sample-bitstream PATH\n");
-      return 2;
-    }
-    return write_sample_bitstream(argv[2]);
-  }
-  if (option == "--run") {
-    if (argc != 3 && !(argc == 5 && std::string(argv[3]) == "--report")) {
-      std::fprintf(stderr, "Usage: pravel --run SEQUENCE.json [--report OUT.csv]\n");
-      return 2;
-    }
-    return run_sequence_file(argv[2], argc == 5 ? argv[4] : "");
-  }
-  if (option == "--export") {
-    if (argc != 4) {
-      std::fprintf(stderr, "Usage: pravel --export RECORDING.raw OUT.h5\n");
-      return 2;
-    }
-    return export_recording(argv[2], argv[3]);
+  switch (o.mode) {
+    case PravelOptions::Mode::SampleBitstream:
+      return write_sample_bitstream(o.sample_path);
+    case PravelOptions::Mode::Run:
+      return run_sequence_file(o.sequence, o.report);
+    case PravelOptions::Mode::Export:
+      return export_recording(o.recording, o.export_to, o.overwrite);
+    default:
+      break;
   }
   start_folders() = BenchFolders::under(std::filesystem::current_path());
   try {
@@ -291,5 +295,8 @@ int main(int argc, char** argv) {
   }
   setup_logging(start_folders());
   route_toolkit_messages();
-  return wxEntry(argc, argv);
+  // The toolkit sees no option of ours.
+  int toolkit_argc = 1;
+  char* toolkit_argv[] = {argv[0], nullptr};
+  return wxEntry(toolkit_argc, toolkit_argv);
 }

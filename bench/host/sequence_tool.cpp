@@ -6,7 +6,8 @@
 #include <wx/sizer.h>
 
 #include <filesystem>
-#include <fstream>
+
+#include "bench/board/whole_file.h"
 
 namespace Zelvar_Core::bench {
 
@@ -102,17 +103,20 @@ void SequenceTool::finished(const Sequence& sequence, const SequenceReport& repo
       (presenter_.folders().reports / (std::filesystem::path(sequence.path).stem().string() + "_" +
                                        local_time("%Y%m%d_%H%M%S") + ".csv"))
           .string();
-  std::ofstream out(report_path_, std::ios::binary);
-  out << report_csv(sequence, report, settings_);
-  out.close();
+  std::string write_error;
+  try {
+    write_whole_file(report_path_, report_csv(sequence, report, settings_));
+  } catch (const std::runtime_error& e) {
+    write_error = e.what();
+  }
   const std::string said =
       report.completed
           ? fmt::format("Sequence {}: {} of {} expectations held; report {}", sequence.name,
                         report.expects - report.failed, report.expects, report_path_)
           : fmt::format("Sequence {} {}; report {}", sequence.name, report.ended, report_path_);
   step_text->SetLabel(wxString::FromUTF8(report.completed ? "Done" : report.ended));
-  if (!out)
-    presenter_.report_error("Cannot write the report " + report_path_);
+  if (!write_error.empty())
+    presenter_.report_error("Cannot write the report " + report_path_ + ": " + write_error);
   else if (report.exit_code() == 0 || report.ended.rfind("aborted", 0) == 0)
     presenter_.logger->info("{}", said), presenter_.show_message(said);
   else

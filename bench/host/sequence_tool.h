@@ -41,7 +41,7 @@ class SequenceTool : public ToolFrame {
   RunThread run_;
   wxTimer clock_;
   std::chrono::steady_clock::time_point started_;
-  std::vector<std::pair<std::string, std::string>> settings_;
+  Settings settings_;
   std::string report_path_;
   int exit_code_ = -1;
 };

@@ -5,22 +5,20 @@
 #include <wx/dcmemory.h>
 #include <wx/filedlg.h>
 #include <wx/imagpng.h>
+#include <wx/mstream.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
 
-#include <fstream>
+#include <cmath>
+
+#include "bench/board/whole_file.h"
 
 namespace Zelvar_Core::bench {
 
 namespace {
 
 std::int64_t integer_field(const wxTextCtrl* field, const char* what) {
-  long long value = 0;
-  wxString text = field->GetValue();
-  if (!text.Trim(true).Trim(false).ToLongLong(&value))
-    throw std::invalid_argument(std::string("Sweep: ") + what + " \"" +
-                                field->GetValue().utf8_string() + "\" is not an integer");
-  return value;
+  return parse_integer(what, field->GetValue().utf8_string(), INT64_MIN, INT64_MAX);
 }
 
 double seconds_field(const wxTextCtrl* field, const char* what) {
@@ -133,24 +131,37 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
 
 void SweepTool::open() { bring_up(); }
 
+Register SweepTool::swept_register(const std::string& name) const {
+  try {
+    return presenter_.board().registers().find(name);
+  } catch (const std::out_of_range&) {
+    throw std::invalid_argument("Sweep: choose the parameter to sweep");
+  }
+}
+
 SweepPlan SweepTool::plan() const {
   SweepPlan plan;
   plan.name = parameter_choice->GetStringSelection().utf8_string();
   wxString list = values_field->GetValue();
   if (!list.Trim(true).Trim(false).empty()) {
+    const Register r = swept_register(plan.name);
     for (const auto& item : wxSplit(list, ',')) {
-      long long value = 0;
-      wxString text = item;
-      if (!text.Trim(true).Trim(false).ToLongLong(&value))
-        throw std::invalid_argument("Sweep: \"" + item.utf8_string() +
-                                    "\" in the values is not an integer");
-      plan.values.push_back(value);
+      try {
+        plan.values.push_back(parse_register_value(r, item.utf8_string()));
+      } catch (const std::out_of_range& e) {
+        throw std::invalid_argument(std::string("Sweep refused: ") + e.what());
+      } catch (const std::invalid_argument& e) {
+        throw std::invalid_argument(std::string("Sweep: ") + e.what());
+      }
     }
   } else {
+    const Register r = swept_register(plan.name);
     try {
       plan.values =
-          SweepPlan::range(integer_field(start_field, "start"), integer_field(stop_field, "stop"),
-                           integer_field(step_field, "step"));
+          SweepPlan::range(r, integer_field(start_field, "start"),
+                           integer_field(stop_field, "stop"), integer_field(step_field, "step"));
+    } catch (const std::out_of_range& e) {
+      throw std::invalid_argument(std::string("Sweep refused: ") + e.what());
     } catch (const std::invalid_argument& e) {
       const std::string what = e.what();
       throw std::invalid_argument(what.rfind("Sweep: ", 0) == 0 ? what : "Sweep: " + what);
@@ -200,7 +211,9 @@ void SweepTool::add_row(const SweepRow& row) {
   const long item = table->InsertItem(table->GetItemCount(),
                                       wxString::Format("%lld", static_cast<long long>(row.value)));
   const double cells[] = {m.on_mean, m.on_std, m.off_mean, m.off_std};
-  for (int i = 0; i < 4; ++i) table->SetItem(item, i + 1, wxString::Format("%.0f", cells[i]));
+  for (int i = 0; i < 4; ++i)  // a spread of one interval is unavailable, not 0
+    table->SetItem(item, i + 1,
+                   std::isfinite(cells[i]) ? wxString::Format("%.0f", cells[i]) : "n/a");
   for (std::size_t i = 0; i < m.adc_means.size() && i < 4; ++i)
     table->SetItem(item, static_cast<long>(i) + 5, wxString::Format("%.3f", m.adc_means[i]));
   state_text->SetLabel(
@@ -255,10 +268,11 @@ void SweepTool::finished(const SweepOutcome& outcome) {
 }
 
 void SweepTool::save_csv(const std::string& path) const {
-  std::ofstream out(path, std::ios::binary);
-  out << sweep_csv(running_plan_, rows_, settings_);
-  out.close();
-  if (!out) throw std::runtime_error("Cannot write the sweep to " + path);
+  try {
+    write_whole_file(path, sweep_csv(running_plan_, rows_, settings_));
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error("Cannot write the sweep to " + path + ": " + e.what());
+  }
 }
 
 void SweepTool::save_png(const std::string& path) const {
@@ -270,8 +284,17 @@ void SweepTool::save_png(const std::string& path) const {
     plot->Render(dc, size);
   }
   if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
-  if (!bitmap.ConvertToImage().SaveFile(wxString::FromUTF8(path), wxBITMAP_TYPE_PNG))
-    throw std::runtime_error("Cannot write the plot to " + path);
+  // Encoded in memory, then written whole: a full disk leaves no half image.
+  wxMemoryOutputStream png;
+  if (!bitmap.ConvertToImage().SaveFile(png, wxBITMAP_TYPE_PNG))
+    throw std::runtime_error("Cannot write the plot to " + path + ": the image cannot be encoded");
+  std::string bytes(png.GetSize(), '\0');
+  png.CopyTo(bytes.data(), bytes.size());
+  try {
+    write_whole_file(path, bytes);
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error("Cannot write the plot to " + path + ": " + e.what());
+  }
 }
 
 }  // namespace Zelvar_Core::bench

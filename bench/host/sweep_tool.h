@@ -25,6 +25,7 @@ class SweepTool : public ToolFrame {
   void open() override;
   // The sweep the fields describe; a field that is not a number is refused.
   SweepPlan plan() const;
+  Register swept_register(const std::string& name) const;
   bool running() const { return run_.running(); }
   void save_csv(const std::string& path) const;
   void save_png(const std::string& path) const;
@@ -48,7 +49,7 @@ class SweepTool : public ToolFrame {
   RunThread run_;
   SweepPlan running_plan_;
   std::vector<SweepRow> rows_;
-  std::vector<std::pair<std::string, std::string>> settings_;
+  Settings settings_;
 };
 
 }  // namespace Zelvar_Core::bench

@@ -10,6 +10,17 @@
 
 namespace Zelvar_Core::bench {
 
+std::string setting(const Settings& settings, const std::string& key) {
+  for (const auto& [k, v] : settings)
+    if (k == key) return v;
+  return "";
+}
+
+std::string lost_by_board_text(std::uint64_t lost) {
+  return count_text(lost) + (lost == 1 ? " event" : " events") +
+         " lost by the board during the recording";
+}
+
 const std::vector<std::string>& chip_modes() {
   static const std::vector<std::string> modes = {"Event stream", "Test pattern", "Standby"};
   return modes;
@@ -65,6 +76,7 @@ Measurement BoardBench::measure(double seconds) {
   RateMeter meter(seconds + 1.0);
   Measurement m;
   m.seconds = seconds;
+  m.in_force = in_force();
   std::vector<double> sums(adc_channel_labels().size(), 0.0);
   int readings = 0;
   {
@@ -102,14 +114,17 @@ RecordingStats BoardBench::record(double seconds) {
     path = folders_.recordings /
            ("rec_" + local_time("%Y%m%d_%H%M%S") + "_" + std::to_string(n) + ".raw");
   Recorder recorder;
-  std::vector<std::pair<std::string, std::string>> header = settings();
+  Settings header = settings();
   header.erase(header.begin());  // the date has its own line
   recorder.start(path.string(), evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), header));
+  std::uint64_t lost = 0;
   {
     Subscription hear(board_.events(), recorder);
     try {
       stream();
+      const std::uint64_t lost_before = board_.acquisition().lost();
       wait(seconds);
+      lost = board_.acquisition().lost() - lost_before;
     } catch (...) {
       board_.events().unsubscribe(&recorder);
       recorder.stop();
@@ -117,6 +132,7 @@ RecordingStats BoardBench::record(double seconds) {
     }
   }
   RecordingStats stats = recorder.stop();
+  stats.lost_by_board = lost;
   if (!stats.error.empty())
     throw std::runtime_error("cannot write " + stats.path + ": " + stats.error);
   return stats;
@@ -141,19 +157,18 @@ std::string BoardBench::capture() {
   return write_capture(frame.frame, capture_min, capture_max, folders_.captures.string());
 }
 
-std::vector<std::pair<std::string, std::string>> BoardBench::settings() {
+Settings BoardBench::settings() {
   const DeviceInfo id = SimulatedDevice::identity();
-  std::vector<std::pair<std::string, std::string>> settings = {
+  Settings settings = {
       {"date", local_time("%Y-%m-%d %H:%M:%S")},
       {"board", id.vendor + " " + id.product_name + " " + id.serial_number + " " + id.dev_version}};
   for (auto& setting : settings_of(board_)) settings.push_back(std::move(setting));
   return settings;
 }
 
-std::vector<std::pair<std::string, std::string>> settings_of(const SimulatedDevice& board) {
-  std::vector<std::pair<std::string, std::string>> settings = {
-      {"design", board.design().empty() ? "none" : board.design()},
-      {"mode", chip_modes().at(static_cast<std::size_t>(board.mode()))}};
+Settings settings_of(const SimulatedDevice& board) {
+  Settings settings = {{"design", board.design().empty() ? "none" : board.design()},
+                       {"mode", chip_modes().at(static_cast<std::size_t>(board.mode()))}};
   for (const auto& r : board.registers().all())
     settings.emplace_back(r.name, std::to_string(r.value));
   return settings;

@@ -23,6 +23,12 @@ class Aborted : public Cancelled {
   using Cancelled::Cancelled;
 };
 
+// The value of `key` in `settings` ("" when absent).
+std::string setting(const Settings& settings, const std::string& key);
+
+class SimulatedDevice;
+Settings settings_of(const SimulatedDevice& board);
+
 class BenchActions {
  public:
   virtual ~BenchActions() = default;
@@ -37,8 +43,10 @@ class BenchActions {
   virtual RecordingStats record(double seconds) = 0;
   virtual std::string capture() = 0;  // the file written
   virtual bool connected() = 0;
-  // "date", identity, design, mode and every register, for report headers.
-  virtual std::vector<std::pair<std::string, std::string>> settings() = 0;
+  // "date", identity ("board"), then in_force(): for report headers.
+  virtual Settings settings() = 0;
+  // The design, the chip mode and every register as they stand now.
+  virtual Settings in_force() = 0;
   // Stops the stream if this run started it.
   virtual void finish() = 0;
   virtual void abort() = 0;
@@ -56,7 +64,8 @@ class BoardBench : public BenchActions {
   RecordingStats record(double seconds) override;
   std::string capture() override;
   bool connected() override { return board_.connected(); }
-  std::vector<std::pair<std::string, std::string>> settings() override;
+  Settings settings() override;
+  Settings in_force() override { return settings_of(board_); }
   void finish() override;
   void abort() override {}
 
@@ -73,10 +82,14 @@ class BoardBench : public BenchActions {
   std::chrono::steady_clock::time_point adc_epoch_ = std::chrono::steady_clock::now();
 };
 
+// "7,800,000 events lost by the board during the recording": the host fell
+// behind the board while recording, and the file has gaps there.
+std::string lost_by_board_text(std::uint64_t lost);
+
 // The chip's modes, in the order of the mode box.
 const std::vector<std::string>& chip_modes();
 std::string local_time(const char* format);
 // The design, the chip mode and every register of `board`, as files note them.
-std::vector<std::pair<std::string, std::string>> settings_of(const SimulatedDevice& board);
+Settings settings_of(const SimulatedDevice& board);
 
 }  // namespace Zelvar_Core::bench

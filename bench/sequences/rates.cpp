@@ -1,6 +1,7 @@
 #include "bench/sequences/rates.h"
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace Zelvar_Core::bench {
@@ -39,16 +40,20 @@ RateMeter::Trace RateMeter::trace() const {
 
 namespace {
 void mean_and_std(const std::vector<double>& values, double& mean, double& spread) {
-  mean = spread = 0;
+  mean = 0;
+  spread = std::numeric_limits<double>::quiet_NaN();  // unavailable below two values
   if (values.empty()) return;
   for (double v : values) mean += v;
   mean /= static_cast<double>(values.size());
-  for (double v : values) spread += (v - mean) * (v - mean);
-  spread = values.size() > 1 ? std::sqrt(spread / static_cast<double>(values.size() - 1)) : 0;
+  if (values.size() < 2) return;
+  double squares = 0;
+  for (double v : values) squares += (v - mean) * (v - mean);
+  spread = std::sqrt(squares / static_cast<double>(values.size() - 1));
 }
 }  // namespace
 
 void rate_statistics(const RateMeter::Trace& trace, Measurement& into) {
+  into.intervals = static_cast<int>(trace.on.size());
   mean_and_std(trace.on, into.on_mean, into.on_std);
   mean_and_std(trace.off, into.off_mean, into.off_std);
 }

@@ -7,6 +7,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/board/event.h"
@@ -41,12 +42,18 @@ class RateMeter : public EventListener {
   std::deque<Bin> bins_;  // the last one is still filling
 };
 
+// Named settings in order, as files note them: "design", "mode", registers...
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
 // One measurement: the rates' mean and spread over 100 ms intervals, and
-// each ADC channel's mean.
+// each ADC channel's mean. A spread needs two intervals: with fewer it is
+// NaN, "unavailable", never a made-up 0.
 struct Measurement {
   double seconds = 0;
+  int intervals = 0;                                          // complete 100 ms intervals measured
   double on_mean = 0, on_std = 0, off_mean = 0, off_std = 0;  // events/s
   std::vector<double> adc_means;                              // in the ADC's channel order
+  Settings in_force;  // the design, mode and registers while it was measured
   // By name: on_rate_mean, on_rate_std, off_rate_mean, off_rate_std,
   // on_off_ratio, vdd_mean, vddio_mean, temperature_mean, ibias_mean.
   double value(const std::string& name) const;

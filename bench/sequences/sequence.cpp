@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -45,9 +46,32 @@ double seconds_of(const json& v, int number, const char* what, double lowest) {
   return s;
 }
 
+// The integer `v` within the range of `r` (a register, or any bounded
+// number named by r.name), refused in the words the board would use. A
+// number beyond 64 bits is refused as out of range, never wrapped.
+std::int64_t checked_integer(const json& v, int number, const Register& r) {
+  if (v.is_number_float()) {
+    const double d = v.get<double>();
+    if (std::isfinite(d) && std::floor(d) == d && std::fabs(d) >= 0x1p63)
+      refuse(number, out_of_range_text(r, v.dump()));
+  }
+  if (!v.is_number_integer()) refuse(number, r.name + " must be an integer");
+  try {
+    return parse_register_value(r, v.dump());
+  } catch (const std::out_of_range& e) {
+    refuse(number, e.what());
+  }
+}
+
 std::int64_t integer_of(const json& v, int number, const std::string& what) {
-  if (!v.is_number_integer()) refuse(number, what + " must be an integer");
-  return v.get<std::int64_t>();
+  return checked_integer(v, number, Register{what, 0, INT64_MIN, INT64_MAX});
+}
+
+double number_of(const json& v, int number, const char* what) {
+  if (!v.is_number()) refuse(number, std::string(what) + " must be a number");
+  const double d = v.get<double>();
+  if (!std::isfinite(d)) refuse(number, std::string(what) + " must be a finite number");
+  return d;
 }
 
 Register register_of(const json& v, int number, BenchActions& bench) {
@@ -83,8 +107,12 @@ Step parse_step(const json& item, int number, const fs::path& folder, BenchActio
       fs::path path = item["program"].get<std::string>();
       if (path.is_relative()) path = folder / path;
       std::error_code error;
-      if (!fs::is_regular_file(path, error))
-        refuse(number, "the bitstream " + path.string() + " does not exist");
+      const fs::file_status status = fs::status(path, error);
+      if (!fs::exists(status)) refuse(number, "the bitstream " + path.string() + " does not exist");
+      if (fs::is_directory(status))
+        refuse(number, "the bitstream " + path.string() + " is a folder");
+      if (!fs::is_regular_file(status))
+        refuse(number, "the bitstream " + path.string() + " is not a regular file");
       step.path = path.lexically_normal().string();
       break;
     }
@@ -92,9 +120,7 @@ Step parse_step(const json& item, int number, const fs::path& folder, BenchActio
       const Register r = register_of(item["set"], number, bench);
       if (!item.contains("value")) refuse(number, "set needs a value");
       step.name = r.name;
-      step.value = integer_of(item["value"], number, "the value");
-      if (step.value < r.min || step.value > r.max)
-        refuse(number, out_of_range_text(r, std::to_string(step.value)));
+      step.value = checked_integer(item["value"], number, r);
       break;
     }
     case StepKind::Wait:
@@ -114,16 +140,22 @@ Step parse_step(const json& item, int number, const fs::path& folder, BenchActio
       if (item.contains("values")) {
         if (!item["values"].is_array() || item["values"].empty())
           refuse(number, "values must be a list of integers");
+        if (item["values"].size() > SweepPlan::kMaxValues)
+          refuse(number, fmt::format("a sweep may have at most {} values",
+                                     count_text(SweepPlan::kMaxValues)));
         for (const auto& v : item["values"])
-          step.sweep.values.push_back(integer_of(v, number, "every value"));
+          step.sweep.values.push_back(checked_integer(v, number, r));
       } else {
         for (const char* key : {"start", "stop", "step"})
           if (!item.contains(key))
             refuse(number, std::string("a sweep needs ") + key + " (or values)");
         try {
-          step.sweep.values = SweepPlan::range(integer_of(item["start"], number, "start"),
-                                               integer_of(item["stop"], number, "stop"),
+          // The ends are checked against the register before any value is made.
+          step.sweep.values = SweepPlan::range(r, checked_integer(item["start"], number, r),
+                                               checked_integer(item["stop"], number, r),
                                                integer_of(item["step"], number, "step"));
+        } catch (const RangeError& e) {
+          refuse(number, e.what());
         } catch (const std::invalid_argument& e) {
           refuse(number, std::string("the sweep's range is wrong: ") + e.what());
         }
@@ -142,11 +174,10 @@ Step parse_step(const json& item, int number, const fs::path& folder, BenchActio
       const auto& names = Measurement::names();
       if (std::find(names.begin(), names.end(), step.measurement) == names.end())
         refuse(number, "no measurement is named " + step.measurement);
-      if (!item.contains("min") || !item.contains("max") || !item["min"].is_number() ||
-          !item["max"].is_number())
+      if (!item.contains("min") || !item.contains("max"))
         refuse(number, "expect needs a min and a max");
-      step.min = item["min"].get<double>();
-      step.max = item["max"].get<double>();
+      step.min = number_of(item["min"], number, "min");
+      step.max = number_of(item["max"], number, "max");
       if (step.min > step.max) refuse(number, "min is greater than max");
       if (item.contains("at")) step.at = integer_of(item["at"], number, "at");
       break;
@@ -156,8 +187,13 @@ Step parse_step(const json& item, int number, const fs::path& folder, BenchActio
 }
 
 std::string rate_text(double rate) {
+  if (!std::isfinite(rate)) return "unavailable";
   return rate >= 1e6 ? fmt::format("{:.2f} Mev/s", rate / 1e6)
                      : fmt::format("{:.1f} kev/s", rate / 1e3);
+}
+
+std::string number_text(double value) {
+  return std::isfinite(value) ? fmt::format("{:g}", value) : "unavailable";
 }
 
 std::string measurement_text(const Measurement& m) {
@@ -191,16 +227,55 @@ std::string Step::describe() const {
   return "";
 }
 
-Sequence load_sequence(const std::string& path, BenchActions& bench) {
+namespace {
+
+constexpr std::uintmax_t kMaxSequenceBytes = 4u << 20;
+
+// The file's JSON. Every failure is a refusal: the file's kind, its size,
+// its syntax, and numbers it cannot hold (named with their step).
+json read_sequence_file(const std::string& path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (!fs::exists(status))
+    throw SequenceError("Cannot read the sequence " + path + ": no such file");
+  if (fs::is_directory(status))
+    throw SequenceError("Cannot read the sequence " + path + ": it is a folder");
+  // A named pipe or a device would block or never end: only files are read.
+  if (!fs::is_regular_file(status))
+    throw SequenceError("Cannot read the sequence " + path + ": it is not a regular file");
+  const std::uintmax_t size = fs::file_size(path, error);
+  if (error || size > kMaxSequenceBytes)
+    throw SequenceError("The sequence " + path + " is larger than " + size_text(kMaxSequenceBytes) +
+                        ": it is not a test sequence");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw SequenceError("Cannot read the sequence " + path);
-  json file;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in && !in.eof()) throw SequenceError("Cannot read the sequence " + path);
+  // Which step the parser is in, to name it when a number cannot be held.
+  int step = 0;
+  bool in_steps = false;
+  const json::parser_callback_t follow = [&](int depth, json::parse_event_t event, json& parsed) {
+    if (depth == 1 && event == json::parse_event_t::key) in_steps = parsed == "steps";
+    if (depth == 2 && in_steps && event == json::parse_event_t::object_start) ++step;
+    return true;
+  };
   try {
-    file = json::parse(in);
-  } catch (const json::parse_error& e) {
-    throw SequenceError("The sequence " + path + " is not valid JSON (at byte " +
-                        std::to_string(e.byte) + ")");
+    return json::parse(text, follow);
+  } catch (const json::out_of_range& e) {
+    const std::string what = e.what();
+    const auto quote = what.find('\'');
+    const std::string number =
+        quote == std::string::npos ? "" : what.substr(quote + 1, what.rfind('\'') - quote - 1);
+    const std::string problem = "the number " + number + " is too large for any setting";
+    if (step > 0) throw SequenceError(fmt::format("Step {}: {}", step, problem));
+    throw SequenceError("The sequence " + path + ": " + problem);
+  } catch (const json::exception& e) {
+    const auto* parse = dynamic_cast<const json::parse_error*>(&e);
+    throw SequenceError("The sequence " + path + " is not valid JSON" +
+                        (parse ? " (at byte " + std::to_string(parse->byte) + ")" : ""));
   }
+}
+
+Sequence checked_sequence(const std::string& path, const json& file, BenchActions& bench) {
   if (!file.is_object() || !file.contains("steps") || !file["steps"].is_array())
     throw SequenceError("The sequence " + path + " has no \"steps\" list");
   for (const auto& [key, value] : file.items())
@@ -208,13 +283,14 @@ Sequence load_sequence(const std::string& path, BenchActions& bench) {
       throw SequenceError("The sequence " + path + " has an unknown field \"" + key + "\"");
   Sequence sequence;
   sequence.path = path;
+  if (file.contains("name") && !file["name"].is_string())
+    throw SequenceError("The sequence " + path + " has a \"name\" that is not a text");
   sequence.name = file.value("name", fs::path(path).stem().string());
   const fs::path folder = fs::absolute(path).parent_path();
   int number = 0;
   const Step* measured = nullptr;  // the last measure or sweep so far
-  for (const auto& item : file["steps"]) {
+  for (const auto& item : file["steps"])
     sequence.steps.push_back(parse_step(item, ++number, folder, bench));
-  }
   for (const Step& step : sequence.steps) {
     if (step.kind == StepKind::Measure || step.kind == StepKind::Sweep) measured = &step;
     if (step.kind != StepKind::Expect) continue;
@@ -229,6 +305,45 @@ Sequence load_sequence(const std::string& path, BenchActions& bench) {
   if (sequence.steps.empty()) throw SequenceError("The sequence " + path + " has no steps");
   return sequence;
 }
+
+}  // namespace
+
+Sequence load_sequence(const std::string& path, BenchActions& bench) {
+  try {
+    return checked_sequence(path, read_sequence_file(path), bench);
+  } catch (const SequenceError&) {
+    throw;
+  } catch (const std::exception& e) {
+    // Whatever else goes wrong in reading, nothing runs and the user hears why.
+    throw SequenceError("The sequence " + path + " cannot be read: " + e.what());
+  }
+}
+
+namespace {
+
+// A row for a step that measures nothing: what it did, and the settings after it.
+ReportRow step_row(const Step& step, const char* kind, std::string note, BenchActions& bench) {
+  ReportRow row;
+  row.step = step.number;
+  row.kind = kind;
+  row.note = std::move(note);
+  try {
+    row.in_force = bench.in_force();
+  } catch (const std::exception&) {
+    // A board that stopped answering: the row says what happened without them.
+  }
+  return row;
+}
+
+std::string recording_text(const RecordingStats& stats) {
+  std::string text =
+      fmt::format("{} ({}, {} events, {} dropped)", stats.path, size_text(stats.bytes),
+                  count_text(stats.events), count_text(stats.dropped));
+  if (stats.lost_by_board > 0) text += "; " + lost_by_board_text(stats.lost_by_board);
+  return text;
+}
+
+}  // namespace
 
 SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
                             const SequenceObserver& observer) {
@@ -245,13 +360,22 @@ SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
       if (observer.started) observer.started(step);
       std::string outcome = "done";
       switch (step.kind) {
-        case StepKind::Program:
+        case StepKind::Program: {
           bench.program(step.path);
-          outcome = "done: the board holds " + bench.settings().at(2).second;
+          ReportRow row = step_row(step, "program", step.path, bench);
+          outcome = "done: the board holds " + setting(row.in_force, "design");
+          row.note = outcome;
+          add(row);
           break;
-        case StepKind::Set:
+        }
+        case StepKind::Set: {
           bench.set(step.name, step.value);
+          ReportRow row = step_row(step, "set", "", bench);
+          row.parameter = step.name;
+          row.value = step.value;
+          add(row);
           break;
+        }
         case StepKind::Wait:
           bench.wait(step.seconds);
           break;
@@ -260,6 +384,7 @@ SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
           row.step = step.number;
           row.kind = "measure";
           row.measurement = bench.measure(step.seconds);
+          row.in_force = row.measurement->in_force;
           outcome = measurement_text(*row.measurement);
           last = {row};
           add(row);
@@ -275,6 +400,7 @@ SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
                 row.parameter = step.sweep.name;
                 row.value = r.value;
                 row.measurement = r.measurement;
+                row.in_force = r.measurement.in_force;
                 last.push_back(row);
                 add(row);
               });
@@ -284,13 +410,13 @@ SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
         }
         case StepKind::Record: {
           const RecordingStats stats = bench.record(step.seconds);
-          outcome =
-              fmt::format("{} ({}, {} events, {} dropped)", stats.path, size_text(stats.bytes),
-                          count_text(stats.events), count_text(stats.dropped));
+          outcome = recording_text(stats);
+          add(step_row(step, "record", outcome, bench));
           break;
         }
         case StepKind::Capture:
           outcome = bench.capture();
+          add(step_row(step, "capture", outcome, bench));
           break;
         case StepKind::Expect: {
           std::vector<std::string> verdicts;
@@ -306,12 +432,14 @@ SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
             row.min = step.min;
             row.max = step.max;
             row.measured = source.measurement->value(step.measurement);
+            row.in_force = source.in_force;
+            // An unavailable measurement (NaN) holds no expectation.
             row.passed = row.measured >= step.min && row.measured <= step.max;
             all = all && row.passed;
             ++report.expects;
             report.failed += !row.passed;
             verdicts.push_back(
-                fmt::format("{:g}{}", row.measured,
+                fmt::format("{}{}", number_text(row.measured),
                             row.value ? fmt::format(" at {} {}", row.parameter, *row.value) : ""));
             add(row);
           }
@@ -335,33 +463,51 @@ SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
   return report;
 }
 
+namespace {
+
+std::string cell(double value, const char* format) {
+  return std::isfinite(value) ? fmt::format(fmt::runtime(format), value) : "";
+}
+
+}  // namespace
+
 std::string report_csv(const Sequence& sequence, const SequenceReport& report,
-                       const std::vector<std::pair<std::string, std::string>>& settings) {
+                       const Settings& settings) {
   std::string csv = "# sequence " + sequence.path + "\n";
-  for (const auto& [key, value] : settings) csv += "# " + key + " " + value + "\n";
+  // Before the run; every row below carries the settings in force for it.
+  std::vector<std::string> keys, before;
+  for (const auto& [key, value] : settings) {
+    if (key == "date" || key == "board") {
+      csv += "# " + key + " " + value + "\n";
+    } else {
+      keys.push_back(key);
+      before.push_back(key + " " + value);
+    }
+  }
+  csv += "# before the run: " + fmt::format("{}", fmt::join(before, ", ")) + "\n";
   csv += fmt::format("# result {}\n",
                      report.completed ? fmt::format("{} of {} expectations held",
                                                     report.expects - report.failed, report.expects)
                                       : report.ended);
   csv += "step,kind,parameter,value";
   for (const auto& column : measurement_columns()) csv += "," + column;
-  csv += ",expect,min,max,measured,result\n";
+  csv += ",expect,min,max,measured,result,note";
+  for (const auto& key : keys) csv += "," + key;
+  csv += "\n";
   for (const ReportRow& row : report.rows) {
     csv += fmt::format("{},{},{},{}", row.step, row.kind, row.parameter,
                        row.value ? std::to_string(*row.value) : "");
-    if (row.measurement && row.kind != "expect") {
-      const Measurement& m = *row.measurement;
-      csv +=
-          fmt::format(",{:.1f},{:.1f},{:.1f},{:.1f}", m.on_mean, m.on_std, m.off_mean, m.off_std);
-      for (double adc : m.adc_means) csv += fmt::format(",{:.4f}", adc);
-    } else {
+    if (row.measurement && row.kind != "expect")
+      csv += measurement_cells(*row.measurement);
+    else
       csv += std::string(measurement_columns().size(), ',');
-    }
     if (row.kind == "expect")
-      csv += fmt::format(",{},{:g},{:g},{:g},{}", row.expected, row.min, row.max, row.measured,
-                         row.passed ? "pass" : "fail");
+      csv += fmt::format(",{},{:g},{:g},{},{}", row.expected, row.min, row.max,
+                         cell(row.measured, "{:g}"), row.passed ? "pass" : "fail");
     else
       csv += ",,,,,";
+    csv += "," + csv_text(row.note);
+    for (const auto& key : keys) csv += "," + csv_text(setting(row.in_force, key));
     csv += "\n";
   }
   return csv;

@@ -61,7 +61,8 @@ struct Sequence {
 Sequence load_sequence(const std::string& path, BenchActions& bench);
 
 // One row of the report: a measurement (of a measure step or one sweep
-// step) or the verdict of an expect.
+// step), the verdict of an expect, or what a program, set, record or
+// capture step did.
 struct ReportRow {
   int step = 0;
   std::string kind;  // "measure", "sweep" or "expect"
@@ -71,6 +72,8 @@ struct ReportRow {
   std::string expected;  // the measurement an expect tests
   double min = 0, max = 0, measured = 0;
   bool passed = false;
+  std::string note;   // what a program, record or capture step did
+  Settings in_force;  // the design, mode and registers for this row
 };
 
 struct SequenceReport {
@@ -94,8 +97,9 @@ SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
                             const SequenceObserver& observer);
 
 // One table, readable by a spreadsheet or pandas (comment="#"): the header
-// block, then every measurement and every expect's verdict.
+// block (the settings before the run), then a row for every step that did
+// something, each with the design, mode and registers in force for it.
 std::string report_csv(const Sequence& sequence, const SequenceReport& report,
-                       const std::vector<std::pair<std::string, std::string>>& settings);
+                       const Settings& settings);
 
 }  // namespace Zelvar_Core::bench

@@ -2,19 +2,40 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
 #include <stdexcept>
 
 #include "bench/board/registers.h"
 
 namespace Zelvar_Core::bench {
 
-std::vector<std::int64_t> SweepPlan::range(std::int64_t start, std::int64_t stop,
+std::vector<std::int64_t> SweepPlan::range(const Register& r, std::int64_t start, std::int64_t stop,
                                            std::int64_t step) {
+  for (const std::int64_t end : {start, stop})
+    if (end < r.min || end > r.max) throw RangeError(out_of_range_text(r, std::to_string(end)));
   if (step == 0) throw std::invalid_argument("the step is zero");
-  if ((stop - start) / step < 0) throw std::invalid_argument("the step goes away from stop");
-  if ((stop - start) / step > 100000) throw std::invalid_argument("more than 100,000 steps");
+  if ((step > 0 && stop < start) || (step < 0 && stop > start))
+    throw std::invalid_argument("the step goes away from stop");
+  // In unsigned arithmetic, where the widest span and step cannot overflow.
+  const std::uint64_t span =
+      step > 0 ? static_cast<std::uint64_t>(stop) - static_cast<std::uint64_t>(start)
+               : static_cast<std::uint64_t>(start) - static_cast<std::uint64_t>(stop);
+  const std::uint64_t stride =
+      step > 0 ? static_cast<std::uint64_t>(step) : 0 - static_cast<std::uint64_t>(step);
+  const std::uint64_t steps = span / stride;  // the values are one more
+  if (steps >= kMaxValues)
+    throw std::invalid_argument(
+        fmt::format("{} values are more than the {} a sweep may have",
+                    steps == UINT64_MAX ? "18,446,744,073,709,551,616" : count_text(steps + 1),
+                    count_text(kMaxValues)));
+  const std::uint64_t count = steps + 1;
   std::vector<std::int64_t> values;
-  for (std::int64_t v = start; step > 0 ? v <= stop : v >= stop; v += step) values.push_back(v);
+  values.reserve(count);
+  std::int64_t v = start;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    values.push_back(v);
+    if (i + 1 < count) v += step;  // stays between start and stop
+  }
   return values;
 }
 
@@ -26,6 +47,9 @@ std::string check_sweep(const SweepPlan& plan, BenchActions& bench) {
     return "the board has no register, DAC or signal named " + plan.name;
   }
   if (plan.values.empty()) return "the sweep has no values";
+  if (plan.values.size() > SweepPlan::kMaxValues)
+    return fmt::format("{} values are more than the {} a sweep may have",
+                       count_text(plan.values.size()), count_text(SweepPlan::kMaxValues));
   for (std::int64_t v : plan.values)
     if (v < r.min || v > r.max) return out_of_range_text(r, std::to_string(v));
   if (!(plan.settle >= 0) || plan.settle > 3600) return "the settle time must be 0..3600 s";
@@ -72,21 +96,42 @@ const std::vector<std::string>& measurement_columns() {
   return columns;
 }
 
+std::string csv_text(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+std::string measurement_cells(const Measurement& m) {
+  auto cell = [](double value, const char* format) {
+    return "," + (std::isfinite(value) ? fmt::format(fmt::runtime(format), value) : "");
+  };
+  std::string cells = cell(m.on_mean, "{:.1f}") + cell(m.on_std, "{:.1f}") +
+                      cell(m.off_mean, "{:.1f}") + cell(m.off_std, "{:.1f}");
+  for (double adc : m.adc_means) cells += cell(adc, "{:.4f}");
+  return cells;
+}
+
 std::string sweep_csv(const SweepPlan& plan, const std::vector<SweepRow>& rows,
-                      const std::vector<std::pair<std::string, std::string>>& settings) {
+                      const Settings& settings) {
   std::string csv;
-  for (const auto& [key, value] : settings)
+  std::vector<std::string> keys;  // what every row records as in force
+  for (const auto& [key, value] : settings) {
     if (key != plan.name) csv += "# " + key + " " + value + "\n";
+    if (key != plan.name && key != "date" && key != "board") keys.push_back(key);
+  }
   csv += fmt::format("# swept {}, settle {:g} s, measure {:g} s\n", plan.name, plan.settle,
                      plan.measure);
   csv += plan.name;
   for (const auto& column : measurement_columns()) csv += "," + column;
+  for (const auto& key : keys) csv += "," + key;
   csv += "\n";
   for (const auto& r : rows) {
-    const Measurement& m = r.measurement;
-    csv += fmt::format("{},{:.1f},{:.1f},{:.1f},{:.1f}", r.value, m.on_mean, m.on_std, m.off_mean,
-                       m.off_std);
-    for (double adc : m.adc_means) csv += fmt::format(",{:.4f}", adc);
+    csv += std::to_string(r.value) + measurement_cells(r.measurement);
+    for (const auto& key : keys) {
+      csv += "," + csv_text(setting(r.measurement.in_force, key));
+    }
     csv += "\n";
   }
   return csv;

@@ -16,8 +16,13 @@ struct SweepPlan {
   std::vector<std::int64_t> values;
   double settle = 0.2;   // seconds after each write
   double measure = 0.5;  // seconds of measurement per step
-  // start..stop by step (both ends in, stop included when on the grid).
-  static std::vector<std::int64_t> range(std::int64_t start, std::int64_t stop, std::int64_t step);
+  // start..stop by step (both ends in, stop included when on the grid), for
+  // the register `r`: start and stop are checked against its range before
+  // any value is made. Throws RangeError for an end outside it, and
+  // std::invalid_argument for a step that cannot reach stop; one sentence.
+  static std::vector<std::int64_t> range(const Register& r, std::int64_t start, std::int64_t stop,
+                                         std::int64_t step);
+  static constexpr std::size_t kMaxValues = 100000;
 };
 
 struct SweepRow {
@@ -44,8 +49,13 @@ SweepOutcome run_sweep(const SweepPlan& plan, BenchActions& bench,
 
 // The CSV: "# key value" lines (the date, the board, the design, the mode
 // and every other register, DAC and signal), then one named row per step.
+// Each row ends with the settings in force when it was measured.
 std::string sweep_csv(const SweepPlan& plan, const std::vector<SweepRow>& rows,
-                      const std::vector<std::pair<std::string, std::string>>& settings);
+                      const Settings& settings);
+// A text as one CSV cell: quoted when it holds a comma, a quote or a line break.
+std::string csv_text(const std::string& text);
+// ",on_mean,on_std,off_mean,off_std,adc..." for a row; "" for what is unavailable.
+std::string measurement_cells(const Measurement& m);
 // The measurement columns of the CSV, after the swept value.
 const std::vector<std::string>& measurement_columns();
 

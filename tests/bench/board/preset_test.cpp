@@ -86,7 +86,7 @@ TEST(PresetFile, FailuresNameThePathAndChangeNothing) {
     save_preset_file(model, "no_such_folder/a.json");
     ADD_FAILURE() << "saved into a missing folder";
   } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "Preset not saved: the file cannot be written (no_such_folder/a.json)");
+    EXPECT_STREQ(e.what(), "Preset not saved: No such file or directory (no_such_folder/a.json)");
   }
   // A target that cannot be replaced: the folder stays, no part file is left.
   std::ofstream("preset_files/folder/keep") << "x";

@@ -58,6 +58,60 @@ TEST(StartUp, AFileWhereAFolderBelongsIsToldInOneSentenceAndTheProgramStops) {
   }
 }
 
+TEST(CommandLine, HelpListsEveryOptionAndExitsWithoutMakingAnything) {
+  const fs::path folder = fresh("help");
+  for (const char* ask : {"--help", "-h"}) {
+    const Outcome outcome = run_pravel(folder, ask);
+    EXPECT_EQ(outcome.status, 0) << ask;
+    for (const char* option :
+         {"--version", "--desktop", "--demo [SCENE]", "--measure SECONDS", "--busy",
+          "--adc-hours HOURS", "--run SEQUENCE.json", "--report OUT.csv", "--export REC.raw OUT.h5",
+          "--overwrite", "--sample-bitstream PATH"})
+      EXPECT_NE(outcome.output.find(std::string("  ") + option + " "), std::string::npos)
+          << option << " is missing from\n"
+          << outcome.output;
+  }
+  EXPECT_TRUE(fs::is_empty(folder));
+}
+
+TEST(CommandLine, UnknownOptionsAndBadValuesAreRefusedBeforeAnythingIsMade) {
+  const fs::path folder = fresh("refusals");
+  const std::pair<std::string, std::string> cases[] = {
+      {"--bogus", "The following argument was not expected: --bogus"},
+      {"--mesure 5", "The following arguments were not expected: 5 --mesure"},
+      {"--measure -5",
+       "--measure: -5 is out of range: it must be more than 0 and at most 86400 "
+       "seconds"},
+      {"--measure 0",
+       "--measure: 0 is out of range: it must be more than 0 and at most 86400 "
+       "seconds"},
+      {"--measure 1e12",
+       "--measure: 1e12 is out of range: it must be more than 0 and at most "
+       "86400 seconds"},
+      {"--measure nan", "--measure: \"nan\" is not a number of seconds"},
+      {"--measure abc", "--measure: \"abc\" is not a number of seconds"},
+      {"--measure 5 --adc-hours 1e9",
+       "--adc-hours: 1e9 is out of range: it must be from 0 to 24 "
+       "hours"},
+      {"--measure 5 --adc-hours -1",
+       "--adc-hours: -1 is out of range: it must be from 0 to 24 "
+       "hours"},
+      {"--busy", "--busy goes with --measure"},
+      {"--report r.csv", "--report goes with --run"},
+      {"--run a.json --export b c", "--run and --export cannot be given together: choose one"},
+      {"--demo nowhere",
+       "--demo: there is no scene \"nowhere\"; the scenes are unplugged, "
+       "refused, playback, sweep, sequence and log"},
+      {"stray", "The following argument was not expected: stray"},
+  };
+  for (const auto& [arguments, said] : cases) {
+    const Outcome outcome = run_pravel(folder, arguments);
+    EXPECT_EQ(outcome.status, 2) << arguments;
+    EXPECT_EQ(outcome.output, "pravel: " + said + ". See pravel --help.\n");
+  }
+  EXPECT_TRUE(fs::is_empty(folder)) << "a refused command line left files behind";
+}
+
 TEST(SampleBitstream, MakesItsFolderOrSaysWhichOneItCouldNotMake) {
   const fs::path folder = fresh("sample");
   Outcome outcome = run_pravel(folder, "--sample-bitstream deep/er/sample.bit");
@@ -82,13 +136,11 @@ TEST(SampleBitstream, MakesItsFolderOrSaysWhichOneItCouldNotMake) {
 
 namespace {
 
-// The repository's example sequences, in a folder of their own with the
-// sample bitstream the smoke test programs.
+// The repository's example sequences as shipped, in a folder of their own:
+// nothing is made by hand first.
 fs::path examples() {
   const fs::path folder = fresh("examples");
   fs::copy(SEQUENCES_DIR, folder / "sequences", fs::copy_options::recursive);
-  const Outcome sample = run_pravel(folder, "--sample-bitstream sequences/bits/aer640_sample.bit");
-  EXPECT_EQ(sample.status, 0) << sample.output;
   return folder;
 }
 
@@ -119,11 +171,42 @@ TEST(RunSequence, ExitStatusIsOneForAFailedExpectationAndTwoForARefusalOrAFailur
       << outcome.output;
   outcome = run_pravel(folder, "--run refused.json");
   EXPECT_EQ(outcome.status, 2);
-  EXPECT_EQ(outcome.output, "Refused: Step 1: VTH_ON: 9999 is out of range 0..4095.\n");
+  EXPECT_EQ(outcome.output,
+            "Refused: Step 1: VTH_ON: 9999 is out of range 0..4095; nothing was run.\n");
   outcome = run_pravel(folder, "--run breaks.json");
   EXPECT_EQ(outcome.status, 2) << outcome.output;
   EXPECT_NE(outcome.output.find("ended at step 1"), std::string::npos) << outcome.output;
   EXPECT_EQ(run_pravel(folder, "--run").status, 2);
+  // Whatever the file is, a refusal in one sentence: nothing runs, nothing crashes.
+  fs::create_directories(folder / "a_folder");
+  std::ofstream(folder / "huge.json") << R"({"steps": [{"wait": 1e400}]})";
+  const std::pair<std::string, std::string> refused[] = {
+      {"a_folder",
+       "Refused: Cannot read the sequence a_folder: it is a folder; nothing was run.\n"},
+      {"huge.json",
+       "Refused: Step 1: the number 1e400 is too large for any setting; nothing was run.\n"},
+  };
+  for (const auto& [name, said] : refused) {
+    outcome = run_pravel(folder, "--run " + name);
+    EXPECT_EQ(outcome.status, 2) << name;
+    EXPECT_EQ(outcome.output, said);
+  }
+}
+
+TEST(RunSequence, TheReportsPlaceIsCheckedBeforeTheRunStarts) {
+  const fs::path folder = fresh("report_place");
+  std::ofstream(folder / "slow.json") << R"({"steps": [{"wait": 30}]})";
+  const std::pair<std::string, std::string> refused[] = {
+      {"no/such/folder.csv", "the folder of the report no/such/folder.csv does not exist"},
+      {".", "the report . is a folder"},
+      {"slow.json", "the report slow.json is the sequence itself"},
+  };
+  for (const auto& [report, said] : refused) {
+    const Outcome outcome = run_pravel(folder, "--run slow.json --report " + report);
+    EXPECT_EQ(outcome.status, 2) << report;
+    EXPECT_EQ(outcome.output, "Refused: " + said + "; nothing was run.\n");
+  }
+  EXPECT_EQ(fs::file_size(folder / "slow.json"), 25u) << "the sequence was overwritten";
 }
 
 TEST(Export, ARecordingBecomesHdf5WithoutADisplay) {

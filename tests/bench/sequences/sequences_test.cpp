@@ -1,5 +1,9 @@
-// Sweeps and sequences on the simulated board, without a toolkit.
+// Sweeps and sequences without a toolkit: their logic against a bench the
+// test scripts (every measurement known in advance), their order of calls
+// against a mock, and one run on the simulated board itself.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -12,6 +16,372 @@ namespace Zelvar_Core::bench {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::InSequence;
+using ::testing::Return;
+
+// A bench whose board is a register file and whose measurements are what
+// the sensor model gives for the registers in force: exact, whatever the
+// machine's speed. Every call is noted in order.
+class ScriptedBench : public BenchActions {
+ public:
+  void program(const std::string& path) override {
+    calls.push_back("program " + fs::path(path).filename().string());
+    design = fs::path(path).stem().string();
+  }
+  void set(const std::string& name, std::int64_t value) override {
+    calls.push_back(name + "=" + std::to_string(value));
+    if (fail_set_at == static_cast<int>(calls.size())) throw NoBoard(name + " not written");
+    registers.write(name, value);
+  }
+  std::int64_t get(const std::string& name) override { return registers.read(name); }
+  Register register_named(const std::string& name) override { return registers.find(name); }
+  void wait(double seconds) override {
+    calls.push_back("wait " + std::to_string(static_cast<int>(seconds * 1000)));
+    if (abort_at == static_cast<int>(calls.size())) throw Aborted("aborted");
+  }
+  Measurement measure(double seconds) override {
+    calls.push_back("measure");
+    Measurement m;
+    m.seconds = seconds;
+    m.intervals = intervals;
+    const auto rates = expected_rates(sensor_settings(bias(), SensorMode::EventStream));
+    m.on_mean = rates.on;
+    m.off_mean = rates.off;
+    m.on_std = m.off_std = intervals > 1 ? 10.0 : std::nan("");
+    m.adc_means = {1.8, 3.3, 31.0, 12.0};
+    m.in_force = in_force();
+    return m;
+  }
+  RecordingStats record(double) override {
+    calls.push_back("record");
+    RecordingStats stats;
+    stats.path = "/r/rec.raw";
+    stats.bytes = 2048;
+    stats.events = 500;
+    stats.dropped = 3;
+    stats.lost_by_board = 7800000;
+    return stats;
+  }
+  std::string capture() override {
+    calls.push_back("capture");
+    return "/c/capture_001.pgm";
+  }
+  bool connected() override { return true; }
+  Settings settings() override {
+    Settings all = {{"date", "2026-12-08 10:00:00"}, {"board", "scripted"}};
+    for (auto& s : in_force()) all.push_back(s);
+    return all;
+  }
+  Settings in_force() override {
+    Settings now = {{"design", design}, {"mode", "Event stream"}};
+    for (const auto& r : registers.all()) now.emplace_back(r.name, std::to_string(r.value));
+    return now;
+  }
+  void finish() override { calls.push_back("finish"); }
+  void abort() override {}
+
+  BiasPoint bias() const {
+    BiasPoint b;
+    b.vth_on = static_cast<int>(registers.read("VTH_ON"));
+    b.vth_off = static_cast<int>(registers.read("VTH_OFF"));
+    b.bias_gain = static_cast<int>(registers.read("BIAS_GAIN"));
+    return b;
+  }
+
+  RegisterFile registers;
+  std::string design = "aer640_stream (flash)";
+  std::vector<std::string> calls;
+  int intervals = 5;
+  int fail_set_at = -1, abort_at = -1;  // the call (1-based) that fails
+};
+
+class MockBench : public BenchActions {
+ public:
+  MOCK_METHOD(void, program, (const std::string&), (override));
+  MOCK_METHOD(void, set, (const std::string&, std::int64_t), (override));
+  MOCK_METHOD(std::int64_t, get, (const std::string&), (override));
+  MOCK_METHOD(Register, register_named, (const std::string&), (override));
+  MOCK_METHOD(void, wait, (double), (override));
+  MOCK_METHOD(Measurement, measure, (double), (override));
+  MOCK_METHOD(RecordingStats, record, (double), (override));
+  MOCK_METHOD(std::string, capture, (), (override));
+  MOCK_METHOD(bool, connected, (), (override));
+  MOCK_METHOD(Settings, settings, (), (override));
+  MOCK_METHOD(Settings, in_force, (), (override));
+  MOCK_METHOD(void, finish, (), (override));
+  MOCK_METHOD(void, abort, (), (override));
+};
+
+// ---- sweeps ----------------------------------------------------------------------------
+
+TEST(Sweep, EachValueIsWrittenSettledAndMeasuredThenTheParameterGoesBack) {
+  MockBench bench;
+  EXPECT_CALL(bench, register_named("VTH_ON"))
+      .WillRepeatedly(Return(Register{"VTH_ON", 2500, 0, 4095}));
+  Measurement first, second;
+  first.on_mean = 2e6;
+  second.on_mean = 1e6;
+  {
+    InSequence order;
+    EXPECT_CALL(bench, get("VTH_ON")).WillOnce(Return(2500));
+    EXPECT_CALL(bench, set("VTH_ON", 2000));
+    EXPECT_CALL(bench, wait(0.1));
+    EXPECT_CALL(bench, measure(0.4)).WillOnce(Return(first));
+    EXPECT_CALL(bench, set("VTH_ON", 2400));
+    EXPECT_CALL(bench, wait(0.1));
+    EXPECT_CALL(bench, measure(0.4)).WillOnce(Return(second));
+    EXPECT_CALL(bench, set("VTH_ON", 2500));  // put back
+  }
+  std::vector<std::int64_t> heard;
+  const SweepOutcome outcome =
+      run_sweep({"VTH_ON", {2000, 2400}, 0.1, 0.4}, bench,
+                [&](std::size_t, const SweepRow& row) { heard.push_back(row.value); });
+  ASSERT_TRUE(outcome.completed) << outcome.ended;
+  EXPECT_EQ(heard, (std::vector<std::int64_t>{2000, 2400}));
+  EXPECT_EQ(outcome.rows[1].measurement.on_mean, 1e6);
+  EXPECT_EQ(outcome.restored, "VTH_ON restored to 2500");
+}
+
+TEST(Sweep, AnAbortOrAFailingBoardEndsItAtItsStepWithTheValueRestored) {
+  ScriptedBench bench;
+  const SweepPlan plan{"VTH_OFF", {700, 800, 900, 1000}, 0.0, 0.3};
+  bench.abort_at = 5;  // the second value's settling: 700, wait, measure, 800, wait
+  SweepOutcome outcome = run_sweep(plan, bench, nullptr);
+  EXPECT_FALSE(outcome.completed);
+  EXPECT_EQ(outcome.rows.size(), 1u);
+  EXPECT_EQ(outcome.ended, "aborted at step 2 of 4");
+  EXPECT_EQ(outcome.restored, "VTH_OFF restored to 800");
+  EXPECT_EQ(bench.calls.back(), "VTH_OFF=800");
+
+  ScriptedBench unplugged;
+  unplugged.fail_set_at = 4;  // the second write fails, and so would the restore...
+  outcome = run_sweep(plan, unplugged, nullptr);
+  EXPECT_EQ(outcome.ended, "ended at step 2 of 4: No board is connected: VTH_OFF not written");
+  EXPECT_EQ(outcome.restored, "VTH_OFF restored to 800");  // ...but the board answers again
+  EXPECT_EQ(unplugged.registers.read("VTH_OFF"), 800);
+}
+
+TEST(Sweep, RangesAreCheckedAgainstTheParameterBeforeAnyValueIsMade) {
+  const Register vth{"VTH_ON", 2400, 0, 4095};
+  EXPECT_EQ(SweepPlan::range(vth, 2000, 2800, 400), (std::vector<std::int64_t>{2000, 2400, 2800}));
+  EXPECT_EQ(SweepPlan::range(vth, 2800, 2000, -300), (std::vector<std::int64_t>{2800, 2500, 2200}));
+  const std::tuple<std::int64_t, std::int64_t, std::int64_t, std::string> refused[] = {
+      {0, INT64_MIN, -1, "VTH_ON: -9223372036854775808 is out of range 0..4095"},
+      {INT64_MAX, 0, INT64_MIN, "VTH_ON: 9223372036854775807 is out of range 0..4095"},
+      {0, 4095, 0, "the step is zero"},
+      {0, 4095, -1, "the step goes away from stop"},
+  };
+  for (const auto& [start, stop, step, said] : refused) {
+    try {
+      SweepPlan::range(vth, start, stop, step);
+      ADD_FAILURE() << "taken: " << start << ".." << stop << " by " << step;
+    } catch (const std::logic_error& e) {  // RangeError for the ends, invalid_argument else
+      EXPECT_EQ(e.what(), said);
+    }
+  }
+  // The widest parameter: the ends of 64 bits neither overflow nor loop.
+  const Register wide{"WIDE", 0, INT64_MIN, INT64_MAX};
+  EXPECT_EQ(SweepPlan::range(wide, INT64_MIN, INT64_MAX, INT64_MAX),
+            (std::vector<std::int64_t>{INT64_MIN, -1, INT64_MAX - 1}));
+  EXPECT_EQ(SweepPlan::range(wide, INT64_MAX, INT64_MIN, INT64_MIN),
+            (std::vector<std::int64_t>{INT64_MAX, -1}));
+  EXPECT_THROW(SweepPlan::range(wide, INT64_MIN, INT64_MAX, 1), std::invalid_argument);
+  try {
+    SweepPlan::range(wide, 0, 100000, 1);
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "100,001 values are more than the 100,000 a sweep may have");
+  }
+}
+
+TEST(Sweep, TheCsvNamesItsSettingsColumnsAndWhatWasInForceForEachRow) {
+  ScriptedBench bench;
+  Measurement m = bench.measure(0.3);
+  m.on_mean = 1234.5;
+  m.on_std = std::nan("");  // one interval: no spread
+  const std::string csv = sweep_csv({"VTH_ON", {2000}, 0, 0.3}, {{2000, m}}, bench.settings());
+  EXPECT_NE(csv.find("# board scripted\n"), std::string::npos);
+  EXPECT_NE(csv.find("# VTH_OFF 800\n"), std::string::npos);
+  EXPECT_EQ(csv.find("# VTH_ON "), std::string::npos) << "the swept one is a column";
+  EXPECT_NE(csv.find("VTH_ON,on_rate_mean_hz,on_rate_std_hz,off_rate_mean_hz,off_rate_std_hz,"
+                     "vdd_mean_v,vddio_mean_v,temperature_mean_c,ibias_mean_ua,design,mode,CTRL,"),
+            std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("\n2000,1234.5,,"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",1.8000,3.3000,31.0000,12.0000,aer640_stream (flash),Event stream,1,"),
+            std::string::npos)
+      << csv;
+}
+
+// ---- sequences -------------------------------------------------------------------------
+
+std::string write(const std::string& name, const std::string& text) {
+  std::ofstream(name) << text;
+  return name;
+}
+
+std::string refusal(const std::string& path, BenchActions& bench) {
+  try {
+    load_sequence(path, bench);
+  } catch (const SequenceError& e) {
+    return e.what();
+  }
+  return "taken";
+}
+
+TEST(Sequence, IsCheckedWholeAndEachRefusalNamesItsStep) {
+  ScriptedBench bench;
+  fs::create_directories("a_folder.bit");
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"steps": [{"wait": 1}, {"jump": 3}]})",
+       "Step 2: it names no step (program, set, wait, measure, sweep, record, capture or "
+       "expect)"},
+      {R"({"steps": [{"set": "VTH_ON", "valu": 1}]})",
+       "Step 1: unknown field \"valu\" in a set step"},
+      {R"({"steps": [{"wait": 0}, {"set": "VTH_ON", "value": 5000}]})",
+       "Step 2: VTH_ON: 5000 is out of range 0..4095"},
+      {R"({"steps": [{"set": "VTH_ON", "value": 18446744073709551615}]})",
+       "Step 1: VTH_ON: 18446744073709551615 is out of range 0..4095"},
+      {R"({"steps": [{"set": "VTH_ON", "value": 1e30}]})",
+       "Step 1: VTH_ON: 1e+30 is out of range 0..4095"},
+      {R"({"steps": [{"set": "VTH_ON", "value": 2.5}]})", "Step 1: VTH_ON must be an integer"},
+      {R"({"steps": [{"wait": 1}, {"measure": 1e400}]})",
+       "Step 2: the number 1e400 is too large for any setting"},
+      {R"({"steps": [{"set": "VTH_OFFF", "value": 1}]})",
+       "Step 1: the board has no register, DAC or signal named VTH_OFFF"},
+      {R"({"steps": [{"program": "missing.bit"}]})",
+       "Step 1: the bitstream " + (fs::current_path() / "missing.bit").string() +
+           " does not exist"},
+      {R"({"steps": [{"program": "a_folder.bit"}]})",
+       "Step 1: the bitstream " + (fs::current_path() / "a_folder.bit").string() + " is a folder"},
+      {R"({"steps": [{"program": "/dev/zero"}]})",
+       "Step 1: the bitstream /dev/zero is not a regular file"},
+      {R"({"steps": [{"expect": "on_rate_mean", "min": 0, "max": 1}]})",
+       "Step 1: expect comes before any measure or sweep"},
+      {R"({"steps": [{"sweep": "VTH_ON", "values": [1, 2]}, {"expect": "on_rate_mean", "at": 3, "min": 0, "max": 1}]})",
+       "Step 2: the sweep of step 1 has no value 3"},
+      {R"({"steps": [{"measure": 1}, {"expect": "speed", "min": 0, "max": 1}]})",
+       "Step 2: no measurement is named speed"},
+      {R"({"steps": [{"sweep": "VTH_ON", "start": 0, "stop": 5000, "step": 1000}]})",
+       "Step 1: VTH_ON: 5000 is out of range 0..4095"},
+      {R"({"steps": [{"sweep": "VTH_ON", "start": 0, "stop": -9223372036854775808, "step": -1}]})",
+       "Step 1: VTH_ON: -9223372036854775808 is out of range 0..4095"},
+      {R"({"steps": [{"sweep": "VTH_ON", "start": 0, "stop": 10, "step": 18446744073709551615}]})",
+       "Step 1: step: 18446744073709551615 is out of range "
+       "-9223372036854775808..9223372036854775807"},
+      {R"({"steps": [{"wait": -1}]})", "Step 1: wait must be 0 to 86400 seconds"},
+  };
+  for (const auto& [text, said] : cases)
+    EXPECT_EQ(refusal(write("refused.json", text), bench), said) << text;
+  EXPECT_TRUE(bench.calls.empty()) << "a refused sequence reached the board";
+}
+
+TEST(Sequence, FilesThatAreNoSequenceAreRefusedWithoutBlocking) {
+  ScriptedBench bench;
+  const std::string here = fs::current_path().string();
+  fs::create_directories("folder.json");
+  ::unlink("pipe.json");
+  ASSERT_EQ(::mkfifo("pipe.json", 0600), 0);
+  std::ofstream("big.json") << std::string(5 << 20, ' ');
+  const std::pair<std::string, std::string> cases[] = {
+      {"missing.json", "Cannot read the sequence missing.json: no such file"},
+      {"folder.json", "Cannot read the sequence folder.json: it is a folder"},
+      {"pipe.json", "Cannot read the sequence pipe.json: it is not a regular file"},
+      {"/dev/zero", "Cannot read the sequence /dev/zero: it is not a regular file"},
+      {"big.json", "The sequence big.json is larger than 4.0 MB: it is not a test sequence"},
+      {write("text.json", "steps: wait 1"), "The sequence text.json is not valid JSON (at byte 1)"},
+      {write("named.json", R"({"name": 5, "steps": [{"wait": 1}]})"),
+       "The sequence named.json has a \"name\" that is not a text"},
+      {write("none.json", R"({"steps": []})"), "The sequence none.json has no steps"},
+  };
+  for (const auto& [path, said] : cases) EXPECT_EQ(refusal(path, bench), said) << path;
+}
+
+TEST(Sequence, TheReportRecordsWhatEachStepDidAndTheSettingsInForceForEachRow) {
+  ScriptedBench bench;
+  fs::create_directories("bits");
+  std::ofstream("bits/aer640_sample.bit") << "bits";
+  const Sequence sequence = load_sequence(write("run.json", R"({"name": "probe", "steps": [
+      {"program": "bits/aer640_sample.bit"},
+      {"set": "VTH_ON", "value": 1750},
+      {"set": "BIAS_GAIN", "value": 7},
+      {"measure": 0.4},
+      {"expect": "on_rate_mean", "min": 1, "max": 1e12},
+      {"expect": "on_rate_mean", "min": 1e12, "max": 1e13},
+      {"record": 1},
+      {"capture": true}]})"),
+                                          bench);
+  const Settings before = bench.settings();
+  std::vector<std::string> lines;
+  SequenceObserver observer;
+  observer.done = [&](const Step& step, const std::string& outcome) {
+    lines.push_back(step.describe() + ": " + outcome);
+  };
+  const SequenceReport report = run_sequence(sequence, bench, observer);
+  EXPECT_TRUE(report.completed) << report.ended;
+  EXPECT_EQ(report.exit_code(), 1);  // the second expectation cannot hold
+  EXPECT_EQ(report.failed, 1);
+  EXPECT_EQ(bench.calls.back(), "finish");
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[0].substr(lines[0].find(": ")), ": done: the board holds aer640_sample");
+  EXPECT_EQ(lines[6],
+            "record 1 s: /r/rec.raw (2 kB, 500 events, 3 dropped); 7,800,000 events "
+            "lost by the board during the recording");
+  const std::string csv = report_csv(sequence, report, before);
+  // The header tells what held before the run; the rows what held for them.
+  EXPECT_NE(csv.find("# before the run: design aer640_stream (flash), mode Event stream, CTRL 1,"),
+            std::string::npos)
+      << csv;
+  const auto row_of = [&](const std::string& start) {
+    const auto at = csv.find("\n" + start);
+    return at == std::string::npos ? "" : csv.substr(at + 1, csv.find('\n', at + 1) - at - 1);
+  };
+  const std::string measured = row_of("4,measure,");
+  const auto set = expected_rates(sensor_settings(bench.bias(), SensorMode::EventStream));
+  EXPECT_EQ(measured.rfind(fmt::format("4,measure,,,{:.1f},10.0,", set.on), 0), 0u) << measured;
+  EXPECT_NE(measured.find(",aer640_sample,Event stream,"), std::string::npos) << measured;
+  EXPECT_NE(measured.find(",1750,800,1200,1,1,0,7"), std::string::npos) << measured;
+  EXPECT_NE(row_of("2,set,VTH_ON,1750,").find(",1750,"), std::string::npos);
+  EXPECT_NE(row_of("6,expect,").find(",on_rate_mean,1e+12,1e+13,"), std::string::npos);
+  EXPECT_NE(row_of("7,record,")
+                .find("\"/r/rec.raw (2 kB, 500 events, 3 dropped); 7,800,000 events "
+                      "lost by the board during the recording\""),
+            std::string::npos)
+      << csv;
+  EXPECT_NE(row_of("8,capture,").find("/c/capture_001.pgm"), std::string::npos);
+  EXPECT_NE(csv.find("# result 1 of 2 expectations held"), std::string::npos);
+}
+
+TEST(Sequence, ASpreadFromOneIntervalIsUnavailableAndHoldsNoExpectation) {
+  ScriptedBench bench;
+  bench.intervals = 1;
+  const Sequence sequence = load_sequence(write("spread.json", R"({"steps": [
+      {"measure": 0.2}, {"expect": "on_rate_std", "min": 0, "max": 1e9}]})"),
+                                          bench);
+  std::vector<std::string> lines;
+  SequenceObserver observer;
+  observer.done = [&](const Step&, const std::string& outcome) { lines.push_back(outcome); };
+  const SequenceReport report = run_sequence(sequence, bench, observer);
+  EXPECT_EQ(report.failed, 1);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("(sd unavailable)"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1], "FAIL (unavailable)");
+  EXPECT_NE(report_csv(sequence, report, bench.settings()).find(",on_rate_std,0,1e+09,,fail,"),
+            std::string::npos);
+}
+
+TEST(Sequence, AFailureEndsTheRunAtItsStep) {
+  ScriptedBench bench;
+  bench.fail_set_at = 2;
+  const Sequence sequence = load_sequence(
+      write("fails.json", R"({"steps": [{"wait": 0}, {"set": "VTH_ON", "value": 100}]})"), bench);
+  const SequenceReport report = run_sequence(sequence, bench, {});
+  EXPECT_EQ(report.exit_code(), 2);
+  EXPECT_EQ(report.ended,
+            "ended at step 2 (set VTH_ON 100): No board is connected: VTH_ON not written");
+  EXPECT_EQ(bench.calls.back(), "finish");
+}
+
+// ---- on the simulated board --------------------------------------------------------------
 
 class OnTheBoard : public ::testing::Test {
  protected:
@@ -22,171 +392,27 @@ class OnTheBoard : public ::testing::Test {
   BoardBench bench;
 };
 
-TEST_F(OnTheBoard, ASweepMeasuresEachValueAndPutsTheParameterBack) {
-  board.write_register("VTH_ON", 2500);
-  SweepPlan plan{"VTH_ON", {2000, 2400, 2800}, 0.1, 0.4};
-  std::vector<std::int64_t> heard;
-  const SweepOutcome outcome =
-      run_sweep(plan, bench, [&](std::size_t, const SweepRow& row) { heard.push_back(row.value); });
-  ASSERT_TRUE(outcome.completed) << outcome.ended;
-  EXPECT_EQ(heard, plan.values);
-  EXPECT_EQ(outcome.restored, "VTH_ON restored to 2500");
-  EXPECT_EQ(board.read_register("VTH_ON"), 2500);
-  // The ON rate follows the ON threshold the way the sensor does, and is
-  // what the sensor was set to within a few percent; OFF stays put.
-  for (std::size_t i = 0; i < outcome.rows.size(); ++i) {
-    BiasPoint bias = board.bias_point();
-    bias.vth_on = static_cast<int>(outcome.rows[i].value);
-    const auto set = expected_rates(sensor_settings(bias, SensorMode::EventStream));
-    const Measurement& m = outcome.rows[i].measurement;
-    EXPECT_NEAR(m.on_mean / set.on, 1.0, 0.05) << outcome.rows[i].value;
-    EXPECT_NEAR(m.off_mean / set.off, 1.0, 0.05) << outcome.rows[i].value;
-    EXPECT_NEAR(m.adc_means[0], 1.8, 0.02);
-    if (i > 0) {
-      EXPECT_LT(m.on_mean, outcome.rows[i - 1].measurement.on_mean);
-    }
-  }
-}
-
-TEST_F(OnTheBoard, AnAbortOrAFailingBoardEndsTheSweepAtItsStepWithTheValueRestored) {
-  SweepPlan plan{"VTH_OFF", {700, 800, 900, 1000}, 0.0, 0.3};
-  SweepOutcome outcome = run_sweep(plan, bench, [&](std::size_t step, const SweepRow&) {
-    if (step == 1) aborted = true;
-  });
-  EXPECT_FALSE(outcome.completed);
-  EXPECT_EQ(outcome.rows.size(), 2u);
-  EXPECT_EQ(outcome.ended, "aborted at step 3 of 4");
-  EXPECT_EQ(outcome.restored, "VTH_OFF restored to 800");
-  EXPECT_EQ(board.read_register("VTH_OFF"), 800);
-
-  aborted = false;
-  outcome = run_sweep(plan, bench, [&](std::size_t step, const SweepRow&) {
-    if (step == 0) board.acquisition().fail_next_read();  // the link drops
-  });
-  EXPECT_EQ(outcome.rows.size(), 1u);
-  EXPECT_EQ(outcome.ended, "ended at step 2 of 4: the acquisition stopped during the measurement");
-  EXPECT_EQ(board.read_register("VTH_OFF"), 800);
-
-  board.start_acquisition();
-  outcome = run_sweep(plan, bench, [&](std::size_t step, const SweepRow&) {
-    if (step == 0) board.set_connected(false);  // unplugged: nothing can be put back
-  });
-  EXPECT_EQ(outcome.ended, "ended at step 2 of 4: No board is connected: VTH_OFF not written");
-  EXPECT_EQ(outcome.restored,
-            "VTH_OFF not restored to 800: No board is connected: VTH_OFF not written");
-}
-
-TEST_F(OnTheBoard, AValueOutOfRangeIsRefusedBeforeTheSweepStarts) {
-  SweepPlan plan{"VTH_ON", {2000, 5000}, 0.1, 0.3};
-  EXPECT_EQ(check_sweep(plan, bench), "VTH_ON: 5000 is out of range 0..4095");
-  EXPECT_THROW(run_sweep(plan, bench, nullptr), std::invalid_argument);
-  EXPECT_FALSE(board.acquiring());
-  EXPECT_EQ(check_sweep({"NOPE", {1}, 0, 1}, bench),
-            "the board has no register, DAC or signal named NOPE");
-}
-
-TEST_F(OnTheBoard, TheCsvNamesItsSettingsAndColumns) {
-  SweepPlan plan{"VTH_ON", {2000}, 0, 0.3};
-  Measurement m;
-  m.on_mean = 1234.5;
-  m.adc_means = {1.8, 3.3, 31, 12};
-  const std::string csv = sweep_csv(plan, {{2000, m}}, bench.settings());
-  EXPECT_NE(csv.find("# board Zelvar Labs AER-640 sensor board (simulated) SIM-0001 1.4.2\n"),
-            std::string::npos);
-  EXPECT_NE(csv.find("# VTH_OFF 800\n"), std::string::npos);
-  EXPECT_EQ(csv.find("# VTH_ON "), std::string::npos) << "the swept one is a column";
-  EXPECT_NE(csv.find("VTH_ON,on_rate_mean_hz,on_rate_std_hz,off_rate_mean_hz,off_rate_std_hz,"
-                     "vdd_mean_v,vddio_mean_v,temperature_mean_c,ibias_mean_ua\n"
-                     "2000,1234.5,0.0,0.0,0.0,1.8000,3.3000,31.0000,12.0000\n"),
-            std::string::npos)
-      << csv;
-}
-
-std::string write(const std::string& name, const std::string& text) {
-  std::ofstream(name) << text;
-  return name;
-}
-
-std::string refusal(const std::string& text, BenchActions& bench) {
-  try {
-    load_sequence(write("refused.json", text), bench);
-  } catch (const SequenceError& e) {
-    return e.what();
-  }
-  return "taken";
-}
-
-TEST_F(OnTheBoard, ASequenceIsCheckedWholeAndEachRefusalNamesItsStep) {
-  const std::pair<std::string, std::string> cases[] = {
-      {R"({"steps": [{"wait": 1}, {"jump": 3}]})",
-       "Step 2: it names no step (program, set, wait, measure, sweep, record, capture or "
-       "expect)"},
-      {R"({"steps": [{"set": "VTH_ON", "valu": 1}]})",
-       "Step 1: unknown field \"valu\" in a set step"},
-      {R"({"steps": [{"wait": 0}, {"set": "VTH_ON", "value": 5000}]})",
-       "Step 2: VTH_ON: 5000 is out of range 0..4095"},
-      {R"({"steps": [{"set": "VTH_OFFF", "value": 1}]})",
-       "Step 1: the board has no register, DAC or signal named VTH_OFFF"},
-      {R"({"steps": [{"program": "missing.bit"}]})",
-       "Step 1: the bitstream " + (fs::current_path() / "missing.bit").string() +
-           " does not exist"},
-      {R"({"steps": [{"expect": "on_rate_mean", "min": 0, "max": 1}]})",
-       "Step 1: expect comes before any measure or sweep"},
-      {R"({"steps": [{"sweep": "VTH_ON", "values": [1, 2]}, {"expect": "on_rate_mean", "at": 3, "min": 0, "max": 1}]})",
-       "Step 2: the sweep of step 1 has no value 3"},
-      {R"({"steps": [{"measure": 1}, {"expect": "speed", "min": 0, "max": 1}]})",
-       "Step 2: no measurement is named speed"},
-      {R"({"steps": [{"sweep": "VTH_ON", "start": 0, "stop": 5000, "step": 1000}]})",
-       "Step 1: VTH_ON: 5000 is out of range 0..4095"},
-      {R"({"steps": [{"wait": -1}]})", "Step 1: wait must be 0 to 86400 seconds"},
-  };
-  for (const auto& [text, said] : cases) EXPECT_EQ(refusal(text, bench), said) << text;
-  EXPECT_FALSE(board.acquiring());
-  EXPECT_EQ(board.read_register("VTH_ON"), 2400) << "a refused sequence touched the board";
-}
-
-TEST_F(OnTheBoard, ARunReportsEveryMeasurementAndEveryExpectation) {
+TEST_F(OnTheBoard, ARunProgramsMeasuresRecordsAndCapturesOnTheBoardItself) {
   fs::create_directories("bits");
   std::ofstream("bits/seq.bit", std::ios::binary)
       << make_bitstream("seq_design", std::string(4096, 'x'));
   board.bytes_per_second = 1e9;
-  const Sequence sequence = load_sequence(write("run.json", R"({"name": "probe", "steps": [
-      {"program": "bits/seq.bit"},
-      {"set": "VTH_ON", "value": 2200},
-      {"measure": 0.4},
-      {"expect": "on_rate_mean", "min": 1e5, "max": 1e8},
-      {"expect": "on_rate_mean", "min": 1e8, "max": 1e9},
-      {"capture": true}]})"),
+  const Sequence sequence = load_sequence(write("board.json", R"({"steps": [
+      {"program": "bits/seq.bit"}, {"set": "VTH_ON", "value": 2200}, {"measure": 0.3},
+      {"record": 0.2}, {"capture": true}]})"),
                                           bench);
-  std::vector<std::string> lines;
-  SequenceObserver observer;
-  observer.done = [&](const Step& step, const std::string& outcome) {
-    lines.push_back(step.describe() + ": " + outcome);
-  };
-  const SequenceReport report = run_sequence(sequence, bench, observer);
-  EXPECT_TRUE(report.completed) << report.ended;
-  EXPECT_EQ(report.exit_code(), 1);  // the second expectation cannot hold
-  EXPECT_EQ(report.expects, 2);
-  EXPECT_EQ(report.failed, 1);
-  ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[0].substr(lines[0].find(": ")), ": done: the board holds seq_design");
-  EXPECT_EQ(lines[4].rfind("expect on_rate_mean in 1e+08..1e+09: FAIL (", 0), 0u) << lines[4];
+  const SequenceReport report = run_sequence(sequence, bench, {});
+  ASSERT_TRUE(report.completed) << report.ended;
+  EXPECT_EQ(board.design(), "seq_design");
+  ASSERT_EQ(report.rows.size(), 5u);
+  const Measurement& m = *report.rows[2].measurement;
+  EXPECT_GT(m.on_mean, 0);
+  EXPECT_EQ(setting(m.in_force, "VTH_ON"), "2200");
+  EXPECT_EQ(setting(m.in_force, "design"), "seq_design");
+  EXPECT_EQ(report.rows[3].note.rfind((fs::current_path() / "recordings/rec_").string(), 0), 0u)
+      << report.rows[3].note;
+  EXPECT_TRUE(fs::exists(report.rows[4].note));
   EXPECT_FALSE(board.acquiring()) << "the run left the stream it started running";
-  const std::string csv = report_csv(sequence, report, bench.settings());
-  EXPECT_NE(csv.find("\n3,measure,,,"), std::string::npos);
-  EXPECT_NE(csv.find(",on_rate_mean,100000,1e+08,"), std::string::npos);
-  EXPECT_NE(csv.find(",fail\n"), std::string::npos);
-  EXPECT_NE(csv.find("# result 1 of 2 expectations held"), std::string::npos);
-
-  // A board that fails mid-run ends it at that step: exit status 2.
-  std::ofstream("bits/bad.bit") << "";
-  const Sequence failing = load_sequence(
-      write("fail.json", R"({"steps": [{"measure": 0.3}, {"program": "bits/bad.bit"}]})"), bench);
-  const SequenceReport failed = run_sequence(failing, bench, {});
-  EXPECT_EQ(failed.exit_code(), 2);
-  EXPECT_EQ(failed.ended, "ended at step 2 (program " + fs::absolute("bits/bad.bit").string() +
-                              "): The bitstream " + fs::absolute("bits/bad.bit").string() +
-                              " is empty");
 }
 
 }  // namespace

@@ -1,0 +1,37 @@
+// pravel's command line: every option, its meaning and its range, checked
+// whole before anything is made. A refused line is one sentence and exit
+// status 2; --help and --version print and exit 0.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Zelvar_Core::bench {
+
+struct PravelOptions {
+  enum class Mode { Bench, Demo, Measure, Run, Export, SampleBitstream };
+  Mode mode = Mode::Bench;
+  bool desktop = false;    // work in the user's data folder (the desktop menu's way)
+  std::string demo_scene;  // "" for every tool window
+  double measure_seconds = 5;
+  bool busy = false;
+  std::optional<double> adc_hours;
+  std::string sequence;
+  std::string report;  // "" for reports/<sequence>_<time>.csv
+  std::string recording, export_to;
+  bool overwrite = false;
+  std::string sample_path;
+};
+
+struct ParsedCommandLine {
+  PravelOptions options;
+  // Set when the program ends here: 0 after --help or --version, 2 after a
+  // refusal; `text` is what to print (stdout for 0, stderr for 2).
+  std::optional<int> exit_status;
+  std::string text;
+};
+
+ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments);
+
+}  // namespace Zelvar_Core::bench
