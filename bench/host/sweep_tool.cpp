@@ -157,9 +157,11 @@ SweepPlan SweepTool::plan() const {
   } else {
     const Register r = swept_register(plan.name);
     try {
-      plan.values =
-          SweepPlan::range(r, integer_field(start_field, "start"),
-                           integer_field(stop_field, "stop"), integer_field(step_field, "step"));
+      auto value = [&r](const wxTextCtrl* field) {
+        return parse_register_value(r, field->GetValue().utf8_string());
+      };
+      plan.values = SweepPlan::range(r, value(start_field), value(stop_field),
+                                     integer_field(step_field, "step"));
     } catch (const std::out_of_range& e) {
       throw std::invalid_argument(std::string("Sweep refused: ") + e.what());
     } catch (const std::invalid_argument& e) {

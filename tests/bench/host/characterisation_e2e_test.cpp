@@ -70,6 +70,29 @@ TEST_F(Characterisation, AbortEndsTheSweepAndPutsTheValueBack) {
   click(sweep().button_run);
   EXPECT_EQ(message(), "Error: Sweep refused: VTH_OFF: 9000 is out of range 0..4095");
   EXPECT_FALSE(sweep().running());
+  // The ends of 64 bits are refused by the parameter's range, before any
+  // value is made (no division overflows, no list grows without end).
+  set_field(sweep().values_field, "");
+  const std::tuple<const char*, const char*, const char*, std::string> extremes[] = {
+      {"0", "-9223372036854775808", "-1",
+       "Error: Sweep refused: VTH_OFF: -9223372036854775808 is out of range 0..4095"},
+      {"9223372036854775807", "0", "-9223372036854775808",
+       "Error: Sweep refused: VTH_OFF: 9223372036854775807 is out of range 0..4095"},
+      {"0", "18446744073709551615", "1",
+       "Error: Sweep refused: VTH_OFF: 18446744073709551615 is out of range 0..4095"},
+      {"0", "100", "99999999999999999999",
+       "Error: Sweep refused: step: 99999999999999999999 is out of range "
+       "-9223372036854775808..9223372036854775807"},
+      {"0", "4095", "0", "Error: Sweep: the step is zero"},
+  };
+  for (const auto& [start, stop, step, said] : extremes) {
+    set_field(sweep().start_field, start);
+    set_field(sweep().stop_field, stop);
+    set_field(sweep().step_field, step);
+    click(sweep().button_run);
+    EXPECT_EQ(message(), said);
+    EXPECT_FALSE(sweep().running());
+  }
 }
 
 TEST_F(Characterisation, ASequenceRunsFromToolsAndWritesItsReport) {

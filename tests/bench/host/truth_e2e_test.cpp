@@ -3,6 +3,8 @@
 // user, and refused values are marked and explained.
 #include <wx/progdlg.h>
 
+#include <thread>
+
 #include "bench/host/field_marks.h"
 #include "bench/host/toolkit_log.h"
 #include "tests/bench/host/bench_fixture.h"
@@ -109,11 +111,61 @@ TEST_F(Bench, AdcSamplingStopsOnUnplugAndResumesOnReplugWhileTheMonitorIsOpen) {
   ASSERT_TRUE(wait_for([&] { return vdd.data_t.size() >= stopped + 3; }));
   EXPECT_TRUE(std::is_sorted(vdd.data_t.begin(), vdd.data_t.end()));
 
+  // The sampler may read the unpowered board before the bench hears of the
+  // unplug: that is the pause, not an error.
+  mark_log();
+  board().set_connected(false);
+  for (int i = 0; i < 2000 && presenter().sampling_adc(); ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_FALSE(presenter().sampling_adc()) << "the sampler never read the unplugged board";
+  std::this_thread::sleep_for(20ms);  // its failure is queued behind the unplug
+  run_for(100);
+  EXPECT_EQ(message(), "Board disconnected: acquisition stopped, ADC sampling paused");
+  EXPECT_FALSE(logged(spdlog::level::err, "ADC sampling stopped: the board does not answer"));
+  plug(true);
+  EXPECT_TRUE(presenter().sampling_adc());
+
   // Closed, it stays stopped across a replug.
   window().adc_control_frame->Close();
   plug(false);
   plug(true);
   EXPECT_FALSE(presenter().sampling_adc());
+}
+
+TEST_F(Bench, ACorrectedValueAfterARefusalIsWhatTheNextApplyTakes) {
+  // The focus leaves the field for the button before the click.
+  choose(window().menu_bar->menu_image->item_histogram);
+  auto& h = histogram();
+  type(h.bins_field, "0");
+  testing_support::fire(h.bins_field, wxEVT_TEXT_ENTER);
+  EXPECT_TRUE(is_refused(h.bins_field));
+  type(h.bins_field, "128");
+  EXPECT_FALSE(is_refused(h.bins_field)) << "an edit again";
+  leave(h.bins_field);
+  click(h.panel_histogram_plot->button_scale);
+  EXPECT_EQ(model().histogram.bins, 128);
+  EXPECT_EQ(h.bins_field->GetValue(), "128");
+
+  choose(tool("ADCs"));
+  auto* sample = window().adc_control_frame->panel_menu->sampletime_textbox;
+  type(sample, "0");
+  press(sample, WXK_RETURN);
+  EXPECT_TRUE(is_refused(sample));
+  type(sample, "0.2");
+  leave(sample);
+  click(window().adc_control_frame->panel_menu->button_update);
+  EXPECT_EQ(presenter().sample_time(), 0.2);
+}
+
+TEST_F(Bench, TheOneShotFailuresUntickThemselvesWhenTheyFired) {
+  open_simulator();
+  auto& simulator = *session->simulator;
+  check(simulator.fail_programming, true);
+  check(simulator.fail_register_read, true);
+  EXPECT_THROW(board().program(write_bitstream("x.bit", "x")), std::runtime_error);
+  EXPECT_THROW(board().read_bank(Bank::Dac), std::runtime_error);
+  EXPECT_TRUE(wait_for([&] {
+    return !simulator.fail_programming->GetValue() && !simulator.fail_register_read->GetValue();
+  }));
 }
 
 TEST_F(Bench, SelfTestCountsPassedFailedAndNotRun) {
