@@ -112,6 +112,12 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
       },
       record_command);
 
+  // Coming back to the window (from a tool window) finds its keys working.
+  Bind(wxEVT_ACTIVATE, [this](wxActivateEvent& event) {
+    if (event.GetActive()) CallAfter([this] { keep_keyboard_focus(); });
+    event.Skip();
+  });
+
   edit_register_device_frame = new ValuesView(this, "Device registers");
   edit_register_chip_frame = new BenchChipEditor(this, model.signals);
   edit_dac_frame = new ValuesView(this, "DACs");
@@ -127,6 +133,19 @@ void BenchMainWindow::enable_board_controls(bool connected) {
            panel.button_start_stop, panel.button_capture, panel.button_reset,
            panel.button_reset_periphery, panel.button_reset_chip, panel.modes_box, button_record})
     control->Enable(connected);
+  keep_keyboard_focus();
+}
+
+void BenchMainWindow::keep_keyboard_focus() {
+  // The window's keys (Ctrl+R) reach it only through a focused control: a
+  // control greyed while it had the focus leaves the window with none.
+  if (!IsActive()) return;
+  wxWindow* focus = wxWindow::FindFocus();
+  if (focus && focus->IsEnabled() && wxGetTopLevelParent(focus) == this) return;
+  if (panel_control->button_start_stop->IsEnabled())
+    panel_control->button_start_stop->SetFocus();
+  else
+    image_panel->SetFocus();
 }
 
 }  // namespace Zelvar_Core::bench

@@ -47,6 +47,9 @@ class BenchMainWindow : public MainWindow {
   wxString status(StatusField field) const { return GetStatusBar()->GetStatusText(field); }
   // The controls that need the board, enabled while one is connected.
   void enable_board_controls(bool connected);
+  // Puts the focus on a control of the window when it is active and none
+  // (or a greyed one) holds it, so that its keys work.
+  void keep_keyboard_focus();
 
   ImagePanel* image_panel;
   wxToggleButton* button_record;  // Ctrl+R toggles it too

@@ -1,6 +1,7 @@
 // The board's stream recorded from the control panel and played back in
 // the board's place, end to end.
 #include <wx/tglbtn.h>
+#include <wx/uiaction.h>
 
 #include "bench/events/recording_file.h"
 #include "tests/bench/events/event_keeper.h"
@@ -110,6 +111,29 @@ TEST_F(Stream, AFileThatIsNotARecordingIsToldAndNothingPlays) {
                            ": it is an EVT 3.0 recording; this bench reads EVT 2.0");
   EXPECT_FALSE(presenter().playback().is_open());
   EXPECT_FALSE(session->playback_tool->button_play->IsEnabled());
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench
+
+namespace Zelvar_Core::bench {
+namespace {
+
+TEST_F(Stream, CtrlRFromTheKeyboardStillWorksAfterAnUnplugAndAReplug) {
+  window().Raise();
+  window().panel_control->button_capture->SetFocus();
+  run_for(200);
+  wxUIActionSimulator keys;  // real key presses, through the display
+  open_simulator();
+  plug(false);  // the focused button greys out and loses the focus
+  plug(true);
+  window().Raise();
+  run_for(200);
+  keys.Char('R', wxMOD_CONTROL);
+  ASSERT_TRUE(wait_for([&] { return presenter().recording(); }))
+      << "Ctrl+R did nothing; the focus is on " << wxWindow::FindFocus();
+  keys.Char('R', wxMOD_CONTROL);
+  EXPECT_TRUE(wait_for([&] { return !presenter().recording(); }));
 }
 
 }  // namespace
