@@ -158,17 +158,16 @@ TEST_F(Programming, CancelAndDisconnectedBoardAreRefused) {
 }
 
 TEST_F(Programming, HostileFilesAreRefusedAtOnceBeforeAnythingIsRead) {
-  // A named pipe would block an ordinary open; it is refused without waiting.
+  // A named pipe would block an ordinary open (and this test until its
+  // time limit); it is refused without waiting for a writer.
   ::unlink("pipe.bit");
   ASSERT_EQ(::mkfifo("pipe.bit", 0600), 0);
-  const auto start = std::chrono::steady_clock::now();
   try {
     device.program("pipe.bit");
     ADD_FAILURE() << "a named pipe was read";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "Cannot read the bitstream pipe.bit: it is not a regular file");
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   // Larger than the board holds: refused by size, not read (a sparse file).
   std::filesystem::resize_file((std::ofstream("huge.bit"), "huge.bit"), 1ull << 30);
   try {
