@@ -86,8 +86,7 @@ int write_sample_bitstream(const std::string& path) {
   return 1;
 }
 
-int export_recording(const std::string& recording, const std::string& out,
-                     bool overwrite = false) {
+int export_recording(const std::string& recording, const std::string& out, bool overwrite = false) {
   try {
     const ExportStats stats = export_hdf5(recording, out, overwrite);
     for (const auto& note : stats.notes)

@@ -177,11 +177,11 @@ TEST(Playback, PublishesTheRecordingThroughTheHubLeavingOutWhatIsOffTheSensor) {
   std::vector<Event> expected;
   for (const auto& e : events)
     if (on_sensor(e)) expected.push_back(e);
-  bool ended = false;
+  std::atomic<bool> ended{false};  // set on the playback thread
   playback.on_end = [&] { ended = true; };
   playback.set_speed(Playback::kAsFastAsPossible);
   playback.play();
-  ASSERT_TRUE(eventually([&] { return ended; }));
+  ASSERT_TRUE(eventually([&] { return ended.load(); }));
   EXPECT_FALSE(playback.playing());
   EXPECT_TRUE(same_events(heard.events, expected));
   EXPECT_EQ(playback.outside(), events.size() - expected.size());
