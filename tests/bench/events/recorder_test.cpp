@@ -297,6 +297,24 @@ TEST(Playback, KeepsTheRecordedPaceAndSeeks) {
             on_sensor_between(events, 1501000, 2001000) + on_sensor_between(events, 0, 2001000));
 }
 
+TEST(Playback, AFileCutShortWhilePlayingStopsThePlaybackWithTheReason) {
+  write_recording("cut_while_playing.raw", scene(100000, 2));
+  EventHub hub;
+  Playback playback(hub);
+  std::atomic<bool> ended{false};
+  playback.on_end = [&] { ended = true; };
+  playback.open("cut_while_playing.raw");
+  std::filesystem::resize_file("cut_while_playing.raw", 1000);
+  playback.set_speed(Playback::kAsFastAsPossible);
+  playback.play();
+  ASSERT_TRUE(eventually([&] { return ended.load(); }));
+  EXPECT_FALSE(playback.playing());
+  EXPECT_EQ(playback.failure(),
+            "Cannot read the recording cut_while_playing.raw: it became shorter while it was read");
+  playback.play();  // nothing more to play from this file
+  EXPECT_FALSE(playback.playing());
+}
+
 TEST(Playback, ALoopOfNoDurationReplaysOncePerShortestPassInsteadOfSpinning) {
   for (const std::size_t count : {0, 1})
     for (const double speed : {1.0, Playback::kAsFastAsPossible}) {
