@@ -130,7 +130,7 @@ void BM_ExportToHdf5(benchmark::State& state) {
   const std::string& path = sample_recording(kSampleEvents);
   const std::string out = (fs::temp_directory_path() / "pravel_bench_export.h5").string();
   std::uint64_t events = 0;
-  for (auto _ : state) events += export_hdf5(path, out).events;
+  for (auto _ : state) events += export_hdf5(path, out, true).events;
   state.counters["events_per_s"] =
       benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
   state.counters["h5_bytes_per_event"] =

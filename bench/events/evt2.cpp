@@ -11,6 +11,60 @@ std::string Header::value(const std::string& key) const {
   return "";
 }
 
+std::string escape_header_text(const std::string& text, bool is_key) {
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      escaped += "\\\\";
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else if (byte < 0x20 || byte == 0x7f || (is_key && c == ' ')) {
+      escaped += "\\x";
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 0xf];
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+namespace {
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string unescape_header_text(const std::string& text) {
+  std::string plain;
+  plain.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool escape = text[i] == '\\' && i + 1 < text.size();
+    const char next = escape ? text[i + 1] : 0;
+    if (escape && (next == '\\' || next == 'n' || next == 'r')) {
+      plain += next == 'n' ? '\n' : next == 'r' ? '\r' : '\\';
+      ++i;
+    } else if (escape && next == 'x' && i + 3 < text.size() && hex_digit(text[i + 2]) >= 0 &&
+               hex_digit(text[i + 3]) >= 0) {
+      plain += static_cast<char>(hex_digit(text[i + 2]) << 4 | hex_digit(text[i + 3]));
+      i += 3;
+    } else {
+      plain += text[i];  // plain text, or a backslash that is not one of ours: kept as written
+    }
+  }
+  return plain;
+}
+
 std::string header_text(const std::string& date,
                         const std::vector<std::pair<std::string, std::string>>& settings, int width,
                         int height) {
@@ -18,8 +72,9 @@ std::string header_text(const std::string& date,
   text +=
       "% format EVT2;height=" + std::to_string(height) + ";width=" + std::to_string(width) + "\n";
   text += "% geometry " + std::to_string(width) + "x" + std::to_string(height) + "\n";
-  text += "% date " + date + "\n";
-  for (const auto& [key, value] : settings) text += "% " + key + " " + value + "\n";
+  text += "% date " + escape_header_text(date) + "\n";
+  for (const auto& [key, value] : settings)
+    text += "% " + escape_header_text(key, true) + " " + escape_header_text(value) + "\n";
   text += "% end\n";
   return text;
 }
@@ -64,8 +119,9 @@ ParsedHeader parse_header(const std::string& start) {
     line = line.substr(line.size() > 1 && line[1] == ' ' ? 2 : 1);
     if (line == "end") break;
     const std::size_t space = line.find(' ');
-    const std::string key = line.substr(0, space);
-    const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+    const std::string key = unescape_header_text(line.substr(0, space));
+    const std::string value =
+        space == std::string::npos ? "" : unescape_header_text(line.substr(space + 1));
     parsed.header.fields.emplace_back(key, value);
     if (key == "evt") parsed.header.version = value;
     if (key == "date") parsed.header.date = value;
@@ -117,7 +173,12 @@ void Decoder::decode(const std::uint32_t* words, std::size_t count, std::vector<
       case kTimeHigh: {
         const std::uint32_t high = w & 0x0fffffff;
         std::int64_t wraps = base_ >> 34;
-        if (have_high_ && high < high_) ++wraps;  // the 34-bit time went round
+        if (have_high_ && high < high_) {
+          if (high_ >= kWrapFrom && high < kWrapTo)
+            ++wraps;  // the 34-bit time went round
+          else
+            ++counts_.steps_back;
+        }
         base_ = wraps << 34 | static_cast<std::int64_t>(high) << 6;
         high_ = high;
         have_high_ = true;
@@ -127,8 +188,13 @@ void Decoder::decode(const std::uint32_t* words, std::size_t count, std::vector<
       case kExtTrigger:
         ++counts_.triggers;
         break;
+      case kOthers:
+      case kContinued:
+        ++counts_.skipped;
+        break;
       default:
         ++counts_.skipped;
+        ++counts_.unknown;
     }
   }
 }

@@ -2,6 +2,11 @@
 // ending with "% end", then 32-bit little-endian words. The top four bits
 // give a word's type; CD_OFF/CD_ON carry the 6 low bits of the time and x,
 // y (11 bits each); EVT_TIME_HIGH carries the time's bits 33..6.
+//
+// Header keys and values are escaped so that each field stays on its one
+// line: a backslash is written "\\", a newline "\n", a carriage return
+// "\r", any other control byte (and a space in a key) "\xHH". Reading
+// undoes exactly these; any other backslash is kept as it is.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +28,13 @@ enum WordType : std::uint32_t {
 };
 
 inline constexpr std::int64_t kTimeWrap = std::int64_t{1} << 34;  // about 4.77 hours of µs
+// A time-high word that goes down is a wrap of the 34-bit time only when it
+// falls from the top quarter of the range to the bottom quarter (a wrap
+// passes through neither middle quarter: a stretch without any time word
+// that long would be over an hour). Any other step down is the file's own
+// time going back, kept as it is and counted.
+inline constexpr std::uint32_t kWrapFrom = 0x0c000000;  // time high at or above: top quarter
+inline constexpr std::uint32_t kWrapTo = 0x04000000;    // time high below: bottom quarter
 
 inline constexpr std::uint32_t cd_word(const Event& e) {
   return (e.p ? kCdOn : kCdOff) << 28 | static_cast<std::uint32_t>(e.t & 0x3f) << 22 |
@@ -44,7 +56,8 @@ struct Header {
 };
 
 // The header text: "% evt 2.0", format, geometry and date, then one line
-// per setting (design, mode, each register), and "% end".
+// per setting (design, mode, each register), and "% end". Keys and values
+// are escaped (see above).
 std::string header_text(const std::string& date,
                         const std::vector<std::pair<std::string, std::string>>& settings,
                         int width = kSensorWidth, int height = kSensorHeight);
@@ -57,7 +70,12 @@ struct ParsedHeader {
   bool headerless = false;
 };
 // Throws std::invalid_argument when the header names another format.
+// Keys and values come back unescaped.
 ParsedHeader parse_header(const std::string& start);
+
+// The escape of header text, and its inverse.
+std::string escape_header_text(const std::string& text, bool is_key = false);
+std::string unescape_header_text(const std::string& text);
 
 // Events to words, in order: a time-high word before the first event and
 // whenever the time's bits 33..6 change.
@@ -71,7 +89,8 @@ class Encoder {
   std::uint32_t high_ = 0;
 };
 
-// Words to events. The 34-bit time is unwrapped when it goes down; words of
+// Words to events. The 34-bit time is unwrapped when it wraps (see
+// kWrapFrom); a time that goes back otherwise is kept and counted; words of
 // other or unknown types are skipped and counted.
 class Decoder {
  public:
@@ -80,13 +99,16 @@ class Decoder {
     std::uint64_t time_highs = 0;
     std::uint64_t triggers = 0;     // EXT_TRIGGER words
     std::uint64_t skipped = 0;      // OTHERS, CONTINUED and unknown types
+    std::uint64_t unknown = 0;      // of those, the types EVT 2.0 does not define
     std::uint64_t before_time = 0;  // events before any time-high word
+    std::uint64_t steps_back = 0;   // time-high words lower than the last, not a wrap
   };
   void decode(const std::uint32_t* words, std::size_t count, std::vector<Event>& out);
   // The decoder's time state, to start decoding in the middle of a file.
   std::int64_t time_base() const { return base_; }
   void set_time_base(std::int64_t base, bool known) {
     base_ = base;
+    high_ = static_cast<std::uint32_t>(base >> 6 & 0x0fffffff);
     have_high_ = known;
   }
   const Counts& counts() const { return counts_; }

@@ -1,16 +1,29 @@
 #include "bench/events/hdf5_export.h"
 
+#include <fcntl.h>
 #include <hdf5.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
+#include <exception>
+#include <filesystem>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/board/errors.h"
+#include "bench/events/hdf5_file_driver.h"
 #include "bench/events/recording_file.h"
 
 namespace Zelvar_Core::bench {
@@ -19,21 +32,89 @@ namespace {
 
 constexpr hsize_t kChunk = 1u << 15;  // elements per chunk: small chunks pack fastest
 
-// Closes an HDF5 handle however the export ends.
+// A failure while writing the export; its text is the reason alone.
+class WriteFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Why the last HDF5 call failed: the system's reason when the library noted
+// an errno, else its innermost message. The error stack is cleared.
+std::string library_reason() {
+  struct Found {
+    std::string innermost;
+    long error = 0;
+  } found;
+  H5Ewalk2(
+      H5E_DEFAULT, H5E_WALK_UPWARD,
+      [](unsigned n, const H5E_error2_t* entry, void* data) -> herr_t {
+        auto& found = *static_cast<Found*>(data);
+        const char* desc = entry->desc ? entry->desc : "";
+        if (n == 0) found.innermost = desc;
+        if (const char* at = std::strstr(desc, "errno = "); at && found.error == 0) {
+          const long error = std::strtol(at + 8, nullptr, 10);
+          if (error > 0 && error < 4096) found.error = error;
+        }
+        return 0;
+      },
+      &found);
+  H5Eclear2(H5E_DEFAULT);
+  if (found.error) return std::strerror(static_cast<int>(found.error));
+  return found.innermost.empty() ? "the HDF5 library failed" : found.innermost;
+}
+
+// An HDF5 identifier closed however the export ends; close() for the
+// result when it matters.
 class Handle {
  public:
+  Handle() = default;
   Handle(hid_t id, herr_t (*close)(hid_t)) : id_(id), close_(close) {}
-  ~Handle() {
-    if (id_ >= 0) close_(id_);
-  }
+  ~Handle() { close(); }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
+  void own(hid_t id, herr_t (*closer)(hid_t)) {
+    close();
+    id_ = id;
+    close_ = closer;
+  }
+  herr_t close() {
+    const hid_t id = std::exchange(id_, -1);
+    return id >= 0 ? close_(id) : 0;
+  }
+  hid_t id() const { return id_; }
   operator hid_t() const { return id_; }
-  bool ok() const { return id_ >= 0; }
 
  private:
-  hid_t id_;
-  herr_t (*close_)(hid_t);
+  hid_t id_ = -1;
+  herr_t (*close_)(hid_t) = nullptr;
+};
+
+// The HDF5 file being written, through the export's driver, which keeps
+// the disk's first failure instead of letting the library trip on it.
+class Hdf5File {
+ public:
+  explicit Hdf5File(const std::string& path) {
+    access_.own(hdf5_driver::file_access(failure_), H5Pclose);
+    check(access_.id());
+    file_.own(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, access_), H5Fclose);
+    check(file_.id());
+  }
+  operator hid_t() const { return file_; }
+  // Throws the reason when `result` tells a failed call or the disk failed.
+  template <typename Result>
+  void check(Result result) const {
+    if (failure_.error != 0) throw WriteFailure(std::strerror(failure_.error));
+    if (result < 0) throw WriteFailure(library_reason());
+  }
+  // Closes the file: everything is on the disk when this returns.
+  void close() {
+    check(file_.close());
+    check(access_.close());
+  }
+
+ private:
+  hdf5_driver::Failure failure_;  // first: it outlives the file
+  Handle access_, file_;
 };
 
 // One growing, chunked, compressed one-dimensional dataset. The filter is
@@ -43,144 +124,267 @@ class Handle {
 // times the speed of deflate, and every HDF5 reader has it.
 class Column {
  public:
-  Column(hid_t group, const char* name, hid_t type) : type_(type) {
+  Column(const Hdf5File& file, hid_t group, const char* name, hid_t type)
+      : file_(file), type_(type) {
     const hsize_t zero = 0, unlimited = H5S_UNLIMITED;
     Handle space(H5Screate_simple(1, &zero, &unlimited), H5Sclose);
+    file.check(space.id());
     Handle properties(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
-    H5Pset_chunk(properties, 1, &kChunk);
-    H5Pset_scaleoffset(properties, H5Z_SO_INT, H5Z_SO_INT_MINBITS_DEFAULT);
-    id_ = H5Dcreate2(group, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
-    if (id_ < 0) throw std::runtime_error(std::string("cannot make the dataset ") + name);
-  }
-  ~Column() {
-    if (id_ >= 0) H5Dclose(id_);
+    file.check(properties.id());
+    file.check(H5Pset_chunk(properties, 1, &kChunk));
+    file.check(H5Pset_scaleoffset(properties, H5Z_SO_INT, H5Z_SO_INT_MINBITS_DEFAULT));
+    dataset_.own(H5Dcreate2(group, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT),
+                 H5Dclose);
+    file.check(dataset_.id());
   }
   void append(const void* data, hsize_t count) {
     if (count == 0) return;
     const hsize_t grown = size_ + count;
-    H5Dset_extent(id_, &grown);
-    Handle file_space(H5Dget_space(id_), H5Sclose);
-    H5Sselect_hyperslab(file_space, H5S_SELECT_SET, &size_, nullptr, &count, nullptr);
+    file_.check(H5Dset_extent(dataset_, &grown));
+    Handle file_space(H5Dget_space(dataset_), H5Sclose);
+    file_.check(file_space.id());
+    file_.check(H5Sselect_hyperslab(file_space, H5S_SELECT_SET, &size_, nullptr, &count, nullptr));
     Handle memory_space(H5Screate_simple(1, &count, nullptr), H5Sclose);
-    if (H5Dwrite(id_, type_, memory_space, file_space, H5P_DEFAULT, data) < 0)
-      throw std::runtime_error("cannot write the events");
+    file_.check(memory_space.id());
+    file_.check(H5Dwrite(dataset_, type_, memory_space, file_space, H5P_DEFAULT, data));
     size_ = grown;
   }
+  void close() { file_.check(dataset_.close()); }
 
  private:
+  const Hdf5File& file_;
   hid_t type_;
-  hid_t id_ = -1;
+  Handle dataset_;
   hsize_t size_ = 0;
 };
 
 // A UTF-8 text of any length, which Python reads as a str.
-void text_attribute(hid_t object, const std::string& name, const std::string& value) {
+void text_attribute(const Hdf5File& file, hid_t object, const std::string& name,
+                    const std::string& value) {
   Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
-  H5Tset_size(type, H5T_VARIABLE);
-  H5Tset_cset(type, H5T_CSET_UTF8);
+  file.check(type.id());
+  file.check(H5Tset_size(type, H5T_VARIABLE));
+  file.check(H5Tset_cset(type, H5T_CSET_UTF8));
   Handle space(H5Screate(H5S_SCALAR), H5Sclose);
+  file.check(space.id());
   Handle attribute(H5Acreate2(object, name.c_str(), type, space, H5P_DEFAULT, H5P_DEFAULT),
                    H5Aclose);
+  file.check(attribute.id());
   const char* text = value.c_str();
-  if (attribute.ok()) H5Awrite(attribute, type, &text);
+  file.check(H5Awrite(attribute, type, &text));
+  file.check(attribute.close());
 }
 
-}  // namespace
+// The events of one chunk, a column each.
+struct Columns {
+  std::vector<std::uint16_t> x, y;
+  std::vector<std::uint8_t> p;
+  std::vector<std::int64_t> t;
+  double done = 0;  // fraction of the file read
+};
 
-ExportStats export_hdf5(const std::string& recording, const std::string& out,
-                        const std::function<bool(double)>& progress) {
-  const auto started = std::chrono::steady_clock::now();
-  RecordingReader reader(recording);            // says why when it cannot be read
-  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // the library prints nothing of its own
-  Handle file(H5Fcreate(out.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
-  if (!file.ok()) throw std::runtime_error("Cannot write the export " + out);
-  Handle group(H5Gcreate2(file, "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
-  for (const auto& [key, value] : reader.header().header.fields)
-    if (!key.empty()) text_attribute(group, key, value);
-  text_attribute(group, "source", recording);
-  ExportStats stats;
-  // A reader thread decodes and splits the next chunk while this one packs
-  // and writes the last: the two halves of the work run side by side.
-  struct Columns {
-    std::vector<std::uint16_t> x, y;
-    std::vector<std::uint8_t> p;
-    std::vector<std::int64_t> t;
-    double done = 0;  // fraction of the file read
-  };
-  std::mutex mutex;
-  std::condition_variable ready;
-  std::deque<Columns> full;
-  bool finished = false, cancel = false;
-  std::string read_error;
-  std::thread decoder([&] {
+// Decodes the recording a few chunks ahead on a thread of its own, so that
+// decoding and packing run side by side.
+class ColumnFeed {
+ public:
+  explicit ColumnFeed(RecordingReader& reader) : reader_(reader), thread_([this] { run(); }) {}
+  ~ColumnFeed() {
+    {
+      std::lock_guard lock(mutex_);
+      cancel_ = true;
+    }
+    ready_.notify_all();
+    thread_.join();
+  }
+  ColumnFeed(const ColumnFeed&) = delete;
+  ColumnFeed& operator=(const ColumnFeed&) = delete;
+
+  // The next chunk; false after the last. Throws what reading the file threw.
+  bool next(Columns& columns) {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [&] { return !full_.empty() || finished_; });
+    if (full_.empty()) {
+      if (error_) std::rethrow_exception(error_);
+      return false;
+    }
+    columns = std::move(full_.front());
+    full_.pop_front();
+    ready_.notify_all();
+    return true;
+  }
+  // Events beyond the sensor's 640 x 480 among those decoded.
+  std::uint64_t outside() const { return outside_; }
+
+ private:
+  void run() {
     try {
       std::vector<Event> events;
       while (true) {
         events.clear();
-        if (!reader.next(events, kChunk)) break;
+        if (!reader_.next(events, kChunk)) break;
         Columns c;
         c.x.resize(events.size());
         c.y.resize(events.size());
         c.p.resize(events.size());
         c.t.resize(events.size());
+        std::uint64_t outside = 0;
         for (std::size_t i = 0; i < events.size(); ++i) {
           c.x[i] = events[i].x;
           c.y[i] = events[i].y;
           c.p[i] = events[i].p;
           c.t[i] = events[i].t;
+          outside += !on_sensor(events[i]);
         }
-        c.done = static_cast<double>(reader.offset()) / reader.file_bytes();
-        std::unique_lock lock(mutex);
-        ready.wait(lock, [&] { return full.size() < 4 || cancel; });
-        if (cancel) return;
-        full.push_back(std::move(c));
-        ready.notify_all();
+        outside_ += outside;
+        c.done = static_cast<double>(reader_.offset()) / static_cast<double>(reader_.file_bytes());
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return full_.size() < 4 || cancel_; });
+        if (cancel_) return;
+        full_.push_back(std::move(c));
+        ready_.notify_all();
       }
-    } catch (const std::exception& e) {
-      std::lock_guard lock(mutex);
-      read_error = e.what();
+    } catch (const std::exception&) {
+      std::lock_guard lock(mutex_);
+      error_ = std::current_exception();
     }
-    std::lock_guard lock(mutex);
-    finished = true;
-    ready.notify_all();
-  });
-  auto stop_decoder = [&] {
-    {
-      std::lock_guard lock(mutex);
-      cancel = true;
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    ready_.notify_all();
+  }
+
+  RecordingReader& reader_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<Columns> full_;
+  bool finished_ = false, cancel_ = false;
+  std::exception_ptr error_;
+  std::atomic<std::uint64_t> outside_{0};
+  std::thread thread_;  // last: it starts once everything above is in place
+};
+
+std::string exists_text(const std::string& out) {
+  return out + " exists; choose another name for the export or overwrite it";
+}
+
+// What the output may not be: the recording itself (by any name, links
+// included), something other than a file, or, unless overwriting, a file
+// that is there.
+void refuse_output(const std::string& recording, const std::string& out, bool overwrite) {
+  struct stat output {};
+  if (::stat(out.c_str(), &output) != 0) return;  // not there: the writing says if it cannot be
+  struct stat input {};
+  if (::stat(recording.c_str(), &input) == 0 && input.st_dev == output.st_dev &&
+      input.st_ino == output.st_ino)
+    throw std::runtime_error("Cannot export " + recording + " to " + out +
+                             ": they are the same file");
+  if (S_ISDIR(output.st_mode))
+    throw std::runtime_error("Cannot write the export " + out + ": it is a folder");
+  if (!S_ISREG(output.st_mode))
+    throw std::runtime_error("Cannot write the export " + out + ": it is not a regular file");
+  if (!overwrite) throw std::runtime_error(exists_text(out));
+}
+
+// The export while it is written: a new file in the output's folder,
+// renamed onto the output once whole, removed otherwise.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& out) : out_(out) {
+    static std::atomic<unsigned> serial{0};
+    const std::filesystem::path target(out);
+    const std::string name = target.filename().string().substr(0, 200);
+    for (int attempt = 0;; ++attempt) {
+      path_ = (target.parent_path() / ("." + name + "." + std::to_string(::getpid()) + "-" +
+                                       std::to_string(serial++) + ".part"))
+                  .string();
+      const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0 && ::close(fd) == 0) return;
+      const int error = errno;
+      if (fd >= 0) ::unlink(path_.c_str());
+      if (error != EEXIST || attempt == 99)
+        throw std::runtime_error("Cannot write the export " + out + ": " + std::strerror(error));
     }
-    ready.notify_all();
-    decoder.join();
-  };
+  }
+  ~TemporaryFile() {
+    if (!committed_) ::unlink(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  const std::string& path() const { return path_; }
+
+  // Puts the file in place of the output; without `overwrite`, only if no
+  // file has taken the output's name meanwhile.
+  void commit(bool overwrite) {
+    int result;
+    if (overwrite) {
+      result = std::rename(path_.c_str(), out_.c_str());
+    } else {
+      result = ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, out_.c_str(), RENAME_NOREPLACE);
+      if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A filesystem that cannot rename without replacing: look, then rename.
+        struct stat there {};
+        if (::lstat(out_.c_str(), &there) == 0) {
+          errno = EEXIST;
+        } else {
+          result = std::rename(path_.c_str(), out_.c_str());
+        }
+      }
+    }
+    if (result != 0) {
+      if (errno == EEXIST) throw std::runtime_error(exists_text(out_));
+      throw std::runtime_error("Cannot write the export " + out_ + ": " + std::strerror(errno));
+    }
+    committed_ = true;
+  }
+
+ private:
+  std::string out_, path_;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+ExportStats export_hdf5(const std::string& recording, const std::string& out, bool overwrite,
+                        const std::function<bool(double)>& progress) {
+  const auto started = std::chrono::steady_clock::now();
+  RecordingReader reader(recording);  // says why when it cannot be read
+  refuse_output(recording, out, overwrite);
+  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // the library prints nothing of its own
+  TemporaryFile temporary(out);
+  ExportStats stats;
+  std::uint64_t outside = 0;
   try {
-    Column xs(group, "x", H5T_NATIVE_UINT16), ys(group, "y", H5T_NATIVE_UINT16),
-        ps(group, "p", H5T_NATIVE_UINT8), ts(group, "t", H5T_NATIVE_INT64);
-    while (true) {
+    Hdf5File file(temporary.path());
+    Handle group(H5Gcreate2(file, "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
+    file.check(group.id());
+    std::set<std::string> named;  // a key seen twice keeps its first value, as Header::value
+    for (const auto& [key, value] : reader.header().header.fields)
+      if (!key.empty() && named.insert(key).second) text_attribute(file, group, key, value);
+    if (named.insert("source").second) text_attribute(file, group, "source", recording);
+    Column xs(file, group, "x", H5T_NATIVE_UINT16), ys(file, group, "y", H5T_NATIVE_UINT16),
+        ps(file, group, "p", H5T_NATIVE_UINT8), ts(file, group, "t", H5T_NATIVE_INT64);
+    {
+      ColumnFeed feed(reader);
       Columns c;
-      {
-        std::unique_lock lock(mutex);
-        ready.wait(lock, [&] { return !full.empty() || finished; });
-        if (full.empty()) break;
-        c = std::move(full.front());
-        full.pop_front();
-        ready.notify_all();
+      while (feed.next(c)) {
+        xs.append(c.x.data(), c.x.size());
+        ys.append(c.y.data(), c.y.size());
+        ps.append(c.p.data(), c.p.size());
+        ts.append(c.t.data(), c.t.size());
+        stats.events += c.t.size();
+        if (progress && !progress(c.done)) throw Cancelled("Export cancelled");
       }
-      xs.append(c.x.data(), c.x.size());
-      ys.append(c.y.data(), c.y.size());
-      ps.append(c.p.data(), c.p.size());
-      ts.append(c.t.data(), c.t.size());
-      stats.events += c.t.size();
-      if (progress && !progress(c.done)) throw Cancelled("Export cancelled");
+      outside = feed.outside();
     }
-  } catch (const Cancelled&) {
-    stop_decoder();
-    throw;
-  } catch (const std::exception& e) {
-    stop_decoder();
+    for (Column* column : {&xs, &ys, &ps, &ts}) column->close();
+    file.check(group.close());
+    file.close();
+  } catch (const WriteFailure& e) {
     throw std::runtime_error("Cannot write the export " + out + ": " + e.what());
   }
-  stop_decoder();
-  if (!read_error.empty()) throw std::runtime_error(read_error);
+  temporary.commit(overwrite);
+  RecordingInfo read = reader.summary();
+  read.outside = outside;
+  stats.notes = read.warnings(RecordingInfo::Purpose::Export);
   stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return stats;
 }

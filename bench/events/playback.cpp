@@ -1,16 +1,33 @@
 #include "bench/events/playback.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace Zelvar_Core::bench {
 
 namespace {
-using Clock = std::chrono::steady_clock;
+
 constexpr std::size_t kBatch = 1u << 14;  // events published at a time
+constexpr double kLongestWaitUs = 3.6e9;  // a wait for the pace is looked at again hourly
+
+class SteadyClock : public PlaybackClock {
+ public:
+  TimePoint now() override { return std::chrono::steady_clock::now(); }
+  void wait_until(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
+                  TimePoint until) override {
+    wake.wait_until(lock, until);
+  }
+};
+
 }  // namespace
 
-Playback::Playback(EventHub& hub) : hub_(hub) {}
+PlaybackClock& PlaybackClock::steady() {
+  static SteadyClock clock;
+  return clock;
+}
+
+Playback::Playback(EventHub& hub, PlaybackClock& clock) : hub_(hub), clock_(clock) {}
 
 Playback::~Playback() { close(); }
 
@@ -22,6 +39,9 @@ const RecordingInfo& Playback::open(const std::string& path) {
   published_ = outside_ = 0;
   position_us_ = 0;
   seek_to_ = -1;
+  at_end_ = false;
+  failure_.clear();
+  pass_started_ = clock_.now();
   start_thread();
   return info_;
 }
@@ -29,6 +49,7 @@ const RecordingInfo& Playback::open(const std::string& path) {
 void Playback::close() {
   stop_thread();
   reader_.reset();
+  info_ = RecordingInfo{};
   playing_ = false;
 }
 
@@ -46,26 +67,33 @@ void Playback::stop_thread() {
   if (thread_.joinable()) thread_.join();
 }
 
+std::string Playback::failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
 void Playback::play() {
   if (!reader_) return;
   std::lock_guard lock(mutex_);
+  if (!failure_.empty()) return;
   if (at_end_) seek_to_ = 0;  // played to the end: again from the start
   playing_ = true;
-  anchor_wall_ = Clock::now();
-  anchor_t_ = info_.first_t + position_us_;
+  reanchor(info_.first_t + position_us_);
+  pass_started_ = anchor_wall_;
   wake_.notify_all();
 }
 
 void Playback::pause() {
   std::lock_guard lock(mutex_);
   playing_ = false;
+  wake_.notify_all();
 }
 
 void Playback::set_speed(double speed) {
   std::lock_guard lock(mutex_);
   speed_ = speed;
-  anchor_wall_ = Clock::now();
-  anchor_t_ = info_.first_t + position_us_;
+  reanchor(info_.first_t + position_us_);
+  wake_.notify_all();
 }
 
 void Playback::seek(double seconds) {
@@ -74,16 +102,35 @@ void Playback::seek(double seconds) {
   wake_.notify_all();
 }
 
+// With `mutex_` held.
 void Playback::reanchor(std::int64_t t) {
   anchor_t_ = t;
-  anchor_wall_ = Clock::now();
+  anchor_wall_ = clock_.now();
+  ++pace_;
 }
 
 void Playback::run() {
+  try {
+    play_through();
+  } catch (const std::exception& e) {
+    {
+      std::lock_guard lock(mutex_);
+      failure_ = e.what();
+      playing_ = false;
+      at_end_ = true;
+    }
+    if (on_end) on_end();
+  }
+}
+
+void Playback::play_through() {
   std::vector<Event> decoded, kept;
   std::size_t at = 0;  // next event of `decoded` to publish
   while (true) {
     double speed;
+    std::int64_t anchor_t;
+    PlaybackClock::TimePoint anchor_wall;
+    std::uint64_t pace;
     {
       std::unique_lock lock(mutex_);
       wake_.wait(lock, [this] { return quit_ || playing_ || seek_to_ >= 0; });
@@ -106,24 +153,36 @@ void Playback::run() {
         }
         position_us_ = target - info_.first_t;
         reanchor(target);
+        pass_started_ = anchor_wall_;
         seek_to_ = -1;
         at_end_ = false;
         continue;
       }
       speed = speed_;
+      anchor_t = anchor_t_;
+      anchor_wall = anchor_wall_;
+      pace = pace_;
     }
     if (at >= decoded.size()) {
       decoded.clear();
       at = 0;
       if (!reader_->next(decoded)) {
+        std::unique_lock lock(mutex_);
         if (loop_) {
-          std::lock_guard lock(mutex_);
-          seek_to_ = 0;
+          // Each pass lasts at least kShortestLoopPass: a recording of no
+          // duration is replayed at that rate instead of spinning.
+          const auto next_pass = pass_started_ + kShortestLoopPass;
+          if (clock_.now() < next_pass) {
+            if (!quit_ && playing_ && seek_to_ < 0) clock_.wait_until(lock, wake_, next_pass);
+          } else if (playing_) {
+            seek_to_ = 0;
+          }
           continue;
         }
         playing_ = false;
         at_end_ = true;
         position_us_ = info_.last_t - info_.first_t;
+        lock.unlock();
         if (on_end) on_end();
         continue;
       }
@@ -132,15 +191,19 @@ void Playback::run() {
     // The events that are due now (all of a batch when there is no pace).
     std::size_t end = std::min(decoded.size(), at + kBatch);
     if (speed > 0) {
-      const double elapsed = std::chrono::duration<double>(Clock::now() - anchor_wall_).count();
-      const auto due = anchor_t_ + static_cast<std::int64_t>(elapsed * speed * 1e6);
+      const auto now = clock_.now();
+      const auto elapsed_us = static_cast<double>(
+          std::chrono::duration_cast<std::chrono::microseconds>(now - anchor_wall).count());
+      const auto due = anchor_t + static_cast<std::int64_t>(std::llround(elapsed_us * speed));
       std::size_t due_end = at;
       while (due_end < end && decoded[due_end].t <= due) ++due_end;
       if (due_end == at) {
-        const auto wait_us = static_cast<double>(decoded[at].t - due) / speed;
+        const double ahead_us = std::clamp(
+            std::ceil(static_cast<double>(decoded[at].t - due) / speed), 1.0, kLongestWaitUs);
         std::unique_lock lock(mutex_);
-        wake_.wait_for(lock, std::chrono::microseconds(
-                                 static_cast<std::int64_t>(std::clamp(wait_us, 100.0, 2000.0))));
+        if (!quit_ && playing_ && seek_to_ < 0 && pace_ == pace)
+          clock_.wait_until(lock, wake_,
+                            now + std::chrono::microseconds(static_cast<std::int64_t>(ahead_us)));
         continue;
       }
       end = due_end;

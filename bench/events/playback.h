@@ -1,9 +1,13 @@
 // A recording played back as the source of events: it publishes to the
 // same hub as the live board, paced by the recorded times (or as fast as
-// the machine goes), with pause, seek and loop.
+// the machine goes), with pause, seek and loop. Play after the end starts
+// again from the beginning. A loop pass takes at least kShortestLoopPass of
+// wall time, so that a recording of no duration (one event, or none) is
+// replayed every 10 ms rather than as often as the processor allows.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -15,17 +19,31 @@
 
 namespace Zelvar_Core::bench {
 
+// The wall clock that paces a playback: the steady clock, or a test's own.
+class PlaybackClock {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+  virtual ~PlaybackClock() = default;
+  virtual TimePoint now() = 0;
+  // Waits on `wake`, with `lock` held, until `until` or a notification.
+  virtual void wait_until(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
+                          TimePoint until) = 0;
+  static PlaybackClock& steady();
+};
+
 class Playback {
  public:
   static constexpr double kAsFastAsPossible = 0;
+  static constexpr std::chrono::milliseconds kShortestLoopPass{10};
 
-  explicit Playback(EventHub& hub);
+  explicit Playback(EventHub& hub, PlaybackClock& clock = PlaybackClock::steady());
   ~Playback();
   Playback(const Playback&) = delete;
   Playback& operator=(const Playback&) = delete;
 
   // Scans the recording (counts, times, oddities); throws std::runtime_error
-  // with one sentence when it cannot be played at all.
+  // with one sentence when it cannot be played at all, and then nothing is
+  // open (the recording open before is closed either way).
   const RecordingInfo& open(const std::string& path);
   void close();
   bool is_open() const { return reader_ != nullptr; }
@@ -44,28 +62,37 @@ class Playback {
   // Events published and events left out as beyond the sensor, since open.
   std::uint64_t published() const { return published_; }
   std::uint64_t outside() const { return outside_; }
+  // Why the playback stopped when the file could not be read ("" if it
+  // did not fail); Play does nothing after it.
+  std::string failure() const;
   // Runs on the playback thread when the end is reached without loop.
   std::function<void()> on_end;
 
  private:
   void run();
+  void play_through();
   void start_thread();
   void stop_thread();
   void reanchor(std::int64_t t);
 
   EventHub& hub_;
+  PlaybackClock& clock_;
   RecordingInfo info_;
   std::unique_ptr<RecordingReader> reader_;
   std::thread thread_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool quit_ = false;
+  std::string failure_;
   std::atomic<bool> playing_{false}, loop_{false}, at_end_{false};
   double speed_ = 1.0;
   double seek_to_ = -1;  // seconds, or -1
-  // The pace: event time `anchor_t_` was due at wall time `anchor_wall_`.
+  // The pace: event time `anchor_t_` was due at wall time `anchor_wall_`;
+  // `pace_` counts the changes of anchor or speed. All under `mutex_`.
   std::int64_t anchor_t_ = 0;
-  std::chrono::steady_clock::time_point anchor_wall_;
+  PlaybackClock::TimePoint anchor_wall_;
+  std::uint64_t pace_ = 0;
+  PlaybackClock::TimePoint pass_started_;  // when the play or loop pass began
   std::atomic<std::int64_t> position_us_{0};
   std::atomic<std::uint64_t> published_{0}, outside_{0};
 };

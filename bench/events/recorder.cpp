@@ -26,6 +26,7 @@ void Recorder::start(const std::string& path, const std::string& header) {
   bytes_ = events_ = dropped_ = 0;
   failed_ = false;
   closing_ = false;
+  header_bytes_ = header.size();
   if (!write_all(header.data(), header.size())) {
     const std::string why = error_;
     ::close(fd_);
@@ -78,7 +79,7 @@ void Recorder::write_loop() {
     std::vector<Event> batch;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return !queue_.empty() || closing_; });
+      wake_.wait(lock, [this] { return (!queue_.empty() && !held_) || closing_; });
       if (queue_.empty()) return;  // closing, and everything is written
       batch = std::move(queue_.front());
       queue_.pop_front();
@@ -87,8 +88,9 @@ void Recorder::write_loop() {
     words.clear();
     encoder.encode(batch.data(), batch.size(), words);
     if (!write_all(reinterpret_cast<const char*>(words.data()), words.size() * 4)) {
-      // Only whole words stay, so that what was written reads back.
-      const std::uint64_t whole = bytes_ - bytes_ % 4;
+      // Only whole words stay after the header, so that what was written
+      // reads back.
+      const std::uint64_t whole = bytes_ - (bytes_ - header_bytes_) % 4;
       if (::ftruncate(fd_, static_cast<off_t>(whole)) == 0) bytes_ = whole;
       std::lock_guard lock(mutex_);
       failed_ = true;
@@ -100,6 +102,14 @@ void Recorder::write_loop() {
     std::lock_guard lock(mutex_);
     if (spare_.size() < 64) spare_.push_back(std::move(batch));
   }
+}
+
+void Recorder::hold_writer(bool hold) {
+  {
+    std::lock_guard lock(mutex_);
+    held_ = hold;
+  }
+  wake_.notify_all();
 }
 
 RecordingStats Recorder::progress() const {
@@ -119,6 +129,7 @@ RecordingStats Recorder::stop() {
   {
     std::lock_guard lock(mutex_);
     closing_ = true;
+    held_ = false;
   }
   wake_.notify_all();
   if (writer_.joinable()) writer_.join();

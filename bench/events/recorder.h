@@ -47,6 +47,10 @@ class Recorder : public EventListener {
   // True once a write failed; the owner then stops the recording.
   bool failed() const { return failed_; }
   RecordingStats progress() const;
+  // Holds the writer before its next batch, or lets it go on; the events
+  // wait in the queue meanwhile. For tests, which fill the queue knowing
+  // that nothing leaves it; stop() lets the writer go.
+  void hold_writer(bool hold);
 
  private:
   void write_loop();
@@ -59,9 +63,11 @@ class Recorder : public EventListener {
   std::vector<std::vector<Event>> spare_;  // batches to reuse
   std::size_t queued_ = 0;
   bool closing_ = false;
+  bool held_ = false;
   std::thread writer_;
   int fd_ = -1;
   std::string path_;
+  std::uint64_t header_bytes_ = 0;
   std::string error_;
   std::chrono::steady_clock::time_point started_;
   std::atomic<bool> active_{false}, failed_{false};

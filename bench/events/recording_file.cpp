@@ -21,7 +21,7 @@ std::string counted(std::uint64_t n, const std::string& thing) {
 
 }  // namespace
 
-std::vector<std::string> RecordingInfo::warnings() const {
+std::vector<std::string> RecordingInfo::warnings(Purpose purpose) const {
   std::vector<std::string> said;
   if (headerless)
     said.push_back("it has no header: its words were read as EVT 2.0 for a 640 x 480 sensor");
@@ -32,9 +32,12 @@ std::vector<std::string> RecordingInfo::warnings() const {
     said.push_back(counted(counts.skipped, "word") + " of unknown or other types skipped");
   if (counts.before_time)
     said.push_back(counted(counts.before_time, "event") + " before any time word, timed from zero");
+  if (counts.steps_back)
+    said.push_back(counted(counts.steps_back, "time step") +
+                   " back (the times are kept as the file gives them)");
   if (outside)
-    said.push_back(counted(outside, "event") +
-                   " outside the sensor's 640 x 480, left out of the image");
+    said.push_back(counted(outside, "event") + " outside the sensor's 640 x 480, " +
+                   (purpose == Purpose::Export ? "kept in the export" : "left out of the image"));
   if (events == 0 && file_bytes > 0) said.push_back("it holds no events");
   return said;
 }
@@ -51,26 +54,73 @@ RecordingReader::RecordingReader(const std::string& path) : path_(path) {
   file_ = std::fopen(path.c_str(), "rb");
   if (file_ == nullptr)
     throw std::runtime_error("Cannot open the recording " + path + ": " + std::strerror(errno));
-  // The header is text lines; 64 kB holds any this bench writes and most others.
-  std::string start(std::min<std::uint64_t>(file_bytes_, 64 * 1024), '\0');
-  start.resize(std::fread(start.data(), 1, start.size(), file_));
   try {
-    parsed_ = evt2::parse_header(start);
-  } catch (const std::invalid_argument& e) {
+    // The header is text lines; 64 kB holds any this bench writes and most others.
+    std::string start(std::min<std::uint64_t>(file_bytes_, 64 * 1024), '\0');
+    if (std::fread(start.data(), 1, start.size(), file_) != start.size()) read_failed();
+    try {
+      parsed_ = evt2::parse_header(start);
+    } catch (const std::invalid_argument& e) {
+      throw std::runtime_error("Cannot play " + path + ": " + e.what());
+    }
+    if (parsed_.headerless) check_bare_words(start);
+    seek({parsed_.data_offset, 0, false, -1});
+  } catch (...) {
     std::fclose(file_);
-    throw std::runtime_error("Cannot play " + path + ": " + e.what());
+    file_ = nullptr;
+    throw;
   }
-  seek({parsed_.data_offset, 0, false, -1});
 }
 
 RecordingReader::~RecordingReader() {
   if (file_) std::fclose(file_);
 }
 
+void RecordingReader::check_bare_words(const std::string& start) const {
+  const std::size_t words = std::min(start.size() / 4, kHeaderlessCheckWords);
+  const std::string looked_at = words == kHeaderlessCheckWords
+                                    ? "its first " + counted(words, "word")
+                                    : "its " + counted(words, "word");
+  auto refuse = [&](const std::string& why) {
+    throw std::runtime_error(path_ + " is not an EVT 2.0 recording: it has no header and " + why);
+  };
+  if (words == 0) refuse("is shorter than one word");
+  std::uint64_t time_words = 0, unknown = 0;
+  for (std::size_t i = 0; i < words; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, start.data() + i * 4, 4);
+    switch (word >> 28) {
+      case evt2::kTimeHigh:
+        ++time_words;
+        break;
+      case evt2::kCdOff:
+      case evt2::kCdOn:
+      case evt2::kExtTrigger:
+      case evt2::kOthers:
+      case evt2::kContinued:
+        break;
+      default:
+        ++unknown;
+    }
+  }
+  if (time_words == 0) refuse("no time word in " + looked_at);
+  if (static_cast<double>(unknown) > kHeaderlessUnknownShare * static_cast<double>(words))
+    refuse(count_text(unknown) + " of " + looked_at +
+           (unknown == 1 ? " is of a type" : " are of types") + " EVT 2.0 does not define");
+}
+
+void RecordingReader::read_failed() const {
+  const int error = errno;
+  throw std::runtime_error(
+      "Cannot read the recording " + path_ + ": " +
+      (std::ferror(file_) ? std::strerror(error) : "it became shorter while it was read"));
+}
+
 void RecordingReader::seek(const RecordingInfo::Mark& mark) {
   offset_ = mark.offset;
   partial_ = 0;
-  std::fseek(file_, static_cast<long>(offset_), SEEK_SET);
+  if (::fseeko(file_, static_cast<off_t>(offset_), SEEK_SET) != 0)
+    throw std::runtime_error("Cannot read the recording " + path_ + ": " + std::strerror(errno));
   decoder_.set_time_base(mark.time_base, mark.time_known);
 }
 
@@ -82,20 +132,29 @@ bool RecordingReader::next(std::vector<Event>& out, std::size_t max_words) {
     return false;
   }
   words_.resize(words);
-  const std::size_t got = std::fread(words_.data(), 4, words, file_);
-  if (got == 0) return false;
-  offset_ += got * 4;
-  decoder_.decode(words_.data(), got, out);  // the words are little-endian, as this machine
+  if (std::fread(words_.data(), 4, words, file_) != words) read_failed();
+  offset_ += words * 4;
+  decoder_.decode(words_.data(), words, out);  // the words are little-endian, as this machine
   return true;
+}
+
+RecordingInfo RecordingReader::summary() const {
+  RecordingInfo info;
+  info.path = path_;
+  info.header = parsed_.header;
+  info.headerless = parsed_.headerless;
+  info.file_bytes = file_bytes_;
+  info.counts = decoder_.counts();
+  info.events = info.counts.events;
+  info.partial_bytes = partial_;
+  return info;
 }
 
 RecordingInfo RecordingReader::scan(const std::string& path) {
   RecordingReader reader(path);
-  RecordingInfo info;
-  info.path = path;
-  info.header = reader.parsed_.header;
-  info.headerless = reader.parsed_.headerless;
-  info.file_bytes = reader.file_bytes_;
+  std::vector<RecordingInfo::Mark> marks;
+  std::uint64_t outside = 0;
+  std::int64_t first_t = -1, last_t = -1;
   std::vector<Event> events;
   while (true) {
     RecordingInfo::Mark mark{reader.offset_, reader.decoder_.time_base(),
@@ -103,16 +162,18 @@ RecordingInfo RecordingReader::scan(const std::string& path) {
     events.clear();
     if (!reader.next(events, kMarkWords)) break;
     if (!events.empty()) mark.first_t = events.front().t;
-    info.marks.push_back(mark);
-    for (const Event& e : events) info.outside += !on_sensor(e);
+    marks.push_back(mark);
+    for (const Event& e : events) outside += !on_sensor(e);
     if (!events.empty()) {
-      if (info.first_t < 0) info.first_t = events.front().t;
-      info.last_t = events.back().t;
+      if (first_t < 0) first_t = events.front().t;
+      last_t = events.back().t;
     }
   }
-  info.partial_bytes = reader.partial_;
-  info.counts = reader.decoder_.counts();
-  info.events = info.counts.events;
+  RecordingInfo info = reader.summary();
+  info.marks = std::move(marks);
+  info.outside = outside;
+  info.first_t = first_t;
+  info.last_t = last_t;
   return info;
 }
 

@@ -1,8 +1,18 @@
 // Reading a recording: its header, then its events a chunk at a time, with
 // an index of where each stretch of the file starts in time, so that a
 // playback can seek. Everything odd about the file is counted and told.
+//
+// A file with no EVT 2.0 header is read as bare EVT 2.0 words only when its
+// start looks like them: it holds at least one word, a time-high word is
+// among its first 4096 words (or all of its words, if fewer), and at most
+// 1 % of those words are of types EVT 2.0 does not define. Anything else
+// (an HDF5 file, a text file, ...) is refused as not an EVT 2.0 recording.
+// A headerless file that passes is read, with a note that it had no header.
+// A read that fails, or a file that shrinks while it is read, is an error
+// with its reason, never an early end.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -34,15 +44,29 @@ struct RecordingInfo {
     std::int64_t first_t;  // the first event time in the stretch (-1: none)
   };
   std::vector<Mark> marks;
-  double duration_seconds() const { return first_t < 0 ? 0 : (last_t - first_t) * 1e-6; }
-  // One sentence per oddity, for the user ("" when the file is clean).
-  std::vector<std::string> warnings() const;
+  // From the first event to the last (never below zero, even when the
+  // file's time goes back).
+  double duration_seconds() const {
+    return first_t < 0 ? 0
+                       : static_cast<double>(std::max<std::int64_t>(0, last_t - first_t)) * 1e-6;
+  }
+  // What the events are read for: a playback leaves events beyond the
+  // sensor out of the image; the export keeps every event.
+  enum class Purpose { Playback, Export };
+  // One sentence per oddity, for the user (none when the file is clean).
+  std::vector<std::string> warnings(Purpose purpose = Purpose::Playback) const;
 };
+
+// Headerless files: how much of the start is looked at, and the share of
+// words of undefined types it may hold.
+inline constexpr std::size_t kHeaderlessCheckWords = 4096;
+inline constexpr double kHeaderlessUnknownShare = 0.01;
 
 class RecordingReader {
  public:
   // Opens the file and reads its header; throws std::runtime_error with one
-  // sentence when it is missing, empty or in another format.
+  // sentence when it is missing, empty, in another format or not EVT 2.0
+  // words at all.
   explicit RecordingReader(const std::string& path);
   ~RecordingReader();
   RecordingReader(const RecordingReader&) = delete;
@@ -51,9 +75,13 @@ class RecordingReader {
   const evt2::ParsedHeader& header() const { return parsed_; }
   std::uint64_t file_bytes() const { return file_bytes_; }
   // Decodes up to `max_words` more words into `out`; false at the end.
+  // Throws std::runtime_error with the reason when the file cannot be read.
   bool next(std::vector<Event>& out, std::size_t max_words = 1u << 16);
   // Goes to a mark of the index.
   void seek(const RecordingInfo::Mark& mark);
+  // What was read so far: the header, the word counts and a last word cut
+  // short. The caller adds what it saw in the events (times, outside, index).
+  RecordingInfo summary() const;
   std::uint64_t offset() const { return offset_; }
   std::uint64_t partial_bytes() const { return partial_; }
   const evt2::Decoder& decoder() const { return decoder_; }
@@ -62,6 +90,9 @@ class RecordingReader {
   static RecordingInfo scan(const std::string& path);
 
  private:
+  void check_bare_words(const std::string& start) const;
+  [[noreturn]] void read_failed() const;
+
   std::string path_;
   std::FILE* file_ = nullptr;
   evt2::ParsedHeader parsed_;

@@ -814,8 +814,10 @@ void BenchPresenter::export_recording(const std::string& out) {
   const std::string source = playback_.info().path;
   wxProgressDialog progress("Exporting to HDF5", wxString::FromUTF8("Writing " + out), 1000, view_,
                             wxPD_APP_MODAL | wxPD_AUTO_HIDE | wxPD_CAN_ABORT | wxPD_ELAPSED_TIME);
-  const ExportStats stats = export_hdf5(
-      source, out, [&](double done) { return progress.Update(static_cast<int>(done * 1000)); });
+  // The file dialog has asked before replacing a file.
+  const ExportStats stats = export_hdf5(source, out, true, [&](double done) {
+    return progress.Update(static_cast<int>(done * 1000));
+  });
   const std::string text = fmt::format("Exported {} events to {} in {:.1f} s",
                                        count_text(stats.events), out, stats.seconds);
   logger->info("{}", text);

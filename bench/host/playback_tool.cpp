@@ -57,9 +57,7 @@ PlaybackTool::PlaybackTool(wxWindow* parent, BenchPresenter& presenter)
   seek->Add(position_text, 0, wxALIGN_CENTER_VERTICAL);
   sizer->Add(seek, 0, wxEXPAND | wxALL, 6);
   panel->SetSizer(sizer);
-  for (wxWindow* w : std::initializer_list<wxWindow*>{button_export, button_play, speed_choice,
-                                                      loop_box, seek_slider})
-    w->Disable();
+  enable_controls(false);
 
   button_open->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { on_open(); });
   button_export->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { on_export(); });
@@ -83,9 +81,27 @@ void PlaybackTool::on_open() {
   open_recording(dialog.GetPath().utf8_string());
 }
 
+void PlaybackTool::enable_controls(bool open) {
+  for (wxWindow* w : std::initializer_list<wxWindow*>{button_export, button_play, speed_choice,
+                                                      loop_box, seek_slider})
+    w->Enable(open);
+}
+
 void PlaybackTool::open_recording(const std::string& path) {
   button_play->SetValue(false);
-  const RecordingInfo& info = presenter_.open_recording(path);
+  button_play->SetLabel("Play");
+  const RecordingInfo* opened = nullptr;
+  try {
+    opened = &presenter_.open_recording(path);
+  } catch (...) {
+    // The recording open before is closed too: nothing of it stays on show.
+    info_text->ChangeValue("No recording is open.");
+    position_text->SetLabel("0.0 / 0.0 s");
+    seek_slider->SetValue(0);
+    enable_controls(false);
+    throw;
+  }
+  const RecordingInfo& info = *opened;
   std::string text = "File: " + path + "\n";
   text += fmt::format("Duration: {:.3f} s\nEvents: {}\nSize: {}\n", info.duration_seconds(),
                       count_text(info.events), size_text(info.file_bytes));
@@ -95,9 +111,7 @@ void PlaybackTool::open_recording(const std::string& path) {
   info_text->ChangeValue(wxString::FromUTF8(text));
   presenter_.playback().set_speed(speeds().at(speed_choice->GetSelection()).second);
   presenter_.playback().set_loop(loop_box->GetValue());
-  for (wxWindow* w : std::initializer_list<wxWindow*>{button_export, button_play, speed_choice,
-                                                      loop_box, seek_slider})
-    w->Enable();
+  enable_controls(true);
   refresh_position();
 }
 
@@ -128,7 +142,11 @@ void PlaybackTool::refresh_position() {
   auto& playback = presenter_.playback();
   if (!playback.is_open()) return;
   const double duration = playback.info().duration_seconds();
-  position_text->SetLabel(wxString::Format("%.1f / %.1f s", playback.position(), duration));
+  const std::string failure = playback.failure();
+  if (!failure.empty())
+    position_text->SetLabel(wxString::FromUTF8("Stopped: " + failure));
+  else
+    position_text->SetLabel(wxString::Format("%.1f / %.1f s", playback.position(), duration));
   if (duration > 0)
     seek_slider->SetValue(static_cast<int>(playback.position() / duration * kSeekSteps));
   button_play->SetValue(playback.playing());

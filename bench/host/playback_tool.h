@@ -21,6 +21,8 @@ class PlaybackTool : public ToolFrame {
   PlaybackTool(wxWindow* parent, BenchPresenter& presenter);
   void open() override;
   // Opens the recording at `path` as the Open button does after its dialog.
+  // When it cannot be opened, the tool shows that no recording is open (the
+  // one open before is closed) and the error goes on to the caller.
   void open_recording(const std::string& path);
   // The speed choices, in recorded seconds per second (0: as fast as possible).
   static const std::vector<std::pair<wxString, double>>& speeds();
@@ -40,6 +42,8 @@ class PlaybackTool : public ToolFrame {
   void on_play();
   void on_seek();
   void refresh_position();
+  // Shows what is open: the controls follow it.
+  void enable_controls(bool open);
 
   BenchPresenter& presenter_;
   void on_tick() override { refresh_position(); }

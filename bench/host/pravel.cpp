@@ -83,11 +83,9 @@ int write_sample_bitstream(const std::string& path) {
 
 int export_recording(const std::string& recording, const std::string& out, bool overwrite) {
   try {
-    for (const auto& warning : RecordingReader::scan(recording).warnings())
-      std::fprintf(stderr, "Note: %s: %s.\n", recording.c_str(), warning.c_str());
-    if (!overwrite && std::filesystem::exists(out))
-      throw std::runtime_error("The export " + out + " exists: give --overwrite to replace it");
-    const ExportStats stats = export_hdf5(recording, out);
+    const ExportStats stats = export_hdf5(recording, out, overwrite);
+    for (const auto& note : stats.notes)
+      std::fprintf(stderr, "Note: %s: %s.\n", recording.c_str(), note.c_str());
     std::printf("Exported %llu events from %s to %s in %.1f s.\n",
                 static_cast<unsigned long long>(stats.events), recording.c_str(), out.c_str(),
                 stats.seconds);

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "bench/board/bitstream.h"
+#include "bench/events/evt2.h"
 
 namespace {
 
@@ -19,11 +22,8 @@ struct Outcome {
   std::string output;  // standard output and error together
 };
 
-// Runs pravel in `folder` with no display and no standard input.
-Outcome run_pravel(const fs::path& folder, const std::string& arguments) {
-  const std::string command = "cd '" + folder.string() +
-                              "' && env -u DISPLAY -u WAYLAND_DISPLAY '" +
-                              std::string(PRAVEL_PATH) + "' " + arguments + " </dev/null 2>&1";
+// Runs a shell command; its exit status and everything it printed.
+Outcome run_shell(const std::string& command) {
   Outcome outcome;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return outcome;
@@ -33,6 +33,15 @@ Outcome run_pravel(const fs::path& folder, const std::string& arguments) {
   const int raw = ::pclose(pipe);
   outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return outcome;
+}
+
+// Runs pravel in `folder` with no display and no standard input; `before`
+// is shell text run first in the same shell (limits, traps).
+Outcome run_pravel(const fs::path& folder, const std::string& arguments,
+                   const std::string& before = "") {
+  return run_shell("cd '" + folder.string() + "' && " + before +
+                   " env -u DISPLAY -u WAYLAND_DISPLAY '" + std::string(PRAVEL_PATH) + "' " +
+                   arguments + " </dev/null 2>&1");
 }
 
 fs::path fresh(const std::string& name) {
@@ -219,6 +228,116 @@ TEST(Export, ARecordingBecomesHdf5WithoutADisplay) {
   EXPECT_GT(fs::file_size(folder / "out.h5"), 100000u);
   EXPECT_EQ(run_pravel(folder, "--export missing.raw out.h5").output,
             "Cannot open the recording missing.raw: no such file.\n");
+}
+
+// A recording of `count` events 2 us apart, one in seven beyond the
+// sensor's 640 columns.
+void write_recording(const fs::path& path, std::size_t count) {
+  using namespace Zelvar_Core::bench;
+  std::vector<Event> events;
+  for (std::size_t i = 0; i < count; ++i)
+    events.push_back({static_cast<std::int64_t>(i) * 2 + 1000,
+                      static_cast<std::uint16_t>(i % 7 == 0 ? 650 : i % 640),
+                      static_cast<std::uint16_t>(i % 480), static_cast<std::uint8_t>(i % 2)});
+  std::vector<std::uint32_t> words;
+  evt2::Encoder().encode(events.data(), events.size(), words);
+  std::ofstream out(path, std::ios::binary);
+  out << evt2::header_text("2026-12-08 12:00:00", {{"design", "aer640_test"}});
+  out.write(reinterpret_cast<const char*>(words.data()),
+            static_cast<std::streamsize>(words.size() * 4));
+}
+
+std::string contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::vector<std::string> names_in(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Export, NeverOntoItsRecordingByAnyNameNorOverAnExistingFile) {
+  const fs::path folder = fresh("export_onto");
+  write_recording(folder / "rec.raw", 300000);
+  const std::string recording = contents(folder / "rec.raw");
+  fs::create_hard_link(folder / "rec.raw", folder / "hard.raw");
+  fs::create_symlink("rec.raw", folder / "soft.h5");
+  for (const std::string out : {"rec.raw", "./rec.raw", "hard.raw", "soft.h5"}) {
+    const Outcome outcome = run_pravel(folder, "--export rec.raw " + out);
+    EXPECT_EQ(outcome.status, 1) << out;
+    EXPECT_EQ(outcome.output, "Cannot export rec.raw to " + out + ": they are the same file.\n");
+  }
+  EXPECT_TRUE(contents(folder / "rec.raw") == recording) << "the recording changed";
+
+  std::ofstream(folder / "old.h5") << "an earlier export";
+  Outcome outcome = run_pravel(folder, "--export rec.raw old.h5");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.output, "old.h5 exists; choose another name for the export or overwrite it.\n");
+  EXPECT_EQ(contents(folder / "old.h5"), "an earlier export");
+
+  // A complete export, with what the export itself read: the events beyond
+  // the sensor are in it.
+  outcome = run_pravel(folder, "--export rec.raw new.h5");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_EQ(outcome.output.rfind("Note: rec.raw: 42,858 events outside the sensor's 640 x 480, "
+                                 "kept in the export.\nExported 300000 events from rec.raw to "
+                                 "new.h5 in ",
+                                 0),
+            0u)
+      << outcome.output;
+  EXPECT_EQ(names_in(folder),
+            (std::vector<std::string>{"hard.raw", "new.h5", "old.h5", "rec.raw", "soft.h5"}));
+}
+
+TEST(Export, AFullDiskAtTheFirstWriteOrAtTheCloseLeavesNoFileAndSaysWhy) {
+  const fs::path folder = fresh("export_full");
+  write_recording(folder / "big.raw", 300000);   // its chunks are written while it is read
+  write_recording(folder / "small.raw", 20000);  // all written when the file closes
+  // The shell ignores SIGXFSZ (pravel inherits that) and limits the size
+  // files may grow to, in blocks of 512 bytes: a disk that is full there.
+  for (const auto& [recording, blocks] :
+       {std::pair<std::string, int>{"big.raw", 0}, {"small.raw", 0}, {"small.raw", 64}}) {
+    SCOPED_TRACE(recording + " with room for " + std::to_string(blocks) + " blocks");
+    const Outcome outcome = run_pravel(folder, "--export " + recording + " out.h5",
+                                       "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + ";");
+    EXPECT_EQ(outcome.status, 1) << "not a clean failure: " << outcome.output;
+    EXPECT_EQ(outcome.output, "Cannot write the export out.h5: File too large.\n");
+    EXPECT_EQ(names_in(folder), (std::vector<std::string>{"big.raw", "small.raw"}));
+  }
+  // The same, on a real filesystem that fills up, where this machine lets
+  // the test mount one of its own.
+  if (run_shell("unshare -m true 2>/dev/null").status != 0)
+    GTEST_SKIP() << "no mount namespace here: the size limit above stands for a full disk";
+  fs::create_directories(folder / "small_disk");
+  const Outcome outcome =
+      run_shell("cd '" + folder.string() +
+                "' && unshare -m sh -c 'mount -t tmpfs -o size=256k tmpfs small_disk || exit 99; "
+                "env -u DISPLAY \"$0\" --export big.raw small_disk/out.h5; echo status $?; "
+                "ls -A small_disk' '" +
+                PRAVEL_PATH + "' 2>&1 </dev/null");
+  if (outcome.status == 99) GTEST_SKIP() << "tmpfs cannot be mounted here";
+  EXPECT_EQ(outcome.output,
+            "Cannot write the export small_disk/out.h5: No space left on device.\nstatus 1\n");
+}
+
+TEST(Export, WhatIsNotARecordingIsRefusedAsSuch) {
+  const fs::path folder = fresh("export_not");
+  write_recording(folder / "rec.raw", 20000);
+  ASSERT_EQ(run_pravel(folder, "--export rec.raw made.h5").status, 0);
+  std::ofstream(folder / "note.txt") << "two word";
+  for (const auto& [file, why] :
+       {std::pair<std::string, std::string>{"made.h5", "no time word in its first 4,096 words"},
+        {"note.txt", "no time word in its 2 words"}}) {
+    const Outcome outcome = run_pravel(folder, "--export " + file + " again.h5");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.output,
+              file + " is not an EVT 2.0 recording: it has no header and " + why + ".\n");
+  }
+  EXPECT_FALSE(fs::exists(folder / "again.h5"));
 }
 
 }  // namespace

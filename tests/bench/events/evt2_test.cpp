@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "bench/events/hdf5_export.h"
 #include "bench/events/recording_file.h"
 #include "tests/bench/events/event_keeper.h"
 
@@ -57,6 +58,51 @@ TEST(Evt2Decoder, ReadsWordsWrittenByHandFromTheBitLayout) {
   EXPECT_EQ(decoder.counts().before_time, 0u);
 }
 
+// The time of each event the words give, decoded from the start.
+std::vector<std::int64_t> times(const std::vector<std::uint32_t>& words, Decoder& decoder) {
+  std::vector<Event> events;
+  decoder.decode(words.data(), words.size(), events);
+  std::vector<std::int64_t> t;
+  for (const auto& e : events) t.push_back(e.t);
+  return t;
+}
+
+constexpr std::uint32_t kEventAt5 = 0x1u << 28 | 5u << 22 | 10u << 11 | 20u;  // ON, 6 low bits 5
+
+TEST(Evt2Decoder, OnlyAFallFromTheTopQuarterToTheBottomQuarterIsAWrap) {
+  auto th = [](std::uint32_t high) { return kTimeHigh << 28 | high; };
+  auto at = [](std::int64_t high) { return high << 6 | 5; };
+  {
+    Decoder one_step_back;  // 64 us back: the file's own time, kept
+    EXPECT_EQ(times({th(100), kEventAt5, th(99), kEventAt5, th(101), kEventAt5}, one_step_back),
+              (std::vector<std::int64_t>{at(100), at(99), at(101)}));
+    EXPECT_EQ(one_step_back.counts().steps_back, 1u);
+  }
+  {
+    Decoder wrap;  // from the first word of the top quarter to the last of the bottom one
+    EXPECT_EQ(times({th(kWrapFrom), kEventAt5, th(kWrapTo - 1), kEventAt5}, wrap),
+              (std::vector<std::int64_t>{at(kWrapFrom), kTimeWrap + at(kWrapTo - 1)}));
+    EXPECT_EQ(wrap.counts().steps_back, 0u);
+  }
+  {
+    Decoder not_quite;  // just below the top quarter, or landing just above the bottom one
+    EXPECT_EQ(times({th(kWrapFrom - 1), kEventAt5, th(0), kEventAt5, th(0x0fffffff), th(kWrapTo),
+                     kEventAt5},
+                    not_quite),
+              (std::vector<std::int64_t>{at(kWrapFrom - 1), at(0), at(kWrapTo)}));
+    EXPECT_EQ(not_quite.counts().steps_back, 2u);
+  }
+  {
+    // Decoding from the middle of a file: the stretch's time base stands for
+    // the last time word, whatever was decoded before.
+    Decoder seeking;
+    times({th(0x0ffffff0), kEventAt5}, seeking);
+    seeking.set_time_base(std::int64_t{7} << 6, true);
+    EXPECT_EQ(times({th(8), kEventAt5}, seeking), (std::vector<std::int64_t>{at(8)}));
+    EXPECT_EQ(seeking.counts().steps_back, 0u);
+  }
+}
+
 TEST(Evt2, EventsRoundTripThroughAFileIncludingATimeWrap) {
   const std::vector<Event> events = {
       {0, 0, 0, 1},
@@ -96,6 +142,31 @@ TEST(Evt2, HeaderLinesAreExactlyTheFormatsOwn) {
             "% date 2026-12-08 09:30:00\n% design top\n% end\n");
 }
 
+TEST(Evt2, HeaderTextIsEscapedOneLineAFieldAndReadsBackAsWritten) {
+  const std::vector<std::pair<std::string, std::string>> settings = {
+      {"design", "top\n% end\nevil"},
+      {"note", "C:\\new\r\x01\x7f tab\there \u00b5s"},
+      {"two words", "key with a space"},
+  };
+  const std::string header = header_text("2026-12-08 09:30:00", settings);
+  EXPECT_EQ(header.substr(header.find("% design")),
+            "% design top\\n% end\\nevil\n"
+            "% note C:\\\\new\\r\\x01\\x7F tab\\x09here \u00b5s\n"
+            "% two\\x20words key with a space\n% end\n");
+  std::vector<Event> events = {{70, 1, 2, 1}, {200, 3, 4, 0}};
+  std::vector<std::uint32_t> words;
+  Encoder().encode(events.data(), events.size(), words);
+  write_file("escaped.raw", header + as_bytes(words));
+  const auto info = RecordingReader::scan("escaped.raw");
+  ASSERT_EQ(info.header.fields.size(), 4u + settings.size());
+  for (std::size_t i = 0; i < settings.size(); ++i)
+    EXPECT_EQ(info.header.fields[4 + i], settings[i]) << i;
+  EXPECT_EQ(info.events, 2u);
+  EXPECT_TRUE(testing_support::same_events(read_all("escaped.raw"), events));
+  // A backslash that is none of the escapes, as another writer may leave one.
+  EXPECT_EQ(unescape_header_text("C:\\data\\x4\\q\\"), "C:\\data\\x4\\q\\");
+}
+
 TEST(RecordingFile, OddFilesAreToldInASentenceAndTheReadablePartIsRead) {
   const std::string header = header_text("2026-12-08 12:00:00", {});
   std::vector<Event> events;
@@ -128,10 +199,12 @@ TEST(RecordingFile, OddFilesAreToldInASentenceAndTheReadablePartIsRead) {
   EXPECT_EQ(info.warnings(),
             std::vector<std::string>{"it ends in a word cut short (1 byte): it was truncated"});
 
-  write_file("bare.raw", body);  // no header at all
+  write_file("bare.raw", body);  // no header at all, but EVT 2.0 words
   info = RecordingReader::scan("bare.raw");
   EXPECT_TRUE(info.headerless);
   EXPECT_EQ(info.events, 100u);
+  EXPECT_EQ(info.warnings().front(),
+            "it has no header: its words were read as EVT 2.0 for a 640 x 480 sensor");
 
   std::string garbage = header;
   for (std::uint32_t i = 0; i < 5000; ++i) {
@@ -155,6 +228,84 @@ TEST(RecordingFile, OddFilesAreToldInASentenceAndTheReadablePartIsRead) {
   EXPECT_EQ(info.outside, 1u);
   EXPECT_EQ(info.warnings().back(),
             "1 event outside the sensor's 640 x 480, left out of the image");
+  EXPECT_EQ(info.warnings(RecordingInfo::Purpose::Export).back(),
+            "1 event outside the sensor's 640 x 480, kept in the export");
+}
+
+TEST(RecordingFile, AFileWithoutAHeaderIsReadOnlyWhenItsStartIsEvt2Words) {
+  auto refusal = [](const std::string& path) {
+    try {
+      RecordingReader reader(path);
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what());
+    }
+    return std::string("read");
+  };
+  write_file("short.txt", "hello wo");
+  EXPECT_EQ(refusal("short.txt"),
+            "short.txt is not an EVT 2.0 recording: it has no header and no time word in its "
+            "2 words");
+  write_file("crumb.raw", "abc");
+  EXPECT_EQ(refusal("crumb.raw"),
+            "crumb.raw is not an EVT 2.0 recording: it has no header and is shorter than one word");
+
+  // 116 words (16 time words, 100 events) and unknown ones: 1 in 117 passes, 2 in 118 do not.
+  std::vector<Event> events;
+  for (int i = 0; i < 100; ++i) events.push_back({i * 10, static_cast<std::uint16_t>(i), 3, 1});
+  std::vector<std::uint32_t> words;
+  Encoder().encode(events.data(), events.size(), words);
+  words.push_back(0x30000000);
+  write_file("one_odd.raw", as_bytes(words));
+  EXPECT_EQ(RecordingReader::scan("one_odd.raw").events, 100u);
+  words.push_back(0x50000000);
+  write_file("two_odd.raw", as_bytes(words));
+  EXPECT_EQ(refusal("two_odd.raw"),
+            "two_odd.raw is not an EVT 2.0 recording: it has no header and 2 of its 118 words "
+            "are of types EVT 2.0 does not define");
+
+  // An export of a recording, given back as a recording.
+  const std::vector<std::pair<std::string, std::string>> none;
+  write_file("for_h5.raw", header_text("2026-12-08 12:00:00", none) + as_bytes(words));
+  std::filesystem::remove("refused.h5");
+  export_hdf5("for_h5.raw", "refused.h5", false);
+  const std::string said = refusal("refused.h5");
+  EXPECT_EQ(said.rfind("refused.h5 is not an EVT 2.0 recording: it has no header and ", 0), 0u)
+      << said;
+}
+
+TEST(RecordingFile, AFileCutShortWhileItIsReadIsAnErrorNotAnEarlyEnd) {
+  std::vector<Event> events;
+  for (int i = 0; i < 100000; ++i)
+    events.push_back({i * 10, static_cast<std::uint16_t>(i % 640), 3, 1});
+  std::vector<std::uint32_t> words;
+  Encoder().encode(events.data(), events.size(), words);
+  write_file("shrinks.raw", header_text("2026-12-08 12:00:00", {}) + as_bytes(words));
+  RecordingReader reader("shrinks.raw");
+  std::vector<Event> read;
+  ASSERT_TRUE(reader.next(read, 1000));
+  std::filesystem::resize_file("shrinks.raw", reader.offset() + 4000);
+  try {
+    while (reader.next(read, 1000)) {
+    }
+    ADD_FAILURE() << "read " << read.size() << " events and ended quietly";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(),
+                 "Cannot read the recording shrinks.raw: it became shorter while it was read");
+  }
+}
+
+TEST(RecordingFile, ATimeThatGoesBackIsReadWithTheFilesTimesAndANote) {
+  const std::vector<Event> events = {{6400, 1, 1, 1}, {6336, 2, 2, 0}, {6500, 3, 3, 1}};
+  std::vector<std::uint32_t> words;
+  Encoder().encode(events.data(), events.size(), words);  // time high 100, 99, 101
+  write_file("back.raw", header_text("2026-12-08 12:00:00", {}) + as_bytes(words));
+  EXPECT_TRUE(testing_support::same_events(read_all("back.raw"), events));
+  const auto info = RecordingReader::scan("back.raw");
+  EXPECT_EQ(info.counts.steps_back, 1u);
+  EXPECT_EQ(info.last_t, 6500);
+  EXPECT_NEAR(info.duration_seconds(), 100e-6, 1e-12);
+  EXPECT_EQ(info.warnings(), std::vector<std::string>{"1 time step back (the times are kept as "
+                                                      "the file gives them)"});
 }
 
 }  // namespace

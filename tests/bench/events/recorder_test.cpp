@@ -3,14 +3,20 @@
 #include "bench/events/recorder.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "bench/board/errors.h"
 #include "bench/board/simulated_board.h"
 #include "bench/events/evt2.h"
 #include "bench/events/hdf5_export.h"
@@ -61,12 +67,63 @@ TEST(Recorder, WritesEveryEventOfTheLiveStreamInOrder) {
 TEST(Recorder, WhatTheQueueCannotHoldIsDroppedAndCounted) {
   Recorder recorder(1000);  // a queue of a thousand events
   recorder.start("small.raw", evt2::header_text("2026-12-08 12:00:00", {}));
-  std::vector<Event> burst(600, Event{1, 1, 1, 1});
-  for (int i = 0; i < 20; ++i) recorder.on_events(burst.data(), burst.size());
+  recorder.hold_writer(true);  // as a disk that is behind: nothing leaves the queue
+  auto offer = [&](std::size_t count, std::int64_t t) {
+    const std::vector<Event> burst(count, Event{t, 1, 1, 1});
+    recorder.on_events(burst.data(), burst.size());
+  };
+  offer(600, 10);  // queued
+  offer(600, 20);  // 1200 would not fit: dropped whole
+  offer(400, 30);  // exactly fills the queue
+  offer(1, 40);    // one too many
+  EXPECT_EQ(recorder.progress().dropped, 601u);
+  recorder.hold_writer(false);
   const RecordingStats stats = recorder.stop();
-  EXPECT_GT(stats.dropped, 0u);
-  EXPECT_EQ(stats.events + stats.dropped, 20u * 600);
-  EXPECT_EQ(read_all("small.raw").size(), stats.events);
+  EXPECT_EQ(stats.error, "");
+  EXPECT_EQ(stats.events, 1000u);
+  EXPECT_EQ(stats.dropped, 601u);
+  const auto back = read_all("small.raw");
+  ASSERT_EQ(back.size(), 1000u);
+  EXPECT_EQ(back.front().t, 10);
+  EXPECT_EQ(back.back().t, 30);
+}
+
+// Runs `work` in a child process whose files may not grow past `limit`
+// bytes (a disk that fills up there); its exit status, or -1 on a signal.
+template <typename Work>
+int with_file_size_limit(rlim_t limit, Work work) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+    const rlimit small{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    ::_exit(work());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Recorder, ADiskThatFillsUpLeavesTheHeaderAndWholeWords) {
+  // 21 bytes: the words start off the file's 4-byte grid.
+  const std::string header = "% evt 2.0\n% ab\n% end\n";
+  std::vector<Event> events;
+  for (int i = 0; i < 1000; ++i)
+    events.push_back({i * 100, static_cast<std::uint16_t>(i % 640), 5, 1});
+  const int status = with_file_size_limit(1000, [&] {
+    Recorder recorder;
+    recorder.start("filled.raw", header);
+    recorder.on_events(events.data(), events.size());
+    const RecordingStats stats = recorder.stop();
+    return stats.error == "File too large" && stats.bytes == 997 ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0) << "the recording did not stop with the reason and 997 bytes";
+  ASSERT_EQ(std::filesystem::file_size("filled.raw"), header.size() + 4 * 244);
+  const RecordingInfo info = RecordingReader::scan("filled.raw");
+  EXPECT_EQ(info.partial_bytes, 0u);
+  const auto back = read_all("filled.raw");
+  ASSERT_FALSE(back.empty());
+  EXPECT_TRUE(same_events(back, std::vector<Event>(events.begin(), events.begin() + back.size())));
 }
 
 TEST(Recorder, AFullDiskOrAnUnwritableFolderStopsItWithTheReason) {
@@ -120,11 +177,11 @@ TEST(Playback, PublishesTheRecordingThroughTheHubLeavingOutWhatIsOffTheSensor) {
   std::vector<Event> expected;
   for (const auto& e : events)
     if (on_sensor(e)) expected.push_back(e);
-  bool ended = false;
+  std::atomic<bool> ended{false};  // set on the playback thread
   playback.on_end = [&] { ended = true; };
   playback.set_speed(Playback::kAsFastAsPossible);
   playback.play();
-  ASSERT_TRUE(eventually([&] { return ended; }));
+  ASSERT_TRUE(eventually([&] { return ended.load(); }));
   EXPECT_FALSE(playback.playing());
   EXPECT_TRUE(same_events(heard.events, expected));
   EXPECT_EQ(playback.outside(), events.size() - expected.size());
@@ -135,38 +192,166 @@ TEST(Playback, PublishesTheRecordingThroughTheHubLeavingOutWhatIsOffTheSensor) {
   EXPECT_EQ(frame.counts, direct.counts);
 }
 
+// A wall clock that stands still until the test moves it. A playback
+// waiting on it wakes when the time it waits for is reached, or when it is
+// told something (play, pause, seek, speed), as with the steady clock.
+class ManualClock : public PlaybackClock {
+ public:
+  TimePoint now() override { return TimePoint{} + std::chrono::microseconds(now_us_.load()); }
+  void wait_until(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
+                  TimePoint until) override {
+    {
+      std::lock_guard guard(mutex_);
+      playback_mutex_ = lock.mutex();
+      wake_ = &wake;
+    }
+    if (now() >= until) return;
+    ++waits_;  // only a real wait counts: nothing more was due at this time
+    wake.wait(lock);
+  }
+  // Moves the time on; returns the count of waits before the move, so that
+  // a count above it tells the playback has done what fell due.
+  std::uint64_t advance(std::chrono::microseconds by) {
+    std::mutex* playback_mutex;
+    std::condition_variable* wake;
+    {
+      std::lock_guard guard(mutex_);
+      playback_mutex = playback_mutex_;
+      wake = wake_;
+    }
+    if (playback_mutex == nullptr) {
+      now_us_ += by.count();
+      return waits_;
+    }
+    std::uint64_t before;
+    {
+      std::lock_guard playback(*playback_mutex);  // never between its look at the time and its wait
+      now_us_ += by.count();
+      before = waits_;
+    }
+    wake->notify_all();
+    return before;
+  }
+  std::uint64_t waits() const { return waits_; }
+
+ private:
+  std::atomic<std::int64_t> now_us_{1'000'000};
+  std::atomic<std::uint64_t> waits_{0};
+  std::mutex mutex_;
+  std::mutex* playback_mutex_ = nullptr;
+  std::condition_variable* wake_ = nullptr;
+};
+
+// Events of `events` at or after `from`, up to and including `to`, on the sensor.
+std::size_t on_sensor_between(const std::vector<Event>& events, std::int64_t from,
+                              std::int64_t to) {
+  return static_cast<std::size_t>(std::count_if(events.begin(), events.end(), [&](const Event& e) {
+    return e.t >= from && e.t <= to && on_sensor(e);
+  }));
+}
+
 TEST(Playback, KeepsTheRecordedPaceAndSeeks) {
-  const auto events = scene(20000, 100);  // 2 s of events
+  const auto events = scene(20000, 100);  // 2 s of events, from t = 1000 us
   write_recording("paced.raw", events);
   EventHub hub;
   Keeper heard;
   Subscription hear(hub, heard);
-  Playback playback(hub);
+  ManualClock clock;
+  Playback playback(hub, clock);
   playback.open("paced.raw");
   playback.set_speed(1.0);
   playback.play();
-  std::this_thread::sleep_for(300ms);
+  // Each step: the clock moves, and the playback publishes what is due and
+  // waits again for the clock.
+  auto step = [&](std::chrono::microseconds by) {
+    const auto waits = clock.advance(by);
+    return eventually([&] { return clock.waits() > waits; });
+  };
+  ASSERT_TRUE(eventually([&] { return clock.waits() > 0; }));
+  EXPECT_EQ(heard.size(), 1u) << "only the first event is due at once";
+  ASSERT_TRUE(step(std::chrono::milliseconds(300)));
+  EXPECT_DOUBLE_EQ(playback.position(), 0.3);
+  EXPECT_EQ(heard.size(), on_sensor_between(events, 1000, 301000));
   playback.pause();
-  const double at = playback.position();
-  EXPECT_GT(at, 0.15);
-  EXPECT_LT(at, 0.6);
+  clock.advance(std::chrono::seconds(5));  // paused: nothing is due
   playback.seek(1.5);
-  ASSERT_TRUE(eventually([&] { return playback.position() >= 1.499; })) << playback.position();
+  ASSERT_TRUE(eventually([&] { return std::abs(playback.position() - 1.5) < 1e-9; }))
+      << playback.position();
+  EXPECT_EQ(heard.size(), on_sensor_between(events, 1000, 301000));
   const std::size_t before = heard.size();
   playback.set_speed(4.0);
   playback.play();
-  ASSERT_TRUE(eventually([&] { return !playback.playing(); }, 2000ms));
-  const auto last_half_second = std::count_if(events.begin(), events.end(), [](const Event& e) {
-    return e.t >= 1000 + 1500000 && on_sensor(e);
-  });
-  EXPECT_EQ(heard.size() - before, static_cast<std::size_t>(last_half_second));
+  ASSERT_TRUE(step(std::chrono::milliseconds(100)));  // 0.4 s of the recording
+  EXPECT_DOUBLE_EQ(playback.position(), 1.9);
+  EXPECT_TRUE(playback.playing());
+  clock.advance(std::chrono::milliseconds(25));  // the last 0.1 s
+  ASSERT_TRUE(eventually([&] { return !playback.playing(); }));
+  EXPECT_EQ(heard.size() - before, on_sensor_between(events, 1501000, 2001000));
+  EXPECT_DOUBLE_EQ(playback.position(), 1.9999);
+
+  // Play at the end starts again from the beginning.
+  playback.set_speed(Playback::kAsFastAsPossible);
+  playback.play();
+  ASSERT_TRUE(eventually([&] { return !playback.playing(); }));
+  EXPECT_EQ(heard.size() - before,
+            on_sensor_between(events, 1501000, 2001000) + on_sensor_between(events, 0, 2001000));
+}
+
+TEST(Playback, AFileCutShortWhilePlayingStopsThePlaybackWithTheReason) {
+  write_recording("cut_while_playing.raw", scene(100000, 2));
+  EventHub hub;
+  Playback playback(hub);
+  std::atomic<bool> ended{false};
+  playback.on_end = [&] { ended = true; };
+  playback.open("cut_while_playing.raw");
+  std::filesystem::resize_file("cut_while_playing.raw", 1000);
+  playback.set_speed(Playback::kAsFastAsPossible);
+  playback.play();
+  ASSERT_TRUE(eventually([&] { return ended.load(); }));
+  EXPECT_FALSE(playback.playing());
+  EXPECT_EQ(playback.failure(),
+            "Cannot read the recording cut_while_playing.raw: it became shorter while it was read");
+  playback.play();  // nothing more to play from this file
+  EXPECT_FALSE(playback.playing());
+}
+
+TEST(Playback, ALoopOfNoDurationReplaysOncePerShortestPassInsteadOfSpinning) {
+  for (const std::size_t count : {0, 1})
+    for (const double speed : {1.0, Playback::kAsFastAsPossible}) {
+      SCOPED_TRACE(std::to_string(count) + " events at speed " + std::to_string(speed));
+      write_recording("instant.raw", std::vector<Event>(count, Event{5000, 10, 20, 1}));
+      EventHub hub;
+      Keeper heard;
+      Subscription hear(hub, heard);
+      ManualClock clock;
+      Playback playback(hub, clock);
+      EXPECT_EQ(playback.open("instant.raw").duration_seconds(), 0.0);
+      playback.set_loop(true);
+      playback.set_speed(speed);
+      playback.play();
+      ASSERT_TRUE(eventually([&] { return clock.waits() > 0; })) << "no wait after a pass";
+      for (std::size_t pass = 1; pass <= 5; ++pass) {
+        EXPECT_EQ(heard.size(), pass * count);
+        const auto waits = clock.advance(Playback::kShortestLoopPass);
+        ASSERT_TRUE(eventually([&] { return clock.waits() > waits; }));
+      }
+      EXPECT_EQ(heard.size(), 6 * count);
+      EXPECT_TRUE(playback.playing());
+    }
 }
 
 TEST(Hdf5Export, PythonReadsBackEveryArray) {
   const auto events = scene(70000, 3);
   write_recording("export.raw", events);
-  const ExportStats stats = export_hdf5("export.raw", "export.h5");
+  std::filesystem::remove("export.h5");
+  const ExportStats stats = export_hdf5("export.raw", "export.h5", false);
   EXPECT_EQ(stats.events, events.size());
+  // Events beyond the sensor (x up to 699) are exported too: Python sees them all.
+  const auto outside =
+      std::count_if(events.begin(), events.end(), [](const Event& e) { return !on_sensor(e); });
+  EXPECT_EQ(stats.notes, std::vector<std::string>{count_text(outside) +
+                                                  " events outside the sensor's 640 x 480, "
+                                                  "kept in the export"});
   // What was recorded, for Python to compare with.
   {
     std::ofstream expected("expected.txt");
@@ -192,6 +377,64 @@ print("ok", len(expected))
   std::ifstream out("check.out");
   const std::string said((std::istreambuf_iterator<char>(out)), {});
   EXPECT_EQ(said, "ok 70000\n");
+}
+
+// What a folder holds, by name.
+std::vector<std::string> names_in(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+TEST(Hdf5Export, NeverWritesOverItsRecordingAndReplacesAnExportOnlyWhenAsked) {
+  namespace fs = std::filesystem;
+  fs::remove_all("exports");
+  fs::create_directories("exports");
+  const std::string recording = write_recording("exports/rec.raw", scene(1000, 10));
+  const std::string original = contents(recording);
+  fs::create_hard_link(recording, "exports/hard.raw");
+  fs::create_symlink("rec.raw", "exports/soft.h5");
+  auto refusal = [&](const std::string& out, bool overwrite) {
+    try {
+      export_hdf5(recording, out, overwrite);
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what());
+    }
+    return std::string("exported");
+  };
+  for (const std::string& out :
+       {recording, std::string("exports/hard.raw"), std::string("exports/soft.h5"),
+        std::string("exports/../exports/rec.raw")})
+    for (const bool overwrite : {false, true})
+      EXPECT_EQ(refusal(out, overwrite),
+                "Cannot export " + recording + " to " + out + ": they are the same file");
+  EXPECT_EQ(contents(recording), original);
+
+  std::ofstream("exports/old.h5") << "an earlier export";
+  EXPECT_EQ(refusal("exports/old.h5", false),
+            "exports/old.h5 exists; choose another name for the export or overwrite it");
+  EXPECT_EQ(contents("exports/old.h5"), "an earlier export");
+  EXPECT_EQ(refusal("exports/old.h5", true), "exported");
+  EXPECT_EQ(RecordingReader::scan(recording).events, 1000u);
+  EXPECT_NE(contents("exports/old.h5").find("HDF"), std::string::npos);
+  EXPECT_EQ(refusal("exports", true), "Cannot write the export exports: it is a folder");
+
+  // Cancelled half way: nothing under the output's name, nor a temporary file.
+  write_recording("exports/long.raw", scene(200000, 2));
+  int calls = 0;
+  EXPECT_THROW(export_hdf5("exports/long.raw", "exports/cancelled.h5", false,
+                           [&](double) { return ++calls < 2; }),
+               Cancelled);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(names_in("exports"),
+            (std::vector<std::string>{"hard.raw", "long.raw", "old.h5", "rec.raw", "soft.h5"}));
 }
 
 }  // namespace

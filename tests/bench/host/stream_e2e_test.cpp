@@ -3,6 +3,7 @@
 #include <wx/tglbtn.h>
 #include <wx/uiaction.h>
 
+#include "bench/events/evt2.h"
 #include "bench/events/recording_file.h"
 #include "tests/bench/events/event_keeper.h"
 #include "tests/bench/host/bench_fixture.h"
@@ -32,6 +33,25 @@ class Stream : public Bench {
     click(window().panel_control->button_start_stop);  // the recording stops with it
     EXPECT_FALSE(presenter().recording());
     return presenter().last_recording();
+  }
+  // A recording of `count` events written directly, in the start folder.
+  std::string write_recording(const std::string& name, std::size_t count) {
+    std::vector<Event> events;
+    for (std::size_t i = 0; i < count; ++i)
+      events.push_back({static_cast<std::int64_t>(i) * 10, static_cast<std::uint16_t>(i % 640),
+                        static_cast<std::uint16_t>(i % 480), static_cast<std::uint8_t>(i % 2)});
+    std::vector<std::uint32_t> words;
+    evt2::Encoder().encode(events.data(), events.size(), words);
+    const std::string path = (start_folder / name).string();
+    std::ofstream out(path, std::ios::binary);
+    out << evt2::header_text("2026-12-08 12:00:00", {{"design", "aer640_test"}});
+    out.write(reinterpret_cast<const char*>(words.data()),
+              static_cast<std::streamsize>(words.size() * 4));
+    return path;
+  }
+  static std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
   }
 };
 
@@ -103,14 +123,56 @@ TEST_F(Stream, CtrlRTogglesAndUnpluggingEndsTheRecordingWithItsFileWhole) {
 TEST_F(Stream, AFileThatIsNotARecordingIsToldAndNothingPlays) {
   const std::string path = (start_folder / "not_a_recording.raw").string();
   std::ofstream(path) << "% evt 3.0\n% end\n";
+  const std::string text = (start_folder / "notes.txt").string();
+  std::ofstream(text) << "two word";
+  const std::string good = write_recording("good.raw", 1000);
   choose(tool("Playback"));
-  testing_support::answer_next_file_dialog(path);
-  click(session->playback_tool->button_open);
-  EXPECT_EQ(testing_support::last_file_dialog().directory, (start_folder / "recordings").string());
-  EXPECT_EQ(message(), "Error: Cannot play " + path +
-                           ": it is an EVT 3.0 recording; this bench reads EVT 2.0");
-  EXPECT_FALSE(presenter().playback().is_open());
-  EXPECT_FALSE(session->playback_tool->button_play->IsEnabled());
+  auto& tool_window = *session->playback_tool;
+  for (const auto& [bad, said] :
+       {std::pair<std::string, std::string>{
+            path, "Cannot play " + path + ": it is an EVT 3.0 recording; this bench reads EVT 2.0"},
+        {text, text + " is not an EVT 2.0 recording: it has no header and no time word in its 2 "
+                      "words"}}) {
+    testing_support::answer_next_file_dialog(good);  // a recording is open before
+    click(tool_window.button_open);
+    ASSERT_TRUE(presenter().playback().is_open());
+    ASSERT_TRUE(tool_window.button_export->IsEnabled());
+    testing_support::answer_next_file_dialog(bad);
+    click(tool_window.button_open);
+    EXPECT_EQ(testing_support::last_file_dialog().directory,
+              (start_folder / "recordings").string());
+    EXPECT_EQ(message(), "Error: " + said);
+    EXPECT_FALSE(presenter().playback().is_open());
+    EXPECT_EQ(presenter().playback().info().path, "");
+    EXPECT_EQ(tool_window.info_text->GetValue(), "No recording is open.");
+    EXPECT_EQ(tool_window.position_text->GetLabel(), "0.0 / 0.0 s");
+    for (wxWindow* control : std::initializer_list<wxWindow*>{
+             tool_window.button_export, tool_window.button_play, tool_window.speed_choice,
+             tool_window.loop_box, tool_window.seek_slider})
+      EXPECT_FALSE(control->IsEnabled());
+  }
+}
+
+TEST_F(Stream, TheToolsExportReplacesAnEarlierExportButNeverItsRecording) {
+  const std::string recording = write_recording("to_export.raw", 5000);
+  const std::string original = contents(recording);
+  const std::string out = (start_folder / "recordings" / "to_export.h5").string();
+  fs::create_directories(start_folder / "recordings");
+  choose(tool("Playback"));
+  auto& tool_window = *session->playback_tool;
+  tool_window.open_recording(recording);
+  for (int time = 0; time < 2; ++time) {  // the second after the dialog asked to replace it
+    testing_support::answer_next_file_dialog(out);
+    click(tool_window.button_export);
+    EXPECT_EQ(message().rfind("Exported 5,000 events to " + out + " in ", 0), 0u) << message();
+  }
+  EXPECT_EQ(testing_support::last_file_dialog().filename, "to_export.h5");
+  EXPECT_EQ(contents(out).substr(1, 3), "HDF");
+  testing_support::answer_next_file_dialog(recording);
+  click(tool_window.button_export);
+  EXPECT_EQ(message(),
+            "Error: Cannot export " + recording + " to " + recording + ": they are the same file");
+  EXPECT_TRUE(contents(recording) == original) << "the recording changed";
 }
 
 }  // namespace
