@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "bench/board/simulated_board.h"
+#include "bench/board/bench_model.h"
 
 namespace Zelvar_Core::bench {
 

@@ -2,23 +2,14 @@
 
 #include <cctype>
 
+#include "bench/board/text.h"
+
 namespace Zelvar_Core::bench {
 
 std::string out_of_range_text(const Register& r, const std::string& value) {
   return r.name + ": " + value + " is out of range " + std::to_string(r.min) + ".." +
          std::to_string(r.max);
 }
-
-namespace {
-
-std::string trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  const auto last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 std::int64_t parse_integer(const std::string& what, const std::string& text, std::int64_t min,
                            std::int64_t max) {

@@ -17,6 +17,7 @@
 #include "bench/board/event_hub.h"
 #include "bench/board/registers.h"
 #include "bench/board/sensor.h"
+#include "bench/board/text.h"
 
 namespace Zelvar_Core::bench {
 
@@ -51,11 +52,6 @@ class ProgrammingObserver {
   virtual bool advance(std::size_t bytes_done) = 0;
   virtual void end() = 0;
 };
-
-// "3.0 MB", "640 kB", "12 bytes"
-std::string size_text(std::uint64_t bytes);
-// "12,345,678"
-std::string count_text(std::uint64_t count);
 
 class SimulatedDevice : public Device {
  public:
@@ -130,56 +126,6 @@ class SimulatedDevice : public Device {
   BoardClock clock_;
   EventHub hub_;
   Acquisition acquisition_;
-};
-
-class SimulatedHistogram : public ImageHistogram {
- public:
-  // Refuses non-finite bounds, max <= min and bins outside 1..4096.
-  void set_settings(double max_, double min_, int bins_) override;
-  double max = 16, min = -16;
-  int bins = 32;
-};
-
-// What writing one editor field did.
-struct WriteOutcome {
-  std::string refused;  // "" when written
-  std::int64_t old_value = 0;
-  std::int64_t new_value = 0;
-  bool written() const { return refused.empty(); }
-};
-
-// The model the front end sees: the values last read from the board (the
-// editors show these), the image and the histogram settings.
-class BenchModel : public MainModel {
- public:
-  BenchModel();
-  void read_dev_registers() override;
-  void read_signals() override;
-  // A refused write puts the signal's box back through `on_signal_refused`.
-  void write_signal(const std::string& label, int value) override;
-  void reset_image() override { image.clear(); }
-
-  ValuesMap registers_as_values() const;
-  ValuesMap dacs_as_values() const;
-  // Writes one register, DAC or signal from an editor's text.
-  WriteOutcome write_value(const std::string& label, const std::string& text);
-  // Reads every bank again from the board (nothing when it is not there).
-  void refresh_from_board();
-  std::int64_t value_of(const std::string& name) const;
-  // The copy of `name` in the model, or null.
-  const Register* find(const std::string& name) const;
-
-  SimulatedDevice simulated_device;
-  SimulatedHistogram histogram;
-  std::vector<Register> registers;
-  std::vector<Register> dacs;
-  std::vector<Register> signals;  // max 1: a check box; wider: an integer field
-  EventFrame image;               // the last frame taken from the stream
-  std::function<void()> on_registers_read, on_signals_read;  // set by the host
-  std::function<void(const std::string&)> on_signal_refused;
-
- private:
-  Register* locate(const std::string& name);
 };
 
 }  // namespace Zelvar_Core::bench

@@ -35,33 +35,6 @@ std::string text_of(wxWindow* field) {
   throw std::logic_error("a field that is neither a check box nor a text field");
 }
 
-std::string trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// A count in at most five characters, for the narrow events field.
-std::string short_count(std::uint64_t count) {
-  char text[32];
-  if (count >= 1000000)
-    std::snprintf(text, sizeof text, "%.1f M", static_cast<double>(count) / 1e6);
-  else if (count >= 1000)
-    std::snprintf(text, sizeof text, "%.0f k", static_cast<double>(count) / 1e3);
-  else
-    std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(count));
-  return text;
-}
-
-std::string format_rate(double events_per_second) {
-  char text[32];
-  if (events_per_second >= 1e6)
-    std::snprintf(text, sizeof text, "%.2f Mev/s", events_per_second / 1e6);
-  else
-    std::snprintf(text, sizeof text, "%.1f kev/s", events_per_second / 1e3);
-  return text;
-}
-
 std::string joined(const std::vector<std::string>& parts, const char* separator) {
   std::string text;
   for (const auto& part : parts) text += (text.empty() ? "" : separator) + part;
@@ -323,7 +296,7 @@ void BenchPresenter::update_status() {
   if (acquiring() || playback_.playing()) {
     const std::uint64_t lost = model_.simulated_device.acquisition().lost();
     view_->SetStatusText(
-        format_rate(event_rate_) + (lost > 0 ? ", " + short_count(lost) + " lost" : ""),
+        rate_text(event_rate_) + (lost > 0 ? ", " + short_count_text(lost) + " lost" : ""),
         kStatusEvents);
     view_->SetStatusText(wxString::Format("%.1f fps", frame_rate_), kStatusFrames);
   } else {

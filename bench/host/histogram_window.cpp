@@ -8,16 +8,14 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "bench/board/text.h"
 #include "bench/host/field_marks.h"
 
 namespace Zelvar_Core::bench {
 
 namespace {
 
-std::string trimmed(const wxString& text) {
-  wxString t = text;
-  return t.Trim(true).Trim(false).utf8_string();
-}
+std::string trimmed(const wxString& text) { return bench::trimmed(text.utf8_string()); }
 
 }  // namespace
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Zelvar_Core/Host/windows.h"
-#include "bench/board/simulated_board.h"
+#include "bench/board/bench_model.h"
 #include "platform/intctrl/int_ctrl.h"
 
 namespace Zelvar_Core::bench {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Zelvar_Core/Host/main_window.h"
-#include "bench/board/simulated_board.h"
+#include "bench/board/bench_model.h"
 
 namespace Zelvar_Core::bench {
 

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "bench/board/text.h"
+
 namespace Zelvar_Core::bench {
 
 namespace {
@@ -13,10 +15,6 @@ namespace {
 constexpr double kWindowSeconds = 15.0;
 constexpr std::size_t kCurrentBins = 10;  // "now" is the last second
 
-std::string rate_text(double rate) {
-  return rate >= 1e6 ? fmt::format("{:.3f} Mev/s", rate / 1e6)
-                     : fmt::format("{:.1f} kev/s", rate / 1e3);
-}
 
 double recent_mean(const std::vector<double>& values) {
   const std::size_t n = std::min(kCurrentBins, values.size());
@@ -68,7 +66,7 @@ void RatesTool::refresh() {
   }
   const double now_on = recent_mean(trace.on), now_off = recent_mean(trace.off);
   values_text->SetLabel(wxString::FromUTF8(
-      fmt::format("ON {}    OFF {}    ON/OFF {}", rate_text(now_on), rate_text(now_off),
+      fmt::format("ON {}    OFF {}    ON/OFF {}", rate_text(now_on, 3), rate_text(now_off, 3),
                   now_off > 0 ? fmt::format("{:.3f}", now_on / now_off) : "-")));
 }
 

@@ -186,12 +186,6 @@ Step parse_step(const json& item, int number, const fs::path& folder, BenchActio
   return step;
 }
 
-std::string rate_text(double rate) {
-  if (!std::isfinite(rate)) return "unavailable";
-  return rate >= 1e6 ? fmt::format("{:.2f} Mev/s", rate / 1e6)
-                     : fmt::format("{:.1f} kev/s", rate / 1e3);
-}
-
 std::string number_text(double value) {
   return std::isfinite(value) ? fmt::format("{:g}", value) : "unavailable";
 }

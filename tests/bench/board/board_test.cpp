@@ -13,7 +13,7 @@
 #include "bench/board/bitstream.h"
 #include "bench/board/folders.h"
 #include "bench/board/self_test.h"
-#include "bench/board/simulated_board.h"
+#include "bench/board/bench_model.h"
 
 namespace Zelvar_Core::bench {
 namespace {

@@ -1,0 +1,40 @@
+#include "bench/board/text.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+
+namespace Zelvar_Core::bench {
+
+std::string size_text(std::uint64_t bytes) {
+  if (bytes >= (1u << 20)) return fmt::format("{:.1f} MB", static_cast<double>(bytes) / (1 << 20));
+  if (bytes >= 1024) return fmt::format("{:.0f} kB", static_cast<double>(bytes) / 1024);
+  return fmt::format("{} bytes", bytes);
+}
+
+std::string count_text(std::uint64_t count) {
+  std::string digits = std::to_string(count);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
+  return digits;
+}
+
+std::string short_count_text(std::uint64_t count) {
+  if (count >= 1000000) return fmt::format("{:.1f} M", static_cast<double>(count) / 1e6);
+  if (count >= 1000) return fmt::format("{:.0f} k", static_cast<double>(count) / 1e3);
+  return std::to_string(count);
+}
+
+std::string rate_text(double events_per_second, int mega_decimals) {
+  if (!std::isfinite(events_per_second)) return "unavailable";
+  if (events_per_second >= 1e6)
+    return fmt::format("{:.{}f} Mev/s", events_per_second / 1e6, mega_decimals);
+  return fmt::format("{:.1f} kev/s", events_per_second / 1e3);
+}
+
+std::string trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace Zelvar_Core::bench

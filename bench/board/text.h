@@ -1,0 +1,22 @@
+// How the bench writes numbers and sizes for people, the same in every
+// window, log line, report and message.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Zelvar_Core::bench {
+
+// "3.0 MB", "640 kB", "12 bytes"
+std::string size_text(std::uint64_t bytes);
+// "12,345,678"
+std::string count_text(std::uint64_t count);
+// A count in at most five characters, for narrow fields: "12 k", "1.2 M".
+std::string short_count_text(std::uint64_t count);
+// Events per second: "1.05 Mev/s" (`mega_decimals` after the point) or
+// "12.3 kev/s"; "unavailable" for a rate that is not a number.
+std::string rate_text(double events_per_second, int mega_decimals = 2);
+// A text without the blanks (spaces and tabs) around it.
+std::string trimmed(const std::string& text);
+
+}  // namespace Zelvar_Core::bench
