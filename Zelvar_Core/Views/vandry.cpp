@@ -47,6 +47,27 @@ AxisRange adc_value_range(const std::vector<double>& data_y, std::size_t first) 
 
 // ---- AdcPlotCanvas -----------------------------------------------------------
 
+namespace {
+
+// The lowest and highest value of the samples k in [first, last) with a
+// finite time and value; low > high when there is none. Without a branch
+// per sample (v - v is 0 for a finite v only), so it runs at memory speed.
+std::pair<double, double> drawable_extremes(const std::vector<double>& data_t,
+                                            const std::vector<double>& data_y, std::size_t first,
+                                            std::size_t last) {
+  double low = INFINITY, high = -INFINITY;
+  for (std::size_t k = first; k < last; ++k) {
+    const double t = data_t[k], y = data_y[k];
+    const bool drawn = (t - t == 0) & (y - y == 0);
+    const double as_low = drawn ? y : INFINITY, as_high = drawn ? y : -INFINITY;
+    low = as_low < low ? as_low : low;
+    high = as_high > high ? as_high : high;
+  }
+  return {low, high};
+}
+
+}  // namespace
+
 AdcPlotCanvas::AdcPlotCanvas(wxWindow* parent) : PlotCanvas(parent) {
   SetMinSize(wxSize(300, 100));
   create_layout();
@@ -69,19 +90,20 @@ void AdcPlotCanvas::update_plot(const AdcChannel& channel) {
   const std::size_t i_xmin = adc_window_start(data_t, x_axis.first);
   if (i_xmin >= data_y.size()) throw std::out_of_range("ADC channel has no visible samples");
 
-  // The visible samples are reduced to the canvas's columns as they are read,
-  // not copied; every column keeps its lowest and highest sample, so the y
-  // range comes from the reduced trace. The sample before the window joins
-  // it for the segment that crosses into it; older ones cannot be seen.
-  PolySpline trace = ReducedSpline(data_t, data_y, i_xmin, x_axis,
-                                   "CH" + wxString::FromUTF8(to_text(channel.channel)), "blue", 1);
-  std::vector<double> extremes;
-  extremes.reserve(trace.points.size());
-  for (const auto& p : trace.points) extremes.push_back(p.y);
+  // Every visible sample goes to the canvas, which reduces a dense trace to
+  // its pixel columns when it paints, for the size it paints at. The sample
+  // before the window joins them for the segment that crosses into it;
+  // older ones cannot be seen. The y range is that of the visible samples
+  // that can be drawn (finite time and value), taken in the same pass.
+  const std::size_t count = std::min(data_t.size(), data_y.size());
+  const std::size_t from = i_xmin > 0 ? i_xmin - 1 : 0;
+  std::vector<PlotPoint> points(count - from);
+  for (std::size_t k = from; k < count; ++k) points[k - from] = {data_t[k], data_y[k]};
+  const auto [low, high] = drawable_extremes(data_t, data_y, i_xmin, count);
   const AxisRange y_axis =
-      extremes.empty() ? adc_value_range(data_y, i_xmin) : adc_value_range(extremes, 0);
-  if (i_xmin > 0 && i_xmin - 1 < data_y.size())
-    trace.points.insert(trace.points.begin(), {data_t[i_xmin - 1], data_y[i_xmin - 1]});
+      low <= high ? adc_value_range({low, high}, 0) : adc_value_range(data_y, i_xmin);
+  PolySpline trace(std::move(points), "CH" + wxString::FromUTF8(to_text(channel.channel)), "blue",
+                   1);
   std::vector<PolySpline> traces;
   traces.push_back(std::move(trace));
   Draw(PlotGraphics(std::move(traces), "Time (s)", wxString::FromUTF8(channel.label)), x_axis,
