@@ -46,11 +46,12 @@ void redraw(benchmark::State& state, bool naive) {
   auto* frame = new wxFrame(nullptr, wxID_ANY, "bench");
   std::vector<AdcPlotCanvas*> canvases;
   std::vector<AdcChannel> data;
+  const wxSize size(300, 100);
   for (int i = 0; i < channels; ++i) {
     canvases.push_back(new AdcPlotCanvas(frame));
+    canvases.back()->SetSize(size);  // painted at the size it has
     data.push_back(history(static_cast<std::size_t>(state.range(0))));
   }
-  const wxSize size(300, 100);
   wxBitmap bitmap(size);
   for (auto _ : state) {
     for (int i = 0; i < channels; ++i) {
