@@ -46,11 +46,12 @@ void redraw(benchmark::State& state, bool naive) {
   auto* frame = new wxFrame(nullptr, wxID_ANY, "bench");
   std::vector<AdcPlotCanvas*> canvases;
   std::vector<AdcChannel> data;
+  const wxSize size(300, 100);
   for (int i = 0; i < channels; ++i) {
     canvases.push_back(new AdcPlotCanvas(frame));
+    canvases.back()->SetSize(size);  // painted at the size it has
     data.push_back(history(static_cast<std::size_t>(state.range(0))));
   }
-  const wxSize size(300, 100);
   wxBitmap bitmap(size);
   for (auto _ : state) {
     for (int i = 0; i < channels; ++i) {
@@ -90,6 +91,27 @@ void BM_RedrawDenseWindow(benchmark::State& state) {
   frame->Destroy();
 }
 
+// The same channel painted again with no new sample: at the size it was
+// painted at before (range(1) == 0) the kept reduction is drawn; at a new
+// size each time (1, as while a window is resized) the trace is reduced again.
+void BM_RepaintDenseWindow(benchmark::State& state) {
+  const auto points = static_cast<std::size_t>(state.range(0));
+  const bool resizing = state.range(1) != 0;
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "bench");
+  auto* canvas = new AdcPlotCanvas(frame);
+  canvas->SetSize(wxSize(300, 100));
+  canvas->update_plot(history(points, 15.0 / points));
+  wxBitmap bitmap(wxSize(301, 100));
+  int width = 300;
+  for (auto _ : state) {
+    if (resizing) width = width == 300 ? 301 : 300;
+    wxMemoryDC memory(bitmap);
+    wxGCDC dc(memory);
+    canvas->Render(dc, wxSize(width, 100));
+  }
+  frame->Destroy();
+}
+
 // The floor: one pass over the visible samples, reading both sequences.
 void BM_OnePassOverTheWindow(benchmark::State& state) {
   const auto points = static_cast<std::size_t>(state.range(0));
@@ -112,6 +134,9 @@ BENCHMARK(BM_RedrawDenseWindow)
     ->Arg(15000)
     ->Arg(150000)
     ->Arg(1500000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepaintDenseWindow)
+    ->ArgsProduct({{150000, 1500000}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OnePassOverTheWindow)
     ->Arg(15000)

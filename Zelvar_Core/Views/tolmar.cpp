@@ -1,10 +1,186 @@
 #include "Zelvar_Core/Views/tolmar.h"
 
 #include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/wfstream.h>
+
+#include <fstream>
+#include <map>
+#include <optional>
 
 namespace Zelvar_Core {
 
 namespace {
+
+// The list keeps as many files as the history holds by default (file1 to
+// file9), and a line longer than this holds no path this system can open.
+constexpr int kMostRecentFiles = 9;
+constexpr std::size_t kLongestLine = 16384;
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+// The lines of the file at `path`, split at \n, \r\n or \r as the toolkit's
+// reader splits them; lines longer than kLongestLine come back empty and
+// flagged. Nothing when it cannot be read.
+struct Line {
+  std::string text;
+  bool overlong = false;
+};
+
+std::vector<Line> read_lines(const wxString& path) {
+  std::vector<Line> lines;
+  std::ifstream file(static_cast<const char*>(path.fn_str()), std::ios::binary);
+  if (!file) return lines;
+  Line line;
+  bool after_cr = false;
+  char chunk[65536];
+  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+    for (std::streamsize i = 0; i < file.gcount(); ++i) {
+      const char c = chunk[i];
+      if (c == '\n' && after_cr) {  // the second half of \r\n
+        after_cr = false;
+        continue;
+      }
+      after_cr = c == '\r';
+      if (c == '\n' || c == '\r') {
+        lines.push_back(std::move(line));
+        line = Line{};
+      } else if (line.text.size() < kLongestLine) {
+        line.text += c;
+      } else {
+        line.overlong = true;
+      }
+    }
+  }
+  if (!line.text.empty() || line.overlong) lines.push_back(std::move(line));
+  if (!lines.empty() && lines.front().text.rfind("\xef\xbb\xbf", 0) == 0)
+    lines.front().text.erase(0, 3);  // a byte order mark
+  return lines;
+}
+
+// The name in a group header line "[name]", backslashes taken as escapes;
+// nothing when the line is no header (it has no closing bracket).
+std::optional<std::string> group_name(const std::string& line, std::size_t open) {
+  std::string name;
+  for (std::size_t i = open + 1; i < line.size(); ++i) {
+    if (line[i] == ']') return name;
+    if (line[i] == '\\' && ++i == line.size()) break;
+    name += line[i];
+  }
+  return std::nullopt;
+}
+
+// Whether a group path names the top group, where the history is kept: its
+// parts, with "." skipped and ".." going up, leave nothing.
+bool is_top_group(const std::string& name) {
+  std::size_t depth = 0;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    const std::size_t end = std::min(name.find('/', start), name.size());
+    const std::string part = name.substr(start, end - start);
+    if (part == "..") {
+      depth -= depth > 0;
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+    start = end + 1;
+  }
+  return depth == 0;
+}
+
+// A stored value as the configuration writes it, read back: a leading
+// quote keeps leading spaces and then closes the value, a backslash escapes
+// n, r, t, a backslash or a quote (another escaped letter is dropped, as
+// the toolkit drops it). Nothing for a value the toolkit would complain
+// about: a lone trailing backslash or a stray quote.
+std::optional<std::string> stored_value(const std::string& text) {
+  std::string value;
+  const bool quoted = !text.empty() && text.front() == '"';
+  for (std::size_t i = quoted ? 1 : 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\\') {
+      if (++i == text.size()) return std::nullopt;
+      const char escaped = text[i];
+      if (escaped == 'n') value += '\n';
+      if (escaped == 'r') value += '\r';
+      if (escaped == 't') value += '\t';
+      if (escaped == '\\' || escaped == '"') value += escaped;
+    } else if (c == '"' && quoted) {
+      if (i != text.size() - 1) return std::nullopt;
+    } else {
+      value += c;
+    }
+  }
+  return value;
+}
+
+// The number N and path of a line "fileN=path" (N from 1 to 9, the key in
+// any case, spaces around the key and after '=' allowed, as the toolkit
+// reads them); nothing for any other line.
+std::optional<std::pair<int, wxString>> history_entry(const std::string& line, std::size_t at) {
+  const std::size_t equals = line.find('=', at);
+  if (equals == std::string::npos) return std::nullopt;
+  std::size_t key_end = equals;
+  while (key_end > at && is_space(line[key_end - 1])) --key_end;
+  const std::string key = line.substr(at, key_end - at);
+  if (key.size() != 5 || wxString(key.substr(0, 4)).Lower() != "file" || key[4] < '1' ||
+      key[4] > '0' + kMostRecentFiles)
+    return std::nullopt;
+  std::size_t value_start = equals + 1;
+  while (value_start < line.size() && is_space(line[value_start])) ++value_start;
+  const auto value = stored_value(line.substr(value_start));
+  if (!value || value->empty()) return std::nullopt;
+  const wxString path = wxString::FromUTF8(*value);
+  if (path.empty()) return std::nullopt;  // not UTF-8: not a path this program wrote
+  return std::pair{key[4] - '0', path};
+}
+
+// The paths of the recent-files list at `path`, in the order of their
+// numbers: the well-formed fileN entries of the top group. Anything else in
+// the file (comments, other groups, lines that are no entry, text that is
+// not UTF-8, overlong lines) is passed over without a word; when a number
+// comes twice the later line counts, as for the toolkit's own reader.
+std::vector<wxString> read_recent_files(const wxString& path) {
+  std::map<int, wxString> entries;
+  bool in_top_group = true;
+  for (const Line& line : read_lines(path)) {
+    if (line.overlong || line.text.find('\0') != std::string::npos) continue;
+    std::size_t at = 0;
+    while (at < line.text.size() && is_space(line.text[at])) ++at;
+    if (at == line.text.size()) continue;
+    if (line.text[at] == '[') {
+      if (const auto name = group_name(line.text, at)) in_top_group = is_top_group(*name);
+      continue;
+    }
+    if (!in_top_group) continue;
+    if (const auto entry = history_entry(line.text, at)) entries[entry->first] = entry->second;
+  }
+  std::vector<wxString> files;
+  for (const auto& [number, file] : entries) files.push_back(file);
+  return files;
+}
+
+// The list's configuration, kept in memory: it is filled from the entries
+// read above, never by the toolkit's parser, whose messages and assertions
+// a host may show as boxes. It writes what a configuration bound to the
+// file writes, the same way: a temporary file in the list's folder renamed
+// over it, its messages held back (the caller reports a failure).
+class RecentFilesConfig : public wxFileConfig {
+ public:
+  explicit RecentFilesConfig(const wxString& path)
+      : wxFileConfig(kRecentFilesAppName, wxEmptyString, wxEmptyString, wxEmptyString, 0),
+        path_(path) {
+    DisableAutoSave();
+  }
+  bool Flush(bool /*current_only*/ = false) override {
+    wxLogNull quiet;
+    wxTempFileOutputStream file(path_);
+    return file.IsOk() && Save(file) && file.Commit();
+  }
+
+ private:
+  wxString path_;
+};
 
 wxMenuItem* append_item(wxMenu* menu, const wxString& label) {
   auto* item = new wxMenuItem(menu, wxNewId(), label);
@@ -28,11 +204,13 @@ void MainDeviceMenu::config() {
   program_history = std::make_unique<wxFileHistory>();
   program_history->SetMenuPathStyle(wxFH_PATH_SHOW_ALWAYS);
   program_history_path = absolute_config_path();
-  program_history_config = std::make_unique<wxFileConfig>(
-      kRecentFilesAppName, wxEmptyString, program_history_path, wxEmptyString,
-      wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_SUBDIR | wxCONFIG_USE_RELATIVE_PATH);
+  program_history_config = std::make_unique<RecentFilesConfig>(program_history_path);
   // Paths are kept as written: "$HOME" in a folder name is not a variable.
   program_history_config->SetExpandEnvVars(false);
+  // The entries are numbered again from 1, so that a gap does not end the list.
+  const std::vector<wxString> files = read_recent_files(program_history_path);
+  for (std::size_t i = 0; i < files.size(); ++i)
+    program_history_config->Write(wxString::Format("file%zu", i + 1), files[i]);
   program_history->Load(*program_history_config);
   item_program_history = new wxMenu();
   program_history->UseMenu(item_program_history);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <stdexcept>
 
 namespace Zelvar_Core {
@@ -47,6 +48,81 @@ AxisRange adc_value_range(const std::vector<double>& data_y, std::size_t first) 
 
 // ---- AdcPlotCanvas -----------------------------------------------------------
 
+namespace {
+
+// Walks the samples (data_t[k], data_y[k]) as points, so that the vector of
+// a window is made in one allocation and one tight copy.
+class SamplePoints {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = PlotPoint;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const PlotPoint*;
+  using reference = PlotPoint;
+
+  SamplePoints(const double* t, const double* y) : t_(t), y_(y) {}
+  PlotPoint operator*() const { return {*t_, *y_}; }
+  SamplePoints& operator++() {
+    ++t_, ++y_;
+    return *this;
+  }
+  SamplePoints operator++(int) {
+    SamplePoints before = *this;
+    ++*this;
+    return before;
+  }
+  bool operator==(const SamplePoints& other) const { return t_ == other.t_; }
+  bool operator!=(const SamplePoints& other) const { return t_ != other.t_; }
+
+ private:
+  const double* t_;
+  const double* y_;
+};
+
+// The lowest and highest value of the samples k in [first, last) with a
+// finite time and value; low > high when there is none. Histories are
+// nearly always all finite, so one pass without a branch takes four samples
+// at a time into their own running extremes: a NaN value falls out of them
+// by itself, an infinite one shows as an extreme, and a time that is not
+// finite makes its probe (t - t summed) NaN. Only when one of those shows
+// is the pass made again, sample by sample, leaving such samples out.
+std::pair<double, double> drawable_extremes(const std::vector<double>& data_t,
+                                            const std::vector<double>& data_y, std::size_t first,
+                                            std::size_t last) {
+  auto lower = [](double y, double low) { return y < low ? y : low; };
+  auto higher = [](double y, double high) { return y > high ? y : high; };
+  double low0 = INFINITY, low1 = low0, low2 = low0, low3 = low0;
+  double high0 = -INFINITY, high1 = high0, high2 = high0, high3 = high0;
+  double probe0 = 0, probe1 = 0, probe2 = 0, probe3 = 0;
+  std::size_t k = first;
+  for (; k + 4 <= last; k += 4) {
+    const double y0 = data_y[k], y1 = data_y[k + 1], y2 = data_y[k + 2], y3 = data_y[k + 3];
+    const double t0 = data_t[k], t1 = data_t[k + 1], t2 = data_t[k + 2], t3 = data_t[k + 3];
+    probe0 += t0 - t0, probe1 += t1 - t1, probe2 += t2 - t2, probe3 += t3 - t3;
+    low0 = lower(y0, low0), low1 = lower(y1, low1), low2 = lower(y2, low2);
+    low3 = lower(y3, low3);
+    high0 = higher(y0, high0), high1 = higher(y1, high1), high2 = higher(y2, high2);
+    high3 = higher(y3, high3);
+  }
+  for (; k < last; ++k) {
+    probe0 += data_t[k] - data_t[k];
+    low0 = lower(data_y[k], low0), high0 = higher(data_y[k], high0);
+  }
+  const double low = lower(lower(low0, low1), lower(low2, low3));
+  const double high = higher(higher(high0, high1), higher(high2, high3));
+  if (probe0 + probe1 + probe2 + probe3 == 0 && std::isfinite(low) && std::isfinite(high))
+    return {low, high};
+  double finite_low = INFINITY, finite_high = -INFINITY;
+  for (k = first; k < last; ++k) {
+    if (!std::isfinite(data_t[k]) || !std::isfinite(data_y[k])) continue;
+    finite_low = std::min(finite_low, data_y[k]);
+    finite_high = std::max(finite_high, data_y[k]);
+  }
+  return {finite_low, finite_high};
+}
+
+}  // namespace
+
 AdcPlotCanvas::AdcPlotCanvas(wxWindow* parent) : PlotCanvas(parent) {
   SetMinSize(wxSize(300, 100));
   create_layout();
@@ -69,19 +145,20 @@ void AdcPlotCanvas::update_plot(const AdcChannel& channel) {
   const std::size_t i_xmin = adc_window_start(data_t, x_axis.first);
   if (i_xmin >= data_y.size()) throw std::out_of_range("ADC channel has no visible samples");
 
-  // The visible samples are reduced to the canvas's columns as they are read,
-  // not copied; every column keeps its lowest and highest sample, so the y
-  // range comes from the reduced trace. The sample before the window joins
-  // it for the segment that crosses into it; older ones cannot be seen.
-  PolySpline trace = ReducedSpline(data_t, data_y, i_xmin, x_axis,
-                                   "CH" + wxString::FromUTF8(to_text(channel.channel)), "blue", 1);
-  std::vector<double> extremes;
-  extremes.reserve(trace.points.size());
-  for (const auto& p : trace.points) extremes.push_back(p.y);
+  // Every visible sample goes to the canvas, which reduces a dense trace to
+  // its pixel columns when it paints, for the size it paints at. The sample
+  // before the window joins them for the segment that crosses into it;
+  // older ones cannot be seen. The y range is that of the visible samples
+  // that can be drawn (finite time and value).
+  const std::size_t count = std::min(data_t.size(), data_y.size());
+  const std::size_t from = i_xmin > 0 ? i_xmin - 1 : 0;
+  std::vector<PlotPoint> points(SamplePoints(data_t.data() + from, data_y.data() + from),
+                                SamplePoints(data_t.data() + count, data_y.data() + count));
+  const auto [low, high] = drawable_extremes(data_t, data_y, i_xmin, count);
   const AxisRange y_axis =
-      extremes.empty() ? adc_value_range(data_y, i_xmin) : adc_value_range(extremes, 0);
-  if (i_xmin > 0 && i_xmin - 1 < data_y.size())
-    trace.points.insert(trace.points.begin(), {data_t[i_xmin - 1], data_y[i_xmin - 1]});
+      low <= high ? adc_value_range({low, high}, 0) : adc_value_range(data_y, i_xmin);
+  PolySpline trace(std::move(points), "CH" + wxString::FromUTF8(to_text(channel.channel)), "blue",
+                   1);
   std::vector<PolySpline> traces;
   traces.push_back(std::move(trace));
   Draw(PlotGraphics(std::move(traces), "Time (s)", wxString::FromUTF8(channel.label)), x_axis,

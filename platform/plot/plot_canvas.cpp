@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 namespace Zelvar_Core {
@@ -24,29 +23,21 @@ const double kGap = std::numeric_limits<double>::quiet_NaN();
 
 bool finite(double v) { return std::isfinite(v); }
 
-// A tick's label: as many decimals as the step needs; large values in
-// thousands, millions or billions ("1.5M"), so the labels stay narrow.
-wxString tick_text(double value, double step) {
-  if (std::abs(value) < step * 1e-9) return "0";
-  const double magnitude = std::max(std::abs(value), step);
-  const char* suffix = "";
-  double scale = 1;
-  if (magnitude >= 1e9) {
-    suffix = "G", scale = 1e9;
-  } else if (magnitude >= 1e6) {
-    suffix = "M", scale = 1e6;
-  } else if (magnitude >= 1e4) {
-    suffix = "k", scale = 1e3;
-  }
-  const double scaled_step = step / scale;
-  const int decimals =
-      std::clamp(static_cast<int>(-std::floor(std::log10(scaled_step) + 1e-9)), 0, 12);
-  return wxString::Format("%.*f%s", decimals, value / scale, suffix);
+// Digits after the point that tell apart values `step` apart (a step of 1,
+// 2 or 5 times a power of ten, as nice_ticks makes them).
+int decimals_for(double step) {
+  return std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
 }
 
-// What a column keeps of its points: the first and last, the lowest and
-// highest, in their order. Without antialiasing (see DrawTraces) the line
-// through them sets exactly the pixels of the line through all of them.
+wxString fixed_text(double value, int decimals, const char* suffix) {
+  return wxString::Format("%.*f%s", decimals, value, suffix);
+}
+
+// What a column keeps of a run of its points: the first and last, the
+// lowest and highest, in their order. Without antialiasing (see DrawTraces)
+// the line through them sets exactly the pixels of the line through all of
+// them: the run's segments stay inside the column and cover its lowest to
+// highest point, and the segments into and out of it are the same.
 struct Kept {
   double x, y;
   std::size_t index;
@@ -63,116 +54,172 @@ void emit_column(const Kept& entry, const Kept& low, const Kept& high, const Kep
   }
 }
 
-// Groups points, in the order they come, by the pixel column they are drawn
-// in. Works on any data, one point at a time.
-class ColumnReducer {
- public:
-  ColumnReducer(const AxisMap& x_map, std::vector<PlotPoint>& out) : x_map_(x_map), out_(out) {}
-  void add(double x, double y) {
-    if (!finite(x) || !finite(y)) {
-      flush();
-      if (!out_.empty() && finite(out_.back().x)) out_.push_back({kGap, kGap});
-      return;
-    }
-    const int column = x_map_.pixel(x);
-    const Kept here{x, y, next_++};
-    if (open_ && column == column_) {
-      if (y < low_.y) low_ = here;
-      if (y > high_.y) high_ = here;
-      exit_ = here;
-      return;
-    }
-    flush();
-    open_ = true;
-    column_ = column;
-    entry_ = low_ = high_ = exit_ = here;
-  }
-  void flush() {
-    if (open_) emit_column(entry_, low_, high_, exit_, out_);
-    open_ = false;
-  }
-
- private:
-  const AxisMap& x_map_;
-  std::vector<PlotPoint>& out_;
-  bool open_ = false;
-  int column_ = 0;
-  std::size_t next_ = 0;
-  Kept entry_{}, low_{}, high_{}, exit_{};
+// The samples of a trace as the reducer reads them: times and values in two
+// arrays, or side by side in points.
+struct SampleArrays {
+  const double* xs;
+  const double* ys;
+  double x(std::size_t k) const { return xs[k]; }
+  double y(std::size_t k) const { return ys[k]; }
 };
 
-// Two doubles side by side (the compiler's portable vectors): the column
-// pass runs two points at a time with no branch.
-typedef double Pair __attribute__((vector_size(16)));
-typedef long long PairMask __attribute__((vector_size(16)));
+struct SamplePoints {
+  const PlotPoint* points;
+  double x(std::size_t k) const { return points[k].x; }
+  double y(std::size_t k) const { return points[k].y; }
+};
 
-Pair load_pair(const double* p) {
-  Pair v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
+// The first index after `begin`, at most `last`, whose time is drawn in
+// another column than `column`, for ascending times: a gallop from `begin`,
+// then a binary search, so a column of n points costs about 2 log n looks.
+// On other data it still ends, with an index the caller's check rejects.
+template <class Samples>
+std::size_t column_end(const Samples& s, std::size_t begin, std::size_t last, int column,
+                       const AxisMap& x_map) {
+  auto in_column = [&](std::size_t k) { return x_map.pixel(s.x(k)) == column; };
+  std::size_t inside = begin, step = 1;
+  while (last - inside > step && in_column(inside + step)) {
+    inside += step;
+    step *= 2;
+  }
+  std::size_t lo = inside + 1, hi = std::min(last, inside + step);
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (in_column(mid)) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
 }
 
-// The running extremes of one lane of a column: values, where each first
-// occurred, and a probe that turns NaN at a non-finite time or value.
-struct Lane {
-  Pair lows, highs, probe;
-  PairMask at_lows, at_highs;
-  void take(const Pair& y, const Pair& x, const PairMask& index) {
-    const PairMask lower = y<lows, higher = y> highs;
-    lows = lower ? y : lows;
-    highs = higher ? y : highs;
-    at_lows = (lower & index) | (~lower & at_lows);
-    at_highs = (higher & index) | (~higher & at_highs);
-    probe += (y - y) + (x - x);
-  }
+// One column [begin, end) of ascending data, read once: where its lowest
+// and highest value first occur, and whether the data holds up (its times
+// ascend from `previous` on, which a NaN time fails, and its values are
+// numbers). It goes by blocks of samples; within a block four samples are
+// taken at a time, each into its own running extremes, without a branch,
+// so the compiler keeps them in registers or vectors. A block that holds a
+// new extreme is noted, and only those blocks are read again, to find where
+// in them the extremes first occur.
+struct ColumnScan {
+  bool ascending_numbers;
+  std::size_t at_low, at_high;
 };
 
-// One column [begin, end) of a history's ascending times, found by binary
-// search: one pass, four points at a time in two lanes and without a
-// branch, finds its lowest and highest points (the first of equals) and
-// checks that every time and value is finite. False when one is not
-// (nothing is emitted then).
-bool reduce_column(const double* xs, const double* ys, std::size_t begin, std::size_t end,
-                   std::vector<PlotPoint>& out) {
-  bool odd = !(ys[begin] - ys[begin] == 0) || !(xs[begin] - xs[begin] == 0);
-  double low = ys[begin], high = ys[begin];
-  std::size_t at_low = begin, at_high = begin;
-  std::size_t k = begin + 1;
-  if (k + 4 <= end) {
-    const auto start = static_cast<long long>(begin);
-    Lane lanes[2];
-    for (auto& lane : lanes) {
-      lane.lows = lane.highs = Pair{low, low};
-      lane.probe = Pair{0, 0};
-      lane.at_lows = lane.at_highs = PairMask{start, start};
+template <class Samples>
+ColumnScan scan_column(const Samples& s, std::size_t begin, std::size_t end, double previous) {
+  constexpr std::size_t kBlock = 64;
+  auto lower = [](double y, double low) { return y < low ? y : low; };
+  auto higher = [](double y, double high) { return y > high ? y : high; };
+  double lowest = s.y(begin), highest = lowest;
+  std::size_t low_block = begin, high_block = begin;
+  bool out_of_order = false, not_a_number = false;
+  for (std::size_t block = begin; block < end; block += kBlock) {
+    const std::size_t block_end = std::min(end, block + kBlock);
+    double low0 = s.y(block), low1 = low0, low2 = low0, low3 = low0;
+    double high0 = low0, high1 = low0, high2 = low0, high3 = low0;
+    std::size_t k = block;
+    for (; k + 4 <= block_end; k += 4) {
+      const double x0 = s.x(k), x1 = s.x(k + 1), x2 = s.x(k + 2), x3 = s.x(k + 3);
+      const double y0 = s.y(k), y1 = s.y(k + 1), y2 = s.y(k + 2), y3 = s.y(k + 3);
+      out_of_order |= !(x0 >= previous) | !(x1 >= x0) | !(x2 >= x1) | !(x3 >= x2);
+      not_a_number |= (y0 != y0) | (y1 != y1) | (y2 != y2) | (y3 != y3);
+      previous = x3;
+      low0 = lower(y0, low0), low1 = lower(y1, low1), low2 = lower(y2, low2);
+      low3 = lower(y3, low3);
+      high0 = higher(y0, high0), high1 = higher(y1, high1), high2 = higher(y2, high2);
+      high3 = higher(y3, high3);
     }
-    PairMask index = {static_cast<long long>(k), static_cast<long long>(k + 1)};
-    const PairMask two = {2, 2}, four = {4, 4};
-    for (; k + 4 <= end; k += 4, index += four) {
-      lanes[0].take(load_pair(ys + k), load_pair(xs + k), index);
-      lanes[1].take(load_pair(ys + k + 2), load_pair(xs + k + 2), index + two);
+    for (; k < block_end; ++k) {
+      const double x = s.x(k), y = s.y(k);
+      out_of_order |= !(x >= previous);
+      not_a_number |= y != y;
+      previous = x;
+      low0 = lower(y, low0), high0 = higher(y, high0);
     }
-    for (const Lane& lane : lanes) {
-      odd |= !(lane.probe[0] + lane.probe[1] == 0);
-      for (int i = 0; i < 2; ++i) {
-        const auto lane_low = static_cast<std::size_t>(lane.at_lows[i]);
-        const auto lane_high = static_cast<std::size_t>(lane.at_highs[i]);
-        if (lane.lows[i] < low || (lane.lows[i] == low && lane_low < at_low))
-          low = lane.lows[i], at_low = lane_low;
-        if (lane.highs[i] > high || (lane.highs[i] == high && lane_high < at_high))
-          high = lane.highs[i], at_high = lane_high;
-      }
-    }
+    const double block_low = lower(lower(low0, low1), lower(low2, low3));
+    const double block_high = higher(higher(high0, high1), higher(high2, high3));
+    if (block_low < lowest) lowest = block_low, low_block = block;
+    if (block_high > highest) highest = block_high, high_block = block;
   }
-  for (; k < end; ++k) {
-    odd |= !(ys[k] - ys[k] == 0) || !(xs[k] - xs[k] == 0);
-    if (ys[k] < low) low = ys[k], at_low = k;
-    if (ys[k] > high) high = ys[k], at_high = k;
+  // An infinite value is an extreme: it shows here.
+  if (out_of_order || not_a_number || !finite(lowest) || !finite(highest)) return {false, 0, 0};
+  auto first_of = [&](double value, std::size_t block) {
+    while (s.y(block) != value) ++block;  // the block holds it
+    return block;
+  };
+  return {true, first_of(lowest, low_block), first_of(highest, high_block)};
+}
+
+// The fast path, for ascending times with every time and value finite:
+// each column is found by search and its samples read once, checking the
+// data as they go (a time between two finite ascending ones is finite).
+// False, with `out` half made, at the first column that shows other data.
+template <class Samples>
+bool reduce_ascending(const Samples& s, std::size_t first, std::size_t last, const AxisMap& x_map,
+                      std::vector<PlotPoint>& out) {
+  if (!finite(s.x(first)) || !finite(s.x(last - 1))) return false;
+  auto kept = [&](std::size_t k) { return Kept{s.x(k), s.y(k), k}; };
+  double previous = s.x(first);
+  for (std::size_t begin = first; begin < last;) {
+    const std::size_t end = column_end(s, begin, last, x_map.pixel(s.x(begin)), x_map);
+    const ColumnScan scan = scan_column(s, begin, end, previous);
+    if (!scan.ascending_numbers) return false;
+    emit_column(kept(begin), kept(scan.at_low), kept(scan.at_high), kept(end - 1), out);
+    previous = s.x(end - 1);
+    begin = end;
   }
-  if (odd) return false;
-  auto kept = [&](std::size_t i) { return Kept{xs[i], ys[i], i}; };
-  emit_column(kept(begin), kept(at_low), kept(at_high), kept(end - 1), out);
   return true;
+}
+
+// Any data, one point at a time: a run of consecutive points in one column
+// is a column's run, a non-finite point a gap.
+template <class Samples>
+void reduce_point_by_point(const Samples& s, std::size_t first, std::size_t last,
+                           const AxisMap& x_map, std::vector<PlotPoint>& out) {
+  bool open = false;
+  int column = 0;
+  Kept entry{}, low{}, high{}, exit{};
+  auto flush = [&] {
+    if (open) emit_column(entry, low, high, exit, out);
+    open = false;
+  };
+  for (std::size_t k = first; k < last; ++k) {
+    const Kept here{s.x(k), s.y(k), k};
+    if (!finite(here.x) || !finite(here.y)) {
+      flush();
+      if (!out.empty() && finite(out.back().x)) out.push_back({kGap, kGap});
+      continue;
+    }
+    const int here_column = x_map.pixel(here.x);
+    if (open && here_column == column) {
+      if (here.y < low.y) low = here;
+      if (here.y > high.y) high = here;
+      exit = here;
+      continue;
+    }
+    flush();
+    open = true;
+    column = here_column;
+    entry = low = high = exit = here;
+  }
+  flush();
+}
+
+// The one reducer of every trace: the fast path reads the data once and
+// checks it on the way; data it finds odd (a gap, times out of order) is
+// taken again from the start, point by point.
+template <class Samples>
+std::vector<PlotPoint> reduce(const Samples& s, std::size_t first, std::size_t last,
+                              const AxisMap& x_map) {
+  std::vector<PlotPoint> out;
+  if (last <= first) return out;
+  if (!reduce_ascending(s, first, last, x_map, out)) {
+    out.clear();
+    reduce_point_by_point(s, first, last, x_map, out);
+  }
+  return out;
 }
 
 }  // namespace
@@ -211,48 +258,56 @@ std::vector<double> nice_ticks(double lo, double hi, int target) {
   return ticks;
 }
 
+wxString tick_label(double value, double step) {
+  if (!finite(value)) return wxString();
+  if (!(step > 0) || !finite(step)) return wxString::Format("%g", value);
+  if (std::abs(value) < step * 1e-9) return "0";
+  const int exponent = static_cast<int>(std::floor(std::log10(std::abs(value))));
+  // Powers of ten: as many significant digits as the step leaves distinct.
+  auto scientific = [&] {
+    const int digits =
+        std::clamp(exponent - static_cast<int>(std::floor(std::log10(step) + 1e-9)) + 1, 1, 17);
+    return wxString::Format("%.*e", digits - 1, value);
+  };
+  const int decimals = decimals_for(step);
+  if (decimals > 12) return scientific();
+  // The plain number, or the shortest of it and its thousands, millions or
+  // billions; a tie goes to the larger unit.
+  wxString best = fixed_text(value, decimals, "");
+  const double magnitude = std::max(std::abs(value), step);
+  for (const auto& [scale, suffix] : {std::pair{1e3, "k"}, {1e6, "M"}, {1e9, "G"}}) {
+    if (magnitude < (scale == 1e3 ? 1e4 : scale)) continue;
+    const wxString scaled = fixed_text(value / scale, decimals_for(step / scale), suffix);
+    if (scaled.length() <= best.length()) best = scaled;
+  }
+  if (best.length() > 16) {
+    const wxString short_form = scientific();
+    if (short_form.length() < best.length()) return short_form;
+  }
+  return best;
+}
+
 double AxisMap::operator()(double value) const {
   const double span = hi - lo;
   const double p = span == 0.0 ? (p0 + p1) / 2 : p0 + (value - lo) / span * (p1 - p0);
   return std::isnan(p) ? p : std::clamp(p, -kPixelLimit, kPixelLimit);
 }
 
-int AxisMap::pixel(double value) const { return wxRound((*this)(value)); }
+int AxisMap::pixel(double value) const {
+  // The place is within +-kPixelLimit, well inside the int range; a value
+  // that has none (not a number) is put at 0 rather than handed on.
+  const double p = (*this)(value);
+  return std::isnan(p) ? 0 : static_cast<int>(std::lround(p));
+}
 
 std::vector<PlotPoint> reduce_to_columns(const double* xs, const double* ys, std::size_t first,
                                          std::size_t last, const AxisMap& x_map) {
-  std::vector<PlotPoint> out;
-  if (last <= first) return out;
-  std::size_t begin = first;
-  // Ascending finite times (the rule for a history): the columns are found
-  // by binary search and each is read once. From where that fails (a
-  // non-finite point, times out of order) the rest is taken point by point.
-  if (finite(xs[first]) && finite(xs[last - 1])) {
-    while (begin < last) {
-      const int column = x_map.pixel(xs[begin]);
-      const std::size_t end =
-          std::partition_point(xs + begin + 1, xs + last,
-                               [&](double x) { return finite(x) && x_map.pixel(x) <= column; }) -
-          xs;
-      // A column whose last time is not in it: the times do not ascend.
-      if (!finite(xs[end - 1]) || x_map.pixel(xs[end - 1]) != column) break;
-      if (!reduce_column(xs, ys, begin, end, out)) break;
-      begin = end;
-    }
-  }
-  ColumnReducer reducer(x_map, out);
-  for (std::size_t k = begin; k < last; ++k) reducer.add(xs[k], ys[k]);
-  reducer.flush();
-  return out;
+  return reduce(SampleArrays{xs, ys}, first, last, x_map);
 }
 
 std::vector<PlotPoint> reduce_to_columns(const std::vector<PlotPoint>& points,
                                          const AxisMap& x_map) {
-  std::vector<PlotPoint> out;
-  ColumnReducer reducer(x_map, out);
-  for (const auto& p : points) reducer.add(p.x, p.y);
-  reducer.flush();
-  return out;
+  return reduce(SamplePoints{points.data()}, 0, points.size(), x_map);
 }
 
 PlotCanvas::PlotCanvas(wxWindow* parent, wxWindowID id)
@@ -265,6 +320,7 @@ void PlotCanvas::Draw(PlotGraphics graphics, AxisRange xAxis, AxisRange yAxis) {
   graphics_ = std::move(graphics);
   x_axis_ = finite_range(xAxis);
   y_axis_ = finite_range(yAxis);
+  reduction_ = Reduction{};
   Refresh(false);
 }
 
@@ -278,16 +334,6 @@ AxisMap PlotCanvas::YMap(AxisRange yAxis, const wxRect& area) {
   const AxisRange y = finite_range(yAxis);
   return {y.first, y.second, static_cast<double>(area.GetBottom()),
           static_cast<double>(area.GetTop())};
-}
-
-PolySpline PlotCanvas::ReducedSpline(const std::vector<double>& xs, const std::vector<double>& ys,
-                                     std::size_t first, AxisRange xAxis, const wxString& legend,
-                                     const wxString& colour, int width) const {
-  const std::size_t count = std::min(xs.size(), ys.size());
-  const wxRect area = PlotArea(GetClientSize());
-  return PolySpline(
-      reduce_to_columns(xs.data(), ys.data(), std::min(first, count), count, XMap(xAxis, area)),
-      legend, colour, width);
 }
 
 wxRect PlotCanvas::PlotArea(const wxSize& size) const {
@@ -334,7 +380,7 @@ void PlotCanvas::DrawAxes(wxDC& dc, const wxRect& area) const {
   for (double t : xticks) {
     const int px = x_map.pixel(t);
     dc.DrawLine(px, area.GetBottom(), px, area.GetBottom() - 4);
-    const wxString text = tick_text(t, xstep);
+    const wxString text = tick_label(t, xstep);
     const wxSize extent = dc.GetTextExtent(text);
     dc.DrawText(text, px - extent.x / 2, area.GetBottom() + 3);
   }
@@ -349,7 +395,7 @@ void PlotCanvas::DrawAxes(wxDC& dc, const wxRect& area) const {
   for (double t : yticks) {
     const int py = y_map.pixel(t);
     dc.DrawLine(area.GetLeft(), py, area.GetLeft() + 4, py);
-    const wxString text = tick_text(t, ystep);
+    const wxString text = tick_label(t, ystep);
     const wxSize extent = dc.GetTextExtent(text);
     widest = std::max(widest, extent.x);
     dc.DrawText(text, area.GetLeft() - 3 - extent.x, py - extent.y / 2);
@@ -372,13 +418,10 @@ bool PlotCanvas::DrawTraces(wxDC& dc, const wxRect& area) const {
   const AxisMap x_map = XMap(x_axis_, area);
   const AxisMap y_map = YMap(y_axis_, area);
   bool drawn = false;
-  for (const auto& trace : graphics_->traces) {
+  for (std::size_t i = 0; i < graphics_->traces.size(); ++i) {
+    const PolySpline& trace = graphics_->traces[i];
     const std::vector<PlotPoint>* points = &trace.points;
-    std::vector<PlotPoint> reduced;
-    if (reduceDenseTraces && points->size() > 4 * static_cast<std::size_t>(area.width) + 8) {
-      reduced = reduce_to_columns(*points, x_map);
-      points = &reduced;
-    }
+    if (reduceDenseTraces && IsDense(trace, area)) points = &ReducedTraces(area)[i];
     dc.SetPen(wxPen(wxColour(trace.colour), trace.width));
     std::vector<wxPoint> segment;
     auto draw_segment = [&] {
@@ -398,6 +441,21 @@ bool PlotCanvas::DrawTraces(wxDC& dc, const wxRect& area) const {
   }
   if (gc) gc->SetAntialiasMode(antialias);
   return drawn;
+}
+
+bool PlotCanvas::IsDense(const PolySpline& trace, const wxRect& area) const {
+  return trace.points.size() > 4 * static_cast<std::size_t>(area.width) + 8;
+}
+
+const std::vector<std::vector<PlotPoint>>& PlotCanvas::ReducedTraces(const wxRect& area) const {
+  if (reduction_.valid && reduction_.area == area) return reduction_.traces;
+  reduction_ = Reduction{true, area, {}};
+  const AxisMap x_map = XMap(x_axis_, area);
+  for (const auto& trace : graphics_->traces) {
+    reduction_.traces.push_back(IsDense(trace, area) ? reduce_to_columns(trace.points, x_map)
+                                                     : std::vector<PlotPoint>{});
+  }
+  return reduction_.traces;
 }
 
 void PlotCanvas::DrawLegend(wxDC& dc, const wxRect& area) const {

@@ -49,6 +49,12 @@ using AxisRange = std::pair<double, double>;  // (minimum, maximum)
 // dropped, reversed ends swapped and an empty range widened about its value.
 AxisRange finite_range(AxisRange requested);
 
+// The label of a tick at `value` on an axis whose ticks are `step` apart:
+// as many digits as tell adjacent ticks apart and no more, in thousands,
+// millions or billions ("15k", "1.5M") where that is not longer than the
+// plain number, and in powers of ten where both would be very long.
+wxString tick_label(double value, double step);
+
 // Tick positions between `lo` and `hi` at a step of 1, 2 or 5 times a power
 // of ten, about `target` of them and never more than 4 * target + 4; each is
 // computed from its index, so large values cannot make the walk stall.
@@ -64,11 +70,13 @@ struct AxisMap {
 };
 
 // The points of the polyline (xs[k], ys[k]) for k in [first, last) that a
-// plot can show, grouped by the pixel column they are drawn in: per column
-// the first, lowest, highest and last point, in their order. The canvas
-// strokes traces without antialiasing, so drawing them sets the same pixels
-// as drawing every point. A non-finite point becomes one gap. It reads the
-// points once and keeps only the columns.
+// plot can show, grouped by the pixel column they are drawn in: of each run
+// of consecutive points in one column the first, lowest, highest and last,
+// in their order. The canvas strokes traces without antialiasing, so drawing
+// them sets the same pixels as drawing every point. A non-finite point
+// becomes one gap. Times that ascend, with every time and value finite, are
+// read once and their columns found by search; any other data is taken
+// point by point.
 std::vector<PlotPoint> reduce_to_columns(const double* xs, const double* ys, std::size_t first,
                                          std::size_t last, const AxisMap& x_map);
 std::vector<PlotPoint> reduce_to_columns(const std::vector<PlotPoint>& points,
@@ -80,12 +88,9 @@ class PlotCanvas : public wxWindow {
 
   // Keeps the graphics and (finite) ranges and repaints the canvas with them.
   void Draw(PlotGraphics graphics, AxisRange xAxis, AxisRange yAxis);
-  // A trace of xs[k], ys[k] from `first` on, reduced already to what this
-  // canvas shows at its current size with this x axis.
-  PolySpline ReducedSpline(const std::vector<double>& xs, const std::vector<double>& ys,
-                           std::size_t first, AxisRange xAxis, const wxString& legend,
-                           const wxString& colour, int width) const;
-  // Draws the current plot into `dc`, as large as `size`.
+  // Draws the current plot into `dc`, as large as `size`. Dense traces are
+  // reduced for that size when it is drawn, and the reduction is kept until
+  // the plot or the size changes.
   void Render(wxDC& dc, const wxSize& size) const;
   // The rectangle inside the axes where traces are drawn.
   wxRect PlotArea(const wxSize& size) const;
@@ -109,8 +114,19 @@ class PlotCanvas : public wxWindow {
   // False when no trace has a point to draw.
   bool DrawTraces(wxDC& dc, const wxRect& area) const;
   void DrawLegend(wxDC& dc, const wxRect& area) const;
+  bool IsDense(const PolySpline& trace, const wxRect& area) const;
+  // The traces' reductions for `area`, made when the area or plot changed.
+  const std::vector<std::vector<PlotPoint>>& ReducedTraces(const wxRect& area) const;
+
+  // Per trace, its reduction for `area` (empty for a trace drawn as it is).
+  struct Reduction {
+    bool valid = false;
+    wxRect area;
+    std::vector<std::vector<PlotPoint>> traces;
+  };
 
   std::optional<PlotGraphics> graphics_;
+  mutable Reduction reduction_;
   AxisRange x_axis_{0.0, 1.0};
   AxisRange y_axis_{0.0, 1.0};
 };

@@ -4,7 +4,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/gui_harness.h"
 
@@ -21,8 +25,27 @@ std::vector<wxString> labels(const wxMenu& menu) {
 
 class MenuBarTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::remove_all("tmp"); }
+  void SetUp() override {
+    fs::remove_all("tmp");
+    testing_support::clear_wx_log_messages();
+  }
+  void TearDown() override { fs::remove_all("tmp"); }
+  static void write_list(const std::string& content) {
+    fs::create_directories("tmp");
+    std::ofstream("tmp/.Pravel_recent_files", std::ios::binary) << content;
+  }
+  static std::string file_content(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
 };
+
+std::vector<std::string> history_of(const wxFileHistory& history) {
+  std::vector<std::string> files;
+  for (size_t i = 0; i < history.GetCount(); ++i)
+    files.push_back(history.GetHistoryFile(i).utf8_string());
+  return files;
+}
 
 TEST_F(MenuBarTest, FourMenusWithTheirItemsInOrder) {
   MainMenuBar bar(nullptr);
@@ -113,6 +136,94 @@ TEST_F(MenuBarTest, PathsComeBackAsWrittenWithDollarsAndNonAsciiNames) {
   auto& history = *fresh.menu_device->program_history;
   ASSERT_EQ(history.GetCount(), paths.size());
   for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(history.GetHistoryFile(i), paths[i]);
+}
+
+TEST_F(MenuBarTest, LinesThatAreNoEntryArePassedOverAndTheEntriesKeptInOrder) {
+  const char junk[] = "file2=/\xff\xfe.bit\n\x80\x81=\x00\x01\n";
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"=\nfile1=/a.bit\n", {"/a.bit"}},
+      {"file2=/b.bit\nfile1=/a.bit\n", {"/a.bit", "/b.bit"}},  // out of order
+      {"file1=/a.bit\nfile3=/c.bit\nfile9=/i.bit\n", {"/a.bit", "/c.bit", "/i.bit"}},  // gaps
+      {"file1=\nfile2= /b.bit\r\n", {"/b.bit"}},           // an empty entry, as saving leaves them
+      {"file1=/old.bit\nfile1=/new.bit\n", {"/new.bit"}},  // the later line counts
+      {"no equals sign\n[unclosed group\nfile1=/a.bit\n", {"/a.bit"}},
+      {"file1=/a.bit\\\nfile2=\"/stray\"quote.bit\"\nfile3=/c.bit\n", {"/c.bit"}},
+      {"file1=/caf\xc3\xa9.bit\n" + std::string(junk, sizeof junk - 1), {"/caf\xc3\xa9.bit"}},
+      {"file1=/" + std::string(100000, 'x') + ".bit\nfile2=/b.bit\n", {"/b.bit"}},
+      {"file1=/a.bit\n[other]\nfile2=/b.bit\n[]\nfile3=/c.bit\n", {"/a.bit", "/c.bit"}},
+      {"file0=/z.bit\nfile10=/j.bit\nfilex=/x.bit\nfile4=/d.bit\n", {"/d.bit"}},
+      {"\xef\xbb\xbf"
+       "file1=/a.bit\n",
+       {"/a.bit"}},
+  };
+  for (const auto& [content, expected] : cases) {
+    write_list(content);
+    MainMenuBar bar(nullptr);
+    EXPECT_EQ(history_of(*bar.menu_device->program_history), expected) << content.substr(0, 80);
+    EXPECT_EQ(bar.menu_device->item_program_history->GetMenuItemCount(), expected.size());
+    EXPECT_EQ(testing_support::wx_log_messages(), std::vector<std::string>{})
+        << content.substr(0, 80);
+    testing_support::clear_wx_log_messages();
+  }
+}
+
+// Files the toolkit's own reader takes without a word read the same here.
+TEST_F(MenuBarTest, CleanFilesReadAsTheToolkitsReaderReadsThem) {
+  const std::vector<std::string> files = {
+      "file1=/a b.bit\nfile2=  /after spaces.bit\nfile3=/trailing  \n",
+      "file1=\"  leading\"\nfile2=back\\\\slash\nfile3=tab\\there\nfile4=/x\\q.bit\n",
+      "file1=\"quoted \\\" inside\"\nfile2=\"\"\n",
+      "; a comment\n# another\n\n  FILE1 = /upper.bit\n",
+      "file1=/a.bit\r\nfile2=/b.bit\r\n",
+      "[group]\nfile1=/in a group.bit\n[/]\nfile1=/top.bit\nfile2=/$HOME/%s.bit\n",
+  };
+  for (const std::string& content : files) {
+    write_list(content);
+    testing_support::clear_wx_log_messages();
+    wxFileConfig toolkit(kRecentFilesAppName, wxEmptyString,
+                         fs::absolute("tmp/.Pravel_recent_files").string(), wxEmptyString,
+                         wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_RELATIVE_PATH);
+    toolkit.SetExpandEnvVars(false);
+    wxFileHistory expected;
+    expected.Load(toolkit);
+    ASSERT_EQ(testing_support::wx_log_messages(), std::vector<std::string>{}) << content;
+    MainMenuBar bar(nullptr);
+    EXPECT_EQ(history_of(*bar.menu_device->program_history), history_of(expected)) << content;
+  }
+}
+
+TEST_F(MenuBarTest, TheListIsStoredExactlyAsAConfigurationFileStoresIt) {
+  for (const std::string before : {"", "=\ngarbage\nfile2=/b.bit\n[x]\nfile1=/y.bit\n"}) {
+    if (!before.empty()) write_list(before);
+    MainMenuBar bar(nullptr);
+    auto& history = *bar.menu_device->program_history;
+    for (const char* file : {"/lab/a.bit", "  leading spaces.bit", "/back\\slash \"q\".bit"})
+      history.AddFileToHistory(file);
+    fs::create_directories("tmp");
+    history.Save(*bar.menu_device->program_history_config);
+    ASSERT_TRUE(bar.menu_device->program_history_config->Flush());
+    // The same list through a configuration bound to a file of its own.
+    wxFileConfig reference(kRecentFilesAppName, wxEmptyString,
+                           fs::absolute("tmp/reference").string(), wxEmptyString,
+                           wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_RELATIVE_PATH);
+    wxFileHistory same;
+    for (size_t i = history.GetCount(); i-- > 0;) same.AddFileToHistory(history.GetHistoryFile(i));
+    same.Save(reference);
+    ASSERT_TRUE(reference.Flush());
+    EXPECT_EQ(file_content("tmp/.Pravel_recent_files"), file_content("tmp/reference")) << before;
+    EXPECT_EQ(history_of(history).size(), before.empty() ? 3u : 4u);
+    fs::remove_all("tmp");
+  }
+  EXPECT_EQ(testing_support::wx_log_messages(), std::vector<std::string>{});
+}
+
+TEST_F(MenuBarTest, AListThatCannotBeWrittenSaysSoByItsResultAlone) {
+  MainMenuBar bar(nullptr);  // its folder does not exist
+  bar.menu_device->program_history->AddFileToHistory("/lab/a.bit");
+  bar.menu_device->program_history->Save(*bar.menu_device->program_history_config);
+  EXPECT_FALSE(bar.menu_device->program_history_config->Flush());
+  EXPECT_EQ(testing_support::wx_log_messages(), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists("tmp"));
 }
 
 TEST_F(MenuBarTest, ConfiguredToolsAreAppendedAndARepeatedNameReplacesTheEntry) {

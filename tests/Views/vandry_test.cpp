@@ -6,6 +6,7 @@
 #include <wx/stattext.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "tests/support/gui_harness.h"
@@ -249,6 +250,43 @@ TEST_F(AdcViewTest, OnlyPointsThatCanBeSeenAreHandedToTheCanvas) {
   EXPECT_GE(points.front().x, 84.85);
   EXPECT_DOUBLE_EQ(points.back().x, 100.0);
   EXPECT_EQ(points.size(), 152u);
+}
+
+TEST_F(AdcViewTest, AResizeBetweenSamplesRepaintsEverySampleForTheNewSize) {
+  std::vector<double> t, y;
+  for (int i = 0; i < 6000; ++i) {
+    t.push_back(14.0 * i / 6000);
+    y.push_back(1.8 + 0.1 * std::sin(i * 0.05) + 0.04 * std::sin(i * 1.7));
+  }
+  values["a"] = channel(0, "VDD", t, y);
+  view->update_values(values, 0.1);
+  auto* canvas = view->panel_plot->canvas_list.at("VDD");
+  canvas->SetSize(wxSize(300, 100));
+  view->update_values(values, 0.1);  // the last sample, drawn at 300 px
+  auto* every = new PlotCanvas(view->panel_plot);
+  every->reduceDenseTraces = false;
+  every->enableLegend = true;
+  every->SetBackgroundColour(canvas->GetBackgroundColour());
+  std::vector<PlotPoint> points;
+  for (size_t i = 0; i < t.size(); ++i) points.push_back({t[i], y[i]});
+  std::vector<PolySpline> traces;
+  traces.emplace_back(points, "CH0", "blue", 1);
+  every->Draw(PlotGraphics(std::move(traces), "Time (s)", "VDD"), canvas->GetXAxis(),
+              canvas->GetYAxis());
+  for (const wxSize size : {wxSize(900, 240), wxSize(300, 100)}) {
+    canvas->SetSize(size);
+    wxBitmap expected(size), shown(size);
+    {
+      wxMemoryDC expected_dc(expected), shown_dc(shown);
+      every->Render(expected_dc, size);
+      canvas->Render(shown_dc, size);
+    }
+    const wxImage a = expected.ConvertToImage(), b = shown.ConvertToImage();
+    long differing = 0;
+    for (long i = 0; i < 3L * size.x * size.y; i += 3)
+      differing += std::memcmp(a.GetData() + i, b.GetData() + i, 3) != 0;
+    EXPECT_EQ(differing, 0) << size.x << " px";
+  }
 }
 
 TEST(AdcPlotRules, ValueRangeCountsOnlyFiniteSamples) {

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <set>
+#include <string>
 #include <tuple>
 
 #include "tests/support/gui_harness.h"
@@ -125,6 +127,52 @@ TEST(PlotTicks, BoundedAndExactForTimesAsLargeAsANanosecondClock) {
   EXPECT_EQ(nice_ticks(0, 1e-300, 5).size(), 6u);
 }
 
+TEST(PlotTicks, LabelsCarryTheDigitsThatTellNeighboursApartAndNoMore) {
+  EXPECT_EQ(tick_label(9995, 5), "9995");
+  EXPECT_EQ(tick_label(10005, 5), "10005");
+  EXPECT_EQ(tick_label(10006, 1), "10006");
+  EXPECT_EQ(tick_label(10006.5, 0.5), "10006.5");
+  EXPECT_EQ(tick_label(15000, 5000), "15k");
+  EXPECT_EQ(tick_label(12500, 500), "12.5k");
+  EXPECT_EQ(tick_label(-40000, 20000), "-40k");
+  EXPECT_EQ(tick_label(1.5e6, 5e5), "1.5M");
+  EXPECT_EQ(tick_label(1501000, 1000), "1501k");
+  EXPECT_EQ(tick_label(1000001, 1), "1000001");
+  EXPECT_EQ(tick_label(2e9, 1e9), "2G");
+  EXPECT_EQ(tick_label(2.5, 0.5), "2.5");
+  EXPECT_EQ(tick_label(-0.25, 0.05), "-0.25");
+  EXPECT_EQ(tick_label(0.0001, 0.0001), "0.0001");
+  EXPECT_EQ(tick_label(1e-17, 0.1), "0");
+  EXPECT_EQ(tick_label(5e-13, 1e-13), "5e-13");
+  EXPECT_EQ(tick_label(std::ldexp(1.0, 56), 16), "72057594037927936");
+  EXPECT_EQ(tick_label(1e300, 1e290), "1.0000000000e+300");
+  EXPECT_EQ(tick_label(std::nan(""), 1), "");
+}
+
+TEST(PlotTicks, AdjacentLabelsDifferAndReadBackAsTheirTicks) {
+  const std::vector<AxisRange> ranges = {
+      {0, 15},        {27, 42},   {9991, 10006},  {9995, 10010},  {-7.5, 7.5},    {999990, 1000005},
+      {1.5e6, 1.6e6}, {0, 1e-12}, {1e299, 1e300}, {86385, 86400}, {2.9e9, 3.1e9}, {-1e5, 1e5}};
+  for (const auto& [lo, hi] : ranges) {
+    for (int target : {3, 5, 15}) {
+      const auto ticks = nice_ticks(lo, hi, target);
+      ASSERT_GE(ticks.size(), 2u) << lo << ".." << hi;
+      const double step = ticks[1] - ticks[0];
+      std::set<std::string> seen;
+      for (double t : ticks) {
+        const std::string text = tick_label(t, step).utf8_string();
+        EXPECT_TRUE(seen.insert(text).second) << text << " twice on " << lo << ".." << hi;
+        std::size_t used = 0;
+        double read = std::stod(text, &used);
+        const std::string suffix = text.substr(used);
+        read *= suffix == "k" ? 1e3 : suffix == "M" ? 1e6 : suffix == "G" ? 1e9 : 1;
+        EXPECT_TRUE(suffix.empty() || suffix == "k" || suffix == "M" || suffix == "G") << text;
+        EXPECT_NEAR(read, t, step * 1e-6) << text << " on " << lo << ".." << hi;
+      }
+    }
+  }
+}
+
 TEST(PlotRanges, AnyRequestBecomesAFiniteRangeOfPositiveWidth) {
   const double nan = std::nan(""), inf = INFINITY;
   EXPECT_EQ(finite_range({nan, nan}), (AxisRange{0, 1}));
@@ -137,64 +185,171 @@ TEST(PlotRanges, AnyRequestBecomesAFiniteRangeOfPositiveWidth) {
   EXPECT_TRUE(std::isfinite(widest.second - widest.first));
 }
 
-// The columns a reduced trace is drawn in are those of the full trace: the
-// same picture, drawn through a GC as on screen and through a plain DC.
-class ReducedTrace : public PlotCanvasTest,
-                     public ::testing::WithParamInterface<std::tuple<int, int>> {};
-
-TEST_P(ReducedTrace, IsPixelForPixelTheFullTrace) {
-  const auto [points, width] = GetParam();
-  const wxSize size(width, 160);
-  canvas->SetSize(size);
-  auto* full_canvas = new PlotCanvas(frame);
-  full_canvas->SetBackgroundColour(*wxWHITE);
-  full_canvas->reduceDenseTraces = false;
-  std::vector<double> t, y;
-  for (int i = 0; i < points; ++i) {
-    t.push_back(15.0 * i / points + 3);  // a window from 3 s, the first point left of it
-    y.push_back(1.8 + 0.1 * std::sin(i * 0.05) + 0.03 * std::sin(i * 1.7) + (i % 97 == 0) * 0.2);
+long differing_pixels(const wxImage& a, const wxImage& b) {
+  const long bytes = 3L * a.GetWidth() * a.GetHeight();
+  long differing = 0;
+  for (long i = 0; i < bytes; i += 3) {
+    const bool differs = std::memcmp(a.GetData() + i, b.GetData() + i, 3) != 0;
+    if (differs && differing < 5)
+      ADD_FAILURE() << "at " << (i / 3) % a.GetWidth() << "," << (i / 3) / a.GetWidth() << ": "
+                    << int(a.GetData()[i]) << "/" << int(a.GetData()[i + 1]) << "/"
+                    << int(a.GetData()[i + 2]) << " vs " << int(b.GetData()[i]) << "/"
+                    << int(b.GetData()[i + 1]) << "/" << int(b.GetData()[i + 2]);
+    differing += differs;
   }
-  const AxisRange x_axis{4, 19}, y_axis{1.5, 2.2};
-  std::vector<PlotPoint> every;
-  for (int i = 0; i < points; ++i) every.push_back({t[i], y[i]});
-  std::vector<PolySpline> full, reduced;
-  full.emplace_back(every, "CH0", "blue", 1);
-  reduced.push_back(canvas->ReducedSpline(t, y, 0, x_axis, "CH0", "blue", 1));
-  EXPECT_LE(reduced.front().points.size(), 4u * width);
-  full_canvas->Draw(PlotGraphics(std::move(full), "Time (s)", "VDD"), x_axis, y_axis);
-  canvas->Draw(PlotGraphics(std::move(reduced), "Time (s)", "VDD"), x_axis, y_axis);
+  return differing;
+}
+
+// The pictures of two canvases, through a GC as on screen and through a
+// plain DC, differ in no pixel.
+void expect_same_pictures(const PlotCanvas& expected, const PlotCanvas& shown, const wxSize& size,
+                          const std::string& what) {
   for (bool through_gc : {true, false}) {
     wxBitmap a(size), b(size);
     {
       wxMemoryDC ma(a), mb(b);
       if (through_gc) {
         wxGCDC ga(ma), gb(mb);
-        full_canvas->Render(ga, size);
-        canvas->Render(gb, size);
+        expected.Render(ga, size);
+        shown.Render(gb, size);
       } else {
-        full_canvas->Render(ma, size);
-        canvas->Render(mb, size);
+        expected.Render(ma, size);
+        shown.Render(mb, size);
       }
     }
-    const wxImage ia = a.ConvertToImage(), ib = b.ConvertToImage();
-    const long bytes = 3L * size.x * size.y;
-    long differing = 0;
-    for (long i = 0; i < bytes; i += 3) {
-      const bool differs = std::memcmp(ia.GetData() + i, ib.GetData() + i, 3) != 0;
-      if (differs && differing < 5)
-        ADD_FAILURE() << "at " << (i / 3) % size.x << "," << (i / 3) / size.x << ": "
-                      << int(ia.GetData()[i]) << "/" << int(ia.GetData()[i + 1]) << "/"
-                      << int(ia.GetData()[i + 2]) << " vs " << int(ib.GetData()[i]) << "/"
-                      << int(ib.GetData()[i + 1]) << "/" << int(ib.GetData()[i + 2]);
-      differing += differs;
-    }
-    EXPECT_EQ(differing, 0) << points << " points, " << width << " px, gc " << through_gc;
+    EXPECT_EQ(differing_pixels(a.ConvertToImage(), b.ConvertToImage()), 0)
+        << what << ", " << size.x << " px, gc " << through_gc;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(RatesAndWidths, ReducedTrace,
+// What a trace's samples can look like.
+enum class Shape { kAscending, kClockSteppedBack, kSwappedPair, kNaNTimes, kNaNValues, kInfinite };
+
+void PrintTo(Shape shape, std::ostream* os) {
+  static const char* const names[] = {"ascending", "clock stepped back", "swapped pair",
+                                      "NaN times", "NaN values",         "infinite"};
+  *os << names[static_cast<int>(shape)];
+}
+
+struct Samples {
+  std::vector<double> t, y;
+};
+
+// `points` samples over 15 s from 3 s on (the first one left of a 4..19 s
+// window), in `shape`.
+Samples samples(int points, Shape shape) {
+  Samples s;
+  for (int i = 0; i < points; ++i) {
+    s.t.push_back(15.0 * i / points + 3);
+    s.y.push_back(1.8 + 0.1 * std::sin(i * 0.05) + 0.03 * std::sin(i * 1.7) + (i % 97 == 0) * 0.2);
+  }
+  const int n = points;
+  const double nan = std::nan("");
+  switch (shape) {
+    case Shape::kAscending:
+      break;
+    case Shape::kClockSteppedBack:
+      for (int i = n / 2; i < n / 2 + n / 10; ++i) s.t[i] -= 2.5;
+      break;
+    case Shape::kSwappedPair:
+      std::swap(s.t[n / 5], s.t[4 * n / 5]);
+      break;
+    case Shape::kNaNTimes:  // one at the start of a column somewhere in each run
+      for (int i = n / 3; i < n / 3 + 40; i += 7) s.t[i] = nan;
+      break;
+    case Shape::kNaNValues:
+      for (int i = n / 3; i < n / 3 + 40; i += 7) s.y[i] = nan;
+      break;
+    case Shape::kInfinite:
+      s.y[n / 4] = INFINITY;
+      s.t[n / 2] = -INFINITY;
+      s.y[3 * n / 4] = 1e300;
+      break;
+  }
+  return s;
+}
+
+// The trace reduced from the arrays and the trace the canvas reduces when
+// it paints both show the pixels of every point drawn.
+class ReducedTrace : public PlotCanvasTest {
+ protected:
+  void expect_reductions_draw_every_point(const Samples& s, int width, const std::string& what) {
+    const wxSize size(width, 160);
+    const AxisRange x_axis{4, 19}, y_axis{1.5, 2.2};
+    std::vector<PlotPoint> every;
+    for (std::size_t i = 0; i < s.t.size(); ++i) every.push_back({s.t[i], s.y[i]});
+    auto* full = new PlotCanvas(frame);
+    full->SetBackgroundColour(*wxWHITE);
+    full->reduceDenseTraces = false;
+    std::vector<PolySpline> full_traces, painted_traces, reduced_traces;
+    full_traces.emplace_back(every, "CH0", "blue", 1);
+    painted_traces.emplace_back(every, "CH0", "blue", 1);
+    const AxisMap x_map = PlotCanvas::XMap(x_axis, canvas->PlotArea(size));
+    reduced_traces.emplace_back(reduce_to_columns(s.t.data(), s.y.data(), 0, s.t.size(), x_map),
+                                "CH0", "blue", 1);
+    EXPECT_LE(reduced_traces.front().points.size(), 5u * width + 40) << what;
+    full->Draw(PlotGraphics(std::move(full_traces), "Time (s)", "VDD"), x_axis, y_axis);
+    canvas->Draw(PlotGraphics(std::move(reduced_traces), "Time (s)", "VDD"), x_axis, y_axis);
+    expect_same_pictures(*full, *canvas, size, what + ", reduced from the arrays");
+    canvas->Draw(PlotGraphics(std::move(painted_traces), "Time (s)", "VDD"), x_axis, y_axis);
+    expect_same_pictures(*full, *canvas, size, what + ", reduced when painted");
+  }
+};
+
+class ReducedRates : public ReducedTrace,
+                     public ::testing::WithParamInterface<std::tuple<int, int>> {};
+
+TEST_P(ReducedRates, IsPixelForPixelTheFullTrace) {
+  const auto [points, width] = GetParam();
+  expect_reductions_draw_every_point(samples(points, Shape::kAscending), width,
+                                     std::to_string(points) + " points");
+}
+
+INSTANTIATE_TEST_SUITE_P(RatesAndWidths, ReducedRates,
                          ::testing::Combine(::testing::Values(1500, 15000, 150000),
                                             ::testing::Values(300, 457, 1000)));
+
+class ReducedShapes : public ReducedTrace,
+                      public ::testing::WithParamInterface<std::tuple<Shape, int>> {};
+
+TEST_P(ReducedShapes, OddDataIsPixelForPixelTheFullTraceToo) {
+  const auto [shape, width] = GetParam();
+  expect_reductions_draw_every_point(samples(15000, shape), width,
+                                     "shape " + std::to_string(static_cast<int>(shape)));
+}
+
+INSTANTIATE_TEST_SUITE_P(ShapesAndWidths, ReducedShapes,
+                         ::testing::Combine(::testing::Values(Shape::kClockSteppedBack,
+                                                              Shape::kSwappedPair, Shape::kNaNTimes,
+                                                              Shape::kNaNValues, Shape::kInfinite),
+                                            ::testing::Values(300, 1000)));
+
+TEST_F(ReducedTrace, ANaNTimeAnywhereInAColumnIsAGap) {
+  // About 13 samples share a column: one of these places starts one.
+  for (int at = 1500; at < 1520; ++at) {
+    Samples s = samples(3000, Shape::kAscending);
+    s.t[at] = std::nan("");
+    expect_reductions_draw_every_point(s, 300, "NaN time at " + std::to_string(at));
+  }
+}
+
+TEST_F(ReducedTrace, APlotIsReducedForEachSizeItIsPaintedAtAndAgainForNewData) {
+  auto* full = new PlotCanvas(frame);
+  full->SetBackgroundColour(*wxWHITE);
+  full->reduceDenseTraces = false;
+  for (double phase : {0.0, 0.7}) {  // the second plot comes at a size painted before
+    std::vector<PlotPoint> every;
+    for (int i = 0; i < 20000; ++i)
+      every.push_back({15.0 * i / 20000, std::sin(i * 0.01 + phase) + 0.3 * std::sin(i * 1.3)});
+    std::vector<PolySpline> a, b;
+    a.emplace_back(every, "CH0", "blue", 1);
+    b.emplace_back(every, "CH0", "blue", 1);
+    full->Draw(PlotGraphics(std::move(a), "t", "v"), {0, 15}, {-1.5, 1.5});
+    canvas->Draw(PlotGraphics(std::move(b), "t", "v"), {0, 15}, {-1.5, 1.5});
+    for (const wxSize size : {wxSize(300, 120), wxSize(900, 200), wxSize(300, 120)})
+      expect_same_pictures(*full, *canvas, size, "phase " + std::to_string(phase));
+  }
+}
 
 TEST_F(PlotCanvasTest, OddDataDrawsWithFiniteAxesAndGapsWithoutHanging) {
   const double nan = std::nan(""), inf = INFINITY;
