@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 
 echo "== install into $work/prefix"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-libdir="$(dirname "$(find "$work/prefix" -name 'libfennick.so.1' | head -1)")"
+libdir="$(dirname "$(find "$work/prefix" -name 'libfennick.so.2' | head -1)")"
 
 echo "== the example host, built against the installed package only"
 cp -r "$root/examples/minimal_host" "$work/host-src"

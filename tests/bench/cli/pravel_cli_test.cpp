@@ -356,7 +356,7 @@ TEST(Desktop, FromTheMenuTheBenchWorksInItsOwnDataFolder) {
                                PRAVEL_PATH + "' --desktop --sample-bitstream bits/sample.bit 2>&1";
   ASSERT_EQ(std::system(with_xdg.c_str()), 0);
   EXPECT_TRUE(fs::exists(data / "pravel/bits/sample.bit"));
-  EXPECT_EQ(run_pravel(home, "--version").output, "pravel 1.0.0 (Zelvar_Core 1.0.0)\n");
+  EXPECT_EQ(run_pravel(home, "--version").output, "pravel 2.0.0 (Zelvar_Core 2.0.0)\n");
 }
 
 }  // namespace
