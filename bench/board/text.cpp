@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <cmath>
+#include <ctime>
 
 namespace Zelvar_Core::bench {
 
@@ -29,6 +30,15 @@ std::string rate_text(double events_per_second, int mega_decimals) {
   if (events_per_second >= 1e6)
     return fmt::format("{:.{}f} Mev/s", events_per_second / 1e6, mega_decimals);
   return fmt::format("{:.1f} kev/s", events_per_second / 1e3);
+}
+
+std::string local_time(const char* format) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  if (std::strftime(text, sizeof text, format, &local) == 0) return "";
+  return text;
 }
 
 std::string trimmed(const std::string& text) {

@@ -16,6 +16,8 @@ std::string short_count_text(std::uint64_t count);
 // Events per second: "1.05 Mev/s" (`mega_decimals` after the point) or
 // "12.3 kev/s"; "unavailable" for a rate that is not a number.
 std::string rate_text(double events_per_second, int mega_decimals = 2);
+// The local time in strftime's `format` ("%Y%m%d_%H%M%S").
+std::string local_time(const char* format);
 // A text without the blanks (spaces and tabs) around it.
 std::string trimmed(const std::string& text);
 

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "bench/board/board_settings.h"
+#include "bench/board/folders.h"
+#include "bench/board/text.h"
 #include "bench/events/evt2.h"
 
 namespace Zelvar_Core::bench {
@@ -139,6 +142,19 @@ RecordingStats Recorder::stop() {
   fd_ = -1;
   active_ = false;
   return stats;
+}
+
+std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
+                            const SimulatedDevice& board) {
+  ensure_folder(folder);
+  const std::string stamp = local_time("%Y%m%d_%H%M%S");
+  std::filesystem::path path = folder / ("rec_" + stamp + ".raw");
+  for (int n = 2; std::filesystem::exists(path); ++n)
+    path = folder / ("rec_" + stamp + "_" + std::to_string(n) + ".raw");
+  Settings header = {{"board", identity_text(SimulatedDevice::identity())}};
+  for (auto& s : settings_of(board)) header.push_back(std::move(s));
+  recorder.start(path.string(), evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), header));
+  return path.string();
 }
 
 }  // namespace Zelvar_Core::bench

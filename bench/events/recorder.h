@@ -9,12 +9,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench/board/event.h"
+#include "bench/board/simulated_board.h"
 
 namespace Zelvar_Core::bench {
 
@@ -73,5 +75,12 @@ class Recorder : public EventListener {
   std::atomic<bool> active_{false}, failed_{false};
   std::atomic<std::uint64_t> bytes_{0}, events_{0}, dropped_{0};
 };
+
+// Starts `recorder` on a new file in `folder` (made when missing), named
+// rec_YYYYMMDD_HHMMSS.raw (_2, _3... when taken), whose header notes the
+// board's identity and every setting of `board`. Returns the file's path;
+// throws std::runtime_error naming the file and the reason.
+std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
+                            const SimulatedDevice& board);
 
 }  // namespace Zelvar_Core::bench

@@ -656,10 +656,6 @@ std::string clock_text(double seconds) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> BenchPresenter::settings_in_force() const {
-  return settings_of(model_.simulated_device);
-}
-
 void BenchPresenter::toggle_recording() {
   try {
     if (recording())
@@ -678,14 +674,7 @@ void BenchPresenter::start_recording() {
   if (!board.connected()) throw NoBoard("nothing recorded");
   if (playback_.playing())
     throw std::runtime_error("A playback is running: pause it to record the live board");
-  ensure_folder(folders_.recordings);
-  const std::string stamp = local_time("%Y%m%d_%H%M%S");
-  std::filesystem::path path = folders_.recordings / ("rec_" + stamp + ".raw");
-  for (int n = 2; std::filesystem::exists(path); ++n)
-    path = folders_.recordings / ("rec_" + stamp + "_" + std::to_string(n) + ".raw");
-  recorder_.start(path.string(),
-                  evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), settings_in_force()));
-  recording_path_ = path.string();
+  const std::string path = bench::start_recording(recorder_, folders_.recordings, board);
   board.events().subscribe(&recorder_);  // before the stream starts: nothing is missed
   if (!acquiring()) {
     try {
@@ -697,6 +686,7 @@ void BenchPresenter::start_recording() {
       throw;
     }
   }
+  recording_path_ = path;
   // What the board loses from here on leaves gaps in the file: the summary says so.
   lost_before_recording_ = board.acquisition().lost();
   logger->info("Recording started: {}", recording_path_);

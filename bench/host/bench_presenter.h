@@ -113,8 +113,6 @@ class BenchPresenter : public Presenter {
   void show_sample_time();
   void on_programming_end(const std::string& design, std::size_t bytes, double seconds);
   void update_stream_status();
-  // "% design ...", "% mode ...", one per register, DAC and chip signal.
-  std::vector<std::pair<std::string, std::string>> settings_in_force() const;
   // All: show the model; KeepEdits: and put back what the user typed but did not write.
   enum class Refresh { All, KeepEdits };
   void refresh_values(ValuesView& editor, const ValuesMap& values, Refresh how);

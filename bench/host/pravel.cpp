@@ -23,7 +23,8 @@
 #include "bench/host/command_line.h"
 #include "bench/host/log_book.h"
 #include "bench/host/toolkit_log.h"
-#include "bench/sequences/sequence.h"
+#include "bench/sequences/csv.h"
+#include "bench/sequences/sequence_report.h"
 
 namespace Zelvar_Core::bench {
 
@@ -118,9 +119,8 @@ int run_sequence_file(const std::string& path, std::string report_path) {
     prepare_folders(folders);
     if (report_path.empty()) {
       ensure_folder(folders.reports);
-      report_path = (folders.reports / (std::filesystem::path(path).stem().string() + "_" +
-                                        local_time("%Y%m%d_%H%M%S") + ".csv"))
-                        .string();
+      report_path =
+          bench::report_path(folders.reports, std::filesystem::path(path).stem().string(), ".csv");
     }
   } catch (const std::runtime_error& e) {
     std::fprintf(stderr, "%s\n", e.what());

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "bench/board/whole_file.h"
+#include "bench/sequences/csv.h"
 
 namespace Zelvar_Core::bench {
 
@@ -99,10 +100,8 @@ void SequenceTool::finished(const Sequence& sequence, const SequenceReport& repo
   button_abort->Disable();
   exit_code_ = report.exit_code();
   ensure_folder(presenter_.folders().reports);
-  report_path_ =
-      (presenter_.folders().reports / (std::filesystem::path(sequence.path).stem().string() + "_" +
-                                       local_time("%Y%m%d_%H%M%S") + ".csv"))
-          .string();
+  report_path_ = report_path(presenter_.folders().reports,
+                             std::filesystem::path(sequence.path).stem().string(), ".csv");
   std::string write_error;
   try {
     write_whole_file(report_path_, report_csv(sequence, report, settings_));

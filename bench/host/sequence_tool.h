@@ -12,7 +12,7 @@
 
 #include "bench/host/gui_bench.h"
 #include "bench/host/tool_frame.h"
-#include "bench/sequences/sequence.h"
+#include "bench/sequences/sequence_report.h"
 
 namespace Zelvar_Core::bench {
 

@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "bench/board/whole_file.h"
+#include "bench/sequences/csv.h"
 
 namespace Zelvar_Core::bench {
 
@@ -110,7 +111,7 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
   auto save = [this](const char* title, const char* wildcard, const char* extension, auto write) {
     ensure_folder(presenter_.folders().reports);
     const std::string name =
-        running_plan_.name + "_sweep_" + local_time("%Y%m%d_%H%M%S") + extension;
+        report_path("", running_plan_.name + "_sweep", extension);  // a name only
     wxFileDialog dialog(this, title, wxString::FromUTF8(presenter_.folders().reports.string()),
                         wxString::FromUTF8(name), wildcard, wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() == wxID_CANCEL) return;

@@ -10,29 +10,9 @@
 
 namespace Zelvar_Core::bench {
 
-std::string setting(const Settings& settings, const std::string& key) {
-  for (const auto& [k, v] : settings)
-    if (k == key) return v;
-  return "";
-}
-
 std::string lost_by_board_text(std::uint64_t lost) {
   return count_text(lost) + (lost == 1 ? " event" : " events") +
          " lost by the board during the recording";
-}
-
-const std::vector<std::string>& chip_modes() {
-  static const std::vector<std::string> modes = {"Event stream", "Test pattern", "Standby"};
-  return modes;
-}
-
-std::string local_time(const char* format) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[64];
-  std::strftime(text, sizeof text, format, &local);
-  return text;
 }
 
 BoardBench::BoardBench(SimulatedDevice& board, BenchFolders folders,
@@ -107,16 +87,8 @@ Measurement BoardBench::measure(double seconds) {
 
 RecordingStats BoardBench::record(double seconds) {
   if (!board_.connected()) throw NoBoard("nothing recorded");
-  ensure_folder(folders_.recordings);
-  std::filesystem::path path =
-      folders_.recordings / ("rec_" + local_time("%Y%m%d_%H%M%S") + ".raw");
-  for (int n = 2; std::filesystem::exists(path); ++n)
-    path = folders_.recordings /
-           ("rec_" + local_time("%Y%m%d_%H%M%S") + "_" + std::to_string(n) + ".raw");
   Recorder recorder;
-  Settings header = settings();
-  header.erase(header.begin());  // the date has its own line
-  recorder.start(path.string(), evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), header));
+  start_recording(recorder, folders_.recordings, board_);
   std::uint64_t lost = 0;
   {
     Subscription hear(board_.events(), recorder);
@@ -159,18 +131,8 @@ std::string BoardBench::capture() {
 
 Settings BoardBench::settings() {
   const DeviceInfo id = SimulatedDevice::identity();
-  Settings settings = {
-      {"date", local_time("%Y-%m-%d %H:%M:%S")},
-      {"board", id.vendor + " " + id.product_name + " " + id.serial_number + " " + id.dev_version}};
+  Settings settings = {{"date", local_time("%Y-%m-%d %H:%M:%S")}, {"board", identity_text(id)}};
   for (auto& setting : settings_of(board_)) settings.push_back(std::move(setting));
-  return settings;
-}
-
-Settings settings_of(const SimulatedDevice& board) {
-  Settings settings = {{"design", board.design().empty() ? "none" : board.design()},
-                       {"mode", chip_modes().at(static_cast<std::size_t>(board.mode()))}};
-  for (const auto& r : board.registers().all())
-    settings.emplace_back(r.name, std::to_string(r.value));
   return settings;
 }
 

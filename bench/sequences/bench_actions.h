@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/board/board_settings.h"
 #include "bench/board/folders.h"
 #include "bench/board/simulated_board.h"
 #include "bench/events/recorder.h"
@@ -22,12 +23,6 @@ class Aborted : public Cancelled {
  public:
   using Cancelled::Cancelled;
 };
-
-// The value of `key` in `settings` ("" when absent).
-std::string setting(const Settings& settings, const std::string& key);
-
-class SimulatedDevice;
-Settings settings_of(const SimulatedDevice& board);
 
 class BenchActions {
  public:
@@ -85,11 +80,5 @@ class BoardBench : public BenchActions {
 // "7,800,000 events lost by the board during the recording": the host fell
 // behind the board while recording, and the file has gaps there.
 std::string lost_by_board_text(std::uint64_t lost);
-
-// The chip's modes, in the order of the mode box.
-const std::vector<std::string>& chip_modes();
-std::string local_time(const char* format);
-// The design, the chip mode and every register of `board`, as files note them.
-Settings settings_of(const SimulatedDevice& board);
 
 }  // namespace Zelvar_Core::bench

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/board/board_settings.h"
 #include "bench/board/event.h"
 
 namespace Zelvar_Core::bench {
@@ -41,9 +42,6 @@ class RateMeter : public EventListener {
   mutable std::mutex mutex_;
   std::deque<Bin> bins_;  // the last one is still filling
 };
-
-// Named settings in order, as files note them: "design", "mode", registers...
-using Settings = std::vector<std::pair<std::string, std::string>>;
 
 // One measurement: the rates' mean and spread over 100 ms intervals, and
 // each ADC channel's mean. A spread needs two intervals: with fewer it is

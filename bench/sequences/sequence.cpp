@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -83,9 +84,9 @@ Register register_of(const json& v, int number, BenchActions& bench) {
   }
 }
 
-Step parse_step(const json& item, int number, const fs::path& folder, BenchActions& bench) {
+// The one key that names the step's kind (a sweep holds "measure" as a field).
+StepKind kind_of(const json& item, int number) {
   if (!item.is_object()) refuse(number, "a step must be an object such as {\"wait\": 1}");
-  // The kind is the one key that names a step; a sweep holds "measure" as a field.
   std::vector<StepKind> kinds;
   for (const auto& [key, value] : item.items())
     if (kKinds.count(key) && !(key == "measure" && item.contains("sweep")))
@@ -95,27 +96,84 @@ Step parse_step(const json& item, int number, const fs::path& folder, BenchActio
            "it names no step (program, set, wait, measure, sweep, "
            "record, capture or expect)");
   if (kinds.size() > 1) refuse(number, "it names more than one step");
-  Step step;
-  step.kind = kinds.front();
-  step.number = number;
   for (const auto& [key, value] : item.items())
-    if (!kFields.at(step.kind).count(key))
+    if (!kFields.at(kinds.front()).count(key))
       refuse(number, "unknown field \"" + key + "\" in a " + item.items().begin().key() + " step");
+  return kinds.front();
+}
+
+std::string bitstream_of(const json& item, int number, const fs::path& folder) {
+  if (!item["program"].is_string()) refuse(number, "program needs a bitstream path");
+  fs::path path = item["program"].get<std::string>();
+  if (path.is_relative()) path = folder / path;
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (!fs::exists(status)) refuse(number, "the bitstream " + path.string() + " does not exist");
+  if (fs::is_directory(status)) refuse(number, "the bitstream " + path.string() + " is a folder");
+  if (!fs::is_regular_file(status))
+    refuse(number, "the bitstream " + path.string() + " is not a regular file");
+  return path.lexically_normal().string();
+}
+
+std::vector<std::int64_t> sweep_values(const json& item, int number, const Register& r) {
+  if (item.contains("values")) {
+    if (!item["values"].is_array() || item["values"].empty())
+      refuse(number, "values must be a list of integers");
+    if (item["values"].size() > SweepPlan::kMaxValues)
+      refuse(number,
+             fmt::format("a sweep may have at most {} values", count_text(SweepPlan::kMaxValues)));
+    std::vector<std::int64_t> values;
+    for (const auto& v : item["values"]) values.push_back(checked_integer(v, number, r));
+    return values;
+  }
+  for (const char* key : {"start", "stop", "step"})
+    if (!item.contains(key)) refuse(number, std::string("a sweep needs ") + key + " (or values)");
+  try {
+    // The ends are checked against the register before any value is made.
+    return SweepPlan::range(r, checked_integer(item["start"], number, r),
+                            checked_integer(item["stop"], number, r),
+                            integer_of(item["step"], number, "step"));
+  } catch (const RangeError& e) {
+    refuse(number, e.what());
+  } catch (const std::invalid_argument& e) {
+    refuse(number, std::string("the sweep's range is wrong: ") + e.what());
+  }
+}
+
+SweepPlan sweep_of(const json& item, int number, BenchActions& bench) {
+  const Register r = register_of(item["sweep"], number, bench);
+  SweepPlan plan;
+  plan.name = r.name;
+  plan.values = sweep_values(item, number, r);
+  if (item.contains("settle")) plan.settle = seconds_of(item["settle"], number, "settle", 0);
+  if (item.contains("measure")) plan.measure = seconds_of(item["measure"], number, "measure", 0.2);
+  const std::string problem = check_sweep(plan, bench);
+  if (!problem.empty()) refuse(number, problem);
+  return plan;
+}
+
+void read_expect(const json& item, int number, Step& step) {
+  if (!item["expect"].is_string()) refuse(number, "expect needs a measurement name");
+  step.measurement = item["expect"].get<std::string>();
+  const auto& names = Measurement::names();
+  if (std::find(names.begin(), names.end(), step.measurement) == names.end())
+    refuse(number, "no measurement is named " + step.measurement);
+  if (!item.contains("min") || !item.contains("max"))
+    refuse(number, "expect needs a min and a max");
+  step.min = number_of(item["min"], number, "min");
+  step.max = number_of(item["max"], number, "max");
+  if (step.min > step.max) refuse(number, "min is greater than max");
+  if (item.contains("at")) step.at = integer_of(item["at"], number, "at");
+}
+
+Step parse_step(const json& item, int number, const fs::path& folder, BenchActions& bench) {
+  Step step;
+  step.kind = kind_of(item, number);
+  step.number = number;
   switch (step.kind) {
-    case StepKind::Program: {
-      if (!item["program"].is_string()) refuse(number, "program needs a bitstream path");
-      fs::path path = item["program"].get<std::string>();
-      if (path.is_relative()) path = folder / path;
-      std::error_code error;
-      const fs::file_status status = fs::status(path, error);
-      if (!fs::exists(status)) refuse(number, "the bitstream " + path.string() + " does not exist");
-      if (fs::is_directory(status))
-        refuse(number, "the bitstream " + path.string() + " is a folder");
-      if (!fs::is_regular_file(status))
-        refuse(number, "the bitstream " + path.string() + " is not a regular file");
-      step.path = path.lexically_normal().string();
+    case StepKind::Program:
+      step.path = bitstream_of(item, number, folder);
       break;
-    }
     case StepKind::Set: {
       const Register r = register_of(item["set"], number, bench);
       if (!item.contains("value")) refuse(number, "set needs a value");
@@ -134,65 +192,14 @@ Step parse_step(const json& item, int number, const fs::path& folder, BenchActio
       break;
     case StepKind::Capture:
       break;
-    case StepKind::Sweep: {
-      const Register r = register_of(item["sweep"], number, bench);
-      step.sweep.name = r.name;
-      if (item.contains("values")) {
-        if (!item["values"].is_array() || item["values"].empty())
-          refuse(number, "values must be a list of integers");
-        if (item["values"].size() > SweepPlan::kMaxValues)
-          refuse(number, fmt::format("a sweep may have at most {} values",
-                                     count_text(SweepPlan::kMaxValues)));
-        for (const auto& v : item["values"])
-          step.sweep.values.push_back(checked_integer(v, number, r));
-      } else {
-        for (const char* key : {"start", "stop", "step"})
-          if (!item.contains(key))
-            refuse(number, std::string("a sweep needs ") + key + " (or values)");
-        try {
-          // The ends are checked against the register before any value is made.
-          step.sweep.values = SweepPlan::range(r, checked_integer(item["start"], number, r),
-                                               checked_integer(item["stop"], number, r),
-                                               integer_of(item["step"], number, "step"));
-        } catch (const RangeError& e) {
-          refuse(number, e.what());
-        } catch (const std::invalid_argument& e) {
-          refuse(number, std::string("the sweep's range is wrong: ") + e.what());
-        }
-      }
-      if (item.contains("settle"))
-        step.sweep.settle = seconds_of(item["settle"], number, "settle", 0);
-      if (item.contains("measure"))
-        step.sweep.measure = seconds_of(item["measure"], number, "measure", 0.2);
-      const std::string problem = check_sweep(step.sweep, bench);
-      if (!problem.empty()) refuse(number, problem);
+    case StepKind::Sweep:
+      step.sweep = sweep_of(item, number, bench);
       break;
-    }
-    case StepKind::Expect: {
-      if (!item["expect"].is_string()) refuse(number, "expect needs a measurement name");
-      step.measurement = item["expect"].get<std::string>();
-      const auto& names = Measurement::names();
-      if (std::find(names.begin(), names.end(), step.measurement) == names.end())
-        refuse(number, "no measurement is named " + step.measurement);
-      if (!item.contains("min") || !item.contains("max"))
-        refuse(number, "expect needs a min and a max");
-      step.min = number_of(item["min"], number, "min");
-      step.max = number_of(item["max"], number, "max");
-      if (step.min > step.max) refuse(number, "min is greater than max");
-      if (item.contains("at")) step.at = integer_of(item["at"], number, "at");
+    case StepKind::Expect:
+      read_expect(item, number, step);
       break;
-    }
   }
   return step;
-}
-
-std::string number_text(double value) {
-  return std::isfinite(value) ? fmt::format("{:g}", value) : "unavailable";
-}
-
-std::string measurement_text(const Measurement& m) {
-  return fmt::format("ON {} (sd {}), OFF {} (sd {})", rate_text(m.on_mean), rate_text(m.on_std),
-                     rate_text(m.off_mean), rate_text(m.off_std));
 }
 
 }  // namespace
@@ -311,200 +318,6 @@ Sequence load_sequence(const std::string& path, BenchActions& bench) {
     // Whatever else goes wrong in reading, nothing runs and the user hears why.
     throw SequenceError("The sequence " + path + " cannot be read: " + e.what());
   }
-}
-
-namespace {
-
-// A row for a step that measures nothing: what it did, and the settings after it.
-ReportRow step_row(const Step& step, const char* kind, std::string note, BenchActions& bench) {
-  ReportRow row;
-  row.step = step.number;
-  row.kind = kind;
-  row.note = std::move(note);
-  try {
-    row.in_force = bench.in_force();
-  } catch (const std::exception&) {
-    // A board that stopped answering: the row says what happened without them.
-  }
-  return row;
-}
-
-std::string recording_text(const RecordingStats& stats) {
-  std::string text =
-      fmt::format("{} ({}, {} events, {} dropped)", stats.path, size_text(stats.bytes),
-                  count_text(stats.events), count_text(stats.dropped));
-  if (stats.lost_by_board > 0) text += "; " + lost_by_board_text(stats.lost_by_board);
-  return text;
-}
-
-}  // namespace
-
-SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
-                            const SequenceObserver& observer) {
-  SequenceReport report;
-  std::vector<ReportRow> last;  // the rows of the last measure or sweep
-  auto add = [&](ReportRow row) {
-    report.rows.push_back(row);
-    if (observer.row) observer.row(row);
-  };
-  const Step* current = nullptr;
-  try {
-    for (const Step& step : sequence.steps) {
-      current = &step;
-      if (observer.started) observer.started(step);
-      std::string outcome = "done";
-      switch (step.kind) {
-        case StepKind::Program: {
-          bench.program(step.path);
-          ReportRow row = step_row(step, "program", step.path, bench);
-          outcome = "done: the board holds " + setting(row.in_force, "design");
-          row.note = outcome;
-          add(row);
-          break;
-        }
-        case StepKind::Set: {
-          bench.set(step.name, step.value);
-          ReportRow row = step_row(step, "set", "", bench);
-          row.parameter = step.name;
-          row.value = step.value;
-          add(row);
-          break;
-        }
-        case StepKind::Wait:
-          bench.wait(step.seconds);
-          break;
-        case StepKind::Measure: {
-          ReportRow row;
-          row.step = step.number;
-          row.kind = "measure";
-          row.measurement = bench.measure(step.seconds);
-          row.in_force = row.measurement->in_force;
-          outcome = measurement_text(*row.measurement);
-          last = {row};
-          add(row);
-          break;
-        }
-        case StepKind::Sweep: {
-          last.clear();
-          const SweepOutcome swept =
-              run_sweep(step.sweep, bench, [&](std::size_t, const SweepRow& r) {
-                ReportRow row;
-                row.step = step.number;
-                row.kind = "sweep";
-                row.parameter = step.sweep.name;
-                row.value = r.value;
-                row.measurement = r.measurement;
-                row.in_force = r.measurement.in_force;
-                last.push_back(row);
-                add(row);
-              });
-          if (!swept.completed) throw std::runtime_error(swept.ended + "; " + swept.restored);
-          outcome = fmt::format("{} rows; {}", swept.rows.size(), swept.restored);
-          break;
-        }
-        case StepKind::Record: {
-          const RecordingStats stats = bench.record(step.seconds);
-          outcome = recording_text(stats);
-          add(step_row(step, "record", outcome, bench));
-          break;
-        }
-        case StepKind::Capture:
-          outcome = bench.capture();
-          add(step_row(step, "capture", outcome, bench));
-          break;
-        case StepKind::Expect: {
-          std::vector<std::string> verdicts;
-          bool all = true;
-          for (const ReportRow& source : last) {
-            if (step.at && source.value != step.at) continue;
-            ReportRow row;
-            row.step = step.number;
-            row.kind = "expect";
-            row.parameter = source.parameter;
-            row.value = source.value;
-            row.expected = step.measurement;
-            row.min = step.min;
-            row.max = step.max;
-            row.measured = source.measurement->value(step.measurement);
-            row.in_force = source.in_force;
-            // An unavailable measurement (NaN) holds no expectation.
-            row.passed = row.measured >= step.min && row.measured <= step.max;
-            all = all && row.passed;
-            ++report.expects;
-            report.failed += !row.passed;
-            verdicts.push_back(
-                fmt::format("{}{}", number_text(row.measured),
-                            row.value ? fmt::format(" at {} {}", row.parameter, *row.value) : ""));
-            add(row);
-          }
-          outcome = fmt::format("{} ({})", all ? "pass" : "FAIL", fmt::join(verdicts, ", "));
-          break;
-        }
-      }
-      if (observer.done) observer.done(step, outcome);
-    }
-    report.completed = true;
-  } catch (const Aborted&) {
-    report.ended = fmt::format("aborted at step {} ({})", current->number, current->describe());
-  } catch (const std::exception& e) {
-    report.ended = fmt::format("ended at step {} ({}): {}", current ? current->number : 0,
-                               current ? current->describe() : "", e.what());
-  }
-  try {
-    bench.finish();
-  } catch (const std::exception&) {
-  }
-  return report;
-}
-
-namespace {
-
-std::string cell(double value, const char* format) {
-  return std::isfinite(value) ? fmt::format(fmt::runtime(format), value) : "";
-}
-
-}  // namespace
-
-std::string report_csv(const Sequence& sequence, const SequenceReport& report,
-                       const Settings& settings) {
-  std::string csv = "# sequence " + sequence.path + "\n";
-  // Before the run; every row below carries the settings in force for it.
-  std::vector<std::string> keys, before;
-  for (const auto& [key, value] : settings) {
-    if (key == "date" || key == "board") {
-      csv += "# " + key + " " + value + "\n";
-    } else {
-      keys.push_back(key);
-      before.push_back(key + " " + value);
-    }
-  }
-  csv += "# before the run: " + fmt::format("{}", fmt::join(before, ", ")) + "\n";
-  csv += fmt::format("# result {}\n",
-                     report.completed ? fmt::format("{} of {} expectations held",
-                                                    report.expects - report.failed, report.expects)
-                                      : report.ended);
-  csv += "step,kind,parameter,value";
-  for (const auto& column : measurement_columns()) csv += "," + column;
-  csv += ",expect,min,max,measured,result,note";
-  for (const auto& key : keys) csv += "," + key;
-  csv += "\n";
-  for (const ReportRow& row : report.rows) {
-    csv += fmt::format("{},{},{},{}", row.step, row.kind, row.parameter,
-                       row.value ? std::to_string(*row.value) : "");
-    if (row.measurement && row.kind != "expect")
-      csv += measurement_cells(*row.measurement);
-    else
-      csv += std::string(measurement_columns().size(), ',');
-    if (row.kind == "expect")
-      csv += fmt::format(",{},{:g},{:g},{},{}", row.expected, row.min, row.max,
-                         cell(row.measured, "{:g}"), row.passed ? "pass" : "fail");
-    else
-      csv += ",,,,,";
-    csv += "," + csv_text(row.note);
-    for (const auto& key : keys) csv += "," + csv_text(setting(row.in_force, key));
-    csv += "\n";
-  }
-  return csv;
 }
 
 }  // namespace Zelvar_Core::bench

@@ -1,6 +1,6 @@
 // Test sequences: a JSON file of steps (program, set, wait, measure, sweep,
-// record, capture, expect), checked whole before anything reaches the
-// board, run in order, and reported as CSV.
+// record, capture, expect), read and checked whole before anything reaches
+// the board. Running one: sequence_run.h; its report: sequence_report.h.
 //
 //   {"name": "smoke", "steps": [
 //     {"program": "bits/aer640_sample.bit"},
@@ -59,47 +59,5 @@ struct Sequence {
 
 // Reads and checks the whole file against the bench's registers.
 Sequence load_sequence(const std::string& path, BenchActions& bench);
-
-// One row of the report: a measurement (of a measure step or one sweep
-// step), the verdict of an expect, or what a program, set, record or
-// capture step did.
-struct ReportRow {
-  int step = 0;
-  std::string kind;  // "measure", "sweep" or "expect"
-  std::string parameter;
-  std::optional<std::int64_t> value;
-  std::optional<Measurement> measurement;
-  std::string expected;  // the measurement an expect tests
-  double min = 0, max = 0, measured = 0;
-  bool passed = false;
-  std::string note;   // what a program, record or capture step did
-  Settings in_force;  // the design, mode and registers for this row
-};
-
-struct SequenceReport {
-  std::vector<ReportRow> rows;
-  bool completed = false;
-  std::string ended;  // why the run stopped early, naming the step
-  int expects = 0, failed = 0;
-  // 0 when every expect held, 1 when one failed, 2 when the run did not end.
-  int exit_code() const { return !completed ? 2 : failed > 0 ? 1 : 0; }
-};
-
-// Hears the run on its thread: each step as it starts and as it ends (its
-// outcome in a sentence), and each row as it is measured.
-struct SequenceObserver {
-  std::function<void(const Step&)> started;
-  std::function<void(const Step&, const std::string&)> done;
-  std::function<void(const ReportRow&)> row;
-};
-
-SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
-                            const SequenceObserver& observer);
-
-// One table, readable by a spreadsheet or pandas (comment="#"): the header
-// block (the settings before the run), then a row for every step that did
-// something, each with the design, mode and registers in force for it.
-std::string report_csv(const Sequence& sequence, const SequenceReport& report,
-                       const Settings& settings);
 
 }  // namespace Zelvar_Core::bench

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "bench/board/registers.h"
+#include "bench/sequences/csv.h"
 
 namespace Zelvar_Core::bench {
 
@@ -87,30 +88,6 @@ SweepOutcome run_sweep(const SweepPlan& plan, BenchActions& bench,
     outcome.restored = fmt::format("{} not restored to {}: {}", plan.name, before, e.what());
   }
   return outcome;
-}
-
-const std::vector<std::string>& measurement_columns() {
-  static const std::vector<std::string> columns = {
-      "on_rate_mean_hz", "on_rate_std_hz", "off_rate_mean_hz",   "off_rate_std_hz",
-      "vdd_mean_v",      "vddio_mean_v",   "temperature_mean_c", "ibias_mean_ua"};
-  return columns;
-}
-
-std::string csv_text(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string out = "\"";
-  for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return out + "\"";
-}
-
-std::string measurement_cells(const Measurement& m) {
-  auto cell = [](double value, const char* format) {
-    return "," + (std::isfinite(value) ? fmt::format(fmt::runtime(format), value) : "");
-  };
-  std::string cells = cell(m.on_mean, "{:.1f}") + cell(m.on_std, "{:.1f}") +
-                      cell(m.off_mean, "{:.1f}") + cell(m.off_std, "{:.1f}");
-  for (double adc : m.adc_means) cells += cell(adc, "{:.4f}");
-  return cells;
 }
 
 std::string sweep_csv(const SweepPlan& plan, const std::vector<SweepRow>& rows,

@@ -52,11 +52,5 @@ SweepOutcome run_sweep(const SweepPlan& plan, BenchActions& bench,
 // Each row ends with the settings in force when it was measured.
 std::string sweep_csv(const SweepPlan& plan, const std::vector<SweepRow>& rows,
                       const Settings& settings);
-// A text as one CSV cell: quoted when it holds a comma, a quote or a line break.
-std::string csv_text(const std::string& text);
-// ",on_mean,on_std,off_mean,off_std,adc..." for a row; "" for what is unavailable.
-std::string measurement_cells(const Measurement& m);
-// The measurement columns of the CSV, after the swept value.
-const std::vector<std::string>& measurement_columns();
 
 }  // namespace Zelvar_Core::bench

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "bench/board/bitstream.h"
-#include "bench/sequences/sequence.h"
+#include "bench/sequences/sequence_report.h"
 
 namespace Zelvar_Core::bench {
 namespace {

@@ -1,0 +1,40 @@
+#include "bench/sequences/csv.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+
+#include "bench/board/text.h"
+
+namespace Zelvar_Core::bench {
+
+const std::vector<std::string>& measurement_columns() {
+  static const std::vector<std::string> columns = {
+      "on_rate_mean_hz", "on_rate_std_hz", "off_rate_mean_hz",   "off_rate_std_hz",
+      "vdd_mean_v",      "vddio_mean_v",   "temperature_mean_c", "ibias_mean_ua"};
+  return columns;
+}
+
+std::string csv_text(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+std::string measurement_cells(const Measurement& m) {
+  auto cell = [](double value, const char* format) {
+    return "," + (std::isfinite(value) ? fmt::format(fmt::runtime(format), value) : "");
+  };
+  std::string cells = cell(m.on_mean, "{:.1f}") + cell(m.on_std, "{:.1f}") +
+                      cell(m.off_mean, "{:.1f}") + cell(m.off_std, "{:.1f}");
+  for (double adc : m.adc_means) cells += cell(adc, "{:.4f}");
+  return cells;
+}
+
+std::string report_path(const std::filesystem::path& folder, const std::string& stem,
+                        const std::string& extension) {
+  return (folder / (stem + "_" + local_time("%Y%m%d_%H%M%S") + extension)).string();
+}
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,61 @@
+#include "bench/sequences/sequence_report.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+
+#include "bench/sequences/csv.h"
+
+namespace Zelvar_Core::bench {
+
+namespace {
+
+std::string cell(double value, const char* format) {
+  return std::isfinite(value) ? fmt::format(fmt::runtime(format), value) : "";
+}
+
+}  // namespace
+
+std::string report_csv(const Sequence& sequence, const SequenceReport& report,
+                       const Settings& settings) {
+  std::string csv = "# sequence " + sequence.path + "\n";
+  // Before the run; every row below carries the settings in force for it.
+  std::vector<std::string> keys, before;
+  for (const auto& [key, value] : settings) {
+    if (key == "date" || key == "board") {
+      csv += "# " + key + " " + value + "\n";
+    } else {
+      keys.push_back(key);
+      before.push_back(key + " " + value);
+    }
+  }
+  csv += "# before the run: " + fmt::format("{}", fmt::join(before, ", ")) + "\n";
+  csv += fmt::format("# result {}\n",
+                     report.completed ? fmt::format("{} of {} expectations held",
+                                                    report.expects - report.failed, report.expects)
+                                      : report.ended);
+  csv += "step,kind,parameter,value";
+  for (const auto& column : measurement_columns()) csv += "," + column;
+  csv += ",expect,min,max,measured,result,note";
+  for (const auto& key : keys) csv += "," + key;
+  csv += "\n";
+  for (const ReportRow& row : report.rows) {
+    csv += fmt::format("{},{},{},{}", row.step, row.kind, row.parameter,
+                       row.value ? std::to_string(*row.value) : "");
+    if (row.measurement && row.kind != "expect")
+      csv += measurement_cells(*row.measurement);
+    else
+      csv += std::string(measurement_columns().size(), ',');
+    if (row.kind == "expect")
+      csv += fmt::format(",{},{:g},{:g},{},{}", row.expected, row.min, row.max,
+                         cell(row.measured, "{:g}"), row.passed ? "pass" : "fail");
+    else
+      csv += ",,,,,";
+    csv += "," + csv_text(row.note);
+    for (const auto& key : keys) csv += "," + csv_text(setting(row.in_force, key));
+    csv += "\n";
+  }
+  return csv;
+}
+
+}  // namespace Zelvar_Core::bench
