@@ -207,7 +207,8 @@ void DelegatesMain::on_show_tools(Tool* tool) {
 void DelegatesMain::on_test() { require(presenter.initializer, "presenter.initializer").on_test(); }
 
 void DelegatesMain::on_close(wxWindow* window) {
-  require(window, "closing window");
+  // The window comes from the toolkit's close event, not from the host.
+  if (window == nullptr) throw std::logic_error("the close event names no window");
   if (window->GetId() == require(view.adc_control_frame, "adc_control_frame").GetId()) {
     presenter.stop_adc();
   }

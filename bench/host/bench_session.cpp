@@ -34,7 +34,7 @@ BenchSession::BenchSession(const BenchFolders& folders_) : folders(folders_), wi
   edit_dacs = std::make_unique<DelegatesEditMenuBase>(*presenter, *window->edit_dac_frame, model);
   edit_chip = std::make_unique<DelegatesEditRegisterChip>(*presenter,
                                                           *window->edit_register_chip_frame, model);
-  initializer = std::make_unique<BenchInitializer>(model, *presenter);
+  initializer = std::make_unique<BenchInitializer>(model, *presenter, presenter->status());
   presenter->initializer = initializer.get();
 
   simulator = new BoardSimulatorTool(window, model.simulated_device);

@@ -8,6 +8,7 @@
 #include "Zelvar_Core/Controllers/delegates.h"
 #include "Zelvar_Core/Controllers/interactors.h"
 #include "bench/board/folders.h"
+#include "bench/host/bench_initializer.h"
 #include "bench/host/bench_presenter.h"
 #include "bench/host/board_simulator_tool.h"
 #include "bench/host/log_tool.h"

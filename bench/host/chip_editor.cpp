@@ -5,7 +5,6 @@
 #include <wx/stattext.h>
 
 #include "Zelvar_Core/Views/fennick.h"
-#include "bench/host/field_marks.h"
 #include "platform/intctrl/int_ctrl.h"
 
 namespace Zelvar_Core::bench {

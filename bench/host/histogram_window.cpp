@@ -9,7 +9,6 @@
 #include <stdexcept>
 
 #include "bench/board/text.h"
-#include "bench/host/field_marks.h"
 
 namespace Zelvar_Core::bench {
 
@@ -68,39 +67,40 @@ void BenchHistogramWindow::bind_field(wxTextCtrl* field) {
     else
       event.Skip();
   });
-  // Typing into a refused field makes it an edit again, which the next
-  // Scale applies.
-  field->Bind(wxEVT_TEXT, [field](wxCommandEvent& event) {
-    if (is_refused(field)) clear_mark(field);
+  // Typed into, a refused field is an edit again, which the next Scale applies.
+  field->Bind(wxEVT_TEXT, [this, field](wxCommandEvent& event) {
+    fields.draw(field);
     event.Skip();
   });
   // A refused text does not stay behind once the user moves on; a pending
   // edit does (the Scale button takes the focus before it is clicked).
   field->Bind(wxEVT_KILL_FOCUS, [this, field](wxFocusEvent& event) {
-    if (is_refused(field)) show_settings();
+    if (fields.refused(field)) show_settings();
     event.Skip();
   });
 }
 
 void BenchHistogramWindow::show_settings() {
-  max_field->ChangeValue(wxString::Format("%g", settings_.max));
-  min_field->ChangeValue(wxString::Format("%g", settings_.min));
-  bins_field->ChangeValue(wxString::Format("%d", settings_.bins));
-  for (wxWindow* field : {static_cast<wxWindow*>(max_field), static_cast<wxWindow*>(min_field),
-                          static_cast<wxWindow*>(bins_field)})
-    clear_mark(field);
+  const std::pair<wxTextCtrl*, wxString> shown[] = {
+      {max_field, wxString::Format("%g", settings_.max)},
+      {min_field, wxString::Format("%g", settings_.min)},
+      {bins_field, wxString::Format("%d", settings_.bins)}};
+  for (const auto& [field, text] : shown) {
+    field->ChangeValue(text);
+    fields.show(field, text.utf8_string());
+  }
 }
 
-void BenchHistogramWindow::refuse(std::initializer_list<wxTextCtrl*> fields,
+void BenchHistogramWindow::refuse(std::initializer_list<wxTextCtrl*> refused,
                                   const std::string& reason) {
-  for (auto* field : fields) mark_refused(field, reason);
+  for (auto* field : refused) fields.refuse(field, reason);
   throw std::invalid_argument(reason);
 }
 
 BinSettings BenchHistogramWindow::get_bin_settings() {
-  for (wxWindow* field : {static_cast<wxWindow*>(max_field), static_cast<wxWindow*>(min_field),
-                          static_cast<wxWindow*>(bins_field)})
-    clear_mark(field);
+  // Only what this check refuses is marked refused.
+  for (wxTextCtrl* field : {max_field, min_field, static_cast<wxTextCtrl*>(bins_field)})
+    fields.show(field, fields.in_force(field));
   auto number = [this](wxTextCtrl* field, const char* name) {
     double value = 0;
     const wxString text = wxString::FromUTF8(trimmed(field->GetValue()));

@@ -12,6 +12,7 @@
 
 #include "Zelvar_Core/Host/windows.h"
 #include "bench/board/bench_model.h"
+#include "bench/host/field_state.h"
 #include "platform/intctrl/int_ctrl.h"
 
 namespace Zelvar_Core::bench {
@@ -36,6 +37,7 @@ class BenchHistogramWindow : public HistogramWindow {
   wxPanel* plot;
   std::vector<int> counts;
   std::function<void()> on_scaled;  // after every rescale, for the log
+  FieldStates fields;               // Max, Min and Bins: in force, edited or refused
 
  private:
   void paint_plot();

@@ -58,7 +58,7 @@ void SequenceTool::open() {
 
 void SequenceTool::run(const std::string& path) {
   if (run_.running()) throw std::runtime_error("A sequence is already running: abort it first");
-  GuiBench check(presenter_, run_.aborted());
+  PresenterBench check(presenter_, run_.aborted());
   Sequence sequence = load_sequence(path, check);  // refused whole, naming the step
   if (!presenter_.board().connected()) throw NoBoard("sequence not started");
   settings_ = check.settings();
@@ -73,7 +73,7 @@ void SequenceTool::run(const std::string& path) {
   clock_.Start(200);
   presenter_.logger->info("Sequence {} started: {}", sequence.name, path);
   run_.start([this, sequence] {
-    GuiBench bench(presenter_, run_.aborted());
+    PresenterBench bench(presenter_, run_.aborted());
     SequenceObserver observer;
     observer.started = [this](const Step& step) {
       post_([this, step] {

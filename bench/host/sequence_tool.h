@@ -10,7 +10,7 @@
 
 #include <chrono>
 
-#include "bench/host/gui_bench.h"
+#include "bench/host/presenter_bench.h"
 #include "bench/host/tool_frame.h"
 #include "bench/sequences/sequence_report.h"
 

@@ -178,7 +178,7 @@ SweepPlan SweepTool::plan() const {
 void SweepTool::on_run() {
   if (run_.running()) throw std::runtime_error("A sweep is already running: abort it first");
   const SweepPlan sweep = plan();
-  GuiBench check(presenter_, run_.aborted());
+  PresenterBench check(presenter_, run_.aborted());
   const std::string problem = check_sweep(sweep, check);  // refused before anything is sent
   if (!problem.empty()) throw std::invalid_argument("Sweep refused: " + problem);
   if (!presenter_.board().connected()) throw NoBoard("sweep not started");
@@ -194,7 +194,7 @@ void SweepTool::on_run() {
   state_text->SetLabel(wxString::Format("Step 1 of %zu", sweep.values.size()));
   presenter_.logger->info("Sweep of {} over {} values started", sweep.name, sweep.values.size());
   run_.start([this, sweep] {
-    GuiBench bench(presenter_, run_.aborted());
+    PresenterBench bench(presenter_, run_.aborted());
     SweepOutcome outcome;
     try {
       outcome = run_sweep(sweep, bench, [this](std::size_t, const SweepRow& row) {

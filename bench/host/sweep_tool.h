@@ -12,7 +12,7 @@
 
 #include <memory>
 
-#include "bench/host/gui_bench.h"
+#include "bench/host/presenter_bench.h"
 #include "bench/host/tool_frame.h"
 #include "bench/sequences/sweep.h"
 #include "platform/plot/plot_canvas.h"

@@ -16,7 +16,7 @@
 #include "bench/board/bitstream.h"
 #include "bench/host/bench_session.h"
 #include "bench/host/chip_editor.h"
-#include "bench/host/field_marks.h"
+#include "bench/host/field_state.h"
 #include "bench/host/histogram_window.h"
 #include "bench/host/log_book.h"
 #include "tests/support/gui_harness.h"

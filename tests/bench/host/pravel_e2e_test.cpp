@@ -493,7 +493,7 @@ TEST_F(Bench, ClosingTheMainWindowStopsEveryThread) {
   ASSERT_TRUE(presenter().acquiring());
   ASSERT_TRUE(presenter().sampling_adc());
   int hooks_run = 0;
-  presenter().on_close.push_back([&] { ++hooks_run; });
+  presenter().stop_hooks.push_back([&] { ++hooks_run; });
   LogCapture log({"pravel"});
   window().Close();
   testing_support::flush_events();

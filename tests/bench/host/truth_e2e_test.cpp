@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "bench/host/field_marks.h"
+#include "bench/host/field_state.h"
 #include "bench/host/toolkit_log.h"
 #include "tests/bench/host/bench_fixture.h"
 
@@ -137,9 +137,9 @@ TEST_F(Bench, ACorrectedValueAfterARefusalIsWhatTheNextApplyTakes) {
   auto& h = histogram();
   type(h.bins_field, "0");
   testing_support::fire(h.bins_field, wxEVT_TEXT_ENTER);
-  EXPECT_TRUE(is_refused(h.bins_field));
+  EXPECT_TRUE(h.fields.refused(h.bins_field));
   type(h.bins_field, "128");
-  EXPECT_FALSE(is_refused(h.bins_field)) << "an edit again";
+  EXPECT_FALSE(h.fields.refused(h.bins_field)) << "an edit again";
   leave(h.bins_field);
   click(h.panel_histogram_plot->button_scale);
   EXPECT_EQ(model().histogram.bins, 128);
@@ -149,7 +149,7 @@ TEST_F(Bench, ACorrectedValueAfterARefusalIsWhatTheNextApplyTakes) {
   auto* sample = window().adc_control_frame->panel_menu->sampletime_textbox;
   type(sample, "0");
   press(sample, WXK_RETURN);
-  EXPECT_TRUE(is_refused(sample));
+  EXPECT_TRUE(presenter().adc_fields().refused(sample));
   type(sample, "0.2");
   leave(sample);
   click(window().adc_control_frame->panel_menu->button_update);
@@ -251,16 +251,16 @@ TEST_F(Bench, RefusedSettingsAreMarkedExplainedAndTheValueInForceComesBack) {
   enter.SetEventObject(h.max_field);
   h.max_field->GetEventHandler()->ProcessEvent(enter);
   EXPECT_EQ(message(), "Error: Histogram: Max (-20) must be greater than Min (-16)");
-  EXPECT_TRUE(is_refused(h.max_field));
-  EXPECT_TRUE(is_refused(h.min_field));
-  EXPECT_FALSE(is_refused(h.bins_field));
+  EXPECT_TRUE(h.fields.refused(h.max_field));
+  EXPECT_TRUE(h.fields.refused(h.min_field));
+  EXPECT_FALSE(h.fields.refused(h.bins_field));
   leave(h.max_field);
   EXPECT_EQ(h.max_field->GetValue(), "16");
-  EXPECT_FALSE(is_refused(h.min_field));
+  EXPECT_FALSE(h.fields.refused(h.min_field));
   type(h.bins_field, "0");
   testing_support::fire(h.bins_field, wxEVT_TEXT_ENTER);
   EXPECT_EQ(message(), "Error: Histogram: Bins 0 is out of range 1..4096");
-  EXPECT_TRUE(is_refused(h.bins_field));
+  EXPECT_TRUE(h.fields.refused(h.bins_field));
   EXPECT_EQ(model().histogram.bins, 32);
   press(h.bins_field, WXK_ESCAPE);
   EXPECT_EQ(h.bins_field->GetValue(), "32");

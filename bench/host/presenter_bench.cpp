@@ -1,4 +1,4 @@
-#include "bench/host/gui_bench.h"
+#include "bench/host/presenter_bench.h"
 
 #include <chrono>
 #include <future>
@@ -6,12 +6,12 @@
 
 namespace Zelvar_Core::bench {
 
-GuiBench::GuiBench(BenchPresenter& presenter, const std::atomic<bool>& aborted)
+PresenterBench::PresenterBench(BenchPresenter& presenter, const std::atomic<bool>& aborted)
     : BoardBench(presenter.board(), presenter.folders(), aborted),
       presenter_(presenter),
       post_([](const std::string&) {}) {}
 
-std::string GuiBench::capture() {
+std::string PresenterBench::capture() {
   if (!board_.connected()) throw NoBoard("nothing captured");
   stream();
   wait(0.1);  // a few frames of the stream on screen
@@ -31,7 +31,7 @@ std::string GuiBench::capture() {
 }
 
 RunThread::RunThread(BenchPresenter& presenter) {
-  presenter.on_close.push_back([this] { stop(); });
+  presenter.stop_hooks.push_back([this] { stop(); });
 }
 
 RunThread::~RunThread() { stop(); }

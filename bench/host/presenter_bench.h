@@ -13,9 +13,9 @@
 
 namespace Zelvar_Core::bench {
 
-class GuiBench : public BoardBench {
+class PresenterBench : public BoardBench {
  public:
-  GuiBench(BenchPresenter& presenter, const std::atomic<bool>& aborted);
+  PresenterBench(BenchPresenter& presenter, const std::atomic<bool>& aborted);
   std::string capture() override;
 
  private:

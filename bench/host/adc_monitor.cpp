@@ -1,0 +1,141 @@
+#include "bench/host/adc_monitor.h"
+
+#include <fmt/format.h>
+
+#include "bench/board/text.h"
+
+namespace Zelvar_Core::bench {
+
+AdcMonitor::AdcMonitor(SimulatedDevice& board, StatusLine& status,
+                       std::shared_ptr<spdlog::logger> logger)
+    : board_(board),
+      status_(status),
+      logger_(std::move(logger)),
+      post_([this](const std::string& what) { status_.error(what); }),
+      sampler_(
+          board.adc(),
+          [this](AdcReading reading) { post_([this, reading] { on_reading(reading); }); },
+          [this](const std::string& what, std::uint64_t run) {
+            post_([this, what, run] { on_failure(what, run); });
+          }) {
+  const auto& labels = adc_channel_labels();
+  const char* keys[] = {"vdd", "vddio", "temp", "ibias"};
+  for (int i = 0; i < 4; ++i) history_.add_channel(keys[i], i, labels[i]);
+  // One sample to show from the start.
+  on_reading({0.0, board.adc().read(0.0), 0});
+}
+
+AdcMonitor::~AdcMonitor() { sampler_.stop(); }
+
+void AdcMonitor::attach(BenchMainWindow& window) {
+  view_ = &window;
+  bind_sample_time_field();
+  show_sample_time();
+}
+
+void AdcMonitor::run() {
+  if (!board_.connected()) throw NoBoard("ADC sampling not started");
+  wanted_ = true;
+  start_sampling();
+}
+
+void AdcMonitor::stop() {
+  wanted_ = false;
+  sampler_.stop();
+}
+
+void AdcMonitor::board_changed(bool connected) {
+  if (!connected) sampler_.stop();
+  if (connected && wanted_) start_sampling();
+}
+
+void AdcMonitor::draw_state(bool connected) {
+  if (view_) view_->adc_control_frame->set_menus_state(connected && sampler_.running());
+}
+
+void AdcMonitor::start_sampling() {
+  const auto& times = channels().begin().value().data_t;
+  time_base_ = times.empty() ? 0.0 : times.back();  // one time line across runs
+  sampler_.start(sample_time_);
+}
+
+void AdcMonitor::on_reading(const AdcReading& reading) {
+  // A reading still queued when sampling stopped or restarted is dropped.
+  if (reading.run != 0 && (reading.run != sampler_.run() || !sampler_.running())) return;
+  history_.append(reading.time + time_base_, reading.values);
+  if (view_ && reading.run != 0) view_->adc_control_frame->update_values(channels(), sample_time_);
+}
+
+void AdcMonitor::on_failure(const std::string& what, std::uint64_t run) {
+  if (run != sampler_.run() || view_ == nullptr || closed_)
+    return;  // a run that was stopped on purpose
+  sampler_.stop();
+  draw_state(board_.connected());
+  // Unplugged: a pause, told as such with the unplug, that ends on replug.
+  if (board_.connected()) status_.error(what);
+}
+
+void AdcMonitor::show_sample_time() {
+  auto* field = view_->adc_control_frame->panel_menu->sampletime_textbox;
+  const std::string text = to_text(sample_time_);
+  field->ChangeValue(wxString::FromUTF8(text));
+  fields_.show(field, text);
+}
+
+void AdcMonitor::bind_sample_time_field() {
+  auto* menu = view_->adc_control_frame->panel_menu;
+  auto* field = menu->sampletime_textbox;
+  field->Bind(wxEVT_KEY_DOWN, [this, menu](wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) {
+      // Enter applies as the Update button does, through the same request.
+      wxCommandEvent click(wxEVT_BUTTON, menu->button_update->GetId());
+      click.SetEventObject(menu->button_update);
+      menu->button_update->GetEventHandler()->ProcessEvent(click);
+    } else if (event.GetKeyCode() == WXK_ESCAPE) {
+      show_sample_time();
+    } else {
+      event.Skip();
+    }
+  });
+  // Typed into, a refused text is an edit again, which Update applies.
+  field->Bind(wxEVT_TEXT, [this, field](wxCommandEvent& event) {
+    fields_.draw(field);
+    event.Skip();
+  });
+  field->Bind(wxEVT_KILL_FOCUS, [this, field](wxFocusEvent& event) {
+    if (fields_.refused(field)) show_sample_time();
+    event.Skip();
+  });
+}
+
+void AdcMonitor::apply_sample_time() {
+  auto* field = view_->adc_control_frame->panel_menu->sampletime_textbox;
+  const std::string text = field->GetValue().utf8_string();
+  double ts = 0;
+  if (!wxString::FromUTF8(trimmed(text)).ToCDouble(&ts) || !(ts >= 0.01 && ts <= 10)) {
+    const std::string reason =
+        "Sample time \"" + text + "\" must be a number of seconds from 0.01 to 10";
+    fields_.refuse(field, reason);
+    throw std::invalid_argument(reason);
+  }
+  sample_time_ = ts;
+  sampler_.set_period(ts);
+  show_sample_time();
+  logger_->info("ADC sample time: {:g} s", ts);
+  status_.message(fmt::format("Sample time {:g} s", ts));
+}
+
+void AdcMonitor::show_panels() { view_->adc_control_frame->update_panels(channels()); }
+
+void AdcMonitor::fill_history(double hours) {
+  const double period = 0.01;
+  const auto samples = static_cast<std::size_t>(hours * 3600 / period);
+  std::vector<double> values = board_.adc().read(0.0);
+  for (std::size_t i = 0; i < samples; ++i) {
+    const double t = static_cast<double>(i) * period;
+    if (i % 100 == 0) values = board_.adc().read(t);  // the history's cost, not the ADC's
+    history_.append(t, values);
+  }
+}
+
+}  // namespace Zelvar_Core::bench
