@@ -74,7 +74,7 @@ void BM_RecordTheBusyStream(benchmark::State& state) {
     state.counters["events_per_s"] = static_cast<double>(stats.events) / seconds;
     state.counters["dropped"] = static_cast<double>(stats.dropped);
     // Events the board's FIFO lost because the stream itself fell behind.
-    state.counters["lost_by_board"] = static_cast<double>(board.acquisition().lost());
+    state.counters["lost_by_board"] = static_cast<double>(board.acquisition().estimated_lost());
     state.counters["bytes_per_event"] = static_cast<double>(stats.bytes) / stats.events;
     state.counters["MB_per_s"] = stats.bytes / seconds / 1e6;
   }

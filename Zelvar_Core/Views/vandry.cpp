@@ -303,18 +303,6 @@ AdcView::AdcView(wxWindow* parent)
   create_layout();
 }
 
-void AdcView::Fit() {
-  // Fitting sizes the frame to its sizer; the window's own minimum holds
-  // over that, with the channels added or not.
-  AuxViewBase::Fit();
-  wxSize minimum = GetMinSize();
-  minimum.IncTo(kAdcViewMinSize);
-  SetMinSize(minimum);
-  wxSize size = GetSize();
-  size.IncTo(minimum);
-  SetSize(size);
-}
-
 void AdcView::create_layout() {
   SetBackgroundColour(wxNullColour);
   panel_menu = new AdcMenuPanel(this);
@@ -324,8 +312,10 @@ void AdcView::create_layout() {
   vbox->Add(hbox, 1, wxEXPAND | wxALL, 5);
   hbox->Add(panel_menu, 0, wxEXPAND, 0);
   hbox->Add(panel_plot, 1, wxEXPAND | wxALL, 10);
+  // The monitor's minimum is its sizer's: every fit (the panels fit the
+  // window when the channels come) keeps to it.
+  vbox->SetMinSize(kAdcViewMinSize);
   SetSizerAndFit(vbox);
-  Fit();  // SetSizerAndFit put the sizer's minimum in place of the window's
   Layout();
 }
 

@@ -96,8 +96,6 @@ class AdcView : public AuxViewBase {
   void update_panels(AdcValuesMap& values);
   void apply();
   void set_menus_state(bool state);
-  // Fits the frame to its content without going below its minimum size.
-  void Fit() override;
 
   AdcMenuPanel* panel_menu = nullptr;
   AdcPlotPanel* panel_plot = nullptr;

@@ -52,12 +52,12 @@ void StreamPump::pump(std::int64_t now_us, const SensorSettings& settings,
     slice_begin_ = 0;
     owed_ = 0;
   }
-  if (now_us - slice_begin_ > kFifoMicroseconds) {
+  if (now_us - slice_begin_ > kMaxLagMicroseconds) {
     // The host fell behind: as on the board, the FIFO keeps the newest
     // events and the older ones are lost (and counted).
-    const std::int64_t missed = now_us - kFifoMicroseconds - slice_begin_;
+    const std::int64_t missed = now_us - kMaxLagMicroseconds - slice_begin_;
     lost_ += static_cast<std::uint64_t>(settings.total_rate() * static_cast<double>(missed) * 1e-6);
-    slice_begin_ = now_us - kFifoMicroseconds;
+    slice_begin_ = now_us - kMaxLagMicroseconds;
   }
   // What is owed goes out in slices of the usual length, so a late turn
   // neither builds one huge batch nor leaves the caches it works in.
@@ -89,7 +89,7 @@ void Acquisition::run() {
       const SensorSettings settings = settings_();
       pump.pump(clock_.now_us(), settings, &stop_);
       events_ = pump.events();
-      lost_ = pump.lost();
+      lost_ = pump.estimated_lost();
     }
   } catch (const std::exception& e) {
     finished_ = true;

@@ -37,8 +37,9 @@ class BoardClock {
 // times of its choosing.
 class StreamPump {
  public:
-  // How far behind the host may fall before the board's FIFO overflows.
-  static constexpr std::int64_t kFifoMicroseconds = 250000;
+  // How far behind the board's clock the host may fall before the board's
+  // FIFO overflows and drops the oldest events.
+  static constexpr std::int64_t kMaxLagMicroseconds = 250000;
   // The stream is read in slices of this much board time.
   static constexpr std::int64_t kSliceMicroseconds = 2000;
 
@@ -47,7 +48,9 @@ class StreamPump {
   void pump(std::int64_t now_us, const SensorSettings& settings,
             const std::atomic<bool>* stop = nullptr);
   std::uint64_t events() const { return events_; }
-  std::uint64_t lost() const { return lost_; }
+  // What the sensor made at its rate over the time the host fell further
+  // behind than kMaxLagMicroseconds: an estimate, not a count of the FIFO.
+  std::uint64_t estimated_lost() const { return lost_; }
 
  private:
   EventHub& hub_;
@@ -76,10 +79,10 @@ class Acquisition {
   void fail_next_read() { fail_next_ = true; }
   // Events produced since the last start.
   std::uint64_t events() const { return events_; }
-  // Events lost since the last start because the host fell more than the
-  // board's FIFO behind (see kFifoMicroseconds).
-  std::uint64_t lost() const { return lost_; }
-  static constexpr std::int64_t kFifoMicroseconds = StreamPump::kFifoMicroseconds;
+  // Events estimated lost since the last start because the host fell more
+  // than kMaxLagMicroseconds behind (StreamPump::estimated_lost).
+  std::uint64_t estimated_lost() const { return lost_; }
+  static constexpr std::int64_t kMaxLagMicroseconds = StreamPump::kMaxLagMicroseconds;
   static constexpr std::int64_t kSliceMicroseconds = StreamPump::kSliceMicroseconds;
 
  private:

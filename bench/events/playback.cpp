@@ -124,102 +124,111 @@ void Playback::run() {
 }
 
 void Playback::play_through() {
-  std::vector<Event> decoded, kept;
-  std::size_t at = 0;  // next event of `decoded` to publish
+  Batch batch;
   while (true) {
-    double speed;
-    std::int64_t anchor_t;
-    PlaybackClock::TimePoint anchor_wall;
-    std::uint64_t pace;
+    Pace pace;
     {
       std::unique_lock lock(mutex_);
       wake_.wait(lock, [this] { return quit_ || playing_ || seek_to_ >= 0; });
       if (quit_) return;
       if (seek_to_ >= 0) {
-        // The stretch of the file where the time is reached, then the events
-        // before it skipped.
-        const std::int64_t target = info_.first_t + static_cast<std::int64_t>(seek_to_ * 1e6);
-        std::size_t mark = 0;
-        for (std::size_t i = 0; i < info_.marks.size(); ++i)
-          if (info_.marks[i].first_t >= 0 && info_.marks[i].first_t <= target) mark = i;
-        if (!info_.marks.empty()) reader_->seek(info_.marks[mark]);
-        decoded.clear();
-        at = 0;
-        while (reader_->next(decoded)) {
-          while (at < decoded.size() && decoded[at].t < target) ++at;
-          if (at < decoded.size()) break;
-          decoded.clear();
-          at = 0;
-        }
-        position_us_ = target - info_.first_t;
-        reanchor(target);
-        pass_started_ = anchor_wall_;
-        seek_to_ = -1;
-        at_end_ = false;
+        seek_locked(batch);
         continue;
       }
-      speed = speed_;
-      anchor_t = anchor_t_;
-      anchor_wall = anchor_wall_;
-      pace = pace_;
+      pace = {speed_, anchor_t_, anchor_wall_, pace_};
     }
-    if (at >= decoded.size()) {
-      decoded.clear();
-      at = 0;
-      if (!reader_->next(decoded)) {
-        std::unique_lock lock(mutex_);
-        if (loop_) {
-          // Each pass lasts at least kShortestLoopPass: a recording of no
-          // duration is replayed at that rate instead of spinning.
-          const auto next_pass = pass_started_ + kShortestLoopPass;
-          if (clock_.now() < next_pass) {
-            if (!quit_ && playing_ && seek_to_ < 0) clock_.wait_until(lock, wake_, next_pass);
-          } else if (playing_) {
-            seek_to_ = 0;
-          }
-          continue;
-        }
-        playing_ = false;
-        at_end_ = true;
-        position_us_ = info_.last_t - info_.first_t;
-        lock.unlock();
-        if (on_end) on_end();
+    if (batch.used_up()) {
+      batch.events.clear();
+      batch.at = 0;
+      if (!reader_->next(batch.events)) {
+        at_end_of_file();
         continue;
       }
-      if (decoded.empty()) continue;
+      if (batch.events.empty()) continue;
     }
-    // The events that are due now (all of a batch when there is no pace).
-    std::size_t end = std::min(decoded.size(), at + kBatch);
-    if (speed > 0) {
-      const auto now = clock_.now();
-      const auto elapsed_us = static_cast<double>(
-          std::chrono::duration_cast<std::chrono::microseconds>(now - anchor_wall).count());
-      const auto due = anchor_t + static_cast<std::int64_t>(std::llround(elapsed_us * speed));
-      std::size_t due_end = at;
-      while (due_end < end && decoded[due_end].t <= due) ++due_end;
-      if (due_end == at) {
-        const double ahead_us = std::clamp(
-            std::ceil(static_cast<double>(decoded[at].t - due) / speed), 1.0, kLongestWaitUs);
-        std::unique_lock lock(mutex_);
-        if (!quit_ && playing_ && seek_to_ < 0 && pace_ == pace)
-          clock_.wait_until(lock, wake_,
-                            now + std::chrono::microseconds(static_cast<std::int64_t>(ahead_us)));
-        continue;
-      }
-      end = due_end;
-    }
-    kept.clear();
-    for (std::size_t i = at; i < end; ++i) {
-      if (on_sensor(decoded[i]))
-        kept.push_back(decoded[i]);
-      else
-        ++outside_;
-    }
-    hub_.publish(kept.data(), kept.size());
-    published_ += kept.size();
-    position_us_ = decoded[end - 1].t - info_.first_t;
-    at = end;
+    const std::size_t end = due(batch, pace);
+    if (end > batch.at) publish(batch, end);
   }
+}
+
+void Playback::seek_locked(Batch& batch) {
+  // The stretch of the file where the time is reached, then the events
+  // before it skipped.
+  const std::int64_t target = info_.first_t + static_cast<std::int64_t>(seek_to_ * 1e6);
+  std::size_t mark = 0;
+  for (std::size_t i = 0; i < info_.marks.size(); ++i)
+    if (info_.marks[i].first_t >= 0 && info_.marks[i].first_t <= target) mark = i;
+  if (!info_.marks.empty()) reader_->seek(info_.marks[mark]);
+  batch.events.clear();
+  batch.at = 0;
+  while (reader_->next(batch.events)) {
+    while (batch.at < batch.events.size() && batch.events[batch.at].t < target) ++batch.at;
+    if (!batch.used_up()) break;
+    batch.events.clear();
+    batch.at = 0;
+  }
+  position_us_ = target - info_.first_t;
+  reanchor(target);
+  pass_started_ = anchor_wall_;
+  seek_to_ = -1;
+  at_end_ = false;
+}
+
+void Playback::at_end_of_file() {
+  std::unique_lock lock(mutex_);
+  if (loop_) {
+    // Each pass lasts at least kShortestLoopPass: a recording of no
+    // duration is replayed at that rate instead of spinning.
+    const auto next_pass = pass_started_ + kShortestLoopPass;
+    if (clock_.now() < next_pass) {
+      if (!quit_ && playing_ && seek_to_ < 0) clock_.wait_until(lock, wake_, next_pass);
+    } else if (playing_) {
+      seek_to_ = 0;
+    }
+    return;
+  }
+  playing_ = false;
+  at_end_ = true;
+  position_us_ = info_.last_t - info_.first_t;
+  lock.unlock();
+  if (on_end) on_end();
+}
+
+std::size_t Playback::due(Batch& batch, const Pace& pace) {
+  const std::size_t end = std::min(batch.events.size(), batch.at + kBatch);
+  if (pace.speed <= 0) return end;  // no pace: a whole batch
+  const auto now = clock_.now();
+  const auto elapsed_us = static_cast<double>(
+      std::chrono::duration_cast<std::chrono::microseconds>(now - pace.anchor_wall).count());
+  const auto due_t =
+      pace.anchor_t + static_cast<std::int64_t>(std::llround(elapsed_us * pace.speed));
+  std::size_t due_end = batch.at;
+  while (due_end < end && batch.events[due_end].t <= due_t) ++due_end;
+  if (due_end == batch.at) {
+    // Nothing is due: wait until the next event is, or the pace changes.
+    const double ahead_us =
+        std::clamp(std::ceil(static_cast<double>(batch.events[batch.at].t - due_t) / pace.speed),
+                   1.0, kLongestWaitUs);
+    std::unique_lock lock(mutex_);
+    if (!quit_ && playing_ && seek_to_ < 0 && pace_ == pace.count)
+      clock_.wait_until(lock, wake_,
+                        now + std::chrono::microseconds(static_cast<std::int64_t>(ahead_us)));
+  }
+  return due_end;
+}
+
+void Playback::publish(Batch& batch, std::size_t end) {
+  batch.kept.clear();
+  for (std::size_t i = batch.at; i < end; ++i) {
+    if (on_sensor(batch.events[i]))
+      batch.kept.push_back(batch.events[i]);
+    else
+      ++outside_;
+  }
+  hub_.publish(batch.kept.data(), batch.kept.size());
+  published_ += batch.kept.size();
+  position_us_ = batch.events[end - 1].t - info_.first_t;
+  batch.at = end;
 }
 
 }  // namespace Zelvar_Core::bench

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bench/board/event_hub.h"
 #include "bench/events/recording_file.h"
@@ -69,8 +70,29 @@ class Playback {
   std::function<void()> on_end;
 
  private:
+  // What the playback thread holds of the file: a decoded batch and the
+  // next of its events to publish.
+  struct Batch {
+    std::vector<Event> events, kept;
+    std::size_t at = 0;
+    bool used_up() const { return at >= events.size(); }
+  };
+  // The pace as it stood when the thread last looked, copied out of the lock.
+  struct Pace {
+    double speed;
+    std::int64_t anchor_t;
+    PlaybackClock::TimePoint anchor_wall;
+    std::uint64_t count;
+  };
   void run();
   void play_through();
+  // With `mutex_` held: goes to the time asked for.
+  void seek_locked(Batch& batch);
+  // The file's end reached: loops (at most one pass per kShortestLoopPass) or stops.
+  void at_end_of_file();
+  // How many events of the batch are due now, waiting a little when none is.
+  std::size_t due(Batch& batch, const Pace& pace);
+  void publish(Batch& batch, std::size_t end);
   void start_thread();
   void stop_thread();
   void reanchor(std::int64_t t);

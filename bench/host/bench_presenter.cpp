@@ -170,7 +170,7 @@ void BenchPresenter::update_status() {
   auto& board = model_.simulated_device;
   status_.board(board.connected(), board.design());
   status_.rates(acquiring() || playback().playing(), live_.event_rate(), live_.frame_rate(),
-                board.acquisition().lost());
+                board.acquisition().estimated_lost());
 }
 
 void BenchPresenter::report_cancelled(const std::string& what) {
@@ -211,7 +211,7 @@ void BenchPresenter::sync_stream_view() {
   if (recording() && !acquiring()) stop_recording("the acquisition stopped");
   const bool was_following = live_.following();
   live_.follow(acquiring() || playback().playing());
-  const std::uint64_t lost = model_.simulated_device.acquisition().lost();
+  const std::uint64_t lost = model_.simulated_device.acquisition().estimated_lost();
   if (was_following && !live_.following() && lost > 0)
     logger->warn("{} events lost while acquiring: the host fell behind the board's stream",
                  count_text(lost));

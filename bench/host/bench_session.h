@@ -29,12 +29,6 @@ class BenchSession {
 
   // Shows the main window (the tool windows stay hidden).
   void show();
-  // Opens every tool window beside the main one with live data.
-  void demo();
-  // One situation to look at: "unplugged" (the board gone while running),
-  // "refused" (a DAC value out of range, its reason shown), "log" or
-  // "playback" (two seconds recorded, then played back).
-  void demo_scene(const std::string& scene);
   // Chooses a Tools entry as a click would.
   void choose_tool(const std::string& name);
   // Hands what escapes a handler to the presenter: errors to the log (and

@@ -40,7 +40,7 @@ void RecordingControl::abandon() {
 
 void RecordingControl::streaming() {
   path_ = recorder_.progress().path;
-  lost_before_ = board_.acquisition().lost();
+  lost_before_ = board_.acquisition().estimated_lost();
   logger_->info("Recording started: {}", path_);
   status_.message("Recording to " + path_);
 }
@@ -49,7 +49,7 @@ void RecordingControl::end(const std::string& why) {
   if (!recorder_.active()) return;
   board_.events().unsubscribe(&recorder_);
   RecordingStats stats = recorder_.stop();
-  const std::uint64_t lost_now = board_.acquisition().lost();
+  const std::uint64_t lost_now = board_.acquisition().estimated_lost();
   stats.lost_by_board = lost_now > lost_before_ ? lost_now - lost_before_ : 0;
   const std::string file = std::filesystem::path(stats.path).filename().string();
   const std::string lost =

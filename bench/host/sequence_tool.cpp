@@ -13,7 +13,7 @@
 namespace Zelvar_Core::bench {
 
 SequenceTool::SequenceTool(wxWindow* parent, BenchPresenter& presenter)
-    : ToolFrame(parent, "Sequence", wxSize(640, 380)),
+    : ToolFrame(parent, "Run sequence", wxSize(640, 380)),
       presenter_(presenter),
       post_([&presenter](const std::string& what) { presenter.report_error(what); }),
       run_(presenter) {

@@ -11,6 +11,7 @@
 #include <chrono>
 
 #include "bench/host/presenter_bench.h"
+#include "bench/host/run_thread.h"
 #include "bench/host/tool_frame.h"
 #include "bench/sequences/sequence_report.h"
 

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "bench/host/presenter_bench.h"
+#include "bench/host/run_thread.h"
 #include "bench/host/tool_frame.h"
 #include "bench/sequences/sweep.h"
 #include "platform/plot/plot_canvas.h"

@@ -94,9 +94,9 @@ RecordingStats BoardBench::record(double seconds) {
     Subscription hear(board_.events(), recorder);
     try {
       stream();
-      const std::uint64_t lost_before = board_.acquisition().lost();
+      const std::uint64_t lost_before = board_.acquisition().estimated_lost();
       wait(seconds);
-      lost = board_.acquisition().lost() - lost_before;
+      lost = board_.acquisition().estimated_lost() - lost_before;
     } catch (...) {
       board_.events().unsubscribe(&recorder);
       recorder.stop();

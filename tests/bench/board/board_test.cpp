@@ -10,25 +10,18 @@
 #include <mutex>
 #include <thread>
 
+#include "bench/board/bench_model.h"
 #include "bench/board/bitstream.h"
 #include "bench/board/folders.h"
 #include "bench/board/self_test.h"
-#include "bench/board/bench_model.h"
+#include "tests/support/eventually.h"
 
 namespace Zelvar_Core::bench {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Waits (up to 5 s) for a condition that a thread makes true.
-template <typename Condition>
-bool eventually(Condition condition) {
-  for (int i = 0; i < 500; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return condition();
-}
+using testing_support::eventually;
 
 void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -56,7 +49,7 @@ TEST(Bitstream, CutOrDamagedHeaderIsRefused) {
   EXPECT_THROW(parse_bitstream_header(wrong_key), std::invalid_argument);
 }
 
-class Recorder : public ProgrammingObserver {
+class ProgrammingLog : public ProgrammingObserver {
  public:
   void begin(const std::string& design, std::size_t bytes) override {
     events.push_back("begin " + design + " " + std::to_string(bytes));
@@ -75,22 +68,22 @@ class Programming : public ::testing::Test {
  protected:
   Programming() {
     device.bytes_per_second = 1e9;  // the tests need not wait like a real board
-    device.programming_observer = &recorder;
+    device.programming_observer = &programming;
   }
   SimulatedDevice device;
-  Recorder recorder;
+  ProgrammingLog programming;
 };
 
 TEST_F(Programming, ReportsProgressAndLoadsTheHeadersDesign) {
   write_file("design.bit", make_bitstream("aer640_top", std::string(300000, '\1')));
   device.program("design.bit");
   EXPECT_EQ(device.design(), "aer640_top");
-  ASSERT_EQ(recorder.events.size(), 2u);
-  EXPECT_EQ(recorder.events[0].rfind("begin aer640_top ", 0), 0u);
-  EXPECT_EQ(recorder.events[1], "end");
-  ASSERT_GE(recorder.progress.size(), 4u);  // 64 kB at a time
-  EXPECT_TRUE(std::is_sorted(recorder.progress.begin(), recorder.progress.end()));
-  EXPECT_EQ(recorder.progress.back(), std::filesystem::file_size("design.bit"));
+  ASSERT_EQ(programming.events.size(), 2u);
+  EXPECT_EQ(programming.events[0].rfind("begin aer640_top ", 0), 0u);
+  EXPECT_EQ(programming.events[1], "end");
+  ASSERT_GE(programming.progress.size(), 4u);  // 64 kB at a time
+  EXPECT_TRUE(std::is_sorted(programming.progress.begin(), programming.progress.end()));
+  EXPECT_EQ(programming.progress.back(), std::filesystem::file_size("design.bit"));
 }
 
 TEST_F(Programming, FileWithoutHeaderIsNamedByItsFileName) {
@@ -122,7 +115,7 @@ TEST_F(Programming, BadFilesAreRefusedWithTheirPathAndKeepTheDesign) {
     }
     EXPECT_EQ(device.design(), SimulatedDevice::kFlashDesign) << path;
   }
-  EXPECT_TRUE(recorder.events.empty());  // nothing was written to the board
+  EXPECT_TRUE(programming.events.empty());  // nothing was written to the board
 }
 
 TEST_F(Programming, FailureMidwayEndsTheRunClearsTheDesignAndIsOneShot) {
@@ -134,7 +127,7 @@ TEST_F(Programming, FailureMidwayEndsTheRunClearsTheDesignAndIsOneShot) {
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find("the board stopped answering"), std::string::npos);
   }
-  EXPECT_EQ(recorder.events.back(), "end");  // the progress dialog goes
+  EXPECT_EQ(programming.events.back(), "end");  // the progress dialog goes
   EXPECT_EQ(device.design(), "");
   EXPECT_FALSE(device.fail_next_program);
   device.program("design.bit");
@@ -143,9 +136,9 @@ TEST_F(Programming, FailureMidwayEndsTheRunClearsTheDesignAndIsOneShot) {
 
 TEST_F(Programming, CancelAndDisconnectedBoardAreRefused) {
   write_file("design.bit", std::string(640 * 1024, '\1'));
-  recorder.cancel_at = 200000;
+  programming.cancel_at = 200000;
   EXPECT_THROW(device.program("design.bit"), Cancelled);
-  EXPECT_EQ(recorder.events.back(), "end");
+  EXPECT_EQ(programming.events.back(), "end");
   EXPECT_EQ(device.design(), "");
   int heard = 0;
   device.connection_listener = [&] { ++heard; };
@@ -178,7 +171,7 @@ TEST_F(Programming, HostileFilesAreRefusedAtOnceBeforeAnythingIsRead) {
                  "The bitstream huge.bit is 1024.0 MB, larger than any design the board can hold "
                  "(32.0 MB)");
   }
-  EXPECT_TRUE(recorder.events.empty());
+  EXPECT_TRUE(programming.events.empty());
   EXPECT_EQ(device.design(), SimulatedDevice::kFlashDesign);
 }
 
@@ -373,14 +366,14 @@ struct Pumped : ::testing::Test {
 TEST_F(Pumped, AHostThatFallsBehindLosesWhatTheFifoCannotHoldAndCountsIt) {
   pump.pump(10000, settings);
   EXPECT_EQ(pump.events(), 10000u);  // 10 ms at 1 M events/s
-  EXPECT_EQ(pump.lost(), 0u);
+  EXPECT_EQ(pump.estimated_lost(), 0u);
   // The host is held up for 650 ms: 400 ms more than the FIFO holds.
   pump.pump(660000, settings);
-  static_assert(StreamPump::kFifoMicroseconds == 250000);
+  static_assert(StreamPump::kMaxLagMicroseconds == 250000);
   static_assert(StreamPump::kSliceMicroseconds == 2000);
-  EXPECT_EQ(pump.lost(), 400000u);    // counted, not dropped silently
-  EXPECT_EQ(pump.events(), 260000u);  // the FIFO's 250 ms still come...
-  EXPECT_EQ(batches.largest, 2000u);  // ...in batches of one slice
+  EXPECT_EQ(pump.estimated_lost(), 400000u);  // counted, not dropped silently
+  EXPECT_EQ(pump.events(), 260000u);          // the FIFO's 250 ms still come...
+  EXPECT_EQ(batches.largest, 2000u);          // ...in batches of one slice
   // The newest events are kept: the first after the stall is 250 ms old.
   EXPECT_EQ(batches.times.at(10000), 410000);
   EXPECT_TRUE(std::is_sorted(batches.times.begin(), batches.times.end()));
@@ -396,7 +389,7 @@ TEST_F(Pumped, AClockThatRestartsStartsTheStreamAgainAtItsNewTime) {
   ASSERT_FALSE(batches.times.empty());
   EXPECT_GE(batches.times.front(), 0);
   EXPECT_LT(batches.times.back(), 3000);
-  EXPECT_EQ(pump.lost(), 59750000u);  // the minute's first part was lost before the reset
+  EXPECT_EQ(pump.estimated_lost(), 59750000u);  // the minute's first part was lost before the reset
 }
 
 TEST_F(Board, ResetDuringAcquisitionKeepsEventsArrivingFromTheRestartedClock) {

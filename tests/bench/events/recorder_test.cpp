@@ -23,21 +23,14 @@
 #include "bench/events/playback.h"
 #include "bench/events/recording_file.h"
 #include "tests/bench/events/event_keeper.h"
+#include "tests/support/eventually.h"
 
 namespace Zelvar_Core::bench {
 namespace {
 
 using namespace std::chrono_literals;
 
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 5000ms) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using testing_support::eventually;
 
 using Keeper = testing_support::EventKeeper;
 using testing_support::read_all;
