@@ -29,7 +29,9 @@ AdcMonitor::~AdcMonitor() { sampler_.stop(); }
 
 void AdcMonitor::attach(BenchMainWindow& window) {
   view_ = &window;
-  bind_sample_time_field();
+  auto* menu = view_->adc_control_frame->panel_menu;
+  bind_setting_field(fields_, menu->sampletime_textbox, menu->button_update,
+                     [this] { show_sample_time(); });
   show_sample_time();
 }
 
@@ -80,32 +82,6 @@ void AdcMonitor::show_sample_time() {
   const std::string text = to_text(sample_time_);
   field->ChangeValue(wxString::FromUTF8(text));
   fields_.show(field, text);
-}
-
-void AdcMonitor::bind_sample_time_field() {
-  auto* menu = view_->adc_control_frame->panel_menu;
-  auto* field = menu->sampletime_textbox;
-  field->Bind(wxEVT_KEY_DOWN, [this, menu](wxKeyEvent& event) {
-    if (event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) {
-      // Enter applies as the Update button does, through the same request.
-      wxCommandEvent click(wxEVT_BUTTON, menu->button_update->GetId());
-      click.SetEventObject(menu->button_update);
-      menu->button_update->GetEventHandler()->ProcessEvent(click);
-    } else if (event.GetKeyCode() == WXK_ESCAPE) {
-      show_sample_time();
-    } else {
-      event.Skip();
-    }
-  });
-  // Typed into, a refused text is an edit again, which Update applies.
-  field->Bind(wxEVT_TEXT, [this, field](wxCommandEvent& event) {
-    fields_.draw(field);
-    event.Skip();
-  });
-  field->Bind(wxEVT_KILL_FOCUS, [this, field](wxFocusEvent& event) {
-    if (fields_.refused(field)) show_sample_time();
-    event.Skip();
-  });
 }
 
 void AdcMonitor::apply_sample_time() {

@@ -52,7 +52,6 @@ class AdcMonitor {
   void start_sampling();
   void on_reading(const AdcReading& reading);
   void on_failure(const std::string& what, std::uint64_t run);
-  void bind_sample_time_field();
   void show_sample_time();
 
   SimulatedDevice& board_;

@@ -57,24 +57,21 @@ void Editors::refresh_fields(Refresh how, const std::function<WidgetMap()>& fiel
   }
 }
 
-void Editors::refresh_registers(Refresh how) {
-  auto& editor = *view_->edit_register_device_frame;
+void Editors::refresh_values(ValuesView& editor, const ValuesMap& values, Refresh how) {
   refresh_fields(
       how, [&] { return widgets_of(editor); },
       [&] {
-        editor.update_values(model_.registers_as_values());
+        editor.update_values(values);
         editor.panel_values->to_default_color();
       });
 }
 
+void Editors::refresh_registers(Refresh how) {
+  refresh_values(*view_->edit_register_device_frame, model_.registers_as_values(), how);
+}
+
 void Editors::refresh_dacs(Refresh how) {
-  auto& editor = *view_->edit_dac_frame;
-  refresh_fields(
-      how, [&] { return widgets_of(editor); },
-      [&] {
-        editor.update_values(model_.dacs_as_values());
-        editor.panel_values->to_default_color();
-      });
+  refresh_values(*view_->edit_dac_frame, model_.dacs_as_values(), how);
 }
 
 void Editors::refresh_signals(Refresh how) {

@@ -87,4 +87,31 @@ void FieldStates::draw(wxWindow* field) const {
   field->Refresh();
 }
 
+void bind_setting_field(FieldStates& states, wxTextCtrl* field, wxButton* apply,
+                        std::function<void()> restore) {
+  auto click = [apply] {
+    wxCommandEvent event(wxEVT_BUTTON, apply->GetId());
+    event.SetEventObject(apply);
+    apply->GetEventHandler()->ProcessEvent(event);
+  };
+  if (field->HasFlag(wxTE_PROCESS_ENTER))
+    field->Bind(wxEVT_TEXT_ENTER, [click](wxCommandEvent&) { click(); });
+  field->Bind(wxEVT_KEY_DOWN, [click, restore](wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER)
+      click();
+    else if (event.GetKeyCode() == WXK_ESCAPE)
+      restore();
+    else
+      event.Skip();
+  });
+  field->Bind(wxEVT_TEXT, [&states, field](wxCommandEvent& event) {
+    states.draw(field);
+    event.Skip();
+  });
+  field->Bind(wxEVT_KILL_FOCUS, [&states, field, restore](wxFocusEvent& event) {
+    if (states.refused(field)) restore();
+    event.Skip();
+  });
+}
+
 }  // namespace Zelvar_Core::bench

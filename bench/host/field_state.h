@@ -4,9 +4,12 @@
 // drawn from it; nothing is read back from a colour.
 #pragma once
 
+#include <wx/button.h>
 #include <wx/colour.h>
+#include <wx/textctrl.h>
 #include <wx/window.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -50,5 +53,12 @@ class FieldStates {
   Entry& entry(wxWindow* field);
   std::map<const wxWindow*, Entry> fields_;
 };
+
+// A setting's field: Enter applies as `apply` does when clicked; Escape,
+// or leaving the field while it holds a refused text, puts back what is in
+// force (`restore`); typing draws it anew (a refused text typed into is an
+// edit again, which the next apply takes).
+void bind_setting_field(FieldStates& states, wxTextCtrl* field, wxButton* apply,
+                        std::function<void()> restore);
 
 }  // namespace Zelvar_Core::bench

@@ -39,7 +39,8 @@ BenchHistogramWindow::BenchHistogramWindow(wxWindow* parent, const SimulatedHist
              wxALIGN_CENTER_VERTICAL | wxLEFT, 8);
     field->SetMinSize(wxSize(70, -1));
     row->Add(field, 0, wxLEFT, 4);
-    bind_field(field);
+    bind_setting_field(fields, field, panel_histogram_plot->button_scale,
+                       [this] { show_settings(); });
   }
   row->Add(panel_histogram_plot->button_scale, 0, wxLEFT | wxRIGHT, 8);
   auto* panel_sizer = new wxBoxSizer(wxVERTICAL);
@@ -52,32 +53,6 @@ BenchHistogramWindow::BenchHistogramWindow(wxWindow* parent, const SimulatedHist
   sizer->Add(panel_histogram_plot, 1, wxEXPAND);
   SetSizerAndFit(sizer);
   show_settings();
-}
-
-void BenchHistogramWindow::bind_field(wxTextCtrl* field) {
-  // Enter scales as the button does, through the same request.
-  field->Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) {
-    wxCommandEvent click(wxEVT_BUTTON, panel_histogram_plot->button_scale->GetId());
-    click.SetEventObject(panel_histogram_plot->button_scale);
-    panel_histogram_plot->button_scale->GetEventHandler()->ProcessEvent(click);
-  });
-  field->Bind(wxEVT_KEY_DOWN, [this](wxKeyEvent& event) {
-    if (event.GetKeyCode() == WXK_ESCAPE)
-      show_settings();
-    else
-      event.Skip();
-  });
-  // Typed into, a refused field is an edit again, which the next Scale applies.
-  field->Bind(wxEVT_TEXT, [this, field](wxCommandEvent& event) {
-    fields.draw(field);
-    event.Skip();
-  });
-  // A refused text does not stay behind once the user moves on; a pending
-  // edit does (the Scale button takes the focus before it is clicked).
-  field->Bind(wxEVT_KILL_FOCUS, [this, field](wxFocusEvent& event) {
-    if (fields.refused(field)) show_settings();
-    event.Skip();
-  });
 }
 
 void BenchHistogramWindow::show_settings() {

@@ -41,7 +41,6 @@ class BenchHistogramWindow : public HistogramWindow {
 
  private:
   void paint_plot();
-  void bind_field(wxTextCtrl* field);
   [[noreturn]] void refuse(std::initializer_list<wxTextCtrl*> fields, const std::string& reason);
   const SimulatedHistogram& settings_;
 };

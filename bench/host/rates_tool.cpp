@@ -15,7 +15,6 @@ namespace {
 constexpr double kWindowSeconds = 15.0;
 constexpr std::size_t kCurrentBins = 10;  // "now" is the last second
 
-
 double recent_mean(const std::vector<double>& values) {
   const std::size_t n = std::min(kCurrentBins, values.size());
   double sum = 0;

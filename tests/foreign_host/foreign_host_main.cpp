@@ -14,6 +14,8 @@
 
 #include <cstdio>
 
+#include "tests/support/toolkit_start.h"
+
 namespace {
 
 class PlainApp : public wxApp {
@@ -53,15 +55,7 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();  // no display needed
   wxSetAssertHandler(fail_on_assert);
-  bool started = false;
-  for (int attempt = 0; attempt < 10 && !started; ++attempt) {
-    started = wxEntryStart(argc, argv);
-    if (!started) wxMilliSleep(300);
-  }
-  if (!started) {
-    std::fprintf(stderr, "cannot start the toolkit (is there a display?)\n");
-    return 2;
-  }
+  if (!Zelvar_Core::testing_support::start_toolkit(argc, argv)) return 2;
   wxTheApp->CallOnInit();
   delete wxLog::SetActiveTarget(new BoxWatch);
   NoDialogs no_dialogs;

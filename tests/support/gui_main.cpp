@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "tests/support/gui_harness.h"
+#include "tests/support/toolkit_start.h"
 
 namespace {
 
@@ -33,17 +34,7 @@ int run_gui_tests(int argc, char** argv) {
   spdlog::set_default_logger(
       std::make_shared<spdlog::logger>("", std::make_shared<spdlog::sinks::null_sink_mt>()));
   wxSetAssertHandler(fail_on_assert);
-  // The display may refuse a connection for a moment when many test
-  // processes start at once; try again before giving up.
-  bool started = false;
-  for (int attempt = 0; attempt < 10 && !started; ++attempt) {
-    started = wxEntryStart(argc, argv);
-    if (!started) wxMilliSleep(300);
-  }
-  if (!started) {
-    std::fprintf(stderr, "cannot start the toolkit (is there a display?)\n");
-    return 2;
-  }
+  if (!Zelvar_Core::testing_support::start_toolkit(argc, argv)) return 2;
   wxTheApp->CallOnInit();
   Zelvar_Core::testing_support::install_gui_guards();
   const int result = RUN_ALL_TESTS();
