@@ -84,7 +84,10 @@ void ValuesView::create_layout() {
 
 void ValuesView::update_values(const ValuesMap& values) {
   panel_values->update_values(values);
-  Fit();
+  // The rows are made on the first update: the window's size hints follow
+  // them, or a window manager keeps the hints of the empty window and
+  // squeezes the Apply button out of sight.
+  GetSizer()->SetSizeHints(this);
 }
 
 void ValuesView::apply() { panel_values->to_default_color(); }

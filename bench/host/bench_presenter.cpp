@@ -226,7 +226,8 @@ void BenchPresenter::sync_stream_view() {
 void BenchPresenter::update_stream_line() {
   if (view_ == nullptr || closed_) return;
   if (recording() && recording_.failed()) stop_recording("the disk failed");
-  status_.stream(recording() ? recording_.line() : playback_.line());
+  // A playback's line goes once the live board streams again.
+  status_.stream(recording() ? recording_.line() : acquiring() ? std::string() : playback_.line());
 }
 
 void BenchPresenter::toggle_recording() {

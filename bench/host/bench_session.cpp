@@ -1,7 +1,9 @@
 #include "bench/host/bench_session.h"
 
+#include <fmt/format.h>
 #include <wx/toplevel.h>
 
+#include "Zelvar_Core/version.h"
 #include "bench/host/log_book.h"
 
 namespace Zelvar_Core::bench {
@@ -51,6 +53,11 @@ BenchSession::BenchSession(const BenchFolders& folders_) : folders(folders_), wi
     names.push_back(name);
   }
   window->menu_bar->configure_tools(names);
+  // The bench's keys and its Help menu, after the front end's menus.
+  const std::vector<BenchKey> keys = bench_keys(*window);
+  install_keys(*window, keys);
+  help_window = new HelpWindow(window, keys, folders, [this] { return about_text(); });
+  add_help_menu(*window, *help_window);
   window->adc_control_frame->update_values(presenter->adc_channels(), presenter->sample_time());
   window->edit_register_device_frame->update_values(model.registers_as_values());
   window->edit_dac_frame->update_values(model.dacs_as_values());
@@ -76,7 +83,22 @@ void BenchSession::report_through(ReportingApp& app) {
   app.on_cancelled = [this](const std::string& what) { presenter->report_cancelled(what); };
 }
 
-void BenchSession::show() { window->Show(); }
+std::string BenchSession::about_text() const {
+  auto& board = model.simulated_device;
+  return fmt::format(
+      "pravel {} (Zelvar_Core {}), the AER sensor test bench\n"
+      "Built on {} with GCC {}.{} and wxWidgets {}.{}.{}\n\n"
+      "Board: {}\nDesign on the board: {}\nStarted in: {}",
+      kVersion, kVersion, __DATE__, __GNUC__, __GNUC_MINOR__, wxMAJOR_VERSION, wxMINOR_VERSION,
+      wxRELEASE_NUMBER,
+      board.connected() ? identity_text(SimulatedDevice::identity()) : "none is connected",
+      board.design().empty() ? "none" : board.design(), folders.root.string());
+}
+
+void BenchSession::show() {
+  window->Show();
+  window->fit_when_shown();
+}
 
 void BenchSession::choose_tool(const std::string& name) {
   wxCommandEvent event(wxEVT_MENU, window->menu_bar->menu_tools->items.at(name)->GetId());

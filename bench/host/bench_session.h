@@ -11,6 +11,7 @@
 #include "bench/host/bench_initializer.h"
 #include "bench/host/bench_presenter.h"
 #include "bench/host/board_simulator_tool.h"
+#include "bench/host/help_window.h"
 #include "bench/host/log_tool.h"
 #include "bench/host/playback_tool.h"
 #include "bench/host/rates_tool.h"
@@ -29,6 +30,8 @@ class BenchSession {
 
   // Shows the main window (the tool windows stay hidden).
   void show();
+  // The Help window's About page: this program, its build, the board.
+  std::string about_text() const;
   // Chooses a Tools entry as a click would.
   void choose_tool(const std::string& name);
   // Hands what escapes a handler to the presenter: errors to the log (and
@@ -49,6 +52,7 @@ class BenchSession {
   RatesTool* rates_tool;          // likewise
   SweepTool* sweep_tool;          // likewise
   SequenceTool* sequence_tool;    // likewise
+  HelpWindow* help_window;        // likewise
   MainInteractor main_interactor;
   InteractorEditMenuBase registers_interactor, dacs_interactor;
   InteractorEditRegisterChip chip_interactor;

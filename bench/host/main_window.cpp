@@ -3,6 +3,7 @@
 #include <wx/accel.h>
 #include <wx/dcclient.h>
 #include <wx/sizer.h>
+#include <wx/stattext.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,12 +20,45 @@ ImagePanel::ImagePanel(wxWindow* parent, const BenchModel& model)
       model_(model),
       frame_(kSensorWidth, kSensorHeight) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
-  Bind(wxEVT_PAINT, [this](wxPaintEvent&) {
-    wxPaintDC dc(this);
-    render(frame_.GetData());
-    dc.DrawBitmap(wxBitmap(frame_), 0, 0);
-    ++frames_drawn_;
+  Bind(wxEVT_PAINT, [this](wxPaintEvent&) { paint(); });
+  Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    Refresh(false);
+    event.Skip();
   });
+}
+
+void ImagePanel::fitting(bool full) {
+  SetMinSize(full ? wxSize(kSensorWidth, kSensorHeight)
+                  : wxSize(kSensorWidth / 2, kSensorHeight / 2));
+}
+
+wxRect ImagePanel::image_rect() const {
+  const wxSize size = GetClientSize();
+  const double scale = std::min(static_cast<double>(size.x) / kSensorWidth,
+                                static_cast<double>(size.y) / kSensorHeight);
+  const int w = std::max(1, static_cast<int>(kSensorWidth * scale));
+  const int h = std::max(1, static_cast<int>(kSensorHeight * scale));
+  return {(size.x - w) / 2, (size.y - h) / 2, w, h};
+}
+
+void ImagePanel::paint() {
+  wxPaintDC dc(this);
+  render(frame_.GetData());
+  const wxRect where = image_rect();
+  // Around the image, the colour of no events: the letterbox reads as sensor.
+  dc.SetPen(*wxTRANSPARENT_PEN);
+  dc.SetBrush(wxBrush(kNoEventColour));
+  dc.DrawRectangle(wxRect(GetClientSize()));
+  if (where.width == kSensorWidth && where.height == kSensorHeight) {
+    dc.DrawBitmap(wxBitmap(frame_), where.GetTopLeft());
+  } else {
+    const double scale = static_cast<double>(where.width) / kSensorWidth;
+    dc.SetUserScale(scale, scale);
+    dc.DrawBitmap(wxBitmap(frame_), static_cast<int>(where.x / scale),
+                  static_cast<int>(where.y / scale));
+    dc.SetUserScale(1, 1);
+  }
+  ++frames_drawn_;
 }
 
 void ImagePanel::render(unsigned char* rgb) const {
@@ -36,13 +70,20 @@ void ImagePanel::render(unsigned char* rgb) const {
   const double zero = std::clamp(0.0, min, max);
   std::vector<unsigned char> table(3 * static_cast<std::size_t>(hi - lo + 1));
   for (int v = lo; v <= hi; ++v) {
-    double r = 24, g = 24, b = 28;
+    double r = kNoEventColour.Red(), g = kNoEventColour.Green(), b = kNoEventColour.Blue();
+    const wxColour* towards = nullptr;
+    double t = 0;
     if (v > zero && max > zero) {
-      const double t = std::min(1.0, (v - zero) / (max - zero));
-      r += t * (255 - r), g += t * (236 - g), b += t * (150 - b);
+      towards = &kOnColour;
+      t = std::min(1.0, (v - zero) / (max - zero));
     } else if (v < zero && zero > min) {
-      const double t = std::min(1.0, (zero - v) / (zero - min));
-      r += t * (40 - r), g += t * (110 - g), b += t * (255 - b);
+      towards = &kOffColour;
+      t = std::min(1.0, (zero - v) / (zero - min));
+    }
+    if (towards) {
+      r += t * (towards->Red() - r);
+      g += t * (towards->Green() - g);
+      b += t * (towards->Blue() - b);
     }
     unsigned char* c = &table[3 * static_cast<std::size_t>(v - lo)];
     c[0] = static_cast<unsigned char>(r), c[1] = static_cast<unsigned char>(g),
@@ -57,61 +98,45 @@ void ImagePanel::render(unsigned char* rgb) const {
 
 // ---- main window -------------------------------------------------------------------
 
+namespace {
+
+// A small swatch of a colour with its meaning, for the image's legend.
+void add_legend_entry(wxWindow* parent, wxSizer* row, const wxColour& colour,
+                      const wxString& meaning) {
+  auto* swatch = new wxPanel(parent, wxID_ANY, wxDefaultPosition, parent->FromDIP(wxSize(12, 12)));
+  swatch->SetBackgroundColour(colour);
+  row->Add(swatch, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
+  row->Add(new wxStaticText(parent, wxID_ANY, meaning), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 14);
+}
+
+}  // namespace
+
 BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::string>& modes)
     : MainWindow(nullptr, wxID_ANY, "Pravel - AER sensor bench") {
   menu_bar = new MainMenuBar(this);
   SetMenuBar(menu_bar);
   auto* root = new wxPanel(this);
-  panel_control = new ControlPanel(root);
-  auto* buttons = new wxBoxSizer(wxVERTICAL);
-  auto add = [&](wxButton*& b, const char* label) {
-    b = new wxButton(panel_control, wxID_ANY, label);
-    buttons->Add(b, 0, wxEXPAND | wxALL, 3);
-  };
-  add(panel_control->button_start_stop, "Start");
-  add(panel_control->button_capture, "Capture");
-  button_record = new wxToggleButton(panel_control, wxID_ANY, "Record");
-  button_record->SetToolTip("Record the board's events to the recordings folder (Ctrl+R)");
-  buttons->Add(button_record, 0, wxEXPAND | wxALL, 3);
-  add(panel_control->button_reset, "Reset");
-  add(panel_control->button_reset_periphery, "Reset periphery");
-  add(panel_control->button_reset_chip, "Reset chip");
-  wxArrayString labels;
-  for (const auto& m : modes) labels.Add(wxString::FromUTF8(m));
-  panel_control->modes_box = new wxRadioBox(panel_control, wxID_ANY, "Mode", wxDefaultPosition,
-                                            wxDefaultSize, labels, 1, wxRA_SPECIFY_COLS);
-  buttons->Add(panel_control->modes_box, 0, wxEXPAND | wxALL, 3);
-  panel_control->SetSizer(buttons);
+  build_controls(root, modes);
+  auto* image_column = new wxBoxSizer(wxVERTICAL);
   image_panel = new ImagePanel(root, model);
+  image_column->Add(image_panel, 1, wxEXPAND);
+  auto* legend = new wxBoxSizer(wxHORIZONTAL);
+  add_legend_entry(root, legend, kOnColour, "ON (brighter)");
+  add_legend_entry(root, legend, kOffColour, "OFF (darker)");
+  legend->Add(
+      new wxStaticText(root, wxID_ANY, "net events per frame, through the histogram's range"), 0,
+      wxALIGN_CENTER_VERTICAL);
+  image_column->Add(legend, 0, wxTOP, 4);
   auto* row = new wxBoxSizer(wxHORIZONTAL);
   row->Add(panel_control, 0, wxALL, 5);
-  row->Add(image_panel, 0, wxALL, 5);
+  row->Add(image_column, 1, wxEXPAND | wxALL, 5);
   root->SetSizer(row);
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(root, 1, wxEXPAND);
-  CreateStatusBar(6);
-  SetStatusBarPane(-1);  // menu help would overwrite the connection field
-  const int widths[] = {90, 235, 150, 65, 345, -1};
-  GetStatusBar()->SetStatusWidths(6, widths);
+  build_status_bar();
   SetSizerAndFit(top);
-  SetMinSize(wxSize(1240, -1));
-  Fit();
-  // Ctrl+R: the Record toggle, as if it were clicked.
-  record_command = wxWindow::NewControlId();
-  wxAcceleratorEntry keys[] = {{wxACCEL_CTRL, 'R', record_command}};
-  SetAcceleratorTable(wxAcceleratorTable(1, keys));
-  Bind(
-      wxEVT_MENU,
-      [this](wxCommandEvent&) {
-        if (!button_record->IsEnabled()) return;
-        button_record->SetValue(!button_record->GetValue());
-        wxCommandEvent toggle(wxEVT_TOGGLEBUTTON, button_record->GetId());
-        toggle.SetEventObject(button_record);
-        toggle.SetInt(button_record->GetValue());
-        button_record->GetEventHandler()->ProcessEvent(toggle);
-      },
-      record_command);
-
+  image_panel->fitting(false);
+  install_record_key();
   // Coming back to the window (from a tool window) finds its keys working.
   Bind(wxEVT_ACTIVATE, [this](wxActivateEvent& event) {
     if (event.GetActive()) CallAfter([this] { keep_keyboard_focus(); });
@@ -125,6 +150,104 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
   image_histogram_frame = new BenchHistogramWindow(this, model.histogram);
   serial_control_frame = new SerialView(this);
   adc_control_frame = new AdcView(this);
+}
+
+void BenchMainWindow::build_controls(wxWindow* root, const std::vector<std::string>& modes) {
+  panel_control = new ControlPanel(root);
+  auto* buttons = new wxBoxSizer(wxVERTICAL);
+  auto add = [&](wxButton*& b, const char* label, const char* tip) {
+    b = new wxButton(panel_control, wxID_ANY, label);
+    b->SetToolTip(tip);
+    buttons->Add(b, 0, wxEXPAND | wxALL, 3);
+  };
+  add(panel_control->button_start_stop, "Start", "Start or stop the board's event stream (F5)");
+  add(panel_control->button_capture, "Capture",
+      "Write the image as it is shown to captures/, as a PGM file (F6)");
+  button_record = new wxToggleButton(panel_control, wxID_ANY, "Record");
+  button_record->SetToolTip(
+      "Record the board's events to the recordings folder, starting the stream if needed "
+      "(Ctrl+R)");
+  buttons->Add(button_record, 0, wxEXPAND | wxALL, 3);
+  add(panel_control->button_reset, "Reset", "Reset the device: its logic and its clock");
+  add(panel_control->button_reset_periphery, "Reset periphery", "Reset the AER periphery");
+  add(panel_control->button_reset_chip, "Reset chip", "Reset the chip: its pixels start over");
+  wxArrayString labels;
+  for (const auto& m : modes) labels.Add(wxString::FromUTF8(m));
+  panel_control->modes_box = new wxRadioBox(panel_control, wxID_ANY, "Mode", wxDefaultPosition,
+                                            wxDefaultSize, labels, 1, wxRA_SPECIFY_COLS);
+  panel_control->modes_box->SetToolTip("The chip's mode: its events, a test pattern, or none");
+  buttons->Add(panel_control->modes_box, 0, wxEXPAND | wxALL, 3);
+  panel_control->SetSizer(buttons);
+}
+
+void BenchMainWindow::build_status_bar() {
+  CreateStatusBar(6);
+  SetStatusBarPane(-1);  // menu help would overwrite the connection field
+  // Each field as wide as its longest usual text; the message takes the rest.
+  const wxString longest[] = {"Disconnected", "Bitstream: aer640_stream (flash)",
+                              "99.99 Mev/s, 999.9 M lost", "99.9 fps"};
+  for (int i = 0; i < 4; ++i)
+    fixed_widths_[i] = GetStatusBar()->GetTextExtent(longest[i]).x + FromDIP(20);
+  set_status_widths(0);
+}
+
+void BenchMainWindow::set_status_widths(int stream_width) {
+  const int widths[] = {fixed_widths_[0], fixed_widths_[1], fixed_widths_[2],
+                        fixed_widths_[3], stream_width,     -1};
+  GetStatusBar()->SetStatusWidths(6, widths);
+}
+
+void BenchMainWindow::show_stream(const wxString& line) {
+  set_status_widths(line.empty() ? 0 : GetStatusBar()->GetTextExtent(line).x + FromDIP(20));
+  SetStatusText(line, kStatusStream);
+}
+
+void BenchMainWindow::show_message(const wxString& text) {
+  SetStatusText(text, kStatusMessage);
+  GetStatusBar()->SetToolTip(text);
+}
+
+int BenchMainWindow::command_clicking(wxButton* button) {
+  const int command = wxWindow::NewControlId();
+  Bind(
+      wxEVT_MENU,
+      [button](wxCommandEvent&) {
+        if (!button->IsEnabled()) return;
+        wxCommandEvent click(wxEVT_BUTTON, button->GetId());
+        click.SetEventObject(button);
+        button->GetEventHandler()->ProcessEvent(click);
+      },
+      command);
+  return command;
+}
+
+void BenchMainWindow::install_record_key() {
+  // Ctrl+R: the Record toggle, as if it were clicked.
+  record_command = wxWindow::NewControlId();
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        if (!button_record->IsEnabled()) return;
+        button_record->SetValue(!button_record->GetValue());
+        wxCommandEvent toggle(wxEVT_TOGGLEBUTTON, button_record->GetId());
+        toggle.SetEventObject(button_record);
+        toggle.SetInt(button_record->GetValue());
+        button_record->GetEventHandler()->ProcessEvent(toggle);
+      },
+      record_command);
+  wxAcceleratorEntry keys[] = {{wxACCEL_CTRL, 'R', record_command}};
+  SetAcceleratorTable(wxAcceleratorTable(1, keys));
+}
+
+void BenchMainWindow::fit_when_shown() {
+  // Under a window manager the menu bar's height is known only once the
+  // window is on screen: fitting then shows the whole image.
+  CallAfter([this] {
+    image_panel->fitting(true);
+    Layout();
+    Fit();
+    image_panel->fitting(false);
+  });
 }
 
 void BenchMainWindow::enable_board_controls(bool connected) {

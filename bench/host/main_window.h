@@ -14,16 +14,29 @@
 
 namespace Zelvar_Core::bench {
 
-// Net event counts drawn through the histogram range: OFF towards blue, ON
-// towards warm white, no events dark.
+// The colours of the image: ON towards warm white, OFF towards blue, no
+// events dark.
+inline const wxColour kOnColour(255, 236, 150);
+inline const wxColour kOffColour(40, 110, 255);
+inline const wxColour kNoEventColour(24, 24, 28);
+
+// Net event counts drawn through the histogram range, scaled to the panel
+// at the sensor's aspect ratio (1:1 at the window's first size).
 class ImagePanel : public wxPanel {
  public:
   ImagePanel(wxWindow* parent, const BenchModel& model);
   // Fills `rgb` (3 bytes per pixel) from the model's image.
   void render(unsigned char* rgb) const;
   long frames_drawn() const { return frames_drawn_; }
+  // Where the image is drawn in the panel, letterboxed.
+  wxRect image_rect() const;
+  // The panel's minimum: the sensor at 1:1 while the window is fitted, half
+  // of it after, so that the user may make the window smaller.
+  void fitting(bool full);
 
  private:
+  void paint();
+
   const BenchModel& model_;
   wxImage frame_;
   long frames_drawn_ = 0;
@@ -50,10 +63,27 @@ class BenchMainWindow : public MainWindow {
   // Puts the focus on a control of the window when it is active and none
   // (or a greyed one) holds it, so that its keys work.
   void keep_keyboard_focus();
+  // The stream field (a recording's or a playback's line) takes the room
+  // its text needs, and none without one; the message field the rest.
+  void show_stream(const wxString& line);
+  // The message field, with the whole text as the status bar's tooltip.
+  void show_message(const wxString& text);
+  // The command that clicks `button` when it is enabled, for a key.
+  int command_clicking(wxButton* button);
+  // Sizes the window to its content once it is shown (a window manager's
+  // frame and the menu bar are known only then).
+  void fit_when_shown();
 
   ImagePanel* image_panel;
   wxToggleButton* button_record;  // Ctrl+R toggles it too
   int record_command = 0;         // the command Ctrl+R sends
+
+ private:
+  void build_controls(wxWindow* root, const std::vector<std::string>& modes);
+  void build_status_bar();
+  void install_record_key();
+  void set_status_widths(int stream_width);
+  int fixed_widths_[4] = {0, 0, 0, 0};  // connection, bitstream, events, frames
 };
 
 }  // namespace Zelvar_Core::bench

@@ -5,7 +5,7 @@
 namespace Zelvar_Core::bench {
 
 void StatusLine::message(const std::string& text) {
-  if (shown()) view_->SetStatusText(wxString::FromUTF8(text), kStatusMessage);
+  if (shown()) view_->show_message(wxString::FromUTF8(text));
 }
 
 void StatusLine::error(const std::string& what) { logger_->error("{}", what); }
@@ -44,7 +44,7 @@ void StatusLine::rates(bool streaming, double events_per_second, double frames_p
 }
 
 void StatusLine::stream(const std::string& line) {
-  if (shown()) view_->SetStatusText(wxString::FromUTF8(line), kStatusStream);
+  if (shown()) view_->show_stream(wxString::FromUTF8(line));
 }
 
 }  // namespace Zelvar_Core::bench
