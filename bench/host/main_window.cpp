@@ -181,7 +181,7 @@ void BenchMainWindow::build_controls(wxWindow* root, const std::vector<std::stri
 }
 
 void BenchMainWindow::build_status_bar() {
-  CreateStatusBar(6);
+  CreateStatusBar(6, wxSTB_DEFAULT_STYLE);
   SetStatusBarPane(-1);  // menu help would overwrite the connection field
   // Each field as wide as its longest usual text; the message takes the rest.
   const wxString longest[] = {"Disconnected", "Bitstream: aer640_stream (flash)",
@@ -203,8 +203,9 @@ void BenchMainWindow::show_stream(const wxString& line) {
 }
 
 void BenchMainWindow::show_message(const wxString& text) {
+  // A message longer than its field ends in "..." and shows whole as the
+  // field's tooltip (the status bar's own tips).
   SetStatusText(text, kStatusMessage);
-  GetStatusBar()->SetToolTip(text);
 }
 
 int BenchMainWindow::command_clicking(wxButton* button) {

@@ -66,7 +66,7 @@ class BenchMainWindow : public MainWindow {
   // The stream field (a recording's or a playback's line) takes the room
   // its text needs, and none without one; the message field the rest.
   void show_stream(const wxString& line);
-  // The message field, with the whole text as the status bar's tooltip.
+  // The message field; a text too long for it shows whole as its tooltip.
   void show_message(const wxString& text);
   // The command that clicks `button` when it is enabled, for a key.
   int command_clicking(wxButton* button);
