@@ -1,6 +1,8 @@
 // Cost of one ADC monitor redraw (update_plot plus the paint of the canvas)
 // as the channel history grows, against the naive form that hands every
-// sample to the canvas. Run under a display (xvfb-run).
+// sample to the canvas. The canvas is painted into a bitmap the way it paints
+// the window (PlotCanvas::Paint), so a background that stays the same is
+// copied in from the third paint on. Run under a display (xvfb-run).
 #include <benchmark/benchmark.h>
 #include <wx/app.h>
 #include <wx/dcgraph.h>
@@ -60,8 +62,7 @@ void redraw(benchmark::State& state, bool naive) {
       else
         canvases[i]->update_plot(data[i]);
       wxMemoryDC memory(bitmap);
-      wxGCDC dc(memory);
-      canvases[i]->Render(dc, size);
+      canvases[i]->Paint(memory, size);
     }
   }
   state.SetItemsProcessed(state.iterations() * channels);
@@ -84,16 +85,16 @@ void BM_RedrawDenseWindow(benchmark::State& state) {
   for (auto _ : state) {
     canvas->update_plot(data);
     wxMemoryDC memory(bitmap);
-    wxGCDC dc(memory);
-    canvas->Render(dc, size);
+    canvas->Paint(memory, size);
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * points));
   frame->Destroy();
 }
 
 // The same channel painted again with no new sample: at the size it was
-// painted at before (range(1) == 0) the kept reduction is drawn; at a new
-// size each time (1, as while a window is resized) the trace is reduced again.
+// painted at before (range(1) == 0) the kept reduction is drawn over the kept
+// background; at a new size each time (1, as while a window is resized) the
+// trace is reduced and the background drawn again.
 void BM_RepaintDenseWindow(benchmark::State& state) {
   const auto points = static_cast<std::size_t>(state.range(0));
   const bool resizing = state.range(1) != 0;
@@ -101,13 +102,50 @@ void BM_RepaintDenseWindow(benchmark::State& state) {
   auto* canvas = new AdcPlotCanvas(frame);
   canvas->SetSize(wxSize(300, 100));
   canvas->update_plot(history(points, 15.0 / points));
-  wxBitmap bitmap(wxSize(301, 100));
-  int width = 300;
+  wxBitmap narrow(wxSize(300, 100)), wide(wxSize(301, 100));
+  bool use_wide = false;
   for (auto _ : state) {
-    if (resizing) width = width == 300 ? 301 : 300;
+    if (resizing) use_wide = !use_wide;
+    wxMemoryDC memory(use_wide ? wide : narrow);
+    canvas->Paint(memory, memory.GetSize());
+  }
+  frame->Destroy();
+}
+
+// A live channel past its first 15 s: every redraw brings a new sample, so
+// the time window slides and the background (its tick labels) changes each
+// time: it is drawn every time and never kept. The cost of a redraw there.
+void BM_RedrawSlidingWindow(benchmark::State& state) {
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "bench");
+  auto* canvas = new AdcPlotCanvas(frame);
+  const wxSize size(300, 100);
+  canvas->SetSize(size);
+  AdcChannel data = history(static_cast<std::size_t>(state.range(0)));
+  wxBitmap bitmap(size);
+  for (auto _ : state) {
+    const double i = static_cast<double>(data.data_t.size());
+    data.data_t.push_back(i * 0.01);
+    data.data_y.push_back(1.8 + 0.01 * std::sin(i * 0.07) + 0.002 * std::sin(i * 1.3));
+    canvas->update_plot(data);
+    wxMemoryDC memory(bitmap);
+    canvas->Paint(memory, size);
+  }
+  frame->Destroy();
+}
+
+// What any wxDC gets (a PNG saved, a print): everything drawn each time.
+void BM_RenderEverything(benchmark::State& state) {
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "bench");
+  auto* canvas = new AdcPlotCanvas(frame);
+  const wxSize size(300, 100);
+  canvas->SetSize(size);
+  const AdcChannel data = history(static_cast<std::size_t>(state.range(0)));
+  wxBitmap bitmap(size);
+  for (auto _ : state) {
+    canvas->update_plot(data);
     wxMemoryDC memory(bitmap);
     wxGCDC dc(memory);
-    canvas->Render(dc, wxSize(width, 100));
+    canvas->Render(dc, size);
   }
   frame->Destroy();
 }
@@ -143,6 +181,9 @@ BENCHMARK(BM_OnePassOverTheWindow)
     ->Arg(150000)
     ->Arg(1500000)
     ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_RedrawSlidingWindow)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderEverything)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_Redraw)->ArgsProduct({{1000, 100000, 1000000}, {1, 8}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RedrawNaive)

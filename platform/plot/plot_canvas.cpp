@@ -3,10 +3,12 @@
 #include <wx/dcbuffer.h>
 #include <wx/dcgraph.h>
 #include <wx/graphics.h>
+#include <wx/image.h>
 #include <wx/settings.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace Zelvar_Core {
@@ -22,6 +24,50 @@ constexpr double kValueLimit = 1e300;  // keeps a range's width finite
 const double kGap = std::numeric_limits<double>::quiet_NaN();
 
 bool finite(double v) { return std::isfinite(v); }
+
+// The colour of axes and text.
+wxColour ink() { return wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT); }
+
+// Whether `dc` is `size` pixels large and draws one unit to one pixel from
+// its top left corner, so that pixels read back from it can be copied in
+// again where they were.
+bool draws_unit_pixels(const wxDC& dc, const wxSize& size) {
+  double user_x = 0, user_y = 0, logical_x = 0, logical_y = 0;
+  dc.GetUserScale(&user_x, &user_y);
+  dc.GetLogicalScale(&logical_x, &logical_y);
+  return size.x > 0 && size.y > 0 && dc.GetSize() == size && dc.GetContentScaleFactor() == 1 &&
+         user_x == 1 && user_y == 1 && logical_x == 1 && logical_y == 1 &&
+         dc.GetDeviceOrigin() == wxPoint() && dc.GetLogicalOrigin() == wxPoint();
+}
+
+// How far from its line a pen of `width` may set pixels (a width of 0 or
+// less draws one pixel wide), held far inside the int range.
+int pen_reach(int width) { return std::clamp(width, 1, 1 << 16) / 2 + 1; }
+
+// Reads `size` pixels of `target` back into `pixels`, as they are.
+bool read_back(wxDC& target, const wxSize& size, wxBitmap& pixels) {
+  pixels = wxBitmap(size, 24);
+  if (!pixels.IsOk()) return false;
+  wxMemoryDC copy(pixels);
+  return copy.IsOk() && copy.Blit(0, 0, size.x, size.y, &target, 0, 0);
+}
+
+// The smallest rectangle holding every pixel that differs between `a` and
+// `b` (of one size); empty when none does.
+wxRect changed_pixels(const wxBitmap& a, const wxBitmap& b) {
+  const wxImage first = a.ConvertToImage(), second = b.ConvertToImage();
+  const int width = first.GetWidth(), height = first.GetHeight();
+  int left = width, top = height, right = -1, bottom = -1;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const long at = 3L * (static_cast<long>(y) * width + x);
+      if (std::memcmp(first.GetData() + at, second.GetData() + at, 3) == 0) continue;
+      left = std::min(left, x), right = std::max(right, x);
+      top = std::min(top, y), bottom = std::max(bottom, y);
+    }
+  }
+  return right < 0 ? wxRect() : wxRect(wxPoint(left, top), wxPoint(right, bottom));
+}
 
 // Digits after the point that tell apart values `step` apart (a step of 1,
 // 2 or 5 times a power of ten, as nice_ticks makes them).
@@ -343,32 +389,149 @@ wxRect PlotCanvas::PlotArea(const wxSize& size) const {
 
 void PlotCanvas::OnPaint(wxPaintEvent&) {
   wxAutoBufferedPaintDC paint_dc(this);
-  wxGCDC dc(paint_dc);
-  Render(dc, GetClientSize());
+  const wxSize size = GetClientSize();
+  // Pixels are read back only from a paint that drew the whole window.
+  PaintInto(paint_dc, size, GetUpdateRegion().Contains(wxRect(size)) == wxInRegion);
 }
 
+void PlotCanvas::Paint(wxMemoryDC& target, const wxSize& size) { PaintInto(target, size, true); }
+
+template <class TargetDC>
+void PlotCanvas::PaintInto(TargetDC& target, const wxSize& size, bool whole_target) {
+  reused_background_ = false;
+  if (graphics_ && draws_unit_pixels(target, size)) {
+    const BackgroundState background = CurrentBackground(target, size);
+    if (kept_.valid && kept_.state == background) {
+      reused_background_ = true;
+    } else {
+      // A background is read back when it is drawn a second time alike: one
+      // that changes with every new sample (a sliding time window) is drawn
+      // as Render draws it, with nothing read back.
+      const bool keep = whole_target && last_background_ == background;
+      last_background_ = background;
+      kept_ = keep ? KeepBackground(target, size, background) : KeptBackground{};
+    }
+    if (kept_.valid) {
+      PaintOverKept(target, size);
+      return;
+    }
+  }
+  wxGCDC dc(target);
+  Render(dc, size);
+}
+
+template <class TargetDC>
+PlotCanvas::KeptBackground PlotCanvas::KeepBackground(TargetDC& target, const wxSize& size,
+                                                      const BackgroundState& state) const {
+  KeptBackground kept;
+  kept.state = state;
+  {
+    wxGCDC dc(target);
+    DrawBackground(dc, size);
+  }
+  if (!read_back(target, size, kept.plain)) return {};
+  if (state.legend_shown) {
+    wxRect drawn;
+    {
+      wxGCDC dc(target);
+      SetForegroundInk(dc);
+      drawn = DrawLegend(dc, PlotArea(size));
+    }
+    if (!read_back(target, size, kept.with_legend)) return {};
+    kept.legend_box = drawn.Union(changed_pixels(kept.plain, kept.with_legend)).Inflate(2);
+  }
+  kept.valid = true;
+  return kept;
+}
+
+template <class TargetDC>
+void PlotCanvas::PaintOverKept(TargetDC& target, const wxSize& size) const {
+  const wxRect area = PlotArea(size);
+  const std::vector<PixelTrace> traces = PixelTraces(area);
+  // The legend is drawn over the traces: its kept pixels do only where no
+  // trace and no "no data" reach them.
+  const bool legend_kept =
+      kept_.state.legend_shown && AnyPoint(traces) && !Reaches(traces, kept_.legend_box);
+  target.DrawBitmap(legend_kept ? kept_.with_legend : kept_.plain, 0, 0);
+  wxGCDC dc(target);
+  DrawForeground(dc, area, traces, kept_.state.legend_shown && !legend_kept);
+}
+
+PlotCanvas::BackgroundState PlotCanvas::CurrentBackground(const wxDC& target,
+                                                          const wxSize& size) const {
+  BackgroundState state;
+  state.size = size;
+  state.x_axis = x_axis_;
+  state.y_axis = y_axis_;
+  state.x_label = graphics_->xLabel;
+  state.y_label = graphics_->yLabel;
+  state.font = TextFont();
+  state.background = Background();
+  state.ink = ink();
+  state.legend_shown = enableLegend;
+  if (enableLegend) {
+    for (const auto& trace : graphics_->traces)
+      if (!trace.legend.empty()) state.legend.emplace_back(trace.legend, trace.colour, trace.width);
+  }
+  state.target_window = target.GetWindow();
+  state.target_depth = target.GetDepth();
+  return state;
+}
+
+bool PlotCanvas::BackgroundState::operator==(const BackgroundState& other) const {
+  return size == other.size && x_axis == other.x_axis && y_axis == other.y_axis &&
+         x_label == other.x_label && y_label == other.y_label && font == other.font &&
+         background == other.background && ink == other.ink && legend_shown == other.legend_shown &&
+         legend == other.legend && target_window == other.target_window &&
+         target_depth == other.target_depth;
+}
+
+wxColour PlotCanvas::Background() const {
+  const wxColour background = GetBackgroundColour();
+  return background.IsOk() ? background : wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
+}
+
+wxFont PlotCanvas::TextFont() const { return GetFont().IsOk() ? GetFont() : *wxNORMAL_FONT; }
+
 void PlotCanvas::Render(wxDC& dc, const wxSize& size) const {
-  wxColour background = GetBackgroundColour();
-  if (!background.IsOk()) background = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
-  dc.SetBackground(wxBrush(background));
+  DrawBackground(dc, size);
+  if (!graphics_) return;
+  const wxRect area = PlotArea(size);
+  DrawForeground(dc, area, PixelTraces(area), enableLegend);
+}
+
+void PlotCanvas::DrawBackground(wxDC& dc, const wxSize& size) const {
+  dc.SetBackground(wxBrush(Background()));
   dc.Clear();
   if (!graphics_) return;
-  dc.SetFont(GetFont().IsOk() ? GetFont() : *wxNORMAL_FONT);
-  const wxRect area = PlotArea(size);
-  DrawAxes(dc, area);
-  if (!DrawTraces(dc, area)) {
+  dc.SetFont(TextFont());
+  DrawAxes(dc, PlotArea(size));
+}
+
+void PlotCanvas::SetForegroundInk(wxDC& dc) const {
+  // The font, pen and colours the axes leave, for a DC that did not draw them.
+  dc.SetFont(TextFont());
+  dc.SetPen(wxPen(ink(), 1));
+  dc.SetBrush(*wxTRANSPARENT_BRUSH);
+  dc.SetTextForeground(ink());
+}
+
+void PlotCanvas::DrawForeground(wxDC& dc, const wxRect& area, const std::vector<PixelTrace>& traces,
+                                bool legend) const {
+  SetForegroundInk(dc);
+  StrokeTraces(dc, area, traces);
+  if (!AnyPoint(traces)) {
     const wxString text = "no data";
     const wxSize extent = dc.GetTextExtent(text);
     dc.DrawText(text, area.x + (area.width - extent.x) / 2, area.y + (area.height - extent.y) / 2);
   }
-  if (enableLegend) DrawLegend(dc, area);
+  if (legend) DrawLegend(dc, area);
 }
 
 void PlotCanvas::DrawAxes(wxDC& dc, const wxRect& area) const {
-  const wxColour ink = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT);
-  dc.SetPen(wxPen(ink, 1));
+  dc.SetPen(wxPen(ink(), 1));
   dc.SetBrush(*wxTRANSPARENT_BRUSH);
-  dc.SetTextForeground(ink);
+  dc.SetTextForeground(ink());
   dc.DrawRectangle(area);
 
   const AxisMap x_map = XMap(x_axis_, area);
@@ -406,41 +569,75 @@ void PlotCanvas::DrawAxes(wxDC& dc, const wxRect& area) const {
                      90.0);
 }
 
-bool PlotCanvas::DrawTraces(wxDC& dc, const wxRect& area) const {
-  wxDCClipper clip(dc, area);
-  // Traces are stroked without antialiasing: a pixel is in the trace or
-  // not, so the reduced trace sets exactly the pixels of the full one (with
-  // antialiasing the shape of the joins would depend on which points are
-  // drawn, and a few edge pixels would differ by a shade).
-  wxGraphicsContext* gc = dc.GetGraphicsContext();
-  const wxAntialiasMode antialias = gc ? gc->GetAntialiasMode() : wxANTIALIAS_NONE;
-  if (gc) gc->SetAntialiasMode(wxANTIALIAS_NONE);
+std::vector<PlotCanvas::PixelTrace> PlotCanvas::PixelTraces(const wxRect& area) const {
   const AxisMap x_map = XMap(x_axis_, area);
   const AxisMap y_map = YMap(y_axis_, area);
-  bool drawn = false;
+  std::vector<PixelTrace> pixel_traces;
   for (std::size_t i = 0; i < graphics_->traces.size(); ++i) {
     const PolySpline& trace = graphics_->traces[i];
     const std::vector<PlotPoint>* points = &trace.points;
     if (reduceDenseTraces && IsDense(trace, area)) points = &ReducedTraces(area)[i];
-    dc.SetPen(wxPen(wxColour(trace.colour), trace.width));
-    std::vector<wxPoint> segment;
-    auto draw_segment = [&] {
-      if (segment.size() == 1) dc.DrawPoint(segment.front());
-      if (segment.size() > 1) dc.DrawLines(static_cast<int>(segment.size()), segment.data());
-      segment.clear();
-    };
+    PixelTrace& drawn = pixel_traces.emplace_back();
+    drawn.colour = wxColour(trace.colour);
+    drawn.width = trace.width;
+    std::vector<wxPoint> run;
     for (const auto& p : *points) {
       if (finite(p.x) && finite(p.y)) {
-        segment.emplace_back(x_map.pixel(p.x), y_map.pixel(p.y));
-        drawn = true;
-      } else {
-        draw_segment();  // a gap: the segments on either side are drawn
+        run.emplace_back(x_map.pixel(p.x), y_map.pixel(p.y));
+      } else if (!run.empty()) {  // a gap: the runs on either side are drawn
+        drawn.runs.push_back(std::move(run));
+        run.clear();
       }
     }
-    draw_segment();
+    if (!run.empty()) drawn.runs.push_back(std::move(run));
+  }
+  return pixel_traces;
+}
+
+bool PlotCanvas::AnyPoint(const std::vector<PixelTrace>& traces) {
+  return std::any_of(traces.begin(), traces.end(),
+                     [](const PixelTrace& trace) { return !trace.runs.empty(); });
+}
+
+bool PlotCanvas::Reaches(const std::vector<PixelTrace>& traces, const wxRect& box) {
+  // Each stroke stays inside the box of its two ends widened by its pen
+  // (and the round caps): a generous bound, never a missed pixel.
+  for (const PixelTrace& trace : traces) {
+    const int margin = pen_reach(trace.width) + 2;
+    const int left = box.GetLeft() - margin, right = box.GetRight() + margin;
+    const int top = box.GetTop() - margin, bottom = box.GetBottom() + margin;
+    for (const std::vector<wxPoint>& run : trace.runs) {
+      wxPoint previous = run.front();
+      for (const wxPoint& p : run) {
+        const bool clear = std::max(p.x, previous.x) < left || std::min(p.x, previous.x) > right ||
+                           std::max(p.y, previous.y) < top || std::min(p.y, previous.y) > bottom;
+        if (!clear) return true;
+        previous = p;
+      }
+    }
+  }
+  return false;
+}
+
+void PlotCanvas::StrokeTraces(wxDC& dc, const wxRect& area,
+                              const std::vector<PixelTrace>& traces) const {
+  wxDCClipper clip(dc, area);
+  // Traces are stroked without antialiasing: a pixel is in the trace or
+  // not, so the reduced trace sets exactly the pixels of the full one (with
+  // antialiasing the shape of the joins would depend on which points are
+  // drawn, and a few edge pixels would differ by a shade). It also leaves
+  // the pixels outside a trace as they were, which a kept legend relies on.
+  wxGraphicsContext* gc = dc.GetGraphicsContext();
+  const wxAntialiasMode antialias = gc ? gc->GetAntialiasMode() : wxANTIALIAS_NONE;
+  if (gc) gc->SetAntialiasMode(wxANTIALIAS_NONE);
+  for (const PixelTrace& trace : traces) {
+    dc.SetPen(wxPen(trace.colour, trace.width));
+    for (const std::vector<wxPoint>& run : trace.runs) {
+      if (run.size() == 1) dc.DrawPoint(run.front());
+      if (run.size() > 1) dc.DrawLines(static_cast<int>(run.size()), run.data());
+    }
   }
   if (gc) gc->SetAntialiasMode(antialias);
-  return drawn;
 }
 
 bool PlotCanvas::IsDense(const PolySpline& trace, const wxRect& area) const {
@@ -458,9 +655,10 @@ const std::vector<std::vector<PlotPoint>>& PlotCanvas::ReducedTraces(const wxRec
   return reduction_.traces;
 }
 
-void PlotCanvas::DrawLegend(wxDC& dc, const wxRect& area) const {
+wxRect PlotCanvas::DrawLegend(wxDC& dc, const wxRect& area) const {
   const int line_length = 18;
   int y = area.GetTop() + 4;
+  wxRect drawn;
   for (const auto& trace : graphics_->traces) {
     if (trace.legend.empty()) continue;
     const wxSize extent = dc.GetTextExtent(trace.legend);
@@ -468,8 +666,12 @@ void PlotCanvas::DrawLegend(wxDC& dc, const wxRect& area) const {
     dc.SetPen(wxPen(wxColour(trace.colour), trace.width));
     dc.DrawLine(x, y + extent.y / 2, x + line_length, y + extent.y / 2);
     dc.DrawText(trace.legend, x + line_length + 4, y);
+    drawn.Union(wxRect(wxPoint(x, y + extent.y / 2), wxPoint(x + line_length, y + extent.y / 2))
+                    .Inflate(pen_reach(trace.width)));
+    drawn.Union(wxRect(wxPoint(x + line_length + 4, y), extent));
     y += extent.y + 2;
   }
+  return drawn;
 }
 
 }  // namespace Zelvar_Core

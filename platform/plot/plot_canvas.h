@@ -5,12 +5,16 @@
 // not finite or are empty are replaced by finite ones.
 #pragma once
 
+#include <wx/bitmap.h>
 #include <wx/colour.h>
 #include <wx/dc.h>
+#include <wx/dcmemory.h>
+#include <wx/font.h>
 #include <wx/window.h>
 
 #include <cstddef>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -92,6 +96,18 @@ class PlotCanvas : public wxWindow {
   // reduced for that size when it is drawn, and the reduction is kept until
   // the plot or the size changes.
   void Render(wxDC& dc, const wxSize& size) const;
+  // Draws the picture Render draws into `target` the way the window paints
+  // itself: what lies under the traces (background, axes, tick and axis
+  // labels, and the legend where no trace reaches it) is drawn into the
+  // target, read back from it once the same background has been drawn
+  // twice in a row, and from then on copied in while it stays the same,
+  // with the traces drawn over it. Kept pixels are copied only into the
+  // kind of target they came from, since text is drawn differently on a
+  // window than in a bitmap. A target of another scale or size than `size`
+  // is drawn directly.
+  void Paint(wxMemoryDC& target, const wxSize& size);
+  // Whether the last paint copied in a kept background.
+  bool LastPaintReusedBackground() const { return reused_background_; }
   // The rectangle inside the axes where traces are drawn.
   wxRect PlotArea(const wxSize& size) const;
   // The axes' mappings onto a plot area.
@@ -109,11 +125,62 @@ class PlotCanvas : public wxWindow {
   bool reduceDenseTraces = true;
 
  private:
+  // Everything the picture under the traces depends on, and the kind of
+  // target it is drawn in.
+  struct BackgroundState {
+    wxSize size;
+    AxisRange x_axis, y_axis;
+    wxString x_label, y_label;
+    wxFont font;
+    wxColour background, ink;
+    bool legend_shown = false;
+    std::vector<std::tuple<wxString, wxString, int>> legend;  // text, colour, width
+    const wxWindow* target_window = nullptr;
+    int target_depth = 0;
+    bool operator==(const BackgroundState& other) const;
+  };
+  // The pixels of one background, read back from a target: with the
+  // legend drawn over it (when shown) and without, and the box the legend
+  // may change pixels in.
+  struct KeptBackground {
+    bool valid = false;
+    BackgroundState state;
+    wxBitmap plain, with_legend;
+    wxRect legend_box;
+  };
+  // A trace as it is stroked: its pen and its runs of pixel points, one
+  // run between two gaps.
+  struct PixelTrace {
+    wxColour colour;
+    int width = 1;
+    std::vector<std::vector<wxPoint>> runs;
+  };
+
   void OnPaint(wxPaintEvent& event);
+  template <class TargetDC>
+  void PaintInto(TargetDC& target, const wxSize& size, bool whole_target);
+  template <class TargetDC>
+  KeptBackground KeepBackground(TargetDC& target, const wxSize& size,
+                                const BackgroundState& state) const;
+  template <class TargetDC>
+  void PaintOverKept(TargetDC& target, const wxSize& size) const;
+  BackgroundState CurrentBackground(const wxDC& target, const wxSize& size) const;
+  // Render in two parts: the background, then the traces, "no data" when
+  // there are none, and the legend when `legend` is true.
+  void DrawBackground(wxDC& dc, const wxSize& size) const;
+  void DrawForeground(wxDC& dc, const wxRect& area, const std::vector<PixelTrace>& traces,
+                      bool legend) const;
+  void SetForegroundInk(wxDC& dc) const;
+  wxColour Background() const;
+  wxFont TextFont() const;
   void DrawAxes(wxDC& dc, const wxRect& area) const;
-  // False when no trace has a point to draw.
-  bool DrawTraces(wxDC& dc, const wxRect& area) const;
-  void DrawLegend(wxDC& dc, const wxRect& area) const;
+  std::vector<PixelTrace> PixelTraces(const wxRect& area) const;
+  void StrokeTraces(wxDC& dc, const wxRect& area, const std::vector<PixelTrace>& traces) const;
+  static bool AnyPoint(const std::vector<PixelTrace>& traces);
+  // Whether a stroke of `traces` may set a pixel inside `box`.
+  static bool Reaches(const std::vector<PixelTrace>& traces, const wxRect& box);
+  // Draws the legend and returns the rectangle of what it drew.
+  wxRect DrawLegend(wxDC& dc, const wxRect& area) const;
   bool IsDense(const PolySpline& trace, const wxRect& area) const;
   // The traces' reductions for `area`, made when the area or plot changed.
   const std::vector<std::vector<PlotPoint>>& ReducedTraces(const wxRect& area) const;
@@ -127,6 +194,9 @@ class PlotCanvas : public wxWindow {
 
   std::optional<PlotGraphics> graphics_;
   mutable Reduction reduction_;
+  KeptBackground kept_;
+  std::optional<BackgroundState> last_background_;
+  bool reused_background_ = false;
   AxisRange x_axis_{0.0, 1.0};
   AxisRange y_axis_{0.0, 1.0};
 };

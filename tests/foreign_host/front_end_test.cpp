@@ -9,6 +9,7 @@
 #include <wx/dcsvg.h>
 #include <wx/frame.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -113,6 +114,17 @@ class ForeignHost : public ::testing::Test {
       EXPECT_EQ(differing_pixels(expected, shown), 0)
           << size.x << "x" << size.y << " px, gc " << through_gc;
     }
+    // As the window paints: drawn, drawn and read back, then copied in.
+    const wxImage expected = paint(full, size, true);
+    for (int paints = 1; paints <= 3; ++paints) {
+      wxBitmap bitmap(size);
+      {
+        wxMemoryDC memory(bitmap);
+        monitor->Paint(memory, size);
+      }
+      EXPECT_EQ(differing_pixels(expected, bitmap.ConvertToImage()), 0)
+          << size.x << "x" << size.y << " px, paint " << paints;
+    }
   }
   wxFrame* frame = nullptr;
   AdcPlotCanvas* monitor = nullptr;
@@ -147,6 +159,25 @@ TEST_F(ForeignHost, AResizeBetweenSamplesPaintsTheTraceForTheNewSize) {
   expect_same_picture(*full, {900, 240});
   monitor->SetSize(wxSize(300, 100));
   expect_same_picture(*full, {300, 100});
+}
+
+TEST_F(ForeignHost, TheShownMonitorReadsItsBackgroundBackAndRaisesNothing) {
+  int paints = 0;
+  monitor->Bind(wxEVT_PAINT, [&](wxPaintEvent& event) {
+    ++paints;
+    event.Skip();  // the canvas paints
+  });
+  monitor->update_plot(history(times(6000)));
+  frame->Show();
+  // Paints until the window copies its kept background in; a limit instead
+  // of a hang if it never does.
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!monitor->LastPaintReusedBackground() && std::chrono::steady_clock::now() < limit) {
+    monitor->Refresh(false);
+    wxYield();
+    wxMilliSleep(5);
+  }
+  EXPECT_TRUE(monitor->LastPaintReusedBackground()) << paints << " paints";
 }
 
 // The texts an SVG drawing of `canvas` holds.

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -185,12 +186,17 @@ TEST(PlotRanges, AnyRequestBecomesAFiniteRangeOfPositiveWidth) {
   EXPECT_TRUE(std::isfinite(widest.second - widest.first));
 }
 
-long differing_pixels(const wxImage& a, const wxImage& b) {
+// Pixels that differ; the first `reported` of them are test failures.
+long differing_pixels(const wxImage& a, const wxImage& b, long reported = 5) {
+  if (a.GetSize() != b.GetSize()) {
+    ADD_FAILURE() << "pictures of different sizes";
+    return -1;
+  }
   const long bytes = 3L * a.GetWidth() * a.GetHeight();
   long differing = 0;
   for (long i = 0; i < bytes; i += 3) {
     const bool differs = std::memcmp(a.GetData() + i, b.GetData() + i, 3) != 0;
-    if (differs && differing < 5)
+    if (differs && differing < reported)
       ADD_FAILURE() << "at " << (i / 3) % a.GetWidth() << "," << (i / 3) / a.GetWidth() << ": "
                     << int(a.GetData()[i]) << "/" << int(a.GetData()[i + 1]) << "/"
                     << int(a.GetData()[i + 2]) << " vs " << int(b.GetData()[i]) << "/"
@@ -349,6 +355,202 @@ TEST_F(ReducedTrace, APlotIsReducedForEachSizeItIsPaintedAtAndAgainForNewData) {
     for (const wxSize size : {wxSize(300, 120), wxSize(900, 200), wxSize(300, 120)})
       expect_same_pictures(*full, *canvas, size, "phase " + std::to_string(phase));
   }
+}
+
+// ---- the kept background ------------------------------------------------------
+
+// A canvas painted as its window paints, beside fresh canvases that draw the
+// same plot with Render, the picture each paint must equal.
+class KeptBackground : public ReducedTrace {
+ protected:
+  static wxImage paint(PlotCanvas& canvas, const wxSize& size) {
+    wxBitmap bitmap(size);
+    {
+      wxMemoryDC memory(bitmap);
+      canvas.Paint(memory, size);
+    }
+    return bitmap.ConvertToImage();
+  }
+  // What a new canvas showing the canvas's plot draws.
+  wxImage fresh_picture(const wxSize& size) {
+    auto* fresh = new PlotCanvas(frame);
+    fresh->SetBackgroundColour(canvas->GetBackgroundColour());
+    fresh->SetFont(canvas->GetFont());
+    fresh->enableLegend = canvas->enableLegend;
+    fresh->Draw(*canvas->GetGraphics(), canvas->GetXAxis(), canvas->GetYAxis());
+    wxImage picture = render(*fresh, size).image;
+    fresh->Destroy();
+    return picture;
+  }
+  // Paints until the background is kept (the third paint of one plot at
+  // one size), each paint compared with the fresh canvas's picture.
+  void expect_paints_show_the_plot(const wxSize& size, const std::string& what) {
+    const wxImage expected = fresh_picture(size);
+    for (int paints = 1; paints <= 3; ++paints) {
+      EXPECT_EQ(differing_pixels(expected, paint(*canvas, size)), 0)
+          << what << ", " << size.x << "x" << size.y << " px, paint " << paints;
+      EXPECT_EQ(canvas->LastPaintReusedBackground(), paints == 3) << what << ", paint " << paints;
+    }
+  }
+  void show(std::vector<PolySpline> traces, AxisRange x_axis, AxisRange y_axis,
+            const wxString& x_label = "Time (s)", const wxString& y_label = "VDD") {
+    canvas->Draw(PlotGraphics(std::move(traces), x_label, y_label), x_axis, y_axis);
+  }
+  static std::vector<PolySpline> one_trace(const Samples& s, const wxString& legend = "CH0",
+                                           const wxString& colour = "blue", int width = 1) {
+    std::vector<PlotPoint> points;
+    for (std::size_t i = 0; i < s.t.size(); ++i) points.push_back({s.t[i], s.y[i]});
+    std::vector<PolySpline> traces;
+    traces.emplace_back(std::move(points), legend, colour, width);
+    return traces;
+  }
+};
+
+TEST_F(KeptBackground, EveryPaintIsThePictureOfRenderForSizesRangesOddDataAndTheLegend) {
+  const Samples through_the_legend{{4, 19}, {2.15, 2.15}};  // along the legend's row
+  const Samples nothing_finite{{std::nan(""), 5}, {1.8, std::nan("")}};
+  const std::vector<std::pair<std::string, Samples>> data = {
+      {"ascending", samples(15000, Shape::kAscending)},
+      {"clock stepped back", samples(15000, Shape::kClockSteppedBack)},
+      {"NaN times", samples(15000, Shape::kNaNTimes)},
+      {"infinite", samples(15000, Shape::kInfinite)},
+      {"sparse", samples(40, Shape::kAscending)},
+      {"through the legend", through_the_legend},
+      {"nothing finite", nothing_finite}};
+  const std::vector<std::pair<AxisRange, AxisRange>> ranges = {{{4, 19}, {1.5, 2.2}},
+                                                               {{9991, 10006}, {-0.15, 2.5}}};
+  for (const auto& [name, s] : data) {
+    for (const auto& [x_axis, y_axis] : ranges) {
+      for (bool legend : {false, true}) {
+        canvas->enableLegend = legend;
+        show(one_trace(s), x_axis, y_axis);
+        for (const wxSize size : {wxSize(300, 100), wxSize(457, 160), wxSize(120, 60)})
+          expect_paints_show_the_plot(size, name + (legend ? ", legend" : ""));
+      }
+    }
+  }
+}
+
+TEST_F(KeptBackground, ATraceReachingTheKeptLegendHasTheLegendDrawnOverIt) {
+  canvas->enableLegend = true;
+  const wxSize size(300, 120);
+  std::vector<PolySpline> traces = one_trace(samples(3000, Shape::kAscending));
+  traces.emplace_back(std::vector<PlotPoint>{{4, 2.15}, {19, 2.15}}, "", "red", 5);
+  show(std::move(traces), {4, 19}, {1.5, 2.2});
+  expect_paints_show_the_plot(size, "a red band along the legend's row");
+}
+
+TEST_F(KeptBackground, ItIsDrawnAgainWhenTheSizeRangesLabelsLegendFontOrColoursChange) {
+  const Samples s = samples(15000, Shape::kAscending);
+  canvas->enableLegend = true;
+  show(one_trace(s), {4, 19}, {1.5, 2.2});
+  expect_paints_show_the_plot({300, 100}, "first");
+  const std::vector<std::pair<std::string, std::function<void()>>> changes = {
+      {"size", [] {}},
+      {"x range",
+       [&] {
+         show(one_trace(s), {5, 20}, {1.5, 2.2});
+       }},
+      {"y range",
+       [&] {
+         show(one_trace(s), {5, 20}, {1.5, 2.3});
+       }},
+      {"x label",
+       [&] {
+         show(one_trace(s), {5, 20}, {1.5, 2.3}, "Time (min)");
+       }},
+      {"y label",
+       [&] {
+         show(one_trace(s), {5, 20}, {1.5, 2.3}, "Time (min)", "VBIAS");
+       }},
+      {"legend text",
+       [&] {
+         show(one_trace(s, "CH12"), {5, 20}, {1.5, 2.3});
+       }},
+      {"legend colour",
+       [&] {
+         show(one_trace(s, "CH0", "red"), {5, 20}, {1.5, 2.3});
+       }},
+      {"legend width",
+       [&] {
+         show(one_trace(s, "CH0", "blue", 3), {5, 20}, {1.5, 2.3});
+       }},
+      {"legend off", [&] { canvas->enableLegend = false; }},
+      {"legend on", [&] { canvas->enableLegend = true; }},
+      {"font", [&] { canvas->SetFont(wxFontInfo(13).Bold()); }},
+      {"background", [&] { canvas->SetBackgroundColour(wxColour(250, 240, 200)); }}};
+  for (const auto& [what, change] : changes) {
+    change();
+    const wxSize size(300, 140);              // from the second change on, a size painted before
+    expect_paints_show_the_plot(size, what);  // the first paint after the change keeps nothing
+  }
+}
+
+TEST_F(KeptBackground, APlotMovedToOtherRangesIsNeverPaintedOverTheOldAxes) {
+  const Samples s = samples(15000, Shape::kAscending);
+  const wxSize size(300, 100);
+  show(one_trace(s), {4, 19}, {1.5, 2.2});
+  expect_paints_show_the_plot(size, "before");
+  const wxImage before = fresh_picture(size);
+  show(one_trace(s), {4.5, 19.5}, {1.5, 2.2});  // the same samples, half a second later
+  const wxImage expected = fresh_picture(size);
+  // The axes moved: the old background would show in the margins.
+  long moved = 0;
+  for (int x = 0; x < size.x; ++x)
+    for (int y = canvas->PlotArea(size).GetBottom() + 2; y < size.y; ++y)
+      moved += before.GetRed(x, y) != expected.GetRed(x, y);
+  ASSERT_GT(moved, 20);
+  EXPECT_EQ(differing_pixels(expected, paint(*canvas, size)), 0);
+  EXPECT_FALSE(canvas->LastPaintReusedBackground());
+}
+
+TEST_F(KeptBackground, ATargetOfAnotherSizeIsDrawnDirectly) {
+  show(one_trace(samples(3000, Shape::kAscending)), {4, 19}, {1.5, 2.2});
+  expect_paints_show_the_plot({300, 100}, "kept");
+  wxBitmap larger(wxSize(320, 110));
+  wxImage shown, expected;
+  {
+    wxMemoryDC memory(larger);
+    canvas->Paint(memory, {300, 100});  // the plot in part of a larger bitmap
+  }
+  EXPECT_FALSE(canvas->LastPaintReusedBackground());
+  shown = larger.ConvertToImage();
+  {
+    wxMemoryDC memory(larger);
+    wxGCDC dc(memory);
+    canvas->Render(dc, {300, 100});
+  }
+  expected = larger.ConvertToImage();
+  EXPECT_EQ(differing_pixels(expected, shown), 0);
+}
+
+// The window's own paints read their background back from the window and
+// copy it in again; one kept from a bitmap is never copied into the window
+// (text is drawn differently there), nor one of other ranges.
+TEST_F(KeptBackground, TheWindowKeepsItsOwnBackgroundUntilTheRangesChange) {
+  using namespace std::chrono_literals;
+  int paints = 0;
+  canvas->Bind(wxEVT_PAINT, [&](wxPaintEvent& event) {
+    ++paints;
+    event.Skip();  // the canvas paints
+  });
+  show(one_trace(samples(3000, Shape::kAscending)), {4, 19}, {1.5, 2.2});
+  frame->Show();
+  auto painted_again = [&] {
+    const int before = paints;
+    canvas->Refresh(false);
+    return testing_support::pump_until([&] { return paints > before; }, 10s);
+  };
+  ASSERT_TRUE(painted_again());
+  expect_paints_show_the_plot(canvas->GetClientSize(), "in a bitmap of the window's size");
+  ASSERT_TRUE(painted_again());
+  EXPECT_FALSE(canvas->LastPaintReusedBackground()) << "a bitmap's background in the window";
+  ASSERT_TRUE(painted_again());
+  ASSERT_TRUE(painted_again());
+  EXPECT_TRUE(canvas->LastPaintReusedBackground()) << "the window did not keep its background";
+  show(one_trace(samples(3000, Shape::kAscending)), {5, 20}, {1.5, 2.2});
+  ASSERT_TRUE(painted_again());
+  EXPECT_FALSE(canvas->LastPaintReusedBackground()) << "the old background after the change";
 }
 
 TEST_F(PlotCanvasTest, OddDataDrawsWithFiniteAxesAndGapsWithoutHanging) {
