@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 #include "bench/board/event_hub.h"
 #include "bench/board/sensor.h"
@@ -59,6 +60,8 @@ void BM_Publish(benchmark::State& state) {
   const int attached = static_cast<int>(state.range(0));
   EventHub hub;
   EventFrame shown;
+  std::optional<FrameWatch> watch;  // the live image, when it is on screen
+  if (attached & kFrame) watch.emplace(hub);
   RateMeter rates;
   if (attached & kRates) hub.subscribe(&rates);
   std::uint64_t events = 0, dropped = 0;

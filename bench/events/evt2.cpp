@@ -140,17 +140,26 @@ ParsedHeader parse_header(const std::string& start) {
 }
 
 void Encoder::encode(const Event* events, std::size_t count, std::vector<std::uint32_t>& words) {
-  words.reserve(words.size() + count + count / 16 + 2);
+  // Room for the worst case (a time word before every event), written in
+  // place with the time state in registers, then cut to what was written.
+  const std::size_t start = words.size();
+  words.resize(start + 2 * count);
+  std::uint32_t* out = words.data() + start;
+  std::uint32_t high = high_;
+  bool have_high = have_high_;
   for (std::size_t i = 0; i < count; ++i) {
     const Event& e = events[i];
-    const std::uint32_t high = static_cast<std::uint32_t>((e.t >> 6) & 0x0fffffff);
-    if (!have_high_ || high != high_) {
-      words.push_back(kTimeHigh << 28 | high);
-      high_ = high;
-      have_high_ = true;
+    const std::uint32_t next = static_cast<std::uint32_t>((e.t >> 6) & 0x0fffffff);
+    if (!have_high || next != high) {
+      *out++ = kTimeHigh << 28 | next;
+      high = next;
+      have_high = true;
     }
-    words.push_back(cd_word(e));
+    *out++ = cd_word(e);
   }
+  high_ = high;
+  have_high_ = have_high;
+  words.resize(static_cast<std::size_t>(out - words.data()));
 }
 
 // One loop for both outputs: the event's fields are written straight where

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "bench/events/hdf5_export.h"
@@ -230,6 +231,37 @@ TEST(Evt2Decoder, DecodesAsThePlainBitLayoutInBatchesOfEverySplit) {
   // Long stretches, as a file is read.
   const auto many = mixed_words(300000, 2);
   expect_reference_decoding(many, {1u << 16, 100001, 250000, many.size()}, "long batches");
+}
+
+TEST(Evt2Encoder, WritesATimeWordFirstAndAtEachChangeWhateverTheBatches) {
+  std::mt19937_64 random(5);
+  std::vector<Event> events;
+  std::int64_t t = 3;
+  for (int i = 0; i < 20000; ++i) {
+    t += static_cast<std::int64_t>(random() % 90);
+    if (i % 5000 == 4999) t -= 5000;  // the time may go back: a time word all the same
+    events.push_back({t, static_cast<std::uint16_t>(random() % 2048),
+                      static_cast<std::uint16_t>(random() % 2048),
+                      static_cast<std::uint8_t>(random() & 1)});
+  }
+  events.push_back({kTimeWrap + 70, 1, 2, 1});  // past the wrap: the word keeps the low 34 bits
+  std::vector<std::uint32_t> plain;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    if (i == 0 || time_high_word(events[i].t) != time_high_word(events[i - 1].t))
+      plain.push_back(time_high_word(events[i].t));
+    plain.push_back(cd_word(events[i]));
+  }
+  for (const std::size_t batch :
+       {std::size_t{1}, std::size_t{7}, std::size_t{4096}, events.size()}) {
+    Encoder encoder;
+    std::vector<std::uint32_t> words = {0xdeadbeef};  // encoding appends
+    for (std::size_t at = 0; at < events.size(); at += batch) {
+      encoder.encode(events.data() + at, std::min(batch, events.size() - at), words);
+      encoder.encode(events.data(), 0, words);
+    }
+    ASSERT_EQ(words.front(), 0xdeadbeef);
+    EXPECT_EQ(std::vector<std::uint32_t>(words.begin() + 1, words.end()), plain) << batch;
+  }
 }
 
 TEST(Evt2, EventsRoundTripThroughAFileIncludingATimeWrap) {

@@ -162,6 +162,7 @@ TEST(Playback, PublishesTheRecordingThroughTheHubLeavingOutWhatIsOffTheSensor) {
   EventHub hub;
   Keeper heard;
   Subscription hear(hub, heard);
+  FrameWatch shown(hub);  // as the live image does
   Playback playback(hub);
   const RecordingInfo& info = playback.open("play.raw");
   EXPECT_EQ(info.events, events.size());
