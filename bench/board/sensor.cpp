@@ -152,9 +152,12 @@ void EventFrame::accumulate(const Event* events, std::size_t count) {
     if (!on_sensor(e)) continue;
     if (counted++ == 0) first = e.t;
     last = e.t;
-    // Without a branch on the polarity, which is as good as random.
     std::int16_t& p = pixels[e.y * kSensorWidth + e.x];
-    p = static_cast<std::int16_t>(std::clamp(p + (e.p ? 1 : -1), -32767, 32767));
+    if (e.p) {
+      if (p < 32767) ++p;
+    } else if (p > -32767) {
+      --p;
+    }
   }
   if (counted == 0) return;
   if (t_first < 0) t_first = first;
