@@ -159,6 +159,29 @@ void BM_DecodeTheWords(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeTheWords)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The recorder's writer: events encoded into words, a slice of the busy
+// stream at a time.
+void BM_EncodeTheEvents(benchmark::State& state) {
+  static std::vector<Event> events;
+  if (events.empty()) {
+    const Words& sample = sample_words();
+    evt2::Decoder().decode(sample.words.data(), sample.words.size(), events);
+  }
+  std::vector<std::uint32_t> words;
+  std::uint64_t encoded = 0;
+  for (auto _ : state) {
+    evt2::Encoder encoder;
+    for (std::size_t at = 0; at < events.size(); at += 40000) {
+      words.clear();
+      encoder.encode(events.data() + at, std::min<std::size_t>(40000, events.size() - at), words);
+      benchmark::DoNotOptimize(words.data());
+    }
+    encoded += events.size();
+  }
+  count_events(state, encoded);
+}
+BENCHMARK(BM_EncodeTheEvents)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_DecodeAndAccumulate(benchmark::State& state) {
   const std::string& path = sample_recording();
   std::uint64_t events = 0;
