@@ -1,13 +1,20 @@
 // What recordings cost: the live stream recorded at the busy rate, a file
-// decoded and accumulated (as a playback at full speed does), the playback
-// itself, and the HDF5 export. No display needed.
-//   RECORD_SECONDS (default 60): how long the recording benchmark records.
+// decoded (beside one plain pass over the same words, the memory's own
+// speed), decoded and accumulated (as a playback at full speed does), the
+// playback itself, and the HDF5 export (beside the HDF5 library writing the
+// same arrays from memory with the same filter and chunks). No display
+// needed; about a minute with the defaults.
+//   RECORD_SECONDS (default 10): how long the recording benchmark records.
+//   SAMPLE_EVENTS (default 20000000): events in the sample recording (fewer
+//   for a run under valgrind).
 #include <benchmark/benchmark.h>
+#include <hdf5.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <thread>
 
 #include "bench/board/simulated_board.h"
@@ -22,6 +29,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+double setting(const char* name, double otherwise) {
+  const char* text = std::getenv(name);
+  return text ? std::atof(text) : otherwise;
+}
+
 // The thresholds of pravel --measure --busy: about 20 M events/s.
 void make_busy(SimulatedDevice& board) {
   board.write_register("VTH_ON", 1750);
@@ -29,10 +41,11 @@ void make_busy(SimulatedDevice& board) {
   board.write_register("BIAS_GAIN", 7);
 }
 
-// A recording of `count` events of the busy scene, made once.
-const std::string& sample_recording(std::size_t count) {
+// A recording of the busy scene, made once per run.
+const std::string& sample_recording() {
   static std::string path;
   if (!path.empty()) return path;
+  const auto count = static_cast<std::size_t>(setting("SAMPLE_EVENTS", 20e6));
   path = (fs::temp_directory_path() / "pravel_bench_sample.raw").string();
   SimulatedDevice board;
   make_busy(board);
@@ -55,11 +68,35 @@ const std::string& sample_recording(std::size_t count) {
   return path;
 }
 
-constexpr std::size_t kSampleEvents = 60'000'000;
+// The sample's words in memory, and how many events they hold.
+struct Words {
+  std::vector<std::uint32_t> words;
+  std::uint64_t events = 0;
+};
+const Words& sample_words() {
+  static Words sample;
+  if (!sample.words.empty()) return sample;
+  const std::string& path = sample_recording();
+  const RecordingReader reader(path);
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(reader.header().data_offset));
+  sample.words.resize((fs::file_size(path) - reader.header().data_offset) / 4);
+  in.read(reinterpret_cast<char*>(sample.words.data()),
+          static_cast<std::streamsize>(sample.words.size() * 4));
+  for (const std::uint32_t w : sample.words) sample.events += (w >> 28) <= evt2::kCdOn;
+  return sample;
+}
+
+constexpr std::size_t kDecodeBatch = 1u << 16;  // words at a time, as a recording is read
+
+void count_events(benchmark::State& state, std::uint64_t events) {
+  state.counters["events_per_s"] =
+      benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
+  state.counters["events"] = static_cast<double>(events);  // for per-event instruction counts
+}
 
 void BM_RecordTheBusyStream(benchmark::State& state) {
-  const char* env = std::getenv("RECORD_SECONDS");
-  const double seconds = env ? std::atof(env) : 60.0;
+  const double seconds = setting("RECORD_SECONDS", 10);
   const std::string path = (fs::temp_directory_path() / "pravel_bench_record.raw").string();
   for (auto _ : state) {
     SimulatedDevice board;
@@ -82,8 +119,71 @@ void BM_RecordTheBusyStream(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordTheBusyStream)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
+// The memory's own speed over the same words: one plain pass adding them up (a
+// function of its own, so that valgrind counts it apart).
+[[gnu::noinline]] std::uint64_t sum_words(const std::uint32_t* words, std::size_t count) {
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < count; ++i) sum += words[i];
+  return sum;
+}
+
+void BM_SumTheWords(benchmark::State& state) {
+  const Words& sample = sample_words();
+  std::uint64_t events = 0;
+  for (auto _ : state) {
+    for (std::size_t at = 0; at < sample.words.size(); at += kDecodeBatch)
+      benchmark::DoNotOptimize(
+          sum_words(sample.words.data() + at, std::min(kDecodeBatch, sample.words.size() - at)));
+    events += sample.events;
+  }
+  count_events(state, events);
+}
+BENCHMARK(BM_SumTheWords)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The words decoded into events from memory, a batch at a time.
+void BM_DecodeTheWords(benchmark::State& state) {
+  const Words& sample = sample_words();
+  std::vector<Event> events;
+  std::uint64_t decoded = 0;
+  for (auto _ : state) {
+    evt2::Decoder decoder;
+    for (std::size_t at = 0; at < sample.words.size(); at += kDecodeBatch) {
+      events.clear();
+      decoder.decode(sample.words.data() + at, std::min(kDecodeBatch, sample.words.size() - at),
+                     events);
+      decoded += events.size();
+    }
+    benchmark::DoNotOptimize(events.data());
+  }
+  count_events(state, decoded);
+}
+BENCHMARK(BM_DecodeTheWords)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The recorder's writer: events encoded into words, a slice of the busy
+// stream at a time.
+void BM_EncodeTheEvents(benchmark::State& state) {
+  static std::vector<Event> events;
+  if (events.empty()) {
+    const Words& sample = sample_words();
+    evt2::Decoder().decode(sample.words.data(), sample.words.size(), events);
+  }
+  std::vector<std::uint32_t> words;
+  std::uint64_t encoded = 0;
+  for (auto _ : state) {
+    evt2::Encoder encoder;
+    for (std::size_t at = 0; at < events.size(); at += 40000) {
+      words.clear();
+      encoder.encode(events.data() + at, std::min<std::size_t>(40000, events.size() - at), words);
+      benchmark::DoNotOptimize(words.data());
+    }
+    encoded += events.size();
+  }
+  count_events(state, encoded);
+}
+BENCHMARK(BM_EncodeTheEvents)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_DecodeAndAccumulate(benchmark::State& state) {
-  const std::string& path = sample_recording(kSampleEvents);
+  const std::string& path = sample_recording();
   std::uint64_t events = 0;
   for (auto _ : state) {
     RecordingReader reader(path);
@@ -91,21 +191,20 @@ void BM_DecodeAndAccumulate(benchmark::State& state) {
     std::vector<Event> batch;
     while (true) {
       batch.clear();
-      if (!reader.next(batch, 1u << 16)) break;
+      if (!reader.next(batch, kDecodeBatch)) break;
       frame.accumulate(batch.data(), batch.size());
       events += batch.size();
     }
     benchmark::DoNotOptimize(frame.counts.data());
   }
-  state.counters["events_per_s"] =
-      benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
+  count_events(state, events);
   state.counters["bytes_per_event"] =
       static_cast<double>(fs::file_size(path)) / (events / state.iterations());
 }
 BENCHMARK(BM_DecodeAndAccumulate)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_PlaybackAsFastAsPossible(benchmark::State& state) {
-  const std::string& path = sample_recording(kSampleEvents);
+  const std::string& path = sample_recording();
   std::uint64_t events = 0;
   for (auto _ : state) {
     EventHub hub;
@@ -121,23 +220,95 @@ void BM_PlaybackAsFastAsPossible(benchmark::State& state) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     events += playback.published();
   }
-  state.counters["events_per_s"] =
-      benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
+  count_events(state, events);
 }
 BENCHMARK(BM_PlaybackAsFastAsPossible)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 void BM_ExportToHdf5(benchmark::State& state) {
-  const std::string& path = sample_recording(kSampleEvents);
+  const std::string& path = sample_recording();
   const std::string out = (fs::temp_directory_path() / "pravel_bench_export.h5").string();
   std::uint64_t events = 0;
   for (auto _ : state) events += export_hdf5(path, out, true).events;
-  state.counters["events_per_s"] =
-      benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
+  count_events(state, events);
   state.counters["h5_bytes_per_event"] =
       static_cast<double>(fs::file_size(out)) / (events / state.iterations());
   fs::remove(out);
 }
-BENCHMARK(BM_ExportToHdf5)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_ExportToHdf5)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+
+// The four arrays of the sample, decoded once.
+struct Arrays {
+  std::vector<std::uint16_t> x, y;
+  std::vector<std::uint8_t> p;
+  std::vector<std::int64_t> t;
+};
+const Arrays& sample_arrays() {
+  static Arrays arrays;
+  if (!arrays.t.empty()) return arrays;
+  const Words& sample = sample_words();
+  std::vector<Event> events;
+  evt2::Decoder().decode(sample.words.data(), sample.words.size(), events);
+  for (const Event& e : events) {
+    arrays.x.push_back(e.x);
+    arrays.y.push_back(e.y);
+    arrays.p.push_back(e.p);
+    arrays.t.push_back(e.t);
+  }
+  return arrays;
+}
+
+void check(herr_t result) {
+  if (result < 0) throw std::runtime_error("an HDF5 call failed");
+}
+
+// One array written whole, as a program holding it in memory would: a
+// chunked dataset of the export's chunk size and filter, one H5Dwrite.
+void write_array(hid_t group, const char* name, hid_t type, const void* data, hsize_t count) {
+  const hsize_t chunk = 1u << 15, unlimited = H5S_UNLIMITED;
+  const hid_t space = H5Screate_simple(1, &count, &unlimited);
+  const hid_t properties = H5Pcreate(H5P_DATASET_CREATE);
+  check(H5Pset_chunk(properties, 1, &chunk));
+  check(H5Pset_scaleoffset(properties, H5Z_SO_INT, H5Z_SO_INT_MINBITS_DEFAULT));
+  const hid_t dataset = H5Dcreate2(group, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
+  check(dataset);
+  check(H5Dwrite(dataset, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, data));
+  check(H5Dclose(dataset));
+  check(H5Pclose(properties));
+  check(H5Sclose(space));
+}
+
+void write_arrays_plainly(const std::string& out, const Arrays& a) {
+  const hid_t file = H5Fcreate(out.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+  check(file);
+  const hid_t group = H5Gcreate2(file, "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+  check(group);
+  write_array(group, "x", H5T_NATIVE_UINT16, a.x.data(), a.x.size());
+  write_array(group, "y", H5T_NATIVE_UINT16, a.y.data(), a.y.size());
+  write_array(group, "p", H5T_NATIVE_UINT8, a.p.data(), a.p.size());
+  write_array(group, "t", H5T_NATIVE_INT64, a.t.data(), a.t.size());
+  check(H5Gclose(group));
+  check(H5Fclose(file));
+}
+
+// The reference for the export: the library writing the same arrays from
+// memory, with the same filter and chunks.
+void BM_Hdf5WritesTheSameArraysFromMemory(benchmark::State& state) {
+  const Arrays& arrays = sample_arrays();
+  const std::string out = (fs::temp_directory_path() / "pravel_bench_plain.h5").string();
+  std::uint64_t events = 0;
+  for (auto _ : state) {
+    write_arrays_plainly(out, arrays);
+    events += arrays.t.size();
+  }
+  count_events(state, events);
+  state.counters["h5_bytes_per_event"] =
+      static_cast<double>(fs::file_size(out)) / static_cast<double>(arrays.t.size());
+  fs::remove(out);
+}
+BENCHMARK(BM_Hdf5WritesTheSameArraysFromMemory)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(2);
 
 }  // namespace
 

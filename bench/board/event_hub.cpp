@@ -5,9 +5,9 @@
 namespace Zelvar_Core::bench {
 
 void EventHub::publish(const Event* events, std::size_t count) {
-  {
+  if (frame_watchers_ > 0) {
     std::lock_guard lock(frame_mutex_);
-    pending_.accumulate(events, count);
+    if (frame_watchers_ > 0) pending_.accumulate(events, count);  // the last may have just left
   }
   published_ += count;
   std::lock_guard lock(listeners_mutex_);
@@ -20,6 +20,13 @@ void EventHub::take_frame(EventFrame& frame) {
   std::swap(frame.t_first, pending_.t_first);
   std::swap(frame.t_last, pending_.t_last);
   pending_.clear();
+}
+
+void EventHub::watch_frame() { ++frame_watchers_; }
+
+void EventHub::unwatch_frame() {
+  std::lock_guard lock(frame_mutex_);
+  if (--frame_watchers_ == 0) pending_.clear();
 }
 
 void EventHub::clear_frame() {

@@ -14,9 +14,16 @@ namespace Zelvar_Core::bench {
 
 class EventHub {
  public:
-  // Accumulates the events into the pending frame, then hands them to every
-  // listener, on the caller's thread.
+  // Accumulates the events into the pending frame while someone watches it,
+  // then hands them to every listener, on the caller's thread.
   void publish(const Event* events, std::size_t count);
+  // The pending frame is gathered only while at least one watcher (the live
+  // image) is there: it costs a fifth of the stream's work, for nothing when
+  // no one looks. When the last watcher leaves, the frame is emptied, so that
+  // the next one does not see old events. Safe from any thread.
+  void watch_frame();
+  void unwatch_frame();
+  bool frame_watched() const { return frame_watchers_ > 0; }
   // Swaps the pending frame into `frame` and starts a new one.
   void take_frame(EventFrame& frame);
   void clear_frame();
@@ -29,6 +36,7 @@ class EventHub {
  private:
   std::mutex frame_mutex_;
   EventFrame pending_;
+  std::atomic<int> frame_watchers_{0};
   std::mutex listeners_mutex_;
   std::vector<EventListener*> listeners_;
   std::atomic<std::uint64_t> published_{0};
@@ -47,6 +55,18 @@ class Subscription {
  private:
   EventHub& hub_;
   EventListener& listener_;
+};
+
+// Watches the hub's frame for as long as it lives.
+class FrameWatch {
+ public:
+  explicit FrameWatch(EventHub& hub) : hub_(hub) { hub_.watch_frame(); }
+  ~FrameWatch() { hub_.unwatch_frame(); }
+  FrameWatch(const FrameWatch&) = delete;
+  FrameWatch& operator=(const FrameWatch&) = delete;
+
+ private:
+  EventHub& hub_;
 };
 
 // Counts events by polarity; safe to read from any thread.

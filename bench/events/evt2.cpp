@@ -1,5 +1,6 @@
 #include "bench/events/evt2.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -140,63 +141,122 @@ ParsedHeader parse_header(const std::string& start) {
 }
 
 void Encoder::encode(const Event* events, std::size_t count, std::vector<std::uint32_t>& words) {
+  // A block at a time into a buffer on the stack (two words per event at
+  // most), with the time state in registers, then appended in one copy: no
+  // per-word check of the vector's room.
+  constexpr std::size_t kBlock = 1024;
+  std::uint32_t block[2 * kBlock];
+  std::uint32_t high = high_;
+  bool have_high = have_high_;
   words.reserve(words.size() + count + count / 16 + 2);
-  for (std::size_t i = 0; i < count; ++i) {
-    const Event& e = events[i];
-    const std::uint32_t high = static_cast<std::uint32_t>((e.t >> 6) & 0x0fffffff);
-    if (!have_high_ || high != high_) {
-      words.push_back(kTimeHigh << 28 | high);
-      high_ = high;
-      have_high_ = true;
+  for (std::size_t at = 0; at < count; at += kBlock) {
+    const std::size_t end = std::min(count, at + kBlock);
+    std::uint32_t* out = block;
+    for (std::size_t i = at; i < end; ++i) {
+      const Event& e = events[i];
+      const std::uint32_t next = static_cast<std::uint32_t>((e.t >> 6) & 0x0fffffff);
+      if (!have_high || next != high) {
+        *out++ = kTimeHigh << 28 | next;
+        high = next;
+        have_high = true;
+      }
+      *out++ = cd_word(e);
     }
-    words.push_back(cd_word(e));
+    words.insert(words.end(), block, out);
   }
+  high_ = high;
+  have_high_ = have_high;
 }
 
-void Decoder::decode(const std::uint32_t* words, std::size_t count, std::vector<Event>& out) {
-  out.reserve(out.size() + count);
+// One loop for both outputs: the event's fields are written straight where
+// they belong, and the time state and counts stay in registers until the
+// words are done (an event built apart and copied, or counts kept in memory,
+// cost more than the decoding itself).
+template <typename Store>
+std::size_t Decoder::decode_with(const std::uint32_t* words, std::size_t count, Store store) {
+  std::int64_t base = base_;
+  std::uint32_t high = high_;
+  bool have_high = have_high_;
+  std::size_t events = 0;
+  std::uint64_t before_time = 0, time_highs = 0, triggers = 0, skipped = 0, unknown = 0,
+                steps_back = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint32_t w = words[i];
-    switch (w >> 28) {
-      case kCdOff:
-      case kCdOn: {
-        if (!have_high_) ++counts_.before_time;
-        Event e;
-        e.t = base_ | static_cast<std::int64_t>(w >> 22 & 0x3f);
-        e.x = static_cast<std::uint16_t>(w >> 11 & 0x7ff);
-        e.y = static_cast<std::uint16_t>(w & 0x7ff);
-        e.p = static_cast<std::uint8_t>(w >> 28);
-        out.push_back(e);
-        ++counts_.events;
-        break;
-      }
+    const std::uint32_t type = w >> 28;
+    if (type <= kCdOn) {
+      store(events++, base | static_cast<std::int64_t>(w >> 22 & 0x3f),
+            static_cast<std::uint16_t>(w >> 11 & 0x7ff), static_cast<std::uint16_t>(w & 0x7ff),
+            static_cast<std::uint8_t>(type));
+      continue;
+    }
+    switch (type) {
       case kTimeHigh: {
-        const std::uint32_t high = w & 0x0fffffff;
-        std::int64_t wraps = base_ >> 34;
-        if (have_high_ && high < high_) {
-          if (high_ >= kWrapFrom && high < kWrapTo)
+        const std::uint32_t next = w & 0x0fffffff;
+        std::int64_t wraps = base >> 34;
+        if (!have_high) before_time = events;  // the events so far had no time word before them
+        if (have_high && next < high) {
+          if (high >= kWrapFrom && next < kWrapTo)
             ++wraps;  // the 34-bit time went round
           else
-            ++counts_.steps_back;
+            ++steps_back;
         }
-        base_ = wraps << 34 | static_cast<std::int64_t>(high) << 6;
-        high_ = high;
-        have_high_ = true;
-        ++counts_.time_highs;
+        base = wraps << 34 | static_cast<std::int64_t>(next) << 6;
+        high = next;
+        have_high = true;
+        ++time_highs;
         break;
       }
       case kExtTrigger:
-        ++counts_.triggers;
+        ++triggers;
         break;
       case kOthers:
       case kContinued:
-        ++counts_.skipped;
+        ++skipped;
         break;
       default:
-        ++counts_.skipped;
-        ++counts_.unknown;
+        ++skipped;
+        ++unknown;
     }
   }
+  if (!have_high) before_time = events;
+  base_ = base;
+  high_ = high;
+  have_high_ = have_high;
+  counts_.events += events;
+  counts_.before_time += before_time;
+  counts_.time_highs += time_highs;
+  counts_.triggers += triggers;
+  counts_.skipped += skipped;
+  counts_.unknown += unknown;
+  counts_.steps_back += steps_back;
+  return events;
+}
+
+void Decoder::decode(const std::uint32_t* words, std::size_t count, std::vector<Event>& out) {
+  const std::size_t start = out.size();
+  out.resize(start + count);  // room for every word; cut to the events below
+  Event* const at = out.data() + start;
+  const std::size_t events = decode_with(
+      words, count,
+      [at](std::size_t i, std::int64_t t, std::uint16_t x, std::uint16_t y, std::uint8_t p) {
+        at[i].t = t;
+        at[i].x = x;
+        at[i].y = y;
+        at[i].p = p;
+      });
+  out.resize(start + events);
+}
+
+std::size_t Decoder::decode(const std::uint32_t* words, std::size_t count,
+                            const EventColumns& out) {
+  return decode_with(
+      words, count,
+      [&out](std::size_t i, std::int64_t t, std::uint16_t x, std::uint16_t y, std::uint8_t p) {
+        out.t[i] = t;
+        out.x[i] = x;
+        out.y[i] = y;
+        out.p[i] = p;
+      });
 }
 
 }  // namespace Zelvar_Core::bench::evt2

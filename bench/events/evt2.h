@@ -89,6 +89,16 @@ class Encoder {
   std::uint32_t high_ = 0;
 };
 
+// Where decoded events go when a caller wants them a field at a time (the
+// HDF5 export's arrays): each array has room for as many events as there
+// are words to decode.
+struct EventColumns {
+  std::uint16_t* x;
+  std::uint16_t* y;
+  std::uint8_t* p;
+  std::int64_t* t;
+};
+
 // Words to events. The 34-bit time is unwrapped when it wraps (see
 // kWrapFrom); a time that goes back otherwise is kept and counted; words of
 // other or unknown types are skipped and counted.
@@ -103,7 +113,10 @@ class Decoder {
     std::uint64_t before_time = 0;  // events before any time-high word
     std::uint64_t steps_back = 0;   // time-high words lower than the last, not a wrap
   };
+  // Appends the events of the words to `out`.
   void decode(const std::uint32_t* words, std::size_t count, std::vector<Event>& out);
+  // Writes the events of the words to the columns; returns how many.
+  std::size_t decode(const std::uint32_t* words, std::size_t count, const EventColumns& out);
   // The decoder's time state, to start decoding in the middle of a file.
   std::int64_t time_base() const { return base_; }
   void set_time_base(std::int64_t base, bool known) {
@@ -114,6 +127,9 @@ class Decoder {
   const Counts& counts() const { return counts_; }
 
  private:
+  template <typename Store>
+  std::size_t decode_with(const std::uint32_t* words, std::size_t count, Store store);
+
   std::int64_t base_ = 0;  // (time high << 6) plus the wraps seen
   std::uint32_t high_ = 0;
   bool have_high_ = false;

@@ -124,17 +124,32 @@ void RecordingReader::seek(const RecordingInfo::Mark& mark) {
   decoder_.set_time_base(mark.time_base, mark.time_known);
 }
 
-bool RecordingReader::next(std::vector<Event>& out, std::size_t max_words) {
+bool RecordingReader::read_words(std::size_t max_words) {
   const std::uint64_t left = file_bytes_ - std::min(file_bytes_, offset_);
   const std::size_t words = static_cast<std::size_t>(std::min<std::uint64_t>(max_words, left / 4));
   if (words == 0) {
     partial_ = left % 4;
     return false;
   }
-  words_.resize(words);
+  if (words_.size() < words) words_.resize(words);
   if (std::fread(words_.data(), 4, words, file_) != words) read_failed();
   offset_ += words * 4;
-  decoder_.decode(words_.data(), words, out);  // the words are little-endian, as this machine
+  read_ = words;
+  return true;
+}
+
+// The words are little-endian, as this machine.
+bool RecordingReader::next(std::vector<Event>& out, std::size_t max_words) {
+  if (!read_words(max_words)) return false;
+  decoder_.decode(words_.data(), read_, out);
+  return true;
+}
+
+bool RecordingReader::next(const evt2::EventColumns& out, std::size_t max_words,
+                           std::size_t& events) {
+  events = 0;
+  if (!read_words(max_words)) return false;
+  events = decoder_.decode(words_.data(), read_, out);
   return true;
 }
 

@@ -77,6 +77,9 @@ class RecordingReader {
   // Decodes up to `max_words` more words into `out`; false at the end.
   // Throws std::runtime_error with the reason when the file cannot be read.
   bool next(std::vector<Event>& out, std::size_t max_words = 1u << 16);
+  // The same into columns with room for `max_words` events; `events` says
+  // how many were written.
+  bool next(const evt2::EventColumns& out, std::size_t max_words, std::size_t& events);
   // Goes to a mark of the index.
   void seek(const RecordingInfo::Mark& mark);
   // What was read so far: the header, the word counts and a last word cut
@@ -90,6 +93,9 @@ class RecordingReader {
   static RecordingInfo scan(const std::string& path);
 
  private:
+  // Reads up to `max_words` more words into the start of words_ (read_ of
+  // them); false at the end.
+  bool read_words(std::size_t max_words);
   void check_bare_words(const std::string& start) const;
   [[noreturn]] void read_failed() const;
 
@@ -101,6 +107,7 @@ class RecordingReader {
   std::uint64_t partial_ = 0;
   evt2::Decoder decoder_;
   std::vector<std::uint32_t> words_;
+  std::size_t read_ = 0;
 };
 
 }  // namespace Zelvar_Core::bench

@@ -7,6 +7,7 @@ LiveView::LiveView(BenchModel& model) : model_(model) {}
 void LiveView::attach(BenchMainWindow& window, std::function<void()> redraw_histogram,
                       std::function<void()> rates_changed) {
   view_ = &window;
+  frame_watch_.emplace(model_.simulated_device.events());
   redraw_histogram_ = std::move(redraw_histogram);
   rates_changed_ = std::move(rates_changed);
   timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { tick(); });

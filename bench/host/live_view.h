@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "bench/board/bench_model.h"
+#include "bench/board/event_hub.h"
 #include "bench/host/main_window.h"
 
 namespace Zelvar_Core::bench {
@@ -21,6 +23,10 @@ class LiveView {
 
   explicit LiveView(BenchModel& model);
   // `redraw_histogram` runs every sixth frame; `rates_changed` once a second.
+  // From here on the hub gathers the frame: the image is on screen, and a
+  // stream (live or played back) starts on its own thread before this view
+  // hears of it, so that watching only while following would leave its
+  // first slices out of the first frame.
   void attach(BenchMainWindow& window, std::function<void()> redraw_histogram,
               std::function<void()> rates_changed);
   // Starts or stops taking frames; stopping draws the events since the last one.
@@ -38,6 +44,7 @@ class LiveView {
 
   BenchModel& model_;
   BenchMainWindow* view_ = nullptr;
+  std::optional<FrameWatch> frame_watch_;
   std::function<void()> redraw_histogram_, rates_changed_;
   wxTimer timer_;
   int ticks_ = 0;

@@ -6,9 +6,33 @@
 
 namespace Zelvar_Core::bench {
 
+namespace {
+
+// The times whose bin is `index`, t / kRateBinUs as C++ divides (towards
+// zero: bin 0 reaches from -kRateBinUs to kRateBinUs, both excluded).
+struct BinSpan {
+  std::int64_t first, last;
+};
+BinSpan times_of(std::int64_t index) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  if (index == 0) return {-(kRateBinUs - 1), kRateBinUs - 1};
+  if (index > 0) {
+    const std::int64_t first = index * kRateBinUs;  // no overflow: at most the time itself
+    return {first, first > kMax - (kRateBinUs - 1) ? kMax : first + (kRateBinUs - 1)};
+  }
+  const std::int64_t last = index * kRateBinUs;
+  return {last < kMin + (kRateBinUs - 1) ? kMin : last - (kRateBinUs - 1), last};
+}
+
+}  // namespace
+
+// Events come in time order: one division finds the bin of the first event
+// of a run, and the run goes on while the times stay inside it.
 void RateMeter::on_events(const Event* events, std::size_t count) {
   std::lock_guard lock(mutex_);
-  for (std::size_t i = 0; i < count; ++i) {
+  std::size_t i = 0;
+  while (i < count) {
     const std::int64_t index = events[i].t / kRateBinUs;
     if (bins_.empty() || index > bins_.back().index) {
       bins_.push_back({index, 0, 0});
@@ -17,7 +41,13 @@ void RateMeter::on_events(const Event* events, std::size_t count) {
       bins_.clear();  // time went back (a reset, a seek or a loop): start again
       bins_.push_back({index, 0, 0});
     }
-    (events[i].p ? bins_.back().on : bins_.back().off)++;
+    const BinSpan span = times_of(index);
+    const std::size_t start = i;
+    std::uint64_t on = events[i++].p != 0;  // the run's first event is in its bin by definition
+    for (; i < count && events[i].t >= span.first && events[i].t <= span.last; ++i)
+      on += events[i].p != 0;
+    bins_.back().on += on;
+    bins_.back().off += (i - start) - on;
   }
 }
 

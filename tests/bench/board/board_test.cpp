@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "bench/board/bench_model.h"
@@ -278,6 +279,55 @@ TEST(EventFrame, AccumulatesNetCountsSaturatesAndKeepsItsTimeSpan) {
   frame.clear();
   EXPECT_EQ(frame.counts.back(), 0);
   EXPECT_EQ(frame.t_first, -1);
+}
+
+// Events over the sensor, and a few beyond it.
+std::vector<Event> spread_events(std::size_t count, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<Event> events;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint32_t r = random();
+    events.push_back({static_cast<std::int64_t>(i), static_cast<std::uint16_t>(r % 700),
+                      static_cast<std::uint16_t>((r >> 10) % 480),
+                      static_cast<std::uint8_t>(r >> 31)});
+  }
+  return events;
+}
+
+TEST(EventHub, GathersTheFrameOnlyWhileItIsWatched) {
+  EventHub hub;
+  PolarityCounter heard;
+  Subscription hear(hub, heard);
+  const auto events = spread_events(5000, 4);
+  const std::vector<Event> first(events.begin(), events.begin() + 2000),
+      second(events.begin() + 2000, events.end());
+  EventFrame taken;
+  hub.publish(first.data(), first.size());  // no one watches: nothing gathered
+  hub.take_frame(taken);
+  EXPECT_EQ(taken.t_first, -1);
+  EXPECT_EQ(std::count(taken.counts.begin(), taken.counts.end(), 0), kSensorWidth * kSensorHeight);
+  {
+    FrameWatch image(hub);
+    {
+      FrameWatch capture(hub);
+      hub.publish(first.data(), first.size());
+    }
+    hub.publish(second.data(), second.size());  // one watcher is left: still gathered
+    hub.take_frame(taken);
+    EventFrame expected;
+    expected.accumulate(events.data(), events.size());
+    EXPECT_EQ(taken.counts, expected.counts);
+    EXPECT_EQ(taken.t_first, expected.t_first);
+    EXPECT_EQ(taken.t_last, expected.t_last);
+    hub.publish(first.data(), first.size());
+  }
+  // The last watcher gone, what it left untaken is dropped: a new watcher
+  // starts from an empty frame.
+  FrameWatch again(hub);
+  hub.take_frame(taken);
+  EXPECT_EQ(taken.t_first, -1);
+  EXPECT_EQ(std::count(taken.counts.begin(), taken.counts.end(), 0), kSensorWidth * kSensorHeight);
+  EXPECT_EQ(heard.total(), 3 * first.size() + second.size());  // listeners hear everything
 }
 
 // The board's event stream, its clock and its refusals.

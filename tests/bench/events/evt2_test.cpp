@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <string>
 
 #include "bench/events/hdf5_export.h"
 #include "bench/events/recording_file.h"
@@ -100,6 +102,165 @@ TEST(Evt2Decoder, OnlyAFallFromTheTopQuarterToTheBottomQuarterIsAWrap) {
     seeking.set_time_base(std::int64_t{7} << 6, true);
     EXPECT_EQ(times({th(8), kEventAt5}, seeking), (std::vector<std::int64_t>{at(8)}));
     EXPECT_EQ(seeking.counts().steps_back, 0u);
+  }
+}
+
+// A decoder written plainly from the bit layout, a word at a time, to hold
+// the real one to.
+struct ReferenceDecoder {
+  void word(std::uint32_t w) {
+    const std::uint32_t type = w >> 28;
+    if (type == 0x0 || type == 0x1) {
+      if (!known) ++counts.before_time;
+      ++counts.events;
+      events.push_back({wraps * kTimeWrap + std::int64_t{high} * 64 + (w >> 22 & 63),
+                        static_cast<std::uint16_t>(w >> 11 & 2047),
+                        static_cast<std::uint16_t>(w & 2047), static_cast<std::uint8_t>(type)});
+    } else if (type == 0x8) {
+      const std::uint32_t next = w & 0x0fffffff;
+      if (known && next < high) {
+        if (high >= 0x0c000000 && next < 0x04000000)
+          ++wraps;
+        else
+          ++counts.steps_back;
+      }
+      high = next;
+      known = true;
+      ++counts.time_highs;
+    } else if (type == 0xA) {
+      ++counts.triggers;
+    } else {
+      ++counts.skipped;
+      if (type != 0xE && type != 0xF) ++counts.unknown;
+    }
+  }
+  std::vector<Event> events;
+  Decoder::Counts counts;
+  bool known = false;
+  std::uint32_t high = 0;
+  std::int64_t wraps = 0;
+};
+
+// Words of every kind: events before any time word, time words that rise,
+// step back and wrap (twice), triggers, other and undefined types.
+std::vector<std::uint32_t> mixed_words(std::size_t count, std::uint64_t seed) {
+  std::uint64_t state = seed;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<std::uint32_t>(state >> 32);
+  };
+  std::uint32_t high = 0x0bfffff0;  // near the top quarter, so that the time wraps
+  std::vector<std::uint32_t> words = {0x1u << 28 | 0x00ABCDEF, 0x0u << 28 | 0x0FFFFFFF,
+                                      kTimeHigh << 28 | high};
+  while (words.size() < count) {
+    const std::uint32_t r = next(), pick = r % 100;
+    if (pick < 80) {
+      words.push_back((r & 1) << 28 | (next() & 0x0fffffff));  // an event, any fields
+    } else if (pick < 90) {
+      high = (high + 1 + (r >> 8) % 0x01000000) & 0x0fffffff;  // forward, wrapping past the top
+      words.push_back(kTimeHigh << 28 | high);
+    } else if (pick < 93) {
+      high = high > 5 ? high - 5 : high;  // a step back
+      words.push_back(kTimeHigh << 28 | high);
+    } else {
+      static constexpr std::uint32_t kOther[] = {0xA, 0xE, 0xF, 0x2, 0x5, 0x7, 0x9, 0xB, 0xC, 0xD};
+      words.push_back(kOther[next() % 10] << 28 | (next() & 0x0fffffff));
+    }
+  }
+  return words;
+}
+
+void expect_same_counts(const Decoder::Counts& a, const Decoder::Counts& b, const std::string& at) {
+  EXPECT_EQ(a.events, b.events) << at;
+  EXPECT_EQ(a.time_highs, b.time_highs) << at;
+  EXPECT_EQ(a.triggers, b.triggers) << at;
+  EXPECT_EQ(a.skipped, b.skipped) << at;
+  EXPECT_EQ(a.unknown, b.unknown) << at;
+  EXPECT_EQ(a.before_time, b.before_time) << at;
+  EXPECT_EQ(a.steps_back, b.steps_back) << at;
+}
+
+// The words decoded a batch at a time, ending at each of `ends`, into events
+// and into columns alike.
+void expect_reference_decoding(const std::vector<std::uint32_t>& words,
+                               const std::vector<std::size_t>& ends, const std::string& at) {
+  ReferenceDecoder reference;
+  for (const std::uint32_t w : words) reference.word(w);
+  Decoder into_events, into_columns;
+  std::vector<Event> events;
+  std::vector<std::uint16_t> x(words.size()), y(words.size());
+  std::vector<std::uint8_t> p(words.size());
+  std::vector<std::int64_t> t(words.size());
+  std::size_t from = 0, columns = 0;
+  for (const std::size_t end : ends) {
+    into_events.decode(words.data() + from, end - from, events);
+    columns += into_columns.decode(
+        words.data() + from, end - from,
+        {x.data() + columns, y.data() + columns, p.data() + columns, t.data() + columns});
+    from = end;
+  }
+  ASSERT_EQ(events.size(), reference.events.size()) << at;
+  ASSERT_EQ(columns, reference.events.size()) << at;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    ASSERT_TRUE(same(events[i], reference.events[i])) << at << ", event " << i;
+    ASSERT_TRUE(same({t[i], x[i], y[i], p[i]}, reference.events[i])) << at << ", column " << i;
+  }
+  expect_same_counts(into_events.counts(), reference.counts, at);
+  expect_same_counts(into_columns.counts(), reference.counts, at);
+}
+
+TEST(Evt2Decoder, DecodesAsThePlainBitLayoutInBatchesOfEverySplit) {
+  const auto words = mixed_words(400, 1);
+  {
+    // The mix really holds what the decoder must get right.
+    ReferenceDecoder reference;
+    for (const std::uint32_t w : words) reference.word(w);
+    EXPECT_EQ(reference.counts.before_time, 2u);
+    EXPECT_GT(reference.counts.steps_back, 0u);
+    EXPECT_GT(reference.counts.unknown, 0u);
+    EXPECT_GT(reference.counts.triggers, 0u);
+    EXPECT_GE(reference.wraps, 1);
+  }
+  expect_reference_decoding(words, {words.size()}, "in one batch");
+  expect_reference_decoding(words, {0, 0, words.size()}, "after empty batches");
+  for (std::size_t split = 1; split < words.size(); ++split)
+    expect_reference_decoding(words, {split, words.size()}, "split at " + std::to_string(split));
+  std::vector<std::size_t> each_word;
+  for (std::size_t end = 1; end <= words.size(); ++end) each_word.push_back(end);
+  expect_reference_decoding(words, each_word, "a word at a time");
+  // Long stretches, as a file is read.
+  const auto many = mixed_words(300000, 2);
+  expect_reference_decoding(many, {1u << 16, 100001, 250000, many.size()}, "long batches");
+}
+
+TEST(Evt2Encoder, WritesATimeWordFirstAndAtEachChangeWhateverTheBatches) {
+  std::mt19937_64 random(5);
+  std::vector<Event> events;
+  std::int64_t t = 3;
+  for (int i = 0; i < 20000; ++i) {
+    t += static_cast<std::int64_t>(random() % 90);
+    if (i % 5000 == 4999) t -= 5000;  // the time may go back: a time word all the same
+    events.push_back({t, static_cast<std::uint16_t>(random() % 2048),
+                      static_cast<std::uint16_t>(random() % 2048),
+                      static_cast<std::uint8_t>(random() & 1)});
+  }
+  events.push_back({kTimeWrap + 70, 1, 2, 1});  // past the wrap: the word keeps the low 34 bits
+  std::vector<std::uint32_t> plain;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    if (i == 0 || time_high_word(events[i].t) != time_high_word(events[i - 1].t))
+      plain.push_back(time_high_word(events[i].t));
+    plain.push_back(cd_word(events[i]));
+  }
+  for (const std::size_t batch :
+       {std::size_t{1}, std::size_t{7}, std::size_t{4096}, events.size()}) {
+    Encoder encoder;
+    std::vector<std::uint32_t> words = {0xdeadbeef};  // encoding appends
+    for (std::size_t at = 0; at < events.size(); at += batch) {
+      encoder.encode(events.data() + at, std::min(batch, events.size() - at), words);
+      encoder.encode(events.data(), 0, words);
+    }
+    ASSERT_EQ(words.front(), 0xdeadbeef);
+    EXPECT_EQ(std::vector<std::uint32_t>(words.begin() + 1, words.end()), plain) << batch;
   }
 }
 

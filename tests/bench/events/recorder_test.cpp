@@ -3,6 +3,7 @@
 #include "bench/events/recorder.h"
 
 #include <gtest/gtest.h>
+#include <hdf5.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -162,6 +163,7 @@ TEST(Playback, PublishesTheRecordingThroughTheHubLeavingOutWhatIsOffTheSensor) {
   EventHub hub;
   Keeper heard;
   Subscription hear(hub, heard);
+  FrameWatch shown(hub);  // as the live image does
   Playback playback(hub);
   const RecordingInfo& info = playback.open("play.raw");
   EXPECT_EQ(info.events, events.size());
@@ -370,6 +372,59 @@ print("ok", len(expected))
   std::ifstream out("check.out");
   const std::string said((std::istreambuf_iterator<char>(out)), {});
   EXPECT_EQ(said, "ok 70000\n");
+}
+
+// One array of an exported file, read through the library.
+template <typename T>
+std::vector<T> read_array(hid_t group, const char* name, hid_t type) {
+  const hid_t dataset = H5Dopen2(group, name, H5P_DEFAULT);
+  const hid_t space = H5Dget_space(dataset);
+  std::vector<T> values(static_cast<std::size_t>(H5Sget_simple_extent_npoints(space)));
+  EXPECT_GE(H5Dread(dataset, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()), 0);
+  H5Sclose(space);
+  H5Dclose(dataset);
+  return values;
+}
+
+TEST(Hdf5Export, OnePassGivesEveryEventAndEveryNoteAScanWould) {
+  // Events before any time word, undefined and other words, a step back, a
+  // time that wraps, events off the sensor, several chunks and a short last
+  // one, and a word cut short at the end.
+  auto events = scene(100000, 3);
+  events[70000].t = events[69999].t - 640;  // a step back
+  for (std::size_t i = 90000; i < events.size(); ++i) events[i].t += evt2::kTimeWrap - 100000;
+  std::vector<std::uint32_t> words = {evt2::cd_word({5, 1, 2, 1}), evt2::cd_word({9, 3, 4, 0})};
+  evt2::Encoder().encode(events.data(), events.size(), words);
+  words.insert(words.begin() + 500, {0x30000000, 0xE0000001, 0xA0000002});
+  {
+    std::ofstream out("odd.raw", std::ios::binary);
+    out << evt2::header_text("2026-12-08 12:00:00", {{"design", "aer640_test"}});
+    out.write(reinterpret_cast<const char*>(words.data()),
+              static_cast<std::streamsize>(words.size() * 4));
+    out.write("\x01\x02", 2);
+  }
+  std::filesystem::remove("odd.h5");
+  const ExportStats stats = export_hdf5("odd.raw", "odd.h5", false);
+  const RecordingInfo scanned = RecordingReader::scan("odd.raw");
+  EXPECT_EQ(stats.notes, scanned.warnings(RecordingInfo::Purpose::Export));
+  EXPECT_EQ(stats.notes.size(), 5u);  // cut short, skipped, before time, back, outside
+  const auto expected = read_all("odd.raw");
+  ASSERT_EQ(stats.events, expected.size());
+  const hid_t file = H5Fopen("odd.h5", H5F_ACC_RDONLY, H5P_DEFAULT);
+  ASSERT_GE(file, 0);
+  const hid_t group = H5Gopen2(file, "events", H5P_DEFAULT);
+  const auto x = read_array<std::uint16_t>(group, "x", H5T_NATIVE_UINT16);
+  const auto y = read_array<std::uint16_t>(group, "y", H5T_NATIVE_UINT16);
+  const auto p = read_array<std::uint8_t>(group, "p", H5T_NATIVE_UINT8);
+  const auto t = read_array<std::int64_t>(group, "t", H5T_NATIVE_INT64);
+  H5Gclose(group);
+  H5Fclose(file);
+  ASSERT_EQ(t.size(), expected.size());
+  ASSERT_EQ(x.size(), expected.size());
+  ASSERT_EQ(y.size(), expected.size());
+  ASSERT_EQ(p.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    ASSERT_TRUE(testing_support::same_event({t[i], x[i], y[i], p[i]}, expected[i])) << i;
 }
 
 // What a folder holds, by name.

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "bench/board/bitstream.h"
 #include "bench/sequences/sequence_report.h"
@@ -16,8 +18,94 @@ namespace Zelvar_Core::bench {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::DoubleEq;
+using ::testing::ElementsAre;
 using ::testing::InSequence;
 using ::testing::Return;
+
+// The rates as first computed: a division for every event, bins kept as
+// they come (the last still filling), all dropped when time goes back.
+struct PlainRates {
+  void on_events(const std::vector<Event>& events) {
+    for (const Event& e : events) {
+      const std::int64_t index = e.t / kRateBinUs;
+      if (bins.empty() || index > bins.back()[0]) {
+        bins.push_back({index, 0, 0});
+        while (bins.size() > keep + 1) bins.erase(bins.begin());
+      } else if (index < bins.back()[0]) {
+        bins.assign(1, {index, 0, 0});
+      }
+      ++bins.back()[e.p ? 1 : 2];
+    }
+  }
+  RateMeter::Trace trace() const {
+    RateMeter::Trace trace;
+    for (std::size_t i = 0; i + 1 < bins.size(); ++i) {
+      trace.t.push_back(static_cast<double>((bins[i][0] + 1) * kRateBinUs) * 1e-6);
+      trace.on.push_back(static_cast<double>(bins[i][1]) * 10);
+      trace.off.push_back(static_cast<double>(bins[i][2]) * 10);
+    }
+    return trace;
+  }
+  std::size_t keep;
+  std::vector<std::array<std::int64_t, 3>> bins;
+};
+
+TEST(RateMeter, CountsAsADivisionPerEventWouldAcrossBinsGapsAndTimeGoingBack) {
+  std::mt19937_64 random(11);
+  RateMeter meter(2.0);  // 20 bins kept
+  PlainRates plain{20, {}};
+  auto feed = [&](const std::vector<Event>& batch) {
+    meter.on_events(batch.data(), batch.size());
+    plain.on_events(batch);
+    const auto got = meter.trace(), expected = plain.trace();
+    ASSERT_EQ(got.t, expected.t);
+    ASSERT_EQ(got.on, expected.on);
+    ASSERT_EQ(got.off, expected.off);
+  };
+  // Batches in time order: some within a bin, some across several, some
+  // empty, some leaping bins; then times that go back, within a bin and to
+  // an earlier one; then times before zero, whose bin 0 is twice as wide.
+  std::int64_t t = 0;
+  auto batch_from = [&](std::size_t count, std::int64_t step) {
+    std::vector<Event> batch;
+    for (std::size_t i = 0; i < count; ++i, t += static_cast<std::int64_t>(random() % step))
+      batch.push_back({t, 1, 1, static_cast<std::uint8_t>(random() % 3 == 0 ? 0 : 1)});
+    return batch;
+  };
+  for (int round = 0; round < 60; ++round) {
+    feed(batch_from(random() % 3000, 1 + static_cast<std::int64_t>(random() % 400)));
+    if (round % 7 == 0) feed({});
+    if (round % 11 == 0) t += 350000;  // a gap of bins without events
+    EXPECT_LE(meter.trace().t.size(), 20u);
+  }
+  // Events on each side of bin edges.
+  std::vector<Event> edges;
+  const std::int64_t edge = (t / kRateBinUs + 1) * kRateBinUs;
+  for (std::int64_t k = 0; k < 4; ++k)
+    for (const std::int64_t d : {-1, 0, 1})
+      edges.push_back({edge + k * kRateBinUs + d, 1, 1, static_cast<std::uint8_t>(d == 0)});
+  feed(edges);
+  t = edges.back().t;
+  std::vector<Event> back = batch_from(500, 300);
+  back.push_back({back.back().t - 10, 2, 2, 1});      // a step back within the bin
+  back.push_back({back.back().t - 250000, 2, 2, 0});  // back to an earlier bin
+  feed(back);
+  t = -350000;
+  feed(batch_from(4000, 200));  // from -350 ms to about +50 ms: bin 0 from -100 ms
+  auto trace = meter.trace();
+  ASSERT_FALSE(trace.t.empty());
+  EXPECT_EQ(trace.t.back(), 0.0);  // the bin of -199.9..-100 ms, ending at bin 0
+  std::vector<Event> around_zero;
+  for (const std::int64_t at : {-200001, -200000, -199999, -100001, -100000, -99999, -1, 0, 1,
+                                99999, 100000, 100001, 200000})
+    around_zero.push_back({at, 1, 1, static_cast<std::uint8_t>(at % 2 == 0)});
+  feed(around_zero);
+  trace = meter.trace();
+  EXPECT_THAT(trace.t, ElementsAre(DoubleEq(-0.1), 0.0, DoubleEq(0.1), DoubleEq(0.2)));
+  EXPECT_EQ(trace.on, (std::vector<double>{10, 10, 10, 10}));
+  EXPECT_EQ(trace.off, (std::vector<double>{10, 20, 40, 10}));  // bin 0: -99999 to 99999
+}
 
 // A bench whose board is a register file and whose measurements are what
 // the sensor model gives for the registers in force: exact, whatever the

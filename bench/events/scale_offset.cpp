@@ -1,0 +1,117 @@
+#include "bench/events/scale_offset.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+namespace Zelvar_Core::bench::scale_offset {
+
+namespace {
+
+// The bits that hold `n` codes: the ceiling of log2(n).
+unsigned bits_for(std::uint64_t n) {
+  unsigned bits = 0;
+  while (bits < 64 && (std::uint64_t{1} << bits) < n) ++bits;
+  return bits;
+}
+
+void put_little_endian(unsigned char* at, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// Codes of one width appended most significant bit first, eight bytes at a
+// time while they fit, the last few a byte at a time.
+class BitWriter {
+ public:
+  BitWriter(unsigned char* out, unsigned bits) : out_(out), bits_(bits) {}
+  // `code` below 2^bits, bits 1..63.
+  void put(std::uint64_t code) {
+    if (bits_ < free_) {
+      free_ -= bits_;
+      pending_ |= code << free_;
+      return;
+    }
+    const unsigned spill = bits_ - free_;  // what goes to the next word
+    pending_ |= code >> spill;
+    store_word();
+    free_ = 64 - spill;
+    pending_ = spill ? code << free_ : 0;
+  }
+  // Writes the last bits; returns the end of what was written.
+  unsigned char* flush() {
+    for (unsigned used = 64 - free_, shift = 56; used > 0;
+         used = used > 8 ? used - 8 : 0, shift -= 8)
+      *out_++ = static_cast<unsigned char>(pending_ >> shift);
+    return out_;
+  }
+
+ private:
+  void store_word() {
+    const std::uint64_t big_endian = __builtin_bswap64(pending_);
+    std::memcpy(out_, &big_endian, 8);
+    out_ += 8;
+  }
+  unsigned char* out_;
+  const unsigned bits_;
+  std::uint64_t pending_ = 0;
+  unsigned free_ = 64;
+};
+
+}  // namespace
+
+template <typename T>
+void pack(const T* values, std::size_t count, std::vector<unsigned char>& out) {
+  static_assert(std::is_integral_v<T>);
+  using Unsigned = std::make_unsigned_t<T>;
+  constexpr unsigned kTypeBits = sizeof(T) * 8;
+  // The smallest and largest values other than the fill value (0); both 0
+  // when every value is the fill. Without a branch per value.
+  T min = std::numeric_limits<T>::max(), max = std::numeric_limits<T>::lowest();
+  for (std::size_t i = 0; i < count; ++i) {
+    const T v = values[i];
+    min = std::min(min, v == 0 ? std::numeric_limits<T>::max() : v);
+    max = std::max(max, v == 0 ? std::numeric_limits<T>::lowest() : v);
+  }
+  if (min > max) min = max = 0;  // nothing but the fill
+  // Differences in the unsigned type: no overflow whatever the signed values.
+  const std::uint64_t spread =
+      static_cast<Unsigned>(static_cast<Unsigned>(max) - static_cast<Unsigned>(min));
+  constexpr std::uint64_t kWidest = std::numeric_limits<Unsigned>::max();
+  unsigned bits = kTypeBits;
+  std::uint64_t minimum = 0;
+  if (spread <= kWidest - 2) {
+    bits = bits_for(spread + 2);  // the codes 0..spread and all ones for the fill
+    minimum = static_cast<std::uint64_t>(static_cast<std::int64_t>(min));  // two's complement
+  }
+  if (bits >= kTypeBits) {
+    // Every bit is needed: the values as they are (this machine is little-endian).
+    out.assign(kHeaderBytes + count * sizeof(T), 0);
+    put_little_endian(out.data(), kTypeBits, 4);
+    out[4] = 8;
+    put_little_endian(out.data() + 5, minimum, 8);
+    std::memcpy(out.data() + kHeaderBytes, values, count * sizeof(T));
+    return;
+  }
+  // Every byte is written below but the header's last eight and the one or
+  // two after the codes, which are zeros.
+  out.resize(kHeaderBytes + bits * count / 8 + 1);
+  put_little_endian(out.data(), bits, 4);
+  out[4] = 8;
+  put_little_endian(out.data() + 5, minimum, 8);
+  std::fill(out.data() + 13, out.data() + kHeaderBytes, 0);
+  const std::uint64_t fill_code = (std::uint64_t{1} << bits) - 1;
+  const Unsigned low = static_cast<Unsigned>(min);
+  BitWriter writer(out.data() + kHeaderBytes, bits);
+  for (std::size_t i = 0; i < count; ++i) {
+    const Unsigned v = static_cast<Unsigned>(values[i]);
+    writer.put(v == 0 ? fill_code : static_cast<Unsigned>(v - low));
+  }
+  std::fill(writer.flush(), out.data() + out.size(), 0);
+}
+
+template void pack(const std::uint8_t*, std::size_t, std::vector<unsigned char>&);
+template void pack(const std::uint16_t*, std::size_t, std::vector<unsigned char>&);
+template void pack(const std::int64_t*, std::size_t, std::vector<unsigned char>&);
+
+}  // namespace Zelvar_Core::bench::scale_offset
