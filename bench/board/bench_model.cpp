@@ -55,8 +55,11 @@ void BenchModel::refresh_from_board() {
 
 void BenchModel::write_signal(const std::string& label, int value) {
   try {
+    Register* copy = locate(label);
+    const std::int64_t old = copy ? copy->value : simulated_device.read_register(label);
     simulated_device.write_register(label, value);
-    if (auto* copy = locate(label)) copy->value = value;
+    if (copy) copy->value = value;
+    if (on_signal_written) on_signal_written(label, old, value);
   } catch (...) {
     if (on_signal_refused) on_signal_refused(label);
     throw;

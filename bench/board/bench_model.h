@@ -58,6 +58,8 @@ class BenchModel : public MainModel {
   EventFrame image;               // the last frame taken from the stream
   std::function<void()> on_registers_read, on_signals_read;  // set by the host
   std::function<void(const std::string&)> on_signal_refused;
+  // A check box's signal written: its name, the old value and the new.
+  std::function<void(const std::string&, std::int64_t, std::int64_t)> on_signal_written;
 
  private:
   Register* locate(const std::string& name);

@@ -21,6 +21,7 @@ void BenchInitializer::on_test() {
   const std::string summary = self_test_summary(last_run);
   log.info("{}", summary);
   status_.message(summary);
+  if (show) show(last_run);
 }
 
 }  // namespace Zelvar_Core::bench

@@ -2,6 +2,7 @@
 // failed or not run, in the log, and the summary in the status bar.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "Zelvar_Core/Host/presenter.h"
@@ -17,6 +18,8 @@ class BenchInitializer : public Initializer {
       : model_(model), presenter_(presenter), status_(status) {}
   void on_test() override;
   std::vector<SelfTestStep> last_run;
+  // Shows the run's steps in a window, where the host has one.
+  std::function<void(const std::vector<SelfTestStep>&)> show;
 
  private:
   BenchModel& model_;

@@ -100,6 +100,12 @@ void BenchPresenter::wire_windows() {
   model_.on_registers_read = [this] { editors_.refresh_registers(Editors::Refresh::KeepEdits); };
   model_.on_signals_read = [this] { editors_.refresh_signals(Editors::Refresh::KeepEdits); };
   model_.on_signal_refused = [this](const std::string& label) { editors_.revert_signal(label); };
+  // A signal's check box writes at once: logged and told as the editors' writes are.
+  model_.on_signal_written = [this](const std::string& label, std::int64_t old, std::int64_t now) {
+    const std::string text = fmt::format("Written to the board: {} {} \u2192 {}", label, old, now);
+    logger->info("{}", text);
+    status_.message(text);
+  };
   histogram_window().on_scaled = [this] {
     const auto& h = model_.histogram;
     const std::string text =

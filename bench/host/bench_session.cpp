@@ -57,6 +57,10 @@ BenchSession::BenchSession(const BenchFolders& folders_) : folders(folders_), wi
   const std::vector<BenchKey> keys = bench_keys(*window);
   install_keys(*window, keys);
   help_window = new HelpWindow(window, keys, folders, [this] { return about_text(); });
+  self_test_window = new SelfTestWindow(window);
+  initializer->show = [this](const std::vector<SelfTestStep>& steps) {
+    self_test_window->show(steps);
+  };
   add_help_menu(*window, *help_window);
   window->adc_control_frame->update_values(presenter->adc_channels(), presenter->sample_time());
   window->edit_register_device_frame->update_values(model.registers_as_values());

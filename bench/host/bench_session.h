@@ -16,6 +16,7 @@
 #include "bench/host/playback_tool.h"
 #include "bench/host/rates_tool.h"
 #include "bench/host/reporting_app.h"
+#include "bench/host/self_test_window.h"
 #include "bench/host/sequence_tool.h"
 #include "bench/host/sweep_tool.h"
 
@@ -46,13 +47,14 @@ class BenchSession {
   std::unique_ptr<BenchInitializer> initializer;
   std::unique_ptr<DelegatesEditMenuBase> edit_registers, edit_dacs;
   std::unique_ptr<DelegatesEditRegisterChip> edit_chip;
-  BoardSimulatorTool* simulator;  // owned by the main window
-  LogTool* log_tool;              // likewise
-  PlaybackTool* playback_tool;    // likewise
-  RatesTool* rates_tool;          // likewise
-  SweepTool* sweep_tool;          // likewise
-  SequenceTool* sequence_tool;    // likewise
-  HelpWindow* help_window;        // likewise
+  BoardSimulatorTool* simulator;     // owned by the main window
+  LogTool* log_tool;                 // likewise
+  PlaybackTool* playback_tool;       // likewise
+  RatesTool* rates_tool;             // likewise
+  SweepTool* sweep_tool;             // likewise
+  SequenceTool* sequence_tool;       // likewise
+  HelpWindow* help_window;           // likewise
+  SelfTestWindow* self_test_window;  // likewise
   MainInteractor main_interactor;
   InteractorEditMenuBase registers_interactor, dacs_interactor;
   InteractorEditRegisterChip chip_interactor;

@@ -1,13 +1,12 @@
 #include "bench/host/help_window.h"
 
 #include <wx/button.h>
-#include <wx/clipbrd.h>
-#include <wx/dataobj.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
 #include <wx/textctrl.h>
-#include <wx/utils.h>
+
+#include "bench/host/desktop.h"
 
 namespace Zelvar_Core::bench {
 
@@ -77,22 +76,10 @@ wxWindow* HelpWindow::files_page(const BenchFolders& folders) {
     grid->Add(place.button_copy);
     const std::string path_text = place.path;
     place.button_open->Bind(wxEVT_BUTTON, [this, path_text](wxCommandEvent&) {
-      const bool opened = std::filesystem::exists(path_text) &&
-                          wxLaunchDefaultApplication(wxString::FromUTF8(path_text));
-      files_outcome->SetLabel(wxString::FromUTF8(
-          opened ? "Opened " + path_text
-                 : "Nothing here opens " + path_text +
-                       (std::filesystem::exists(path_text) ? "" : " (it does not exist yet)") +
-                       ": copy its path instead"));
+      files_outcome->SetLabel(wxString::FromUTF8(open_on_desktop(path_text)));
     });
     place.button_copy->Bind(wxEVT_BUTTON, [this, path_text](wxCommandEvent&) {
-      const bool copied = wxTheClipboard->Open();
-      if (copied) {
-        wxTheClipboard->SetData(new wxTextDataObject(wxString::FromUTF8(path_text)));
-        wxTheClipboard->Close();
-      }
-      files_outcome->SetLabel(
-          wxString::FromUTF8(copied ? "Copied " + path_text : "The clipboard cannot be used"));
+      files_outcome->SetLabel(wxString::FromUTF8(copy_path(path_text)));
     });
     places.push_back(place);
   }

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "bench/board/whole_file.h"
+#include "bench/host/desktop.h"
 #include "bench/sequences/csv.h"
 
 namespace Zelvar_Core::bench {
@@ -23,14 +24,39 @@ SequenceTool::SequenceTool(wxWindow* parent, BenchPresenter& presenter)
   step_text = new wxStaticText(panel, wxID_ANY, "");
   elapsed_text = new wxStaticText(panel, wxID_ANY, "");
   steps_list = new wxListBox(panel, wxID_ANY);
+  result_text = new wxStaticText(panel, wxID_ANY, "");
+  report_text =
+      new wxTextCtrl(panel, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxTE_READONLY);
+  button_folder = new wxButton(panel, wxID_ANY, "Open folder");
+  button_folder->SetToolTip("Open the reports folder");
+  button_copy = new wxButton(panel, wxID_ANY, "Copy path");
+  button_copy->SetToolTip("Copy the report's path");
   button_abort = new wxButton(panel, wxID_ANY, "Abort");
+  button_abort->SetToolTip("Stop the run at its step; what was set is kept");
   sizer->Add(file_text, 0, wxALL, 6);
   sizer->Add(step_text, 0, wxLEFT | wxRIGHT, 6);
   sizer->Add(elapsed_text, 0, wxALL, 6);
   sizer->Add(steps_list, 1, wxEXPAND | wxLEFT | wxRIGHT, 6);
-  sizer->Add(button_abort, 0, wxALIGN_RIGHT | wxALL, 6);
+  sizer->Add(result_text, 0, wxALL, 6);
+  auto* report_row = new wxBoxSizer(wxHORIZONTAL);
+  report_row->Add(new wxStaticText(panel, wxID_ANY, "Report"), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT,
+                  6);
+  report_row->Add(report_text, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 6);
+  report_row->Add(button_folder, 0, wxRIGHT, 6);
+  report_row->Add(button_copy, 0, wxRIGHT, 18);
+  report_row->Add(button_abort, 0);
+  sizer->Add(report_row, 0, wxEXPAND | wxALL, 6);
   panel->SetSizer(sizer);
   button_abort->Disable();
+  button_folder->Disable();
+  button_copy->Disable();
+  button_folder->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+    result_text->SetLabel(
+        wxString::FromUTF8(open_on_desktop(presenter_.folders().reports.string())));
+  });
+  button_copy->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+    result_text->SetLabel(wxString::FromUTF8(copy_path(report_path_)));
+  });
   button_abort->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
     run_.abort();
     step_text->SetLabel("Aborting...");
@@ -59,8 +85,18 @@ void SequenceTool::open() {
 void SequenceTool::run(const std::string& path) {
   if (run_.running()) throw std::runtime_error("A sequence is already running: abort it first");
   PresenterBench check(presenter_, run_.aborted());
-  Sequence sequence = load_sequence(path, check);  // refused whole, naming the step
-  if (!presenter_.board().connected()) throw NoBoard("sequence not started");
+  Sequence sequence;
+  try {
+    sequence = load_sequence(path, check);  // refused whole, naming the step
+    if (!presenter_.board().connected())
+      throw SequenceError("No board is connected: the sequence needs one");
+  } catch (const SequenceError& e) {
+    refused(path, e.what());
+  }
+  result_text->SetLabel("");
+  report_text->ChangeValue("");
+  button_folder->Disable();
+  button_copy->Disable();
   settings_ = check.settings();
   steps_list->Clear();
   for (const Step& step : sequence.steps)
@@ -95,6 +131,23 @@ void SequenceTool::run(const std::string& path) {
   });
 }
 
+void SequenceTool::refused(const std::string& path, const std::string& why) {
+  // Told in the window, which shows, and in the status bar and the log.
+  const std::string said =
+      (why.find(path) == std::string::npos ? path + ": " : "") + why + "; nothing was run";
+  file_text->SetLabel(wxString::FromUTF8(path));
+  step_text->SetLabel("Refused");
+  elapsed_text->SetLabel("");
+  steps_list->Clear();
+  result_text->SetLabel(wxString::FromUTF8(said));
+  report_text->ChangeValue("");
+  button_folder->Disable();
+  button_copy->Disable();
+  Layout();
+  bring_up();
+  throw SequenceError(said);
+}
+
 void SequenceTool::finished(const Sequence& sequence, const SequenceReport& report) {
   clock_.Stop();
   button_abort->Disable();
@@ -114,6 +167,18 @@ void SequenceTool::finished(const Sequence& sequence, const SequenceReport& repo
                         report.expects - report.failed, report.expects, report_path_)
           : fmt::format("Sequence {} {}; report {}", sequence.name, report.ended, report_path_);
   step_text->SetLabel(wxString::FromUTF8(report.completed ? "Done" : report.ended));
+  result_text->SetLabel(wxString::FromUTF8(
+      report.completed ? fmt::format("{} of {} expectations held", report.expects - report.failed,
+                                     report.expects)
+                       : "The run did not end: " + report.ended));
+  if (write_error.empty()) {
+    report_text->ChangeValue(wxString::FromUTF8(report_path_));
+    button_folder->Enable();
+    button_copy->Enable();
+  } else {
+    report_text->ChangeValue("not written: " + wxString::FromUTF8(write_error));
+  }
+  Layout();
   if (!write_error.empty())
     presenter_.report_error("Cannot write the report " + report_path_ + ": " + write_error);
   else if (report.exit_code() == 0 || report.ended.rfind("aborted", 0) == 0)

@@ -6,6 +6,7 @@
 #include <wx/button.h>
 #include <wx/listbox.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 #include <wx/timer.h>
 
 #include <chrono>
@@ -32,9 +33,14 @@ class SequenceTool : public ToolFrame {
   wxStaticText* step_text;
   wxStaticText* elapsed_text;
   wxListBox* steps_list;
+  wxStaticText* result_text;  // "8 of 8 expectations held", or why it ended
+  wxTextCtrl* report_text;    // the report's path
+  wxButton *button_folder, *button_copy;
   wxButton* button_abort;
 
  private:
+  // A sequence refused before it ran: shown in the window, then thrown.
+  [[noreturn]] void refused(const std::string& path, const std::string& why);
   void finished(const Sequence& sequence, const SequenceReport& report);
 
   BenchPresenter& presenter_;

@@ -103,6 +103,13 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
   button_png->Disable();
 
   button_run->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { on_run(); });
+  // A refused field typed into is the user's again.
+  for (wxWindow* f : std::initializer_list<wxWindow*>{start_field, stop_field, step_field,
+                                                      values_field, settle_field, measure_field})
+    f->Bind(wxEVT_TEXT, [this, f](wxCommandEvent& event) {
+      if (fields_.refused(f)) fields_.show(f, text_of(f));
+      event.Skip();
+    });
   button_abort->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
     run_.abort();
     state_text->SetLabel("Aborting...");
@@ -130,7 +137,10 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
   });
 }
 
-void SweepTool::open() { bring_up(); }
+void SweepTool::open() {
+  on_tick();
+  bring_up(250);
+}
 
 Register SweepTool::swept_register(const std::string& name) const {
   try {
@@ -143,45 +153,79 @@ Register SweepTool::swept_register(const std::string& name) const {
 SweepPlan SweepTool::plan() const {
   SweepPlan plan;
   plan.name = parameter_choice->GetStringSelection().utf8_string();
+  const Register r = swept_register(plan.name);
+  // Each field read on its own, so that a refusal names and marks its field.
+  const auto read = [](wxWindow* field, const auto& parse) {
+    try {
+      return parse();
+    } catch (const std::out_of_range& e) {
+      throw SweepRefusal(field, std::string("Sweep refused: ") + e.what());
+    } catch (const std::invalid_argument& e) {
+      throw SweepRefusal(field, std::string("Sweep: ") + e.what());
+    }
+  };
   wxString list = values_field->GetValue();
   if (!list.Trim(true).Trim(false).empty()) {
-    const Register r = swept_register(plan.name);
-    for (const auto& item : wxSplit(list, ',')) {
-      try {
-        plan.values.push_back(parse_register_value(r, item.utf8_string()));
-      } catch (const std::out_of_range& e) {
-        throw std::invalid_argument(std::string("Sweep refused: ") + e.what());
-      } catch (const std::invalid_argument& e) {
-        throw std::invalid_argument(std::string("Sweep: ") + e.what());
-      }
-    }
+    for (const auto& item : wxSplit(list, ','))
+      plan.values.push_back(
+          read(values_field, [&] { return parse_register_value(r, item.utf8_string()); }));
   } else {
-    const Register r = swept_register(plan.name);
-    try {
-      auto value = [&r](const wxTextCtrl* field) {
-        return parse_register_value(r, field->GetValue().utf8_string());
-      };
-      plan.values = SweepPlan::range(r, value(start_field), value(stop_field),
-                                     integer_field(step_field, "step"));
-    } catch (const std::out_of_range& e) {
-      throw std::invalid_argument(std::string("Sweep refused: ") + e.what());
-    } catch (const std::invalid_argument& e) {
-      const std::string what = e.what();
-      throw std::invalid_argument(what.rfind("Sweep: ", 0) == 0 ? what : "Sweep: " + what);
-    }
+    auto value = [&r](const wxTextCtrl* field) {
+      return parse_register_value(r, field->GetValue().utf8_string());
+    };
+    const std::int64_t start = read(start_field, [&] { return value(start_field); });
+    const std::int64_t stop = read(stop_field, [&] { return value(stop_field); });
+    const std::int64_t step = read(step_field, [&] { return integer_field(step_field, "step"); });
+    plan.values = read(step_field, [&] { return SweepPlan::range(r, start, stop, step); });
   }
-  plan.settle = seconds_field(settle_field, "settle");
-  plan.measure = seconds_field(measure_field, "measure");
+  plan.settle = read(settle_field, [&] { return seconds_field(settle_field, "settle"); });
+  plan.measure = read(measure_field, [&] { return seconds_field(measure_field, "measure"); });
+  if (!(plan.settle >= 0) || plan.settle > 3600)
+    throw SweepRefusal(settle_field, "Sweep refused: the settle time must be 0..3600 s");
+  if (!(plan.measure >= 0.2) || plan.measure > 3600)
+    throw SweepRefusal(measure_field, "Sweep refused: the measuring time must be 0.2..3600 s");
   return plan;
+}
+
+void SweepTool::refuse(const SweepRefusal& refusal) {
+  if (refusal.field) fields_.refuse(refusal.field, refusal.what());
+  state_text->SetLabel(wxString::FromUTF8(refusal.what()));
+  Layout();
+}
+
+void SweepTool::clear_refusals() {
+  for (wxWindow* field : std::initializer_list<wxWindow*>{
+           start_field, stop_field, step_field, values_field, settle_field, measure_field})
+    fields_.show(field, text_of(field));
+}
+
+void SweepTool::on_tick() {
+  // Run waits for a board: greyed, and the window says why.
+  if (run_.running()) return;
+  const bool board = presenter_.board().connected();
+  button_run->Enable(board);
+  if (!board)
+    state_text->SetLabel("No board is connected: a sweep needs one");
+  else if (state_text->GetLabel() == "No board is connected: a sweep needs one")
+    state_text->SetLabel("");
 }
 
 void SweepTool::on_run() {
   if (run_.running()) throw std::runtime_error("A sweep is already running: abort it first");
-  const SweepPlan sweep = plan();
+  clear_refusals();
+  SweepPlan sweep;
   PresenterBench check(presenter_, run_.aborted());
-  const std::string problem = check_sweep(sweep, check);  // refused before anything is sent
-  if (!problem.empty()) throw std::invalid_argument("Sweep refused: " + problem);
-  if (!presenter_.board().connected()) throw NoBoard("sweep not started");
+  try {
+    sweep = plan();
+    // Refused before anything is sent.
+    const std::string problem = check_sweep(sweep, check);
+    if (!problem.empty()) throw SweepRefusal(values_field, "Sweep refused: " + problem);
+    if (!presenter_.board().connected())
+      throw SweepRefusal(nullptr, "No board is connected: sweep not started");
+  } catch (const SweepRefusal& refusal) {
+    refuse(refusal);
+    throw;  // and the status bar and the log have it too
+  }
   running_plan_ = sweep;
   settings_ = check.settings();
   rows_.clear();

@@ -12,6 +12,7 @@
 
 #include <memory>
 
+#include "bench/host/field_state.h"
 #include "bench/host/presenter_bench.h"
 #include "bench/host/run_thread.h"
 #include "bench/host/tool_frame.h"
@@ -19,6 +20,15 @@
 #include "platform/plot/plot_canvas.h"
 
 namespace Zelvar_Core::bench {
+
+// A sweep refused before it ran, and the field that holds the reason (none
+// for a refusal of the whole, like an absent board).
+class SweepRefusal : public std::invalid_argument {
+ public:
+  SweepRefusal(wxWindow* field_, const std::string& what)
+      : std::invalid_argument(what), field(field_) {}
+  wxWindow* field;
+};
 
 class SweepTool : public ToolFrame {
  public:
@@ -39,8 +49,14 @@ class SweepTool : public ToolFrame {
   PlotCanvas* plot;
   wxStaticText* state_text;
 
+ protected:
+  void on_tick() override;
+
  private:
   void on_run();
+  // The refusal in the window: the field marked with the reason, and said.
+  void refuse(const SweepRefusal& refusal);
+  void clear_refusals();
   void add_row(const SweepRow& row);
   void redraw();
   void finished(const SweepOutcome& outcome);
@@ -51,6 +67,7 @@ class SweepTool : public ToolFrame {
   SweepPlan running_plan_;
   std::vector<SweepRow> rows_;
   Settings settings_;
+  FieldStates fields_;  // the form's fields, refused or not
 };
 
 }  // namespace Zelvar_Core::bench
