@@ -107,7 +107,7 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
   for (wxWindow* f : std::initializer_list<wxWindow*>{start_field, stop_field, step_field,
                                                       values_field, settle_field, measure_field})
     f->Bind(wxEVT_TEXT, [this, f](wxCommandEvent& event) {
-      if (fields_.refused(f)) fields_.show(f, text_of(f));
+      fields_.show(f, text_of(f));
       event.Skip();
     });
   button_abort->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {

@@ -95,6 +95,36 @@ TEST_F(Characterisation, AbortEndsTheSweepAndPutsTheValueBack) {
   }
 }
 
+TEST_F(Characterisation, ARefusedSweepIsToldInItsWindowWithItsFieldMarked) {
+  choose(tool("Sweep"));
+  sweep().parameter_choice->SetStringSelection("VTH_ON");
+  set_field(sweep().start_field, "0");
+  set_field(sweep().stop_field, "5000");
+  click(sweep().button_run);
+  const std::string said = "Sweep refused: VTH_ON: 5000 is out of range 0..4095";
+  EXPECT_EQ(sweep().state_text->GetLabel().utf8_string(), said);
+  EXPECT_EQ(sweep().stop_field->GetBackgroundColour(), kRefusedColour);
+  EXPECT_EQ(sweep().stop_field->GetToolTipText().utf8_string(), said);
+  EXPECT_EQ(sweep().start_field->GetBackgroundColour(), plain());
+  EXPECT_EQ(message(), "Error: " + said);
+  // Corrected, the mark goes; a bad time marks its own field.
+  type(sweep().stop_field, "2800");
+  EXPECT_EQ(sweep().stop_field->GetBackgroundColour(), plain());
+  set_field(sweep().settle_field, "-1");
+  click(sweep().button_run);
+  EXPECT_EQ(sweep().state_text->GetLabel(), "Sweep refused: the settle time must be 0..3600 s");
+  EXPECT_EQ(sweep().settle_field->GetBackgroundColour(), kRefusedColour);
+  EXPECT_FALSE(sweep().running());
+
+  // Without a board, Run waits for one, and the window says why.
+  open_simulator();
+  plug(false);
+  ASSERT_TRUE(wait_for([&] { return !sweep().button_run->IsEnabled(); }));
+  EXPECT_EQ(sweep().state_text->GetLabel(), "No board is connected: a sweep needs one");
+  plug(true);
+  EXPECT_TRUE(wait_for([&] { return sweep().button_run->IsEnabled(); }));
+}
+
 TEST_F(Characterisation, ASequenceRunsFromToolsAndWritesItsReport) {
   const fs::path path = start_folder / "quick.json";
   std::ofstream(path) << R"({"name": "quick", "steps": [{"measure": 0.3},
@@ -110,6 +140,26 @@ TEST_F(Characterisation, ASequenceRunsFromToolsAndWritesItsReport) {
   EXPECT_TRUE(fs::exists(runner.last_report()));
   EXPECT_TRUE(fs::exists(start_folder / "captures" / "capture_001.pgm"));
   EXPECT_NE(runner.steps_list->GetString(2).Find("capture: "), wxNOT_FOUND);
+  // The window itself says how it went and where the report is.
+  EXPECT_EQ(runner.result_text->GetLabel(), "1 of 1 expectations held");
+  EXPECT_EQ(runner.report_text->GetValue().utf8_string(), runner.last_report());
+  EXPECT_TRUE(runner.button_folder->IsEnabled());
+}
+
+TEST_F(Characterisation, ARefusedSequenceShowsItsFileItsStepAndThatNothingRan) {
+  const fs::path path = start_folder / "bad.json";
+  std::ofstream(path) << R"({"steps": [{"wait": 0}, {"set": "VTH_ON", "value": 9999}]})";
+  answer_next_file_dialog(path.string());
+  choose(tool("Run sequence..."));
+  auto& runner = *session->sequence_tool;
+  const std::string said =
+      path.string() + ": Step 2: VTH_ON: 9999 is out of range 0..4095; nothing was run";
+  EXPECT_TRUE(runner.IsShown());
+  EXPECT_EQ(runner.result_text->GetLabel().utf8_string(), said);
+  EXPECT_EQ(runner.step_text->GetLabel(), "Refused");
+  EXPECT_EQ(runner.steps_list->GetCount(), 0u);
+  EXPECT_EQ(message(), "Error: " + said);
+  EXPECT_EQ(model().simulated_device.read_register("VTH_ON"), 2400);
 }
 
 TEST_F(Characterisation, TheRatesToolShowsOnAndOffOfTheStream) {

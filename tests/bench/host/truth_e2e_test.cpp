@@ -1,10 +1,12 @@
 // The bench tells the truth: files land where the bench was started, a board
 // that is not there is refused in one sentence, every error reaches the
 // user, and refused values are marked and explained.
+#include <wx/accel.h>
 #include <wx/progdlg.h>
 
 #include <thread>
 
+#include "bench/host/bench_keys.h"
 #include "bench/host/field_state.h"
 #include "bench/host/toolkit_log.h"
 #include "tests/bench/host/bench_fixture.h"
@@ -304,6 +306,94 @@ TEST_F(Bench, TheLogToolShowsThisRunFilteredByLevel) {
   testing_support::fire(log_tool.level_choice, wxEVT_CHOICE);
   for (int row = 0; row < log_tool.list->GetItemCount(); ++row)
     EXPECT_EQ(log_tool.list->GetItemText(row, 1), "error");
+}
+
+TEST_F(Bench, TheSelfTestShowsEveryStepInItsWindow) {
+  choose(tool("Execute test"));
+  auto& shown = *session->self_test_window;
+  EXPECT_TRUE(shown.IsShown());
+  const auto& run = session->initializer->last_run;
+  ASSERT_EQ(shown.steps_list->GetItemCount(), static_cast<int>(run.size()));
+  for (std::size_t i = 0; i < run.size(); ++i) {
+    EXPECT_EQ(shown.steps_list->GetItemText(static_cast<long>(i), 0).utf8_string(), run[i].name);
+    EXPECT_EQ(shown.steps_list->GetItemText(static_cast<long>(i), 1), "passed")
+        << run[i].name << ": " << run[i].detail;
+  }
+  EXPECT_EQ(shown.summary_text->GetLabel().utf8_string(), self_test_summary(run));
+  // Unplugged, each step says it was not run, and why.
+  open_simulator();
+  plug(false);
+  choose(tool("Execute test"));
+  EXPECT_EQ(shown.steps_list->GetItemText(0, 1), "FAILED");
+  EXPECT_EQ(shown.steps_list->GetItemText(1, 1), "not run");
+  EXPECT_EQ(shown.steps_list->GetItemText(1, 2), "not run: no board is connected");
+  plug(true);
+}
+
+TEST_F(Bench, ChipSignalWritesAreLoggedLikeRegisterWrites) {
+  choose(window().menu_bar->menu_edit->item_reg_chip);
+  mark_log();
+  check(chip_box("EN_AER"), false);
+  EXPECT_TRUE(logged(spdlog::level::info, "Written to the board: EN_AER 1 \u2192 0"));
+  EXPECT_EQ(message(), "Written to the board: EN_AER 1 \u2192 0");
+  check(chip_box("EN_AER"), true);
+}
+
+TEST_F(Bench, EveryKeyDoesWhatItsCommandDoes) {
+  // Each key is an accelerator of the main window for the command it names.
+  const auto keys = bench_keys(window());
+  wxAcceleratorTable* table = window().GetAcceleratorTable();
+  ASSERT_TRUE(table && table->IsOk());
+  // Keys that choose menu entries open what the entry opens.
+  const std::pair<std::string, wxWindow*> opened[] = {
+      {"Ctrl+1", window().edit_register_device_frame},
+      {"Ctrl+2", window().edit_dac_frame},
+      {"Ctrl+3", window().edit_register_chip_frame},
+      {"Ctrl+4", window().adc_control_frame},
+      {"Ctrl+5", window().image_histogram_frame},
+      {"Ctrl+6", session->playback_tool},
+      {"Ctrl+7", session->rates_tool},
+      {"Ctrl+8", session->sweep_tool},
+      {"Ctrl+L", session->log_tool},
+      {"Ctrl+B", session->simulator},
+      {"Ctrl+I", window().device_info_frame},
+      {"F1", session->help_window},
+      {"Ctrl+T", session->self_test_window}};
+  for (const auto& [shown, target] : opened) {
+    const auto key =
+        std::find_if(keys.begin(), keys.end(), [&](const BenchKey& k) { return k.shown == shown; });
+    ASSERT_NE(key, keys.end()) << shown;
+    choose(key->command);
+    EXPECT_TRUE(target->IsShown()) << shown << " did not open its window";
+  }
+  // The buttons' keys click them.
+  const auto command = [&](const std::string& shown) {
+    return std::find_if(keys.begin(), keys.end(),
+                        [&](const BenchKey& k) { return k.shown == shown; })
+        ->command;
+  };
+  choose(command("F5"));
+  EXPECT_TRUE(presenter().acquiring());
+  choose(command("F6"));
+  EXPECT_TRUE(fs::exists(start_folder / "captures" / "capture_001.pgm"));
+  choose(command("Ctrl+R"));
+  EXPECT_TRUE(presenter().recording());
+  choose(command("Ctrl+R"));
+  EXPECT_FALSE(presenter().recording());
+  choose(command("F5"));
+  EXPECT_FALSE(presenter().acquiring());
+  // Every key is in the window's table, and in the Help window's list.
+  EXPECT_EQ(session->help_window->keys_list->GetItemCount(), static_cast<int>(keys.size()));
+  for (const auto& key : keys) {
+    bool found = false;
+    for (long row = 0; row < session->help_window->keys_list->GetItemCount(); ++row)
+      found = found || session->help_window->keys_list->GetItemText(row, 0) == key.shown;
+    EXPECT_TRUE(found) << key.shown;
+  }
+  // Ctrl+Q quits, as closing the window does.
+  choose(command("Ctrl+Q"));
+  testing_support::flush_events();
+  EXPECT_EQ(session->window, nullptr);
 }
 
 }  // namespace
