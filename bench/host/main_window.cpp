@@ -135,6 +135,7 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
   top->Add(root, 1, wxEXPAND);
   build_status_bar();
   SetSizerAndFit(top);
+  SetMinSize(wxSize(std::max(GetMinSize().x, status_min_width_), GetMinSize().y));
   image_panel->fitting(false);
   install_record_key();
   // Coming back to the window (from a tool window) finds its keys working.
@@ -149,6 +150,11 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
   device_info_frame = new DeviceInfoView(this);
   image_histogram_frame = new BenchHistogramWindow(this, model.histogram);
   serial_control_frame = new SerialView(this);
+  // The board's answers are longer than the fields' default width.
+  for (wxTextCtrl* field : {serial_control_frame->panel_serial_control->serial_tx_box,
+                            serial_control_frame->panel_serial_control->serial_rx_box})
+    field->SetMinSize(wxSize(field->GetTextExtent(wxString('M', 36)).x, -1));
+  serial_control_frame->GetSizer()->SetSizeHints(serial_control_frame);
   adc_control_frame = new AdcView(this);
 }
 
@@ -186,9 +192,16 @@ void BenchMainWindow::build_status_bar() {
   // Each field as wide as its longest usual text; the message takes the rest.
   const wxString longest[] = {"Disconnected", "Bitstream: aer640_stream (flash)",
                               "99.99 Mev/s, 999.9 M lost", "99.9 fps"};
-  for (int i = 0; i < 4; ++i)
+  int total = 0;
+  for (int i = 0; i < 4; ++i) {
     fixed_widths_[i] = GetStatusBar()->GetTextExtent(longest[i]).x + FromDIP(20);
-  set_status_widths(0);
+    total += fixed_widths_[i];
+  }
+  set_status_widths(FromDIP(16));
+  // Wide enough for a recording's line beside them and a message after.
+  const int longest_line =
+      GetStatusBar()->GetTextExtent("REC 12:34 | 999.9 MB | 99,999,999 ev | 999,999 dropped").x;
+  status_min_width_ = total + longest_line + FromDIP(20 + 180);
 }
 
 void BenchMainWindow::set_status_widths(int stream_width) {
@@ -198,7 +211,9 @@ void BenchMainWindow::set_status_widths(int stream_width) {
 }
 
 void BenchMainWindow::show_stream(const wxString& line) {
-  set_status_widths(line.empty() ? 0 : GetStatusBar()->GetTextExtent(line).x + FromDIP(20));
+  // Empty, the field keeps a sliver: a field of no width has a negative inside.
+  set_status_widths(line.empty() ? FromDIP(16)
+                                 : GetStatusBar()->GetTextExtent(line).x + FromDIP(20));
   SetStatusText(line, kStatusStream);
 }
 
@@ -247,6 +262,7 @@ void BenchMainWindow::fit_when_shown() {
     image_panel->fitting(true);
     Layout();
     Fit();
+    SetSize(wxSize(std::max(GetSize().x, status_min_width_), GetSize().y));
     image_panel->fitting(false);
   });
 }

