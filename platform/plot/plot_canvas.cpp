@@ -571,10 +571,25 @@ void PlotCanvas::DrawAxes(wxDC& dc, const wxRect& area) const {
     widest = std::max(widest, extent.x);
     dc.DrawText(text, area.GetLeft() - 3 - extent.x, py - extent.y / 2);
   }
-  const wxSize ylabel = dc.GetTextExtent(graphics_->yLabel);
+  // The y label runs along the whole height if it must, in a smaller font
+  // if even that is too short: a label is never cut.
+  const int room = area.height + kTopMargin + kBottomMargin - 4;
+  const wxFont font = dc.GetFont();
+  wxSize ylabel = dc.GetTextExtent(graphics_->yLabel);
+  for (double points = font.GetFractionalPointSize(); ylabel.x > room && points > 6;) {
+    points = std::max(6.0, points - 0.5);
+    wxFont smaller = font;
+    smaller.SetFractionalPointSize(points);
+    dc.SetFont(smaller);
+    ylabel = dc.GetTextExtent(graphics_->yLabel);
+  }
   const int ylabel_x = std::max(0, area.GetLeft() - 6 - widest - text_height);
-  dc.DrawRotatedText(graphics_->yLabel, ylabel_x, area.GetTop() + (area.height + ylabel.x) / 2,
-                     90.0);
+  const int centre = area.GetTop() + area.height / 2;
+  const int bottom =
+      std::min(area.GetBottom() + kBottomMargin - 2,
+               std::max(centre + ylabel.x / 2, area.GetTop() - kTopMargin + 2 + ylabel.x));
+  dc.DrawRotatedText(graphics_->yLabel, ylabel_x, bottom, 90.0);
+  dc.SetFont(font);
 }
 
 std::vector<PlotCanvas::PixelTrace> PlotCanvas::PixelTraces(const wxRect& area) const {

@@ -63,6 +63,13 @@ std::vector<std::string> clipped_controls(const wxTopLevelWindow& window) {
       if (!child->IsTopLevel()) visit(child);
   };
   visit(&window);
+  // A window manager puts the title beside its buttons (about 90 px, and a
+  // bolder font): a window narrower than that cuts its own title.
+  const wxString title = window.GetTitle();
+  const int title_needs = window.GetTextExtent(title).x * 11 / 10 + 90;
+  if (title_needs > window.GetSize().x)
+    clipped.push_back(
+        describe(window, &window, "title", title, wxSize(title_needs, 0), window.GetSize()));
   return clipped;
 }
 
