@@ -19,8 +19,8 @@ namespace Zelvar_Core::bench {
 
 // Channel names, in channel order, as the monitor and the reports show them.
 inline const std::vector<std::string>& adc_channel_labels() {
-  static const std::vector<std::string> labels = {"VDD (V)", "VDDIO (V)", "Temperature (C)",
-                                                  "Ibias (uA)"};
+  static const std::vector<std::string> labels = {"VDD (V)", "VDDIO (V)",
+                                                  "Temperature (\u00b0C)", "Ibias (\u00b5A)"};
   return labels;
 }
 

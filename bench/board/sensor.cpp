@@ -45,7 +45,7 @@ SensorSettings sensor_settings(const BiasPoint& bias, SensorMode mode) {
   const double nearest = std::min(on, off);
   settings.noise_rate = std::min(5.0e4 * std::pow(0.2 / nearest, 2), 5.0e6);
   if (mode == SensorMode::TestPattern) {
-    settings.signal_rate = 1.0e6;
+    settings.signal_rate = 2.0e6;
     settings.on_fraction = 0.5;
     settings.noise_rate = 0;
   }
@@ -87,12 +87,14 @@ void EventSensor::generate(double t, std::size_t count, const SensorSettings& se
                    static_cast<std::uint8_t>(on)});
   };
   if (settings.mode == SensorMode::TestPattern) {
-    // A checkerboard whose squares flip twice a second: ON on one colour, OFF on the other.
+    // A checkerboard whose squares flip twice a second: ON on one colour, OFF
+    // on the other. The events fall on every 8th pixel, so that each of
+    // them gathers enough in a frame for the pattern to stand out.
     const bool phase = static_cast<long long>(t * 2) % 2 == 0;
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint64_t r = next();
-      const int x = static_cast<int>((r & 0xffff) * kSensorWidth >> 16);
-      const int y = static_cast<int>((r >> 16 & 0xffff) * kSensorHeight >> 16);
+      const int x = static_cast<int>((r & 0xffff) * (kSensorWidth / 8) >> 16) * 8;
+      const int y = static_cast<int>((r >> 16 & 0xffff) * (kSensorHeight / 8) >> 16) * 8;
       const bool square = ((x / 40) + (y / 40)) % 2 == 0;
       push(stamp(i), x, y, square == phase);
     }

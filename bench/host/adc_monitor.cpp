@@ -1,6 +1,7 @@
 #include "bench/host/adc_monitor.h"
 
 #include <fmt/format.h>
+#include <wx/stattext.h>
 
 #include "bench/board/text.h"
 
@@ -32,6 +33,13 @@ void AdcMonitor::attach(BenchMainWindow& window) {
   auto* menu = view_->adc_control_frame->panel_menu;
   bind_setting_field(fields_, menu->sampletime_textbox, menu->button_update,
                      [this] { show_sample_time(); });
+  // The unit beside the number, and what it is.
+  menu->sizer_sampletime->Insert(1, new wxStaticText(menu, wxID_ANY, "s"), 0,
+                                 wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
+  menu->sampletime_textbox->SetToolTip(
+      "Seconds between two ADC samples, 0.01 to 10 (Enter applies, Escape puts back)");
+  menu->button_update->SetToolTip("Apply the sample time");
+  menu->Layout();
   show_sample_time();
 }
 

@@ -50,7 +50,7 @@ void DemoScenes::every_window() {
   auto& menus = *window->menu_bar;
   s_.presenter->toggle_main_img_thread();
   choose(menus.menu_tools->items.at("ADCs"));
-  window->adc_control_frame->panel_menu->enable_widgets.at("Ibias (uA)")->SetValue(false);
+  window->adc_control_frame->panel_menu->enable_widgets.at(adc_channel_labels().back())->SetValue(false);
   s_.presenter->update_adc_panels();
   choose(menus.menu_edit->item_reg_dev);
   choose(menus.menu_edit->item_dac);

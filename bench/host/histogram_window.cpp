@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "bench/board/text.h"
+#include "platform/plot/plot_canvas.h"
 
 namespace Zelvar_Core::bench {
 
@@ -110,24 +111,50 @@ void BenchHistogramWindow::paint_plot() {
   wxAutoBufferedPaintDC dc(plot);
   dc.SetBackground(*wxWHITE_BRUSH);
   dc.Clear();
-  const wxSize size = plot->GetClientSize();
-  const int axis = 18;  // room for the range labels
   dc.SetTextForeground(*wxBLACK);
-  dc.DrawText(wxString::Format("%g", settings_.min), 2, size.y - axis + 2);
-  const wxString right = wxString::Format("%g", settings_.max);
-  dc.DrawText(right, size.x - dc.GetTextExtent(right).x - 2, size.y - axis + 2);
+  const wxSize size = plot->GetClientSize();
+  const int line = dc.GetTextExtent("0").y;
+  const int top = std::max(1, counts.empty() ? 1 : *std::max_element(counts.begin(), counts.end()));
+  // Pixels per bin on a square-root scale (the few busy pixels stay visible
+  // beside the many quiet ones), with its axis on the left.
+  const auto ticks = nice_ticks(0, top, 4);
+  const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1.0;
+  int widest = 0;
+  for (double t : ticks) widest = std::max(widest, dc.GetTextExtent(tick_label(t, step)).x);
+  const wxRect area(line + widest + 10, line / 2, std::max(1, size.x - line - widest - 14),
+                    std::max(1, size.y - 2 * line - 10 - line / 2));
+  const auto y_of = [&](double count) {
+    return area.GetBottom() -
+           static_cast<int>(std::sqrt(std::clamp(count / top, 0.0, 1.0)) * (area.height - 1));
+  };
   dc.SetPen(*wxBLACK_PEN);
-  dc.DrawLine(0, size.y - axis, size.x, size.y - axis);
+  dc.DrawLine(area.GetLeft(), area.GetBottom(), area.GetRight(), area.GetBottom());
+  dc.DrawLine(area.GetLeft(), area.GetTop(), area.GetLeft(), area.GetBottom());
+  for (double t : ticks) {
+    if (t > top) continue;
+    const wxString text = tick_label(t, step);
+    const int y = y_of(t);
+    dc.DrawLine(area.GetLeft() - 3, y, area.GetLeft(), y);
+    dc.DrawText(text, area.GetLeft() - 5 - dc.GetTextExtent(text).x, y - line / 2);
+  }
+  dc.DrawRotatedText(
+      "Pixels (\u221a scale)", 0,
+      area.GetTop() + (area.height + dc.GetTextExtent("Pixels (\u221a scale)").x) / 2, 90);
+  const wxString left = wxString::Format("%g", settings_.min);
+  const wxString right = wxString::Format("%g", settings_.max);
+  const wxString caption = "Net events per pixel";
+  dc.DrawText(left, area.GetLeft(), area.GetBottom() + 3);
+  dc.DrawText(right, area.GetRight() - dc.GetTextExtent(right).x, area.GetBottom() + 3);
+  dc.DrawText(caption, area.GetLeft() + (area.width - dc.GetTextExtent(caption).x) / 2,
+              area.GetBottom() + 3 + line);
   if (counts.empty()) return;
-  const int top = std::max(1, *std::max_element(counts.begin(), counts.end()));
-  const double w = double(size.x) / counts.size();
-  const int height = size.y - axis - 4;
+  const double w = static_cast<double>(area.width) / static_cast<double>(counts.size());
   dc.SetBrush(wxBrush(wxColour(60, 90, 200)));
   dc.SetPen(*wxTRANSPARENT_PEN);
-  for (size_t i = 0; i < counts.size(); ++i) {
-    // Square-root scale: the few busy pixels stay visible beside the many quiet ones.
-    const int h = static_cast<int>(std::sqrt(double(counts[i]) / top) * height);
-    dc.DrawRectangle(int(i * w), size.y - axis - h, std::max(1, int(w) - 1), h);
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    const int y = y_of(counts[i]);
+    dc.DrawRectangle(area.GetLeft() + 1 + static_cast<int>(static_cast<double>(i) * w), y,
+                     std::max(1, static_cast<int>(w) - 1), area.GetBottom() - y);
   }
 }
 

@@ -268,30 +268,93 @@ void SweepTool::add_row(const SweepRow& row) {
   redraw();
 }
 
+namespace {
+
+// What a measurement is, with its unit, for the plot's axis.
+std::string measurement_label(const std::string& name) {
+  static const std::pair<const char*, const char*> labels[] = {
+      {"on_rate_mean", "ON rate, mean (events/s)"},
+      {"on_rate_std", "ON rate, spread (events/s)"},
+      {"off_rate_mean", "OFF rate, mean (events/s)"},
+      {"off_rate_std", "OFF rate, spread (events/s)"},
+      {"on_off_ratio", "ON/OFF ratio"},
+      {"vdd_mean", "VDD (V)"},
+      {"vddio_mean", "VDDIO (V)"},
+      {"temperature_mean", "Temperature (\u00b0C)"},
+      {"ibias_mean", "Ibias (\u00b5A)"}};
+  for (const auto& [key, label] : labels)
+    if (name == key) return label;
+  return name;
+}
+
+// The spread that goes with a mean, as its error bars ("" for none).
+std::string spread_of(const std::string& name) {
+  if (name == "on_rate_mean") return "on_rate_std";
+  if (name == "off_rate_mean") return "off_rate_std";
+  return "";
+}
+
+void add_segment(std::vector<PlotPoint>& points, PlotPoint a, PlotPoint b) {
+  const double gap = std::nan("");
+  points.push_back(a);
+  points.push_back(b);
+  points.push_back({gap, gap});  // the next segment is not joined to this one
+}
+
+}  // namespace
+
 void SweepTool::redraw() {
   const std::string name = plotted_choice->GetStringSelection().utf8_string();
-  std::vector<PlotPoint> points;
-  double lo = 0, hi = 1;
+  const std::string spread = spread_of(name);
+  std::vector<PlotPoint> points, markers, bars;
+  double lo = 0, hi = 0;
+  bool any = false;
   for (const auto& row : rows_) {
     const double y = row.measurement.value(name);
+    const double sd = spread.empty() ? 0.0 : row.measurement.value(spread);
     points.push_back({static_cast<double>(row.value), y});
-    lo = points.size() == 1 ? y : std::min(lo, y);
-    hi = points.size() == 1 ? y : std::max(hi, y);
+    if (!std::isfinite(y)) continue;
+    const double reach = std::isfinite(sd) ? sd : 0.0;
+    lo = any ? std::min(lo, y - reach) : y - reach;
+    hi = any ? std::max(hi, y + reach) : y + reach;
+    any = true;
   }
   const double x0 = running_plan_.values.empty()
                         ? 0
                         : static_cast<double>(*std::min_element(running_plan_.values.begin(),
                                                                 running_plan_.values.end()));
-  const double x1 = running_plan_.values.empty()
-                        ? 1
-                        : static_cast<double>(*std::max_element(running_plan_.values.begin(),
-                                                                running_plan_.values.end()));
-  const double margin = (hi - lo) * 0.1 + std::abs(hi) * 0.02 + 1e-9;
+  double x1 = running_plan_.values.empty()
+                  ? 1
+                  : static_cast<double>(*std::max_element(running_plan_.values.begin(),
+                                                          running_plan_.values.end()));
+  if (!(x1 > x0)) x1 = x0 + 1;
+  // A flat line (all rates 0, say) gets a range of its own size, or of 1.
+  const double margin = std::max((hi - lo) * 0.1, std::max(std::abs(hi) * 0.05, 0.5));
+  // Each measured point marked, and its spread drawn as an error bar.
+  const double dx = (x1 - x0) / 100, dy = (hi - lo + 2 * margin) / 60;
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    const PlotPoint p = points[i];
+    if (!std::isfinite(p.y)) continue;
+    add_segment(markers, {p.x - dx, p.y}, {p.x + dx, p.y});
+    add_segment(markers, {p.x, p.y - dy}, {p.x, p.y + dy});
+    const double sd = spread.empty() ? std::nan("") : rows_[i].measurement.value(spread);
+    if (!std::isfinite(sd)) continue;
+    add_segment(bars, {p.x, p.y - sd}, {p.x, p.y + sd});
+    add_segment(bars, {p.x - dx, p.y - sd}, {p.x + dx, p.y - sd});
+    add_segment(bars, {p.x - dx, p.y + sd}, {p.x + dx, p.y + sd});
+  }
   std::vector<PolySpline> traces;
-  traces.emplace_back(std::move(points), wxString::FromUTF8(name), "blue", 2);
-  plot->Draw(PlotGraphics(std::move(traces), wxString::FromUTF8(running_plan_.name),
-                          wxString::FromUTF8(name)),
-             {x0, x1 > x0 ? x1 : x0 + 1}, {lo - margin, hi + margin});
+  traces.emplace_back(std::move(points), "mean", "blue", 2);
+  traces.emplace_back(std::move(markers), "measured", "blue", 1);
+  if (!spread.empty()) traces.emplace_back(std::move(bars), "\u00b1 1 sd", "orange red", 1);
+  const Register swept = swept_register(running_plan_.name.empty() ? "VTH_ON" : running_plan_.name);
+  const auto dacs = presenter_.board().registers().bank(Bank::Dac);
+  const bool dac = std::any_of(dacs.begin(), dacs.end(),
+                               [&](const Register& r) { return r.name == swept.name; });
+  const std::string x_label = swept.name + (dac ? " (DAC counts)" : " (register value)");
+  plot->Draw(PlotGraphics(std::move(traces), wxString::FromUTF8(x_label),
+                          wxString::FromUTF8(measurement_label(name))),
+             {x0, x1}, {lo - margin, hi + margin});
 }
 
 void SweepTool::finished(const SweepOutcome& outcome) {
