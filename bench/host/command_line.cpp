@@ -13,8 +13,8 @@ namespace Zelvar_Core::bench {
 
 namespace {
 
-const std::vector<std::string> kDemoScenes = {"unplugged", "refused",  "playback",
-                                              "sweep",     "sequence", "log"};
+const std::vector<std::string> kDemoScenes = {"unplugged", "refused", "playback", "sweep",
+                                              "sequence",  "log",     "help"};
 
 // A number of seconds or hours within lo..hi: "nan", "inf" and "1e400" are
 // refused like any other value outside the range.
@@ -99,7 +99,7 @@ class PravelCommandLine {
     if (demo_->count() && !o_.demo_scene.empty() &&
         std::find(kDemoScenes.begin(), kDemoScenes.end(), o_.demo_scene) == kDemoScenes.end())
       return "--demo: there is no scene \"" + o_.demo_scene +
-             "\"; the scenes are unplugged, refused, playback, sweep, sequence and log";
+             "\"; the scenes are unplugged, refused, playback, sweep, sequence, log and help";
     return "";
   }
 

@@ -31,6 +31,8 @@ void DemoScenes::show(const std::string& scene) {
     sequence();
   else if (scene == "log")
     log();
+  else if (scene == "help")
+    help();
   else
     every_window();
   log_places();
@@ -50,7 +52,8 @@ void DemoScenes::every_window() {
   auto& menus = *window->menu_bar;
   s_.presenter->toggle_main_img_thread();
   choose(menus.menu_tools->items.at("ADCs"));
-  window->adc_control_frame->panel_menu->enable_widgets.at(adc_channel_labels().back())->SetValue(false);
+  window->adc_control_frame->panel_menu->enable_widgets.at(adc_channel_labels().back())
+      ->SetValue(false);
   s_.presenter->update_adc_panels();
   choose(menus.menu_edit->item_reg_dev);
   choose(menus.menu_edit->item_dac);
@@ -142,6 +145,14 @@ void DemoScenes::sequence() {
       (s_.presenter->folders().root / "sequences" / "threshold_sweep.json").string());
   s_.sequence_tool->Move(0, s_.window->GetRect().GetBottom() + 8);
   s_.sequence_tool->Show();
+}
+
+void DemoScenes::help() {
+  // The Help window's pages and the self-test's window.
+  choose(s_.window->menu_bar->menu_tools->items.at("Execute test"));
+  s_.self_test_window->Move(0, s_.window->GetRect().GetBottom() + 8);
+  s_.help_window->show(HelpWindow::kFiles);
+  s_.help_window->Move(s_.window->GetRect().GetRight() + 8, 0);
 }
 
 void DemoScenes::log() {

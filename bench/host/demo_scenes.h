@@ -15,7 +15,7 @@ class DemoScenes {
  public:
   explicit DemoScenes(BenchSession& session) : s_(session) {}
   // "" for every tool window beside the main one with live data, or one
-  // scene: "unplugged", "refused", "playback", "sweep", "sequence", "log".
+  // scene: "unplugged", "refused", "playback", "sweep", "sequence", "log", "help".
   void show(const std::string& scene);
 
  private:
@@ -26,6 +26,7 @@ class DemoScenes {
   void sweep();
   void sequence();
   void log();
+  void help();
   void choose(wxMenuItem* item);
   void click(wxButton* button);
   void log_places();

@@ -1,6 +1,7 @@
 #include "bench/host/histogram_window.h"
 
 #include <wx/dcbuffer.h>
+#include <wx/dcgraph.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
@@ -137,9 +138,14 @@ void BenchHistogramWindow::paint_plot() {
     dc.DrawLine(area.GetLeft() - 3, y, area.GetLeft(), y);
     dc.DrawText(text, area.GetLeft() - 5 - dc.GetTextExtent(text).x, y - line / 2);
   }
-  dc.DrawRotatedText(
-      "Pixels (\u221a scale)", 0,
-      area.GetTop() + (area.height + dc.GetTextExtent("Pixels (\u221a scale)").x) / 2, 90);
+  {
+    wxGCDC rotated(dc);  // rotated text wants a graphics context
+    const wxString title = wxString::FromUTF8("Pixels (\u221a scale)");
+    rotated.SetFont(dc.GetFont());
+    rotated.SetTextForeground(*wxBLACK);
+    rotated.DrawRotatedText(title, 0,
+                            area.GetTop() + (area.height + rotated.GetTextExtent(title).x) / 2, 90);
+  }
   const wxString left = wxString::Format("%g", settings_.min);
   const wxString right = wxString::Format("%g", settings_.max);
   const wxString caption = "Net events per pixel";

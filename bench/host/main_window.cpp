@@ -2,6 +2,7 @@
 
 #include <wx/accel.h>
 #include <wx/dcclient.h>
+#include <wx/gdicmn.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
@@ -153,7 +154,8 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
   // The board's answers are longer than the fields' default width.
   for (wxTextCtrl* field : {serial_control_frame->panel_serial_control->serial_tx_box,
                             serial_control_frame->panel_serial_control->serial_rx_box})
-    field->SetMinSize(wxSize(field->GetTextExtent(wxString('M', 36)).x, -1));
+    field->SetMinSize(wxSize(
+        field->GetTextExtent("AER-640 sensor board (simulated) SIM-0001").x + FromDIP(24), -1));
   serial_control_frame->GetSizer()->SetSizeHints(serial_control_frame);
   adc_control_frame = new AdcView(this);
 }
@@ -262,7 +264,12 @@ void BenchMainWindow::fit_when_shown() {
     image_panel->fitting(true);
     Layout();
     Fit();
-    SetSize(wxSize(std::max(GetSize().x, status_min_width_), GetSize().y));
+    // The window is as wide as its status bar asks: the image takes the
+    // height that goes with that width, as far as the screen has room.
+    const wxSize image = image_panel->GetSize();
+    const int taller = image.x * kSensorHeight / kSensorWidth - image.y;
+    const int room = wxGetClientDisplayRect().height - GetSize().y;
+    if (taller > 0) SetSize(GetSize() + wxSize(0, std::min(taller, std::max(0, room))));
     image_panel->fitting(false);
   });
 }

@@ -111,7 +111,7 @@ TEST(CommandLine, UnknownOptionsAndBadValuesAreRefusedBeforeAnythingIsMade) {
       {"--run a.json --export b c", "--run and --export cannot be given together: choose one"},
       {"--demo nowhere",
        "--demo: there is no scene \"nowhere\"; the scenes are unplugged, "
-       "refused, playback, sweep, sequence and log"},
+       "refused, playback, sweep, sequence, log and help"},
       {"stray", "The following argument was not expected: stray"},
   };
   for (const auto& [arguments, said] : cases) {
