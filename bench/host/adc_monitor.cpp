@@ -1,6 +1,7 @@
 #include "bench/host/adc_monitor.h"
 
 #include <fmt/format.h>
+#include <wx/checkbox.h>
 #include <wx/stattext.h>
 
 #include "bench/board/text.h"
@@ -73,7 +74,12 @@ void AdcMonitor::on_reading(const AdcReading& reading) {
   // A reading still queued when sampling stopped or restarted is dropped.
   if (reading.run != 0 && (reading.run != sampler_.run() || !sampler_.running())) return;
   history_.append(reading.time + time_base_, reading.values);
-  if (view_ && reading.run != 0) view_->adc_control_frame->update_values(channels(), sample_time_);
+  if (view_ == nullptr || reading.run == 0) return;
+  view_->adc_control_frame->update_values(channels(), sample_time_);
+  // The channels' boxes are made with the first samples.
+  for (auto& [label, box] : view_->adc_control_frame->panel_menu->enable_widgets)
+    if (box->GetToolTipText().empty())
+      box->SetToolTip(wxString::FromUTF8("Show " + label + " in the plot"));
 }
 
 void AdcMonitor::on_failure(const std::string& what, std::uint64_t run) {

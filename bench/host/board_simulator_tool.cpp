@@ -15,6 +15,10 @@ BoardSimulatorTool::BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device
   fail_programming = new wxCheckBox(panel, wxID_ANY, "Fail the next programming");
   fail_register_read = new wxCheckBox(panel, wxID_ANY, "Fail the next register read");
   button_break_stream = new wxButton(panel, wxID_ANY, "Break the event stream");
+  connected->SetToolTip("Untick to unplug the simulated board, tick to plug it back");
+  fail_programming->SetToolTip("The next bitstream programmed fails halfway, as a bad cable would");
+  fail_register_read->SetToolTip("The next read of the registers fails, once");
+  button_break_stream->SetToolTip("The event stream stops with an error, as a lost link would");
   for (wxWindow* w : std::initializer_list<wxWindow*>{connected, fail_programming,
                                                       fail_register_read, button_break_stream})
     sizer->Add(w, 0, wxALL, 8);

@@ -1,5 +1,6 @@
 #include "bench/host/chip_editor.h"
 
+#include <fmt/format.h>
 #include <wx/checkbox.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
@@ -18,12 +19,13 @@ ChipSignalsPanel::ChipSignalsPanel(wxWindow* parent, const std::vector<Register>
     wxWindow* field;
     if (s.max == 1) {
       field = new wxCheckBox(this, wxID_ANY, "");
+      field->SetToolTip(wxString::FromUTF8(s.name + ": on or off; Apply writes it"));
     } else {
       // Enter in the field applies, like the Apply button.
       field = new IntCtrl(this, wxID_ANY, 0, wxDefaultPosition, wxDefaultSize,
                           wxTE_CENTRE | wxTE_PROCESS_ENTER);
-      field->SetToolTip(wxString::Format("%lld..%lld", static_cast<long long>(s.min),
-                                         static_cast<long long>(s.max)));
+      field->SetToolTip(wxString::FromUTF8(
+          fmt::format("{}: {} to {}; Enter or Apply writes it", s.name, s.min, s.max)));
     }
     values_widgets[s.name] = field;
     grid->Add(field, 0, wxALIGN_CENTER_VERTICAL);
@@ -58,6 +60,7 @@ BenchChipEditor::BenchChipEditor(wxWindow* parent, const std::vector<Register>& 
   signals_panel = new ChipSignalsPanel(this, signals);
   panel_values = signals_panel;
   button_apply = new wxButton(this, wxID_APPLY, "Apply");
+  button_apply->SetToolTip("Write the changed signals to the chip");
   sizer->Add(signals_panel, 0, wxALL, 10);
   sizer->Add(button_apply, 0, wxALIGN_RIGHT | wxALL, 5);
   SetSizerAndFit(sizer);

@@ -57,21 +57,31 @@ void Editors::refresh_fields(Refresh how, const std::function<WidgetMap()>& fiel
   }
 }
 
-void Editors::refresh_values(ValuesView& editor, const ValuesMap& values, Refresh how) {
+void Editors::refresh_values(ValuesView& editor, const ValuesMap& values,
+                             const std::vector<Register>& ranges, Refresh how) {
   refresh_fields(
       how, [&] { return widgets_of(editor); },
       [&] {
         editor.update_values(values);
         editor.panel_values->to_default_color();
       });
+  // The fields are made with the first values: each says its range.
+  auto& fields = editor.panel_values->values_widgets;
+  for (const auto& r : ranges) {
+    const auto field = fields.find(r.name);
+    if (field == fields.end() || !field->second->GetToolTipText().empty()) continue;
+    field->second->SetToolTip(
+        wxString::FromUTF8(fmt::format("{}: {} to {}; Apply writes it", r.name, r.min, r.max)));
+  }
 }
 
 void Editors::refresh_registers(Refresh how) {
-  refresh_values(*view_->edit_register_device_frame, model_.registers_as_values(), how);
+  refresh_values(*view_->edit_register_device_frame, model_.registers_as_values(), model_.registers,
+                 how);
 }
 
 void Editors::refresh_dacs(Refresh how) {
-  refresh_values(*view_->edit_dac_frame, model_.dacs_as_values(), how);
+  refresh_values(*view_->edit_dac_frame, model_.dacs_as_values(), model_.dacs, how);
 }
 
 void Editors::refresh_signals(Refresh how) {

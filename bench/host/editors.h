@@ -45,7 +45,8 @@ class Editors {
   // what the user typed, as `how` asks.
   void refresh_fields(Refresh how, const std::function<WidgetMap()>& fields,
                       const std::function<void()>& update);
-  void refresh_values(ValuesView& editor, const ValuesMap& values, Refresh how);
+  void refresh_values(ValuesView& editor, const ValuesMap& values,
+                      const std::vector<Register>& ranges, Refresh how);
   void write_fields(const WidgetMap& fields);
   BenchChipEditor& chip_editor();
 

@@ -44,6 +44,11 @@ BenchHistogramWindow::BenchHistogramWindow(wxWindow* parent, const SimulatedHist
     bind_setting_field(fields, field, panel_histogram_plot->button_scale,
                        [this] { show_settings(); });
   }
+  max_field->SetToolTip("The largest net event count per pixel the histogram shows");
+  min_field->SetToolTip("The smallest net event count per pixel the histogram shows");
+  bins_field->SetToolTip("How many bars the range is cut into");
+  panel_histogram_plot->button_scale->SetToolTip(
+      "Apply Max, Min and Bins to the histogram and the image's grey scale (Enter too)");
   row->Add(panel_histogram_plot->button_scale, 0, wxLEFT | wxRIGHT, 8);
   auto* panel_sizer = new wxBoxSizer(wxVERTICAL);
   panel_sizer->Add(row, 0, wxALL, 5);

@@ -66,6 +66,9 @@ LogTool::LogTool(wxWindow* parent, const LogBook& book, std::string log_folder)
   bottom->Add(button_folder, 0, wxRIGHT, 6);
   bottom->Add(folder_text, 1, wxALIGN_CENTER_VERTICAL);
   sizer->Add(bottom, 0, wxEXPAND | wxALL, 6);
+  level_choice->SetToolTip("Show only records of this level and above");
+  button_folder->SetToolTip("Copy the folder of the log file to the clipboard");
+  folder_text->ChangeValue(wxString::FromUTF8(log_folder_));
   panel->SetSizer(sizer);
   level_choice->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { rebuild(); });
   button_folder->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { show_folder(); });
@@ -74,6 +77,10 @@ LogTool::LogTool(wxWindow* parent, const LogBook& book, std::string log_folder)
 void LogTool::open() {
   refresh();
   bring_up(300);
+  // The list knows its rows' height only once shown: the newest row then.
+  CallAfter([this] {
+    if (list->GetItemCount() > 0) list->EnsureVisible(list->GetItemCount() - 1);
+  });
 }
 
 spdlog::level::level_enum LogTool::shown_level() const {

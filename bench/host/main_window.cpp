@@ -156,6 +156,12 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
                             serial_control_frame->panel_serial_control->serial_rx_box})
     field->SetMinSize(wxSize(
         field->GetTextExtent("AER-640 sensor board (simulated) SIM-0001").x + FromDIP(24), -1));
+  serial_control_frame->panel_serial_control->serial_tx_box->SetToolTip(
+      "A line for the board's serial port, e.g. ID?");
+  serial_control_frame->panel_serial_control->btn_write->SetToolTip(
+      "Send the line; the board's answer shows below");
+  for (ValuesView* editor : {edit_register_device_frame, edit_dac_frame})
+    editor->panel_values->button_apply->SetToolTip("Write the changed values to the board");
   serial_control_frame->GetSizer()->SetSizeHints(serial_control_frame);
   adc_control_frame = new AdcView(this);
 }

@@ -56,6 +56,7 @@ PlaybackTool::PlaybackTool(wxWindow* parent, BenchPresenter& presenter)
   seek->Add(seek_slider, 1, wxEXPAND | wxRIGHT, 6);
   seek->Add(position_text, 0, wxALIGN_CENTER_VERTICAL);
   sizer->Add(seek, 0, wxEXPAND | wxALL, 6);
+  explain_controls();
   panel->SetSizer(sizer);
   enable_controls(false);
 
@@ -68,6 +69,15 @@ PlaybackTool::PlaybackTool(wxWindow* parent, BenchPresenter& presenter)
   loop_box->Bind(wxEVT_CHECKBOX,
                  [this](wxCommandEvent&) { presenter_.playback().set_loop(loop_box->GetValue()); });
   seek_slider->Bind(wxEVT_SLIDER, [this](wxCommandEvent&) { on_seek(); });
+}
+
+void PlaybackTool::explain_controls() {
+  button_open->SetToolTip("Open an EVT 2.0 recording to play it in the image");
+  button_export->SetToolTip("Write the recording's events to an HDF5 file (x, y, p, t)");
+  button_play->SetToolTip("Play the recording in place of the board, or pause it");
+  speed_choice->SetToolTip("How fast the recording's time runs");
+  loop_box->SetToolTip("Start again from the beginning at the end");
+  seek_slider->SetToolTip("Go to a time in the recording");
 }
 
 void PlaybackTool::open() { bring_up(200); }
@@ -147,6 +157,9 @@ void PlaybackTool::refresh_position() {
     position_text->SetLabel(wxString::FromUTF8("Stopped: " + failure));
   else
     position_text->SetLabel(wxString::Format("%.1f / %.1f s", playback.position(), duration));
+  // A longer time or a reason to stop takes the slider's room, not its own.
+  if (position_text->GetBestSize().x > position_text->GetSize().x)
+    position_text->GetParent()->Layout();
   if (duration > 0)
     seek_slider->SetValue(static_cast<int>(playback.position() / duration * kSeekSteps));
   button_play->SetValue(playback.playing());

@@ -37,6 +37,7 @@ class PlaybackTool : public ToolFrame {
   wxStaticText* position_text;
 
  private:
+  void explain_controls();
   void on_open();
   void on_export();
   void on_play();

@@ -83,6 +83,7 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
   button_abort = new wxButton(panel, wxID_ANY, "Abort");
   button_csv = new wxButton(panel, wxID_ANY, "Save CSV...");
   button_png = new wxButton(panel, wxID_ANY, "Save PNG...");
+  explain_controls();
   for (auto* b : {button_run, button_abort, button_csv, button_png}) buttons->Add(b, 0, wxRIGHT, 6);
   state_text = new wxStaticText(panel, wxID_ANY, "");
   buttons->Add(state_text, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 6);
@@ -208,6 +209,21 @@ void SweepTool::on_tick() {
     state_text->SetLabel("No board is connected: a sweep needs one");
   else if (state_text->GetLabel() == "No board is connected: a sweep needs one")
     state_text->SetLabel("");
+}
+
+void SweepTool::explain_controls() {
+  parameter_choice->SetToolTip("The register or DAC the sweep sets, step by step");
+  start_field->SetToolTip("The first value, within the register's range");
+  stop_field->SetToolTip("The last value (reached if the steps land on it)");
+  step_field->SetToolTip("How far each step goes: not zero, and towards Stop");
+  values_field->SetToolTip("Instead of Start/Stop/Step: the values in order, by commas");
+  settle_field->SetToolTip("Seconds to wait after each setting before measuring");
+  measure_field->SetToolTip("Seconds of events measured at each step");
+  plotted_choice->SetToolTip("What the plot shows against the parameter");
+  button_run->SetToolTip("Run the sweep; the parameter is put back to its value afterwards");
+  button_abort->SetToolTip("Stop after the step under way and put the parameter back");
+  button_csv->SetToolTip("Save the table as CSV, with the settings in force");
+  button_png->SetToolTip("Save the plot as a PNG picture");
 }
 
 void SweepTool::on_run() {

@@ -53,6 +53,7 @@ class SweepTool : public ToolFrame {
   void on_tick() override;
 
  private:
+  void explain_controls();
   void on_run();
   // The refusal in the window: the field marked with the reason, and said.
   void refuse(const SweepRefusal& refusal);

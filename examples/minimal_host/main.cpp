@@ -10,6 +10,7 @@
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -87,8 +88,8 @@ class ChipPanel : public wxPanel, public EditorPanel {
   explicit ChipPanel(wxWindow* parent) : wxPanel(parent) {
     auto* grid = new wxFlexGridSizer(2, 4, 8);
     values_widgets["ENABLE"] = new wxCheckBox(this, wxID_ANY, "");
-    values_widgets["WIDTH"] = new IntCtrl(this, wxID_ANY, 4, wxDefaultPosition, wxDefaultSize,
-                                          wxTE_PROCESS_ENTER);
+    values_widgets["WIDTH"] =
+        new IntCtrl(this, wxID_ANY, 4, wxDefaultPosition, wxDefaultSize, wxTE_PROCESS_ENTER);
     for (const auto& [name, widget] : values_widgets) {
       grid->Add(new wxStaticText(this, wxID_ANY, name), 0, wxALIGN_CENTER_VERTICAL);
       grid->Add(widget);
@@ -124,7 +125,13 @@ class Histogram : public HistogramWindow {
   explicit Histogram(wxWindow* parent) : HistogramWindow(parent, wxNewId(), "Histogram") {
     panel_histogram_plot = new HistogramPlotPanel(this);
     panel_histogram_plot->button_scale = new wxButton(panel_histogram_plot, wxID_ANY, "Scale");
-    Fit();
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(panel_histogram_plot->button_scale, 0, wxALL, 8);
+    panel_histogram_plot->SetSizer(row);
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(panel_histogram_plot, 1, wxEXPAND);
+    SetSizerAndFit(sizer);
+    SetMinSize(wxSize(260, -1));  // room for the title beside the frame's buttons
   }
   BinSettings get_bin_settings() override { return {10, -10, 20}; }
   void scale() override {}
@@ -159,9 +166,14 @@ class LabWindow : public MainWindow {
     SetStatusText(wxString("Zelvar_Core ") + kVersion);
     auto* top = new wxBoxSizer(wxVERTICAL);
     top->Add(panel_control, 1, wxEXPAND | wxALL, 4);
-    SetSizerAndFit(top);
-    SetMinSize(wxSize(320, -1));
-    Fit();
+    SetSizer(top);
+    keep_panel_whole();
+    // A window manager sizes the window before the menu bar's height is
+    // known: once it is, the window is made to hold the whole panel again.
+    Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+      event.Skip();
+      if (GetClientSize().y < GetSizer()->GetMinSize().y) CallAfter([this] { keep_panel_whole(); });
+    });
     // Every tool window is built now, hidden.
     edit_register_device_frame = new ValuesView(this, "Device registers");
     edit_register_chip_frame = new ChipEditor(this);
@@ -172,6 +184,13 @@ class LabWindow : public MainWindow {
     adc_control_frame = new AdcView(this);
   }
   void close() override { Destroy(); }
+
+ private:
+  void keep_panel_whole() {
+    const wxSize panel = GetSizer()->GetMinSize();
+    SetMinClientSize(wxSize(std::max(320, panel.x), panel.y));
+    Fit();
+  }
 };
 
 // ---- the presenter: what every request means for this host ----

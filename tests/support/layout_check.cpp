@@ -4,6 +4,8 @@
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/radiobox.h>
+#include <wx/slider.h>
+#include <wx/spinctrl.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
@@ -30,7 +32,29 @@ bool labelled(const wxWindow* w) {
          dynamic_cast<const wxStaticBox*>(w);
 }
 
+bool worked(const wxWindow* w) {
+  if (auto* text = dynamic_cast<const wxTextCtrl*>(w)) return text->IsEditable();
+  return dynamic_cast<const wxButton*>(w) || dynamic_cast<const wxToggleButton*>(w) ||
+         dynamic_cast<const wxCheckBox*>(w) || dynamic_cast<const wxChoice*>(w) ||
+         dynamic_cast<const wxRadioBox*>(w) || dynamic_cast<const wxSlider*>(w) ||
+         dynamic_cast<const wxSpinCtrl*>(w);
+}
+
 }  // namespace
+
+std::vector<std::string> controls_without_tooltip(const wxTopLevelWindow& window) {
+  std::vector<std::string> untipped;
+  std::function<void(const wxWindow*)> visit = [&](const wxWindow* w) {
+    if (worked(w) && w->GetToolTipText().empty())
+      untipped.push_back(window.GetTitle().utf8_string() + ": " +
+                         wxString(w->GetClassInfo()->GetClassName()).utf8_string() + " \"" +
+                         w->GetLabel().utf8_string() + "\" (" + w->GetName().utf8_string() + ")");
+    for (const wxWindow* child : w->GetChildren())
+      if (!child->IsTopLevel()) visit(child);
+  };
+  visit(&window);
+  return untipped;
+}
 
 std::vector<std::string> clipped_controls(const wxTopLevelWindow& window) {
   std::vector<std::string> clipped;

@@ -14,4 +14,8 @@ namespace Zelvar_Core::testing_support {
 // One line per control whose text does not fit: its window, kind, text and sizes.
 std::vector<std::string> clipped_controls(const wxTopLevelWindow& window);
 
+// One line per control a user works (button, check box, choice, slider,
+// editable field) that has no tooltip: its window, kind and label.
+std::vector<std::string> controls_without_tooltip(const wxTopLevelWindow& window);
+
 }  // namespace Zelvar_Core::testing_support

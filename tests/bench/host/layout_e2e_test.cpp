@@ -12,15 +12,29 @@ namespace {
 class Layout : public Bench {
  protected:
   // Every window shown now, each control's text checked.
-  std::vector<std::string> clipped_in_shown_windows() {
+  std::vector<std::string> in_shown_windows(
+      std::vector<std::string> (*check)(const wxTopLevelWindow&)) {
     testing_support::pump_for(300ms);  // the window manager places and sizes them
-    std::vector<std::string> clipped;
+    std::vector<std::string> found;
     for (wxWindow* w : wxTopLevelWindows) {
       auto* top = dynamic_cast<wxTopLevelWindow*>(w);
       if (top == nullptr || !top->IsShown()) continue;
-      for (auto& line : testing_support::clipped_controls(*top)) clipped.push_back(line);
+      for (auto& line : check(*top)) found.push_back(line);
     }
-    return clipped;
+    return found;
+  }
+  // Every window of the bench, the way a user opens each.
+  void open_every_window() {
+    auto& menus = *window().menu_bar;
+    choose(menus.menu_edit->item_reg_dev);
+    choose(menus.menu_edit->item_dac);
+    choose(menus.menu_edit->item_reg_chip);
+    choose(menus.menu_device->item_info);
+    choose(menus.menu_image->item_histogram);
+    for (const char* name : {"ADCs", "Write SPI", "Board simulator", "Log", "Playback", "Rates",
+                             "Sweep", "Execute test"})
+      choose(tool(name));
+    session->help_window->show(HelpWindow::kFiles);
   }
   std::string joined(const std::vector<std::string>& lines) {
     std::string text;
@@ -30,16 +44,8 @@ class Layout : public Bench {
 };
 
 TEST_F(Layout, EveryWindowShowsTheWholeTextOfEveryControl) {
-  auto& menus = *window().menu_bar;
   click(window().panel_control->button_start_stop);
-  choose(menus.menu_edit->item_reg_dev);
-  choose(menus.menu_edit->item_dac);
-  choose(menus.menu_edit->item_reg_chip);
-  choose(menus.menu_device->item_info);
-  choose(menus.menu_image->item_histogram);
-  for (const char* name : {"ADCs", "Write SPI", "Board simulator", "Log", "Playback", "Rates",
-                           "Sweep", "Execute test"})
-    choose(tool(name));
+  open_every_window();
   window().serial_control_frame->panel_serial_control->serial_tx_box->ChangeValue("ID?");
   presenter().send_serial_data();
   // A recording under way, then one open for playback: their lines and labels.
@@ -47,10 +53,15 @@ TEST_F(Layout, EveryWindowShowsTheWholeTextOfEveryControl) {
   run_for(1200);
   presenter().stop_recording("stopped by the user");
   session->playback_tool->open_recording(presenter().last_recording());
-  session->help_window->show(HelpWindow::kFiles);
   ASSERT_TRUE(wait_for([&] { return presenter().adc_channels().at("vdd").data_t.size() > 3; }));
-  const auto clipped = clipped_in_shown_windows();
+  const auto clipped = in_shown_windows(testing_support::clipped_controls);
   EXPECT_TRUE(clipped.empty()) << clipped.size() << " controls clipped:" << joined(clipped);
+}
+
+TEST_F(Layout, EveryControlAUserWorksSaysWhatItDoes) {
+  open_every_window();
+  const auto untipped = in_shown_windows(testing_support::controls_without_tooltip);
+  EXPECT_TRUE(untipped.empty()) << untipped.size() << " without a tooltip:" << joined(untipped);
 }
 
 TEST_F(Layout, TheStatusBarShowsEachFieldWholeWhileRecording) {
