@@ -3,6 +3,8 @@
 #include <wx/panel.h>
 #include <wx/sizer.h>
 
+#include <algorithm>
+
 namespace Zelvar_Core::bench {
 
 namespace {
@@ -52,6 +54,8 @@ void SelfTestWindow::show(const std::vector<SelfTestStep>& steps) {
     steps_list->SetColumnWidth(column, wxLIST_AUTOSIZE);
     if (steps_list->GetColumnWidth(column) < header) steps_list->SetColumnWidth(column, header);
   }
+  // Room for a failure's detail, which passed steps leave empty.
+  steps_list->SetColumnWidth(2, std::max(steps_list->GetColumnWidth(2), FromDIP(260)));
   int width = FromDIP(30);
   for (int column = 0; column < 3; ++column) width += steps_list->GetColumnWidth(column);
   steps_list->SetMinSize(wxSize(width, (static_cast<int>(steps.size()) + 2) * FromDIP(26)));

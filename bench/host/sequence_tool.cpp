@@ -2,9 +2,11 @@
 
 #include <fmt/format.h>
 #include <wx/filedlg.h>
+#include <wx/gdicmn.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "bench/board/whole_file.h"
@@ -178,6 +180,11 @@ void SequenceTool::finished(const Sequence& sequence, const SequenceReport& repo
   } else {
     report_text->ChangeValue("not written: " + wxString::FromUTF8(write_error));
   }
+  // The whole path in view, as far as the screen has room.
+  const int short_by = report_text->GetTextExtent(report_text->GetValue()).x + FromDIP(24) -
+                       report_text->GetClientSize().x;
+  const int room = wxGetClientDisplayRect().GetRight() - GetRect().GetRight();
+  if (short_by > 0) SetSize(GetSize() + wxSize(std::min(short_by, std::max(0, room)), 0));
   Layout();
   if (!write_error.empty())
     presenter_.report_error("Cannot write the report " + report_path_ + ": " + write_error);

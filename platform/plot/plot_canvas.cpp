@@ -383,8 +383,16 @@ AxisMap PlotCanvas::YMap(AxisRange yAxis, const wxRect& area) {
 }
 
 wxRect PlotCanvas::PlotArea(const wxSize& size) const {
-  return wxRect(kLeftMargin, kTopMargin, std::max(1, size.x - kLeftMargin - kRightMargin),
-                std::max(1, size.y - kTopMargin - kBottomMargin));
+  const int top = kTopMargin + LegendRow();
+  return wxRect(kLeftMargin, top, std::max(1, size.x - kLeftMargin - kRightMargin),
+                std::max(1, size.y - top - kBottomMargin));
+}
+
+int PlotCanvas::LegendRow() const {
+  if (!enableLegend || !graphics_) return 0;
+  for (const auto& trace : graphics_->traces)
+    if (!trace.legend.empty()) return GetCharHeight() + 2;
+  return 0;
 }
 
 void PlotCanvas::OnPaint(wxPaintEvent&) {
@@ -678,21 +686,26 @@ const std::vector<std::vector<PlotPoint>>& PlotCanvas::ReducedTraces(const wxRec
   return reduction_.traces;
 }
 
+// In a row above the plot area, right-aligned: never over a trace.
 wxRect PlotCanvas::DrawLegend(wxDC& dc, const wxRect& area) const {
-  const int line_length = 18;
-  int y = area.GetTop() + 4;
+  const int line_length = 18, gap = 4, spacing = 12;
+  int width = 0;
+  for (const auto& trace : graphics_->traces)
+    if (!trace.legend.empty())
+      width += (width ? spacing : 0) + line_length + gap + dc.GetTextExtent(trace.legend).x;
+  const int y = area.GetTop() - LegendRow();
+  int x = area.GetRight() - width;
   wxRect drawn;
   for (const auto& trace : graphics_->traces) {
     if (trace.legend.empty()) continue;
     const wxSize extent = dc.GetTextExtent(trace.legend);
-    const int x = area.GetRight() - 6 - extent.x - line_length - 4;
     dc.SetPen(wxPen(wxColour(trace.colour), trace.width));
     dc.DrawLine(x, y + extent.y / 2, x + line_length, y + extent.y / 2);
-    dc.DrawText(trace.legend, x + line_length + 4, y);
+    dc.DrawText(trace.legend, x + line_length + gap, y);
     drawn.Union(wxRect(wxPoint(x, y + extent.y / 2), wxPoint(x + line_length, y + extent.y / 2))
                     .Inflate(pen_reach(trace.width)));
-    drawn.Union(wxRect(wxPoint(x + line_length + 4, y), extent));
-    y += extent.y + 2;
+    drawn.Union(wxRect(wxPoint(x + line_length + gap, y), extent));
+    x += line_length + gap + extent.x + spacing;
   }
   return drawn;
 }

@@ -110,6 +110,7 @@ class PlotCanvas : public wxWindow {
   bool LastPaintReusedBackground() const { return reused_background_; }
   // The rectangle inside the axes where traces are drawn.
   wxRect PlotArea(const wxSize& size) const;
+  int LegendRow() const;  // the height of the legend's row above the area (0 without)
   // The axes' mappings onto a plot area.
   static AxisMap XMap(AxisRange xAxis, const wxRect& area);
   static AxisMap YMap(AxisRange yAxis, const wxRect& area);

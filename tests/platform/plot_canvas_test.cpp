@@ -82,26 +82,32 @@ TEST_F(PlotCanvasTest, TraceIsBlueInsideAndNothingBlueOutsideThePlotArea) {
   EXPECT_TRUE(found);
 }
 
-TEST_F(PlotCanvasTest, LegendDrawsItsSampleOnlyWhenEnabled) {
-  draw_line(1, 1, false);  // a flat line low in the area
-  auto count_blue_top = [&](const wxImage& image, const wxRect& area) {
-    int count = 0;
-    for (int x = area.GetRight() - 60; x < area.GetRight(); ++x)
-      for (int y = area.y; y < area.y + 20; ++y)
-        count += is_blue(wxColour(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y)));
-    return count;
+TEST_F(PlotCanvasTest, TheLegendSitsInARowAboveThePlotAreaNeverOverATrace) {
+  draw_line(9.8, 9.8, false);  // a flat line just under the top of the area
+  auto count = [](const wxImage& image, const wxRect& where, auto&& is) {
+    int n = 0;
+    for (int x = where.GetLeft(); x <= where.GetRight(); ++x)
+      for (int y = where.GetTop(); y <= where.GetBottom(); ++y)
+        n += is(wxColour(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y)));
+    return n;
   };
+  const auto dark = [](const wxColour& c) { return c.Red() < 90 && c.Blue() < 90; };
+  const auto blue = [](const wxColour& c) { return is_blue(c); };
   auto plain = render(*canvas, wxSize(400, 200));
-  EXPECT_EQ(count_blue_top(plain.image, plain.area), 0);
-  draw_line(1, 1, true);
+  const wxRect above_plain(0, 0, 400, plain.area.y);
+  EXPECT_EQ(count(plain.image, above_plain, blue), 0);
+
+  draw_line(9.8, 9.8, true);
   auto with_legend = render(*canvas, wxSize(400, 200));
-  EXPECT_GT(count_blue_top(with_legend.image, with_legend.area), 5);
-  // The legend text is drawn in dark ink right of its line sample.
-  int dark = 0;
-  for (int x = with_legend.area.GetRight() - 40; x < with_legend.area.GetRight(); ++x)
-    for (int y = with_legend.area.y; y < with_legend.area.y + 22; ++y)
-      dark += with_legend.image.GetRed(x, y) < 90 && with_legend.image.GetBlue(x, y) < 90;
-  EXPECT_GT(dark, 5);
+  const int row = with_legend.area.y - plain.area.y;
+  EXPECT_EQ(row, canvas->GetCharHeight() + 2) << "the area moves down by one text row";
+  const wxRect legend_row(with_legend.area.GetRight() - 80, plain.area.y, 81, row);
+  EXPECT_GT(count(with_legend.image, legend_row, blue), 5) << "the line sample";
+  EXPECT_GT(count(with_legend.image, legend_row, dark), 5) << "the text \"CH7\"";
+  // Inside the area's frame, along its top: the trace, and no text over it.
+  const wxRect top_of_area(with_legend.area.GetRight() - 80, with_legend.area.y + 1, 79, row);
+  EXPECT_GT(count(with_legend.image, top_of_area, blue), 40);
+  EXPECT_EQ(count(with_legend.image, top_of_area, dark), 0);
 }
 
 TEST_F(PlotCanvasTest, BlankUntilTheFirstDraw) {
@@ -407,7 +413,7 @@ class KeptBackground : public ReducedTrace {
 };
 
 TEST_F(KeptBackground, EveryPaintIsThePictureOfRenderForSizesRangesOddDataAndTheLegend) {
-  const Samples through_the_legend{{4, 19}, {2.15, 2.15}};  // along the legend's row
+  const Samples through_the_legend{{4, 19}, {2.15, 2.15}};  // along the top, under the legend's row
   const Samples nothing_finite{{std::nan(""), 5}, {1.8, std::nan("")}};
   const std::vector<std::pair<std::string, Samples>> data = {
       {"ascending", samples(15000, Shape::kAscending)},
@@ -435,9 +441,9 @@ TEST_F(KeptBackground, ATraceReachingTheKeptLegendHasTheLegendDrawnOverIt) {
   canvas->enableLegend = true;
   const wxSize size(300, 120);
   std::vector<PolySpline> traces = one_trace(samples(3000, Shape::kAscending));
-  traces.emplace_back(std::vector<PlotPoint>{{4, 2.15}, {19, 2.15}}, "", "red", 5);
+  traces.emplace_back(std::vector<PlotPoint>{{4, 2.2}, {19, 2.2}}, "", "red", 9);
   show(std::move(traces), {4, 19}, {1.5, 2.2});
-  expect_paints_show_the_plot(size, "a red band along the legend's row");
+  expect_paints_show_the_plot(size, "a red band along the top, reaching the legend's row");
 }
 
 TEST_F(KeptBackground, ItIsDrawnAgainWhenTheSizeRangesLabelsLegendFontOrColoursChange) {
