@@ -43,9 +43,40 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
       run_(presenter) {
   auto* panel = new wxPanel(this);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
+  sizer->Add(build_form(panel), 0, wxALL, 6);
+  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+  button_run = new wxButton(panel, wxID_ANY, "Run");
+  button_abort = new wxButton(panel, wxID_ANY, "Abort");
+  button_csv = new wxButton(panel, wxID_ANY, "Save CSV...");
+  button_png = new wxButton(panel, wxID_ANY, "Save PNG...");
+  explain_controls();
+  for (auto* b : {button_run, button_abort, button_csv, button_png}) buttons->Add(b, 0, wxRIGHT, 6);
+  state_text = new wxStaticText(panel, wxID_ANY, "");
+  buttons->Add(state_text, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 6);
+  sizer->Add(buttons, 0, wxLEFT | wxRIGHT | wxBOTTOM, 6);
+  auto* results = new wxBoxSizer(wxHORIZONTAL);
+  table = new wxListCtrl(panel, wxID_ANY, wxDefaultPosition, wxSize(600, -1), wxLC_REPORT);
+  const int widths[] = {58, 76, 58, 76, 58, 54, 60, 60, 60};
+  for (int i = 0; i < 9; ++i) table->AppendColumn(kColumns[i], wxLIST_FORMAT_RIGHT, widths[i]);
+  plot = new PlotCanvas(panel);
+  plot->SetMinSize(wxSize(420, 300));
+  plot->enableLegend = true;
+  results->Add(table, 0, wxEXPAND | wxRIGHT, 6);
+  results->Add(plot, 1, wxEXPAND);
+  sizer->Add(results, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 6);
+  panel->SetSizer(sizer);
+  button_abort->Disable();
+  button_csv->Disable();
+  button_png->Disable();
+
+  bind_controls();
+}
+
+// The sweep's parameters, each under its label.
+wxSizer* SweepTool::build_form(wxWindow* panel) {
   auto* form = new wxFlexGridSizer(2, 8, 6, 6);
   wxArrayString names;
-  for (const auto& r : presenter.board().registers().all()) names.Add(wxString::FromUTF8(r.name));
+  for (const auto& r : presenter_.board().registers().all()) names.Add(wxString::FromUTF8(r.name));
   parameter_choice = new wxChoice(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, names);
   parameter_choice->SetStringSelection("VTH_ON");
   auto field = [panel](const char* value) {
@@ -77,32 +108,10 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
     cell->Add(widget, 0, wxEXPAND);
     form->Add(cell, 0, wxEXPAND);
   }
-  sizer->Add(form, 0, wxALL, 6);
-  auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-  button_run = new wxButton(panel, wxID_ANY, "Run");
-  button_abort = new wxButton(panel, wxID_ANY, "Abort");
-  button_csv = new wxButton(panel, wxID_ANY, "Save CSV...");
-  button_png = new wxButton(panel, wxID_ANY, "Save PNG...");
-  explain_controls();
-  for (auto* b : {button_run, button_abort, button_csv, button_png}) buttons->Add(b, 0, wxRIGHT, 6);
-  state_text = new wxStaticText(panel, wxID_ANY, "");
-  buttons->Add(state_text, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 6);
-  sizer->Add(buttons, 0, wxLEFT | wxRIGHT | wxBOTTOM, 6);
-  auto* results = new wxBoxSizer(wxHORIZONTAL);
-  table = new wxListCtrl(panel, wxID_ANY, wxDefaultPosition, wxSize(600, -1), wxLC_REPORT);
-  const int widths[] = {58, 76, 58, 76, 58, 54, 60, 60, 60};
-  for (int i = 0; i < 9; ++i) table->AppendColumn(kColumns[i], wxLIST_FORMAT_RIGHT, widths[i]);
-  plot = new PlotCanvas(panel);
-  plot->SetMinSize(wxSize(420, 300));
-  plot->enableLegend = true;
-  results->Add(table, 0, wxEXPAND | wxRIGHT, 6);
-  results->Add(plot, 1, wxEXPAND);
-  sizer->Add(results, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 6);
-  panel->SetSizer(sizer);
-  button_abort->Disable();
-  button_csv->Disable();
-  button_png->Disable();
+  return form;
+}
 
+void SweepTool::bind_controls() {
   button_run->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { on_run(); });
   // A refused field typed into is the user's again.
   for (wxWindow* f : std::initializer_list<wxWindow*>{start_field, stop_field, step_field,

@@ -53,7 +53,9 @@ class SweepTool : public ToolFrame {
   void on_tick() override;
 
  private:
+  wxSizer* build_form(wxWindow* panel);
   void explain_controls();
+  void bind_controls();
   void on_run();
   // The refusal in the window: the field marked with the reason, and said.
   void refuse(const SweepRefusal& refusal);
