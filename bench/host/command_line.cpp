@@ -91,6 +91,7 @@ class PravelCommandLine {
       return given[0] + " and " + given[1] + " cannot be given together: choose one";
     const std::tuple<const char*, CLI::Option*, CLI::Option*, const char*> belongs[] = {
         {"--busy", busy_, measure_, "--measure"},
+        {"--all-tools", all_tools_, measure_, "--measure"},
         {"--adc-hours", hours_, measure_, "--measure"},
         {"--report", report_, run_, "--run"},
         {"--overwrite", overwrite_, export_, "--export"}};
@@ -159,6 +160,9 @@ class PravelCommandLine {
   void declare_details() {
     busy_ = app_.add_flag("--busy", o_.busy,
                           "With --measure: thresholds that make about 20 M events/s");
+    all_tools_ = app_.add_flag("--all-tools", o_.all_tools,
+                               "With --measure: the ADC monitor (4 channels at 10 ms), Rates and "
+                               "a recording running all the while");
     hours_ = app_.add_option("--adc-hours", o_.adc_hours,
                              "With --measure: fill the ADC history with HOURS (0..24) of "
                              "samples at 10 ms and open the ADC monitor first")
@@ -177,8 +181,8 @@ class PravelCommandLine {
   bool version_ = false;
   std::vector<std::string> export_files_;
   CLI::Option *demo_ = nullptr, *measure_ = nullptr, *run_ = nullptr, *export_ = nullptr,
-              *sample_ = nullptr, *busy_ = nullptr, *hours_ = nullptr, *report_ = nullptr,
-              *overwrite_ = nullptr;
+              *sample_ = nullptr, *busy_ = nullptr, *all_tools_ = nullptr, *hours_ = nullptr,
+              *report_ = nullptr, *overwrite_ = nullptr;
 };
 
 }  // namespace

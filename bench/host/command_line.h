@@ -16,6 +16,7 @@ struct PravelOptions {
   std::string demo_scene;  // "" for every tool window
   double measure_seconds = 5;
   bool busy = false;
+  bool all_tools = false;  // --measure with the ADC monitor at 10 ms, Rates and a recording
   std::optional<double> adc_hours;
   std::string sequence;
   std::string report;  // "" for reports/<sequence>_<time>.csv

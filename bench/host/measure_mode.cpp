@@ -29,6 +29,14 @@ void MeasureMode::start(const PravelOptions& options) {
       session_.model.write_value(name, value);
   }
   session_.presenter->toggle_main_img_thread();
+  if (options.all_tools) {
+    // Everything that takes events or samples while the image runs.
+    session_.choose_tool("ADCs");
+    session_.window->adc_control_frame->panel_menu->sampletime_textbox->ChangeValue("0.01");
+    session_.presenter->update_adc_ts();
+    session_.choose_tool("Rates");
+    session_.presenter->start_recording();
+  }
   cpu_start_ = cpu_seconds();
   frames_start_ = session_.window->image_panel->frames_drawn();
   events_start_ = session_.model.simulated_device.events().published();
@@ -53,6 +61,7 @@ void MeasureMode::report() {
       frames ? cpu * 1000 / static_cast<double>(frames) : 0.0, cpu / wall * 100,
       static_cast<double>(usage.ru_maxrss) / 1024.0,
       session_.model.simulated_device.acquisition().estimated_lost());
+  if (session_.presenter->recording()) session_.presenter->stop_recording("the measurement ended");
   session_.window->Close();
 }
 

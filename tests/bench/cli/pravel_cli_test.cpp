@@ -74,7 +74,7 @@ TEST(CommandLine, HelpListsEveryOptionAndExitsWithoutMakingAnything) {
     const Outcome outcome = run_pravel(folder, ask);
     EXPECT_EQ(outcome.status, 0) << ask;
     for (const char* option :
-         {"--version", "--desktop", "--demo [SCENE]", "--measure SECONDS", "--busy",
+         {"--version", "--desktop", "--demo [SCENE]", "--measure SECONDS", "--busy", "--all-tools",
           "--adc-hours HOURS", "--run SEQUENCE.json", "--report OUT.csv", "--export REC.raw OUT.h5",
           "--overwrite", "--sample-bitstream PATH"})
       EXPECT_NE(outcome.output.find(std::string("  ") + option + " "), std::string::npos)
@@ -107,6 +107,7 @@ TEST(CommandLine, UnknownOptionsAndBadValuesAreRefusedBeforeAnythingIsMade) {
        "--adc-hours: -1 is out of range: it must be from 0 to 24 "
        "hours"},
       {"--busy", "--busy goes with --measure"},
+      {"--all-tools", "--all-tools goes with --measure"},
       {"--report r.csv", "--report goes with --run"},
       {"--run a.json --export b c", "--run and --export cannot be given together: choose one"},
       {"--demo nowhere",
