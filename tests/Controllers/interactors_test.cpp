@@ -234,7 +234,7 @@ TEST_F(MainInteractorTest, HostSlipsAreErrorsNamingWhatIsMissing) {
   }
 }
 
-TEST_F(MainInteractorTest, ARealClickTravelsFromTheButtonToTheDelegate) {
+TEST_F(MainInteractorTest, ARealClickThroughTheDisplayTravelsFromTheButtonToTheDelegate) {
   install();
   window->SetSize(400, 300);
   window->Show();

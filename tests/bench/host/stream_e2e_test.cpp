@@ -181,7 +181,7 @@ TEST_F(Stream, TheToolsExportReplacesAnEarlierExportButNeverItsRecording) {
 namespace Zelvar_Core::bench {
 namespace {
 
-TEST_F(Stream, CtrlRFromTheKeyboardStillWorksAfterAnUnplugAndAReplug) {
+TEST_F(Stream, CtrlRThroughTheDisplayStillWorksAfterAnUnplugAndAReplug) {
   window().Raise();
   window().panel_control->button_capture->SetFocus();
   run_for(200);
