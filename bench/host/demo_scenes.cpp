@@ -19,22 +19,18 @@ void DemoScenes::click(wxButton* button) {
 
 void DemoScenes::show(const std::string& scene) {
   s_.window->Move(0, 0);
-  if (scene == "unplugged")
-    unplugged();
-  else if (scene == "refused")
-    refused();
-  else if (scene == "playback")
-    playback();
-  else if (scene == "sweep")
-    sweep();
-  else if (scene == "sequence")
-    sequence();
-  else if (scene == "log")
-    log();
-  else if (scene == "help")
-    help();
-  else
-    every_window();
+  const std::pair<const char*, void (DemoScenes::*)()> scenes[] = {
+      {"unplugged", &DemoScenes::unplugged},
+      {"refused", &DemoScenes::refused},
+      {"playback", &DemoScenes::playback},
+      {"sweep", &DemoScenes::sweep},
+      {"sequence", &DemoScenes::sequence},
+      {"log", &DemoScenes::log},
+      {"help", &DemoScenes::help}};
+  auto chosen = &DemoScenes::every_window;
+  for (const auto& [name, shows] : scenes)
+    if (scene == name) chosen = shows;
+  (this->*chosen)();
   log_places();
 }
 
