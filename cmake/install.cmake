@@ -41,7 +41,10 @@ configure_file(cmake/zelvar_core.pc.in ${CMAKE_BINARY_DIR}/zelvar_core.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/zelvar_core.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # The bench program, as a desktop program.
-install(TARGETS pravel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS pravel pravel-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The board protocol, for a board team's server or a script's client.
+install(FILES proto/zelvar/board/v1/board.proto
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zelvar-core/proto/zelvar/board/v1)
 install(FILES packaging/pravel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/pravel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -51,15 +54,17 @@ install(FILES sequences/smoke_test.json sequences/threshold_sweep.json sequences
 # Documents as Debian wants them: compressed, with the copyright beside.
 set(ZELVAR_DOCS ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${ZELVAR_DOCS})
-foreach(document pravel.1 changelog)
+foreach(document pravel.1 pravel-board.1 changelog)
   add_custom_command(
     OUTPUT ${ZELVAR_DOCS}/${document}.gz
     COMMAND gzip -9 -n -c ${CMAKE_SOURCE_DIR}/packaging/${document} > ${ZELVAR_DOCS}/${document}.gz
     DEPENDS ${CMAKE_SOURCE_DIR}/packaging/${document})
 endforeach()
 add_custom_target(packaging_documents ALL DEPENDS ${ZELVAR_DOCS}/pravel.1.gz
+                                                  ${ZELVAR_DOCS}/pravel-board.1.gz
                                                   ${ZELVAR_DOCS}/changelog.gz)
-install(FILES ${ZELVAR_DOCS}/pravel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${ZELVAR_DOCS}/pravel.1.gz ${ZELVAR_DOCS}/pravel-board.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${ZELVAR_DOCS}/changelog.gz DESTINATION ${ZELVAR_DOC_DIR}
         RENAME changelog.Debian.gz)
 install(FILES packaging/copyright DESTINATION ${ZELVAR_DOC_DIR})

@@ -51,6 +51,15 @@ void SimulatedDevice::set_connected(bool connected) {
   if (connection_listener) connection_listener();
 }
 
+std::string SimulatedDevice::serial_transact(const std::string& line) const {
+  if (!connected_) throw NoBoard("nothing sent");
+  const DeviceInfo info = identity();
+  if (line == "ID?") return info.product_name + " " + info.serial_number;
+  if (line == "VER?") return info.dev_version;
+  if (line.empty()) return "ERR empty command";
+  return "ACK " + line;
+}
+
 DeviceInfo SimulatedDevice::read_identity() const {
   if (!connected_) throw NoBoard("identity not read");
   return identity();

@@ -76,6 +76,9 @@ class SimulatedDevice : public Device {
   bool connected() const { return connected_; }  // from any thread
 
   DeviceInfo read_identity() const;
+  // One line to the board's serial port and its answer: "ID?" gives the
+  // product and serial number, "VER?" the version, anything else an ACK.
+  std::string serial_transact(const std::string& line) const;
   std::string design() const;  // "" while the board holds no configuration
 
   // Registers, read from and written to the board itself (any thread).

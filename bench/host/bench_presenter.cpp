@@ -384,18 +384,8 @@ void BenchPresenter::load_preset() {
 
 void BenchPresenter::send_serial_data() {
   auto* panel = view_->serial_control_frame->panel_serial_control;
-  if (!model_.simulated_device.connected()) throw NoBoard("nothing sent");
   const std::string sent = panel->serial_tx_box->GetValue().utf8_string();
-  const DeviceInfo info = model_.simulated_device.read_identity();
-  std::string answer;
-  if (sent == "ID?")
-    answer = info.product_name + " " + info.serial_number;
-  else if (sent == "VER?")
-    answer = info.dev_version;
-  else if (sent.empty())
-    answer = "ERR empty command";
-  else
-    answer = "ACK " + sent;
+  const std::string answer = model_.simulated_device.serial_transact(sent);
   panel->serial_rx_box->SetValue(wxString::FromUTF8(answer));
   logger->debug("SERIAL sent \"{}\", received \"{}\"", sent, answer);
   status_.message("SERIAL: sent \"" + sent + "\", received \"" + answer + "\"");

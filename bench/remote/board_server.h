@@ -1,0 +1,47 @@
+// pravel-board's server: the simulated board's services on one address,
+// with or without a token.
+#pragma once
+
+#include <grpcpp/grpcpp.h>
+#include <spdlog/logger.h>
+
+#include <memory>
+#include <string>
+
+#include "bench/remote/board_service.h"
+
+namespace Zelvar_Core::bench::remote {
+
+// The protocol's port when none is given.
+inline constexpr int kDefaultPort = 50551;
+
+struct ServerOptions {
+  std::string listen = "127.0.0.1:" + std::to_string(kDefaultPort);  // loopback unless told
+  std::string token;  // "" when every caller is let in
+};
+
+class BoardServer {
+ public:
+  // Listening when constructed; throws with the reason when it cannot.
+  BoardServer(SimulatedDevice& board, const ServerOptions& options,
+              std::shared_ptr<spdlog::logger> logger);
+  ~BoardServer();
+  int port() const { return port_; }
+  // The address as clients reach it: the listening host and the bound port.
+  std::string address() const;
+  void shutdown();
+
+ private:
+  ServedBoard served_;
+  BoardService board_service_;
+  SimulatorService simulator_service_;
+  std::string host_;
+  int port_ = 0;
+  std::unique_ptr<grpc::Server> server_;
+};
+
+// The host part of "HOST:PORT" (brackets kept for IPv6); refuses what is
+// not an address with a port.
+std::string host_of(const std::string& listen);
+
+}  // namespace Zelvar_Core::bench::remote

@@ -1,0 +1,444 @@
+#include "bench/remote/board_service.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "bench/board/adc.h"
+#include "bench/events/evt2.h"
+
+namespace Zelvar_Core::bench::remote {
+
+namespace {
+
+using grpc::Status;
+using grpc::StatusCode;
+using namespace std::chrono_literals;
+
+std::optional<std::string> metadata(const grpc::ServerContext* context, const char* key) {
+  const auto& all = context->client_metadata();
+  const auto found = all.find(key);
+  if (found == all.end()) return std::nullopt;
+  return std::string(found->second.data(), found->second.size());
+}
+
+// The board's outcome as a status: what the board refused, and why, in its
+// own words.
+template <class Call>
+Status on_board(Call&& call) {
+  try {
+    call();
+    return Status::OK;
+  } catch (const NoBoard& e) {
+    return {StatusCode::UNAVAILABLE, e.what()};
+  } catch (const Cancelled& e) {
+    return {StatusCode::CANCELLED, e.what()};
+  } catch (const RangeError& e) {
+    return {StatusCode::OUT_OF_RANGE, e.what()};
+  } catch (const std::out_of_range& e) {
+    return {StatusCode::NOT_FOUND, e.what()};
+  } catch (const std::invalid_argument& e) {
+    return {StatusCode::INVALID_ARGUMENT, e.what()};
+  } catch (const std::exception& e) {
+    return {StatusCode::ABORTED, e.what()};
+  }
+}
+
+Bank bank_of(v1::Bank bank) {
+  switch (bank) {
+    case v1::BANK_DEVICE:
+      return Bank::Device;
+    case v1::BANK_DAC:
+      return Bank::Dac;
+    case v1::BANK_CHIP:
+      return Bank::Chip;
+    default:
+      throw std::invalid_argument("Name a bank of registers: device, DAC or chip");
+  }
+}
+
+// Events to the stream's call: each batch encoded on the publishing thread
+// into words that decode on their own; a queue of a second's worth between
+// the two threads, what does not fit counted as lost.
+class BatchQueue : public EventListener {
+ public:
+  struct Batch {
+    std::vector<std::uint32_t> words;
+    std::uint32_t events = 0;
+    std::int64_t time = 0;
+  };
+  static constexpr std::size_t kMaxBatches = 1024;
+
+  void on_events(const Event* events, std::size_t count) override {
+    if (count == 0) return;
+    Batch batch;
+    encoder_.reset();  // every batch starts with its own time-high word
+    encoder_.encode(events, count, batch.words);
+    batch.events = static_cast<std::uint32_t>(count);
+    batch.time = events[count - 1].t;
+    std::lock_guard lock(mutex_);
+    if (batches_.size() >= kMaxBatches) {
+      dropped_ += count;
+      return;
+    }
+    batches_.push_back(std::move(batch));
+    ready_.notify_one();
+  }
+  bool pop(Batch& batch, std::chrono::milliseconds wait) {
+    std::unique_lock lock(mutex_);
+    if (!ready_.wait_for(lock, wait, [this] { return !batches_.empty(); })) return false;
+    batch = std::move(batches_.front());
+    batches_.pop_front();
+    return true;
+  }
+  std::uint64_t dropped() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
+  }
+
+ private:
+  evt2::Encoder encoder_;
+  mutable std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<Batch> batches_;
+  std::uint64_t dropped_ = 0;
+};
+
+// A programming run told to the caller as it goes; the caller's cancel ends it.
+class StreamedProgress : public ProgrammingObserver {
+ public:
+  StreamedProgress(grpc::ServerContext* context,
+                   grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream)
+      : context_(context), stream_(stream) {}
+  void begin(const std::string& design, std::size_t bytes) override {
+    progress_.set_design(design);
+    progress_.set_bytes_total(bytes);
+    stream_->Write(progress_);
+  }
+  bool advance(std::size_t done) override {
+    if (context_->IsCancelled()) return false;
+    // A message a percent, not one per block.
+    if (done * 100 / std::max<std::size_t>(1, progress_.bytes_total()) !=
+        progress_.bytes_done() * 100 / std::max<std::size_t>(1, progress_.bytes_total())) {
+      progress_.set_bytes_done(done);
+      stream_->Write(progress_);
+    }
+    return true;
+  }
+  void end() override {}
+  v1::ProgramProgress& last() { return progress_; }
+
+ private:
+  grpc::ServerContext* context_;
+  grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream_;
+  v1::ProgramProgress progress_;
+};
+
+// The bitstream as it arrives, kept in a file of the server's own until the
+// board has been written; removed whatever happens.
+class ArrivingBitstream {
+ public:
+  ArrivingBitstream() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pravel-board-XXXXXX").string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) throw std::runtime_error("The board server cannot keep the bitstream it receives");
+    close(fd);
+    path_ = pattern;
+  }
+  ~ArrivingBitstream() { std::filesystem::remove(path_); }
+  // Reads the header and every chunk; refuses a stream that is short or long.
+  void receive(grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream) {
+    v1::ProgramChunk chunk;
+    if (!stream->Read(&chunk) || !chunk.has_header())
+      throw std::invalid_argument("The bitstream's header message did not come first");
+    const std::uint64_t total = chunk.header().total_bytes();
+    if (total > SimulatedDevice::kMaxDesignBytes)
+      throw std::invalid_argument("The bitstream is larger than any design the board can hold");
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    std::uint64_t received = 0;
+    while (stream->Read(&chunk)) {
+      if (!chunk.has_data()) throw std::invalid_argument("A second header came in the bitstream");
+      received += chunk.data().size();
+      if (received > total)
+        throw std::invalid_argument("More of the bitstream came than its header announced");
+      out.write(chunk.data().data(), static_cast<std::streamsize>(chunk.data().size()));
+    }
+    out.close();
+    if (!out) throw std::runtime_error("The board server could not keep the bitstream it received");
+    if (received != total)
+      throw std::invalid_argument("The bitstream ended after " + std::to_string(received) + " of " +
+                                  std::to_string(total) + " bytes");
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+v1::BoardState state_of(ServedBoard& s) {
+  v1::BoardState state;
+  state.set_plugged(s.board.connected());
+  state.set_design(s.board.design());
+  state.set_acquiring(s.board.acquiring());
+  state.set_held_by(s.access.holder());
+  return state;
+}
+
+}  // namespace
+
+ServedBoard::ServedBoard(SimulatedDevice& board_, const std::string& token,
+                         std::shared_ptr<spdlog::logger> logger_)
+    : board(board_), access(token), logger(std::move(logger_)) {
+  board.stream_failure = [this](const std::string& why) {
+    std::lock_guard lock(failure_mutex);
+    stream_failure = why;
+    ++stream_failures;
+  };
+}
+
+Status ServedBoard::admit(grpc::ServerContext* context, bool changes) {
+  Status status = access.authenticate(metadata(context, "authorization"));
+  if (!status.ok()) {
+    logger->warn("Refused a call from {}: {}", context->peer(), status.error_message());
+    return status;
+  }
+  if (changes) status = access.check_holder(metadata(context, "zelvar-session"));
+  return status;
+}
+
+Status BoardService::GetIdentity(grpc::ServerContext* context, const v1::GetIdentityRequest*,
+                                 v1::Identity* identity) {
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
+  return on_board([&] {
+    const DeviceInfo info = s_.board.read_identity();
+    identity->set_vendor(info.vendor);
+    identity->set_product(info.product_name);
+    identity->set_serial_number(info.serial_number);
+    identity->set_version(info.dev_version);
+    identity->set_design(s_.board.design());
+    identity->set_sensor_width(kSensorWidth);
+    identity->set_sensor_height(kSensorHeight);
+    identity->set_protocol_version(1);
+  });
+}
+
+Status BoardService::Claim(grpc::ServerContext* context, const v1::ClaimRequest* request,
+                           v1::ClaimReply* reply) {
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
+  std::string session;
+  Status status = s_.access.claim(request->client(), context->peer(), session);
+  if (status.ok()) {
+    reply->set_session(session);
+    s_.logger->info("The board is held by {} at {}", request->client(), context->peer());
+  }
+  return status;
+}
+
+Status BoardService::Release(grpc::ServerContext* context, const v1::ReleaseRequest*,
+                             v1::ReleaseReply*) {
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
+  return s_.access.release(metadata(context, "zelvar-session"));
+}
+
+Status BoardService::ListRegisters(grpc::ServerContext* context,
+                                   const v1::ListRegistersRequest* request,
+                                   v1::ListRegistersReply* reply) {
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
+  return on_board([&] {
+    for (const auto& r : s_.board.read_bank(bank_of(request->bank()))) {
+      auto* out = reply->add_registers();
+      out->set_name(r.name);
+      out->set_value(r.value);
+      out->set_min(r.min);
+      out->set_max(r.max);
+    }
+  });
+}
+
+Status BoardService::WriteRegister(grpc::ServerContext* context,
+                                   const v1::WriteRegisterRequest* request,
+                                   v1::WriteRegisterReply* reply) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  return on_board([&] {
+    const std::int64_t before = s_.board.read_register(request->name());
+    s_.board.write_register(request->name(), request->value());
+    reply->set_old_value(before);
+    reply->set_new_value(s_.board.read_register(request->name()));
+    s_.logger->info("Written to the board: {} {} → {}", request->name(), before,
+                    reply->new_value());
+  });
+}
+
+Status BoardService::Program(
+    grpc::ServerContext* context,
+    grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  return on_board([&] {
+    ArrivingBitstream bitstream;
+    bitstream.receive(stream);
+    StreamedProgress progress(context, stream);
+    s_.board.program(bitstream.path(), &progress);
+    progress.last().set_bytes_done(progress.last().bytes_total());
+    progress.last().set_done(true);
+    stream->Write(progress.last());
+    s_.logger->info("Programmed {}", progress.last().design());
+  });
+}
+
+Status BoardService::Reset(grpc::ServerContext* context, const v1::ResetRequest* request,
+                           v1::ResetReply*) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  return on_board([&] {
+    auto& actions = s_.board.simulated_actions;
+    switch (request->kind()) {
+      case v1::RESET_DEVICE:
+        return actions.reset_device();
+      case v1::RESET_FIFO:
+        return actions.reset_fifo();
+      case v1::RESET_RAM:
+        return actions.reset_ram();
+      case v1::RESET_AER:
+        return actions.reset_aer();
+      case v1::RESET_CHIP:
+        return actions.reset_chip();
+      default:
+        throw std::invalid_argument("Name a reset: device, FIFO, RAM, AER or chip");
+    }
+  });
+}
+
+Status BoardService::SetMode(grpc::ServerContext* context, const v1::SetModeRequest* request,
+                             v1::SetModeReply*) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  return on_board([&] {
+    if (request->mode() < v1::MODE_EVENT_STREAM || request->mode() > v1::MODE_STANDBY)
+      throw std::invalid_argument("Name a mode: event stream, test pattern or standby");
+    s_.board.set_mode(static_cast<SensorMode>(request->mode() - v1::MODE_EVENT_STREAM));
+  });
+}
+
+Status BoardService::StartAcquisition(grpc::ServerContext* context,
+                                      const v1::StartAcquisitionRequest*,
+                                      v1::StartAcquisitionReply*) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  Status status = on_board([&] { s_.board.start_acquisition(); });
+  // Starting without a design is a state the caller must change first.
+  if (status.error_code() == StatusCode::ABORTED && s_.board.design().empty())
+    return {StatusCode::FAILED_PRECONDITION, status.error_message()};
+  return status;
+}
+
+Status BoardService::StopAcquisition(grpc::ServerContext* context,
+                                     const v1::StopAcquisitionRequest*, v1::StopAcquisitionReply*) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  return on_board([&] { s_.board.stop_acquisition(); });
+}
+
+Status BoardService::StreamEvents(grpc::ServerContext* context, const v1::StreamEventsRequest*,
+                                  grpc::ServerWriter<v1::EventBatch>* writer) {
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
+  if (!s_.board.connected()) return {StatusCode::UNAVAILABLE, NoBoard("no events sent").what()};
+  BatchQueue queue;
+  Subscription subscription(s_.board.events(), queue);
+  const unsigned failures = s_.stream_failures;
+  BatchQueue::Batch batch;
+  v1::EventBatch out;
+  while (!context->IsCancelled()) {
+    if (queue.pop(batch, 100ms)) {
+      out.set_evt2_words(batch.words.data(), batch.words.size() * sizeof(std::uint32_t));
+      out.set_events(batch.events);
+      out.set_board_time_us(batch.time);
+      out.set_lost_by_board(s_.board.acquisition().estimated_lost() + queue.dropped());
+      if (!writer->Write(out)) break;  // the client went away
+      continue;
+    }
+    if (!s_.board.connected())
+      return {StatusCode::UNAVAILABLE, NoBoard("the event stream ended").what()};
+    if (s_.stream_failures != failures) {
+      std::lock_guard lock(s_.failure_mutex);
+      return {StatusCode::UNAVAILABLE, "The event stream broke off: " + s_.stream_failure};
+    }
+  }
+  return Status::OK;
+}
+
+Status BoardService::ReadAdc(grpc::ServerContext* context, const v1::ReadAdcRequest*,
+                             v1::AdcReadingReply* reply) {
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
+  return on_board([&] {
+    if (!s_.board.connected()) throw NoBoard("ADC not read");
+    static const auto started = std::chrono::steady_clock::now();
+    const double t =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::vector<double> values = s_.board.adc().read(t);
+    const char* names[] = {"VDD", "VDDIO", "Temperature", "Ibias"};
+    const char* units[] = {"V", "V", "\u00b0C", "\u00b5A"};
+    for (std::size_t i = 0; i < values.size() && i < 4; ++i) {
+      auto* channel = reply->add_channels();
+      channel->set_name(names[i]);
+      channel->set_unit(units[i]);
+      channel->set_value(values[i]);
+    }
+  });
+}
+
+Status BoardService::SerialTransact(grpc::ServerContext* context, const v1::SerialRequest* request,
+                                    v1::SerialReply* reply) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  return on_board([&] { reply->set_answer(s_.board.serial_transact(request->line())); });
+}
+
+Status BoardService::WatchBoard(grpc::ServerContext* context, const v1::WatchBoardRequest*,
+                                grpc::ServerWriter<v1::BoardState>* writer) {
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
+  const std::string session = metadata(context, "zelvar-session").value_or("");
+  std::string last;
+  while (!context->IsCancelled()) {
+    s_.access.renew(session);  // a holder watching keeps the board
+    const v1::BoardState state = state_of(s_);
+    std::string now = state.SerializeAsString();
+    if (now != last) {
+      if (!writer->Write(state)) break;
+      last = std::move(now);
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  return Status::OK;
+}
+
+Status SimulatorService::SetConnected(grpc::ServerContext* context,
+                                      const v1::SetConnectedRequest* request, v1::SimulatorReply*) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  s_.board.set_connected(request->connected());
+  s_.logger->info("Board {}", request->connected() ? "plugged in" : "unplugged");
+  return Status::OK;
+}
+
+Status SimulatorService::FailNextProgramming(grpc::ServerContext* context,
+                                             const v1::SimulatorRequest*, v1::SimulatorReply*) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  s_.board.fail_next_program = true;
+  return Status::OK;
+}
+
+Status SimulatorService::FailNextRegisterRead(grpc::ServerContext* context,
+                                              const v1::SimulatorRequest*, v1::SimulatorReply*) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  s_.board.fail_next_register_read = true;
+  return Status::OK;
+}
+
+Status SimulatorService::BreakStream(grpc::ServerContext* context, const v1::SimulatorRequest*,
+                                     v1::SimulatorReply*) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  s_.board.acquisition().fail_next_read();
+  return Status::OK;
+}
+
+}  // namespace Zelvar_Core::bench::remote

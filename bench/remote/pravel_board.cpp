@@ -1,0 +1,81 @@
+// pravel-board: the simulated sensor board as a board server, in a process
+// of its own, speaking the board protocol exactly as a real board's server
+// would. Listens on 127.0.0.1 unless another address is given.
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "Zelvar_Core/version.h"
+#include "bench/remote/board_server.h"
+
+namespace {
+
+using Zelvar_Core::bench::remote::BoardServer;
+using Zelvar_Core::bench::remote::ServerOptions;
+
+// The token in `path`: its first line, without blanks around it.
+std::string read_token(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("Cannot read the token file " + path);
+  std::string token;
+  std::getline(in, token);
+  const auto first = token.find_first_not_of(" \t\r");
+  const auto last = token.find_last_not_of(" \t\r");
+  token = first == std::string::npos ? "" : token.substr(first, last - first + 1);
+  if (token.empty()) throw std::runtime_error("The token file " + path + " holds no token");
+  return token;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app("pravel-board: the simulated AER-640 sensor board served over the board protocol",
+               "pravel-board");
+  ServerOptions options;
+  std::string token_file;
+  app.set_version_flag("--version", std::string("pravel-board ") + Zelvar_Core::kVersion);
+  app.add_option("--listen", options.listen,
+                 "Listen on HOST:PORT (default 127.0.0.1:50551; port 0 picks a free one). Any "
+                 "address other than the loopback only when given here")
+      ->type_name("HOST:PORT");
+  app.add_option("--token-file", token_file,
+                 "Refuse every call that does not carry the token in file F")
+      ->type_name("F");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::fprintf(stderr, "pravel-board: %s. See pravel-board --help.\n", e.what());
+    return 2;
+  }
+  auto logger = spdlog::stderr_color_mt("pravel-board");
+  // SIGINT and SIGTERM are waited for here, not delivered to a thread.
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  try {
+    if (!token_file.empty()) options.token = read_token(token_file);
+    Zelvar_Core::bench::SimulatedDevice board;
+    BoardServer server(board, options, logger);
+    // The address as bound, on stdout, for whoever started the server.
+    std::printf("pravel-board: serving the simulated board on %s%s\n", server.address().c_str(),
+                options.token.empty() ? "" : " (a token is required)");
+    std::fflush(stdout);
+    int signal = 0;
+    sigwait(&stop, &signal);
+    logger->info("Stopping on signal {}", signal);
+    server.shutdown();
+    board.stop_acquisition();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pravel-board: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,399 @@
+// The simulated board behind the board protocol, called as a client calls
+// it: over a real channel to 127.0.0.1, with the token, the session and the
+// simulator's switches.
+#include "bench/remote/board_server.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spdlog/sinks/null_sink.h>
+#include <spdlog/spdlog.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "bench/board/bitstream.h"
+#include "bench/events/evt2.h"
+
+namespace Zelvar_Core::bench::remote {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::shared_ptr<spdlog::logger> quiet() {
+  return std::make_shared<spdlog::logger>("", std::make_shared<spdlog::sinks::null_sink_mt>());
+}
+
+// One client of the server: its stub, its token and, once claimed, its session.
+struct Client {
+  Client(const std::string& address, std::string name_, std::string token_ = "")
+      : channel(grpc::CreateChannel(address, grpc::InsecureChannelCredentials())),
+        board(v1::Board::NewStub(channel)),
+        simulator(v1::BoardSimulator::NewStub(channel)),
+        name(std::move(name_)),
+        token(std::move(token_)) {}
+  std::unique_ptr<grpc::ClientContext> context() const {
+    auto c = std::make_unique<grpc::ClientContext>();
+    c->set_deadline(std::chrono::system_clock::now() + 5s);
+    if (!token.empty()) c->AddMetadata("authorization", "Bearer " + token);
+    if (!session.empty()) c->AddMetadata("zelvar-session", session);
+    return c;
+  }
+  grpc::Status claim() {
+    v1::ClaimRequest request;
+    request.set_client(name);
+    v1::ClaimReply reply;
+    grpc::Status status = board->Claim(context().get(), request, &reply);
+    if (status.ok()) session = reply.session();
+    return status;
+  }
+  grpc::Status write(const std::string& register_name, std::int64_t value,
+                     v1::WriteRegisterReply* reply = nullptr) {
+    v1::WriteRegisterRequest request;
+    request.set_name(register_name);
+    request.set_value(value);
+    v1::WriteRegisterReply ignored;
+    return board->WriteRegister(context().get(), request, reply ? reply : &ignored);
+  }
+  grpc::Status identity(v1::Identity* out) {
+    return board->GetIdentity(context().get(), v1::GetIdentityRequest(), out);
+  }
+
+  std::shared_ptr<grpc::Channel> channel;
+  std::unique_ptr<v1::Board::Stub> board;
+  std::unique_ptr<v1::BoardSimulator::Stub> simulator;
+  std::string name, token, session;
+};
+
+class BoardServerTest : public ::testing::Test {
+ protected:
+  void serve(const std::string& token = "") {
+    ServerOptions options;
+    options.listen = "127.0.0.1:0";
+    options.token = token;
+    server = std::make_unique<BoardServer>(board, options, quiet());
+  }
+  void TearDown() override {
+    if (server) server->shutdown();
+    board.stop_acquisition();
+  }
+  SimulatedDevice board;
+  std::unique_ptr<BoardServer> server;
+};
+
+TEST(ServerOptions, TheDefaultAddressIsTheLoopbackAtTheProtocolsPort) {
+  EXPECT_EQ(ServerOptions().listen, "127.0.0.1:50551");
+  EXPECT_EQ(host_of("0.0.0.0:7"), "0.0.0.0");
+  EXPECT_EQ(host_of("[::1]:50551"), "[::1]");
+  for (const char* bad : {"50551", "host:", ":50551", "host:port", "host:99999"})
+    EXPECT_THROW(host_of(bad), std::invalid_argument) << bad;
+}
+
+TEST_F(BoardServerTest, ListensWhereItSaysAndAnswersWhoItIs) {
+  serve();
+  EXPECT_EQ(server->address().rfind("127.0.0.1:", 0), 0u) << server->address();
+  EXPECT_GT(server->port(), 0);
+  Client client(server->address(), "test");
+  v1::Identity identity;
+  ASSERT_TRUE(client.identity(&identity).ok());
+  EXPECT_EQ(identity.vendor(), "Zelvar Labs");
+  EXPECT_EQ(identity.product(), "AER-640 sensor board (simulated)");
+  EXPECT_EQ(identity.design(), SimulatedDevice::kFlashDesign);
+  EXPECT_EQ(identity.sensor_width(), 640u);
+  EXPECT_EQ(identity.sensor_height(), 480u);
+  EXPECT_EQ(identity.protocol_version(), 1u);
+}
+
+TEST_F(BoardServerTest, WithATokenEveryCallMustCarryIt) {
+  serve("s3cret");
+  v1::Identity identity;
+  for (const char* wrong : {"", "guess"}) {
+    Client stranger(server->address(), "stranger", wrong);
+    const grpc::Status status = stranger.identity(&identity);
+    EXPECT_EQ(status.error_code(), grpc::StatusCode::UNAUTHENTICATED) << wrong;
+    EXPECT_EQ(status.error_message(), "The board refuses the call: wrong or missing token");
+    EXPECT_EQ(stranger.claim().error_code(), grpc::StatusCode::UNAUTHENTICATED);
+  }
+  Client friendly(server->address(), "friend", "s3cret");
+  EXPECT_TRUE(friendly.identity(&identity).ok());
+}
+
+TEST_F(BoardServerTest, OneClientAtATimeChangesTheBoard) {
+  serve();
+  Client first(server->address(), "pravel on bench-1"), second(server->address(), "script");
+  // Nobody holds the board: a change is refused until claimed.
+  grpc::Status status = second.write("VTH_ON", 2500);
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(status.error_message(), "Claim the board first");
+  ASSERT_TRUE(first.claim().ok());
+  status = second.claim();
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(status.error_message().rfind("The board is in use by pravel on bench-1 at ", 0), 0u)
+      << status.error_message();
+  EXPECT_EQ(second.write("VTH_ON", 2500).error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_TRUE(first.write("VTH_ON", 2500).ok());
+  // Reading needs no session.
+  v1::Identity identity;
+  EXPECT_TRUE(second.identity(&identity).ok());
+  v1::ReleaseReply released;
+  ASSERT_TRUE(first.board->Release(first.context().get(), v1::ReleaseRequest(), &released).ok());
+  EXPECT_TRUE(second.claim().ok());
+  EXPECT_TRUE(second.write("VTH_ON", 2600).ok());
+}
+
+TEST(BoardAccess, ASessionLapsesTenSecondsAfterItsHoldersLastCall) {
+  auto now = std::chrono::steady_clock::time_point{} + 1h;
+  BoardAccess access("", [&now] { return now; });
+  std::string first, second;
+  ASSERT_TRUE(access.claim("A", "peer-a", first).ok());
+  EXPECT_EQ(access.holder(), "A");
+  now += 9s;
+  EXPECT_TRUE(access.check_holder(first).ok()) << "a call renews the lease";
+  now += 9s;
+  EXPECT_FALSE(access.claim("B", "peer-b", second).ok()) << "9 s after A's last call";
+  now += 2s;
+  ASSERT_TRUE(access.claim("B", "peer-b", second).ok()) << "11 s after A's last call";
+  EXPECT_NE(first, second);
+  EXPECT_FALSE(access.check_holder(first).ok());
+  EXPECT_EQ(access.holder(), "B");
+}
+
+TEST_F(BoardServerTest, WritesGoThroughTheBoardsRangeCheck) {
+  serve();
+  Client client(server->address(), "test");
+  ASSERT_TRUE(client.claim().ok());
+  v1::WriteRegisterReply written;
+  ASSERT_TRUE(client.write("VTH_ON", 2600, &written).ok());
+  EXPECT_EQ(written.old_value(), 2400);
+  EXPECT_EQ(written.new_value(), 2600);
+  grpc::Status status = client.write("VTH_ON", 5000);
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::OUT_OF_RANGE);
+  EXPECT_EQ(status.error_message(), "VTH_ON: 5000 is out of range 0..4095");
+  EXPECT_EQ(board.read_register("VTH_ON"), 2600) << "nothing written";
+  status = client.write("VTH_XX", 1);
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::NOT_FOUND);
+  EXPECT_EQ(status.error_message(), "The board has no register named VTH_XX");
+
+  v1::ListRegistersRequest request;
+  request.set_bank(v1::BANK_DAC);
+  v1::ListRegistersReply dacs;
+  ASSERT_TRUE(client.board->ListRegisters(client.context().get(), request, &dacs).ok());
+  ASSERT_EQ(dacs.registers_size(), static_cast<int>(board.read_bank(Bank::Dac).size()));
+  const auto vth = std::find_if(dacs.registers().begin(), dacs.registers().end(),
+                                [](const v1::Register& r) { return r.name() == "VTH_ON"; });
+  ASSERT_NE(vth, dacs.registers().end());
+  EXPECT_EQ(vth->value(), 2600);
+  EXPECT_EQ(vth->min(), 0);
+  EXPECT_EQ(vth->max(), 4095);
+}
+
+// Sends a bitstream; returns the progress messages and the call's status.
+grpc::Status program(Client& client, const std::string& bytes,
+                     std::vector<v1::ProgramProgress>& seen, bool cancel_at_first = false) {
+  auto context = client.context();
+  auto stream = client.board->Program(context.get());
+  v1::ProgramChunk chunk;
+  chunk.mutable_header()->set_file_name("sample.bit");
+  chunk.mutable_header()->set_total_bytes(bytes.size());
+  stream->Write(chunk);
+  for (std::size_t at = 0; at < bytes.size(); at += 1 << 20) {
+    chunk.set_data(bytes.substr(at, 1 << 20));
+    if (!stream->Write(chunk)) break;
+  }
+  stream->WritesDone();
+  v1::ProgramProgress progress;
+  while (stream->Read(&progress)) {
+    seen.push_back(progress);
+    if (cancel_at_first && progress.bytes_done() > 0) context->TryCancel();
+  }
+  return stream->Finish();
+}
+
+TEST_F(BoardServerTest, ProgrammingStreamsTheBitstreamAndTellsItsProgress) {
+  serve();
+  Client client(server->address(), "test");
+  ASSERT_TRUE(client.claim().ok());
+  board.bytes_per_second = 50e6;  // a quick board
+  const std::string bytes = make_bitstream("aer640_sample", std::string(3 << 20, '\x5a'));
+  std::vector<v1::ProgramProgress> seen;
+  const grpc::Status status = program(client, bytes, seen);
+  ASSERT_TRUE(status.ok()) << status.error_message();
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_EQ(seen.front().design(), "aer640_sample");
+  for (std::size_t i = 1; i < seen.size(); ++i)
+    EXPECT_GE(seen[i].bytes_done(), seen[i - 1].bytes_done());
+  EXPECT_TRUE(seen.back().done());
+  EXPECT_EQ(seen.back().bytes_done(), seen.back().bytes_total());
+  EXPECT_EQ(board.design(), "aer640_sample");
+
+  // A stream shorter than its header says programs nothing.
+  seen.clear();
+  auto context = client.context();
+  auto stream = client.board->Program(context.get());
+  v1::ProgramChunk chunk;
+  chunk.mutable_header()->set_total_bytes(bytes.size());
+  stream->Write(chunk);
+  chunk.set_data(bytes.substr(0, 1000));
+  stream->Write(chunk);
+  stream->WritesDone();
+  v1::ProgramProgress progress;
+  while (stream->Read(&progress)) {
+  }
+  const grpc::Status short_status = stream->Finish();
+  EXPECT_EQ(short_status.error_code(), grpc::StatusCode::INVALID_ARGUMENT);
+  EXPECT_EQ(short_status.error_message(),
+            "The bitstream ended after 1000 of " + std::to_string(bytes.size()) + " bytes");
+}
+
+TEST_F(BoardServerTest, CancellingTheCallCancelsTheProgramming) {
+  serve();
+  Client client(server->address(), "test");
+  ASSERT_TRUE(client.claim().ok());
+  board.bytes_per_second = 2e6;  // long enough to cancel part way
+  std::vector<v1::ProgramProgress> seen;
+  const grpc::Status status =
+      program(client, make_bitstream("aer640_sample", std::string(3 << 20, '\x5a')), seen, true);
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::CANCELLED);
+  for (int i = 0; i < 100 && !board.design().empty(); ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(board.design(), "") << "a cancelled programming leaves no design";
+}
+
+TEST_F(BoardServerTest, EventsArriveAsBatchesOfEvt2WordsThatDecodeOnTheirOwn) {
+  serve();
+  Client client(server->address(), "test");
+  ASSERT_TRUE(client.claim().ok());
+  auto context = client.context();
+  auto reader = client.board->StreamEvents(context.get(), v1::StreamEventsRequest());
+  v1::StartAcquisitionReply started;
+  ASSERT_TRUE(
+      client.board
+          ->StartAcquisition(client.context().get(), v1::StartAcquisitionRequest(), &started)
+          .ok());
+  std::uint64_t batches = 0, events = 0;
+  v1::EventBatch batch;
+  while (batches < 20 && reader->Read(&batch)) {
+    ASSERT_EQ(batch.evt2_words().size() % 4, 0u);
+    std::vector<std::uint32_t> words(batch.evt2_words().size() / 4);
+    std::memcpy(words.data(), batch.evt2_words().data(), batch.evt2_words().size());
+    evt2::Decoder decoder;
+    std::vector<Event> decoded;
+    decoder.decode(words.data(), words.size(), decoded);
+    ASSERT_EQ(decoded.size(), batch.events()) << "batch " << batches;
+    EXPECT_EQ(decoded.back().t, batch.board_time_us());
+    ++batches;
+    events += decoded.size();
+  }
+  EXPECT_EQ(batches, 20u);
+  EXPECT_GT(events, 0u);
+  context->TryCancel();
+  reader->Finish();
+}
+
+TEST_F(BoardServerTest, UnpluggedThroughTheSimulatorSwitchEveryBoardCallIsRefused) {
+  serve();
+  Client client(server->address(), "test");
+  ASSERT_TRUE(client.claim().ok());
+  auto stream_context = client.context();
+  auto reader = client.board->StreamEvents(stream_context.get(), v1::StreamEventsRequest());
+  v1::SetConnectedRequest unplug;
+  unplug.set_connected(false);
+  v1::SimulatorReply done;
+  ASSERT_TRUE(client.simulator->SetConnected(client.context().get(), unplug, &done).ok());
+  v1::Identity identity;
+  const grpc::Status status = client.identity(&identity);
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::UNAVAILABLE);
+  EXPECT_EQ(status.error_message(), "No board is connected: identity not read");
+  v1::EventBatch batch;
+  while (reader->Read(&batch)) {
+  }
+  const grpc::Status ended = reader->Finish();
+  EXPECT_EQ(ended.error_code(), grpc::StatusCode::UNAVAILABLE);
+  EXPECT_EQ(ended.error_message(), "No board is connected: the event stream ended");
+  v1::SerialRequest line;
+  line.set_line("ID?");
+  v1::SerialReply answer;
+  EXPECT_EQ(client.board->SerialTransact(client.context().get(), line, &answer).error_code(),
+            grpc::StatusCode::UNAVAILABLE);
+}
+
+TEST_F(BoardServerTest, TheWatchSeesEachChangeOfTheBoard) {
+  serve();
+  Client client(server->address(), "watcher");
+  ASSERT_TRUE(client.claim().ok());
+  auto context = client.context();
+  auto watch = client.board->WatchBoard(context.get(), v1::WatchBoardRequest());
+  v1::BoardState state;
+  ASSERT_TRUE(watch->Read(&state));
+  EXPECT_TRUE(state.plugged());
+  EXPECT_EQ(state.held_by(), "watcher");
+  v1::SetConnectedRequest unplug;
+  unplug.set_connected(false);
+  v1::SimulatorReply done;
+  ASSERT_TRUE(client.simulator->SetConnected(client.context().get(), unplug, &done).ok());
+  ASSERT_TRUE(watch->Read(&state));
+  EXPECT_FALSE(state.plugged());
+  EXPECT_EQ(state.design(), "");
+  context->TryCancel();
+  watch->Finish();
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench::remote
+
+namespace Zelvar_Core::bench::remote {
+namespace {
+
+// pravel-board started as a user starts it: its first line of output, then
+// its exit status once sent `signal` (0: none sent, it exits by itself).
+struct ServerRun {
+  std::string first_line;
+  int status = -1;
+};
+ServerRun run_server(std::vector<std::string> args, int signal_to_send) {
+  int out[2];
+  if (pipe(out) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(out[1], STDERR_FILENO);
+    close(out[0]);
+    std::vector<char*> argv{const_cast<char*>(PRAVEL_BOARD_PATH)};
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(PRAVEL_BOARD_PATH, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  ServerRun run;
+  char c;
+  while (read(out[0], &c, 1) == 1 && c != '\n') run.first_line += c;
+  if (signal_to_send) kill(pid, signal_to_send);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(out[0]);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+TEST(PravelBoard, SaysWhereItListensAndStopsCleanlyOnASignal) {
+  const ServerRun run = run_server({"--listen", "127.0.0.1:0"}, SIGTERM);
+  EXPECT_EQ(run.first_line.rfind("pravel-board: serving the simulated board on 127.0.0.1:", 0), 0u)
+      << run.first_line;
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(PravelBoard, RefusesWhatItCannotDoInOneSentence) {
+  ServerRun run = run_server({"--bogus"}, 0);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.first_line.find("See pravel-board --help."), std::string::npos) << run.first_line;
+  run = run_server({"--listen", "nowhere"}, 0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.first_line, "pravel-board: nowhere is not an address with a port (HOST:PORT)");
+  run = run_server({"--listen", "127.0.0.1:0", "--token-file", "/nonexistent/token"}, 0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.first_line, "pravel-board: Cannot read the token file /nonexistent/token");
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench::remote
