@@ -64,7 +64,7 @@ Bank bank_of(v1::Bank bank) {
 }
 
 // Events to the stream's call: each batch encoded on the publishing thread
-// into words that decode on their own; a queue of a second's worth between
+// into words that decode on their own; a queue of 1024 batches between
 // the two threads, what does not fit counted as lost.
 class BatchQueue : public EventListener {
  public:
