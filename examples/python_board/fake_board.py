@@ -1,0 +1,227 @@
+#!/usr/bin/python3
+"""A small fake board served over the board protocol, as a board team starts
+its own server: a few registers with ranges, a moving dot as events, two ADC
+channels. Every place a real board's code goes is marked "A REAL BOARD".
+
+    ../python_client/generate.sh stubs
+    PYTHONPATH=stubs /usr/bin/python3 fake_board.py --listen 127.0.0.1:50552 [--token-file F]"""
+import argparse
+import math
+import secrets
+import threading
+import time
+from concurrent import futures
+
+import grpc
+import numpy as np
+
+from zelvar.board.v1 import board_pb2 as pb
+from zelvar.board.v1 import board_pb2_grpc as rpc
+
+LEASE_S = 10.0
+WIDTH, HEIGHT = 640, 480
+
+
+class FakeBoard:
+    """What the board holds. A REAL BOARD: read and write the hardware here."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        # name: [value, min, max] per bank, in the board's order.
+        self.banks = {
+            pb.BANK_DEVICE: {"CTRL": [1, 0, 255]},
+            pb.BANK_DAC: {"VTH_ON": [2400, 0, 4095], "VTH_OFF": [800, 0, 4095]},
+            pb.BANK_CHIP: {"EN_AER": [1, 0, 1]},
+        }
+        self.design = "fake_dot (flash)"
+        self.mode = pb.MODE_EVENT_STREAM
+        self.acquiring = False
+        self.started = time.monotonic()
+
+    def register(self, name):
+        for bank in self.banks.values():
+            if name in bank:
+                return bank[name]
+        return None
+
+    def events(self, t0_us, t1_us):
+        """The dot's events between two times of the board's clock, as EVT 2.0
+        words. A REAL BOARD: hand on the words its FPGA sends."""
+        if not self.acquiring or self.mode == pb.MODE_STANDBY or t1_us <= t0_us:
+            return np.zeros(0, dtype="<u4"), 0
+        n = int((t1_us - t0_us) // 10)  # 100 k events/s
+        t = np.linspace(t0_us, t1_us, n, endpoint=False).astype(np.int64)
+        angle = t / 1e6 * 2 * math.pi / 4  # a turn every 4 s
+        x = (WIDTH / 2 + 150 * np.cos(angle) + np.random.randint(-3, 4, n)).astype(np.uint32)
+        y = (HEIGHT / 2 + 150 * np.sin(angle) + np.random.randint(-3, 4, n)).astype(np.uint32)
+        p = (np.arange(n) % 2).astype(np.uint32)
+        words = (p << 28) | ((t & 0x3F).astype(np.uint32) << 22) | (x << 11) | y
+        # Each run of events with the same time high gets its time-high word first.
+        highs = (t >> 6).astype(np.uint32) & 0x0FFFFFFF
+        starts = np.flatnonzero(np.r_[True, highs[1:] != highs[:-1]])
+        out = np.insert(words, starts, (0x8 << 28) | highs[starts])
+        return out.astype("<u4"), n
+
+
+class BoardService(rpc.BoardServicer):
+    def __init__(self, board, token):
+        self.board, self.token = board, token
+        self.holder = None  # (session, client, peer, since, last_call)
+
+    # -- who may call --------------------------------------------------------
+    def admit(self, context, changes):
+        meta = dict(context.invocation_metadata())
+        if self.token and meta.get("authorization") != "Bearer " + self.token:
+            context.abort(grpc.StatusCode.UNAUTHENTICATED,
+                          "The board refuses the call: wrong or missing token")
+        if changes:
+            h = self.holder
+            if not h or time.monotonic() - h[4] >= LEASE_S:
+                context.abort(grpc.StatusCode.FAILED_PRECONDITION, "Claim the board first")
+            if meta.get("zelvar-session") != h[0]:
+                context.abort(grpc.StatusCode.FAILED_PRECONDITION,
+                              f"The board is in use by {h[1]} at {h[2]} since {h[3]}")
+            self.holder = h[:4] + (time.monotonic(),)
+
+    def Claim(self, request, context):
+        self.admit(context, False)
+        h = self.holder
+        if h and time.monotonic() - h[4] < LEASE_S and (h[1], h[2]) != (request.client, context.peer()):
+            context.abort(grpc.StatusCode.FAILED_PRECONDITION,
+                          f"The board is in use by {h[1]} at {h[2]} since {h[3]}")
+        session = h[0] if h and (h[1], h[2]) == (request.client, context.peer()) else secrets.token_hex(16)
+        self.holder = (session, request.client, context.peer(), time.strftime("%H:%M:%S"),
+                       time.monotonic())
+        return pb.ClaimReply(session=session)
+
+    def Release(self, request, context):
+        self.admit(context, True)
+        self.holder = None
+        return pb.ReleaseReply()
+
+    # -- the board -----------------------------------------------------------
+    def GetIdentity(self, request, context):
+        self.admit(context, False)
+        return pb.Identity(vendor="Example Lab", product="Fake dot board", serial_number="FAKE-1",
+                           version="0.1", design=self.board.design, sensor_width=WIDTH,
+                           sensor_height=HEIGHT, protocol_version=1)
+
+    def ListRegisters(self, request, context):
+        self.admit(context, False)
+        if request.bank not in self.board.banks:
+            context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+                          "Name a bank of registers: device, DAC or chip")
+        with self.board.lock:
+            return pb.ListRegistersReply(registers=[
+                pb.Register(name=n, value=v[0], min=v[1], max=v[2])
+                for n, v in self.board.banks[request.bank].items()])
+
+    def WriteRegister(self, request, context):
+        self.admit(context, True)
+        with self.board.lock:
+            r = self.board.register(request.name)
+            if r is None:
+                context.abort(grpc.StatusCode.NOT_FOUND,
+                              f"The board has no register named {request.name}")
+            if not r[1] <= request.value <= r[2]:
+                context.abort(grpc.StatusCode.OUT_OF_RANGE,
+                              f"{request.name}: {request.value} is out of range {r[1]}..{r[2]}")
+            old, r[0] = r[0], request.value  # A REAL BOARD: write the register here
+            return pb.WriteRegisterReply(old_value=old, new_value=r[0])
+
+    def Program(self, request_iterator, context):
+        self.admit(context, True)
+        first = next(request_iterator, None)
+        if first is None or not first.HasField("header"):
+            context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+                          "The bitstream's header message did not come first")
+        total, got = first.header.total_bytes, 0
+        design = first.header.file_name.rsplit(".", 1)[0] or "unnamed"
+        self.board.design = ""
+        for chunk in request_iterator:
+            got += len(chunk.data)  # A REAL BOARD: write the chunk to the FPGA here
+            yield pb.ProgramProgress(design=design, bytes_done=got, bytes_total=total)
+        if got != total:
+            context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+                          f"The bitstream ended after {got} of {total} bytes")
+        self.board.design = design
+        yield pb.ProgramProgress(design=design, bytes_done=got, bytes_total=total, done=True)
+
+    def Reset(self, request, context):
+        self.admit(context, True)
+        if request.kind == pb.RESET_DEVICE:
+            self.board.started = time.monotonic()  # the board's clock starts over
+        return pb.ResetReply()
+
+    def SetMode(self, request, context):
+        self.admit(context, True)
+        self.board.mode = request.mode
+        return pb.SetModeReply()
+
+    def StartAcquisition(self, request, context):
+        self.admit(context, True)
+        if not self.board.design:
+            context.abort(grpc.StatusCode.FAILED_PRECONDITION, "No design on the board: program "
+                          "a bitstream before starting the acquisition")
+        self.board.acquiring = True
+        return pb.StartAcquisitionReply()
+
+    def StopAcquisition(self, request, context):
+        self.admit(context, True)
+        self.board.acquiring = False
+        return pb.StopAcquisitionReply()
+
+    def StreamEvents(self, request, context):
+        self.admit(context, False)
+        last = int((time.monotonic() - self.board.started) * 1e6)
+        while context.is_active():
+            time.sleep(0.01)
+            now = int((time.monotonic() - self.board.started) * 1e6)
+            words, n = self.board.events(last, now)
+            last = now
+            if n:
+                yield pb.EventBatch(evt2_words=words.tobytes(), events=n, board_time_us=now,
+                                    lost_by_board=0)
+
+    def ReadAdc(self, request, context):
+        self.admit(context, False)
+        return pb.AdcReadingReply(channels=[pb.AdcChannel(name="VDD", unit="V", value=1.8),
+                                            pb.AdcChannel(name="Temperature", unit="°C",
+                                                          value=31.5)])
+
+    def SerialTransact(self, request, context):
+        self.admit(context, True)
+        return pb.SerialReply(answer="ACK " + request.line)
+
+    def WatchBoard(self, request, context):
+        self.admit(context, False)
+        last = None
+        while context.is_active():
+            h = self.holder
+            state = pb.BoardState(plugged=True, design=self.board.design,
+                                  acquiring=self.board.acquiring,
+                                  held_by=h[1] if h and time.monotonic() - h[4] < LEASE_S else "")
+            if state != last:
+                yield state
+                last = state
+            time.sleep(0.05)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--listen", default="127.0.0.1:50551", help="HOST:PORT (port 0: any)")
+    parser.add_argument("--token-file", help="refuse calls without the token in this file")
+    args = parser.parse_args()
+    token = open(args.token_file).readline().strip() if args.token_file else ""
+    server = grpc.server(futures.ThreadPoolExecutor(max_workers=8))
+    rpc.add_BoardServicer_to_server(BoardService(FakeBoard(), token), server)
+    port = server.add_insecure_port(args.listen)
+    if port == 0:
+        raise SystemExit(f"fake_board.py: cannot listen on {args.listen}")
+    server.start()
+    print(f"fake_board.py: serving on {args.listen.rsplit(':', 1)[0]}:{port}", flush=True)
+    server.wait_for_termination()
+
+
+if __name__ == "__main__":
+    main()
