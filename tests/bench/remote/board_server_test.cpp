@@ -56,6 +56,10 @@ struct Client {
     v1::WriteRegisterReply ignored;
     return board->WriteRegister(context().get(), request, reply ? reply : &ignored);
   }
+  grpc::Status start() {
+    v1::StartAcquisitionReply started;
+    return board->StartAcquisition(context().get(), v1::StartAcquisitionRequest(), &started);
+  }
   grpc::Status identity(v1::Identity* out) {
     return board->GetIdentity(context().get(), v1::GetIdentityRequest(), out);
   }
@@ -265,11 +269,7 @@ TEST_F(BoardServerTest, EventsArriveAsBatchesOfEvt2WordsThatDecodeOnTheirOwn) {
   ASSERT_TRUE(client.claim().ok());
   auto context = client.context();
   auto reader = client.board->StreamEvents(context.get(), v1::StreamEventsRequest());
-  v1::StartAcquisitionReply started;
-  ASSERT_TRUE(
-      client.board
-          ->StartAcquisition(client.context().get(), v1::StartAcquisitionRequest(), &started)
-          .ok());
+  ASSERT_TRUE(client.start().ok());
   std::uint64_t batches = 0, events = 0;
   v1::EventBatch batch;
   while (batches < 20 && reader->Read(&batch)) {
@@ -296,11 +296,7 @@ TEST_F(BoardServerTest, UnpluggedThroughTheSimulatorSwitchEveryBoardCallIsRefuse
   ASSERT_TRUE(client.claim().ok());
   auto stream_context = client.context();
   auto reader = client.board->StreamEvents(stream_context.get(), v1::StreamEventsRequest());
-  v1::StartAcquisitionReply started;
-  ASSERT_TRUE(
-      client.board
-          ->StartAcquisition(client.context().get(), v1::StartAcquisitionRequest(), &started)
-          .ok());
+  ASSERT_TRUE(client.start().ok());
   v1::EventBatch batch;
   ASSERT_TRUE(reader->Read(&batch)) << "the stream is up before the board goes";
   v1::SetConnectedRequest unplug;
