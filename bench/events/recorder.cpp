@@ -146,13 +146,18 @@ RecordingStats Recorder::stop() {
 
 std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
                             const SimulatedDevice& board) {
+  Settings header = {{"board", identity_text(SimulatedDevice::identity())}};
+  for (auto& s : settings_of(board)) header.push_back(std::move(s));
+  return start_recording(recorder, folder, header);
+}
+
+std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
+                            const Settings& header) {
   ensure_folder(folder);
   const std::string stamp = local_time("%Y%m%d_%H%M%S");
   std::filesystem::path path = folder / ("rec_" + stamp + ".raw");
   for (int n = 2; std::filesystem::exists(path); ++n)
     path = folder / ("rec_" + stamp + "_" + std::to_string(n) + ".raw");
-  Settings header = {{"board", identity_text(SimulatedDevice::identity())}};
-  for (auto& s : settings_of(board)) header.push_back(std::move(s));
   recorder.start(path.string(), evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), header));
   return path.string();
 }

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/board/board_settings.h"
 #include "bench/board/event.h"
 #include "bench/board/simulated_board.h"
 
@@ -82,5 +83,8 @@ class Recorder : public EventListener {
 // throws std::runtime_error naming the file and the reason.
 std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
                             const SimulatedDevice& board);
+// The same for any board: `header` holds "board" (its identity) and its settings.
+std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
+                            const Settings& header);
 
 }  // namespace Zelvar_Core::bench

@@ -94,6 +94,8 @@ class PravelCommandLine {
         {"--all-tools", all_tools_, measure_, "--measure"},
         {"--adc-hours", hours_, measure_, "--measure"},
         {"--report", report_, run_, "--run"},
+        {"--board", board_, run_, "--run (the window's remote board is still to come)"},
+        {"--token-file", token_file_, board_, "--board"},
         {"--overwrite", overwrite_, export_, "--export"}};
     for (const auto& [name, option, mode, mode_name] : belongs)
       if (option->count() && !mode->count()) return std::string(name) + " goes with " + mode_name;
@@ -168,6 +170,13 @@ class PravelCommandLine {
                              "samples at 10 ms and open the ADC monitor first")
                  ->type_name("HOURS")
                  ->check(within(0, 24, true, "hours"));
+    board_ = app_.add_option("--board", o_.board,
+                             "With --run: run on the board served at HOST:PORT (pravel-board, or "
+                             "a real board's server) instead of the built-in simulated board")
+                 ->type_name("HOST:PORT");
+    token_file_ = app_.add_option("--token-file", o_.token_file,
+                                  "With --board: the board server's token, in the file F")
+                      ->type_name("F");
     report_ = app_.add_option("--report", o_.report,
                               "With --run: write the CSV report to OUT.csv (default: "
                               "reports/<sequence>_<date>_<time>.csv)")
@@ -182,7 +191,7 @@ class PravelCommandLine {
   std::vector<std::string> export_files_;
   CLI::Option *demo_ = nullptr, *measure_ = nullptr, *run_ = nullptr, *export_ = nullptr,
               *sample_ = nullptr, *busy_ = nullptr, *all_tools_ = nullptr, *hours_ = nullptr,
-              *report_ = nullptr, *overwrite_ = nullptr;
+              *report_ = nullptr, *board_ = nullptr, *token_file_ = nullptr, *overwrite_ = nullptr;
 };
 
 }  // namespace

@@ -8,10 +8,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 
 #include "bench/board/bitstream.h"
 #include "bench/board/whole_file.h"
 #include "bench/events/hdf5_export.h"
+#include "bench/remote/board_server.h"
+#include "bench/remote/remote_bench.h"
 #include "bench/sequences/csv.h"
 #include "bench/sequences/sequence_report.h"
 
@@ -53,6 +57,38 @@ int export_recording(const std::string& recording, const std::string& out, bool 
 
 namespace {
 
+// The built-in simulated board with the bench that works on it (the board
+// made first, so that it outlives the bench).
+struct SimulatedBoardHolder {
+  SimulatedDevice device;
+};
+class SimulatedBench : private SimulatedBoardHolder, public BoardBench {
+ public:
+  SimulatedBench(const BenchFolders& folders, const std::atomic<bool>& aborted)
+      : BoardBench(device, folders, aborted) {}
+};
+
+std::string token_in(const std::string& path) {
+  std::ifstream in(path);
+  std::string token;
+  if (!in || !std::getline(in, token))
+    throw std::runtime_error("Cannot read the token file " + path);
+  const auto first = token.find_first_not_of(" \t\r"), last = token.find_last_not_of(" \t\r");
+  if (first == std::string::npos)
+    throw std::runtime_error("The token file " + path + " holds no token");
+  return token.substr(first, last - first + 1);
+}
+
+// The bench a run works on: the built-in board, or the one served at `board`.
+std::unique_ptr<BenchActions> board_bench(const std::string& board, const std::string& token_file,
+                                          const BenchFolders& folders,
+                                          const std::atomic<bool>& aborted) {
+  if (board.empty()) return std::make_unique<SimulatedBench>(folders, aborted);
+  remote::host_of(board);  // refuses what is not HOST:PORT
+  return std::make_unique<remote::RemoteBench>(
+      board, token_file.empty() ? "" : token_in(token_file), folders, aborted);
+}
+
 // Where the report goes: checked before the run, so that a run of an hour
 // does not end in "cannot write". "" when it can be written.
 std::string report_problem(const std::filesystem::path& report, const std::string& sequence) {
@@ -71,7 +107,8 @@ std::string report_problem(const std::filesystem::path& report, const std::strin
 
 }  // namespace
 
-int run_sequence_file(const std::string& path, std::string report_path) {
+int run_sequence_file(const std::string& path, std::string report_path, const std::string& board,
+                      const std::string& token_file) {
   const BenchFolders folders = BenchFolders::under(std::filesystem::current_path());
   try {
     prepare_folders(folders);
@@ -89,9 +126,15 @@ int run_sequence_file(const std::string& path, std::string report_path) {
     return 2;
   }
   spdlog::set_level(spdlog::level::warn);  // the steps speak for themselves
-  SimulatedDevice board;
   std::atomic<bool> aborted{false};
-  BoardBench bench(board, folders, aborted);
+  std::unique_ptr<BenchActions> chosen;
+  try {
+    chosen = board_bench(board, token_file, folders, aborted);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
+    return 2;
+  }
+  BenchActions& bench = *chosen;
   Sequence sequence;
   try {
     sequence = load_sequence(path, bench);

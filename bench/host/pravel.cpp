@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     case PravelOptions::Mode::SampleBitstream:
       return write_sample_bitstream(o.sample_path);
     case PravelOptions::Mode::Run:
-      return run_sequence_file(o.sequence, o.report);
+      return run_sequence_file(o.sequence, o.report, o.board, o.token_file);
     case PravelOptions::Mode::Export:
       return export_recording(o.recording, o.export_to, o.overwrite);
     default:

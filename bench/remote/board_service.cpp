@@ -187,6 +187,7 @@ v1::BoardState state_of(ServedBoard& s) {
   state.set_design(s.board.design());
   state.set_acquiring(s.board.acquiring());
   state.set_held_by(s.access.holder());
+  state.set_mode(static_cast<v1::Mode>(static_cast<int>(s.board.mode()) + v1::MODE_EVENT_STREAM));
   return state;
 }
 

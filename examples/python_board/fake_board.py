@@ -199,7 +199,7 @@ class BoardService(rpc.BoardServicer):
         while context.is_active():
             h = self.holder
             state = pb.BoardState(plugged=True, design=self.board.design,
-                                  acquiring=self.board.acquiring,
+                                  acquiring=self.board.acquiring, mode=self.board.mode,
                                   held_by=h[1] if h and time.monotonic() - h[4] < LEASE_S else "")
             if state != last:
                 yield state

@@ -3,10 +3,10 @@
 # in its own process and with a token: pravel-board, and the fake board of
 # examples/python_board. The stubs are made as the examples say; a register
 # is written and a second of events read into arrays; without the token the
-# board refuses the client.
-#   python_client_test.sh PRAVEL_BOARD SOURCE_ROOT
+# board refuses the client. Then pravel runs a sequence on the fake board.
+#   python_client_test.sh PRAVEL_BOARD SOURCE_ROOT PRAVEL
 set -euo pipefail
-pravel_board="$1" root="$2"
+pravel_board="$1" root="$2" pravel="$3"
 work="$(mktemp -d)"
 trap 'kill "${pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 "$root/examples/python_client/generate.sh" "$work/stubs"
@@ -30,6 +30,19 @@ for server in "$pravel_board" "/usr/bin/python3 $root/examples/python_board/fake
   fi
   grep -q "The board refuses the call: wrong or missing token" "$work/refused.out"
   echo "refused without the token: $(tail -1 "$work/refused.out")"
+  [ "$server" = "$pravel_board" ] || break  # the fake board stays for pravel
   kill "$pid"
   wait "$pid" 2>/dev/null || true
 done
+echo "== pravel --board $address --run, on the fake board"
+cat > "$work/fake.json" <<'JSON'
+{"name": "on the fake board", "steps": [
+  {"set": "VTH_ON", "value": 2100},
+  {"measure": 0.5},
+  {"expect": "on_rate_mean", "min": 30000, "max": 70000},
+  {"record": 0.5}]}
+JSON
+(cd "$work" && "$pravel" --board "$address" --token-file "$work/token" --run fake.json) | tee "$work/run.out"
+grep -q "Fake dot board FAKE-1 0.1 at $address" "$work/run.out"
+grep -q "^1 of 1 expectations held" "$work/run.out"
+ls "$work"/recordings/rec_*.raw

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/board/bitstream.h"
@@ -76,7 +77,7 @@ TEST(CommandLine, HelpListsEveryOptionAndExitsWithoutMakingAnything) {
     for (const char* option :
          {"--version", "--desktop", "--demo [SCENE]", "--measure SECONDS", "--busy", "--all-tools",
           "--adc-hours HOURS", "--run SEQUENCE.json", "--report OUT.csv", "--export REC.raw OUT.h5",
-          "--overwrite", "--sample-bitstream PATH"})
+          "--overwrite", "--sample-bitstream PATH", "--board HOST:PORT", "--token-file F"})
       EXPECT_NE(outcome.output.find(std::string("  ") + option + " "), std::string::npos)
           << option << " is missing from\n"
           << outcome.output;
@@ -108,6 +109,9 @@ TEST(CommandLine, UnknownOptionsAndBadValuesAreRefusedBeforeAnythingIsMade) {
        "hours"},
       {"--busy", "--busy goes with --measure"},
       {"--all-tools", "--all-tools goes with --measure"},
+      {"--board 127.0.0.1:50551",
+       "--board goes with --run (the window's remote board is still to come)"},
+      {"--run s.json --token-file t", "--token-file goes with --board"},
       {"--report r.csv", "--report goes with --run"},
       {"--run a.json --export b c", "--run and --export cannot be given together: choose one"},
       {"--demo nowhere",
@@ -369,6 +373,96 @@ TEST(Desktop, FromTheMenuTheBenchWorksInItsOwnDataFolder) {
   ASSERT_EQ(std::system(with_xdg.c_str()), 0);
   EXPECT_TRUE(fs::exists(data / "pravel/bits/sample.bit"));
   EXPECT_EQ(run_pravel(home, "--version").output, "pravel 2.0.0 (Zelvar_Core 2.0.0)\n");
+}
+
+}  // namespace
+
+namespace {
+
+// pravel-board started in `folder` (its address read from what it prints),
+// stopped when this goes.
+class BoardServer {
+ public:
+  explicit BoardServer(const fs::path& folder, const std::string& options = "") : folder_(folder) {
+    run_shell("cd '" + folder.string() + "' && { '" + PRAVEL_BOARD_PATH +
+              "' --listen 127.0.0.1:0 " + options + " > board.out 2>&1 & echo $! > board.pid; }");
+    for (int i = 0; i < 200 && address.empty(); ++i) {
+      std::ifstream out(folder / "board.out");
+      std::string line;
+      std::getline(out, line);
+      if (const auto at = line.find("127.0.0.1:"); at != std::string::npos)
+        address = line.substr(at, line.find_first_of(" \n", at) - at);
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~BoardServer() {
+    run_shell("kill -9 $(cat '" + (folder_ / "board.pid").string() + "') 2>/dev/null");
+  }
+  std::string address;
+
+ private:
+  fs::path folder_;
+};
+
+void write_text(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
+
+TEST(BoardServerRun, ASequenceRunsOnTheServedBoardAndItsReportNamesTheBoardsAddress) {
+  const fs::path folder = fresh("remote_run");
+  fs::copy(SEQUENCES_DIR, folder / "sequences", fs::copy_options::recursive);
+  BoardServer server(folder);
+  ASSERT_FALSE(server.address.empty());
+  const Outcome outcome =
+      run_pravel(folder, "--board " + server.address + " --run sequences/smoke_test.json");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("[1/5] program " +
+                                (folder / "sequences/bits/aer640_sample.bit").string() +
+                                ": done: the board holds aer640_sample"),
+            std::string::npos)
+      << outcome.output;
+  EXPECT_NE(outcome.output.find("2 of 2 expectations held"), std::string::npos);
+  EXPECT_NE(outcome.output.find("SIM-0001 1.4.2 at " + server.address), std::string::npos);
+}
+
+TEST(BoardServerRun, AServerKilledMidRunEndsTheRunAtItsStepWithTheRecordingWhole) {
+  const fs::path folder = fresh("remote_killed");
+  write_text(folder / "long.json",
+             R"({"name": "long", "steps": [{"record": 5}, {"measure": 0.5}]})");
+  BoardServer server(folder);
+  ASSERT_FALSE(server.address.empty());
+  const Outcome outcome = run_pravel(folder, "--board " + server.address + " --run long.json",
+                                     "true; (sleep 1.5; kill -9 $(cat board.pid)) &");
+  EXPECT_EQ(outcome.status, 2) << outcome.output;
+  EXPECT_NE(outcome.output.find("ended at step 1 (record 5 s): the board server at " +
+                                server.address + " stopped answering"),
+            std::string::npos)
+      << outcome.output;
+  std::vector<fs::path> recordings;
+  for (const auto& entry : fs::directory_iterator(folder / "recordings"))
+    recordings.push_back(entry.path());
+  ASSERT_EQ(recordings.size(), 1u);
+  const Outcome exported = run_pravel(folder, "--export '" + recordings[0].string() + "' whole.h5");
+  EXPECT_EQ(exported.status, 0) << exported.output;
+  EXPECT_NE(exported.output.find("Exported "), std::string::npos) << exported.output;
+}
+
+TEST(BoardServerRun, NoServerOrAWrongTokenIsRefusedInOneSentenceAndNothingRuns) {
+  const fs::path folder = fresh("remote_refused");
+  write_text(folder / "s.json", R"({"name": "s", "steps": [{"measure": 0.2}]})");
+  Outcome outcome = run_pravel(folder, "--board 127.0.0.1:1 --run s.json");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output, "Refused: No board server answers at 127.0.0.1:1; nothing was run.\n");
+  write_text(folder / "token", "right\n");
+  write_text(folder / "wrong", "wrong\n");
+  BoardServer server(folder, "--token-file token");
+  ASSERT_FALSE(server.address.empty());
+  outcome = run_pravel(folder, "--board " + server.address + " --token-file wrong --run s.json");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output, "Refused: The board at " + server.address +
+                                ": The board refuses the call: wrong or missing token; nothing "
+                                "was run.\n");
+  outcome = run_pravel(folder, "--board " + server.address + " --token-file token --run s.json");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
 }
 
 }  // namespace

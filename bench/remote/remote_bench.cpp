@@ -1,0 +1,337 @@
+#include "bench/remote/remote_bench.h"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <thread>
+
+#include "bench/board/capture.h"
+#include "bench/events/evt2.h"
+
+namespace Zelvar_Core::bench::remote {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+void authorize(grpc::ClientContext& context, const std::string& token) {
+  if (!token.empty()) context.AddMetadata("authorization", "Bearer " + token);
+}
+
+// The channels the ADC means are kept in, by the names a board gives them.
+constexpr const char* kAdcNames[] = {"VDD", "VDDIO", "Temperature", "Ibias"};
+
+}  // namespace
+
+// ---- RemoteStream -------------------------------------------------------------
+
+RemoteStream::RemoteStream(v1::Board::Stub& stub, const std::string& token, EventHub& hub)
+    : stub_(stub), token_(token), hub_(hub) {
+  authorize(context_, token_);
+  thread_ = std::thread([this] { run(); });
+}
+
+RemoteStream::~RemoteStream() {
+  context_.TryCancel();
+  thread_.join();
+}
+
+std::string RemoteStream::failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
+void RemoteStream::run() {
+  auto reader = stub_.StreamEvents(&context_, v1::StreamEventsRequest());
+  v1::EventBatch batch;
+  evt2::Decoder decoder;  // kept across batches: the board's clock wraps over hours
+  std::vector<std::uint32_t> words;
+  std::vector<Event> events;
+  while (reader->Read(&batch)) {
+    words.resize(batch.evt2_words().size() / sizeof(std::uint32_t));
+    std::memcpy(words.data(), batch.evt2_words().data(), words.size() * sizeof(std::uint32_t));
+    events.clear();
+    decoder.decode(words.data(), words.size(), events);
+    lost_ = batch.lost_by_board();
+    hub_.publish(events.data(), events.size());
+  }
+  const grpc::Status status = reader->Finish();
+  std::lock_guard lock(mutex_);
+  failure_ = status.error_code() == grpc::StatusCode::CANCELLED ? "cancelled"
+             : status.ok()                                      ? "the board ended the stream"
+                                                                : status.error_message();
+}
+
+// ---- RemoteBench ----------------------------------------------------------------
+
+RemoteBench::RemoteBench(const std::string& address, const std::string& token, BenchFolders folders,
+                         const std::atomic<bool>& aborted)
+    : address_(address),
+      token_(token),
+      folders_(std::move(folders)),
+      aborted_(aborted),
+      channel_(grpc::CreateChannel(address, grpc::InsecureChannelCredentials())),
+      stub_(v1::Board::NewStub(channel_)) {
+  v1::Identity identity;
+  grpc::Status status = stub_->GetIdentity(context(3).get(), v1::GetIdentityRequest(), &identity);
+  if (status.error_code() == grpc::StatusCode::UNAVAILABLE &&
+      status.error_message().rfind("No board is connected", 0) != 0)
+    throw std::runtime_error("No board server answers at " + address_);
+  if (!status.ok())
+    throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
+  identity_ = identity.vendor() + " " + identity.product() + " " + identity.serial_number() + " " +
+              identity.version() + " at " + address_;
+  v1::ClaimRequest claim;
+  claim.set_client("pravel --run");
+  v1::ClaimReply claimed;
+  status = stub_->Claim(context().get(), claim, &claimed);
+  if (!status.ok())
+    throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
+  session_ = claimed.session();
+  events_ = std::make_unique<RemoteStream>(*stub_, token_, hub_);
+}
+
+RemoteBench::~RemoteBench() {
+  events_.reset();
+  v1::ReleaseReply released;
+  stub_->Release(context(1).get(), v1::ReleaseRequest(), &released);  // it lapses anyway
+}
+
+std::unique_ptr<grpc::ClientContext> RemoteBench::context(double seconds) const {
+  auto context = std::make_unique<grpc::ClientContext>();
+  context->set_deadline(std::chrono::system_clock::now() +
+                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::duration<double>(seconds)));
+  authorize(*context, token_);
+  if (!session_.empty()) context->AddMetadata("zelvar-session", session_);
+  return context;
+}
+
+void RemoteBench::check(const grpc::Status& status, const std::string& what) const {
+  const std::string& message = status.error_message();
+  switch (status.error_code()) {
+    case grpc::StatusCode::OK:
+      return;
+    case grpc::StatusCode::OUT_OF_RANGE:
+      throw RangeError(message);
+    case grpc::StatusCode::NOT_FOUND:
+      throw std::out_of_range(message);
+    case grpc::StatusCode::CANCELLED:
+      throw Cancelled(message);
+    case grpc::StatusCode::UNAVAILABLE:
+    case grpc::StatusCode::DEADLINE_EXCEEDED:
+      if (message.rfind("No board is connected", 0) == 0) throw std::runtime_error(message);
+      throw std::runtime_error("The board server at " + address_ + " does not answer: " + what);
+    default:
+      throw std::runtime_error(message);
+  }
+}
+
+void RemoteBench::program(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("Cannot read the bitstream " + path);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto call = context(120);
+  auto stream = stub_->Program(call.get());
+  v1::ProgramChunk chunk;
+  chunk.mutable_header()->set_file_name(std::filesystem::path(path).filename().string());
+  chunk.mutable_header()->set_total_bytes(bytes.size());
+  bool sent = stream->Write(chunk);
+  for (std::size_t at = 0; sent && at < bytes.size(); at += 1 << 20) {
+    chunk.set_data(bytes.substr(at, 1 << 20));
+    sent = stream->Write(chunk);
+  }
+  stream->WritesDone();
+  v1::ProgramProgress progress;
+  while (stream->Read(&progress)) {
+    if (aborted_) call->TryCancel();
+  }
+  check(stream->Finish(), "bitstream not written");
+}
+
+void RemoteBench::set(const std::string& name, std::int64_t value) {
+  v1::WriteRegisterRequest request;
+  request.set_name(name);
+  request.set_value(value);
+  v1::WriteRegisterReply reply;
+  check(stub_->WriteRegister(context().get(), request, &reply), name + " not written");
+}
+
+std::vector<Register> RemoteBench::registers() {
+  std::vector<Register> all;
+  for (v1::Bank bank : {v1::BANK_DEVICE, v1::BANK_DAC, v1::BANK_CHIP}) {
+    v1::ListRegistersRequest request;
+    request.set_bank(bank);
+    v1::ListRegistersReply reply;
+    check(stub_->ListRegisters(context().get(), request, &reply), "registers not read");
+    for (const auto& r : reply.registers()) all.push_back({r.name(), r.value(), r.min(), r.max()});
+  }
+  return all;
+}
+
+Register RemoteBench::register_named(const std::string& name) {
+  for (auto& r : registers())
+    if (r.name == name) return r;
+  throw std::out_of_range("The board has no register named " + name);
+}
+
+std::int64_t RemoteBench::get(const std::string& name) { return register_named(name).value; }
+
+v1::BoardState RemoteBench::state() {
+  auto call = context(3);
+  auto watch = stub_->WatchBoard(call.get(), v1::WatchBoardRequest());
+  v1::BoardState state;
+  const bool read = watch->Read(&state);
+  call->TryCancel();
+  const grpc::Status status = watch->Finish();
+  if (!read)
+    check(status.ok() ? grpc::Status(grpc::StatusCode::UNAVAILABLE, "") : status, "state not read");
+  return state;
+}
+
+bool RemoteBench::connected() {
+  try {
+    return state().plugged();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void RemoteBench::wait(double seconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(std::max(0.0, seconds)));
+  while (Clock::now() < end) {
+    if (aborted_) throw Aborted("aborted");
+    // The stream is the board's pulse: when it ends, the board or its server has gone.
+    if (const std::string failure = events_->failure(); !failure.empty()) {
+      // The board's own sentence when it has one; otherwise its server went away.
+      if (failure.rfind("No board is connected", 0) == 0 ||
+          failure.rfind("The event stream", 0) == 0)
+        throw std::runtime_error(failure);
+      throw std::runtime_error("the board server at " + address_ + " stopped answering (" +
+                               failure + ")");
+    }
+    const Clock::duration left = end - Clock::now();
+    std::this_thread::sleep_for(std::min<Clock::duration>(20ms, left));
+  }
+  if (aborted_) throw Aborted("aborted");
+}
+
+void RemoteBench::stream() {
+  if (state().acquiring()) return;
+  v1::StartAcquisitionReply started;
+  check(stub_->StartAcquisition(context().get(), v1::StartAcquisitionRequest(), &started),
+        "acquisition not started");
+  started_stream_ = true;
+}
+
+std::vector<double> RemoteBench::read_adc() {
+  v1::AdcReadingReply reply;
+  check(stub_->ReadAdc(context().get(), v1::ReadAdcRequest(), &reply), "ADC not read");
+  std::vector<double> values(std::size(kAdcNames), std::numeric_limits<double>::quiet_NaN());
+  for (const auto& channel : reply.channels())
+    for (std::size_t i = 0; i < values.size(); ++i)
+      if (channel.name() == kAdcNames[i]) values[i] = channel.value();
+  return values;
+}
+
+Measurement RemoteBench::measure(double seconds) {
+  stream();
+  RateMeter meter(seconds + 1.0);
+  Measurement m;
+  m.seconds = seconds;
+  m.in_force = in_force();
+  std::vector<double> sums(std::size(kAdcNames), 0.0);
+  int readings = 0;
+  {
+    Subscription hear(hub_, meter);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+      const auto values = read_adc();
+      for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += values[i];
+      ++readings;
+      wait(std::min(0.05,
+                    std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count()));
+    }
+  }
+  RateMeter::Trace trace = meter.trace();
+  if (trace.on.size() > 1) {  // the first bin began before the measurement
+    trace.t.erase(trace.t.begin());
+    trace.on.erase(trace.on.begin());
+    trace.off.erase(trace.off.begin());
+  }
+  rate_statistics(trace, m);
+  for (double sum : sums) m.adc_means.push_back(readings ? sum / readings : 0.0);
+  return m;
+}
+
+RecordingStats RemoteBench::record(double seconds) {
+  Recorder recorder;
+  Settings header = {{"board", identity_}};
+  for (auto& s : in_force()) header.push_back(std::move(s));
+  start_recording(recorder, folders_.recordings, header);
+  std::uint64_t lost = 0;
+  {
+    Subscription hear(hub_, recorder);
+    try {
+      stream();
+      const std::uint64_t lost_before = events_->lost_by_board();
+      wait(seconds);
+      lost = events_->lost_by_board() - lost_before;
+    } catch (...) {
+      hub_.unsubscribe(&recorder);
+      recorder.stop();  // what arrived is kept, whole
+      throw;
+    }
+  }
+  RecordingStats stats = recorder.stop();
+  stats.lost_by_board = lost;
+  if (!stats.error.empty())
+    throw std::runtime_error("cannot write " + stats.path + ": " + stats.error);
+  return stats;
+}
+
+std::string RemoteBench::capture() {
+  stream();
+  struct Frame : EventListener {
+    void on_events(const Event* e, std::size_t n) override {
+      std::lock_guard lock(mutex);
+      frame.accumulate(e, n);
+    }
+    std::mutex mutex;
+    EventFrame frame;
+  } frame;
+  {
+    Subscription hear(hub_, frame);
+    wait(0.03);
+  }
+  return write_capture(frame.frame, capture_min, capture_max, folders_.captures.string());
+}
+
+Settings RemoteBench::settings() {
+  Settings settings = {{"date", local_time("%Y-%m-%d %H:%M:%S")}, {"board", identity_}};
+  for (auto& setting : in_force()) settings.push_back(std::move(setting));
+  return settings;
+}
+
+Settings RemoteBench::in_force() {
+  const v1::BoardState now = state();
+  const int mode = now.mode() - v1::MODE_EVENT_STREAM;
+  Settings settings = {{"design", now.design().empty() ? "none" : now.design()},
+                       {"mode", mode >= 0 && mode < static_cast<int>(chip_modes().size())
+                                    ? chip_modes()[static_cast<std::size_t>(mode)]
+                                    : "unknown"}};
+  for (const auto& r : registers()) settings.emplace_back(r.name, std::to_string(r.value));
+  return settings;
+}
+
+void RemoteBench::finish() {
+  if (!started_stream_) return;
+  started_stream_ = false;
+  v1::StopAcquisitionReply stopped;
+  stub_->StopAcquisition(context().get(), v1::StopAcquisitionRequest(), &stopped);
+}
+
+}  // namespace Zelvar_Core::bench::remote
