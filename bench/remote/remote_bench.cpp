@@ -239,31 +239,10 @@ std::vector<double> RemoteBench::read_adc() {
 
 Measurement RemoteBench::measure(double seconds) {
   stream();
-  RateMeter meter(seconds + 1.0);
-  Measurement m;
-  m.seconds = seconds;
-  m.in_force = in_force();
-  std::vector<double> sums(std::size(kAdcNames), 0.0);
-  int readings = 0;
-  {
-    Subscription hear(hub_, meter);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-      const auto values = read_adc();
-      for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += values[i];
-      ++readings;
-      wait(std::min(0.05,
-                    std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count()));
-    }
-  }
-  RateMeter::Trace trace = meter.trace();
-  if (trace.on.size() > 1) {  // the first bin began before the measurement
-    trace.t.erase(trace.t.begin());
-    trace.on.erase(trace.on.begin());
-    trace.off.erase(trace.off.begin());
-  }
-  rate_statistics(trace, m);
-  for (double sum : sums) m.adc_means.push_back(readings ? sum / readings : 0.0);
+  Settings in_force_then = in_force();
+  Measurement m = measure_stream(
+      hub_, seconds, [this] { return read_adc(); }, [this](double s) { wait(s); });
+  m.in_force = std::move(in_force_then);
   return m;
 }
 
@@ -272,42 +251,15 @@ RecordingStats RemoteBench::record(double seconds) {
   Settings header = {{"board", identity_}};
   for (auto& s : in_force()) header.push_back(std::move(s));
   start_recording(recorder, folders_.recordings, header);
-  std::uint64_t lost = 0;
-  {
-    Subscription hear(hub_, recorder);
-    try {
-      stream();
-      const std::uint64_t lost_before = events_->lost_by_board();
-      wait(seconds);
-      lost = events_->lost_by_board() - lost_before;
-    } catch (...) {
-      hub_.unsubscribe(&recorder);
-      recorder.stop();  // what arrived is kept, whole
-      throw;
-    }
-  }
-  RecordingStats stats = recorder.stop();
-  stats.lost_by_board = lost;
-  if (!stats.error.empty())
-    throw std::runtime_error("cannot write " + stats.path + ": " + stats.error);
-  return stats;
+  return record_stream(
+      hub_, recorder, [this] { stream(); }, [this] { return events_->lost_by_board(); },
+      [this, seconds] { wait(seconds); });
 }
 
 std::string RemoteBench::capture() {
   stream();
-  struct Frame : EventListener {
-    void on_events(const Event* e, std::size_t n) override {
-      std::lock_guard lock(mutex);
-      frame.accumulate(e, n);
-    }
-    std::mutex mutex;
-    EventFrame frame;
-  } frame;
-  {
-    Subscription hear(hub_, frame);
-    wait(0.03);
-  }
-  return write_capture(frame.frame, capture_min, capture_max, folders_.captures.string());
+  return capture_stream(hub_, capture_min, capture_max, folders_.captures.string(),
+                        [this](double s) { wait(s); });
 }
 
 Settings RemoteBench::settings() {

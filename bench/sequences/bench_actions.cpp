@@ -50,30 +50,25 @@ void BoardBench::stream() {
   started_stream_ = true;
 }
 
-Measurement BoardBench::measure(double seconds) {
-  if (!board_.connected()) throw NoBoard("nothing measured");
-  stream();
+Measurement measure_stream(EventHub& hub, double seconds,
+                           const std::function<std::vector<double>()>& adc,
+                           const std::function<void(double)>& wait) {
   RateMeter meter(seconds + 1.0);
   Measurement m;
   m.seconds = seconds;
-  m.in_force = in_force();
   std::vector<double> sums(adc_channel_labels().size(), 0.0);
   int readings = 0;
   {
-    Subscription hear(board_.events(), meter);
+    Subscription hear(hub, meter);
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < end) {
-      const double t =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - adc_epoch_).count();
-      const auto values = board_.adc().read(t);  // the board's own ADC
-      for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += values[i];
+      const auto values = adc();
+      for (std::size_t i = 0; i < sums.size() && i < values.size(); ++i) sums[i] += values[i];
       ++readings;
       wait(std::min(0.05,
                     std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count()));
     }
   }
-  if (!board_.acquiring())
-    throw std::runtime_error("the acquisition stopped during the measurement");
   RateMeter::Trace trace = meter.trace();
   if (trace.on.size() > 1) {  // the first bin began before the measurement
     trace.t.erase(trace.t.begin());
@@ -85,34 +80,32 @@ Measurement BoardBench::measure(double seconds) {
   return m;
 }
 
-RecordingStats BoardBench::record(double seconds) {
-  if (!board_.connected()) throw NoBoard("nothing recorded");
-  Recorder recorder;
-  start_recording(recorder, folders_.recordings, board_);
-  std::uint64_t lost = 0;
+RecordingStats record_stream(EventHub& hub, Recorder& recorder, const std::function<void()>& stream,
+                             const std::function<std::uint64_t()>& lost,
+                             const std::function<void()>& wait) {
+  std::uint64_t lost_during = 0;
   {
-    Subscription hear(board_.events(), recorder);
+    Subscription hear(hub, recorder);
     try {
       stream();
-      const std::uint64_t lost_before = board_.acquisition().estimated_lost();
-      wait(seconds);
-      lost = board_.acquisition().estimated_lost() - lost_before;
+      const std::uint64_t lost_before = lost();
+      wait();
+      lost_during = lost() - lost_before;
     } catch (...) {
-      board_.events().unsubscribe(&recorder);
+      hub.unsubscribe(&recorder);
       recorder.stop();
       throw;
     }
   }
   RecordingStats stats = recorder.stop();
-  stats.lost_by_board = lost;
+  stats.lost_by_board = lost_during;
   if (!stats.error.empty())
     throw std::runtime_error("cannot write " + stats.path + ": " + stats.error);
   return stats;
 }
 
-std::string BoardBench::capture() {
-  if (!board_.connected()) throw NoBoard("nothing captured");
-  stream();
+std::string capture_stream(EventHub& hub, double min, double max, const std::string& folder,
+                           const std::function<void(double)>& wait) {
   // One frame's worth of the stream, as the image shows it.
   struct Frame : EventListener {
     void on_events(const Event* e, std::size_t n) override {
@@ -123,10 +116,44 @@ std::string BoardBench::capture() {
     EventFrame frame;
   } frame;
   {
-    Subscription hear(board_.events(), frame);
+    Subscription hear(hub, frame);
     wait(0.03);
   }
-  return write_capture(frame.frame, capture_min, capture_max, folders_.captures.string());
+  return write_capture(frame.frame, min, max, folder);
+}
+
+Measurement BoardBench::measure(double seconds) {
+  if (!board_.connected()) throw NoBoard("nothing measured");
+  stream();
+  Settings in_force_then = in_force();
+  Measurement m = measure_stream(
+      board_.events(), seconds,
+      [this] {
+        const double t =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - adc_epoch_).count();
+        return board_.adc().read(t);  // the board's own ADC
+      },
+      [this](double s) { wait(s); });
+  if (!board_.acquiring())
+    throw std::runtime_error("the acquisition stopped during the measurement");
+  m.in_force = std::move(in_force_then);
+  return m;
+}
+
+RecordingStats BoardBench::record(double seconds) {
+  if (!board_.connected()) throw NoBoard("nothing recorded");
+  Recorder recorder;
+  start_recording(recorder, folders_.recordings, board_);
+  return record_stream(
+      board_.events(), recorder, [this] { stream(); },
+      [this] { return board_.acquisition().estimated_lost(); }, [this, seconds] { wait(seconds); });
+}
+
+std::string BoardBench::capture() {
+  if (!board_.connected()) throw NoBoard("nothing captured");
+  stream();
+  return capture_stream(board_.events(), capture_min, capture_max, folders_.captures.string(),
+                        [this](double s) { wait(s); });
 }
 
 Settings BoardBench::settings() {

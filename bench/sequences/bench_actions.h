@@ -81,4 +81,20 @@ class BoardBench : public BenchActions {
 // behind the board while recording, and the file has gaps there.
 std::string lost_by_board_text(std::uint64_t lost);
 
+// The steps every bench takes from a board's stream, whatever the board:
+// `wait` waits on the run's terms (ending early when it is aborted or the
+// board goes), `adc` reads the ADC's channels in their order.
+Measurement measure_stream(EventHub& hub, double seconds,
+                           const std::function<std::vector<double>()>& adc,
+                           const std::function<void(double)>& wait);
+// Records `recorder` (started) from `hub` while `wait` waits, after `stream`
+// made sure the board streams; `lost` counts what the board lost so far.
+// What arrived is kept whole if anything fails.
+RecordingStats record_stream(EventHub& hub, Recorder& recorder, const std::function<void()>& stream,
+                             const std::function<std::uint64_t()>& lost,
+                             const std::function<void()>& wait);
+// One frame's worth of the stream as a PGM capture in `folder`; the file written.
+std::string capture_stream(EventHub& hub, double min, double max, const std::string& folder,
+                           const std::function<void(double)>& wait);
+
 }  // namespace Zelvar_Core::bench
