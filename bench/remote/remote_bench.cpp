@@ -75,9 +75,14 @@ RemoteBench::RemoteBench(const std::string& address, const std::string& token, B
       stub_(v1::Board::NewStub(channel_)) {
   v1::Identity identity;
   grpc::Status status = stub_->GetIdentity(context(3).get(), v1::GetIdentityRequest(), &identity);
-  if (status.error_code() == grpc::StatusCode::UNAVAILABLE &&
-      status.error_message().rfind("No board is connected", 0) != 0)
-    throw std::runtime_error("No board server answers at " + address_);
+  // Nobody there, a server that never answers, or one that does not speak
+  // the protocol: in each case no board server answers.
+  const bool silent = status.error_code() == grpc::StatusCode::DEADLINE_EXCEEDED ||
+                      status.error_code() == grpc::StatusCode::UNIMPLEMENTED ||
+                      status.error_code() == grpc::StatusCode::INTERNAL ||
+                      (status.error_code() == grpc::StatusCode::UNAVAILABLE &&
+                       status.error_message().rfind("No board is connected", 0) != 0);
+  if (silent) throw std::runtime_error("No board server answers at " + address_);
   if (!status.ok())
     throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
   identity_ = identity.vendor() + " " + identity.product() + " " + identity.serial_number() + " " +

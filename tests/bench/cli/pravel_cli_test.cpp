@@ -1,8 +1,12 @@
 // The bench program from the command line, without a display: what it does
 // before (or instead of) starting the toolkit.
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -452,6 +456,23 @@ TEST(BoardServerRun, NoServerOrAWrongTokenIsRefusedInOneSentenceAndNothingRuns) 
   Outcome outcome = run_pravel(folder, "--board 127.0.0.1:1 --run s.json");
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.output, "Refused: No board server answers at 127.0.0.1:1; nothing was run.\n");
+  {
+    // A port that takes the connection and never answers.
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string where = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    outcome = run_pravel(folder, "--board " + where + " --run s.json");
+    ::close(silent);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.output,
+              "Refused: No board server answers at " + where + "; nothing was run.\n");
+  }
   write_text(folder / "token", "right\n");
   write_text(folder / "wrong", "wrong\n");
   BoardServer server(folder, "--token-file token");
