@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "Zelvar_Core/version.h"
+#include "bench/remote/board_server.h"
 
 namespace Zelvar_Core::bench {
 
@@ -22,6 +23,20 @@ std::string number(double value) {
   std::ostringstream text;
   text << value;
   return text.str();
+}
+
+// A board server's address, HOST:PORT, checked before anything is made.
+CLI::Validator board_address() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        try {
+          remote::host_of(text);
+          return "";
+        } catch (const std::exception& e) {
+          return e.what();
+        }
+      },
+      "");
 }
 
 CLI::Validator within(double lo, double hi, bool lo_included, const std::string& unit) {
@@ -173,7 +188,8 @@ class PravelCommandLine {
     board_ = app_.add_option("--board", o_.board,
                              "With --run: run on the board served at HOST:PORT (pravel-board, or "
                              "a real board's server) instead of the built-in simulated board")
-                 ->type_name("HOST:PORT");
+                 ->type_name("HOST:PORT")
+                 ->check(board_address());
     token_file_ = app_.add_option("--token-file", o_.token_file,
                                   "With --board: the board server's token, in the file F")
                       ->type_name("F");

@@ -68,17 +68,6 @@ class SimulatedBench : private SimulatedBoardHolder, public BoardBench {
       : BoardBench(device, folders, aborted) {}
 };
 
-std::string token_in(const std::string& path) {
-  std::ifstream in(path);
-  std::string token;
-  if (!in || !std::getline(in, token))
-    throw std::runtime_error("Cannot read the token file " + path);
-  const auto first = token.find_first_not_of(" \t\r"), last = token.find_last_not_of(" \t\r");
-  if (first == std::string::npos)
-    throw std::runtime_error("The token file " + path + " holds no token");
-  return token.substr(first, last - first + 1);
-}
-
 // The bench a run works on: the built-in board, or the one served at `board`.
 std::unique_ptr<BenchActions> board_bench(const std::string& board, const std::string& token_file,
                                           const BenchFolders& folders,
@@ -86,7 +75,7 @@ std::unique_ptr<BenchActions> board_bench(const std::string& board, const std::s
   if (board.empty()) return std::make_unique<SimulatedBench>(folders, aborted);
   remote::host_of(board);  // refuses what is not HOST:PORT
   return std::make_unique<remote::RemoteBench>(
-      board, token_file.empty() ? "" : token_in(token_file), folders, aborted);
+      board, token_file.empty() ? "" : remote::read_token_file(token_file), folders, aborted);
 }
 
 // Where the report goes: checked before the run, so that a run of an hour

@@ -140,24 +140,33 @@ class StreamedProgress : public ProgrammingObserver {
   v1::ProgramProgress progress_;
 };
 
-// The bitstream as it arrives, kept in a file of the server's own until the
-// board has been written; removed whatever happens.
+// The bitstream as it arrives, kept under its sender's file name in a folder
+// of the server's own until the board has been written (a file without a
+// header is named by its file, as on the board itself); removed whatever
+// happens.
 class ArrivingBitstream {
  public:
   ArrivingBitstream() {
     std::string pattern = (std::filesystem::temp_directory_path() / "pravel-board-XXXXXX").string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) throw std::runtime_error("The board server cannot keep the bitstream it receives");
-    close(fd);
-    path_ = pattern;
+    if (mkdtemp(pattern.data()) == nullptr)
+      throw std::runtime_error("The board server cannot keep the bitstream it receives");
+    folder_ = pattern;
   }
-  ~ArrivingBitstream() { std::filesystem::remove(path_); }
+  ~ArrivingBitstream() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
   // Reads the header and every chunk; refuses a stream that is short or long.
   void receive(grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream) {
     v1::ProgramChunk chunk;
     if (!stream->Read(&chunk) || !chunk.has_header())
       throw std::invalid_argument("The bitstream's header message did not come first");
     const std::uint64_t total = chunk.header().total_bytes();
+    // Only the sender's file name, never a path of theirs.
+    name_ = std::filesystem::path(chunk.header().file_name()).filename().string();
+    if (name_.empty() || name_ == "." || name_ == "..") name_ = "sent.bit";
+    path_ = (std::filesystem::path(folder_) / name_).string();
+    if (total == 0) throw std::invalid_argument("The bitstream " + name_ + " is empty");
     if (total > SimulatedDevice::kMaxDesignBytes)
       throw std::invalid_argument("The bitstream is larger than any design the board can hold");
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
@@ -176,9 +185,16 @@ class ArrivingBitstream {
                                   std::to_string(total) + " bytes");
   }
   const std::string& path() const { return path_; }
+  // The board's sentence about the file, naming it as its sender did
+  // rather than by the server's own copy.
+  std::string as_sent(std::string message) const {
+    for (auto at = message.find(path_); at != std::string::npos; at = message.find(path_))
+      message.replace(at, path_.size(), name_);
+    return message;
+  }
 
  private:
-  std::string path_;
+  std::string folder_, path_, name_;
 };
 
 v1::BoardState state_of(ServedBoard& s) {
@@ -284,7 +300,15 @@ Status BoardService::Program(
     ArrivingBitstream bitstream;
     bitstream.receive(stream);
     StreamedProgress progress(context, stream);
-    s_.board.program(bitstream.path(), &progress);
+    try {
+      s_.board.program(bitstream.path(), &progress);
+    } catch (const NoBoard&) {
+      throw;
+    } catch (const Cancelled&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw std::runtime_error(bitstream.as_sent(e.what()));
+    }
     progress.last().set_bytes_done(progress.last().bytes_total());
     progress.last().set_done(true);
     stream->Write(progress.last());

@@ -7,8 +7,6 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "Zelvar_Core/version.h"
 #include "bench/remote/board_server.h"
@@ -17,19 +15,6 @@ namespace {
 
 using Zelvar_Core::bench::remote::BoardServer;
 using Zelvar_Core::bench::remote::ServerOptions;
-
-// The token in `path`: its first line, without blanks around it.
-std::string read_token(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("Cannot read the token file " + path);
-  std::string token;
-  std::getline(in, token);
-  const auto first = token.find_first_not_of(" \t\r");
-  const auto last = token.find_last_not_of(" \t\r");
-  token = first == std::string::npos ? "" : token.substr(first, last - first + 1);
-  if (token.empty()) throw std::runtime_error("The token file " + path + " holds no token");
-  return token;
-}
 
 }  // namespace
 
@@ -61,7 +46,8 @@ int main(int argc, char** argv) {
   sigaddset(&stop, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   try {
-    if (!token_file.empty()) options.token = read_token(token_file);
+    if (!token_file.empty())
+      options.token = Zelvar_Core::bench::remote::read_token_file(token_file);
     Zelvar_Core::bench::SimulatedDevice board;
     BoardServer server(board, options, logger);
     // The address as bound, on stdout, for whoever started the server.

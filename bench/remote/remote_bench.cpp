@@ -134,9 +134,21 @@ void RemoteBench::check(const grpc::Status& status, const std::string& what) con
 }
 
 void RemoteBench::program(const std::string& path) {
+  // Only a regular file the board can hold is read: never a FIFO or a device.
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (error || !std::filesystem::exists(status))
+    throw std::runtime_error("Cannot read the bitstream " + path + ": no such file");
+  if (!std::filesystem::is_regular_file(status))
+    throw std::runtime_error("Cannot read the bitstream " + path + ": it is not a regular file");
+  const auto size = std::filesystem::file_size(path, error);
+  if (error || size > SimulatedDevice::kMaxDesignBytes)
+    throw std::runtime_error("The bitstream " + path +
+                             " is larger than any design the board can hold");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot read the bitstream " + path);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes(size, '\0');
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(size)))
+    throw std::runtime_error("Cannot read the bitstream " + path + ": it is shorter than it was");
   auto call = context(120);
   auto stream = stub_->Program(call.get());
   v1::ProgramChunk chunk;

@@ -48,6 +48,8 @@ def main():
     parser.add_argument("--token-file", help="a file holding the server's token")
     parser.add_argument("--seconds", type=float, default=1.0, help="how long to read events")
     args = parser.parse_args()
+    if not 0 < args.seconds <= 3600:  # NaN fails this too
+        parser.error(f"--seconds must be more than 0 and at most 3600, not {args.seconds}")
 
     metadata = []
     if args.token_file:
@@ -70,7 +72,9 @@ def main():
                                       metadata=session, timeout=5)
         print(f"VTH_ON {written.old_value} -> {written.new_value}")
 
-        stream = board.StreamEvents(pb.StreamEventsRequest(), metadata=metadata)
+        # A deadline, so that a board that goes silent cannot hold the script.
+        stream = board.StreamEvents(pb.StreamEventsRequest(), metadata=metadata,
+                                    timeout=args.seconds + 10)
         board.StartAcquisition(pb.StartAcquisitionRequest(), metadata=session, timeout=5)
         columns, time_high, lost = [], 0, 0
         end = time.monotonic() + args.seconds

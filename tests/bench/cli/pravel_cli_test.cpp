@@ -116,6 +116,8 @@ TEST(CommandLine, UnknownOptionsAndBadValuesAreRefusedBeforeAnythingIsMade) {
       {"--board 127.0.0.1:50551",
        "--board goes with --run (the window's remote board is still to come)"},
       {"--run s.json --token-file t", "--token-file goes with --board"},
+      {"--run s.json --board nowhere",
+       "--board: nowhere is not an address with a port (HOST:PORT)"},
       {"--report r.csv", "--report goes with --run"},
       {"--run a.json --export b c", "--run and --export cannot be given together: choose one"},
       {"--demo nowhere",

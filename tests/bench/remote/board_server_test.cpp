@@ -7,10 +7,13 @@
 #include <signal.h>
 #include <spdlog/sinks/null_sink.h>
 #include <spdlog/spdlog.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "bench/board/bitstream.h"
@@ -146,6 +149,37 @@ TEST_F(BoardServerTest, OneClientAtATimeChangesTheBoard) {
   EXPECT_TRUE(second.write("VTH_ON", 2600).ok());
 }
 
+TEST(BoardAccess, ATokenIsReadOnlyFromASmallRegularFile) {
+  const std::filesystem::path folder = std::filesystem::absolute("tokens");
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const auto write = [&](const char* name, const std::string& text) {
+    std::ofstream(folder / name) << text;
+    return (folder / name).string();
+  };
+  EXPECT_EQ(read_token_file(write("good", "  s3cret \r\nsecond line")), "s3cret");
+  const std::string fifo = (folder / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::pair<std::string, std::string> refused[] = {
+      {"/dev/zero", "The token file /dev/zero is not a regular file"},
+      {fifo, "The token file " + fifo + " is not a regular file"},
+      {folder.string(), "The token file " + folder.string() + " is not a regular file"},
+      {write("empty", ""), "The token file " + (folder / "empty").string() + " holds no token"},
+      {write("blank", " \t\n"),
+       "The token file " + (folder / "blank").string() + " holds no token"},
+      {write("big", std::string(5000, 'x')),
+       "The token file " + (folder / "big").string() + " is larger than 4 kB: not a token"},
+      {(folder / "none").string(), "Cannot read the token file " + (folder / "none").string()}};
+  for (const auto& [path, why] : refused) {
+    try {
+      read_token_file(path);
+      ADD_FAILURE() << path << " was read";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), why);
+    }
+  }
+}
+
 TEST(BoardAccess, ASessionLapsesTenSecondsAfterItsHoldersLastCall) {
   auto now = std::chrono::steady_clock::time_point{} + 1h;
   BoardAccess access("", [&now] { return now; });
@@ -248,6 +282,16 @@ TEST_F(BoardServerTest, ProgrammingStreamsTheBitstreamAndTellsItsProgress) {
   EXPECT_EQ(short_status.error_code(), grpc::StatusCode::INVALID_ARGUMENT);
   EXPECT_EQ(short_status.error_message(),
             "The bitstream ended after 1000 of " + std::to_string(bytes.size()) + " bytes");
+
+  // A file is told and named by the name its sender gave, not by the server's copy.
+  seen.clear();
+  ASSERT_TRUE(program(client, std::string(5000, 'x'), seen).ok()) << "a file without a header";
+  EXPECT_EQ(board.design(), "sample.bit");
+  seen.clear();
+  const grpc::Status damaged = program(client, make_bitstream("x", "data").substr(0, 30), seen);
+  EXPECT_EQ(damaged.error_code(), grpc::StatusCode::ABORTED);
+  EXPECT_EQ(damaged.error_message().rfind("The bitstream sample.bit is damaged: ", 0), 0u)
+      << damaged.error_message();
 }
 
 TEST_F(BoardServerTest, CancellingTheCallCancelsTheProgramming) {
