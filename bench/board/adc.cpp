@@ -19,9 +19,9 @@ std::vector<double> AnalogFrontEnd::read(double t) const {
           round4(temperature + ripple(0.05, 2)), round4(ibias_ua * (1 + ripple(0.01, 3)))};
 }
 
-AdcSampler::AdcSampler(const AnalogFrontEnd& front_end, std::function<void(AdcReading)> deliver,
+AdcSampler::AdcSampler(Read read, std::function<void(AdcReading)> deliver,
                        std::function<void(const std::string&, std::uint64_t)> on_error)
-    : front_end_(front_end), deliver_(std::move(deliver)), on_error_(std::move(on_error)) {}
+    : read_(std::move(read)), deliver_(std::move(deliver)), on_error_(std::move(on_error)) {}
 
 AdcSampler::~AdcSampler() { stop(); }
 
@@ -54,7 +54,7 @@ void AdcSampler::loop(std::uint64_t run) {
         if (wake_.wait_until(lock, next, [this] { return stop_; })) return;
       }
       const double t = std::chrono::duration<double>(clock::now() - begin).count();
-      deliver_({t, front_end_.read(t), run});
+      deliver_({t, read_(t), run});
     }
   } catch (const std::exception& e) {
     failed_ = true;

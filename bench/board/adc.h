@@ -19,8 +19,8 @@ namespace Zelvar_Core::bench {
 
 // Channel names, in channel order, as the monitor and the reports show them.
 inline const std::vector<std::string>& adc_channel_labels() {
-  static const std::vector<std::string> labels = {"VDD (V)", "VDDIO (V)",
-                                                  "Temperature (\u00b0C)", "Ibias (\u00b5A)"};
+  static const std::vector<std::string> labels = {"VDD (V)", "VDDIO (V)", "Temperature (\u00b0C)",
+                                                  "Ibias (\u00b5A)"};
   return labels;
 }
 
@@ -47,8 +47,14 @@ struct AdcReading {
 
 class AdcSampler {
  public:
-  AdcSampler(const AnalogFrontEnd& front_end, std::function<void(AdcReading)> deliver,
+  // `read` takes one reading at the run's time (seconds); it throws when the board does not answer.
+  using Read = std::function<std::vector<double>(double t)>;
+  AdcSampler(Read read, std::function<void(AdcReading)> deliver,
              std::function<void(const std::string&, std::uint64_t run)> on_error);
+  AdcSampler(const AnalogFrontEnd& front_end, std::function<void(AdcReading)> deliver,
+             std::function<void(const std::string&, std::uint64_t run)> on_error)
+      : AdcSampler([&front_end](double t) { return front_end.read(t); }, std::move(deliver),
+                   std::move(on_error)) {}
   ~AdcSampler();
   AdcSampler(const AdcSampler&) = delete;
   AdcSampler& operator=(const AdcSampler&) = delete;
@@ -63,7 +69,7 @@ class AdcSampler {
  private:
   void loop(std::uint64_t run);
 
-  const AnalogFrontEnd& front_end_;
+  Read read_;
   std::function<void(AdcReading)> deliver_;
   std::function<void(const std::string&, std::uint64_t)> on_error_;
   std::thread thread_;

@@ -23,31 +23,31 @@ void SimulatedHistogram::set_settings(double max_, double min_, int bins_) {
 
 // ---- the model ---------------------------------------------------------------------
 
-BenchModel::BenchModel() {
-  device = &simulated_device;
+BenchModel::BenchModel(std::unique_ptr<Board> served) : served_(std::move(served)) {
+  device = &board();
   img_histogram = &histogram;
   // What the board holds when the bench starts.
-  const auto& file = simulated_device.registers();
+  const auto& file = board().registers();
   registers = file.bank(Bank::Device);
   dacs = file.bank(Bank::Dac);
   signals = file.bank(Bank::Chip);
 }
 
 void BenchModel::read_dev_registers() {
-  auto device_bank = simulated_device.read_bank(Bank::Device);
-  dacs = simulated_device.read_bank(Bank::Dac);
+  auto device_bank = board().read_bank(Bank::Device);
+  dacs = board().read_bank(Bank::Dac);
   registers = std::move(device_bank);
   if (on_registers_read) on_registers_read();
 }
 
 void BenchModel::read_signals() {
-  signals = simulated_device.read_bank(Bank::Chip);
+  signals = board().read_bank(Bank::Chip);
   if (on_signals_read) on_signals_read();
 }
 
 void BenchModel::refresh_from_board() {
-  if (!simulated_device.connected()) return;
-  const auto& file = simulated_device.registers();
+  if (!board().connected()) return;
+  const auto& file = board().registers();
   registers = file.bank(Bank::Device);
   dacs = file.bank(Bank::Dac);
   signals = file.bank(Bank::Chip);
@@ -56,8 +56,8 @@ void BenchModel::refresh_from_board() {
 void BenchModel::write_signal(const std::string& label, int value) {
   try {
     Register* copy = locate(label);
-    const std::int64_t old = copy ? copy->value : simulated_device.read_register(label);
-    simulated_device.write_register(label, value);
+    const std::int64_t old = copy ? copy->value : board().read_register(label);
+    board().write_register(label, value);
     if (copy) copy->value = value;
     if (on_signal_written) on_signal_written(label, old, value);
   } catch (...) {
@@ -98,7 +98,7 @@ WriteOutcome BenchModel::write_value(const std::string& label, const std::string
   outcome.old_value = copy->value;
   try {
     const std::int64_t value = parse_register_value(*copy, text);
-    simulated_device.write_register(label, value);
+    board().write_register(label, value);
     copy->value = value;
     outcome.new_value = value;
   } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,15 @@ struct WriteOutcome {
 // editors show these), the image and the histogram settings.
 class BenchModel : public MainModel {
  public:
-  BenchModel();
+  // The board in this process, or `served` when one is given.
+  explicit BenchModel(std::unique_ptr<Board> served = nullptr);
+  // The board every part of the host talks to.
+  Board& board() { return served_ ? *served_ : static_cast<Board&>(simulated_device); }
+  const Board& board() const {
+    return served_ ? *served_ : static_cast<const Board&>(simulated_device);
+  }
+  // The board simulated in this process, or null when the bench drives a served one.
+  SimulatedDevice* simulated() { return served_ ? nullptr : &simulated_device; }
   void read_dev_registers() override;
   void read_signals() override;
   // A refused write puts the signal's box back through `on_signal_refused`.
@@ -50,7 +59,7 @@ class BenchModel : public MainModel {
   // The copy of `name` in the model, or null.
   const Register* find(const std::string& name) const;
 
-  SimulatedDevice simulated_device;
+  SimulatedDevice simulated_device;  // idle while a served board is used
   SimulatedHistogram histogram;
   std::vector<Register> registers;
   std::vector<Register> dacs;
@@ -62,6 +71,7 @@ class BenchModel : public MainModel {
   std::function<void(const std::string&, std::int64_t, std::int64_t)> on_signal_written;
 
  private:
+  std::unique_ptr<Board> served_;
   Register* locate(const std::string& name);
 };
 

@@ -8,7 +8,7 @@ std::string setting(const Settings& settings, const std::string& key) {
   return "";
 }
 
-Settings settings_of(const SimulatedDevice& board) {
+Settings settings_of(const Board& board) {
   Settings settings = {{"design", board.design().empty() ? "none" : board.design()},
                        {"mode", chip_modes().at(static_cast<std::size_t>(board.mode()))}};
   for (const auto& r : board.registers().all())

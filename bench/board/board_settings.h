@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "bench/board/simulated_board.h"
+#include "bench/board/board.h"
 
 namespace Zelvar_Core::bench {
 
@@ -17,7 +17,7 @@ using Settings = std::vector<std::pair<std::string, std::string>>;
 std::string setting(const Settings& settings, const std::string& key);
 
 // The design ("none" without one), the chip mode and every register of `board`.
-Settings settings_of(const SimulatedDevice& board);
+Settings settings_of(const Board& board);
 
 // "Zelvar Labs AER-640 sensor board (simulated) SIM-0001 1.4.2"
 std::string identity_text(const DeviceInfo& info);

@@ -91,4 +91,9 @@ void RegisterFile::write(const std::string& name, std::int64_t value) {
   r.value = value;
 }
 
+void RegisterFile::replace(Bank bank, std::vector<Register> registers) {
+  std::lock_guard lock(mutex_);
+  banks_[static_cast<int>(bank)] = std::move(registers);
+}
+
 }  // namespace Zelvar_Core::bench

@@ -50,6 +50,8 @@ class RegisterFile {
   std::int64_t read(const std::string& name) const;
   // Throws RangeError (value kept) outside the range.
   void write(const std::string& name, std::int64_t value);
+  // A bank as another board reports it: its registers, ranges and values.
+  void replace(Bank bank, std::vector<Register> registers);
 
  private:
   Register& locate(const std::string& name);

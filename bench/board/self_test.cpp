@@ -20,19 +20,19 @@ SelfTestStep run_step(const std::string& name, const Check& check) {
   }
 }
 
-std::string identity_problem(SimulatedDevice& board) {
+std::string identity_problem(Board& board) {
   const DeviceInfo info = board.read_identity();
   if (info.vendor.empty()) return "the board gave no vendor";
   if (info.serial_number.empty()) return "the board gave no serial number";
   return "";
 }
 
-std::string register_read_problem(SimulatedDevice& board) {
+std::string register_read_problem(Board& board) {
   for (Bank bank : {Bank::Device, Bank::Dac, Bank::Chip}) board.read_bank(bank);
   return "";
 }
 
-std::string register_range_problem(SimulatedDevice& board) {
+std::string register_range_problem(Board& board) {
   // One past the top of the range must be refused by the board and leave
   // the register as it was.
   const Register r = board.registers().find("FIFO_THRESHOLD");
@@ -49,7 +49,7 @@ std::string register_range_problem(SimulatedDevice& board) {
   return "";
 }
 
-std::string event_stream_problem(SimulatedDevice& board) {
+std::string event_stream_problem(Board& board) {
   if (board.design().empty()) return "no design on the board";
   PolarityCounter counter;
   Subscription subscription(board.events(), counter);
@@ -61,8 +61,8 @@ std::string event_stream_problem(SimulatedDevice& board) {
   return "";
 }
 
-std::string supplies_problem(SimulatedDevice& board) {
-  const auto values = board.adc().read(1.0);
+std::string supplies_problem(Board& board) {
+  const auto values = board.read_adc(1.0);
   if (std::abs(values[0] - 1.8) > 0.09) return "VDD is " + std::to_string(values[0]) + " V";
   if (std::abs(values[1] - 3.3) > 0.165) return "VDDIO is " + std::to_string(values[1]) + " V";
   return "";
@@ -70,11 +70,11 @@ std::string supplies_problem(SimulatedDevice& board) {
 
 }  // namespace
 
-std::vector<SelfTestStep> run_self_test(SimulatedDevice& board) {
+std::vector<SelfTestStep> run_self_test(Board& board) {
   std::vector<SelfTestStep> steps;
   steps.push_back(
       run_step("connection", [&] { return board.connected() ? "" : "no board is connected"; }));
-  const std::pair<const char*, std::function<std::string(SimulatedDevice&)>> board_steps[] = {
+  const std::pair<const char*, std::function<std::string(Board&)>> board_steps[] = {
       {"identity", identity_problem},
       {"register read", register_read_problem},
       {"register range", register_range_problem},

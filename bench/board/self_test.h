@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/board/simulated_board.h"
+#include "bench/board/board.h"
 
 namespace Zelvar_Core::bench {
 
@@ -17,7 +17,7 @@ struct SelfTestStep {
   std::string detail;  // why it failed or did not run
 };
 
-std::vector<SelfTestStep> run_self_test(SimulatedDevice& board);
+std::vector<SelfTestStep> run_self_test(Board& board);
 // "Self-test: 5 passed, 1 failed, 0 not run; event stream failed: ..."
 std::string self_test_summary(const std::vector<SelfTestStep>& steps);
 

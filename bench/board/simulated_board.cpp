@@ -15,24 +15,14 @@
 
 namespace Zelvar_Core::bench {
 
-void SimulatedActions::issue(const std::string& name) {
-  if (!board_.connected()) throw NoBoard("reset not sent");
-  if (before_reset) before_reset(name);
-  board_.reset(name);
-  issued.push_back(name);
-  if (on_reset) on_reset(name);
-}
-
 SimulatedDevice::SimulatedDevice()
-    : simulated_actions(*this),
-      adc_(registers_),
+    : adc_(registers_),
       acquisition_(
           hub_, clock_, [this] { return settings(); },
           [this](const std::string& what) {
             if (stream_failure) stream_failure(what);
           }) {
   is_connected = true;
-  actions = &simulated_actions;
   info = identity();
   design_ = kFlashDesign;
 }
@@ -75,9 +65,15 @@ void SimulatedDevice::set_design(const std::string& design) {
   design_ = design;
 }
 
-void SimulatedDevice::reset(const std::string& name) {
+void SimulatedDevice::serial_transact(const std::string& line, SerialDone done) {
+  done(serial_transact(line), "");
+}
+
+void SimulatedDevice::reset(const std::string& name, std::function<void(const std::string&)> done) {
+  if (!connected_) throw NoBoard("reset not sent");
   // A device reset restarts the board's clock with the rest of its logic.
   if (name == "reset_device") clock_.reset();
+  done("");
 }
 
 // ---- programming ---------------------------------------------------------------
@@ -136,8 +132,6 @@ std::string read_some(int fd, std::size_t want, const std::string& path) {
 }
 
 }  // namespace
-
-void SimulatedDevice::program(const std::string& path) { program(path, programming_observer); }
 
 void SimulatedDevice::program(const std::string& path, ProgrammingObserver* observer) {
   if (!connected_) throw NoBoard("bitstream not written");

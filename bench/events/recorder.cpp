@@ -145,8 +145,8 @@ RecordingStats Recorder::stop() {
 }
 
 std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
-                            const SimulatedDevice& board) {
-  Settings header = {{"board", identity_text(SimulatedDevice::identity())}};
+                            const Board& board) {
+  Settings header = {{"board", identity_of(board)}};
   for (auto& s : settings_of(board)) header.push_back(std::move(s));
   return start_recording(recorder, folder, header);
 }

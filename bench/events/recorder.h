@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/board/board.h"
 #include "bench/board/board_settings.h"
 #include "bench/board/event.h"
-#include "bench/board/simulated_board.h"
 
 namespace Zelvar_Core::bench {
 
@@ -82,7 +82,7 @@ class Recorder : public EventListener {
 // board's identity and every setting of `board`. Returns the file's path;
 // throws std::runtime_error naming the file and the reason.
 std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
-                            const SimulatedDevice& board);
+                            const Board& board);
 // The same for any board: `header` holds "board" (its identity) and its settings.
 std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
                             const Settings& header);

@@ -8,23 +8,21 @@
 
 namespace Zelvar_Core::bench {
 
-AdcMonitor::AdcMonitor(SimulatedDevice& board, StatusLine& status,
-                       std::shared_ptr<spdlog::logger> logger)
+AdcMonitor::AdcMonitor(Board& board, StatusLine& status, std::shared_ptr<spdlog::logger> logger)
     : board_(board),
       status_(status),
       logger_(std::move(logger)),
       post_([this](const std::string& what) { status_.error(what); }),
-      sampler_(
-          board.adc(),
-          [this](AdcReading reading) { post_([this, reading] { on_reading(reading); }); },
-          [this](const std::string& what, std::uint64_t run) {
-            post_([this, what, run] { on_failure(what, run); });
-          }) {
+      sampler_([&board](double t) { return board.read_adc(t); },
+               [this](AdcReading reading) { post_([this, reading] { on_reading(reading); }); },
+               [this](const std::string& what, std::uint64_t run) {
+                 post_([this, what, run] { on_failure(what, run); });
+               }) {
   const auto& labels = adc_channel_labels();
   const char* keys[] = {"vdd", "vddio", "temp", "ibias"};
   for (int i = 0; i < 4; ++i) history_.add_channel(keys[i], i, labels[i]);
   // One sample to show from the start.
-  on_reading({0.0, board.adc().read(0.0), 0});
+  on_reading({0.0, board.read_adc(0.0), 0});
 }
 
 AdcMonitor::~AdcMonitor() { sampler_.stop(); }
@@ -120,10 +118,10 @@ void AdcMonitor::show_panels() { view_->adc_control_frame->update_panels(channel
 void AdcMonitor::fill_history(double hours) {
   const double period = 0.01;
   const auto samples = static_cast<std::size_t>(hours * 3600 / period);
-  std::vector<double> values = board_.adc().read(0.0);
+  std::vector<double> values = board_.read_adc(0.0);
   for (std::size_t i = 0; i < samples; ++i) {
     const double t = static_cast<double>(i) * period;
-    if (i % 100 == 0) values = board_.adc().read(t);  // the history's cost, not the ADC's
+    if (i % 100 == 0) values = board_.read_adc(t);  // the history's cost, not the ADC's
     history_.append(t, values);
   }
 }

@@ -19,7 +19,7 @@ namespace Zelvar_Core::bench {
 
 class AdcMonitor {
  public:
-  AdcMonitor(SimulatedDevice& board, StatusLine& status, std::shared_ptr<spdlog::logger> logger);
+  AdcMonitor(Board& board, StatusLine& status, std::shared_ptr<spdlog::logger> logger);
   ~AdcMonitor();
   void attach(BenchMainWindow& window);
 
@@ -54,7 +54,7 @@ class AdcMonitor {
   void on_failure(const std::string& what, std::uint64_t run);
   void show_sample_time();
 
-  SimulatedDevice& board_;
+  Board& board_;
   StatusLine& status_;
   std::shared_ptr<spdlog::logger> logger_;
   BenchMainWindow* view_ = nullptr;

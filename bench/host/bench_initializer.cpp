@@ -3,7 +3,7 @@
 namespace Zelvar_Core::bench {
 
 void BenchInitializer::on_test() {
-  last_run = run_self_test(model_.simulated_device);
+  last_run = run_self_test(model_.board());
   auto& log = *presenter_.logger;
   for (const auto& step : last_run) {
     switch (step.result) {

@@ -19,16 +19,16 @@ BenchPresenter::BenchPresenter(BenchModel& model, BenchFolders folders)
       status_(get_logger("pravel")),
       post_([this](const std::string& what) { status_.error(what); }),
       live_(model),
-      recording_(model.simulated_device, status_, get_logger("pravel")),
-      playback_(model.simulated_device.events(), status_, get_logger("pravel")),
-      adc_(model.simulated_device, status_, get_logger("pravel")),
+      recording_(model.board(), status_, get_logger("pravel")),
+      playback_(model.board().events(), status_, get_logger("pravel")),
+      adc_(model.board(), status_, get_logger("pravel")),
       editors_(model, status_, get_logger("pravel")) {
   logger = get_logger("pravel");
 }
 
 BenchPresenter::~BenchPresenter() {
   // The threads post to the GUI thread through this object: end them first.
-  auto& board = model_.simulated_device;
+  auto& board = model_.board();
   playback().on_end = nullptr;
   playback().close();
   board.events().unsubscribe(&rates_);
@@ -36,6 +36,7 @@ BenchPresenter::~BenchPresenter() {
   board.stream_failure = nullptr;
   board.register_listener = nullptr;
   board.connection_listener = nullptr;
+  board.failure_listener = nullptr;
   board.stop_acquisition();
   adc_.shutdown();
 }
@@ -59,7 +60,7 @@ void BenchPresenter::attach(BenchMainWindow& window) {
 }
 
 void BenchPresenter::wire_board() {
-  auto& board = model_.simulated_device;
+  auto& board = model_.board();
   // Heard on whatever thread the board reports on; handled on the GUI thread.
   board.connection_listener = [this] { post_([this] { on_board_connection(); }); };
   board.stream_listener = [this] { post_([this] { sync_stream_view(); }); };
@@ -78,11 +79,23 @@ void BenchPresenter::wire_board() {
       editors_.refresh(Editors::Refresh::KeepEdits);
     });
   };
-  board.simulated_actions.before_reset = [this](const std::string& reset) {
+  board.resets.before_reset = [this](const std::string& reset) {
     // The device reset restarts the board's clock: a recording ends before it.
     if (reset == "reset_device") stop_recording("the device reset restarts the board's clock");
   };
-  board.simulated_actions.on_reset = [this](const std::string& reset) { on_reset(reset); };
+  board.resets.on_reset = [this](const std::string& reset) {
+    if (wxIsMainThread())
+      on_reset(reset);
+    else
+      post_([this, reset] { on_reset(reset); });
+  };
+  board.failure_listener = [this](const std::string& what) {
+    post_([this, what] {
+      if (closed_) return;
+      status_.error(what);
+      update_view();  // the editors and the stream show the board as it is
+    });
+  };
   progress_ = std::make_unique<ProgrammingProgress>(view_);
   board.programming_observer = progress_.get();
   progress_->on_begin = [this](const std::string& design, std::size_t) {
@@ -125,7 +138,15 @@ BenchHistogramWindow& BenchPresenter::histogram_window() {
 
 void BenchPresenter::on_board_connection() {
   if (closed_) return;
-  const bool connected = model_.simulated_device.connected();
+  auto& board = model_.board();
+  const bool connected = board.connected();
+  // What the front end's Device info shows.
+  board.is_connected = connected;
+  try {
+    board.info = device_info_of(board);
+  } catch (const NoBoard&) {
+    board.info = DeviceInfo{};  // gone again meanwhile
+  }
   adc_.board_changed(connected);
   if (delegates_main) delegates_main->on_connection_change();
   apply_connection_state();
@@ -142,7 +163,7 @@ void BenchPresenter::on_board_connection() {
 
 void BenchPresenter::apply_connection_state() {
   if (view_ == nullptr) return;
-  const bool connected = model_.simulated_device.connected();
+  const bool connected = model_.board().connected();
   view_->enable_board_controls(connected);
   editors_.enable(connected);
   adc_.draw_state(connected);
@@ -153,7 +174,7 @@ void BenchPresenter::on_reset(const std::string& reset) {
   if (reset == "reset_ram" || reset == "reset_chip") {
     // The frame buffer and the pixels start over.
     model_.reset_image();
-    model_.simulated_device.events().clear_frame();
+    model_.board().events().clear_frame();
     live_.redraw();
   }
   logger->info("Board: {} done", reset);
@@ -162,7 +183,7 @@ void BenchPresenter::on_reset(const std::string& reset) {
 
 void BenchPresenter::on_programming_end(const std::string& design, std::size_t bytes,
                                         double seconds) {
-  if (model_.simulated_device.design() == design) {
+  if (model_.board().design() == design) {
     const std::string text =
         fmt::format("Programmed {} ({}) in {:.1f} s", design, size_text(bytes), seconds);
     logger->info("{}", text);
@@ -173,10 +194,10 @@ void BenchPresenter::on_programming_end(const std::string& design, std::size_t b
 
 void BenchPresenter::update_status() {
   if (view_ == nullptr || closed_) return;
-  auto& board = model_.simulated_device;
-  status_.board(board.connected(), board.design());
+  auto& board = model_.board();
+  status_.board(board.connected(), board.design(), board.address());
   status_.rates(acquiring() || playback().playing(), live_.event_rate(), live_.frame_rate(),
-                board.acquisition().estimated_lost());
+                board.lost_by_board());
 }
 
 void BenchPresenter::report_cancelled(const std::string& what) {
@@ -195,7 +216,7 @@ void BenchPresenter::toggle_main_img_thread() {
     playback().pause();  // the board takes the recording's place again
     logger->info("Playback paused: the live board streams");
   }
-  model_.simulated_device.start_acquisition();  // refused without a board or a design
+  model_.board().start_acquisition();  // refused without a board or a design
   sync_stream_view();
   logger->info("Acquisition started");
   status_.message("Acquisition started");
@@ -203,7 +224,7 @@ void BenchPresenter::toggle_main_img_thread() {
 
 void BenchPresenter::stop_main_img_thread() {
   const bool was_running = acquiring();
-  model_.simulated_device.stop_acquisition();
+  model_.board().stop_acquisition();
   if (was_running) {
     logger->info("Acquisition stopped");
     status_.message("Acquisition stopped");
@@ -217,7 +238,7 @@ void BenchPresenter::sync_stream_view() {
   if (recording() && !acquiring()) stop_recording("the acquisition stopped");
   const bool was_following = live_.following();
   live_.follow(acquiring() || playback().playing());
-  const std::uint64_t lost = model_.simulated_device.acquisition().estimated_lost();
+  const std::uint64_t lost = model_.board().lost_by_board();
   if (was_following && !live_.following() && lost > 0)
     logger->warn("{} events lost while acquiring: the host fell behind the board's stream",
                  count_text(lost));
@@ -250,7 +271,7 @@ void BenchPresenter::toggle_recording() {
 }
 
 void BenchPresenter::start_recording() {
-  auto& board = model_.simulated_device;
+  auto& board = model_.board();
   if (!board.connected()) throw NoBoard("nothing recorded");
   if (playback().playing())
     throw std::runtime_error("A playback is running: pause it to record the live board");
@@ -286,7 +307,7 @@ void BenchPresenter::play_recording() {
     stop_main_img_thread();  // the recording takes the board's place
     logger->info("Acquisition stopped: the playback takes the board's place");
   }
-  model_.simulated_device.events().clear_frame();
+  model_.board().events().clear_frame();
   playback().play();
   logger->info("Playback of {}", playback().info().path);
   sync_stream_view();
@@ -300,7 +321,7 @@ void BenchPresenter::pause_recording() {
 // ---- the image, the mode, captures ----------------------------------------------------------
 
 void BenchPresenter::capture() {
-  if (!model_.simulated_device.connected()) throw NoBoard("nothing captured");
+  if (!model_.board().connected()) throw NoBoard("nothing captured");
   const std::string path = write_capture(model_.image, model_.histogram.min, model_.histogram.max,
                                          folders_.captures.string());
   last_capture_ = path;
@@ -313,7 +334,7 @@ void BenchPresenter::set_mode(const std::string& mode) {
   const auto found = std::find(modes.begin(), modes.end(), mode);
   try {
     if (found == modes.end()) throw std::invalid_argument("Unknown chip mode \"" + mode + "\"");
-    model_.simulated_device.set_mode(static_cast<SensorMode>(found - modes.begin()));
+    model_.board().set_mode(static_cast<SensorMode>(found - modes.begin()));
   } catch (...) {
     // The box shows the mode the chip is really in.
     if (view_) view_->panel_control->modes_box->SetSelection(static_cast<int>(this->mode()));
@@ -385,10 +406,25 @@ void BenchPresenter::load_preset() {
 void BenchPresenter::send_serial_data() {
   auto* panel = view_->serial_control_frame->panel_serial_control;
   const std::string sent = panel->serial_tx_box->GetValue().utf8_string();
-  const std::string answer = model_.simulated_device.serial_transact(sent);
-  panel->serial_rx_box->SetValue(wxString::FromUTF8(answer));
-  logger->debug("SERIAL sent \"{}\", received \"{}\"", sent, answer);
-  status_.message("SERIAL: sent \"" + sent + "\", received \"" + answer + "\"");
+  // A served board answers later, on its own thread: the answer is shown there and then.
+  auto show = [this, sent](const std::string& answer, const std::string& error) {
+    if (closed_ || view_ == nullptr) return;
+    if (!error.empty()) {
+      status_.error(error);
+      return;
+    }
+    view_->serial_control_frame->panel_serial_control->serial_rx_box->SetValue(
+        wxString::FromUTF8(answer));
+    logger->debug("SERIAL sent \"{}\", received \"{}\"", sent, answer);
+    status_.message("SERIAL: sent \"" + sent + "\", received \"" + answer + "\"");
+  };
+  model_.board().serial_transact(sent,
+                                 [this, show](const std::string& answer, const std::string& error) {
+                                   if (wxIsMainThread())
+                                     show(answer, error);
+                                   else
+                                     post_([show, answer, error] { show(answer, error); });
+                                 });
 }
 
 // ---- closing ------------------------------------------------------------------------------------
@@ -401,7 +437,7 @@ void BenchPresenter::close() {
   for (const auto& stop : hooks) stop();
   stop_recording("the bench is closing");
   playback().close();
-  model_.simulated_device.stop_acquisition();
+  model_.board().stop_acquisition();
   live_.stop();
   stream_timer_.Stop();
   adc_.shutdown();

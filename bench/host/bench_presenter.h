@@ -80,12 +80,12 @@ class BenchPresenter : public Presenter {
   void show_message(const std::string& text) { status_.message(text); }
   StatusLine& status() { return status_; }
 
-  SimulatedDevice& board() { return model_.simulated_device; }
-  bool acquiring() const { return model_.simulated_device.acquiring(); }
+  Board& board() { return model_.board(); }
+  bool acquiring() const { return model_.board().acquiring(); }
   bool sampling_adc() const { return adc_.sampling(); }
   AdcValuesMap& adc_channels() { return adc_.channels(); }
   double sample_time() const { return adc_.sample_time(); }
-  SensorMode mode() const { return model_.simulated_device.mode(); }
+  SensorMode mode() const { return model_.board().mode(); }
   ProgrammingProgress& programming_progress() { return *progress_; }
   const BenchFolders& folders() const { return folders_; }
   double event_rate() const { return live_.event_rate(); }

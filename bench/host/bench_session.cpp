@@ -8,7 +8,8 @@
 
 namespace Zelvar_Core::bench {
 
-BenchSession::BenchSession(const BenchFolders& folders_) : folders(folders_), window(nullptr) {
+BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> served)
+    : folders(folders_), model(std::move(served)), window(nullptr) {
   // The recent-files list lives in tmp; the menu bar reads it when built.
   ensure_folder(folders.tmp);
   presenter = std::make_unique<BenchPresenter>(model, folders);
@@ -88,14 +89,13 @@ void BenchSession::report_through(ReportingApp& app) {
 }
 
 std::string BenchSession::about_text() const {
-  auto& board = model.simulated_device;
+  auto& board = model.board();
   return fmt::format(
       "pravel {} (Zelvar_Core {}), the AER sensor test bench\n"
       "Built on {} with GCC {}.{} and wxWidgets {}.{}.{}\n\n"
       "Board: {}\nDesign on the board: {}\nStarted in: {}",
       kVersion, kVersion, __DATE__, __GNUC__, __GNUC_MINOR__, wxMAJOR_VERSION, wxMINOR_VERSION,
-      wxRELEASE_NUMBER,
-      board.connected() ? identity_text(SimulatedDevice::identity()) : "none is connected",
+      wxRELEASE_NUMBER, board.connected() ? identity_of(board) : "none is connected",
       board.design().empty() ? "none" : board.design(), folders.root.string());
 }
 

@@ -24,7 +24,8 @@ namespace Zelvar_Core::bench {
 
 class BenchSession {
  public:
-  explicit BenchSession(const BenchFolders& folders);
+  // The bench on the board in this process, or on `served` when given.
+  explicit BenchSession(const BenchFolders& folders, std::unique_ptr<Board> served = nullptr);
   ~BenchSession();
   BenchSession(const BenchSession&) = delete;
   BenchSession& operator=(const BenchSession&) = delete;

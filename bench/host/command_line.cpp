@@ -109,11 +109,16 @@ class PravelCommandLine {
         {"--all-tools", all_tools_, measure_, "--measure"},
         {"--adc-hours", hours_, measure_, "--measure"},
         {"--report", report_, run_, "--run"},
-        {"--board", board_, run_, "--run (the window's remote board is still to come)"},
         {"--token-file", token_file_, board_, "--board"},
         {"--overwrite", overwrite_, export_, "--export"}};
     for (const auto& [name, option, mode, mode_name] : belongs)
       if (option->count() && !mode->count()) return std::string(name) + " goes with " + mode_name;
+    // A served board takes the built-in one's place in the window and in a run.
+    for (auto* without_board : {export_, demo_})
+      if (board_->count() && without_board->count())
+        return without_board->get_name() +
+               " works on the built-in board: --board does not go "
+               "with it";
     if (demo_->count() && !o_.demo_scene.empty() &&
         std::find(kDemoScenes.begin(), kDemoScenes.end(), o_.demo_scene) == kDemoScenes.end())
       return "--demo: there is no scene \"" + o_.demo_scene +
@@ -186,8 +191,9 @@ class PravelCommandLine {
                  ->type_name("HOURS")
                  ->check(within(0, 24, true, "hours"));
     board_ = app_.add_option("--board", o_.board,
-                             "With --run: run on the board served at HOST:PORT (pravel-board, or "
-                             "a real board's server) instead of the built-in simulated board")
+                             "Work on the board served at HOST:PORT (pravel-board, or a real "
+                             "board's server) instead of the built-in simulated board: in the "
+                             "window, and with --run")
                  ->type_name("HOST:PORT")
                  ->check(board_address());
     token_file_ = app_.add_option("--token-file", o_.token_file,

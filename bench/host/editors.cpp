@@ -156,7 +156,7 @@ void Editors::write_fields(const WidgetMap& fields) {
 
 void Editors::revert_signal(const std::string& label) {
   if (view_ == nullptr) return;
-  auto& board = model_.simulated_device;
+  auto& board = model_.board();
   const Register* copy = model_.find(label);
   const std::int64_t value =
       board.registers().has(label) ? board.registers().read(label) : (copy ? copy->value : 0);

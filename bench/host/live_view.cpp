@@ -7,7 +7,7 @@ LiveView::LiveView(BenchModel& model) : model_(model) {}
 void LiveView::attach(BenchMainWindow& window, std::function<void()> redraw_histogram,
                       std::function<void()> rates_changed) {
   view_ = &window;
-  frame_watch_.emplace(model_.simulated_device.events());
+  frame_watch_.emplace(model_.board().events());
   redraw_histogram_ = std::move(redraw_histogram);
   rates_changed_ = std::move(rates_changed);
   timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { tick(); });
@@ -17,7 +17,7 @@ void LiveView::follow(bool streaming) {
   if (streaming && !timer_.IsRunning()) {
     timer_.Start(kFramePeriodMs);
     rate_since_ = std::chrono::steady_clock::now();
-    events_since_ = model_.simulated_device.events().published();
+    events_since_ = model_.board().events().published();
     frames_since_ = view_->image_panel->frames_drawn();
   } else if (!streaming && timer_.IsRunning()) {
     timer_.Stop();
@@ -27,7 +27,7 @@ void LiveView::follow(bool streaming) {
 }
 
 void LiveView::take_frame() {
-  model_.simulated_device.events().take_frame(model_.image);
+  model_.board().events().take_frame(model_.image);
   redraw();
 }
 
@@ -41,14 +41,14 @@ void LiveView::tick() {
   const auto now = std::chrono::steady_clock::now();
   const double seconds = std::chrono::duration<double>(now - rate_since_).count();
   if (seconds < 1.0) return;
-  const std::uint64_t events = model_.simulated_device.events().published();
+  const std::uint64_t events = model_.board().events().published();
   const long frames = view_->image_panel->frames_drawn();
   event_rate_ = static_cast<double>(events - events_since_) / seconds;
   frame_rate_ = static_cast<double>(frames - frames_since_) / seconds;
   events_since_ = events;
   frames_since_ = frames;
   rate_since_ = now;
-  model_.simulated_device.adc().event_rate = event_rate_;
+  model_.board().note_event_rate(event_rate_);
   if (rates_changed_) rates_changed_();
 }
 

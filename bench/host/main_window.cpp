@@ -212,7 +212,15 @@ void BenchMainWindow::build_status_bar() {
   status_min_width_ = total + longest_line + FromDIP(20 + 180);
 }
 
+void BenchMainWindow::show_connection(const wxString& text) {
+  fixed_widths_[kStatusConnection] = std::max(fixed_widths_[kStatusConnection],
+                                              GetStatusBar()->GetTextExtent(text).x + FromDIP(20));
+  set_status_widths(stream_width_);
+  SetStatusText(text, kStatusConnection);
+}
+
 void BenchMainWindow::set_status_widths(int stream_width) {
+  stream_width_ = stream_width;
   const int widths[] = {fixed_widths_[0], fixed_widths_[1], fixed_widths_[2],
                         fixed_widths_[3], stream_width,     -1};
   GetStatusBar()->SetStatusWidths(6, widths);

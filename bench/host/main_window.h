@@ -66,6 +66,8 @@ class BenchMainWindow : public MainWindow {
   // The stream field (a recording's or a playback's line) takes the room
   // its text needs, and none without one; the message field the rest.
   void show_stream(const wxString& line);
+  // The connection field, as wide as its text (a served board's address is long).
+  void show_connection(const wxString& text);
   // The message field; a text too long for it shows whole as its tooltip.
   void show_message(const wxString& text);
   // The command that clicks `button` when it is enabled, for a key.
@@ -84,7 +86,8 @@ class BenchMainWindow : public MainWindow {
   void install_record_key();
   void set_status_widths(int stream_width);
   int fixed_widths_[4] = {0, 0, 0, 0};  // connection, bitstream, events, frames
-  int status_min_width_ = 0;            // the window's width for every field whole
+  int stream_width_ = 0;
+  int status_min_width_ = 0;  // the window's width for every field whole
 };
 
 }  // namespace Zelvar_Core::bench

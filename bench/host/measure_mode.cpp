@@ -39,7 +39,7 @@ void MeasureMode::start(const PravelOptions& options) {
   }
   cpu_start_ = cpu_seconds();
   frames_start_ = session_.window->image_panel->frames_drawn();
-  events_start_ = session_.model.simulated_device.events().published();
+  events_start_ = session_.model.board().events().published();
   started_ = std::chrono::steady_clock::now();
   timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { report(); });
   timer_.StartOnce(static_cast<int>(options.measure_seconds * 1000));
@@ -50,7 +50,7 @@ void MeasureMode::report() {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   const double cpu = cpu_seconds() - cpu_start_;
   const long frames = session_.window->image_panel->frames_drawn() - frames_start_;
-  const auto events = session_.model.simulated_device.events().published() - events_start_;
+  const auto events = session_.model.board().events().published() - events_start_;
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   get_logger("pravel")->info(
@@ -59,8 +59,7 @@ void MeasureMode::report() {
       "{} events lost",
       wall, static_cast<double>(events) / wall / 1e6, static_cast<double>(frames) / wall,
       frames ? cpu * 1000 / static_cast<double>(frames) : 0.0, cpu / wall * 100,
-      static_cast<double>(usage.ru_maxrss) / 1024.0,
-      session_.model.simulated_device.acquisition().estimated_lost());
+      static_cast<double>(usage.ru_maxrss) / 1024.0, session_.model.board().lost_by_board());
   if (session_.presenter->recording()) session_.presenter->stop_recording("the measurement ended");
   session_.window->Close();
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "bench/host/bench_session.h"
 #include "bench/host/command_line.h"
@@ -15,6 +16,8 @@
 #include "bench/host/log_book.h"
 #include "bench/host/measure_mode.h"
 #include "bench/host/toolkit_log.h"
+#include "bench/remote/board_access.h"
+#include "bench/remote/remote_board.h"
 
 namespace Zelvar_Core::bench {
 
@@ -26,6 +29,12 @@ const auto kProcessStart = std::chrono::steady_clock::now();
 BenchFolders& start_folders() {
   static BenchFolders folders;
   return folders;
+}
+
+// The board served at --board, reached in main before the toolkit starts.
+std::unique_ptr<Board>& served_board() {
+  static std::unique_ptr<Board> board;
+  return board;
 }
 
 // The command line, read whole in main before the toolkit starts.
@@ -53,7 +62,7 @@ class PravelApp : public ReportingApp {
   bool OnInit() override {
     route_toolkit_messages();  // before the first window
     try {
-      session_ = std::make_unique<BenchSession>(start_folders());
+      session_ = std::make_unique<BenchSession>(start_folders(), std::move(served_board()));
     } catch (const std::exception& e) {
       std::fprintf(stderr, "Cannot start: %s.\n", e.what());
       return false;
@@ -134,6 +143,19 @@ int main(int argc, char** argv) {
       return export_recording(o.recording, o.export_to, o.overwrite);
     default:
       break;
+  }
+  if (!o.board.empty()) {
+    // A served board must answer before the bench opens on it.
+    try {
+      auto board = std::make_unique<remote::RemoteBoard>(
+          o.board, o.token_file.empty() ? "" : remote::read_token_file(o.token_file),
+          "pravel on " + remote::this_host());
+      board->set_interactive_thread(std::this_thread::get_id());  // the toolkit's thread
+      served_board() = std::move(board);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "pravel: %s.\n", e.what());
+      return 2;
+    }
   }
   start_folders() = BenchFolders::under(std::filesystem::current_path());
   try {

@@ -16,7 +16,7 @@ std::string clock_text(double seconds) {
 
 }  // namespace
 
-RecordingControl::RecordingControl(SimulatedDevice& board, StatusLine& status,
+RecordingControl::RecordingControl(Board& board, StatusLine& status,
                                    std::shared_ptr<spdlog::logger> logger)
     : board_(board), status_(status), logger_(std::move(logger)) {}
 
@@ -40,7 +40,7 @@ void RecordingControl::abandon() {
 
 void RecordingControl::streaming() {
   path_ = recorder_.progress().path;
-  lost_before_ = board_.acquisition().estimated_lost();
+  lost_before_ = board_.lost_by_board();
   logger_->info("Recording started: {}", path_);
   status_.message("Recording to " + path_);
 }
@@ -49,7 +49,7 @@ void RecordingControl::end(const std::string& why) {
   if (!recorder_.active()) return;
   board_.events().unsubscribe(&recorder_);
   RecordingStats stats = recorder_.stop();
-  const std::uint64_t lost_now = board_.acquisition().estimated_lost();
+  const std::uint64_t lost_now = board_.lost_by_board();
   stats.lost_by_board = lost_now > lost_before_ ? lost_now - lost_before_ : 0;
   const std::string file = std::filesystem::path(stats.path).filename().string();
   const std::string lost =

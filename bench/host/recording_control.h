@@ -18,8 +18,7 @@ namespace Zelvar_Core::bench {
 
 class RecordingControl {
  public:
-  RecordingControl(SimulatedDevice& board, StatusLine& status,
-                   std::shared_ptr<spdlog::logger> logger);
+  RecordingControl(Board& board, StatusLine& status, std::shared_ptr<spdlog::logger> logger);
   ~RecordingControl();
 
   // A new file in `folder`, hearing the board's events from now on (the
@@ -38,7 +37,7 @@ class RecordingControl {
   std::string line() const;
 
  private:
-  SimulatedDevice& board_;
+  Board& board_;
   StatusLine& status_;
   std::shared_ptr<spdlog::logger> logger_;
   Recorder recorder_;

@@ -15,9 +15,11 @@ void StatusLine::cancelled(const std::string& what) {
   message(what);
 }
 
-void StatusLine::board(bool connected, const std::string& design) {
+void StatusLine::board(bool connected, const std::string& design, const std::string& address) {
   if (!shown()) return;
-  view_->SetStatusText(connected ? "Connected" : "Disconnected", kStatusConnection);
+  const std::string state = connected ? "Connected" : "Disconnected";
+  view_->show_connection(wxString::FromUTF8(
+      address.empty() ? state : state + (connected ? " to " : " from ") + address));
   view_->SetStatusText("Bitstream: " + wxString::FromUTF8(design.empty() ? "none" : design),
                        kStatusBitstream);
 }

@@ -26,7 +26,8 @@ class StatusLine {
   void error(const std::string& what);
   // Something the user stopped: information, not an error.
   void cancelled(const std::string& what);
-  void board(bool connected, const std::string& design);
+  // `address` names a served board ("" for the one in this process).
+  void board(bool connected, const std::string& design, const std::string& address = "");
   void writing_bitstream(const std::string& design);
   // Events/s (and the events the board lost) and frames/s while events
   // stream, "Stopped" otherwise.

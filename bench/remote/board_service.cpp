@@ -12,6 +12,7 @@
 
 #include "bench/board/adc.h"
 #include "bench/events/evt2.h"
+#include "bench/remote/remote_call.h"
 
 namespace Zelvar_Core::bench::remote {
 
@@ -47,19 +48,6 @@ Status on_board(Call&& call) {
     return {StatusCode::INVALID_ARGUMENT, e.what()};
   } catch (const std::exception& e) {
     return {StatusCode::ABORTED, e.what()};
-  }
-}
-
-Bank bank_of(v1::Bank bank) {
-  switch (bank) {
-    case v1::BANK_DEVICE:
-      return Bank::Device;
-    case v1::BANK_DAC:
-      return Bank::Dac;
-    case v1::BANK_CHIP:
-      return Bank::Chip;
-    default:
-      throw std::invalid_argument("Name a bank of registers: device, DAC or chip");
   }
 }
 
@@ -203,7 +191,7 @@ v1::BoardState state_of(ServedBoard& s) {
   state.set_design(s.board.design());
   state.set_acquiring(s.board.acquiring());
   state.set_held_by(s.access.holder());
-  state.set_mode(static_cast<v1::Mode>(static_cast<int>(s.board.mode()) + v1::MODE_EVENT_STREAM));
+  state.set_mode(wire_mode(s.board.mode()));
   return state;
 }
 
@@ -320,7 +308,7 @@ Status BoardService::Reset(grpc::ServerContext* context, const v1::ResetRequest*
                            v1::ResetReply*) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
   return on_board([&] {
-    auto& actions = s_.board.simulated_actions;
+    auto& actions = s_.board.resets;
     switch (request->kind()) {
       case v1::RESET_DEVICE:
         return actions.reset_device();
@@ -341,11 +329,7 @@ Status BoardService::Reset(grpc::ServerContext* context, const v1::ResetRequest*
 Status BoardService::SetMode(grpc::ServerContext* context, const v1::SetModeRequest* request,
                              v1::SetModeReply*) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  return on_board([&] {
-    if (request->mode() < v1::MODE_EVENT_STREAM || request->mode() > v1::MODE_STANDBY)
-      throw std::invalid_argument("Name a mode: event stream, test pattern or standby");
-    s_.board.set_mode(static_cast<SensorMode>(request->mode() - v1::MODE_EVENT_STREAM));
-  });
+  return on_board([&] { s_.board.set_mode(mode_of(request->mode())); });
 }
 
 Status BoardService::StartAcquisition(grpc::ServerContext* context,
@@ -439,7 +423,7 @@ Status BoardService::WatchBoard(grpc::ServerContext* context, const v1::WatchBoa
 
 Status SimulatorService::SetConnected(grpc::ServerContext* context,
                                       const v1::SetConnectedRequest* request, v1::SimulatorReply*) {
-  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
   s_.board.set_connected(request->connected());
   s_.logger->info("Board {}", request->connected() ? "plugged in" : "unplugged");
   return Status::OK;
@@ -447,21 +431,21 @@ Status SimulatorService::SetConnected(grpc::ServerContext* context,
 
 Status SimulatorService::FailNextProgramming(grpc::ServerContext* context,
                                              const v1::SimulatorRequest*, v1::SimulatorReply*) {
-  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
   s_.board.fail_next_program = true;
   return Status::OK;
 }
 
 Status SimulatorService::FailNextRegisterRead(grpc::ServerContext* context,
                                               const v1::SimulatorRequest*, v1::SimulatorReply*) {
-  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
   s_.board.fail_next_register_read = true;
   return Status::OK;
 }
 
 Status SimulatorService::BreakStream(grpc::ServerContext* context, const v1::SimulatorRequest*,
                                      v1::SimulatorReply*) {
-  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
   s_.board.acquisition().fail_next_read();
   return Status::OK;
 }

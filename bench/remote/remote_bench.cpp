@@ -8,6 +8,7 @@
 
 #include "bench/board/capture.h"
 #include "bench/events/evt2.h"
+#include "bench/remote/remote_call.h"
 
 namespace Zelvar_Core::bench::remote {
 
@@ -15,20 +16,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void authorize(grpc::ClientContext& context, const std::string& token) {
-  if (!token.empty()) context.AddMetadata("authorization", "Bearer " + token);
-}
-
-// The channels the ADC means are kept in, by the names a board gives them.
-constexpr const char* kAdcNames[] = {"VDD", "VDDIO", "Temperature", "Ibias"};
-
 }  // namespace
 
 // ---- RemoteStream -------------------------------------------------------------
 
 RemoteStream::RemoteStream(v1::Board::Stub& stub, const std::string& token, EventHub& hub)
     : stub_(stub), token_(token), hub_(hub) {
-  authorize(context_, token_);
+  if (!token_.empty()) context_.AddMetadata("authorization", "Bearer " + token_);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -71,18 +65,13 @@ RemoteBench::RemoteBench(const std::string& address, const std::string& token, B
       token_(token),
       folders_(std::move(folders)),
       aborted_(aborted),
-      channel_(grpc::CreateChannel(address, grpc::InsecureChannelCredentials())),
+      channel_(board_channel(address)),
       stub_(v1::Board::NewStub(channel_)) {
   v1::Identity identity;
   grpc::Status status = stub_->GetIdentity(context(3).get(), v1::GetIdentityRequest(), &identity);
   // Nobody there, a server that never answers, or one that does not speak
   // the protocol: in each case no board server answers.
-  const bool silent = status.error_code() == grpc::StatusCode::DEADLINE_EXCEEDED ||
-                      status.error_code() == grpc::StatusCode::UNIMPLEMENTED ||
-                      status.error_code() == grpc::StatusCode::INTERNAL ||
-                      (status.error_code() == grpc::StatusCode::UNAVAILABLE &&
-                       status.error_message().rfind("No board is connected", 0) != 0);
-  if (silent) throw std::runtime_error("No board server answers at " + address_);
+  if (no_server_answers(status)) throw std::runtime_error("No board server answers at " + address_);
   if (!status.ok())
     throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
   identity_ = identity.vendor() + " " + identity.product() + " " + identity.serial_number() + " " +
@@ -104,51 +93,15 @@ RemoteBench::~RemoteBench() {
 }
 
 std::unique_ptr<grpc::ClientContext> RemoteBench::context(double seconds) const {
-  auto context = std::make_unique<grpc::ClientContext>();
-  context->set_deadline(std::chrono::system_clock::now() +
-                        std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::duration<double>(seconds)));
-  authorize(*context, token_);
-  if (!session_.empty()) context->AddMetadata("zelvar-session", session_);
-  return context;
+  return call_context(token_, session_, seconds);
 }
 
 void RemoteBench::check(const grpc::Status& status, const std::string& what) const {
-  const std::string& message = status.error_message();
-  switch (status.error_code()) {
-    case grpc::StatusCode::OK:
-      return;
-    case grpc::StatusCode::OUT_OF_RANGE:
-      throw RangeError(message);
-    case grpc::StatusCode::NOT_FOUND:
-      throw std::out_of_range(message);
-    case grpc::StatusCode::CANCELLED:
-      throw Cancelled(message);
-    case grpc::StatusCode::UNAVAILABLE:
-    case grpc::StatusCode::DEADLINE_EXCEEDED:
-      if (message.rfind("No board is connected", 0) == 0) throw std::runtime_error(message);
-      throw std::runtime_error("The board server at " + address_ + " does not answer: " + what);
-    default:
-      throw std::runtime_error(message);
-  }
+  throw_unless_ok(status, address_, what);
 }
 
 void RemoteBench::program(const std::string& path) {
-  // Only a regular file the board can hold is read: never a FIFO or a device.
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (error || !std::filesystem::exists(status))
-    throw std::runtime_error("Cannot read the bitstream " + path + ": no such file");
-  if (!std::filesystem::is_regular_file(status))
-    throw std::runtime_error("Cannot read the bitstream " + path + ": it is not a regular file");
-  const auto size = std::filesystem::file_size(path, error);
-  if (error || size > SimulatedDevice::kMaxDesignBytes)
-    throw std::runtime_error("The bitstream " + path +
-                             " is larger than any design the board can hold");
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes(size, '\0');
-  if (!in.read(bytes.data(), static_cast<std::streamsize>(size)))
-    throw std::runtime_error("Cannot read the bitstream " + path + ": it is shorter than it was");
+  const std::string bytes = read_bitstream_file(path);
   auto call = context(120);
   auto stream = stub_->Program(call.get());
   v1::ProgramChunk chunk;
@@ -247,11 +200,7 @@ void RemoteBench::stream() {
 std::vector<double> RemoteBench::read_adc() {
   v1::AdcReadingReply reply;
   check(stub_->ReadAdc(context().get(), v1::ReadAdcRequest(), &reply), "ADC not read");
-  std::vector<double> values(std::size(kAdcNames), std::numeric_limits<double>::quiet_NaN());
-  for (const auto& channel : reply.channels())
-    for (std::size_t i = 0; i < values.size(); ++i)
-      if (channel.name() == kAdcNames[i]) values[i] = channel.value();
-  return values;
+  return adc_values(reply);
 }
 
 Measurement RemoteBench::measure(double seconds) {

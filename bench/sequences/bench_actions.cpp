@@ -15,8 +15,7 @@ std::string lost_by_board_text(std::uint64_t lost) {
          " lost by the board during the recording";
 }
 
-BoardBench::BoardBench(SimulatedDevice& board, BenchFolders folders,
-                       const std::atomic<bool>& aborted)
+BoardBench::BoardBench(Board& board, BenchFolders folders, const std::atomic<bool>& aborted)
     : board_(board), folders_(std::move(folders)), aborted_(aborted) {}
 
 void BoardBench::program(const std::string& path) { board_.program(path, nullptr); }
@@ -131,7 +130,7 @@ Measurement BoardBench::measure(double seconds) {
       [this] {
         const double t =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - adc_epoch_).count();
-        return board_.adc().read(t);  // the board's own ADC
+        return board_.read_adc(t);  // the board's own ADC
       },
       [this](double s) { wait(s); });
   if (!board_.acquiring())
@@ -145,8 +144,8 @@ RecordingStats BoardBench::record(double seconds) {
   Recorder recorder;
   start_recording(recorder, folders_.recordings, board_);
   return record_stream(
-      board_.events(), recorder, [this] { stream(); },
-      [this] { return board_.acquisition().estimated_lost(); }, [this, seconds] { wait(seconds); });
+      board_.events(), recorder, [this] { stream(); }, [this] { return board_.lost_by_board(); },
+      [this, seconds] { wait(seconds); });
 }
 
 std::string BoardBench::capture() {
@@ -157,8 +156,7 @@ std::string BoardBench::capture() {
 }
 
 Settings BoardBench::settings() {
-  const DeviceInfo id = SimulatedDevice::identity();
-  Settings settings = {{"date", local_time("%Y-%m-%d %H:%M:%S")}, {"board", identity_text(id)}};
+  Settings settings = {{"date", local_time("%Y-%m-%d %H:%M:%S")}, {"board", identity_of(board_)}};
   for (auto& setting : settings_of(board_)) settings.push_back(std::move(setting));
   return settings;
 }

@@ -49,7 +49,7 @@ class BenchActions {
 
 class BoardBench : public BenchActions {
  public:
-  BoardBench(SimulatedDevice& board, BenchFolders folders, const std::atomic<bool>& aborted);
+  BoardBench(Board& board, BenchFolders folders, const std::atomic<bool>& aborted);
   void program(const std::string& path) override;
   void set(const std::string& name, std::int64_t value) override;
   std::int64_t get(const std::string& name) override;
@@ -70,7 +70,7 @@ class BoardBench : public BenchActions {
  protected:
   // Makes sure the stream runs (starting it, and remembering that).
   void stream();
-  SimulatedDevice& board_;
+  Board& board_;
   BenchFolders folders_;
   const std::atomic<bool>& aborted_;
   bool started_stream_ = false;

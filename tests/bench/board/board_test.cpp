@@ -480,7 +480,7 @@ TEST_F(Board, RefusesWhatNeedsAnAbsentBoardOrADesign) {
   EXPECT_EQ(refusal([&] { device.read_identity(); }), "No board is connected: identity not read");
   EXPECT_EQ(refusal([&] { device.write_register("CTRL", 2); }),
             "No board is connected: CTRL not written");
-  EXPECT_TRUE(device.simulated_actions.issued.empty());
+  EXPECT_TRUE(device.resets.issued.empty());
   EXPECT_EQ(device.mode(), SensorMode::EventStream);
 
   device.set_connected(true);

@@ -18,6 +18,7 @@
 
 #include "bench/board/bitstream.h"
 #include "bench/events/evt2.h"
+#include "tests/support/board_server_process.h"
 
 namespace {
 
@@ -113,8 +114,8 @@ TEST(CommandLine, UnknownOptionsAndBadValuesAreRefusedBeforeAnythingIsMade) {
        "hours"},
       {"--busy", "--busy goes with --measure"},
       {"--all-tools", "--all-tools goes with --measure"},
-      {"--board 127.0.0.1:50551",
-       "--board goes with --run (the window's remote board is still to come)"},
+      {"--board 127.0.0.1:50551 --export a b",
+       "--export works on the built-in board: --board does not go with it"},
       {"--run s.json --token-file t", "--token-file goes with --board"},
       {"--run s.json --board nowhere",
        "--board: nowhere is not an address with a port (HOST:PORT)"},
@@ -385,38 +386,14 @@ TEST(Desktop, FromTheMenuTheBenchWorksInItsOwnDataFolder) {
 
 namespace {
 
-// pravel-board started in `folder` (its address read from what it prints),
-// stopped when this goes.
-class BoardServer {
- public:
-  explicit BoardServer(const fs::path& folder, const std::string& options = "") : folder_(folder) {
-    run_shell("cd '" + folder.string() + "' && { '" + PRAVEL_BOARD_PATH +
-              "' --listen 127.0.0.1:0 " + options + " > board.out 2>&1 & echo $! > board.pid; }");
-    for (int i = 0; i < 200 && address.empty(); ++i) {
-      std::ifstream out(folder / "board.out");
-      std::string line;
-      std::getline(out, line);
-      if (const auto at = line.find("127.0.0.1:"); at != std::string::npos)
-        address = line.substr(at, line.find_first_of(" \n", at) - at);
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~BoardServer() {
-    run_shell("kill -9 $(cat '" + (folder_ / "board.pid").string() + "') 2>/dev/null");
-  }
-  std::string address;
-
- private:
-  fs::path folder_;
-};
+using Zelvar_Core::testing_support::BoardServerProcess;
 
 void write_text(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
 
 TEST(BoardServerRun, ASequenceRunsOnTheServedBoardAndItsReportNamesTheBoardsAddress) {
   const fs::path folder = fresh("remote_run");
   fs::copy(SEQUENCES_DIR, folder / "sequences", fs::copy_options::recursive);
-  BoardServer server(folder);
+  BoardServerProcess server(folder);
   ASSERT_FALSE(server.address.empty());
   const Outcome outcome =
       run_pravel(folder, "--board " + server.address + " --run sequences/smoke_test.json");
@@ -434,10 +411,11 @@ TEST(BoardServerRun, AServerKilledMidRunEndsTheRunAtItsStepWithTheRecordingWhole
   const fs::path folder = fresh("remote_killed");
   write_text(folder / "long.json",
              R"({"name": "long", "steps": [{"record": 5}, {"measure": 0.5}]})");
-  BoardServer server(folder);
+  BoardServerProcess server(folder);
   ASSERT_FALSE(server.address.empty());
-  const Outcome outcome = run_pravel(folder, "--board " + server.address + " --run long.json",
-                                     "true; (sleep 1.5; kill -9 $(cat board.pid)) &");
+  const Outcome outcome =
+      run_pravel(folder, "--board " + server.address + " --run long.json",
+                 "true; (sleep 1.5; kill -9 " + std::to_string(server.pid()) + ") &");
   EXPECT_EQ(outcome.status, 2) << outcome.output;
   EXPECT_NE(outcome.output.find("ended at step 1 (record 5 s): the board server at " +
                                 server.address + " stopped answering"),
@@ -458,6 +436,11 @@ TEST(BoardServerRun, NoServerOrAWrongTokenIsRefusedInOneSentenceAndNothingRuns) 
   Outcome outcome = run_pravel(folder, "--board 127.0.0.1:1 --run s.json");
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.output, "Refused: No board server answers at 127.0.0.1:1; nothing was run.\n");
+  // The window on a board nobody serves does not open, and says why.
+  outcome = run_pravel(folder, "--board 127.0.0.1:1");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output, "pravel: No board server answers at 127.0.0.1:1.\n");
+  EXPECT_FALSE(fs::exists(folder / "logs")) << "the bench was set up for a board nobody serves";
   {
     // A port that takes the connection and never answers.
     const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -477,7 +460,7 @@ TEST(BoardServerRun, NoServerOrAWrongTokenIsRefusedInOneSentenceAndNothingRuns) 
   }
   write_text(folder / "token", "right\n");
   write_text(folder / "wrong", "wrong\n");
-  BoardServer server(folder, "--token-file token");
+  BoardServerProcess server(folder, {"--token-file", "token"});
   ASSERT_FALSE(server.address.empty());
   outcome = run_pravel(folder, "--board " + server.address + " --token-file wrong --run s.json");
   EXPECT_EQ(outcome.status, 2);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "bench/board/bitstream.h"
 #include "bench/host/bench_session.h"
@@ -19,6 +20,8 @@
 #include "bench/host/field_state.h"
 #include "bench/host/histogram_window.h"
 #include "bench/host/log_book.h"
+#include "bench/remote/remote_board.h"
+#include "tests/support/board_server_process.h"
 #include "tests/support/gui_harness.h"
 #include "tests/support/log_capture.h"
 
@@ -47,7 +50,7 @@ class Bench : public ::testing::Test {
     fs::current_path(start_folder);
     const auto folders = BenchFolders::under(start_folder);
     prepare_folders(folders);
-    session = std::make_unique<BenchSession>(folders);
+    session = std::make_unique<BenchSession>(folders, served_board());
     session->model.simulated_device.bytes_per_second = 1e9;
     session->report_through(app());
     session->show();
@@ -66,6 +69,23 @@ class Bench : public ::testing::Test {
     app().on_error = nullptr;
     app().on_cancelled = nullptr;
     session.reset();
+  }
+  // From now on the bench starts on the board pravel-board serves, in a
+  // process of its own, as `pravel --board` does.
+  void serve_board() {
+    server = std::make_unique<testing_support::BoardServerProcess>(fs::current_path() / "served");
+    ASSERT_FALSE(server->address.empty()) << "pravel-board did not start";
+  }
+  std::unique_ptr<Board> served_board() {
+    if (!server) return nullptr;
+    auto board = std::make_unique<remote::RemoteBoard>(server->address, "", "pravel e2e test");
+    board->set_interactive_thread(std::this_thread::get_id());  // the toolkit's
+    return board;
+  }
+  // The connection field as the bench shows it for this board.
+  std::string connection_text(bool connected) {
+    const std::string state = connected ? "Connected" : "Disconnected";
+    return server ? state + (connected ? " to " : " from ") + server->address : state;
   }
   static ReportingApp& app() { return *static_cast<ReportingApp*>(wxTheApp); }
 
@@ -140,8 +160,7 @@ class Bench : public ::testing::Test {
   }
   void plug(bool connected) {
     check(session->simulator->connected, connected);
-    ASSERT_TRUE(wait_for(
-        [&] { return status(kStatusConnection) == (connected ? "Connected" : "Disconnected"); }));
+    ASSERT_TRUE(wait_for([&] { return status(kStatusConnection) == connection_text(connected); }));
   }
   long image_activity() {
     long sum = 0;
@@ -169,6 +188,7 @@ class Bench : public ::testing::Test {
   fs::path start_folder;
   std::uint64_t log_mark = 0;
   std::unique_ptr<BenchSession> session;
+  std::unique_ptr<testing_support::BoardServerProcess> server;  // when the board is served
 };
 
 }  // namespace Zelvar_Core::bench

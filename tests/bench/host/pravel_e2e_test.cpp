@@ -83,7 +83,7 @@ TEST_F(Bench, CaptureWritesNumberedImagesWithoutOverwriting) {
 }
 
 TEST_F(Bench, EachResetReachesTheBoardInOrder) {
-  auto& issued = model().simulated_device.simulated_actions.issued;
+  auto& issued = model().simulated_device.resets.issued;
   click(window().panel_control->button_reset);
   EXPECT_EQ(issued, (std::vector<std::string>{"reset_device", "reset_fifo", "reset_ram"}));
   click(window().panel_control->button_reset_periphery);

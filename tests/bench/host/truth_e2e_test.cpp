@@ -71,7 +71,7 @@ TEST_F(Bench, AnUnpluggedBoardGreysItsControlsAndRefusesWhatStillArrives) {
     click(button);
     EXPECT_EQ(message(), "Error: " + sentence);
   }
-  EXPECT_TRUE(board().simulated_actions.issued.empty());
+  EXPECT_TRUE(board().resets.issued.empty());
   EXPECT_FALSE(fs::exists(start_folder / "captures"));
   select_mode(2);
   EXPECT_EQ(message(), "Error: No board is connected: mode not changed");

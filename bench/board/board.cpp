@@ -1,0 +1,33 @@
+#include "bench/board/board.h"
+
+#include "bench/board/board_settings.h"
+
+namespace Zelvar_Core::bench {
+
+void BoardResets::issue(const std::string& name) {
+  if (!board_.connected()) throw NoBoard("reset not sent");
+  if (before_reset) before_reset(name);
+  issued.push_back(name);
+  board_.reset(name, [this, name](const std::string& error) {
+    if (!error.empty()) {
+      if (board_.failure_listener) board_.failure_listener(error);
+      return;
+    }
+    if (on_reset) on_reset(name);
+  });
+}
+
+std::string identity_of(const Board& board) {
+  const std::string address = board.address();
+  return identity_text(board.read_identity()) + (address.empty() ? "" : " at " + address);
+}
+
+DeviceInfo device_info_of(const Board& board) {
+  if (!board.connected()) return {};
+  DeviceInfo info = board.read_identity();
+  const std::string address = board.address();
+  if (!address.empty() && !info.product_name.empty()) info.product_name += " at " + address;
+  return info;
+}
+
+}  // namespace Zelvar_Core::bench

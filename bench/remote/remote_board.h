@@ -1,0 +1,142 @@
+// A board reached over the board protocol (pravel --board HOST:PORT), behind
+// the same interface as the board in this process.
+//
+// A link thread keeps the connection: it claims the board, reads its identity
+// and registers, watches its state and reads its events into events(). When
+// the server goes away the board is unplugged for the host; the link tries
+// again with a growing pause (0.1 s to 1 s) and the board is back once the
+// server answers. What the host reads (registers, design, mode, acquiring)
+// is what the board last told. Calls from the interactive thread are checked
+// against that and sent by a thread of their own, so that the GUI never waits
+// on the network; calls from other threads wait for the board's answer.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "bench/board/board.h"
+#include "bench/remote/remote_call.h"
+
+namespace Zelvar_Core::bench::remote {
+
+// A value this side set on the board, until the board's watch confirms it:
+// a state the watch sent before the change may still be on its way, and must
+// not undo it. After `kPatience` the watch's word holds whatever it says.
+template <typename T>
+class Awaited {
+ public:
+  static constexpr std::chrono::milliseconds kPatience{1000};
+  void expect(const T& value) {
+    value_ = value;
+    until_ = std::chrono::steady_clock::now() + kPatience;
+  }
+  // Whether the watch's `seen` may be taken; a confirmation ends the wait.
+  bool admits(const T& seen) {
+    if (!value_) return true;
+    if (seen == *value_ || std::chrono::steady_clock::now() > until_) {
+      value_.reset();
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  std::optional<T> value_;
+  std::chrono::steady_clock::time_point until_;
+};
+
+class RemoteBoard : public Board {
+ public:
+  // Connects, claims the board and reads it; throws std::runtime_error with
+  // one sentence ("No board server answers at HOST:PORT", a refused token, a
+  // board in use) when it cannot. `client` names this side to other clients.
+  RemoteBoard(std::string address, std::string token, std::string client);
+  ~RemoteBoard() override;
+  RemoteBoard(const RemoteBoard&) = delete;
+  RemoteBoard& operator=(const RemoteBoard&) = delete;
+
+  // Calls from this thread never wait on the board.
+  void set_interactive_thread(std::thread::id id) { interactive_ = id; }
+
+  std::string address() const override { return address_; }
+  bool connected() const override;
+  DeviceInfo read_identity() const override;
+  std::string design() const override;
+
+  using Board::program;
+  void program(const std::string& path, ProgrammingObserver* observer) override;
+
+  std::vector<Register> read_bank(Bank bank) override;
+  std::int64_t read_register(const std::string& name) const override;
+  void write_register(const std::string& name, std::int64_t value) override;
+  const RegisterFile& registers() const override { return registers_; }
+
+  void set_mode(SensorMode mode) override;
+  SensorMode mode() const override;
+
+  void start_acquisition() override;
+  void stop_acquisition() override;
+  bool acquiring() const override;
+  EventHub& events() override { return hub_; }
+  std::uint64_t lost_by_board() const override { return lost_; }
+
+  std::vector<double> read_adc(double t) const override;
+  void serial_transact(const std::string& line, SerialDone done) override;
+
+  // How many times the link was made (1 after the constructor); for tests.
+  int links_made() const { return links_made_; }
+
+ protected:
+  void reset(const std::string& name, std::function<void(const std::string&)> done) override;
+
+ private:
+  struct Link;  // one connection to the server, from its claim to its loss
+  using Command = std::function<void(Link&)>;
+
+  bool interactive() const { return std::this_thread::get_id() == interactive_; }
+  // Makes the link: identity, claim, registers, state. Throws the sentence.
+  std::shared_ptr<Link> connect();
+  void keep_linked();                            // the link thread
+  void watch(Link& link);                        // until the link is lost
+  void read_events(std::shared_ptr<Link> link);  // the stream thread of one link
+  void link_lost();
+  std::vector<Register> read_bank_from_board(Bank bank);
+  void apply_state(const v1::BoardState& state);
+  // Runs `command` on the current link: at once and waiting from a worker
+  // thread, queued from the interactive one (its failure told to failure_listener).
+  void send(Command command, const std::string& consequence);
+  void run_commands();
+  std::shared_ptr<Link> current_link() const;
+  std::unique_ptr<grpc::ClientContext> context(const Link& link, double seconds = 5) const;
+
+  const std::string address_, token_, client_;
+  std::thread::id interactive_;
+  RegisterFile registers_;  // the board's registers as it last told them
+  EventHub hub_;
+  std::atomic<std::uint64_t> lost_{0};
+  std::atomic<int> links_made_{0};
+
+  mutable std::mutex mutex_;  // guards what follows
+  std::condition_variable wake_;
+  std::shared_ptr<Link> link_;
+  DeviceInfo identity_;
+  std::string design_;
+  bool plugged_ = false;
+  bool acquiring_ = false;
+  SensorMode mode_ = SensorMode::EventStream;
+  mutable std::vector<double> last_adc_;
+  std::deque<std::pair<Command, std::string>> commands_;
+  Awaited<std::string> awaited_design_;
+  Awaited<bool> awaited_acquiring_;
+  Awaited<SensorMode> awaited_mode_;
+  bool stopping_ = false;
+
+  std::thread link_thread_, command_thread_;
+};
+
+}  // namespace Zelvar_Core::bench::remote

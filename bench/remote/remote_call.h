@@ -1,0 +1,50 @@
+// What every client of the board protocol does around a call: the token and
+// the session on it, a deadline, and the status read as the bench's own
+// exceptions and sentences.
+#pragma once
+
+#include <grpcpp/grpcpp.h>
+
+#include <memory>
+#include <string>
+
+#include "bench/board/registers.h"
+#include "bench/board/sensor.h"
+#include "zelvar/board/v1/board.grpc.pb.h"
+
+namespace Zelvar_Core::bench::remote {
+
+namespace v1 = ::zelvar::board::v1;
+
+// A context carrying `token` (when any) and `session` (when any), ending after `seconds`.
+std::unique_ptr<grpc::ClientContext> call_context(const std::string& token,
+                                                  const std::string& session, double seconds);
+// A channel that tries again quickly once a server that went away is back.
+std::shared_ptr<grpc::Channel> board_channel(const std::string& address);
+
+// True when the status says nobody speaking the protocol answered: nothing
+// listening, a server that never answers, or one in another protocol.
+bool no_server_answers(const grpc::Status& status);
+// Throws what the status says, as the bench's exceptions (RangeError,
+// std::out_of_range, Cancelled, std::runtime_error); a server that went away
+// is told as "The board server at ADDRESS does not answer: WHAT".
+void throw_unless_ok(const grpc::Status& status, const std::string& address,
+                     const std::string& what);
+
+// This computer's name, for a claim others read ("lab-pc-3").
+std::string this_host();
+
+// The bitstream at `path` as bytes: only a regular file a board can hold.
+std::string read_bitstream_file(const std::string& path);
+
+// The ADC's channels in the bench's order (VDD, VDDIO, temperature, Ibias),
+// found by the names the board gives them; NaN for one it did not give.
+std::vector<double> adc_values(const v1::AdcReadingReply& reply);
+
+Bank bank_of(v1::Bank bank);
+v1::Bank wire_bank(Bank bank);
+SensorMode mode_of(v1::Mode mode);  // std::invalid_argument outside the chip's modes
+v1::Mode wire_mode(SensorMode mode);
+v1::ResetKind wire_reset(const std::string& name);  // "reset_device", ...
+
+}  // namespace Zelvar_Core::bench::remote

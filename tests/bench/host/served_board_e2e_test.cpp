@@ -1,0 +1,235 @@
+// The bench on a board served by pravel-board in a process of its own, as
+// `pravel --board` runs it: what works on the built-in board works here, and
+// losing the server is an unplugged board until it is back.
+#include "bench/events/hdf5_export.h"
+#include "bench/events/recording_file.h"
+#include "tests/bench/events/event_keeper.h"
+#include "tests/bench/host/bench_fixture.h"
+
+namespace Zelvar_Core::bench {
+namespace {
+
+using testing_support::answer_next_file_dialog;
+namespace v1 = ::zelvar::board::v1;
+
+class ServedBench : public Bench {
+ protected:
+  void SetUp() override {
+    serve_board();
+    Bench::SetUp();
+  }
+  // What a hand does at the bench: the server's own switch.
+  void plug_at_server(bool connected) {
+    auto channel = grpc::CreateChannel(server->address, grpc::InsecureChannelCredentials());
+    auto simulator = v1::BoardSimulator::NewStub(channel);
+    grpc::ClientContext context;
+    context.set_deadline(std::chrono::system_clock::now() + 5s);
+    v1::SetConnectedRequest request;
+    request.set_connected(connected);
+    v1::SimulatorReply reply;
+    ASSERT_TRUE(simulator->SetConnected(&context, request, &reply).ok());
+  }
+  // The value the served board holds, asked of it directly.
+  std::int64_t served_value(const std::string& name) {
+    auto board = v1::Board::NewStub(
+        grpc::CreateChannel(server->address, grpc::InsecureChannelCredentials()));
+    for (v1::Bank bank : {v1::BANK_DEVICE, v1::BANK_DAC, v1::BANK_CHIP}) {
+      grpc::ClientContext context;
+      context.set_deadline(std::chrono::system_clock::now() + 5s);
+      v1::ListRegistersRequest request;
+      request.set_bank(bank);
+      v1::ListRegistersReply reply;
+      EXPECT_TRUE(board->ListRegisters(&context, request, &reply).ok());
+      for (const auto& r : reply.registers())
+        if (r.name() == name) return r.value();
+    }
+    ADD_FAILURE() << "the served board has no " << name;
+    return -1;
+  }
+  Board& served() { return model().board(); }
+};
+
+TEST_F(ServedBench, TheStatusBarDeviceInfoAndSerialPortAreTheServedBoards) {
+  EXPECT_EQ(model().simulated(), nullptr);
+  EXPECT_EQ(status(kStatusConnection), "Connected to " + server->address);
+  EXPECT_EQ(status(kStatusBitstream), std::string("Bitstream: ") + SimulatedDevice::kFlashDesign);
+  choose(window().menu_bar->menu_device->item_info);
+  auto* info = window().device_info_frame;
+  EXPECT_EQ(info->txt_value_vendor->GetLabel(), "Zelvar Labs");
+  EXPECT_EQ(info->txt_value_model->GetLabel(),
+            "AER-640 sensor board (simulated) at " + server->address);
+  EXPECT_EQ(info->txt_value_sn->GetLabel(), "SIM-0001");
+
+  // The answer comes from the board's thread, shown once it is there.
+  choose(tool("Write SPI"));
+  auto* serial = window().serial_control_frame->panel_serial_control;
+  type(serial->serial_tx_box, "ID?");
+  click(serial->btn_write);
+  EXPECT_TRUE(wait_for([&] {
+    return serial->serial_rx_box->GetValue() == "AER-640 sensor board (simulated) SIM-0001";
+  }));
+  EXPECT_EQ(message(),
+            "SERIAL: sent \"ID?\", received \"AER-640 sensor board (simulated) SIM-0001\"");
+}
+
+TEST_F(ServedBench, EditorsWriteToTheServedBoardAndRefuseWhatItWouldRefuse) {
+  choose(window().menu_bar->menu_edit->item_dac);
+  auto* editor = window().edit_dac_frame;
+  ASSERT_TRUE(editor->IsShown());
+  type(field(editor, "VBIAS_PR"), "1700");
+  type(field(editor, "VTH_ON"), "5000");
+  click(editor->panel_values->button_apply);
+  EXPECT_EQ(message(), "Error: Not written: VTH_ON: 5000 is out of range 0..4095");
+  EXPECT_EQ(field(editor, "VTH_ON")->GetBackgroundColour(), kRefusedColour);
+  EXPECT_TRUE(wait_for([&] { return served_value("VBIAS_PR") == 1700; }));
+  EXPECT_EQ(served_value("VTH_ON"), 2400);
+
+  type(field(editor, "VTH_ON"), "2200");
+  click(editor->panel_values->button_apply);
+  EXPECT_EQ(message(), "Written to the board: VTH_ON 2400 \u2192 2200");
+  EXPECT_TRUE(wait_for([&] { return served_value("VTH_ON") == 2200; }));
+}
+
+TEST_F(ServedBench, ProgrammingShowsTheServersProgressAndCancelLeavesNoDesign) {
+  const std::string path = write_bitstream("design.bit", "aer640_served", 600 * 1024);
+  std::vector<int> percents;
+  presenter().programming_progress().on_advance = [&](int percent) { percents.push_back(percent); };
+  answer_next_file_dialog(path);
+  choose(window().menu_bar->menu_device->item_program);
+  ASSERT_FALSE(percents.empty());
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: aer640_served");
+  EXPECT_EQ(message().rfind("Programmed aer640_served (600 kB) in ", 0), 0u) << message();
+
+  const std::string big = write_bitstream("big.bit", "aer640_big", 8 << 20);
+  presenter().programming_progress().on_advance = [&](int percent) {
+    auto* dialog = presenter().programming_progress().dialog();
+    if (percent >= 5 && dialog)
+      testing_support::fire(dialog->FindWindow(wxID_CANCEL), wxEVT_BUTTON);
+  };
+  answer_next_file_dialog(big);
+  choose(window().menu_bar->menu_device->item_program);
+  EXPECT_EQ(message(), "Programming cancelled");
+  EXPECT_TRUE(wait_for([&] { return status(kStatusBitstream) == "Bitstream: none"; }));
+  click(window().panel_control->button_start_stop);
+  EXPECT_EQ(message(),
+            "Error: No design on the board: program a bitstream before starting the acquisition");
+}
+
+TEST_F(ServedBench, ARecordingOfTheServedStreamHoldsWhatArrivedAndExportsWhole) {
+  testing_support::EventKeeper arrived;
+  {
+    Subscription hear(served().events(), arrived);
+    presenter().toggle_recording();
+    ASSERT_TRUE(presenter().recording());
+    ASSERT_TRUE(wait_for([&] { return arrived.size() > 200000; }));
+    presenter().toggle_recording();
+  }
+  const std::string path = presenter().last_recording();
+  const RecordingInfo info = RecordingReader::scan(path);
+  EXPECT_GT(info.events, 200000u);
+  EXPECT_EQ(info.header.value("board"),
+            "Zelvar Labs AER-640 sensor board (simulated) SIM-0001 1.4.2 at " + server->address);
+  const std::string out = (start_folder / "recordings" / "served.h5").string();
+  const ExportStats exported = export_hdf5(path, out, false);
+  EXPECT_EQ(exported.events, info.events);
+  presenter().stop_main_img_thread();
+}
+
+TEST_F(ServedBench, ASweepSetsTheServedBoardAndPutsTheValueBack) {
+  auto& sweep = *session->sweep_tool;
+  choose(tool("Sweep"));
+  sweep.parameter_choice->SetStringSelection("VTH_ON");
+  sweep.values_field->ChangeValue("2100, 2500");
+  sweep.settle_field->ChangeValue("0.1");
+  sweep.measure_field->ChangeValue("0.3");
+  click(sweep.button_run);
+  ASSERT_TRUE(
+      wait_for([&] { return field(window().edit_dac_frame, "VTH_ON")->GetValue() == "2100"; }));
+  ASSERT_TRUE(wait_for([&] { return !sweep.running() && sweep.button_run->IsEnabled(); }));
+  ASSERT_EQ(sweep.table->GetItemCount(), 2);
+  const auto& points = sweep.plot->GetGraphics()->traces.front().points;
+  EXPECT_GT(points[0].y, points[1].y) << "a lower ON threshold gives more ON events";
+  EXPECT_EQ(message(), "Sweep of VTH_ON done: 2 rows; VTH_ON restored to 2400");
+  EXPECT_EQ(served_value("VTH_ON"), 2400);
+  EXPECT_FALSE(presenter().acquiring());
+}
+
+TEST_F(ServedBench, ASequenceRunsOnTheServedBoardAndNamesItInItsReport) {
+  const fs::path path = start_folder / "quick.json";
+  std::ofstream(path) << R"({"name": "quick", "steps": [{"set": "VTH_ON", "value": 2300},
+      {"measure": 0.3}, {"expect": "on_rate_mean", "min": 1000, "max": 1e9}]})";
+  answer_next_file_dialog(path.string());
+  choose(tool("Run sequence..."));
+  auto& runner = *session->sequence_tool;
+  ASSERT_TRUE(wait_for([&] { return !runner.running() && runner.last_exit_code() >= 0; }))
+      << message();
+  EXPECT_EQ(runner.last_exit_code(), 0);
+  EXPECT_EQ(message().rfind("Sequence quick: 1 of 1 expectations held; report ", 0), 0u)
+      << message();
+  EXPECT_EQ(served_value("VTH_ON"), 2300);
+  std::ifstream report(runner.last_report());
+  const std::string text((std::istreambuf_iterator<char>(report)), {});
+  EXPECT_NE(text.find("SIM-0001 1.4.2 at " + server->address), std::string::npos) << text;
+}
+
+TEST_F(ServedBench, TheSelfTestRunsEveryStepOnTheServedBoard) {
+  choose(tool("Execute test"));
+  EXPECT_EQ(message(), "Self-test: 6 passed, 0 failed, 0 not run");
+  EXPECT_TRUE(wait_for([&] { return !presenter().acquiring(); }));
+}
+
+TEST_F(ServedBench, TheServersSwitchUnplugsAndPlugsTheBoardAsTheBuiltInOneDoes) {
+  click(window().panel_control->button_start_stop);
+  ASSERT_TRUE(presenter().acquiring());
+  plug_at_server(false);
+  ASSERT_TRUE(wait_for([&] { return status(kStatusConnection) == connection_text(false); }));
+  EXPECT_FALSE(presenter().acquiring());
+  EXPECT_EQ(message(), "Board disconnected: acquisition stopped");
+  EXPECT_FALSE(window().panel_control->button_start_stop->IsEnabled());
+  plug_at_server(true);
+  ASSERT_TRUE(wait_for([&] { return message() == "Board connected"; }));
+  EXPECT_EQ(status(kStatusConnection), connection_text(true));
+  click(window().panel_control->button_start_stop);
+  EXPECT_TRUE(presenter().acquiring());
+  const std::uint64_t before = served().events().published();
+  EXPECT_TRUE(wait_for([&] { return served().events().published() > before + 10000; }));
+}
+
+TEST_F(ServedBench, AKilledServerIsAnUnplugThatEndsTheRecordingAndTheSweepUntilItIsBack) {
+  testing_support::EventKeeper arrived;
+  Subscription hear(served().events(), arrived);
+  presenter().toggle_recording();
+  ASSERT_TRUE(wait_for([&] { return arrived.size() > 50000; }));
+  auto& sweep = *session->sweep_tool;
+  choose(tool("Sweep"));
+  sweep.parameter_choice->SetStringSelection("VTH_OFF");
+  sweep.values_field->ChangeValue("600, 700, 900, 1000");
+  sweep.settle_field->ChangeValue("0.2");
+  sweep.measure_field->ChangeValue("0.5");
+  click(sweep.button_run);
+  ASSERT_TRUE(wait_for([&] { return sweep.table->GetItemCount() >= 1; }));
+
+  server->kill();
+  ASSERT_TRUE(wait_for([&] { return status(kStatusConnection) == connection_text(false); }));
+  ASSERT_TRUE(wait_for([&] { return !sweep.running(); }));
+  EXPECT_FALSE(presenter().recording());
+  EXPECT_FALSE(window().panel_control->button_start_stop->IsEnabled());
+  EXPECT_LT(sweep.table->GetItemCount(), 4) << "the sweep went on without its board";
+  const std::string path = presenter().last_recording();
+  const RecordingInfo info = RecordingReader::scan(path);  // whole, up to the loss
+  EXPECT_GE(info.events, 50000u);
+  EXPECT_LE(info.events, arrived.size());
+
+  server->restart();
+  ASSERT_FALSE(server->address.empty());
+  ASSERT_TRUE(wait_for([&] { return message() == "Board connected"; }));
+  EXPECT_EQ(status(kStatusConnection), connection_text(true));
+  click(window().panel_control->button_start_stop);
+  EXPECT_TRUE(presenter().acquiring());
+  const std::uint64_t before = served().events().published();
+  EXPECT_TRUE(wait_for([&] { return served().events().published() > before + 10000; }));
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench
