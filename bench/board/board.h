@@ -70,6 +70,11 @@ class Board : public Device {
 
   // "" for the board in this process; "HOST:PORT" for a served one.
   virtual std::string address() const { return ""; }
+  // Why the board is not there, ending with what did not happen:
+  // "No board is connected: the run cannot go on".
+  virtual std::string absence(const std::string& consequence) const {
+    return NoBoard(consequence).what();
+  }
   virtual bool connected() const = 0;  // from any thread
   virtual DeviceInfo read_identity() const = 0;
   virtual std::string design() const = 0;  // "" while the board holds no configuration

@@ -15,7 +15,7 @@
 #include "bench/board/whole_file.h"
 #include "bench/events/hdf5_export.h"
 #include "bench/remote/board_server.h"
-#include "bench/remote/remote_bench.h"
+#include "bench/remote/remote_board.h"
 #include "bench/sequences/csv.h"
 #include "bench/sequences/sequence_report.h"
 
@@ -68,14 +68,28 @@ class SimulatedBench : private SimulatedBoardHolder, public BoardBench {
       : BoardBench(device, folders, aborted) {}
 };
 
+// A board served at HOST:PORT, claimed for the run, with the bench that works
+// on it; the run's worker thread waits for each of the board's answers.
+struct ServedBoardHolder {
+  std::unique_ptr<remote::RemoteBoard> board;
+};
+class ServedBench : private ServedBoardHolder, public BoardBench {
+ public:
+  ServedBench(const std::string& address, const std::string& token_file,
+              const BenchFolders& folders, const std::atomic<bool>& aborted)
+      : ServedBoardHolder{std::make_unique<remote::RemoteBoard>(
+            address, token_file.empty() ? "" : remote::read_token_file(token_file),
+            "pravel --run on " + remote::this_host())},
+        BoardBench(*board, folders, aborted) {}
+};
+
 // The bench a run works on: the built-in board, or the one served at `board`.
 std::unique_ptr<BenchActions> board_bench(const std::string& board, const std::string& token_file,
                                           const BenchFolders& folders,
                                           const std::atomic<bool>& aborted) {
   if (board.empty()) return std::make_unique<SimulatedBench>(folders, aborted);
   remote::host_of(board);  // refuses what is not HOST:PORT
-  return std::make_unique<remote::RemoteBench>(
-      board, token_file.empty() ? "" : remote::read_token_file(token_file), folders, aborted);
+  return std::make_unique<ServedBench>(board, token_file, folders, aborted);
 }
 
 // Where the report goes: checked before the run, so that a run of an hour

@@ -94,6 +94,9 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
   if (!status.ok())
     throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
   link->session = claimed.session();
+  // The watch lasts as long as the link: no deadline, the token and session on it.
+  if (!token_.empty()) link->watch.AddMetadata("authorization", "Bearer " + token_);
+  link->watch.AddMetadata("zelvar-session", link->session);
   // The registers and the ADC as they stand; a board that is unplugged is read when it is back.
   for (Bank bank : {Bank::Device, Bank::Dac, Bank::Chip}) {
     v1::ListRegistersRequest request;
@@ -270,6 +273,12 @@ void RemoteBoard::read_events(std::shared_ptr<Link> link) {
 }
 
 // ---- what the host asks -------------------------------------------------------------
+
+std::string RemoteBoard::absence(const std::string& consequence) const {
+  std::lock_guard lock(mutex_);
+  if (!link_) return "the board server at " + address_ + " stopped answering";
+  return NoBoard(consequence).what();
+}
 
 bool RemoteBoard::connected() const {
   std::lock_guard lock(mutex_);

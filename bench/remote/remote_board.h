@@ -64,6 +64,8 @@ class RemoteBoard : public Board {
   void set_interactive_thread(std::thread::id id) { interactive_ = id; }
 
   std::string address() const override { return address_; }
+  // A server that went away is told as such; an unplugged board as any board.
+  std::string absence(const std::string& consequence) const override;
   bool connected() const override;
   DeviceInfo read_identity() const override;
   std::string design() const override;

@@ -36,7 +36,7 @@ void BoardBench::wait(double seconds) {
                                       std::chrono::duration<double>(std::max(0.0, seconds)));
   while (Clock::now() < end) {
     if (aborted_) throw Aborted("aborted");
-    if (!board_.connected()) throw NoBoard("the run cannot go on");
+    if (!board_.connected()) throw std::runtime_error(board_.absence("the run cannot go on"));
     const Clock::duration left = end - Clock::now();
     std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(20), left));
   }

@@ -437,10 +437,11 @@ TEST(BoardServerRun, NoServerOrAWrongTokenIsRefusedInOneSentenceAndNothingRuns) 
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.output, "Refused: No board server answers at 127.0.0.1:1; nothing was run.\n");
   // The window on a board nobody serves does not open, and says why.
-  outcome = run_pravel(folder, "--board 127.0.0.1:1");
+  const fs::path window_folder = fresh("remote_refused_window");
+  outcome = run_pravel(window_folder, "--board 127.0.0.1:1");
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.output, "pravel: No board server answers at 127.0.0.1:1.\n");
-  EXPECT_FALSE(fs::exists(folder / "logs")) << "the bench was set up for a board nobody serves";
+  EXPECT_TRUE(fs::is_empty(window_folder)) << "the bench was set up for a board nobody serves";
   {
     // A port that takes the connection and never answers.
     const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
