@@ -1,16 +1,21 @@
 // The board protocol over loopback: the simulated board's busy stream read
 // by a client for STREAM_SECONDS (10 by default) with the events decoded,
-// and the round trip of one register write. The server runs in this process
-// on 127.0.0.1, on its own gRPC threads, as pravel-board runs it.
+// the round trip of one register write, and how long the bench's remote
+// board takes to be connected again once a lost server listens again. The server runs in this
+// process on 127.0.0.1, on its own gRPC threads, as pravel-board runs it.
 #include <benchmark/benchmark.h>
 #include <spdlog/sinks/null_sink.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "bench/events/evt2.h"
 #include "bench/remote/board_server.h"
+#include "bench/remote/remote_board.h"
 
 namespace {
 
@@ -113,6 +118,43 @@ BENCHMARK(BM_WriteOneRegister)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
+
+// The server stops, stays away for `range(0)` ms, and listens again on its
+// port; timed is what follows: from listening to the remote board's
+// "connected" (what the bench shows as "Board connected").
+void BM_ReconnectAfterServerRestart(benchmark::State& state) {
+  SimulatedDevice board;
+  auto quiet =
+      std::make_shared<spdlog::logger>("", std::make_shared<spdlog::sinks::null_sink_mt>());
+  ServerOptions options;
+  options.listen = "127.0.0.1:0";
+  auto server = std::make_unique<BoardServer>(board, options, quiet);
+  options.listen = "127.0.0.1:" + std::to_string(server->port());
+  RemoteBoard remote(server->address(), "", "benchmark");
+  std::mutex mutex;
+  std::condition_variable changed;
+  remote.connection_listener = [&] { changed.notify_all(); };
+  auto wait_until = [&](bool connected) {
+    std::unique_lock lock(mutex);
+    while (remote.connected() != connected) changed.wait_for(lock, 1ms);
+  };
+  for (auto _ : state) {
+    server.reset();
+    wait_until(false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(state.range(0)));
+    server = std::make_unique<BoardServer>(board, options, quiet);
+    const auto listening = std::chrono::steady_clock::now();
+    wait_until(true);
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - listening).count());
+  }
+}
+BENCHMARK(BM_ReconnectAfterServerRestart)
+    ->Arg(0)
+    ->Arg(3000)
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

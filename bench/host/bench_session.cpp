@@ -39,7 +39,7 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
   initializer = std::make_unique<BenchInitializer>(model, *presenter, presenter->status());
   presenter->initializer = initializer.get();
 
-  simulator = new BoardSimulatorTool(window, model.simulated_device);
+  simulator = new BoardSimulatorTool(window, model.simulated_device, model.board().address());
   log_tool = new LogTool(window, LogBook::instance(), folders.logs.string());
   playback_tool = new PlaybackTool(window, *presenter);
   rates_tool = new RatesTool(window, presenter->rates());

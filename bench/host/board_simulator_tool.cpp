@@ -2,15 +2,26 @@
 
 #include <wx/panel.h>
 #include <wx/sizer.h>
+#include <wx/stattext.h>
 
 namespace Zelvar_Core::bench {
 
-BoardSimulatorTool::BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device)
+BoardSimulatorTool::BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device,
+                                       const std::string& served_at)
     : ToolFrame(parent, "Board simulator", wxDefaultSize,
                 wxDEFAULT_FRAME_STYLE ^ wxRESIZE_BORDER ^ wxMAXIMIZE_BOX),
-      device_(device) {
+      device_(device),
+      served_(!served_at.empty()) {
   auto* panel = new wxPanel(this);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
+  if (served_) {
+    auto* note =
+        new wxStaticText(panel, wxID_ANY,
+                         wxString::FromUTF8("The bench works on the board served at " + served_at +
+                                            ".\nIts switches are its server's: pravel-board's\n"
+                                            "BoardSimulator service."));
+    sizer->Add(note, 0, wxALL, 8);
+  }
   connected = new wxCheckBox(panel, wxID_ANY, "Board connected");
   fail_programming = new wxCheckBox(panel, wxID_ANY, "Fail the next programming");
   fail_register_read = new wxCheckBox(panel, wxID_ANY, "Fail the next register read");
@@ -22,6 +33,10 @@ BoardSimulatorTool::BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device
   for (wxWindow* w : std::initializer_list<wxWindow*>{connected, fail_programming,
                                                       fail_register_read, button_break_stream})
     sizer->Add(w, 0, wxALL, 8);
+  if (served_)
+    for (wxWindow* w : std::initializer_list<wxWindow*>{connected, fail_programming,
+                                                        fail_register_read, button_break_stream})
+      w->Disable();
   panel->SetSizer(sizer);
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(panel, 1, wxEXPAND);
@@ -44,6 +59,7 @@ void BoardSimulatorTool::open() {
 }
 
 void BoardSimulatorTool::on_tick() {
+  if (served_) return;
   // The one-shot failures clear themselves when used: the boxes follow.
   connected->SetValue(device_.connected());
   fail_programming->SetValue(device_.fail_next_program);

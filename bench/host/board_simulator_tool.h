@@ -6,6 +6,8 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 
+#include <string>
+
 #include "bench/board/simulated_board.h"
 #include "bench/host/tool_frame.h"
 
@@ -13,7 +15,9 @@ namespace Zelvar_Core::bench {
 
 class BoardSimulatorTool : public ToolFrame {
  public:
-  BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device);
+  // `served_at` names the served board the bench works on instead ("" for
+  // none): the switches here would then move nothing, and are greyed.
+  BoardSimulatorTool(wxWindow* parent, SimulatedDevice& device, const std::string& served_at = "");
   void open() override;
 
   wxCheckBox* connected;
@@ -26,6 +30,7 @@ class BoardSimulatorTool : public ToolFrame {
 
  private:
   SimulatedDevice& device_;
+  bool served_;
 };
 
 }  // namespace Zelvar_Core::bench

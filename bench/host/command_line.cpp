@@ -113,12 +113,11 @@ class PravelCommandLine {
         {"--overwrite", overwrite_, export_, "--export"}};
     for (const auto& [name, option, mode, mode_name] : belongs)
       if (option->count() && !mode->count()) return std::string(name) + " goes with " + mode_name;
-    // A served board takes the built-in one's place in the window and in a run.
-    for (auto* without_board : {export_, demo_})
+    // A served board takes the built-in one's place in the window and in a
+    // run; the demo's scenes need the built-in board, the files no board.
+    for (auto* without_board : {export_, demo_, sample_})
       if (board_->count() && without_board->count())
-        return without_board->get_name() +
-               " works on the built-in board: --board does not go "
-               "with it";
+        return "--board does not go with " + without_board->get_name();
     if (demo_->count() && !o_.demo_scene.empty() &&
         std::find(kDemoScenes.begin(), kDemoScenes.end(), o_.demo_scene) == kDemoScenes.end())
       return "--demo: there is no scene \"" + o_.demo_scene +

@@ -59,6 +59,10 @@ TEST_F(ServedBench, TheStatusBarDeviceInfoAndSerialPortAreTheServedBoards) {
   EXPECT_EQ(info->txt_value_model->GetLabel(),
             "AER-640 sensor board (simulated) at " + server->address);
   EXPECT_EQ(info->txt_value_sn->GetLabel(), "SIM-0001");
+  // The built-in board's switches would move nothing here.
+  choose(tool("Board simulator"));
+  EXPECT_FALSE(session->simulator->connected->IsEnabled());
+  EXPECT_FALSE(session->simulator->button_break_stream->IsEnabled());
 
   // The answer comes from the board's thread, shown once it is there.
   choose(tool("Write SPI"));
