@@ -224,6 +224,7 @@ void RemoteBoard::link_lost() {
     was_acquiring = acquiring_;
     plugged_ = false;
     acquiring_ = false;
+    design_.clear();  // as an unplugged board: no design until it tells its own
     awaited_design_ = {};
     awaited_acquiring_ = {};
     awaited_mode_ = {};

@@ -216,6 +216,7 @@ TEST_F(ServedBench, AKilledServerIsAnUnplugThatEndsTheRecordingAndTheSweepUntilI
 
   server->kill();
   ASSERT_TRUE(wait_for([&] { return status(kStatusConnection) == connection_text(false); }));
+  EXPECT_TRUE(wait_for([&] { return status(kStatusBitstream) == "Bitstream: none"; }));
   ASSERT_TRUE(wait_for([&] { return !sweep.running(); }));
   EXPECT_FALSE(presenter().recording());
   EXPECT_FALSE(window().panel_control->button_start_stop->IsEnabled());
