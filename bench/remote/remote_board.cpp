@@ -275,6 +275,16 @@ void RemoteBoard::read_events(std::shared_ptr<Link> link) {
 
 // ---- what the host asks -------------------------------------------------------------
 
+std::string RemoteBoard::failure_of(const grpc::Status& status,
+                                    const std::string& consequence) const {
+  try {
+    throw_unless_ok(status, address_, consequence);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
 std::string RemoteBoard::absence(const std::string& consequence) const {
   std::lock_guard lock(mutex_);
   if (!link_) return "the board server at " + address_ + " stopped answering";
@@ -475,14 +485,9 @@ void RemoteBoard::serial_transact(const std::string& line, SerialDone done) {
         v1::SerialRequest request;
         request.set_line(line);
         v1::SerialReply reply;
-        const grpc::Status status = link.stub->SerialTransact(context(link).get(), request, &reply);
-        try {
-          throw_unless_ok(status, address_, "nothing sent");
-        } catch (const std::exception& e) {
-          done("", e.what());
-          return;
-        }
-        done(reply.answer(), "");
+        const std::string failure = failure_of(
+            link.stub->SerialTransact(context(link).get(), request, &reply), "nothing sent");
+        done(failure.empty() ? reply.answer() : "", failure);
       },
       "nothing sent");
 }
@@ -495,14 +500,7 @@ void RemoteBoard::reset(const std::string& name, std::function<void(const std::s
         v1::ResetRequest request;
         request.set_kind(kind);
         v1::ResetReply reply;
-        const grpc::Status status = link.stub->Reset(context(link).get(), request, &reply);
-        try {
-          throw_unless_ok(status, address_, "reset not sent");
-        } catch (const std::exception& e) {
-          done(e.what());
-          return;
-        }
-        done("");
+        done(failure_of(link.stub->Reset(context(link).get(), request, &reply), "reset not sent"));
       },
       "reset not sent");
 }

@@ -115,6 +115,8 @@ class RemoteBoard : public Board {
   void run_commands();
   std::shared_ptr<Link> current_link() const;
   std::unique_ptr<grpc::ClientContext> context(const Link& link, double seconds = 5) const;
+  // The sentence a failed call is told with; "" when it succeeded.
+  std::string failure_of(const grpc::Status& status, const std::string& consequence) const;
 
   const std::string address_, token_, client_;
   std::thread::id interactive_;

@@ -20,26 +20,20 @@ class ServedBench : public Bench {
   }
   // What a hand does at the bench: the server's own switch.
   void plug_at_server(bool connected) {
-    auto channel = grpc::CreateChannel(server->address, grpc::InsecureChannelCredentials());
-    auto simulator = v1::BoardSimulator::NewStub(channel);
-    grpc::ClientContext context;
-    context.set_deadline(std::chrono::system_clock::now() + 5s);
     v1::SetConnectedRequest request;
     request.set_connected(connected);
     v1::SimulatorReply reply;
-    ASSERT_TRUE(simulator->SetConnected(&context, request, &reply).ok());
+    ASSERT_TRUE(
+        v1::BoardSimulator::NewStub(channel())->SetConnected(call().get(), request, &reply).ok());
   }
   // The value the served board holds, asked of it directly.
   std::int64_t served_value(const std::string& name) {
-    auto board = v1::Board::NewStub(
-        grpc::CreateChannel(server->address, grpc::InsecureChannelCredentials()));
+    auto board = v1::Board::NewStub(channel());
     for (v1::Bank bank : {v1::BANK_DEVICE, v1::BANK_DAC, v1::BANK_CHIP}) {
-      grpc::ClientContext context;
-      context.set_deadline(std::chrono::system_clock::now() + 5s);
       v1::ListRegistersRequest request;
       request.set_bank(bank);
       v1::ListRegistersReply reply;
-      EXPECT_TRUE(board->ListRegisters(&context, request, &reply).ok());
+      EXPECT_TRUE(board->ListRegisters(call().get(), request, &reply).ok());
       for (const auto& r : reply.registers())
         if (r.name() == name) return r.value();
     }
@@ -47,6 +41,35 @@ class ServedBench : public Bench {
     return -1;
   }
   Board& served() { return model().board(); }
+  // The board is told back, and its stream starts again from Start.
+  void expect_back_and_streaming() {
+    ASSERT_TRUE(wait_for([&] { return message() == "Board connected"; }));
+    EXPECT_EQ(status(kStatusConnection), connection_text(true));
+    click(window().panel_control->button_start_stop);
+    EXPECT_TRUE(presenter().acquiring());
+    const std::uint64_t before = served().events().published();
+    EXPECT_TRUE(wait_for([&] { return served().events().published() > before + 10000; }));
+  }
+  // A sweep started from its window as the user starts one.
+  SweepTool& start_sweep(const char* parameter, const char* values, const char* settle,
+                         const char* measure) {
+    auto& sweep = *session->sweep_tool;
+    choose(tool("Sweep"));
+    sweep.parameter_choice->SetStringSelection(parameter);
+    sweep.values_field->ChangeValue(values);
+    sweep.settle_field->ChangeValue(settle);
+    sweep.measure_field->ChangeValue(measure);
+    click(sweep.button_run);
+    return sweep;
+  }
+  std::shared_ptr<grpc::Channel> channel() {
+    return grpc::CreateChannel(server->address, grpc::InsecureChannelCredentials());
+  }
+  static std::unique_ptr<grpc::ClientContext> call() {
+    auto context = std::make_unique<grpc::ClientContext>();
+    context->set_deadline(std::chrono::system_clock::now() + 5s);
+    return context;
+  }
 };
 
 TEST_F(ServedBench, TheStatusBarDeviceInfoAndSerialPortAreTheServedBoards) {
@@ -141,13 +164,7 @@ TEST_F(ServedBench, ARecordingOfTheServedStreamHoldsWhatArrivedAndExportsWhole) 
 }
 
 TEST_F(ServedBench, ASweepSetsTheServedBoardAndPutsTheValueBack) {
-  auto& sweep = *session->sweep_tool;
-  choose(tool("Sweep"));
-  sweep.parameter_choice->SetStringSelection("VTH_ON");
-  sweep.values_field->ChangeValue("2100, 2500");
-  sweep.settle_field->ChangeValue("0.1");
-  sweep.measure_field->ChangeValue("0.3");
-  click(sweep.button_run);
+  auto& sweep = start_sweep("VTH_ON", "2100, 2500", "0.1", "0.3");
   ASSERT_TRUE(
       wait_for([&] { return field(window().edit_dac_frame, "VTH_ON")->GetValue() == "2100"; }));
   ASSERT_TRUE(wait_for([&] { return !sweep.running() && sweep.button_run->IsEnabled(); }));
@@ -192,12 +209,7 @@ TEST_F(ServedBench, TheServersSwitchUnplugsAndPlugsTheBoardAsTheBuiltInOneDoes) 
   EXPECT_EQ(message(), "Board disconnected: acquisition stopped");
   EXPECT_FALSE(window().panel_control->button_start_stop->IsEnabled());
   plug_at_server(true);
-  ASSERT_TRUE(wait_for([&] { return message() == "Board connected"; }));
-  EXPECT_EQ(status(kStatusConnection), connection_text(true));
-  click(window().panel_control->button_start_stop);
-  EXPECT_TRUE(presenter().acquiring());
-  const std::uint64_t before = served().events().published();
-  EXPECT_TRUE(wait_for([&] { return served().events().published() > before + 10000; }));
+  expect_back_and_streaming();
 }
 
 TEST_F(ServedBench, AKilledServerIsAnUnplugThatEndsTheRecordingAndTheSweepUntilItIsBack) {
@@ -205,13 +217,7 @@ TEST_F(ServedBench, AKilledServerIsAnUnplugThatEndsTheRecordingAndTheSweepUntilI
   Subscription hear(served().events(), arrived);
   presenter().toggle_recording();
   ASSERT_TRUE(wait_for([&] { return arrived.size() > 50000; }));
-  auto& sweep = *session->sweep_tool;
-  choose(tool("Sweep"));
-  sweep.parameter_choice->SetStringSelection("VTH_OFF");
-  sweep.values_field->ChangeValue("600, 700, 900, 1000");
-  sweep.settle_field->ChangeValue("0.2");
-  sweep.measure_field->ChangeValue("0.5");
-  click(sweep.button_run);
+  auto& sweep = start_sweep("VTH_OFF", "600, 700, 900, 1000", "0.2", "0.5");
   ASSERT_TRUE(wait_for([&] { return sweep.table->GetItemCount() >= 1; }));
 
   server->kill();
@@ -228,12 +234,7 @@ TEST_F(ServedBench, AKilledServerIsAnUnplugThatEndsTheRecordingAndTheSweepUntilI
 
   server->restart();
   ASSERT_FALSE(server->address.empty());
-  ASSERT_TRUE(wait_for([&] { return message() == "Board connected"; }));
-  EXPECT_EQ(status(kStatusConnection), connection_text(true));
-  click(window().panel_control->button_start_stop);
-  EXPECT_TRUE(presenter().acquiring());
-  const std::uint64_t before = served().events().published();
-  EXPECT_TRUE(wait_for([&] { return served().events().published() > before + 10000; }));
+  expect_back_and_streaming();
 }
 
 }  // namespace
