@@ -1,13 +1,10 @@
 #include "bench/remote/remote_board.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <limits>
 
-#include "bench/board/bitstream.h"
 #include "bench/events/evt2.h"
+#include "bench/remote/remote_link.h"
 
 namespace Zelvar_Core::bench::remote {
 
@@ -20,26 +17,6 @@ bool unplugged(const grpc::Status& status) {
 }
 
 }  // namespace
-
-struct RemoteBoard::Link {
-  std::shared_ptr<grpc::Channel> channel;
-  std::unique_ptr<v1::Board::Stub> stub;
-  std::string session;
-  grpc::ClientContext watch;  // cancelled to end the link
-  std::mutex mutex;           // guards what follows
-  grpc::ClientContext* events = nullptr;
-  bool lost = false;
-  std::condition_variable wake;
-  std::thread stream;
-
-  void end() {
-    std::lock_guard lock(mutex);
-    lost = true;
-    if (events) events->TryCancel();
-    watch.TryCancel();
-    wake.notify_all();
-  }
-};
 
 RemoteBoard::RemoteBoard(std::string address, std::string token, std::string client)
     : address_(std::move(address)), token_(std::move(token)), client_(std::move(client)) {
@@ -503,96 +480,6 @@ void RemoteBoard::reset(const std::string& name, std::function<void(const std::s
         done(failure_of(link.stub->Reset(context(link).get(), request, &reply), "reset not sent"));
       },
       "reset not sent");
-}
-
-// ---- programming -------------------------------------------------------------------
-
-namespace {
-
-// The Program call's progress as it comes back, for the thread that waits on it.
-struct ProgrammingCall {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::uint64_t done = 0;
-  bool finished = false;
-  grpc::Status status;
-};
-
-}  // namespace
-
-void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer) {
-  if (!connected()) throw NoBoard("bitstream not written");
-  const std::string bytes = read_bitstream_file(path);
-  std::optional<BitstreamHeader> header;
-  try {
-    header = parse_bitstream_header(bytes.substr(0, 300 * 1024), bytes.size());
-  } catch (const std::invalid_argument& e) {
-    throw std::runtime_error("The bitstream " + path + " is damaged: " + e.what());
-  }
-  const std::string file = std::filesystem::path(path).filename().string();
-  const std::string design = header && !header->design.empty() ? header->design : file;
-  const auto link = current_link();
-  if (!link) throw NoBoard("bitstream not written");
-
-  auto call = context(*link, 600);
-  ProgrammingCall progress;
-  std::thread sender([&] {
-    auto stream = link->stub->Program(call.get());
-    v1::ProgramChunk chunk;
-    chunk.mutable_header()->set_file_name(file);
-    chunk.mutable_header()->set_total_bytes(bytes.size());
-    bool sent = stream->Write(chunk);
-    for (std::size_t at = 0; sent && at < bytes.size(); at += 1 << 20) {
-      chunk.set_data(bytes.substr(at, 1 << 20));
-      sent = stream->Write(chunk);
-    }
-    stream->WritesDone();
-    v1::ProgramProgress answer;
-    while (stream->Read(&answer)) {
-      std::lock_guard lock(progress.mutex);
-      progress.done = answer.bytes_done();
-      progress.changed.notify_all();
-    }
-    const grpc::Status status = stream->Finish();
-    std::lock_guard lock(progress.mutex);
-    progress.status = status;
-    progress.finished = true;
-    progress.changed.notify_all();
-  });
-  // The observer is told on this thread; a dialog there stays alive between replies.
-  if (observer) observer->begin(design, bytes.size());
-  bool cancelled = false;
-  for (;;) {
-    std::unique_lock lock(progress.mutex);
-    progress.changed.wait_for(lock, 50ms, [&] { return progress.finished; });
-    if (progress.finished) break;
-    const std::uint64_t done = progress.done;
-    lock.unlock();
-    if (observer && !cancelled && !observer->advance(done)) {
-      cancelled = true;
-      call->TryCancel();
-    }
-  }
-  sender.join();
-  // A run that did not end well may or may not have reached the board: ask it what it holds.
-  std::string now = design;
-  if (cancelled || !progress.status.ok()) {
-    v1::Identity identity;
-    now = link->stub->GetIdentity(context(*link, 2).get(), v1::GetIdentityRequest(), &identity).ok()
-              ? identity.design()
-              : "";
-  }
-  {
-    std::lock_guard lock(mutex_);
-    design_ = now;
-    acquiring_ = false;
-    awaited_design_.expect(now);
-    awaited_acquiring_.expect(false);
-  }
-  if (observer) observer->end();           // the run's end is told with the board as it now is
-  if (stream_listener) stream_listener();  // whoever shows the design hears of it
-  if (cancelled) throw Cancelled("Programming cancelled");
-  throw_unless_ok(progress.status, address_, "bitstream not written");
 }
 
 }  // namespace Zelvar_Core::bench::remote
