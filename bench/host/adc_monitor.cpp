@@ -4,6 +4,8 @@
 #include <wx/checkbox.h>
 #include <wx/stattext.h>
 
+#include <stdexcept>
+
 #include "bench/board/text.h"
 
 namespace Zelvar_Core::bench {
@@ -21,8 +23,12 @@ AdcMonitor::AdcMonitor(Board& board, StatusLine& status, std::shared_ptr<spdlog:
   const auto& labels = adc_channel_labels();
   const char* keys[] = {"vdd", "vddio", "temp", "ibias"};
   for (int i = 0; i < 4; ++i) history_.add_channel(keys[i], i, labels[i]);
-  // One sample to show from the start.
-  on_reading({0.0, board.read_adc(0.0), 0});
+  // One sample to show from the start, when the board is there to give it.
+  try {
+    on_reading({0.0, board.read_adc(0.0), 0});
+  } catch (const std::runtime_error&) {
+    // the first sample comes with the first sampling run instead
+  }
 }
 
 AdcMonitor::~AdcMonitor() { sampler_.stop(); }

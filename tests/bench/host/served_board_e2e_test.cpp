@@ -212,6 +212,17 @@ TEST_F(ServedBench, TheServersSwitchUnplugsAndPlugsTheBoardAsTheBuiltInOneDoes) 
   expect_back_and_streaming();
 }
 
+TEST_F(ServedBench, ABoardUnpluggedWhenTheBenchStartsIsShownSoUntilItIsPluggedIn) {
+  stop();
+  plug_at_server(false);
+  start();
+  EXPECT_EQ(status(kStatusConnection), connection_text(false));
+  EXPECT_EQ(status(kStatusBitstream), "Bitstream: none");
+  EXPECT_FALSE(window().panel_control->button_start_stop->IsEnabled());
+  plug_at_server(true);
+  expect_back_and_streaming();
+}
+
 TEST_F(ServedBench, AKilledServerIsAnUnplugThatEndsTheRecordingAndTheSweepUntilItIsBack) {
   testing_support::EventKeeper arrived;
   Subscription hear(served().events(), arrived);
