@@ -98,6 +98,9 @@ class Board : public Device {
   virtual void start_acquisition() = 0;
   virtual void stop_acquisition() = 0;
   virtual bool acquiring() const = 0;
+  // The board itself said its stream runs: a served board's start is asked
+  // at once (acquiring()) and confirmed when the board has done it.
+  virtual bool stream_confirmed() const { return acquiring(); }
   virtual EventHub& events() = 0;
   // Events the board could not hand over since its stream started.
   virtual std::uint64_t lost_by_board() const = 0;

@@ -217,7 +217,18 @@ void BenchPresenter::toggle_main_img_thread() {
     logger->info("Playback paused: the live board streams");
   }
   model_.board().start_acquisition();  // refused without a board or a design
+  start_to_tell_ = true;               // told once the board says so: a served board answers later
   sync_stream_view();
+}
+
+void BenchPresenter::tell_stream_start() {
+  if (!start_to_tell_) return;
+  if (!acquiring()) {
+    start_to_tell_ = false;  // it did not start; the board's refusal is told on its own
+    return;
+  }
+  if (!model_.board().stream_confirmed()) return;
+  start_to_tell_ = false;
   logger->info("Acquisition started");
   status_.message("Acquisition started");
 }
@@ -243,6 +254,7 @@ void BenchPresenter::sync_stream_view() {
     logger->warn("{} events lost while acquiring: the host fell behind the board's stream",
                  count_text(lost));
   view_->panel_control->button_start_stop->SetLabel(acquiring() ? "Stop" : "Start");
+  tell_stream_start();
   const bool streaming = recording() || playback().is_open();
   if (streaming && !stream_timer_.IsRunning()) stream_timer_.Start(1000);
   if (!streaming) stream_timer_.Stop();

@@ -103,6 +103,8 @@ class BenchPresenter : public Presenter {
   // whose stream ended follow the stream.
   void sync_stream_view();
   void update_stream_line();
+  // "Acquisition started" once the board has started its stream.
+  void tell_stream_start();
   // The controls, editors and ADC monitor follow the board's presence.
   void apply_connection_state();
   void update_status();
@@ -123,6 +125,7 @@ class BenchPresenter : public Presenter {
   wxTimer stream_timer_;  // the recording's or playback's line, every second
   std::string last_capture_;
   bool closed_ = false;
+  bool start_to_tell_ = false;
 };
 
 }  // namespace Zelvar_Core::bench

@@ -104,6 +104,7 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
     plugged_ = state.plugged();
     design_ = state.design();
     acquiring_ = state.acquiring();
+    stream_confirmed_ = acquiring_;
     try {
       mode_ = mode_of(state.mode());
     } catch (const std::invalid_argument&) {
@@ -169,8 +170,10 @@ void RemoteBoard::apply_state(const v1::BoardState& state) {
       design_ = state.design();
     }
     if (awaited_acquiring_.admits(state.acquiring())) {
-      stream_changed = stream_changed || acquiring_ != state.acquiring();
+      stream_changed = stream_changed || acquiring_ != state.acquiring() ||
+                       stream_confirmed_ != state.acquiring();
       acquiring_ = state.acquiring();
+      stream_confirmed_ = acquiring_;
     }
     try {
       const SensorMode mode = mode_of(state.mode());
@@ -201,6 +204,7 @@ void RemoteBoard::link_lost() {
     was_acquiring = acquiring_;
     plugged_ = false;
     acquiring_ = false;
+    stream_confirmed_ = false;
     design_.clear();  // as an unplugged board: no design until it tells its own
     awaited_design_ = {};
     awaited_acquiring_ = {};
@@ -287,6 +291,11 @@ std::string RemoteBoard::design() const {
 SensorMode RemoteBoard::mode() const {
   std::lock_guard lock(mutex_);
   return mode_;
+}
+
+bool RemoteBoard::stream_confirmed() const {
+  std::lock_guard lock(mutex_);
+  return stream_confirmed_;
 }
 
 bool RemoteBoard::acquiring() const {
@@ -396,6 +405,7 @@ void RemoteBoard::start_acquisition() {
           "No design on the board: program a bitstream before starting the acquisition");
     if (acquiring_) return;
     acquiring_ = true;
+    stream_confirmed_ = false;
     awaited_acquiring_.expect(true);
   }
   send(
@@ -403,12 +413,16 @@ void RemoteBoard::start_acquisition() {
         v1::StartAcquisitionReply reply;
         const grpc::Status status =
             link.stub->StartAcquisition(context(link).get(), v1::StartAcquisitionRequest(), &reply);
-        if (status.ok()) return;
         {
           std::lock_guard lock(mutex_);
-          acquiring_ = false;
-          awaited_acquiring_.expect(false);
+          stream_confirmed_ = status.ok() && acquiring_;
+          if (!status.ok()) {
+            acquiring_ = false;
+            awaited_acquiring_.expect(false);
+          }
         }
+        if (stream_listener) stream_listener();  // the board's own word on its stream
+        if (status.ok()) return;
         if (stream_listener) stream_listener();
         throw_unless_ok(status, address_, "acquisition not started");
       },
@@ -421,6 +435,7 @@ void RemoteBoard::stop_acquisition() {
     std::lock_guard lock(mutex_);
     if (!acquiring_) return;
     acquiring_ = false;
+    stream_confirmed_ = false;
     awaited_acquiring_.expect(false);
   }
   try {

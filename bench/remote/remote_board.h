@@ -84,6 +84,7 @@ class RemoteBoard : public Board {
   void start_acquisition() override;
   void stop_acquisition() override;
   bool acquiring() const override;
+  bool stream_confirmed() const override;
   EventHub& events() override { return hub_; }
   std::uint64_t lost_by_board() const override { return lost_; }
 
@@ -131,7 +132,8 @@ class RemoteBoard : public Board {
   DeviceInfo identity_;
   std::string design_;
   bool plugged_ = false;
-  bool acquiring_ = false;
+  bool acquiring_ = false;         // as asked, or as the board told
+  bool stream_confirmed_ = false;  // the board itself said its stream runs
   SensorMode mode_ = SensorMode::EventStream;
   mutable std::vector<double> last_adc_;
   std::deque<std::pair<Command, std::string>> commands_;

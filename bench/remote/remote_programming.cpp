@@ -90,6 +90,7 @@ void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer
     std::lock_guard lock(mutex_);
     design_ = now;
     acquiring_ = false;
+    stream_confirmed_ = false;
     awaited_design_.expect(now);
     awaited_acquiring_.expect(false);
   }

@@ -223,6 +223,25 @@ TEST_F(ServedBench, ABoardUnpluggedWhenTheBenchStartsIsShownSoUntilItIsPluggedIn
   expect_back_and_streaming();
 }
 
+TEST_F(ServedBench, AStartTheFrozenServerNeverDoesIsNotToldAsStarted) {
+  mark_log();
+  ::kill(server->pid(), SIGSTOP);  // the server keeps its connection and answers nothing
+  click(window().panel_control->button_start_stop);
+  EXPECT_NE(message(), "Acquisition started");
+  const std::string refused =
+      "Error: The board server at " + server->address + " does not answer: acquisition not started";
+  EXPECT_TRUE(testing_support::pump_until([&] { return message() == refused; }, 10s)) << message();
+  ::kill(server->pid(), SIGCONT);
+  EXPECT_FALSE(logged(spdlog::level::info, "Acquisition started"));
+  EXPECT_FALSE(presenter().acquiring());
+  EXPECT_EQ(window().panel_control->button_start_stop->GetLabel(), "Start");
+
+  // With the server answering again, the start is told once the board has started.
+  click(window().panel_control->button_start_stop);
+  EXPECT_TRUE(wait_for([&] { return message() == "Acquisition started"; })) << message();
+  EXPECT_TRUE(logged(spdlog::level::info, "Acquisition started"));
+}
+
 TEST_F(ServedBench, AKilledServerIsAnUnplugThatEndsTheRecordingAndTheSweepUntilItIsBack) {
   testing_support::EventKeeper arrived;
   Subscription hear(served().events(), arrived);
