@@ -7,7 +7,7 @@
 #include <wx/frame.h>
 
 #include "bench/board/sensor.h"
-#include "bench/host/main_window.h"
+#include "bench/host/windows/main_window.h"
 
 using namespace Zelvar_Core::bench;
 

@@ -15,11 +15,11 @@
 #include <thread>
 
 #include "bench/board/bitstream.h"
-#include "bench/host/bench_session.h"
-#include "bench/host/chip_editor.h"
-#include "bench/host/field_state.h"
-#include "bench/host/histogram_window.h"
-#include "bench/host/log_book.h"
+#include "bench/host/app/bench_session.h"
+#include "bench/host/windows/chip_editor.h"
+#include "bench/host/presenter/field_state.h"
+#include "bench/host/windows/histogram_window.h"
+#include "bench/host/app/log_book.h"
 #include "bench/remote/remote_board.h"
 #include "tests/support/board_server_process.h"
 #include "tests/support/gui_harness.h"

@@ -1,7 +1,7 @@
 // The end-to-end tests' main: the bench's reporting application object, and
 // the log book on every logger, as the program has them.
-#include "bench/host/log_book.h"
-#include "bench/host/reporting_app.h"
+#include "bench/host/app/log_book.h"
+#include "bench/host/app/reporting_app.h"
 #include "tests/support/gui_harness.h"
 
 namespace {

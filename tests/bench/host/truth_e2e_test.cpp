@@ -6,9 +6,9 @@
 
 #include <thread>
 
-#include "bench/host/bench_keys.h"
-#include "bench/host/field_state.h"
-#include "bench/host/toolkit_log.h"
+#include "bench/host/windows/bench_keys.h"
+#include "bench/host/presenter/field_state.h"
+#include "bench/host/app/toolkit_log.h"
 #include "tests/bench/host/bench_fixture.h"
 
 namespace Zelvar_Core::bench {

@@ -1,0 +1,248 @@
+#include "bench/host/app/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <sstream>
+#include <tuple>
+
+#include "Zelvar_Core/version.h"
+#include "bench/remote/board_server.h"
+
+namespace Zelvar_Core::bench {
+
+namespace {
+
+const std::vector<std::string> kDemoScenes = {"unplugged", "refused", "playback", "sweep",
+                                              "sequence",  "log",     "help"};
+
+// A number of seconds or hours within lo..hi: "nan", "inf" and "1e400" are
+// refused like any other value outside the range.
+std::string number(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
+// A board server's address, HOST:PORT, checked before anything is made.
+CLI::Validator board_address() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        try {
+          remote::host_of(text);
+          return "";
+        } catch (const std::exception& e) {
+          return e.what();
+        }
+      },
+      "");
+}
+
+CLI::Validator within(double lo, double hi, bool lo_included, const std::string& unit) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        double value = 0;
+        if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value))
+          return "\"" + text + "\" is not a number of " + unit;
+        if (value < lo || (value == lo && !lo_included) || value > hi)
+          return text + " is out of range: it must be " + (lo_included ? "from " : "more than ") +
+                 number(lo) + (lo_included ? " to " : " and at most ") + number(hi) + " " + unit;
+        return "";
+      },
+      "");
+}
+
+// Each option with its value's name only ("--export REC.raw OUT.h5").
+class Formatter : public CLI::Formatter {
+ public:
+  std::string make_option_opts(const CLI::Option* option) const override {
+    const std::string type = option->get_type_name();
+    return type.empty() ? "" : " " + type;
+  }
+};
+
+// CLI11's refusals, as one sentence that ends the line.
+std::string sentence(std::string what) {
+  while (!what.empty() && (what.back() == '\n' || what.back() == ' ')) what.pop_back();
+  if (!what.empty() && what.back() != '.') what += '.';
+  return "pravel: " + what + " See pravel --help.\n";
+}
+
+// pravel's options, declared on a CLI11 application, and the rules CLI11
+// does not check: one mode at a time, each option with its mode.
+class PravelCommandLine {
+ public:
+  explicit PravelCommandLine(PravelOptions& o)
+      : o_(o),
+        app_(
+            "The AER sensor test bench on its simulated board. Without options it opens the "
+            "bench; the options below run it in other ways, most of them without a display.",
+            "pravel") {
+    app_.formatter(std::make_shared<Formatter>());
+    app_.get_formatter()->column_width(34);
+    declare_modes();
+    declare_details();
+    app_.footer(
+        "Files go under the folder the bench starts in: recordings/, reports/, captures/, "
+        "presets/, logs/pravel.log and tmp/.");
+  }
+
+  // Parses; throws CLI11's errors, CallForHelp among them.
+  void parse(const std::vector<std::string>& arguments) {
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    app_.parse(reversed);
+  }
+  std::string help() const { return app_.help(); }
+  bool version_asked() const { return version_; }
+
+  // One way of running at a time, each option with the mode it belongs to,
+  // a known scene: "" when the line holds together.
+  std::string refusal() const {
+    std::vector<std::string> given;
+    for (const auto& [name, option] : modes())
+      if (option->count()) given.emplace_back(name);
+    if (given.size() > 1)
+      return given[0] + " and " + given[1] + " cannot be given together: choose one";
+    const std::tuple<const char*, CLI::Option*, CLI::Option*, const char*> belongs[] = {
+        {"--busy", busy_, measure_, "--measure"},
+        {"--all-tools", all_tools_, measure_, "--measure"},
+        {"--adc-hours", hours_, measure_, "--measure"},
+        {"--report", report_, run_, "--run"},
+        {"--token-file", token_file_, board_, "--board"},
+        {"--overwrite", overwrite_, export_, "--export"}};
+    for (const auto& [name, option, mode, mode_name] : belongs)
+      if (option->count() && !mode->count()) return std::string(name) + " goes with " + mode_name;
+    // A served board takes the built-in one's place in the window and in a
+    // run; the demo's scenes need the built-in board, the files no board.
+    for (auto* without_board : {export_, demo_, sample_})
+      if (board_->count() && without_board->count())
+        return "--board does not go with " + without_board->get_name();
+    if (demo_->count() && !o_.demo_scene.empty() &&
+        std::find(kDemoScenes.begin(), kDemoScenes.end(), o_.demo_scene) == kDemoScenes.end())
+      return "--demo: there is no scene \"" + o_.demo_scene +
+             "\"; the scenes are unplugged, refused, playback, sweep, sequence, log and help";
+    return "";
+  }
+
+  // The mode the line asks for, with the export's two files.
+  void settle_mode() {
+    if (demo_->count()) o_.mode = PravelOptions::Mode::Demo;
+    if (measure_->count()) o_.mode = PravelOptions::Mode::Measure;
+    if (run_->count()) o_.mode = PravelOptions::Mode::Run;
+    if (sample_->count()) o_.mode = PravelOptions::Mode::SampleBitstream;
+    if (export_->count()) {
+      o_.mode = PravelOptions::Mode::Export;
+      o_.recording = export_files_.at(0);
+      o_.export_to = export_files_.at(1);
+    }
+  }
+
+ private:
+  std::vector<std::pair<const char*, CLI::Option*>> modes() const {
+    return {{"--demo", demo_},
+            {"--measure", measure_},
+            {"--run", run_},
+            {"--export", export_},
+            {"--sample-bitstream", sample_}};
+  }
+
+  void declare_modes() {
+    app_.add_flag("--version", version_, "Print the version and exit");
+    app_.add_flag("--desktop", o_.desktop,
+                  "Work in the user's data folder ($XDG_DATA_HOME/pravel or "
+                  "~/.local/share/pravel), as the desktop menu starts it");
+    demo_ = app_.add_option("--demo", o_.demo_scene,
+                            "Open the bench with every tool window and the acquisition running, "
+                            "or one scene of it")
+                ->expected(0, 1)
+                ->type_name("[SCENE]");
+    measure_ = app_.add_option("--measure", o_.measure_seconds,
+                               "Run the acquisition SECONDS (0 < SECONDS <= 86400), log the "
+                               "rates, the frames drawn and the memory used, and quit")
+                   ->type_name("SECONDS")
+                   ->check(within(0, 86400, false, "seconds"));
+    run_ = app_.add_option("--run", o_.sequence,
+                           "Run the test sequence SEQUENCE.json on the simulated board without "
+                           "a window; exit 0 when every expectation held, 1 when one failed, 2 "
+                           "when the sequence was refused or did not end")
+               ->type_name("SEQUENCE.json");
+    export_ = app_.add_option("--export", export_files_,
+                              "Export the recording REC.raw to the HDF5 file OUT.h5 and quit; "
+                              "exit 0 when the file is complete, 1 otherwise")
+                  ->expected(2)
+                  ->type_name("REC.raw OUT.h5");
+    sample_ = app_.add_option("--sample-bitstream", o_.sample_path,
+                              "Write a 3 MB sample bitstream (design \"aer640_sample\") to PATH, "
+                              "making its folder when missing, and quit")
+                  ->type_name("PATH");
+  }
+
+  void declare_details() {
+    busy_ = app_.add_flag("--busy", o_.busy,
+                          "With --measure: thresholds that make about 20 M events/s");
+    all_tools_ = app_.add_flag("--all-tools", o_.all_tools,
+                               "With --measure: the ADC monitor (4 channels at 10 ms), Rates and "
+                               "a recording running all the while");
+    hours_ = app_.add_option("--adc-hours", o_.adc_hours,
+                             "With --measure: fill the ADC history with HOURS (0..24) of "
+                             "samples at 10 ms and open the ADC monitor first")
+                 ->type_name("HOURS")
+                 ->check(within(0, 24, true, "hours"));
+    board_ = app_.add_option("--board", o_.board,
+                             "Work on the board served at HOST:PORT (pravel-board, or a real "
+                             "board's server) instead of the built-in simulated board: in the "
+                             "window, and with --run")
+                 ->type_name("HOST:PORT")
+                 ->check(board_address());
+    token_file_ = app_.add_option("--token-file", o_.token_file,
+                                  "With --board: the board server's token, in the file F")
+                      ->type_name("F");
+    report_ = app_.add_option("--report", o_.report,
+                              "With --run: write the CSV report to OUT.csv (default: "
+                              "reports/<sequence>_<date>_<time>.csv)")
+                  ->type_name("OUT.csv");
+    overwrite_ =
+        app_.add_flag("--overwrite", o_.overwrite, "With --export: replace OUT.h5 when it exists");
+  }
+
+  PravelOptions& o_;
+  CLI::App app_;
+  bool version_ = false;
+  std::vector<std::string> export_files_;
+  CLI::Option *demo_ = nullptr, *measure_ = nullptr, *run_ = nullptr, *export_ = nullptr,
+              *sample_ = nullptr, *busy_ = nullptr, *all_tools_ = nullptr, *hours_ = nullptr,
+              *report_ = nullptr, *board_ = nullptr, *token_file_ = nullptr, *overwrite_ = nullptr;
+};
+
+}  // namespace
+
+ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) {
+  ParsedCommandLine parsed;
+  PravelCommandLine line(parsed.options);
+  try {
+    line.parse(arguments);
+  } catch (const CLI::CallForHelp&) {
+    parsed.exit_status = 0;
+    parsed.text = line.help();
+    return parsed;
+  } catch (const CLI::ParseError& e) {
+    parsed.exit_status = 2;
+    parsed.text = sentence(e.what());
+    return parsed;
+  }
+  if (const std::string refusal = line.refusal(); !refusal.empty()) {
+    parsed.exit_status = 2;
+    parsed.text = sentence(refusal);
+    return parsed;
+  }
+  if (line.version_asked()) {
+    parsed.exit_status = 0;
+    parsed.text = std::string("pravel ") + kVersion + " (Zelvar_Core " + kVersion + ")\n";
+    return parsed;
+  }
+  line.settle_mode();
+  return parsed;
+}
+
+}  // namespace Zelvar_Core::bench

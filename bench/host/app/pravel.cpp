@@ -1,0 +1,173 @@
+// The bench program: the front end on a simulated sensor board. Its modes
+// and options are in command_line.cpp (pravel --help lists them).
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "bench/host/app/bench_session.h"
+#include "bench/host/app/command_line.h"
+#include "bench/host/app/demo_scenes.h"
+#include "bench/host/app/headless_modes.h"
+#include "bench/host/app/log_book.h"
+#include "bench/host/app/measure_mode.h"
+#include "bench/host/app/toolkit_log.h"
+#include "bench/remote/board_access.h"
+#include "bench/remote/remote_board.h"
+
+namespace Zelvar_Core::bench {
+
+namespace {
+
+const auto kProcessStart = std::chrono::steady_clock::now();
+
+// Resolved once in main, before anything can change the working folder.
+BenchFolders& start_folders() {
+  static BenchFolders folders;
+  return folders;
+}
+
+// The board served at --board, reached in main before the toolkit starts.
+std::unique_ptr<Board>& served_board() {
+  static std::unique_ptr<Board> board;
+  return board;
+}
+
+// The command line, read whole in main before the toolkit starts.
+PravelOptions& options() {
+  static PravelOptions parsed;
+  return parsed;
+}
+
+void setup_logging(const BenchFolders& folders) {
+  auto console = std::make_shared<spdlog::sinks::stderr_color_sink_mt>();
+  auto file = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+      (folders.logs / "pravel.log").string(), 1 << 20, 3);
+  auto logger = std::make_shared<spdlog::logger>("", spdlog::sinks_init_list{console, file});
+  logger->set_pattern("%Y-%m-%d %H:%M:%S.%e %-5l %n: %v");
+  spdlog::set_default_logger(logger);
+  spdlog::set_level(spdlog::level::debug);
+  spdlog::flush_every(std::chrono::seconds(1));
+  LogBook::attach();
+}
+
+}  // namespace
+
+class PravelApp : public ReportingApp {
+ public:
+  bool OnInit() override {
+    route_toolkit_messages();  // before the first window
+    try {
+      session_ = std::make_unique<BenchSession>(start_folders(), std::move(served_board()));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "Cannot start: %s.\n", e.what());
+      return false;
+    }
+    session_->report_through(*this);
+    session_->show();
+    session_->window->Bind(wxEVT_PAINT, [](wxPaintEvent& event) {
+      static bool first = true;
+      if (first) {
+        first = false;
+        get_logger("pravel")->info("Main window shown {:.0f} ms after start",
+                                   std::chrono::duration<double, std::milli>(
+                                       std::chrono::steady_clock::now() - kProcessStart)
+                                       .count());
+      }
+      event.Skip();
+    });
+    const PravelOptions& o = options();
+    if (o.mode == PravelOptions::Mode::Demo) {
+      demo_ = std::make_unique<DemoScenes>(*session_);
+      demo_->show(o.demo_scene);
+    }
+    if (o.mode == PravelOptions::Mode::Measure) {
+      measure_ = std::make_unique<MeasureMode>(*session_);
+      measure_->start(o);
+    }
+    return true;
+  }
+  int OnExit() override {
+    measure_.reset();
+    demo_.reset();
+    session_.reset();
+    spdlog::default_logger()->flush();
+    return ReportingApp::OnExit();
+  }
+
+ private:
+  std::unique_ptr<BenchSession> session_;
+  std::unique_ptr<MeasureMode> measure_;
+  std::unique_ptr<DemoScenes> demo_;
+};
+
+}  // namespace Zelvar_Core::bench
+
+wxIMPLEMENT_APP_NO_MAIN(Zelvar_Core::bench::PravelApp);
+
+int main(int argc, char** argv) {
+  using namespace Zelvar_Core::bench;
+  // The whole line is checked before anything is made: a refused option
+  // leaves no folder behind and opens no window.
+  const ParsedCommandLine parsed =
+      parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+  if (parsed.exit_status) {
+    std::fputs(parsed.text.c_str(), *parsed.exit_status == 0 ? stdout : stderr);
+    return *parsed.exit_status;
+  }
+  const PravelOptions& o = options() = parsed.options;
+  // From the desktop menu: the bench's own folder under the user's data
+  // folder, made on first start, instead of wherever the menu starts it.
+  if (o.desktop) {
+    try {
+      const std::filesystem::path home =
+          desktop_data_folder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+      ensure_folder(home);
+      std::filesystem::current_path(home);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return 1;
+    }
+  }
+  // What needs no display is done before the toolkit starts.
+  switch (o.mode) {
+    case PravelOptions::Mode::SampleBitstream:
+      return write_sample_bitstream(o.sample_path);
+    case PravelOptions::Mode::Run:
+      return run_sequence_file(o.sequence, o.report, o.board, o.token_file);
+    case PravelOptions::Mode::Export:
+      return export_recording(o.recording, o.export_to, o.overwrite);
+    default:
+      break;
+  }
+  if (!o.board.empty()) {
+    // A served board must answer before the bench opens on it.
+    try {
+      auto board = std::make_unique<remote::RemoteBoard>(
+          o.board, o.token_file.empty() ? "" : remote::read_token_file(o.token_file),
+          "pravel on " + remote::this_host());
+      board->set_interactive_thread(std::this_thread::get_id());  // the toolkit's thread
+      served_board() = std::move(board);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "pravel: %s.\n", e.what());
+      return 2;
+    }
+  }
+  start_folders() = BenchFolders::under(std::filesystem::current_path());
+  try {
+    prepare_folders(start_folders());
+  } catch (const StartupError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  setup_logging(start_folders());
+  route_toolkit_messages();
+  // The toolkit sees no option of ours.
+  int toolkit_argc = 1;
+  char* toolkit_argv[] = {argv[0], nullptr};
+  return wxEntry(toolkit_argc, toolkit_argv);
+}

@@ -1,0 +1,55 @@
+#include "bench/host/presenter/live_view.h"
+
+namespace Zelvar_Core::bench {
+
+LiveView::LiveView(BenchModel& model) : model_(model) {}
+
+void LiveView::attach(BenchMainWindow& window, std::function<void()> redraw_histogram,
+                      std::function<void()> rates_changed) {
+  view_ = &window;
+  frame_watch_.emplace(model_.board().events());
+  redraw_histogram_ = std::move(redraw_histogram);
+  rates_changed_ = std::move(rates_changed);
+  timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { tick(); });
+}
+
+void LiveView::follow(bool streaming) {
+  if (streaming && !timer_.IsRunning()) {
+    timer_.Start(kFramePeriodMs);
+    rate_since_ = std::chrono::steady_clock::now();
+    events_since_ = model_.board().events().published();
+    frames_since_ = view_->image_panel->frames_drawn();
+  } else if (!streaming && timer_.IsRunning()) {
+    timer_.Stop();
+    take_frame();  // the events since the last frame are shown too
+    event_rate_ = frame_rate_ = 0;
+  }
+}
+
+void LiveView::take_frame() {
+  model_.board().events().take_frame(model_.image);
+  redraw();
+}
+
+void LiveView::redraw() {
+  if (view_) view_->image_panel->Refresh(false);
+}
+
+void LiveView::tick() {
+  take_frame();
+  if (++ticks_ % 6 == 0 && redraw_histogram_) redraw_histogram_();
+  const auto now = std::chrono::steady_clock::now();
+  const double seconds = std::chrono::duration<double>(now - rate_since_).count();
+  if (seconds < 1.0) return;
+  const std::uint64_t events = model_.board().events().published();
+  const long frames = view_->image_panel->frames_drawn();
+  event_rate_ = static_cast<double>(events - events_since_) / seconds;
+  frame_rate_ = static_cast<double>(frames - frames_since_) / seconds;
+  events_since_ = events;
+  frames_since_ = frames;
+  rate_since_ = now;
+  model_.board().note_event_rate(event_rate_);
+  if (rates_changed_) rates_changed_();
+}
+
+}  // namespace Zelvar_Core::bench

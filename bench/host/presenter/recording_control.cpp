@@ -1,0 +1,82 @@
+#include "bench/host/presenter/recording_control.h"
+
+#include <fmt/format.h>
+
+#include "bench/board/text.h"
+#include "bench/sequences/bench_actions.h"
+
+namespace Zelvar_Core::bench {
+
+namespace {
+
+std::string clock_text(double seconds) {
+  const auto whole = static_cast<long>(seconds);
+  return fmt::format("{}:{:02d}", whole / 60, whole % 60);
+}
+
+}  // namespace
+
+RecordingControl::RecordingControl(Board& board, StatusLine& status,
+                                   std::shared_ptr<spdlog::logger> logger)
+    : board_(board), status_(status), logger_(std::move(logger)) {}
+
+RecordingControl::~RecordingControl() {
+  board_.events().unsubscribe(&recorder_);
+  if (recorder_.active()) recorder_.stop();
+}
+
+std::string RecordingControl::begin(const std::filesystem::path& folder) {
+  const std::string path = start_recording(recorder_, folder, board_);
+  board_.events().subscribe(&recorder_);  // before the stream starts: nothing is missed
+  return path;
+}
+
+void RecordingControl::abandon() {
+  board_.events().unsubscribe(&recorder_);
+  const RecordingStats stats = recorder_.stop();
+  std::error_code ignored;
+  std::filesystem::remove(stats.path, ignored);
+}
+
+void RecordingControl::streaming() {
+  path_ = recorder_.progress().path;
+  lost_before_ = board_.lost_by_board();
+  logger_->info("Recording started: {}", path_);
+  status_.message("Recording to " + path_);
+}
+
+void RecordingControl::end(const std::string& why) {
+  if (!recorder_.active()) return;
+  board_.events().unsubscribe(&recorder_);
+  RecordingStats stats = recorder_.stop();
+  const std::uint64_t lost_now = board_.lost_by_board();
+  stats.lost_by_board = lost_now > lost_before_ ? lost_now - lost_before_ : 0;
+  const std::string file = std::filesystem::path(stats.path).filename().string();
+  const std::string lost =
+      stats.lost_by_board > 0 ? "; " + lost_by_board_text(stats.lost_by_board) : "";
+  logger_->info("Recording stopped ({}): {}, {}, {} events, {} dropped, {:.1f} s{}", why,
+                stats.path, size_text(stats.bytes), count_text(stats.events),
+                count_text(stats.dropped), stats.seconds, lost);
+  if (stats.dropped > 0)
+    logger_->error("Recording {}: {} events dropped, the disk did not keep up", file,
+                   count_text(stats.dropped));
+  if (stats.lost_by_board > 0)
+    logger_->warn("Recording {}: {} (the file has gaps there)", file,
+                  lost_by_board_text(stats.lost_by_board));
+  if (!stats.error.empty()) {
+    status_.error("Recording stopped: cannot write " + stats.path + ": " + stats.error +
+                  "; what was written stays readable (" + count_text(stats.events) + " events)");
+  } else {
+    status_.message(fmt::format("Recorded {}: {}, {} events, {} dropped{}", file,
+                                size_text(stats.bytes), count_text(stats.events),
+                                count_text(stats.dropped), lost));
+  }
+}
+
+std::string RecordingControl::line() const {
+  const RecordingStats stats = recorder_.progress();
+  return fmt::format("REC {} | {} | {} ev | {} dropped", clock_text(stats.seconds),
+                     size_text(stats.bytes), count_text(stats.events), count_text(stats.dropped));
+}
+
+}  // namespace Zelvar_Core::bench

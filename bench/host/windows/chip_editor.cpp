@@ -1,0 +1,74 @@
+#include "bench/host/windows/chip_editor.h"
+
+#include <fmt/format.h>
+#include <wx/checkbox.h>
+#include <wx/sizer.h>
+#include <wx/stattext.h>
+
+#include "Zelvar_Core/Views/fennick.h"
+#include "platform/intctrl/int_ctrl.h"
+
+namespace Zelvar_Core::bench {
+
+ChipSignalsPanel::ChipSignalsPanel(wxWindow* parent, const std::vector<Register>& signals)
+    : wxPanel(parent) {
+  auto* grid = new wxFlexGridSizer(2, 4, 10);
+  for (const auto& s : signals) {
+    grid->Add(new wxStaticText(this, wxID_ANY, wxString::FromUTF8(s.name)), 0,
+              wxALIGN_CENTER_VERTICAL);
+    wxWindow* field;
+    if (s.max == 1) {
+      field = new wxCheckBox(this, wxID_ANY, "");
+      field->SetToolTip(wxString::FromUTF8(s.name + ": on or off; Apply writes it"));
+    } else {
+      // Enter in the field applies, like the Apply button.
+      field = new IntCtrl(this, wxID_ANY, 0, wxDefaultPosition, wxDefaultSize,
+                          wxTE_CENTRE | wxTE_PROCESS_ENTER);
+      field->SetToolTip(wxString::FromUTF8(
+          fmt::format("{}: {} to {}; Enter or Apply writes it", s.name, s.min, s.max)));
+    }
+    values_widgets[s.name] = field;
+    grid->Add(field, 0, wxALIGN_CENTER_VERTICAL);
+  }
+  SetSizer(grid);
+  show(signals);
+}
+
+void ChipSignalsPanel::on_text_change(wxWindow* widget) {
+  widget->SetBackgroundColour(kEditedColour);
+}
+
+void ChipSignalsPanel::to_default_color() {
+  for (auto& [name, w] : values_widgets) w->SetBackgroundColour(wxNullColour);
+  Refresh();
+}
+
+void ChipSignalsPanel::show(const std::vector<Register>& signals) {
+  for (const auto& s : signals) {
+    auto* w = values_widgets.at(s.name);
+    if (auto* box = dynamic_cast<wxCheckBox*>(w))
+      box->SetValue(s.value != 0);
+    else if (auto* field = dynamic_cast<IntCtrl*>(w))
+      field->ChangeValue(wxString::Format("%lld", static_cast<long long>(s.value)));
+  }
+}
+
+BenchChipEditor::BenchChipEditor(wxWindow* parent, const std::vector<Register>& signals)
+    : ChipRegisterEditor(parent, wxNewId(), "Chip registers", wxDefaultPosition, wxDefaultSize,
+                         wxDEFAULT_FRAME_STYLE ^ wxRESIZE_BORDER ^ wxMAXIMIZE_BOX) {
+  auto* sizer = new wxBoxSizer(wxVERTICAL);
+  signals_panel = new ChipSignalsPanel(this, signals);
+  panel_values = signals_panel;
+  button_apply = new wxButton(this, wxID_APPLY, "Apply");
+  button_apply->SetToolTip("Write the changed signals to the chip");
+  sizer->Add(signals_panel, 0, wxALL, 10);
+  sizer->Add(button_apply, 0, wxALIGN_RIGHT | wxALL, 5);
+  SetSizerAndFit(sizer);
+}
+
+void BenchChipEditor::set_menus_state(bool state) {
+  signals_panel->Enable(state);
+  button_apply->Enable(state);
+}
+
+}  // namespace Zelvar_Core::bench

@@ -1,0 +1,50 @@
+// Help ▸ Keys, Folders and files, About: the bench's keys, where its files
+// go (each folder with a way to open it or copy its path, and the log
+// file), and what this program is and which board it talks to.
+#pragma once
+
+#include <wx/listctrl.h>
+#include <wx/notebook.h>
+#include <wx/stattext.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bench/board/folders.h"
+#include "bench/host/windows/bench_keys.h"
+#include "bench/host/windows/tool_frame.h"
+
+namespace Zelvar_Core::bench {
+
+class HelpWindow : public ToolFrame {
+ public:
+  enum Page { kKeys, kFiles, kAbout };
+  // `about` gives the About page's text when it is shown (the board may change).
+  HelpWindow(wxWindow* parent, const std::vector<BenchKey>& keys, const BenchFolders& folders,
+             std::function<std::string()> about);
+  void open() override { show(kKeys); }
+  void show(Page page);
+
+  wxNotebook* pages;
+  wxListCtrl* keys_list;
+  wxStaticText* about_text;
+  // The rows of the Files page: what, where, and its buttons.
+  struct Place {
+    std::string what, path;
+    wxButton *button_open, *button_copy;
+  };
+  std::vector<Place> places;
+  // How the last Open or Copy went, for the user.
+  wxStaticText* files_outcome;
+
+ private:
+  wxWindow* keys_page(const std::vector<BenchKey>& keys);
+  wxWindow* files_page(const BenchFolders& folders);
+  std::function<std::string()> about_;
+};
+
+// The Help menu, after the front end's menus, and its commands.
+void add_help_menu(wxFrame& window, HelpWindow& help);
+
+}  // namespace Zelvar_Core::bench
