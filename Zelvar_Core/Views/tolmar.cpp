@@ -2,6 +2,7 @@
 
 #include <wx/filename.h>
 #include <wx/log.h>
+#include <wx/mstream.h>
 #include <wx/wfstream.h>
 
 #include <fstream>
@@ -16,46 +17,48 @@ namespace {
 // file9), and a line longer than this holds no path this system can open.
 constexpr int kMostRecentFiles = 9;
 constexpr std::size_t kLongestLine = 16384;
+// A file larger than this is no list this system wrote: its entries are
+// read from its start, and it is never written over (what it holds beyond
+// would be lost).
+constexpr std::size_t kLargestFile = 4 << 20;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
 // The lines of the file at `path`, split at \n, \r\n or \r as the toolkit's
-// reader splits them; lines longer than kLongestLine come back empty and
-// flagged. Nothing when it cannot be read.
+// reader splits them, each whole (a line longer than kLongestLine holds no
+// path this system can open, and is flagged so). Nothing when it cannot be
+// read; `whole` false when it is larger than kLargestFile, of which only
+// the first kLargestFile bytes come back.
 struct Line {
   std::string text;
-  bool overlong = false;
+  bool overlong() const { return text.size() > kLongestLine; }
 };
 
-std::vector<Line> read_lines(const wxString& path) {
+struct Lines {
   std::vector<Line> lines;
+  bool whole = true;
+};
+
+Lines read_lines(const wxString& path) {
+  Lines read;
   std::ifstream file(static_cast<const char*>(path.fn_str()), std::ios::binary);
-  if (!file) return lines;
-  Line line;
-  bool after_cr = false;
-  char chunk[65536];
-  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-    for (std::streamsize i = 0; i < file.gcount(); ++i) {
-      const char c = chunk[i];
-      if (c == '\n' && after_cr) {  // the second half of \r\n
-        after_cr = false;
-        continue;
-      }
-      after_cr = c == '\r';
-      if (c == '\n' || c == '\r') {
-        lines.push_back(std::move(line));
-        line = Line{};
-      } else if (line.text.size() < kLongestLine) {
-        line.text += c;
-      } else {
-        line.overlong = true;
-      }
-    }
+  if (!file) return read;
+  std::string content(kLargestFile + 1, '\0');
+  file.read(content.data(), static_cast<std::streamsize>(content.size()));
+  content.resize(static_cast<std::size_t>(file.gcount()));
+  if (content.size() > kLargestFile) {
+    content.resize(kLargestFile);
+    read.whole = false;
   }
-  if (!line.text.empty() || line.overlong) lines.push_back(std::move(line));
-  if (!lines.empty() && lines.front().text.rfind("\xef\xbb\xbf", 0) == 0)
-    lines.front().text.erase(0, 3);  // a byte order mark
-  return lines;
+  if (content.rfind("\xef\xbb\xbf", 0) == 0) content.erase(0, 3);  // a byte order mark
+  std::size_t start = 0;
+  while (start < content.size()) {
+    const std::size_t end = std::min(content.find_first_of("\r\n", start), content.size());
+    read.lines.push_back(Line{content.substr(start, end - start)});
+    start = end + 1;
+    if (end + 1 < content.size() && content[end] == '\r' && content[end + 1] == '\n') ++start;
+  }
+  return read;
 }
 
 // The name in a group header line "[name]", backslashes taken as escapes;
@@ -135,29 +138,74 @@ std::optional<std::pair<int, wxString>> history_entry(const std::string& line, s
   return std::pair{key[4] - '0', path};
 }
 
-// The paths of the recent-files list at `path`, in the order of their
-// numbers: the well-formed fileN entries of the top group. Anything else in
-// the file (comments, other groups, lines that are no entry, text that is
-// not UTF-8, overlong lines) is passed over without a word; when a number
-// comes twice the later line counts, as for the toolkit's own reader.
-std::vector<wxString> read_recent_files(const wxString& path) {
-  std::map<int, wxString> entries;
+// Walks the lines of the list's file as the toolkit's reader reads them,
+// telling for each line whether it is a recent entry (a well-formed fileN
+// of the top group) and which. Anything else (comments, other groups,
+// lines that are no entry, text that is not UTF-8, overlong lines) is no
+// entry.
+template <typename Visit>
+void walk_entries(const std::vector<Line>& lines, Visit visit) {
   bool in_top_group = true;
-  for (const Line& line : read_lines(path)) {
-    if (line.overlong || line.text.find('\0') != std::string::npos) continue;
+  for (const Line& line : lines) {
+    std::optional<std::pair<int, wxString>> entry;
     std::size_t at = 0;
     while (at < line.text.size() && is_space(line.text[at])) ++at;
-    if (at == line.text.size()) continue;
-    if (line.text[at] == '[') {
-      if (const auto name = group_name(line.text, at)) in_top_group = is_top_group(*name);
-      continue;
+    const bool readable = !line.overlong() && line.text.find('\0') == std::string::npos;
+    if (readable && at < line.text.size()) {
+      if (line.text[at] == '[') {
+        if (const auto name = group_name(line.text, at)) in_top_group = is_top_group(*name);
+      } else if (in_top_group) {
+        entry = history_entry(line.text, at);
+      }
     }
-    if (!in_top_group) continue;
-    if (const auto entry = history_entry(line.text, at)) entries[entry->first] = entry->second;
+    visit(line, entry);
   }
+}
+
+// The paths of the recent-files list at `path`, in the order of their
+// numbers; when a number comes twice the later line counts, as for the
+// toolkit's own reader. Whatever is no entry is passed over without a word.
+std::vector<wxString> read_recent_files(const wxString& path) {
+  std::map<int, wxString> entries;
+  walk_entries(read_lines(path).lines,
+               [&entries](const Line&, const std::optional<std::pair<int, wxString>>& entry) {
+                 if (entry) entries[entry->first] = entry->second;
+               });
   std::vector<wxString> files;
   for (const auto& [number, file] : entries) files.push_back(file);
   return files;
+}
+
+// The file's text with its recent entries replaced by `entries` (the lines
+// the configuration writes): every other line is kept, in its order, and
+// the entries stand where the first of the old ones stood, or else at the
+// end of the top group, before the first other group. Nothing when the file
+// is too large to be kept whole.
+std::optional<std::string> with_entries(const wxString& path, const std::string& entries) {
+  const Lines read = read_lines(path);
+  if (!read.whole) return std::nullopt;
+  std::vector<std::string> kept;
+  std::optional<std::size_t> place, first_group;
+  walk_entries(read.lines,
+               [&](const Line& line, const std::optional<std::pair<int, wxString>>& entry) {
+                 if (entry) {
+                   if (!place) place = kept.size();
+                   return;
+                 }
+                 std::size_t at = 0;
+                 while (at < line.text.size() && is_space(line.text[at])) ++at;
+                 if (!first_group && at < line.text.size() && line.text[at] == '[')
+                   first_group = kept.size();
+                 kept.push_back(line.text);
+               });
+  const std::size_t at = place ? *place : first_group ? *first_group : kept.size();
+  std::string text;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    if (i == at) text += entries;
+    text += kept[i] + "\n";
+  }
+  if (at == kept.size()) text += entries;
+  return text;
 }
 
 // The list's configuration, kept in memory: it is filled from the entries
@@ -172,10 +220,18 @@ class RecentFilesConfig : public wxFileConfig {
         path_(path) {
     DisableAutoSave();
   }
+  // Writes the entries into the file as it stands now, keeping every line
+  // of it that is no recent entry.
   bool Flush(bool /*current_only*/ = false) override {
     wxLogNull quiet;
+    wxMemoryOutputStream saved;
+    if (!Save(saved)) return false;
+    std::string entries(saved.GetLength(), '\0');
+    saved.CopyTo(entries.data(), entries.size());
+    const auto text = with_entries(path_, entries);
+    if (!text) return false;
     wxTempFileOutputStream file(path_);
-    return file.IsOk() && Save(file) && file.Commit();
+    return file.IsOk() && file.WriteAll(text->data(), text->size()) && file.Commit();
   }
 
  private:

@@ -38,6 +38,31 @@ class MenuBarTest : public ::testing::Test {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
   }
+  // The list file after the bar's history is saved into it, as the
+  // delegates save it.
+  static std::string saved_list(MainMenuBar& bar) {
+    fs::create_directories("tmp");
+    bar.menu_device->program_history->Save(*bar.menu_device->program_history_config);
+    EXPECT_TRUE(bar.menu_device->program_history_config->Flush());
+    return file_content("tmp/.Pravel_recent_files");
+  }
+  // The same history through a configuration bound to a file of its own:
+  // what the toolkit writes for it.
+  static std::string reference_list(const wxFileHistory& history) {
+    fs::create_directories("tmp");
+    fs::remove("tmp/reference");
+    {
+      wxFileConfig reference(kRecentFilesAppName, wxEmptyString,
+                             fs::absolute("tmp/reference").string(), wxEmptyString,
+                             wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_RELATIVE_PATH);
+      wxFileHistory same;
+      for (size_t i = history.GetCount(); i-- > 0;)
+        same.AddFileToHistory(history.GetHistoryFile(i));
+      same.Save(reference);
+      EXPECT_TRUE(reference.Flush());
+    }
+    return file_content("tmp/reference");
+  }
 };
 
 std::vector<std::string> history_of(const wxFileHistory& history) {
@@ -193,28 +218,61 @@ TEST_F(MenuBarTest, CleanFilesReadAsTheToolkitsReaderReadsThem) {
 }
 
 TEST_F(MenuBarTest, TheListIsStoredExactlyAsAConfigurationFileStoresIt) {
-  for (const std::string before : {"", "=\ngarbage\nfile2=/b.bit\n[x]\nfile1=/y.bit\n"}) {
-    if (!before.empty()) write_list(before);
+  MainMenuBar bar(nullptr);
+  auto& history = *bar.menu_device->program_history;
+  for (const char* file : {"/lab/a.bit", "  leading spaces.bit", "/back\\slash \"q\".bit"})
+    history.AddFileToHistory(file);
+  EXPECT_EQ(saved_list(bar), reference_list(history));
+  EXPECT_EQ(history_of(history).size(), 3u);
+  EXPECT_EQ(testing_support::wx_log_messages(), std::vector<std::string>{});
+}
+
+// The file may hold more than the list: comments, other groups and keys,
+// lines this program cannot read. Saving the list replaces its entries
+// only, where they stood, and keeps every other line in its order.
+TEST_F(MenuBarTest, SavingKeepsEveryLineThatIsNoRecentEntryInOrder) {
+  const std::string bad_utf8 = "title=caf\xe9\n", overlong = "note=" + std::string(20000, 'n');
+  const struct {
+    std::string before, kept_before, kept_after;
+  } cases[] = {
+      // Entries among comments and another group: they stand where file1 stood.
+      {"; my bench\n# lab 3\nfile1=/old/a.bit\nfile2=/old/b.bit\ncolour=blue\n[Window]\n"
+       "x=10\nfile1=/not/mine.bit\n",
+       "; my bench\n# lab 3\n", "colour=blue\n[Window]\nx=10\nfile1=/not/mine.bit\n"},
+      // No entry yet: the entries close the top group, before [Other].
+      {"# kept\nkey=value\n[Other]\n; inside\nk=v\n", "# kept\nkey=value\n",
+       "[Other]\n; inside\nk=v\n"},
+      // Lines that are no entry, even fileN-like ones, and bytes that are not UTF-8.
+      {"=\ngarbage\nfile0=/z.bit\nfile10=/j.bit\n" + bad_utf8 + overlong + "\nfile3=/c.bit\n",
+       "=\ngarbage\nfile0=/z.bit\nfile10=/j.bit\n" + bad_utf8 + overlong + "\n", ""},
+      // A top group reopened further down holds entries too; CR LF lines come back as LF.
+      {"[a]\r\nk=1\r\n[/]\r\nfile1=/top.bit\r\n# end\r\n", "[a]\nk=1\n[/]\n", "# end\n"},
+  };
+  for (const auto& c : cases) {
+    write_list(c.before);
     MainMenuBar bar(nullptr);
     auto& history = *bar.menu_device->program_history;
-    for (const char* file : {"/lab/a.bit", "  leading spaces.bit", "/back\\slash \"q\".bit"})
-      history.AddFileToHistory(file);
-    fs::create_directories("tmp");
-    history.Save(*bar.menu_device->program_history_config);
-    ASSERT_TRUE(bar.menu_device->program_history_config->Flush());
-    // The same list through a configuration bound to a file of its own.
-    wxFileConfig reference(kRecentFilesAppName, wxEmptyString,
-                           fs::absolute("tmp/reference").string(), wxEmptyString,
-                           wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_RELATIVE_PATH);
-    wxFileHistory same;
-    for (size_t i = history.GetCount(); i-- > 0;) same.AddFileToHistory(history.GetHistoryFile(i));
-    same.Save(reference);
-    ASSERT_TRUE(reference.Flush());
-    EXPECT_EQ(file_content("tmp/.Pravel_recent_files"), file_content("tmp/reference")) << before;
-    EXPECT_EQ(history_of(history).size(), before.empty() ? 3u : 4u);
-    fs::remove_all("tmp");
+    history.AddFileToHistory("/lab/new.bit");
+    EXPECT_EQ(saved_list(bar), c.kept_before + reference_list(history) + c.kept_after)
+        << c.before.substr(0, 60);
+    // Read again, the list is the one saved.
+    MainMenuBar again(nullptr);
+    EXPECT_EQ(history_of(*again.menu_device->program_history), history_of(history));
   }
   EXPECT_EQ(testing_support::wx_log_messages(), std::vector<std::string>{});
+}
+
+// A file too large to be a list is read from its start, but never written
+// over: what it holds beyond would be lost.
+TEST_F(MenuBarTest, AFileTooLargeToKeepIsNotWrittenOver) {
+  const std::string big = "file1=/a.bit\n" + std::string(5 << 20, '#') + "\n";
+  write_list(big);
+  MainMenuBar bar(nullptr);
+  EXPECT_EQ(history_of(*bar.menu_device->program_history), std::vector<std::string>{"/a.bit"});
+  bar.menu_device->program_history->AddFileToHistory("/lab/b.bit");
+  bar.menu_device->program_history->Save(*bar.menu_device->program_history_config);
+  EXPECT_FALSE(bar.menu_device->program_history_config->Flush());
+  EXPECT_EQ(file_content("tmp/.Pravel_recent_files"), big);
 }
 
 TEST_F(MenuBarTest, AListThatCannotBeWrittenSaysSoByItsResultAlone) {
