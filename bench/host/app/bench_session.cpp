@@ -54,7 +54,8 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
     names.push_back(name);
   }
   window->menu_bar->configure_tools(names);
-  // The bench's keys and its Help menu, after the front end's menus.
+  // The bench's keys, F1 and Ctrl+Q among them (the menu bar stays the front
+  // end's own).
   const std::vector<BenchKey> keys = bench_keys(*window);
   install_keys(*window, keys);
   help_window = new HelpWindow(window, keys, folders, [this] { return about_text(); });
@@ -62,7 +63,7 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
   initializer->show = [this](const std::vector<SelfTestStep>& steps) {
     self_test_window->show(steps);
   };
-  add_help_menu(*window, *help_window);
+  bind_help_keys(*window, *help_window);
   window->adc_control_frame->update_values(presenter->adc_channels(), presenter->sample_time());
   window->edit_register_device_frame->update_values(model.registers_as_values());
   window->edit_dac_frame->update_values(model.dacs_as_values());

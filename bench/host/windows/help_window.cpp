@@ -1,12 +1,14 @@
 #include "bench/host/windows/help_window.h"
 
 #include <wx/button.h>
-#include <wx/menu.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
 #include <wx/textctrl.h>
 
+#include <algorithm>
+
 #include "bench/host/windows/desktop.h"
+#include "bench/host/windows/path_field.h"
 
 namespace Zelvar_Core::bench {
 
@@ -64,9 +66,11 @@ wxWindow* HelpWindow::files_page(const BenchFolders& folders) {
     Place place{what, path.string(), nullptr, nullptr};
     grid->Add(new wxStaticText(page, wxID_ANY, wxString::FromUTF8(what)), 0,
               wxALIGN_CENTER_VERTICAL);
-    auto* text = new wxTextCtrl(page, wxID_ANY, wxString::FromUTF8(place.path), wxDefaultPosition,
-                                wxDefaultSize, wxTE_READONLY);
-    text->SetMinSize(wxSize(text->GetTextExtent(text->GetValue()).x + FromDIP(24), -1));
+    // As wide as the usual path, up to half the screen; a longer one is
+    // elided in the middle, whole in its tooltip and copied whole.
+    auto* text = new PathField(page, place.path);
+    const int usual = text->GetTextExtent(wxString::FromUTF8(place.path)).x + FromDIP(24);
+    text->SetMinSize(wxSize(std::min(usual, wxGetDisplaySize().x / 2), -1));
     grid->Add(text, 1, wxEXPAND);
     place.button_open = new wxButton(page, wxID_ANY, "Open");
     place.button_open->SetToolTip("Open it with the desktop's program for it");
@@ -99,21 +103,9 @@ void HelpWindow::show(Page page) {
   bring_up();
 }
 
-void add_help_menu(wxFrame& window, HelpWindow& help) {
-  auto* menu = new wxMenu();
-  menu->Append(wxID_HELP, "&Keys\tF1");
-  const int files = wxWindow::NewControlId();
-  menu->Append(files, "&Folders and files");
-  menu->Append(wxID_ABOUT, "&About Pravel");
-  menu->AppendSeparator();
-  menu->Append(wxID_EXIT, "&Quit\tCtrl+Q");
-  window.GetMenuBar()->Append(menu, "&Help");
+void bind_help_keys(wxFrame& window, HelpWindow& help) {
   window.Bind(
       wxEVT_MENU, [&help](wxCommandEvent&) { help.show(HelpWindow::kKeys); }, wxID_HELP);
-  window.Bind(
-      wxEVT_MENU, [&help](wxCommandEvent&) { help.show(HelpWindow::kFiles); }, files);
-  window.Bind(
-      wxEVT_MENU, [&help](wxCommandEvent&) { help.show(HelpWindow::kAbout); }, wxID_ABOUT);
   window.Bind(
       wxEVT_MENU, [&window](wxCommandEvent&) { window.Close(); }, wxID_EXIT);
 }

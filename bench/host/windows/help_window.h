@@ -1,6 +1,7 @@
-// Help ▸ Keys, Folders and files, About: the bench's keys, where its files
-// go (each folder with a way to open it or copy its path, and the log
-// file), and what this program is and which board it talks to.
+// The help window (F1), its pages Keys, Folders and files, About: the
+// bench's keys, where its files go (each folder with a way to open it or
+// copy its path, and the log file), and what this program is and which
+// board it talks to.
 #pragma once
 
 #include <wx/listctrl.h>
@@ -44,7 +45,10 @@ class HelpWindow : public ToolFrame {
   std::function<std::string()> about_;
 };
 
-// The Help menu, after the front end's menus, and its commands.
-void add_help_menu(wxFrame& window, HelpWindow& help);
+// The commands of F1 (this window, at its keys) and Ctrl+Q (closing the
+// main window, as its close button does). They are keys only: the menu bar
+// holds the front end's four menus and nothing else, and the status bar's
+// first message points to F1.
+void bind_help_keys(wxFrame& window, HelpWindow& help);
 
 }  // namespace Zelvar_Core::bench

@@ -210,6 +210,8 @@ void BenchMainWindow::build_status_bar() {
   const int longest_line =
       GetStatusBar()->GetTextExtent("REC 12:34 | 999.9 MB | 99,999,999 ev | 999,999 dropped").x;
   status_min_width_ = total + longest_line + FromDIP(20 + 180);
+  // Help has no menu of its own: the first message says where it is.
+  SetStatusText(kFirstMessage, kStatusMessage);
 }
 
 void BenchMainWindow::show_connection(const wxString& text) {

@@ -52,6 +52,9 @@ enum StatusField {
   kStatusMessage
 };
 
+// The message field's text until the first action's outcome replaces it.
+inline constexpr const char* kFirstMessage = "Press F1 for keys and help";
+
 class BenchMainWindow : public MainWindow {
  public:
   BenchMainWindow(BenchModel& model, const std::vector<std::string>& modes);

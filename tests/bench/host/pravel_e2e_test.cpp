@@ -35,6 +35,23 @@ TEST_F(Bench, StartsWithEveryToolWindowHiddenAndTheBoardShown) {
   EXPECT_EQ(window().menu_bar->menu_tools->items.size(), 9u);  // three fixed and six host tools
 }
 
+// The bar the bench shows is the front end's four menus and nothing more:
+// help and quitting are keys, and the first message says so.
+TEST_F(Bench, TheMenuBarHoldsTheFourMenusAndHelpIsAKey) {
+  wxMenuBar* bar = window().GetMenuBar();
+  ASSERT_EQ(bar, window().menu_bar);
+  std::vector<std::string> titles;
+  for (size_t i = 0; i < bar->GetMenuCount(); ++i)
+    titles.push_back(bar->GetMenuLabel(i).utf8_string());
+  EXPECT_EQ(titles, (std::vector<std::string>{"&Device", "&Edit", "&Image", "&Tools"}));
+  EXPECT_EQ(bar->FindItem(wxID_EXIT), nullptr);
+  EXPECT_EQ(bar->FindItem(wxID_HELP), nullptr);
+  EXPECT_EQ(message(), "Press F1 for keys and help");
+  choose(wxID_HELP);  // F1's command, as its accelerator sends it
+  EXPECT_TRUE(session->help_window->IsShown());
+  EXPECT_EQ(session->help_window->pages->GetSelection(), HelpWindow::kKeys);
+}
+
 TEST_F(Bench, StartAndStopRunTheAcquisitionThreadAndTheRates) {
   click(window().panel_control->button_start_stop);
   EXPECT_TRUE(presenter().acquiring());
