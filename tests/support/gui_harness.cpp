@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <wx/app.h>
+#include <wx/clipbrd.h>
+#include <wx/dataobj.h>
 #include <wx/dialog.h>
 #include <wx/evtloop.h>
 #include <wx/filename.h>
@@ -128,6 +130,14 @@ bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds lim
 
 void pump_for(std::chrono::milliseconds duration) {
   pump_until([] { return false; }, duration);
+}
+
+std::string clipboard_text() {
+  wxTextDataObject data;
+  if (!wxTheClipboard->Open()) return "";
+  const bool got = wxTheClipboard->IsSupported(wxDF_UNICODETEXT) && wxTheClipboard->GetData(data);
+  wxTheClipboard->Close();
+  return got ? data.GetText().utf8_string() : "";
 }
 
 }  // namespace Zelvar_Core::testing_support

@@ -56,4 +56,7 @@ bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds lim
 // Runs the toolkit for `duration`.
 void pump_for(std::chrono::milliseconds duration);
 
+// The clipboard's text, as another program would paste it ("" for none).
+std::string clipboard_text();
+
 }  // namespace Zelvar_Core::testing_support

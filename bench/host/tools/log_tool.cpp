@@ -1,10 +1,11 @@
 #include "bench/host/tools/log_tool.h"
 
-#include <wx/clipbrd.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
 #include <ctime>
+
+#include "bench/host/windows/desktop.h"
 
 namespace Zelvar_Core::bench {
 
@@ -61,14 +62,14 @@ LogTool::LogTool(wxWindow* parent, const LogBook& book, std::string log_folder)
   sizer->Add(list, 1, wxEXPAND | wxLEFT | wxRIGHT, 6);
   auto* bottom = new wxBoxSizer(wxHORIZONTAL);
   button_folder = new wxButton(panel, wxID_ANY, "Log file folder");
-  folder_text =
-      new wxTextCtrl(panel, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxTE_READONLY);
+  folder_text = new PathField(panel, log_folder_);
+  folder_outcome = new wxStaticText(panel, wxID_ANY, "");
   bottom->Add(button_folder, 0, wxRIGHT, 6);
   bottom->Add(folder_text, 1, wxALIGN_CENTER_VERTICAL);
+  bottom->Add(folder_outcome, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 6);
   sizer->Add(bottom, 0, wxEXPAND | wxALL, 6);
   level_choice->SetToolTip("Show only records of this level and above");
   button_folder->SetToolTip("Copy the folder of the log file to the clipboard");
-  folder_text->ChangeValue(wxString::FromUTF8(log_folder_));
   panel->SetSizer(sizer);
   level_choice->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { rebuild(); });
   button_folder->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { show_folder(); });
@@ -121,13 +122,10 @@ void LogTool::append_row(const LogEntry& entry) {
 }
 
 void LogTool::show_folder() {
-  folder_text->ChangeValue(wxString::FromUTF8(log_folder_));
-  folder_text->SetFocus();
-  folder_text->SelectAll();
-  if (wxTheClipboard->Open()) {
-    wxTheClipboard->SetData(new wxTextDataObject(folder_text->GetValue()));
-    wxTheClipboard->Close();
-  }
+  // The outcome says whether it worked; the path itself is in the line.
+  const std::string outcome = copy_path(log_folder_);
+  folder_outcome->SetLabel(outcome.rfind("Copied ", 0) == 0 ? "Copied" : outcome);
+  folder_outcome->GetParent()->Layout();
 }
 
 }  // namespace Zelvar_Core::bench

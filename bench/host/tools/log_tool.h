@@ -1,16 +1,18 @@
 // The Log tool: this run's records with time, level and logger, newest last,
-// filtered by level, and where the log file is, in a text the user can copy.
+// filtered by level, and the folder of the log file, whole in a line or its
+// tooltip, with a button that copies it.
 #pragma once
 
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/listctrl.h>
-#include <wx/textctrl.h>
+#include <wx/stattext.h>
 
 #include <string>
 #include <vector>
 
 #include "bench/host/app/log_book.h"
+#include "bench/host/windows/path_field.h"
 #include "bench/host/windows/tool_frame.h"
 
 namespace Zelvar_Core::bench {
@@ -26,8 +28,9 @@ class LogTool : public ToolFrame {
 
   wxChoice* level_choice;
   wxListCtrl* list;
-  wxButton* button_folder;
-  wxTextCtrl* folder_text;
+  wxButton* button_folder;  // copies the folder's whole path
+  PathField* folder_text;
+  wxStaticText* folder_outcome;  // how the last copy went
 
  private:
   void rebuild();

@@ -16,10 +16,10 @@
 
 #include "bench/board/bitstream.h"
 #include "bench/host/app/bench_session.h"
-#include "bench/host/windows/chip_editor.h"
-#include "bench/host/presenter/field_state.h"
-#include "bench/host/windows/histogram_window.h"
 #include "bench/host/app/log_book.h"
+#include "bench/host/presenter/field_state.h"
+#include "bench/host/windows/chip_editor.h"
+#include "bench/host/windows/histogram_window.h"
 #include "bench/remote/remote_board.h"
 #include "tests/support/board_server_process.h"
 #include "tests/support/gui_harness.h"
@@ -33,7 +33,7 @@ using namespace std::chrono_literals;
 class Bench : public ::testing::Test {
  protected:
   void SetUp() override {
-    start_folder = fs::current_path();
+    start_folder = home_folder = fs::current_path();
     for (const char* folder : {"tmp", "captures", "presets", "bits", "logs", "recordings"})
       fs::remove_all(folder);
     testing_support::set_file_dialogs_change_dir(true);  // as the real dialog does
@@ -41,7 +41,8 @@ class Bench : public ::testing::Test {
   }
   void TearDown() override {
     stop();
-    fs::current_path(start_folder);
+    fs::current_path(home_folder);
+    if (start_folder != home_folder) fs::remove_all(start_folder);
     testing_support::set_file_dialogs_change_dir(false);
     EXPECT_EQ(testing_support::pending_dialog_answers(), 0u);
   }
@@ -55,6 +56,18 @@ class Bench : public ::testing::Test {
     session->report_through(app());
     session->show();
     testing_support::flush_events();
+  }
+  // The bench started again in a folder of the start folder whose path has
+  // at least `length` characters, wherever the tests run: a user with a
+  // deep home or a long clone path.
+  fs::path restart_in_deep_folder(std::size_t length) {
+    stop();
+    const std::size_t base = home_folder.string().size() + 1;
+    start_folder =
+        home_folder / ("deep_" + std::string(length > base + 5 ? length - base - 5 : 1, 'd'));
+    fs::create_directories(start_folder);
+    start();
+    return start_folder;
   }
   // Closes the main window as the user would and ends the run.
   void stop() {
@@ -186,6 +199,7 @@ class Bench : public ::testing::Test {
   void mark_log() { log_mark = LogBook::instance().last_sequence(); }
 
   fs::path start_folder;
+  fs::path home_folder;  // where the test began, and ends
   std::uint64_t log_mark = 0;
   std::unique_ptr<BenchSession> session;
   std::unique_ptr<testing_support::BoardServerProcess> server;  // when the board is served

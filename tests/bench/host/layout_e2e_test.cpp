@@ -58,6 +58,35 @@ TEST_F(Layout, EveryWindowShowsTheWholeTextOfEveryControl) {
   EXPECT_TRUE(clipped.empty()) << clipped.size() << " controls clipped:" << joined(clipped);
 }
 
+// A folder deeper than a window is wide is shown elided in the middle, its
+// start and its last names in sight, whole in the tooltip, copied whole;
+// the windows that show it stay within the screen.
+TEST_F(Layout, ADeepFolderIsShownElidedAndCopiedWhole) {
+  const fs::path deep = restart_in_deep_folder(200);
+  ASSERT_GE(deep.string().size(), 200u);
+  choose(tool("Log"));
+  session->help_window->show(HelpWindow::kFiles);
+  const auto clipped = in_shown_windows(testing_support::clipped_controls);
+  EXPECT_TRUE(clipped.empty()) << clipped.size() << " controls clipped:" << joined(clipped);
+  const std::string logs = (deep / "logs").string();
+  auto& log_tool = *session->log_tool;
+  const wxString shown = log_tool.folder_text->GetValue();
+  EXPECT_EQ(log_tool.folder_text->path(), logs);
+  EXPECT_EQ(log_tool.folder_text->GetToolTipText().utf8_string(), logs);
+  EXPECT_LT(shown.size(), logs.size());
+  EXPECT_TRUE(shown.StartsWith(wxString::FromUTF8(logs.substr(0, 8)))) << shown;
+  EXPECT_TRUE(shown.EndsWith("/logs")) << shown;
+  EXPECT_NE(shown.Find("..."), wxNOT_FOUND) << shown;
+  click(log_tool.button_folder);
+  EXPECT_EQ(log_tool.folder_outcome->GetLabel(), "Copied");
+  EXPECT_EQ(testing_support::clipboard_text(), logs);
+  for (const wxWindow* w :
+       {static_cast<wxWindow*>(&log_tool), static_cast<wxWindow*>(session->help_window)})
+    EXPECT_LE(w->GetSize().x, wxGetDisplaySize().x) << w->GetLabel();
+  for (const auto& place : session->help_window->places)
+    EXPECT_EQ(place.path.rfind(deep.string(), 0), 0u) << place.what;
+}
+
 TEST_F(Layout, EveryControlAUserWorksSaysWhatItDoes) {
   open_every_window();
   const auto untipped = in_shown_windows(testing_support::controls_without_tooltip);

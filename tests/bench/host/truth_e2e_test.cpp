@@ -6,9 +6,9 @@
 
 #include <thread>
 
-#include "bench/host/windows/bench_keys.h"
-#include "bench/host/presenter/field_state.h"
 #include "bench/host/app/toolkit_log.h"
+#include "bench/host/presenter/field_state.h"
+#include "bench/host/windows/bench_keys.h"
 #include "tests/bench/host/bench_fixture.h"
 
 namespace Zelvar_Core::bench {
@@ -41,7 +41,7 @@ TEST_F(Bench, FilesStayInTheStartFolderAfterTheDialogMovesTheWorkingFolder) {
   EXPECT_FALSE(fs::exists(start_folder / "away/bits/tmp"));
   choose(tool("Log"));
   click(session->log_tool->button_folder);
-  EXPECT_EQ(session->log_tool->folder_text->GetValue(), (start_folder / "logs").string());
+  EXPECT_EQ(session->log_tool->folder_text->path(), (start_folder / "logs").string());
 }
 
 TEST_F(Bench, AnUnpluggedBoardGreysItsControlsAndRefusesWhatStillArrives) {
