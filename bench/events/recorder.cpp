@@ -11,6 +11,7 @@
 #include "bench/board/folders.h"
 #include "bench/board/text.h"
 #include "bench/events/evt2.h"
+#include "bench/events/recording_file.h"
 
 namespace Zelvar_Core::bench {
 
@@ -158,7 +159,14 @@ std::string start_recording(Recorder& recorder, const std::filesystem::path& fol
   std::filesystem::path path = folder / ("rec_" + stamp + ".raw");
   for (int n = 2; std::filesystem::exists(path); ++n)
     path = folder / ("rec_" + stamp + "_" + std::to_string(n) + ".raw");
-  recorder.start(path.string(), evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), header));
+  const std::string text = evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), header);
+  // A reader takes a header up to kLongestHeader: a longer one is refused
+  // here, before any file is made, rather than written unreadable.
+  if (text.size() > kLongestHeader)
+    throw std::runtime_error("Not recorded: the board's settings make a header of " +
+                             size_text(text.size()) + ", more than the " +
+                             size_text(kLongestHeader) + " a recording may hold");
+  recorder.start(path.string(), text);
   return path.string();
 }
 

@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
 #include "bench/board/simulated_board.h"
+#include "bench/board/text.h"
 
 namespace Zelvar_Core::bench {
 
@@ -55,13 +57,25 @@ RecordingReader::RecordingReader(const std::string& path) : path_(path) {
   if (file_ == nullptr)
     throw std::runtime_error("Cannot open the recording " + path + ": " + std::strerror(errno));
   try {
-    // The header is text lines; 64 kB holds any this bench writes and most others.
-    std::string start(std::min<std::uint64_t>(file_bytes_, 64 * 1024), '\0');
-    if (std::fread(start.data(), 1, start.size(), file_) != start.size()) read_failed();
-    try {
-      parsed_ = evt2::parse_header(start);
-    } catch (const std::invalid_argument& e) {
-      throw std::runtime_error("Cannot play " + path + ": " + e.what());
+    // The header is text lines, read until they end: 64 KiB holds a usual
+    // one; one of very many or very long settings is read further, up to
+    // kLongestHeader, so that no header line is ever taken for events.
+    std::string start;
+    for (std::uint64_t want = 64 * 1024;; want *= 4) {
+      start.resize(std::min<std::uint64_t>({file_bytes_, want, kLongestHeader}));
+      if (std::fseek(file_, 0, SEEK_SET) != 0 ||
+          std::fread(start.data(), 1, start.size(), file_) != start.size())
+        read_failed();
+      try {
+        parsed_ = evt2::parse_header(start);
+      } catch (const std::invalid_argument& e) {
+        throw std::runtime_error("Cannot play " + path + ": " + e.what());
+      }
+      if (parsed_.headerless || parsed_.data_offset < start.size() || start.size() == file_bytes_)
+        break;
+      if (start.size() >= kLongestHeader)
+        throw std::runtime_error("Cannot play " + path + ": its header goes on past " +
+                                 size_text(kLongestHeader) + ", longer than any recording holds");
     }
     if (parsed_.headerless) check_bare_words(start);
     seek({parsed_.data_offset, 0, false, -1});

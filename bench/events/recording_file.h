@@ -62,6 +62,10 @@ struct RecordingInfo {
 inline constexpr std::size_t kHeaderlessCheckWords = 4096;
 inline constexpr double kHeaderlessUnknownShare = 0.01;
 
+// The longest header a recording may have: read back whole up to this,
+// refused beyond it, and never written longer.
+inline constexpr std::size_t kLongestHeader = 64u << 20;
+
 class RecordingReader {
  public:
   // Opens the file and reads its header; throws std::runtime_error with one

@@ -138,11 +138,13 @@ TEST(Recorder, AFullDiskOrAnUnwritableFolderStopsItWithTheReason) {
 }
 
 // A recording of `events` written for the playback and export tests.
-std::string write_recording(const std::string& path, const std::vector<Event>& events) {
+std::string write_recording(const std::string& path, const std::vector<Event>& events,
+                            const Settings& settings = {{"design", "aer640_test"},
+                                                        {"VTH_ON", "2400"}}) {
   std::vector<std::uint32_t> words;
   evt2::Encoder().encode(events.data(), events.size(), words);
   std::ofstream out(path, std::ios::binary);
-  out << evt2::header_text("2026-12-08 12:00:00", {{"design", "aer640_test"}, {"VTH_ON", "2400"}});
+  out << evt2::header_text("2026-12-08 12:00:00", settings);
   out.write(reinterpret_cast<const char*>(words.data()),
             static_cast<std::streamsize>(words.size() * 4));
   return path;
@@ -155,6 +157,51 @@ std::vector<Event> scene(std::size_t count, std::int64_t spacing_us) {
         {static_cast<std::int64_t>(i) * spacing_us + 1000, static_cast<std::uint16_t>(i * 7 % 700),
          static_cast<std::uint16_t>(i * 3 % 480), static_cast<std::uint8_t>(i % 3 == 0)});
   return events;
+}
+
+// A header of very long or very many settings is read to its end, however
+// far: none of its lines is taken for events. One that goes on past the
+// longest a recording may hold is refused in a sentence, and a recorder
+// never writes one.
+TEST(Playback, AHeaderOfAnyLengthIsReadToItsEnd) {
+  const auto events = scene(5000, 2);
+  Settings many;
+  for (int i = 0; i < 60000; ++i) many.emplace_back("REG_" + std::to_string(i), "1");
+  const std::string long_name(100000, 'n');
+  for (const Settings& settings : {Settings{{long_name, "7"}}, many}) {
+    write_recording("long_header.raw", events, settings);
+    const RecordingInfo info = RecordingReader::scan("long_header.raw");
+    EXPECT_EQ(info.events, events.size()) << settings.size();
+    EXPECT_EQ(info.header.value(settings.back().first), settings.back().second);
+    EXPECT_EQ(info.first_t, events.front().t);
+    EXPECT_EQ(info.last_t, events.back().t);
+  }
+  {
+    std::ofstream out("endless_header.raw", std::ios::binary);
+    const std::string line = "% key " + std::string(1000, 'v') + "\n";
+    out << "% evt 2.0\n";
+    for (std::size_t written = 0; written <= kLongestHeader; written += line.size()) out << line;
+  }
+  try {
+    RecordingReader::scan("endless_header.raw");
+    ADD_FAILURE() << "a header past the longest was read";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("endless_header.raw: its header goes on past"),
+              std::string::npos)
+        << e.what();
+  }
+  std::filesystem::remove("endless_header.raw");
+  Recorder recorder;
+  std::filesystem::remove_all("huge_header");
+  try {
+    start_recording(recorder, "huge_header", Settings{{"note", std::string(kLongestHeader, 'x')}});
+    ADD_FAILURE() << "a header past the longest was written";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(
+        std::string(e.what()).rfind("Not recorded: the board's settings make a header of ", 0), 0u)
+        << e.what();
+  }
+  EXPECT_TRUE(std::filesystem::is_empty("huge_header"));
 }
 
 TEST(Playback, PublishesTheRecordingThroughTheHubLeavingOutWhatIsOffTheSensor) {
