@@ -12,7 +12,7 @@ namespace Zelvar_Core::bench {
 
 namespace {
 
-constexpr std::size_t kMarkWords = 1u << 20;  // an index mark every 4 MB
+constexpr std::size_t kMarkWords = 1u << 20;  // an index mark every 4 MiB
 
 // "1 event", "12,345 events"
 std::string counted(std::uint64_t n, const std::string& thing) {
@@ -55,7 +55,7 @@ RecordingReader::RecordingReader(const std::string& path) : path_(path) {
   if (file_ == nullptr)
     throw std::runtime_error("Cannot open the recording " + path + ": " + std::strerror(errno));
   try {
-    // The header is text lines; 64 kB holds any this bench writes and most others.
+    // The header is text lines; 64 KiB holds any this bench writes and most others.
     std::string start(std::min<std::uint64_t>(file_bytes_, 64 * 1024), '\0');
     if (std::fread(start.data(), 1, start.size(), file_) != start.size()) read_failed();
     try {
