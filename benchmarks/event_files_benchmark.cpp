@@ -113,7 +113,7 @@ void BM_RecordTheBusyStream(benchmark::State& state) {
     // Events the board's FIFO lost because the stream itself fell behind.
     state.counters["lost_by_board"] = static_cast<double>(board.acquisition().estimated_lost());
     state.counters["bytes_per_event"] = static_cast<double>(stats.bytes) / stats.events;
-    state.counters["MB_per_s"] = stats.bytes / seconds / 1e6;
+    state.counters["MiB_per_s"] = stats.bytes / seconds / (1 << 20);
   }
   fs::remove(path);
 }

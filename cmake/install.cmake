@@ -48,8 +48,11 @@ install(FILES proto/zelvar/board/v1/board.proto
 install(FILES packaging/pravel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/pravel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# The example sequences with the sample bitstream the smoke test programs:
+# they run where they are installed (their paths are their folder's).
 install(FILES sequences/smoke_test.json sequences/threshold_sweep.json sequences/README.md
         DESTINATION ${ZELVAR_DOC_DIR}/sequences)
+install(FILES sequences/bits/aer640_sample.bit DESTINATION ${ZELVAR_DOC_DIR}/sequences/bits)
 
 # Documents as Debian wants them: compressed, with the copyright beside.
 set(ZELVAR_DOCS ${CMAKE_BINARY_DIR}/packaging)

@@ -3,7 +3,8 @@
 # temporary prefix, builds the example host against that prefix alone and
 # starts it under Xvfb, then makes the Debian package, checks it (lintian,
 # desktop-file-validate), installs it with apt-get and runs pravel from the
-# PATH. Run after scripts/test.sh has built build/.
+# PATH, and the installed smoke test sequence from a folder of its own. Run
+# after scripts/test.sh has built build/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
@@ -31,3 +32,8 @@ lintian --fail-on error "$deb" >/dev/null 2>&1
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" </dev/null >/dev/null
 echo "installed: $(command -v pravel)"
 pravel --version
+
+echo "== the installed smoke test, run where a user runs it"
+mkdir "$work/run"
+(cd "$work/run" && pravel --run /usr/share/doc/zelvar-core/sequences/smoke_test.json)
+ls "$work/run/reports"/smoke_test_*.csv "$work/run/recordings"/rec_*.raw >/dev/null

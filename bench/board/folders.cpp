@@ -55,7 +55,7 @@ void check_writable(const fs::path& folder) {
 
 }  // namespace
 
-void prepare_folders(const BenchFolders& folders) {
+void check_folders(const BenchFolders& folders) {
   const std::pair<const fs::path*, const char*> uses[] = {
       {&folders.tmp, "its list of recent bitstreams"},
       {&folders.logs, "its log"},
@@ -67,6 +67,10 @@ void prepare_folders(const BenchFolders& folders) {
     std::error_code error;
     if (fs::exists(*folder, error) && !fs::is_directory(*folder, error)) refuse_file(*folder, use);
   }
+}
+
+void prepare_folders(const BenchFolders& folders) {
+  check_folders(folders);
   for (const auto* folder : {&folders.tmp, &folders.logs}) {
     try {
       ensure_folder(*folder);

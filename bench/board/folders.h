@@ -28,8 +28,10 @@ class StartupError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Makes tmp and logs and checks that they take files, and that none of the
-// other folders is in the way as a file; throws StartupError otherwise.
+// Checks that no file stands where one of the folders belongs, making
+// nothing; throws StartupError naming it otherwise.
+void check_folders(const BenchFolders& folders);
+// The same, then makes tmp and logs and checks that they take files.
 void prepare_folders(const BenchFolders& folders);
 
 // Makes `folder` when missing; throws std::runtime_error naming it when it

@@ -159,7 +159,7 @@ void SimulatedDevice::program(const std::string& path, ProgrammingObserver* obse
                              ", larger than any design the board can hold (" +
                              size_text(kMaxDesignBytes) + ")");
   }
-  // The header is at most four 64 kB fields and the length.
+  // The header is at most four 64 KiB fields and the length.
   const std::string head = read_some(file.fd(), std::min<std::uint64_t>(size, 300 * 1024), path);
   std::optional<BitstreamHeader> header;
   try {

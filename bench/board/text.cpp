@@ -8,8 +8,11 @@
 namespace Zelvar_Core::bench {
 
 std::string size_text(std::uint64_t bytes) {
-  if (bytes >= (1u << 20)) return fmt::format("{:.1f} MB", static_cast<double>(bytes) / (1 << 20));
-  if (bytes >= 1024) return fmt::format("{:.0f} kB", static_cast<double>(bytes) / 1024);
+  // Binary multiples, labelled as such: 39,230,034 bytes are 37.4 MiB.
+  const auto in = [bytes](int shift) { return static_cast<double>(bytes) / double(1ull << shift); };
+  if (bytes >= (1ull << 30)) return fmt::format("{:.1f} GiB", in(30));
+  if (bytes >= (1ull << 20)) return fmt::format("{:.1f} MiB", in(20));
+  if (bytes >= (1ull << 10)) return fmt::format("{:.0f} KiB", in(10));
   return fmt::format("{} bytes", bytes);
 }
 

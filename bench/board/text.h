@@ -7,7 +7,8 @@
 
 namespace Zelvar_Core::bench {
 
-// "3.0 MB", "640 kB", "12 bytes"
+// In binary multiples, labelled so: "3.0 MiB", "640 KiB", "12 bytes",
+// "1.5 GiB" (1 KiB = 1,024 bytes, 1 MiB = 1,048,576 bytes).
 std::string size_text(std::uint64_t bytes);
 // "12,345,678"
 std::string count_text(std::uint64_t count);

@@ -119,16 +119,41 @@ class Hdf5File {
   Handle access_, file_;
 };
 
+// A UTF-8 text of any length, which Python reads as a str.
+void text_attribute(const Hdf5File& file, hid_t object, const std::string& name,
+                    const std::string& value) {
+  Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
+  file.check(type.id());
+  file.check(H5Tset_size(type, H5T_VARIABLE));
+  file.check(H5Tset_cset(type, H5T_CSET_UTF8));
+  Handle space(H5Screate(H5S_SCALAR), H5Sclose);
+  file.check(space.id());
+  Handle attribute(H5Acreate2(object, name.c_str(), type, space, H5P_DEFAULT, H5P_DEFAULT),
+                   H5Aclose);
+  file.check(attribute.id());
+  const char* text = value.c_str();
+  file.check(H5Awrite(attribute, type, &text));
+  file.check(attribute.close());
+}
+
 // One growing, chunked, compressed one-dimensional dataset. The filter is
 // HDF5's own scale-offset for integers, lossless: each chunk keeps its
 // values less its minimum in as few bits as they need (times over a chunk
 // span milliseconds: about 16 bits instead of 64). Every HDF5 reader has it.
 // The chunks are packed here (scale_offset.h) and handed to the library
 // whole, already filtered.
+// What a column holds, for whoever opens the file: its unit and meaning.
+struct ColumnMeaning {
+  const char* units;
+  const char* description;
+};
+
 template <typename T>
 class Column {
  public:
-  Column(const Hdf5File& file, hid_t group, const char* name, hid_t type) : file_(file) {
+  Column(const Hdf5File& file, hid_t group, const char* name, hid_t type,
+         const ColumnMeaning& meaning)
+      : file_(file) {
     const hsize_t zero = 0, unlimited = H5S_UNLIMITED;
     Handle space(H5Screate_simple(1, &zero, &unlimited), H5Sclose);
     file.check(space.id());
@@ -139,6 +164,8 @@ class Column {
     dataset_.own(H5Dcreate2(group, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT),
                  H5Dclose);
     file.check(dataset_.id());
+    text_attribute(file, dataset_, "units", meaning.units);
+    text_attribute(file, dataset_, "description", meaning.description);
   }
   // Appends one chunk: `values` holds kChunk values, the first `count` of
   // them data and the rest zeros (the fill value), as the filter packs the
@@ -160,23 +187,6 @@ class Column {
   hsize_t size_ = 0;
   std::vector<unsigned char> packed_;
 };
-
-// A UTF-8 text of any length, which Python reads as a str.
-void text_attribute(const Hdf5File& file, hid_t object, const std::string& name,
-                    const std::string& value) {
-  Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
-  file.check(type.id());
-  file.check(H5Tset_size(type, H5T_VARIABLE));
-  file.check(H5Tset_cset(type, H5T_CSET_UTF8));
-  Handle space(H5Screate(H5S_SCALAR), H5Sclose);
-  file.check(space.id());
-  Handle attribute(H5Acreate2(object, name.c_str(), type, space, H5P_DEFAULT, H5P_DEFAULT),
-                   H5Aclose);
-  file.check(attribute.id());
-  const char* text = value.c_str();
-  file.check(H5Awrite(attribute, type, &text));
-  file.check(attribute.close());
-}
 
 // The events of one chunk, a column each, kChunk long (zeros after `events`).
 struct Columns {
@@ -287,8 +297,8 @@ class ColumnFeed {
   std::thread thread_;  // last: it starts once everything above is in place
 };
 
-std::string exists_text(const std::string& out) {
-  return out + " exists; choose another name for the export or overwrite it";
+ExportExists exists_refusal(const std::string& out) {
+  return ExportExists(out + " exists; choose another name for the export or overwrite it");
 }
 
 // What the output may not be: the recording itself (by any name, links
@@ -306,7 +316,7 @@ void refuse_output(const std::string& recording, const std::string& out, bool ov
     throw std::runtime_error("Cannot write the export " + out + ": it is a folder");
   if (!S_ISREG(output.st_mode))
     throw std::runtime_error("Cannot write the export " + out + ": it is not a regular file");
-  if (!overwrite) throw std::runtime_error(exists_text(out));
+  if (!overwrite) throw exists_refusal(out);
 }
 
 // The export while it is written: a new file in the output's folder,
@@ -355,7 +365,7 @@ class TemporaryFile {
       }
     }
     if (result != 0) {
-      if (errno == EEXIST) throw std::runtime_error(exists_text(out_));
+      if (errno == EEXIST) throw exists_refusal(out_);
       throw std::runtime_error("Cannot write the export " + out_ + ": " + std::strerror(errno));
     }
     committed_ = true;
@@ -385,10 +395,17 @@ ExportStats export_hdf5(const std::string& recording, const std::string& out, bo
     for (const auto& [key, value] : reader.header().header.fields)
       if (!key.empty() && named.insert(key).second) text_attribute(file, group, key, value);
     if (named.insert("source").second) text_attribute(file, group, "source", recording);
-    Column<std::uint16_t> xs(file, group, "x", H5T_NATIVE_UINT16),
-        ys(file, group, "y", H5T_NATIVE_UINT16);
-    Column<std::uint8_t> ps(file, group, "p", H5T_NATIVE_UINT8);
-    Column<std::int64_t> ts(file, group, "t", H5T_NATIVE_INT64);
+    Column<std::uint16_t> xs(
+        file, group, "x", H5T_NATIVE_UINT16,
+        {"pixels", "pixel column (0..639 on the sensor; beyond it, as the recording holds it)"}),
+        ys(file, group, "y", H5T_NATIVE_UINT16,
+           {"pixels", "pixel row (0..479 on the sensor; beyond it, as the recording holds it)"});
+    Column<std::uint8_t> ps(file, group, "p", H5T_NATIVE_UINT8,
+                            {"none", "polarity: 1 = ON (the pixel got brighter), 0 = OFF"});
+    Column<std::int64_t> ts(
+        file, group, "t", H5T_NATIVE_INT64,
+        {"\u00b5s",
+         "time of the event on the board's clock, zero at its first start after a device reset"});
     {
       ColumnFeed feed(reader);
       Columns c;

@@ -1,9 +1,9 @@
 // A recording exported for analysis: an HDF5 file with the datasets
 // events/x (uint16), events/y (uint16), events/p (uint8, 1 = ON) and
 // events/t (int64, microseconds), chunked and compressed (HDF5's lossless
-// scale-offset filter), with the recording's header fields as attributes of
-// "events". The export is lossless: every event of the file is in it, those
-// beyond the sensor's 640 x 480 included.
+// scale-offset filter), each with "units" and "description" attributes, and
+// the recording's header fields as attributes of "events". The export is lossless: every event of
+// the file is in it, those beyond the sensor's 640 x 480 included.
 //
 // The file is written under a temporary name in the output's folder and
 // renamed into place only once every HDF5 call, the close included, has
@@ -12,10 +12,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace Zelvar_Core::bench {
+
+// The output exists and was not to be replaced: "OUT.h5 exists; choose
+// another name for the export or overwrite it".
+class ExportExists : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct ExportStats {
   std::uint64_t events = 0;

@@ -27,6 +27,7 @@ struct RecordingStats {
   std::uint64_t events = 0;
   std::uint64_t dropped = 0;        // the disk did not keep up
   std::uint64_t lost_by_board = 0;  // the host fell behind the board: the file has gaps
+  std::string lost_unknown;  // why lost_by_board cannot be told (the board's count went back)
   double seconds = 0;
   std::string error;  // why the writing stopped, "" while it goes on
 };

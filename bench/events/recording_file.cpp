@@ -14,7 +14,7 @@ namespace Zelvar_Core::bench {
 
 namespace {
 
-constexpr std::size_t kMarkWords = 1u << 20;  // an index mark every 4 MB
+constexpr std::size_t kMarkWords = 1u << 20;  // an index mark every 4 MiB
 
 // "1 event", "12,345 events"
 std::string counted(std::uint64_t n, const std::string& thing) {

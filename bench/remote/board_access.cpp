@@ -29,7 +29,7 @@ std::string read_token_file(const std::string& path) {
   if (!S_ISREG(info.st_mode))
     throw std::runtime_error("The token file " + path + " is not a regular file");
   if (info.st_size > 4096)
-    throw std::runtime_error("The token file " + path + " is larger than 4 kB: not a token");
+    throw std::runtime_error("The token file " + path + " is larger than 4 KiB: not a token");
   std::ifstream in(path);
   std::string token;
   if (!in || (!std::getline(in, token) && !in.eof()))

@@ -15,7 +15,7 @@
 namespace Zelvar_Core::bench::remote {
 
 // The token in `path`: its first line without blanks around it. Only a
-// regular file of at most 4 kB is read (never a FIFO, a device or a folder);
+// regular file of at most 4 KiB is read (never a FIFO, a device or a folder);
 // anything else, or an empty token, is refused with the reason.
 std::string read_token_file(const std::string& path);
 

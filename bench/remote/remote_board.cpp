@@ -407,6 +407,7 @@ void RemoteBoard::start_acquisition() {
     acquiring_ = true;
     stream_confirmed_ = false;
     awaited_acquiring_.expect(true);
+    lost_ = 0;  // the board counts what it loses from its stream's start
   }
   send(
       [this](Link& link) {

@@ -1,5 +1,7 @@
 #include "bench/sequences/bench_actions.h"
 
+#include <fmt/format.h>
+
 #include <cmath>
 #include <ctime>
 #include <thread>
@@ -7,6 +9,7 @@
 #include "bench/board/adc.h"
 #include "bench/board/capture.h"
 #include "bench/events/evt2.h"
+#include "bench/events/recording_file.h"
 
 namespace Zelvar_Core::bench {
 
@@ -15,8 +18,35 @@ std::string lost_by_board_text(std::uint64_t lost) {
          " lost by the board during the recording";
 }
 
+std::string lost_during_text(const RecordingStats& stats) {
+  if (!stats.lost_unknown.empty()) return stats.lost_unknown;
+  return stats.lost_by_board > 0 ? lost_by_board_text(stats.lost_by_board) : "";
+}
+
+std::string kept_recording_text(const RecordingStats& stats) {
+  std::string text = fmt::format("the recording so far is kept: {} ({}, {} events", stats.path,
+                                 size_text(stats.bytes), count_text(stats.events));
+  if (stats.dropped > 0) text += ", " + count_text(stats.dropped) + " dropped";
+  text += ")";
+  // Read back whole, as a playback or an export would read it.
+  try {
+    const RecordingInfo read = RecordingReader::scan(stats.path);
+    if (read.events == stats.events && read.partial_bytes == 0) return text + ", readable";
+    return text + fmt::format(", read back with {} events", count_text(read.events));
+  } catch (const std::exception& e) {
+    return text + ", but it cannot be read back: " + e.what();
+  }
+}
+
 BoardBench::BoardBench(Board& board, BenchFolders folders, const std::atomic<bool>& aborted)
-    : board_(board), folders_(std::move(folders)), aborted_(aborted) {}
+    : board_(board), folders_(std::move(folders)), aborted_(aborted) {
+  losses_.restart(board_.lost_by_board());
+}
+
+void BoardBench::look_for_losses() {
+  if (!on_loss) return;
+  if (const std::string news = losses_.look(board_.lost_by_board()); !news.empty()) on_loss(news);
+}
 
 void BoardBench::program(const std::string& path) { board_.program(path, nullptr); }
 
@@ -35,11 +65,13 @@ void BoardBench::wait(double seconds) {
   const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(std::max(0.0, seconds)));
   while (Clock::now() < end) {
+    look_for_losses();
     if (aborted_) throw Aborted("aborted");
     if (!board_.connected()) throw std::runtime_error(board_.absence("the run cannot go on"));
     const Clock::duration left = end - Clock::now();
     std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(20), left));
   }
+  look_for_losses();
   if (aborted_) throw Aborted("aborted");
 }
 
@@ -47,6 +79,7 @@ void BoardBench::stream() {
   if (board_.acquiring()) return;
   board_.start_acquisition();
   started_stream_ = true;
+  losses_.restart(board_.lost_by_board());  // a new stream counts from its start
 }
 
 Measurement measure_stream(EventHub& hub, double seconds,
@@ -82,22 +115,24 @@ Measurement measure_stream(EventHub& hub, double seconds,
 RecordingStats record_stream(EventHub& hub, Recorder& recorder, const std::function<void()>& stream,
                              const std::function<std::uint64_t()>& lost,
                              const std::function<void()>& wait) {
-  std::uint64_t lost_during = 0;
+  LostBetween lost_during;
   {
     Subscription hear(hub, recorder);
     try {
       stream();
       const std::uint64_t lost_before = lost();
       wait();
-      lost_during = lost() - lost_before;
+      lost_during = lost_between(lost_before, lost());
     } catch (...) {
+      // What arrived stays, whole; the step says where, and why it ended.
       hub.unsubscribe(&recorder);
-      recorder.stop();
-      throw;
+      const RecordingStats left = recorder.stop();
+      throw RecordingCut(left, kept_recording_text(left), std::current_exception());
     }
   }
   RecordingStats stats = recorder.stop();
-  stats.lost_by_board = lost_during;
+  stats.lost_by_board = lost_during.lost;
+  stats.lost_unknown = lost_during.went_back;
   if (!stats.error.empty())
     throw std::runtime_error("cannot write " + stats.path + ": " + stats.error);
   return stats;

@@ -5,13 +5,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "bench/board/board_settings.h"
 #include "bench/board/folders.h"
+#include "bench/board/lost_events.h"
 #include "bench/board/simulated_board.h"
 #include "bench/events/recorder.h"
 #include "bench/sequences/rates.h"
@@ -22,6 +25,16 @@ namespace Zelvar_Core::bench {
 class Aborted : public Cancelled {
  public:
   using Cancelled::Cancelled;
+};
+
+// A record step that ended early: what it left (whole, and read back), and
+// why it ended, to be rethrown as it was (an abort stays an abort).
+class RecordingCut : public std::runtime_error {
+ public:
+  RecordingCut(RecordingStats left, std::string kept, std::exception_ptr cause)
+      : std::runtime_error(kept), left(std::move(left)), cause(std::move(cause)) {}
+  RecordingStats left;
+  std::exception_ptr cause;
 };
 
 class BenchActions {
@@ -35,6 +48,7 @@ class BenchActions {
   virtual void wait(double seconds) = 0;
   // Rates from the board's own stream and the ADC's channel means.
   virtual Measurement measure(double seconds) = 0;
+  // Throws RecordingCut when the recording ends early, its file kept.
   virtual RecordingStats record(double seconds) = 0;
   virtual std::string capture() = 0;  // the file written
   virtual bool connected() = 0;
@@ -66,10 +80,15 @@ class BoardBench : public BenchActions {
 
   // The histogram range captures are drawn through.
   double capture_min = -16, capture_max = 16;
+  // Hears each loss of the board's in one sentence as soon as a wait sees it.
+  std::function<void(const std::string&)> on_loss;
 
  protected:
   // Makes sure the stream runs (starting it, and remembering that).
   void stream();
+  // Tells on_loss what the board lost since the last look.
+  void look_for_losses();
+  LossWatch losses_;
   Board& board_;
   BenchFolders folders_;
   const std::atomic<bool>& aborted_;
@@ -80,6 +99,12 @@ class BoardBench : public BenchActions {
 // "7,800,000 events lost by the board during the recording": the host fell
 // behind the board while recording, and the file has gaps there.
 std::string lost_by_board_text(std::uint64_t lost);
+// What the recording `stats` lost by the board, "" for nothing: the text
+// above, or why it cannot be told.
+std::string lost_during_text(const RecordingStats& stats);
+// A recording that ended early, as it was left: "the recording so far is
+// kept: PATH (1.2 MiB, 301,234 events), readable", read back to say so.
+std::string kept_recording_text(const RecordingStats& stats);
 
 // The steps every bench takes from a board's stream, whatever the board:
 // `wait` waits on the run's terms (ending early when it is aborted or the

@@ -95,6 +95,15 @@ const std::vector<std::string>& Measurement::names() {
   return names;
 }
 
+std::string Measurement::unit(const std::string& name) {
+  if (name.rfind("on_rate", 0) == 0 || name.rfind("off_rate", 0) == 0) return "events/s";
+  if (name == "on_off_ratio") return "ON/OFF";
+  if (name == "vdd_mean" || name == "vddio_mean") return "V";
+  if (name == "temperature_mean") return "\u00b0C";
+  if (name == "ibias_mean") return "\u00b5A";
+  throw std::invalid_argument("no measurement named " + name);
+}
+
 double Measurement::value(const std::string& name) const {
   if (name == "on_rate_mean") return on_mean;
   if (name == "on_rate_std") return on_std;

@@ -56,6 +56,9 @@ struct Measurement {
   // on_off_ratio, vdd_mean, vddio_mean, temperature_mean, ibias_mean.
   double value(const std::string& name) const;
   static const std::vector<std::string>& names();
+  // The unit of a measurement by name: "events/s", "ON/OFF" (the ratio),
+  // "V", "\u00b0C" or "\u00b5A" as the ADC's channels give them.
+  static std::string unit(const std::string& name);
 };
 
 // Mean and standard deviation of the per-bin rates of a meter's trace.

@@ -108,7 +108,10 @@ std::string bitstream_of(const json& item, int number, const fs::path& folder) {
   if (path.is_relative()) path = folder / path;
   std::error_code error;
   const fs::file_status status = fs::status(path, error);
-  if (!fs::exists(status)) refuse(number, "the bitstream " + path.string() + " does not exist");
+  if (!fs::exists(status))
+    refuse(number, "the bitstream " + path.string() +
+                       " does not exist; pravel --sample-bitstream " + path.string() +
+                       " writes a sample one there");
   if (fs::is_directory(status)) refuse(number, "the bitstream " + path.string() + " is a folder");
   if (!fs::is_regular_file(status))
     refuse(number, "the bitstream " + path.string() + " is not a regular file");
@@ -222,8 +225,8 @@ std::string Step::describe() const {
     case StepKind::Capture:
       return "capture";
     case StepKind::Expect:
-      return fmt::format("expect {} in {:g}..{:g}{}", measurement, min, max,
-                         at ? fmt::format(" at {}", *at) : "");
+      return fmt::format("expect {} in {:g}..{:g} {}{}", measurement, min, max,
+                         Measurement::unit(measurement), at ? fmt::format(" at {}", *at) : "");
   }
   return "";
 }
@@ -308,6 +311,8 @@ Sequence checked_sequence(const std::string& path, const json& file, BenchAction
 }
 
 }  // namespace
+
+void check_sequence_file(const std::string& path) { read_sequence_file(path); }
 
 Sequence load_sequence(const std::string& path, BenchActions& bench) {
   try {

@@ -57,6 +57,9 @@ struct Sequence {
   std::vector<Step> steps;
 };
 
+// Reads the file as load_sequence does (a regular file of JSON, not too
+// large), before any board is reached; throws SequenceError.
+void check_sequence_file(const std::string& path);
 // Reads and checks the whole file against the bench's registers.
 Sequence load_sequence(const std::string& path, BenchActions& bench);
 

@@ -16,6 +16,12 @@ std::string cell(double value, const char* format) {
 
 }  // namespace
 
+std::string expectations_text(const SequenceReport& report) {
+  return fmt::format("{} of {} expectations held ({} of {} rows in range)",
+                     report.expect_steps - report.failed_steps, report.expect_steps,
+                     report.expects - report.failed, report.expects);
+}
+
 std::string report_csv(const Sequence& sequence, const SequenceReport& report,
                        const Settings& settings) {
   std::string csv = "# sequence " + sequence.path + "\n";
@@ -30,13 +36,10 @@ std::string report_csv(const Sequence& sequence, const SequenceReport& report,
     }
   }
   csv += "# before the run: " + fmt::format("{}", fmt::join(before, ", ")) + "\n";
-  csv += fmt::format("# result {}\n",
-                     report.completed ? fmt::format("{} of {} expectations held",
-                                                    report.expects - report.failed, report.expects)
-                                      : report.ended);
+  csv += fmt::format("# result {}\n", report.completed ? expectations_text(report) : report.ended);
   csv += "step,kind,parameter,value";
   for (const auto& column : measurement_columns()) csv += "," + column;
-  csv += ",expect,min,max,measured,result,note";
+  csv += ",expect,min,max,measured,unit,result,note";
   for (const auto& key : keys) csv += "," + key;
   csv += "\n";
   for (const ReportRow& row : report.rows) {
@@ -47,10 +50,11 @@ std::string report_csv(const Sequence& sequence, const SequenceReport& report,
     else
       csv += std::string(measurement_columns().size(), ',');
     if (row.kind == "expect")
-      csv += fmt::format(",{},{:g},{:g},{},{}", row.expected, row.min, row.max,
-                         cell(row.measured, "{:g}"), row.passed ? "pass" : "fail");
+      csv += fmt::format(",{},{:g},{:g},{},{},{}", row.expected, row.min, row.max,
+                         cell(row.measured, "{:g}"), csv_text(Measurement::unit(row.expected)),
+                         row.passed ? "pass" : "fail");
     else
-      csv += ",,,,,";
+      csv += ",,,,,,";
     csv += "," + csv_text(row.note);
     for (const auto& key : keys) csv += "," + csv_text(setting(row.in_force, key));
     csv += "\n";

@@ -21,7 +21,7 @@ std::string recording_text(const RecordingStats& stats) {
   std::string text =
       fmt::format("{} ({}, {} events, {} dropped)", stats.path, size_text(stats.bytes),
                   count_text(stats.events), count_text(stats.dropped));
-  if (stats.lost_by_board > 0) text += "; " + lost_by_board_text(stats.lost_by_board);
+  if (const std::string lost = lost_during_text(stats); !lost.empty()) text += "; " + lost;
   return text;
 }
 
@@ -48,11 +48,8 @@ class SequenceRun {
         return measure(step);
       case StepKind::Sweep:
         return sweep(step);
-      case StepKind::Record: {
-        const std::string outcome = recording_text(bench_.record(step.seconds));
-        add(step_row(step, "record", outcome));
-        return outcome;
-      }
+      case StepKind::Record:
+        return record(step);
       case StepKind::Capture: {
         const std::string outcome = bench_.capture();
         add(step_row(step, "capture", outcome));
@@ -63,6 +60,9 @@ class SequenceRun {
     }
     return "done";
   }
+
+  // What a step that ended early left behind, for the run's end: "" for nothing.
+  std::string kept;
 
  private:
   // A row for a step that measures nothing: what it did, and the settings after it.
@@ -104,6 +104,21 @@ class SequenceRun {
     return row.note;
   }
 
+  // A recording cut short is kept: its row and the run's end name it.
+  std::string record(const Step& step) {
+    RecordingStats stats;
+    try {
+      stats = bench_.record(step.seconds);
+    } catch (const RecordingCut& cut) {
+      kept = cut.what();
+      add(step_row(step, "record", "cut short: " + kept));
+      std::rethrow_exception(cut.cause);
+    }
+    const std::string outcome = recording_text(stats);
+    add(step_row(step, "record", outcome));
+    return outcome;
+  }
+
   std::string measure(const Step& step) {
     const ReportRow row = measured_row(step, "measure", bench_.measure(step.seconds));
     last_ = {row};
@@ -143,11 +158,15 @@ class SequenceRun {
       all = all && row.passed;
       ++report_.expects;
       report_.failed += !row.passed;
+      const std::string unit =
+          std::isfinite(row.measured) ? " " + Measurement::unit(step.measurement) : "";
       verdicts.push_back(
-          fmt::format("{}{}", number_text(row.measured),
+          fmt::format("{}{}{}", number_text(row.measured), unit,
                       row.value ? fmt::format(" at {} {}", row.parameter, *row.value) : ""));
       add(row);
     }
+    ++report_.expect_steps;
+    report_.failed_steps += !all;
     return fmt::format("{} ({})", all ? "pass" : "FAIL", fmt::join(verdicts, ", "));
   }
 
@@ -178,6 +197,7 @@ SequenceReport run_sequence(const Sequence& sequence, BenchActions& bench,
     report.ended = fmt::format("ended at step {} ({}): {}", current ? current->number : 0,
                                current ? current->describe() : "", e.what());
   }
+  if (!report.completed && !run.kept.empty()) report.ended += "; " + run.kept;
   try {
     bench.finish();
   } catch (const std::exception&) {

@@ -29,8 +29,9 @@ struct ReportRow {
 struct SequenceReport {
   std::vector<ReportRow> rows;
   bool completed = false;
-  std::string ended;  // why the run stopped early, naming the step
-  int expects = 0, failed = 0;
+  std::string ended;                       // why the run stopped early, naming the step
+  int expect_steps = 0, failed_steps = 0;  // the expect steps run, those that failed
+  int expects = 0, failed = 0;             // the rows they checked, those out of range
   // 0 when every expect held, 1 when one failed, 2 when the run did not end.
   int exit_code() const { return !completed ? 2 : failed > 0 ? 1 : 0; }
 };

@@ -62,11 +62,69 @@ class Formatter : public CLI::Formatter {
   }
 };
 
-// CLI11's refusals, as one sentence that ends the line.
+// A refusal, as one sentence that ends the line.
 std::string sentence(std::string what) {
   while (!what.empty() && (what.back() == '\n' || what.back() == ' ')) what.pop_back();
   if (!what.empty() && what.back() != '.') what += '.';
   return "pravel: " + what + " See pravel --help.\n";
+}
+
+// What each option that takes a value takes, for an option given without
+// it or with more: what it is, and how it is written.
+struct Takes {
+  const char* option;
+  const char* what;
+  const char* usage;
+};
+const Takes kTakes[] = {
+    {"--run", "the test sequence to run", "--run SEQUENCE.json"},
+    {"--export", "the recording and the HDF5 file to write", "--export REC.raw OUT.h5"},
+    {"--measure", "a number of seconds", "--measure SECONDS"},
+    {"--adc-hours", "a number of hours", "--adc-hours HOURS"},
+    {"--report", "the report's file", "--report OUT.csv"},
+    {"--board", "the board server's address", "--board HOST:PORT"},
+    {"--token-file", "the file that holds the token", "--token-file F"},
+    {"--sample-bitstream", "the file to write", "--sample-bitstream PATH"},
+    {"--demo", "one scene at most", "--demo [SCENE]"}};
+
+// The first option a parser's message names ("--export: At least 2 ...",
+// "Could not convert: --busy = maybe"), "" when none.
+std::string option_named_in(const std::string& message) {
+  const auto at = message.find("--");
+  if (at == std::string::npos) return "";
+  return message.substr(at, message.find_first_of(": =[", at + 2) - at);
+}
+
+// The parser's own refusals, said in the bench's words: an option without
+// its value or with too many, a flag given a value. Anything else keeps its text.
+std::string refusal_of(const CLI::ParseError& error) {
+  const std::string what = error.what();
+  const std::string name = option_named_in(what);
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+    if (what.find("flag override") != std::string::npos) return name + " takes no value";
+    for (const Takes& takes : kTakes)
+      if (name == takes.option)
+        return name + (what.find("At Most") != std::string::npos ? " takes only " : " needs ") +
+               takes.what + ": " + takes.usage;
+  }
+  if (dynamic_cast<const CLI::ConversionError*>(&error) != nullptr && !name.empty())
+    return name + " takes no value";
+  return what;
+}
+
+// An option given twice ("--run a.json --run b.json"), before the parser
+// keeps one of them or tells it in its own words: "" when none is.
+std::string given_twice(const std::vector<std::string>& arguments) {
+  std::vector<std::string> seen;
+  for (const std::string& argument : arguments) {
+    if (argument == "--") break;
+    if (argument.rfind("--", 0) != 0) continue;
+    const std::string name = argument.substr(0, argument.find('='));
+    if (std::find(seen.begin(), seen.end(), name) != seen.end())
+      return name + " is given twice: give it once";
+    seen.push_back(name);
+  }
+  return "";
 }
 
 // pravel's options, declared on a CLI11 application, and the rules CLI11
@@ -80,6 +138,7 @@ class PravelCommandLine {
             "bench; the options below run it in other ways, most of them without a display.",
             "pravel") {
     app_.formatter(std::make_shared<Formatter>());
+    app_.allow_extras();  // told below, in the bench's words
     app_.get_formatter()->column_width(34);
     declare_modes();
     declare_details();
@@ -99,6 +158,20 @@ class PravelCommandLine {
   // One way of running at a time, each option with the mode it belongs to,
   // a known scene: "" when the line holds together.
   std::string refusal() const {
+    // What no option took: an unknown option, or a value with no option before it.
+    std::vector<std::string> extras = app_.remaining();
+    extras.erase(std::remove(extras.begin(), extras.end(), "--"), extras.end());
+    if (!extras.empty()) {
+      const std::string& first = extras.front();
+      if (first.rfind("-", 0) == 0 && first.size() > 1)
+        return "there is no option " + first.substr(0, first.find('='));
+      return "\"" + first + "\" is not an option, nor the value of one";
+    }
+    for (const auto& [name, option] : files())
+      if (option->count() && option->as<std::string>().empty())
+        return std::string(name) + " needs a file name, not an empty text";
+    for (const std::string& file : export_files_)
+      if (file.empty()) return "--export needs file names, not an empty text";
     std::vector<std::string> given;
     for (const auto& [name, option] : modes())
       if (option->count()) given.emplace_back(name);
@@ -139,6 +212,13 @@ class PravelCommandLine {
   }
 
  private:
+  // The options whose value names one file.
+  std::vector<std::pair<const char*, CLI::Option*>> files() const {
+    return {{"--run", run_},
+            {"--report", report_},
+            {"--token-file", token_file_},
+            {"--sample-bitstream", sample_}};
+  }
   std::vector<std::pair<const char*, CLI::Option*>> modes() const {
     return {{"--demo", demo_},
             {"--measure", measure_},
@@ -173,7 +253,7 @@ class PravelCommandLine {
                   ->expected(2)
                   ->type_name("REC.raw OUT.h5");
     sample_ = app_.add_option("--sample-bitstream", o_.sample_path,
-                              "Write a 3 MB sample bitstream (design \"aer640_sample\") to PATH, "
+                              "Write a 3 MiB sample bitstream (design \"aer640_sample\") to PATH, "
                               "making its folder when missing, and quit")
                   ->type_name("PATH");
   }
@@ -220,6 +300,11 @@ class PravelCommandLine {
 ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) {
   ParsedCommandLine parsed;
   PravelCommandLine line(parsed.options);
+  if (const std::string twice = given_twice(arguments); !twice.empty()) {
+    parsed.exit_status = 2;
+    parsed.text = sentence(twice);
+    return parsed;
+  }
   try {
     line.parse(arguments);
   } catch (const CLI::CallForHelp&) {
@@ -228,7 +313,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     return parsed;
   } catch (const CLI::ParseError& e) {
     parsed.exit_status = 2;
-    parsed.text = sentence(e.what());
+    parsed.text = sentence(refusal_of(e));
     return parsed;
   }
   if (const std::string refusal = line.refusal(); !refusal.empty()) {

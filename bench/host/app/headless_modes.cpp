@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "bench/board/bitstream.h"
+#include "bench/board/text.h"
 #include "bench/board/whole_file.h"
 #include "bench/events/hdf5_export.h"
 #include "bench/remote/board_server.h"
@@ -32,7 +33,10 @@ int write_sample_bitstream(const std::string& path) {
     return 1;
   }
   try {
-    write_whole_file(path, make_bitstream("aer640_sample", std::string(3 << 20, '\x5a')));
+    const std::string bitstream = make_bitstream("aer640_sample", std::string(3 << 20, '\x5a'));
+    write_whole_file(path, bitstream);
+    std::printf("Wrote the sample bitstream %s (%s, design aer640_sample).\n",
+                fs::absolute(path).lexically_normal().c_str(), size_text(bitstream.size()).c_str());
     return 0;
   } catch (const std::runtime_error& e) {
     std::fprintf(stderr, "Cannot write the sample bitstream %s: %s.\n", path.c_str(), e.what());
@@ -49,6 +53,12 @@ int export_recording(const std::string& recording, const std::string& out, bool 
                 static_cast<unsigned long long>(stats.events), recording.c_str(), out.c_str(),
                 stats.seconds);
     return 0;
+  } catch (const ExportExists&) {
+    std::fprintf(stderr,
+                 "%s exists; choose another name for the export, or give --overwrite to "
+                 "replace it.\n",
+                 out.c_str());
+    return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s.\n", e.what());
     return 1;
@@ -84,9 +94,9 @@ class ServedBench : private ServedBoardHolder, public BoardBench {
 };
 
 // The bench a run works on: the built-in board, or the one served at `board`.
-std::unique_ptr<BenchActions> board_bench(const std::string& board, const std::string& token_file,
-                                          const BenchFolders& folders,
-                                          const std::atomic<bool>& aborted) {
+std::unique_ptr<BoardBench> board_bench(const std::string& board, const std::string& token_file,
+                                        const BenchFolders& folders,
+                                        const std::atomic<bool>& aborted) {
   if (board.empty()) return std::make_unique<SimulatedBench>(folders, aborted);
   remote::host_of(board);  // refuses what is not HOST:PORT
   return std::make_unique<ServedBench>(board, token_file, folders, aborted);
@@ -112,37 +122,55 @@ std::string report_problem(const std::filesystem::path& report, const std::strin
 
 int run_sequence_file(const std::string& path, std::string report_path, const std::string& board,
                       const std::string& token_file) {
+  // Everything is checked before anything is made: the folders, the file,
+  // the board, the sequence against the board's registers, the report's place.
   const BenchFolders folders = BenchFolders::under(std::filesystem::current_path());
   try {
-    prepare_folders(folders);
-    if (report_path.empty()) {
-      ensure_folder(folders.reports);
-      report_path =
-          bench::report_path(folders.reports, std::filesystem::path(path).stem().string(), ".csv");
-    }
-  } catch (const std::runtime_error& e) {
+    check_folders(folders);
+  } catch (const StartupError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 2;
   }
-  if (const std::string problem = report_problem(report_path, path); !problem.empty()) {
-    std::fprintf(stderr, "Refused: %s; nothing was run.\n", problem.c_str());
+  try {
+    check_sequence_file(path);
+  } catch (const SequenceError& e) {
+    std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
     return 2;
   }
   spdlog::set_level(spdlog::level::warn);  // the steps speak for themselves
   std::atomic<bool> aborted{false};
-  std::unique_ptr<BenchActions> chosen;
+  std::unique_ptr<BoardBench> chosen;
   try {
     chosen = board_bench(board, token_file, folders, aborted);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
     return 2;
   }
+  // What the board loses is told when it is seen, between the steps' lines.
+  chosen->on_loss = [](const std::string& news) {
+    std::printf("%s %s\n", local_time("%H:%M:%S").c_str(), news.c_str());
+    std::fflush(stdout);
+  };
   BenchActions& bench = *chosen;
   Sequence sequence;
   try {
     sequence = load_sequence(path, bench);
   } catch (const SequenceError& e) {
     std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
+    return 2;
+  }
+  if (report_path.empty()) {
+    try {
+      ensure_folder(folders.reports);
+    } catch (const std::runtime_error& e) {
+      std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
+      return 2;
+    }
+    report_path =
+        bench::report_path(folders.reports, std::filesystem::path(path).stem().string(), ".csv");
+  }
+  if (const std::string problem = report_problem(report_path, path); !problem.empty()) {
+    std::fprintf(stderr, "Refused: %s; nothing was run.\n", problem.c_str());
     return 2;
   }
   const Settings settings = bench.settings();
@@ -163,8 +191,7 @@ int run_sequence_file(const std::string& path, std::string report_path, const st
     std::fprintf(stderr, "Cannot write the report %s: %s.\n", report_path.c_str(), e.what());
     return 2;
   }
-  std::printf("%d of %d expectations held; report %s\n", report.expects - report.failed,
-              report.expects, report_path.c_str());
+  std::printf("%s; report %s\n", expectations_text(report).c_str(), report_path.c_str());
   return report.exit_code();
 }
 

@@ -6,7 +6,7 @@
 
 namespace Zelvar_Core::bench {
 
-// A 3 MB sample bitstream (design "aer640_sample") at `path`, its folder
+// A 3 MiB sample bitstream (design "aer640_sample") at `path`, its folder
 // made when missing: 0, or 1.
 int write_sample_bitstream(const std::string& path);
 // The recording as HDF5: 0 when `out` is complete, 1 otherwise (nothing is

@@ -2,6 +2,8 @@
 
 #include <sys/resource.h>
 
+#include "bench/board/text.h"
+
 namespace Zelvar_Core::bench {
 
 namespace {
@@ -55,11 +57,12 @@ void MeasureMode::report() {
   getrusage(RUSAGE_SELF, &usage);
   get_logger("pravel")->info(
       "Measured over {:.2f} s: {:.2f} M events/s accumulated, {:.1f} frames/s drawn, "
-      "{:.2f} ms CPU per frame (all threads), {:.0f}% of one core, {:.0f} MB peak resident, "
+      "{:.2f} ms CPU per frame (all threads), {:.0f}% of one core, {} peak resident, "
       "{} events lost",
       wall, static_cast<double>(events) / wall / 1e6, static_cast<double>(frames) / wall,
       frames ? cpu * 1000 / static_cast<double>(frames) : 0.0, cpu / wall * 100,
-      static_cast<double>(usage.ru_maxrss) / 1024.0, session_.model.board().lost_by_board());
+      size_text(static_cast<std::uint64_t>(usage.ru_maxrss) * 1024),
+      session_.model.board().lost_by_board());
   if (session_.presenter->recording()) session_.presenter->stop_recording("the measurement ended");
   session_.window->Close();
 }

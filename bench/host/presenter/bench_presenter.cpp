@@ -51,7 +51,10 @@ void BenchPresenter::attach(BenchMainWindow& window) {
       [this] {
         if (view_->image_histogram_frame->IsShown()) process_img();
       },
-      [this] { update_status(); });
+      [this] {
+        log_losses();
+        update_status();
+      });
   adc_.attach(window);
   editors_.attach(window);
   wire_board();
@@ -200,6 +203,11 @@ void BenchPresenter::update_status() {
                 board.lost_by_board());
 }
 
+void BenchPresenter::log_losses() {
+  const std::string news = losses_.look(model_.board().lost_by_board());
+  if (!news.empty()) logger->warn("{}", news);
+}
+
 void BenchPresenter::report_cancelled(const std::string& what) {
   status_.cancelled(what);
   update_status();
@@ -248,8 +256,10 @@ void BenchPresenter::sync_stream_view() {
   // A recording ends with the stream it records.
   if (recording() && !acquiring()) stop_recording("the acquisition stopped");
   const bool was_following = live_.following();
+  if (was_following) log_losses();
   live_.follow(acquiring() || playback().playing());
   const std::uint64_t lost = model_.board().lost_by_board();
+  if (!was_following && live_.following()) losses_.restart(lost);
   if (was_following && !live_.following() && lost > 0)
     logger->warn("{} events lost while acquiring: the host fell behind the board's stream",
                  count_text(lost));

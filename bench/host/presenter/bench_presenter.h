@@ -11,15 +11,16 @@
 
 #include "Zelvar_Core/Host/presenter.h"
 #include "bench/board/folders.h"
+#include "bench/board/lost_events.h"
 #include "bench/host/presenter/adc_monitor.h"
 #include "bench/host/presenter/editors.h"
 #include "bench/host/presenter/gui_post.h"
 #include "bench/host/presenter/live_view.h"
-#include "bench/host/windows/main_window.h"
 #include "bench/host/presenter/playback_control.h"
 #include "bench/host/presenter/programming_progress.h"
 #include "bench/host/presenter/recording_control.h"
 #include "bench/host/presenter/status_line.h"
+#include "bench/host/windows/main_window.h"
 #include "bench/sequences/rates.h"
 
 namespace Zelvar_Core::bench {
@@ -108,6 +109,8 @@ class BenchPresenter : public Presenter {
   // The controls, editors and ADC monitor follow the board's presence.
   void apply_connection_state();
   void update_status();
+  // Logs what the board lost since the last look, as soon as it is seen.
+  void log_losses();
   BenchHistogramWindow& histogram_window();
 
   BenchModel& model_;
@@ -121,6 +124,7 @@ class BenchPresenter : public Presenter {
   AdcMonitor adc_;
   Editors editors_;
   RateMeter rates_;
+  LossWatch losses_;  // the board's lost events, told as they rise
   std::unique_ptr<ProgrammingProgress> progress_;
   wxTimer stream_timer_;  // the recording's or playback's line, every second
   std::string last_capture_;

@@ -49,11 +49,12 @@ void RecordingControl::end(const std::string& why) {
   if (!recorder_.active()) return;
   board_.events().unsubscribe(&recorder_);
   RecordingStats stats = recorder_.stop();
-  const std::uint64_t lost_now = board_.lost_by_board();
-  stats.lost_by_board = lost_now > lost_before_ ? lost_now - lost_before_ : 0;
+  const LostBetween lost_during = lost_between(lost_before_, board_.lost_by_board());
+  stats.lost_by_board = lost_during.lost;
+  stats.lost_unknown = lost_during.went_back;
   const std::string file = std::filesystem::path(stats.path).filename().string();
-  const std::string lost =
-      stats.lost_by_board > 0 ? "; " + lost_by_board_text(stats.lost_by_board) : "";
+  const std::string lost_text = lost_during_text(stats);
+  const std::string lost = lost_text.empty() ? "" : "; " + lost_text;
   logger_->info("Recording stopped ({}): {}, {}, {} events, {} dropped, {:.1f} s{}", why,
                 stats.path, size_text(stats.bytes), count_text(stats.events),
                 count_text(stats.dropped), stats.seconds, lost);
@@ -63,6 +64,7 @@ void RecordingControl::end(const std::string& why) {
   if (stats.lost_by_board > 0)
     logger_->warn("Recording {}: {} (the file has gaps there)", file,
                   lost_by_board_text(stats.lost_by_board));
+  if (!stats.lost_unknown.empty()) logger_->warn("Recording {}: {}", file, stats.lost_unknown);
   if (!stats.error.empty()) {
     status_.error("Recording stopped: cannot write " + stats.path + ": " + stats.error +
                   "; what was written stays readable (" + count_text(stats.events) + " events)");

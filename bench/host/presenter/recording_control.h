@@ -33,7 +33,7 @@ class RecordingControl {
   bool active() const { return recorder_.active(); }
   bool failed() const { return recorder_.failed(); }
   const std::string& last_path() const { return path_; }
-  // "REC 0:12 | 3.1 MB | 812,345 ev | 0 dropped" while recording.
+  // "REC 0:12 | 3.1 MiB | 812,345 ev | 0 dropped" while recording.
   std::string line() const;
 
  private:

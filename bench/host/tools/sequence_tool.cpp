@@ -165,14 +165,12 @@ void SequenceTool::finished(const Sequence& sequence, const SequenceReport& repo
   }
   const std::string said =
       report.completed
-          ? fmt::format("Sequence {}: {} of {} expectations held; report {}", sequence.name,
-                        report.expects - report.failed, report.expects, report_path_)
+          ? fmt::format("Sequence {}: {}; report {}", sequence.name, expectations_text(report),
+                        report_path_)
           : fmt::format("Sequence {} {}; report {}", sequence.name, report.ended, report_path_);
   step_text->SetLabel(wxString::FromUTF8(report.completed ? "Done" : report.ended));
   result_text->SetLabel(wxString::FromUTF8(
-      report.completed ? fmt::format("{} of {} expectations held", report.expects - report.failed,
-                                     report.expects)
-                       : "The run did not end: " + report.ended));
+      report.completed ? expectations_text(report) : "The run did not end: " + report.ended));
   if (write_error.empty()) {
     report_text->ChangeValue(wxString::FromUTF8(report_path_));
     button_folder->Enable();

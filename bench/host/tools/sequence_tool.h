@@ -33,7 +33,7 @@ class SequenceTool : public ToolFrame {
   wxStaticText* step_text;
   wxStaticText* elapsed_text;
   wxListBox* steps_list;
-  wxStaticText* result_text;  // "8 of 8 expectations held", or why it ended
+  wxStaticText* result_text;  // "4 of 4 expectations held (8 of 8 rows in range)", or why it ended
   wxTextCtrl* report_text;    // the report's path
   wxButton *button_folder, *button_copy;
   wxButton* button_abort;

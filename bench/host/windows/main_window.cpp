@@ -208,7 +208,7 @@ void BenchMainWindow::build_status_bar() {
   set_status_widths(FromDIP(16));
   // Wide enough for a recording's line beside them and a message after.
   const int longest_line =
-      GetStatusBar()->GetTextExtent("REC 12:34 | 999.9 MB | 99,999,999 ev | 999,999 dropped").x;
+      GetStatusBar()->GetTextExtent("REC 12:34 | 999.9 MiB | 99,999,999 ev | 999,999 dropped").x;
   status_min_width_ = total + longest_line + FromDIP(20 + 180);
   // Help has no menu of its own: the first message says where it is.
   SetStatusText(kFirstMessage, kStatusMessage);

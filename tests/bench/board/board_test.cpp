@@ -82,7 +82,7 @@ TEST_F(Programming, ReportsProgressAndLoadsTheHeadersDesign) {
   ASSERT_EQ(programming.events.size(), 2u);
   EXPECT_EQ(programming.events[0].rfind("begin aer640_top ", 0), 0u);
   EXPECT_EQ(programming.events[1], "end");
-  ASSERT_GE(programming.progress.size(), 4u);  // 64 kB at a time
+  ASSERT_GE(programming.progress.size(), 4u);  // 64 KiB at a time
   EXPECT_TRUE(std::is_sorted(programming.progress.begin(), programming.progress.end()));
   EXPECT_EQ(programming.progress.back(), std::filesystem::file_size("design.bit"));
 }
@@ -166,14 +166,23 @@ TEST_F(Programming, HostileFilesAreRefusedAtOnceBeforeAnythingIsRead) {
   std::filesystem::resize_file((std::ofstream("huge.bit"), "huge.bit"), 1ull << 30);
   try {
     device.program("huge.bit");
-    ADD_FAILURE() << "a 1 GB file was taken";
+    ADD_FAILURE() << "a 1 GiB file was taken";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(),
-                 "The bitstream huge.bit is 1024.0 MB, larger than any design the board can hold "
-                 "(32.0 MB)");
+                 "The bitstream huge.bit is 1.0 GiB, larger than any design the board can hold "
+                 "(32.0 MiB)");
   }
   EXPECT_TRUE(programming.events.empty());
   EXPECT_EQ(device.design(), SimulatedDevice::kFlashDesign);
+}
+
+TEST(Text, SizesAreBinaryMultiplesLabelledAsSuch) {
+  EXPECT_EQ(size_text(39230034), "37.4 MiB");  // 39.2 million bytes: 37.4 MiB, not 37.4 MB
+  EXPECT_EQ(size_text(3u << 20), "3.0 MiB");
+  EXPECT_EQ(size_text(614400), "600 KiB");
+  EXPECT_EQ(size_text(1024), "1 KiB");
+  EXPECT_EQ(size_text(1023), "1023 bytes");
+  EXPECT_EQ(size_text(5ull << 30), "5.0 GiB");
 }
 
 TEST(SensorSettings, BiasesSetTheRatesOfEachPolarity) {

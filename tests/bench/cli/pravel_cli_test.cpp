@@ -19,6 +19,7 @@
 #include "bench/board/bitstream.h"
 #include "bench/events/evt2.h"
 #include "tests/support/board_server_process.h"
+#include "tests/support/eventually.h"
 
 namespace {
 
@@ -58,6 +59,21 @@ fs::path fresh(const std::string& name) {
   return folder;
 }
 
+std::string contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::vector<std::string> names_in(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void write_text(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
+
 TEST(StartUp, AFileWhereAFolderBelongsIsToldInOneSentenceAndTheProgramStops) {
   for (const std::string name : {"tmp", "logs", "captures"}) {
     const fs::path folder = fresh("start_" + name);
@@ -93,8 +109,32 @@ TEST(CommandLine, HelpListsEveryOptionAndExitsWithoutMakingAnything) {
 TEST(CommandLine, UnknownOptionsAndBadValuesAreRefusedBeforeAnythingIsMade) {
   const fs::path folder = fresh("refusals");
   const std::pair<std::string, std::string> cases[] = {
-      {"--bogus", "The following argument was not expected: --bogus"},
-      {"--mesure 5", "The following arguments were not expected: 5 --mesure"},
+      {"--bogus", "there is no option --bogus"},
+      {"--mesure 5", "there is no option --mesure"},
+      {"-x", "there is no option -x"},
+      // Options without their value, given twice or with a value they do not take.
+      {"--run", "--run needs the test sequence to run: --run SEQUENCE.json"},
+      {"--export rec.raw",
+       "--export needs the recording and the HDF5 file to write: --export REC.raw OUT.h5"},
+      {"--measure", "--measure needs a number of seconds: --measure SECONDS"},
+      {"--measure 5 --adc-hours", "--adc-hours needs a number of hours: --adc-hours HOURS"},
+      {"--run s.json --report", "--report needs the report's file: --report OUT.csv"},
+      {"--board", "--board needs the board server's address: --board HOST:PORT"},
+      {"--run s.json --board 127.0.0.1:1 --token-file",
+       "--token-file needs the file that holds the token: --token-file F"},
+      {"--sample-bitstream", "--sample-bitstream needs the file to write: --sample-bitstream PATH"},
+      {"--run a.json --run b.json", "--run is given twice: give it once"},
+      {"--measure 5 --busy --busy", "--busy is given twice: give it once"},
+      {"--export a b --export c d", "--export is given twice: give it once"},
+      {"--run ''", "--run needs a file name, not an empty text"},
+      {"--export a b c",
+       "--export takes only the recording and the HDF5 file to write: --export REC.raw OUT.h5"},
+      {"--export '' out.h5", "--export needs file names, not an empty text"},
+      {"--measure 5 --busy=maybe", "--busy takes no value"},
+      {"--run a.json -- extra", "\"extra\" is not an option, nor the value of one"},
+      {"--demo log help", "\"help\" is not an option, nor the value of one"},
+      {"--measure 5x", "--measure: \"5x\" is not a number of seconds"},
+      {"--measure ''", "--measure: \"\" is not a number of seconds"},
       {"--measure -5",
        "--measure: -5 is out of range: it must be more than 0 and at most 86400 "
        "seconds"},
@@ -123,12 +163,12 @@ TEST(CommandLine, UnknownOptionsAndBadValuesAreRefusedBeforeAnythingIsMade) {
       {"--demo nowhere",
        "--demo: there is no scene \"nowhere\"; the scenes are unplugged, "
        "refused, playback, sweep, sequence, log and help"},
-      {"stray", "The following argument was not expected: stray"},
+      {"stray", "\"stray\" is not an option, nor the value of one"},
   };
   for (const auto& [arguments, said] : cases) {
     const Outcome outcome = run_pravel(folder, arguments);
     EXPECT_EQ(outcome.status, 2) << arguments;
-    EXPECT_EQ(outcome.output, "pravel: " + said + ". See pravel --help.\n");
+    EXPECT_EQ(outcome.output, "pravel: " + said + ". See pravel --help.\n") << arguments;
   }
   EXPECT_TRUE(fs::is_empty(folder)) << "a refused command line left files behind";
 }
@@ -137,6 +177,11 @@ TEST(SampleBitstream, MakesItsFolderOrSaysWhichOneItCouldNotMake) {
   const fs::path folder = fresh("sample");
   Outcome outcome = run_pravel(folder, "--sample-bitstream deep/er/sample.bit");
   EXPECT_EQ(outcome.status, 0) << outcome.output;
+  // What it wrote, where, and how large.
+  EXPECT_EQ(outcome.output, "Wrote the sample bitstream " +
+                                (folder / "deep/er/sample.bit").string() +
+                                " (3.0 MiB, design aer640_sample).\n");
+  EXPECT_EQ(fs::file_size(folder / "deep/er/sample.bit"), 3145817u);
   std::ifstream in(folder / "deep/er/sample.bit", std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), {});
   const auto header = Zelvar_Core::bench::parse_bitstream_header(bytes);
@@ -167,14 +212,30 @@ fs::path examples() {
 
 TEST(RunSequence, TheExampleSequencesPassWithoutADisplay) {
   const fs::path folder = examples();
-  for (const char* name : {"smoke_test", "threshold_sweep"}) {
-    const Outcome outcome = run_pravel(
-        folder, std::string("--run sequences/") + name + ".json --report " + name + ".csv");
+  // The expect steps, and the rows they check: the sweep's last expect
+  // checks each of its five rows.
+  for (const auto& [name, result] :
+       {std::pair<std::string, std::string>{"smoke_test",
+                                            "2 of 2 expectations held (2 of 2 rows in range)"},
+        {"threshold_sweep", "4 of 4 expectations held (8 of 8 rows in range)"}}) {
+    const Outcome outcome =
+        run_pravel(folder, "--run sequences/" + name + ".json --report " + name + ".csv");
     EXPECT_EQ(outcome.status, 0) << outcome.output;
-    EXPECT_NE(outcome.output.find("expectations held; report " + std::string(name) + ".csv"),
-              std::string::npos)
+    EXPECT_NE(outcome.output.find("\n" + result + "; report " + name + ".csv\n"), std::string::npos)
         << outcome.output;
-    EXPECT_TRUE(fs::exists(folder / (std::string(name) + ".csv")));
+    EXPECT_NE(contents(folder / (name + ".csv")).find("\n# result " + result + "\n"),
+              std::string::npos);
+    if (name == "smoke_test") {
+      // Sizes in binary multiples, labelled so; each expect line with its unit.
+      EXPECT_THAT(outcome.output, ::testing::ContainsRegex("\\[5/5\\] record 2 s: .*/recordings/"
+                                                           "rec_[0-9_]+\\.raw \\([0-9.]+ MiB, "));
+      EXPECT_NE(outcome.output.find("[4/5] expect vdd_mean in 1.71..1.89 V: pass ("),
+                std::string::npos)
+          << outcome.output;
+      EXPECT_THAT(outcome.output,
+                  ::testing::ContainsRegex("\\[3/5\\] expect on_rate_mean in 1\\.\\.1e\\+09 "
+                                           "events/s: pass \\([0-9.e+]+ events/s\\)"));
+    }
   }
   EXPECT_FALSE(fs::is_empty(folder / "recordings")) << "the smoke test records two seconds";
 }
@@ -188,7 +249,8 @@ TEST(RunSequence, ExitStatusIsOneForAFailedExpectationAndTwoForARefusalOrAFailur
   std::ofstream(folder / "empty.bit").close();
   Outcome outcome = run_pravel(folder, "--run fails.json");
   EXPECT_EQ(outcome.status, 1) << outcome.output;
-  EXPECT_NE(outcome.output.find("[2/2] expect on_rate_mean in 0..1: FAIL ("), std::string::npos)
+  EXPECT_NE(outcome.output.find("[2/2] expect on_rate_mean in 0..1 events/s: FAIL ("),
+            std::string::npos)
       << outcome.output;
   outcome = run_pravel(folder, "--run refused.json");
   EXPECT_EQ(outcome.status, 2);
@@ -212,6 +274,30 @@ TEST(RunSequence, ExitStatusIsOneForAFailedExpectationAndTwoForARefusalOrAFailur
     EXPECT_EQ(outcome.status, 2) << name;
     EXPECT_EQ(outcome.output, said);
   }
+}
+
+TEST(RunSequence, ARefusedRunLeavesNothingBehindAndAMissingBitstreamNamesTheSample) {
+  const fs::path folder = fresh("refused_run");
+  const Outcome missing = run_pravel(folder, "--run nosuch.json");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.output,
+            "Refused: Cannot read the sequence nosuch.json: no such file; nothing was run.\n");
+  EXPECT_TRUE(fs::is_empty(folder)) << "a refused run made logs/, reports/ or tmp/";
+  // A bitstream that is not there: the refusal says how to make one.
+  write_text(folder / "s.json", R"({"steps": [{"program": "bits/none.bit"}, {"measure": 0.2}]})");
+  const Outcome no_bitstream = run_pravel(folder, "--run s.json");
+  EXPECT_EQ(no_bitstream.status, 2);
+  const std::string bitstream = (folder / "bits/none.bit").string();
+  EXPECT_EQ(no_bitstream.output, "Refused: Step 1: the bitstream " + bitstream +
+                                     " does not exist; pravel --sample-bitstream " + bitstream +
+                                     " writes a sample one there; nothing was run.\n");
+  EXPECT_EQ(names_in(folder), std::vector<std::string>{"s.json"});
+  // Done as it says, the sequence runs.
+  ASSERT_EQ(run_pravel(folder, "--sample-bitstream " + bitstream).status, 0);
+  const Outcome ran = run_pravel(folder, "--run s.json");
+  EXPECT_EQ(ran.status, 0) << ran.output;
+  EXPECT_EQ(names_in(folder), (std::vector<std::string>{"bits", "reports", "s.json"}))
+      << "a run makes only what it writes";
 }
 
 TEST(RunSequence, TheReportsPlaceIsCheckedBeforeTheRunStarts) {
@@ -259,19 +345,6 @@ void write_recording(const fs::path& path, std::size_t count) {
             static_cast<std::streamsize>(words.size() * 4));
 }
 
-std::string contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-std::vector<std::string> names_in(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(Export, NeverOntoItsRecordingByAnyNameNorOverAnExistingFile) {
   const fs::path folder = fresh("export_onto");
   write_recording(folder / "rec.raw", 300000);
@@ -288,7 +361,9 @@ TEST(Export, NeverOntoItsRecordingByAnyNameNorOverAnExistingFile) {
   std::ofstream(folder / "old.h5") << "an earlier export";
   Outcome outcome = run_pravel(folder, "--export rec.raw old.h5");
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.output, "old.h5 exists; choose another name for the export or overwrite it.\n");
+  EXPECT_EQ(outcome.output,
+            "old.h5 exists; choose another name for the export, or give --overwrite to replace "
+            "it.\n");
   EXPECT_EQ(contents(folder / "old.h5"), "an earlier export");
 
   // A complete export, with what the export itself read: the events beyond
@@ -387,8 +462,6 @@ namespace {
 
 using Zelvar_Core::testing_support::BoardServerProcess;
 
-void write_text(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
-
 TEST(BoardServerRun, ASequenceRunsOnTheServedBoardAndItsReportNamesTheBoardsAddress) {
   const fs::path folder = fresh("remote_run");
   fs::copy(SEQUENCES_DIR, folder / "sequences", fs::copy_options::recursive);
@@ -427,6 +500,62 @@ TEST(BoardServerRun, AServerKilledMidRunEndsTheRunAtItsStepWithTheRecordingWhole
   const Outcome exported = run_pravel(folder, "--export '" + recordings[0].string() + "' whole.h5");
   EXPECT_EQ(exported.status, 0) << exported.output;
   EXPECT_NE(exported.output.find("Exported "), std::string::npos) << exported.output;
+}
+
+// The one recording in `folder`/recordings, once it holds more than `bytes`.
+fs::path recording_past(const fs::path& folder, std::uintmax_t bytes) {
+  fs::path found;
+  Zelvar_Core::testing_support::eventually(
+      [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder / "recordings", error))
+          if (fs::file_size(entry.path(), error) > bytes) found = entry.path();
+        return !found.empty();
+      },
+      std::chrono::seconds(20));
+  return found;
+}
+
+TEST(BoardServerRun, AServerGoneAtARecordStepNamesWhatTheRecordingKeptOnTheConsoleAndInTheReport) {
+  const fs::path folder = fresh("remote_cut");
+  write_text(folder / "long.json",
+             R"({"name": "long", "steps": [{"record": 60}, {"measure": 0.5}]})");
+  BoardServerProcess server(folder);
+  ASSERT_FALSE(server.address.empty());
+  Outcome outcome;
+  std::thread run([&] {
+    outcome = run_pravel(folder, "--board " + server.address + " --run long.json --report r.csv");
+  });
+  // The server dies once the recording holds events: the step is cut short.
+  const fs::path recording = recording_past(folder, 256 << 10);
+  server.kill();
+  run.join();
+  ASSERT_FALSE(recording.empty()) << outcome.output;
+  EXPECT_EQ(outcome.status, 2) << outcome.output;
+  // The kept file as the export reads it: its events, all of them.
+  const Outcome exported = run_pravel(folder, "--export '" + recording.string() + "' whole.h5");
+  ASSERT_EQ(exported.status, 0) << exported.output;
+  const std::string events = exported.output.substr(9, exported.output.find(" events") - 9);
+  const std::string kept = "the recording so far is kept: " + recording.string() + " (";
+  const std::string ended = "ended at step 1 (record 60 s): the board server at " + server.address +
+                            " stopped answering; " + kept;
+  const std::string console = "Sequence long: " + ended;
+  const auto line_at = outcome.output.find(console);
+  ASSERT_NE(line_at, std::string::npos) << outcome.output;
+  const std::string line =
+      outcome.output.substr(line_at, outcome.output.find('\n', line_at) - line_at);
+  // Exported events are counted plainly; the sentence groups their digits.
+  std::string grouped = events;
+  for (int at = static_cast<int>(grouped.size()) - 3; at > 0; at -= 3) grouped.insert(at, ",");
+  EXPECT_THAT(line, ::testing::ContainsRegex(" [KM]iB, " + grouped + " events\\), readable$"))
+      << line;
+  // The report says the same: in its result and in the record step's row.
+  const std::string report = contents(folder / "r.csv");
+  EXPECT_NE(report.find("# result " + line.substr(std::string("Sequence long: ").size()) + "\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("\n1,record,"), std::string::npos) << report;
+  EXPECT_NE(report.find("cut short: " + kept), std::string::npos) << report;
 }
 
 TEST(BoardServerRun, NoServerOrAWrongTokenIsRefusedInOneSentenceAndNothingRuns) {

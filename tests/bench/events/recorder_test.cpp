@@ -413,6 +413,12 @@ with h5py.File("export.h5", "r") as f:
         assert (g[name][:] == expected[:, i]).all(), name
     assert g.attrs["design"] == "aer640_test", g.attrs["design"]
     assert g.attrs["evt"] == "2.0"
+    # Each array says what it holds, in a unit a reader can take as it is.
+    units = {name: g[name].attrs["units"] for name in "xypt"}
+    assert units == {"x": "pixels", "y": "pixels", "p": "none", "t": "\u00b5s"}, units
+    assert "1 = ON" in g["p"].attrs["description"], g["p"].attrs["description"]
+    for name in "xypt":
+        assert len(g[name].attrs["description"]) > 10, name
 print("ok", len(expected))
 )";
   EXPECT_EQ(std::system("/usr/bin/python3 check.py > check.out 2>&1"), 0);

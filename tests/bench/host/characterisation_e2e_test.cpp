@@ -135,13 +135,15 @@ TEST_F(Characterisation, ASequenceRunsFromToolsAndWritesItsReport) {
   EXPECT_TRUE(runner.IsShown());
   ASSERT_TRUE(wait_for([&] { return !runner.running() && runner.last_exit_code() >= 0; }));
   EXPECT_EQ(runner.last_exit_code(), 0);
-  EXPECT_EQ(message().rfind("Sequence quick: 1 of 1 expectations held; report ", 0), 0u)
+  EXPECT_EQ(message().rfind(
+                "Sequence quick: 1 of 1 expectations held (1 of 1 rows in range); report ", 0),
+            0u)
       << message();
   EXPECT_TRUE(fs::exists(runner.last_report()));
   EXPECT_TRUE(fs::exists(start_folder / "captures" / "capture_001.pgm"));
   EXPECT_NE(runner.steps_list->GetString(2).Find("capture: "), wxNOT_FOUND);
   // The window itself says how it went and where the report is.
-  EXPECT_EQ(runner.result_text->GetLabel(), "1 of 1 expectations held");
+  EXPECT_EQ(runner.result_text->GetLabel(), "1 of 1 expectations held (1 of 1 rows in range)");
   EXPECT_EQ(runner.report_text->GetValue().utf8_string(), runner.last_report());
   EXPECT_TRUE(runner.button_folder->IsEnabled());
 }

@@ -158,9 +158,9 @@ TEST_F(Bench, ProgrammingFromTheDialogShowsProgressAndTheDesign) {
   const auto done = LogBook::instance().since(log_mark);
   EXPECT_TRUE(std::any_of(done.begin(), done.end(), [](const LogEntry& e) {
     return e.level == spdlog::level::info &&
-           e.message.rfind("Programmed aer640_e2e (600 kB) in ", 0) == 0;
+           e.message.rfind("Programmed aer640_e2e (600 KiB) in ", 0) == 0;
   }));
-  EXPECT_EQ(message().rfind("Programmed aer640_e2e (600 kB) in ", 0), 0u) << message();
+  EXPECT_EQ(message().rfind("Programmed aer640_e2e (600 KiB) in ", 0), 0u) << message();
 }
 
 TEST_F(Bench, RecentListProgramsAndOutlivesARestart) {

@@ -126,7 +126,7 @@ TEST_F(ServedBench, ProgrammingShowsTheServersProgressAndCancelLeavesNoDesign) {
   ASSERT_FALSE(percents.empty());
   EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
   EXPECT_EQ(status(kStatusBitstream), "Bitstream: aer640_served");
-  EXPECT_EQ(message().rfind("Programmed aer640_served (600 kB) in ", 0), 0u) << message();
+  EXPECT_EQ(message().rfind("Programmed aer640_served (600 KiB) in ", 0), 0u) << message();
 
   const std::string big = write_bitstream("big.bit", "aer640_big", 8 << 20);
   presenter().programming_progress().on_advance = [&](int percent) {
@@ -186,7 +186,9 @@ TEST_F(ServedBench, ASequenceRunsOnTheServedBoardAndNamesItInItsReport) {
   ASSERT_TRUE(wait_for([&] { return !runner.running() && runner.last_exit_code() >= 0; }))
       << message();
   EXPECT_EQ(runner.last_exit_code(), 0);
-  EXPECT_EQ(message().rfind("Sequence quick: 1 of 1 expectations held; report ", 0), 0u)
+  EXPECT_EQ(message().rfind(
+                "Sequence quick: 1 of 1 expectations held (1 of 1 rows in range); report ", 0),
+            0u)
       << message();
   EXPECT_EQ(served_value("VTH_ON"), 2300);
   std::ifstream report(runner.last_report());

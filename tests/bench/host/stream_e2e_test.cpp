@@ -3,6 +3,9 @@
 #include <wx/tglbtn.h>
 #include <wx/uiaction.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "bench/events/evt2.h"
 #include "bench/events/recording_file.h"
 #include "tests/bench/events/event_keeper.h"
@@ -68,7 +71,7 @@ TEST_F(Stream, RecordingHoldsEveryEventTheStatusBarCounted) {
   EXPECT_EQ(info.header.value("mode"), "Event stream");
   EXPECT_EQ(info.header.value("VTH_ON"), "2400");
   EXPECT_EQ(info.header.value("BIAS_GAIN"), "3");
-  // "Recorded rec_....raw: 2.3 MB, 151,234 events, 0 dropped"
+  // "Recorded rec_....raw: 2.3 MiB, 151,234 events, 0 dropped"
   const std::string said = message();
   ASSERT_EQ(said.rfind("Recorded " + fs::path(path).filename().string() + ": ", 0), 0u) << said;
   std::string count = said.substr(said.find(", ") + 2);
@@ -118,6 +121,64 @@ TEST_F(Stream, CtrlRTogglesAndUnpluggingEndsTheRecordingWithItsFileWhole) {
   EXPECT_GT(info.events, 50000u);
   EXPECT_EQ(info.partial_bytes, 0u);
   plug(true);
+}
+
+// Holds the board's stream inside its hub until let go: meanwhile the
+// board's FIFO overflows, as when the host falls behind.
+struct Stall : EventListener {
+  void on_events(const Event*, std::size_t) override {
+    std::unique_lock lock(mutex);
+    if (!hold) return;
+    held = true;
+    changed.wait(lock, [&] { return !hold; });
+  }
+  void let_go() {
+    {
+      std::lock_guard lock(mutex);
+      hold = false;
+    }
+    changed.notify_all();
+  }
+  bool holding() {
+    std::lock_guard lock(mutex);
+    return held;
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool hold = true, held = false;
+};
+
+TEST_F(Stream, WhatTheBoardLosesIsLoggedWhileTheStreamRunsNotOnlyAtItsStop) {
+  mark_log();
+  click(window().panel_control->button_start_stop);
+  ASSERT_TRUE(presenter().acquiring());
+  Stall stall;
+  Subscription hear(board().events(), stall);
+  ASSERT_TRUE(wait_for([&] { return stall.holding(); }));
+  // More of the board's time than its FIFO holds goes by with the stream held.
+  const std::int64_t from = board().clock().now_us();
+  ASSERT_TRUE(wait_for(
+      [&] { return board().clock().now_us() > from + 2 * Acquisition::kMaxLagMicroseconds; }));
+  stall.let_go();
+  ASSERT_TRUE(wait_for([&] { return board().lost_by_board() > 0; }));
+  const auto told = [&]() -> std::string {
+    for (const auto& entry : LogBook::instance().since(log_mark))
+      if (entry.level == spdlog::level::warn && entry.message.rfind("The board lost ", 0) == 0)
+        return entry.message;
+    return "";
+  };
+  ASSERT_TRUE(wait_for([&] { return !told().empty(); }));
+  EXPECT_TRUE(presenter().acquiring()) << "told only once the stream stopped";
+  // Its count, as the board counted it when the bench looked.
+  const std::string said = told();
+  const std::string count = said.substr(15, said.find(" events") - 15);
+  EXPECT_EQ(said, "The board lost " + count + " events (" + count + " since its stream started)");
+  std::string digits;
+  for (char c : count)
+    if (c != ',') digits += c;
+  EXPECT_GT(std::stoull(digits), 0u);
+  EXPECT_LE(std::stoull(digits), board().lost_by_board());
+  click(window().panel_control->button_start_stop);
 }
 
 TEST_F(Stream, AFileThatIsNotARecordingIsToldAndNothingPlays) {

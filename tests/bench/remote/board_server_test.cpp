@@ -102,7 +102,7 @@ TEST(BoardAccess, ATokenIsReadOnlyFromASmallRegularFile) {
       {write("blank", " \t\n"),
        "The token file " + (folder / "blank").string() + " holds no token"},
       {write("big", std::string(5000, 'x')),
-       "The token file " + (folder / "big").string() + " is larger than 4 kB: not a token"},
+       "The token file " + (folder / "big").string() + " is larger than 4 KiB: not a token"},
       {(folder / "none").string(), "Cannot read the token file " + (folder / "none").string()}};
   for (const auto& [path, why] : refused) {
     try {

@@ -7,12 +7,18 @@
 
 #include <array>
 #include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include "bench/board/bitstream.h"
+#include "bench/board/lost_events.h"
+#include "bench/sequences/csv.h"
 #include "bench/sequences/sequence_report.h"
+#include "tests/support/eventually.h"
 
 namespace Zelvar_Core::bench {
 namespace {
@@ -338,7 +344,8 @@ TEST(Sequence, IsCheckedWholeAndEachRefusalNamesItsStep) {
        "Step 1: the board has no register, DAC or signal named VTH_OFFF"},
       {R"({"steps": [{"program": "missing.bit"}]})",
        "Step 1: the bitstream " + (fs::current_path() / "missing.bit").string() +
-           " does not exist"},
+           " does not exist; pravel --sample-bitstream " +
+           (fs::current_path() / "missing.bit").string() + " writes a sample one there"},
       {R"({"steps": [{"program": "a_folder.bit"}]})",
        "Step 1: the bitstream " + (fs::current_path() / "a_folder.bit").string() + " is a folder"},
       {R"({"steps": [{"program": "/dev/zero"}]})",
@@ -375,7 +382,7 @@ TEST(Sequence, FilesThatAreNoSequenceAreRefusedWithoutBlocking) {
       {"folder.json", "Cannot read the sequence folder.json: it is a folder"},
       {"pipe.json", "Cannot read the sequence pipe.json: it is not a regular file"},
       {"/dev/zero", "Cannot read the sequence /dev/zero: it is not a regular file"},
-      {"big.json", "The sequence big.json is larger than 4.0 MB: it is not a test sequence"},
+      {"big.json", "The sequence big.json is larger than 4.0 MiB: it is not a test sequence"},
       {write("text.json", "steps: wait 1"), "The sequence text.json is not valid JSON (at byte 1)"},
       {write("named.json", R"({"name": 5, "steps": [{"wait": 1}]})"),
        "The sequence named.json has a \"name\" that is not a text"},
@@ -412,7 +419,7 @@ TEST(Sequence, TheReportRecordsWhatEachStepDidAndTheSettingsInForceForEachRow) {
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[0].substr(lines[0].find(": ")), ": done: the board holds aer640_sample");
   EXPECT_EQ(lines[6],
-            "record 1 s: /r/rec.raw (2 kB, 500 events, 3 dropped); 7,800,000 events "
+            "record 1 s: /r/rec.raw (2 KiB, 500 events, 3 dropped); 7,800,000 events "
             "lost by the board during the recording");
   const std::string csv = report_csv(sequence, report, before);
   // The header tells what held before the run; the rows what held for them.
@@ -429,14 +436,23 @@ TEST(Sequence, TheReportRecordsWhatEachStepDidAndTheSettingsInForceForEachRow) {
   EXPECT_NE(measured.find(",aer640_sample,Event stream,"), std::string::npos) << measured;
   EXPECT_NE(measured.find(",1750,800,1200,1,1,0,7"), std::string::npos) << measured;
   EXPECT_NE(row_of("2,set,VTH_ON,1750,").find(",1750,"), std::string::npos);
-  EXPECT_NE(row_of("6,expect,").find(",on_rate_mean,1e+12,1e+13,"), std::string::npos);
+  EXPECT_EQ(row_of("6,expect,")
+                .find(fmt::format(",on_rate_mean,1e+12,1e+13,{:g},events/s,fail,", set.on)),
+            std::string("6,expect,,").size() + measurement_columns().size())
+      << csv;
   EXPECT_NE(row_of("7,record,")
-                .find("\"/r/rec.raw (2 kB, 500 events, 3 dropped); 7,800,000 events "
+                .find("\"/r/rec.raw (2 KiB, 500 events, 3 dropped); 7,800,000 events "
                       "lost by the board during the recording\""),
             std::string::npos)
       << csv;
   EXPECT_NE(row_of("8,capture,").find("/c/capture_001.pgm"), std::string::npos);
-  EXPECT_NE(csv.find("# result 1 of 2 expectations held"), std::string::npos);
+  EXPECT_NE(csv.find("\n# result 1 of 2 expectations held (1 of 2 rows in range)\n"),
+            std::string::npos)
+      << csv;
+  // Each expect line says the unit of what it tests, in its limits and its value.
+  EXPECT_EQ(lines[5], fmt::format("expect on_rate_mean in 1e+12..1e+13 events/s: FAIL ({:g} "
+                                  "events/s)",
+                                  set.on));
 }
 
 TEST(Sequence, ASpreadFromOneIntervalIsUnavailableAndHoldsNoExpectation) {
@@ -453,8 +469,41 @@ TEST(Sequence, ASpreadFromOneIntervalIsUnavailableAndHoldsNoExpectation) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0].find("(sd unavailable)"), std::string::npos) << lines[0];
   EXPECT_EQ(lines[1], "FAIL (unavailable)");
-  EXPECT_NE(report_csv(sequence, report, bench.settings()).find(",on_rate_std,0,1e+09,,fail,"),
+  EXPECT_NE(
+      report_csv(sequence, report, bench.settings()).find(",on_rate_std,0,1e+09,,events/s,fail,"),
+      std::string::npos);
+}
+
+TEST(Sequence, TheResultCountsExpectStepsAndTheRowsTheyCheckedEachInItsUnit) {
+  ScriptedBench bench;
+  // Two expect steps: one on a single row of the sweep, one on each of its
+  // three rows; then one on the ADC's supply.
+  const Sequence sequence = load_sequence(write("counted.json", R"({"steps": [
+      {"sweep": "VTH_ON", "values": [2000, 2200, 2400], "settle": 0, "measure": 0.2},
+      {"expect": "on_rate_mean", "at": 2200, "min": 1, "max": 1e12},
+      {"expect": "off_rate_mean", "min": 1e12, "max": 1e13},
+      {"measure": 0.2},
+      {"expect": "vdd_mean", "min": 1.7, "max": 1.9}]})"),
+                                          bench);
+  std::vector<std::string> lines;
+  SequenceObserver observer;
+  observer.done = [&](const Step& step, const std::string& outcome) {
+    lines.push_back(step.describe() + ": " + outcome);
+  };
+  const SequenceReport report = run_sequence(sequence, bench, observer);
+  ASSERT_TRUE(report.completed) << report.ended;
+  EXPECT_EQ(expectations_text(report), "2 of 3 expectations held (2 of 5 rows in range)");
+  EXPECT_NE(report_csv(sequence, report, bench.settings())
+                .find("\n# result 2 of 3 expectations held (2 of 5 rows in range)\n"),
             std::string::npos);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[1].rfind("expect on_rate_mean in 1..1e+12 events/s at 2200: pass (", 0), 0u)
+      << lines[1];
+  EXPECT_NE(lines[1].find(" events/s at VTH_ON 2200)"), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[4], "expect vdd_mean in 1.7..1.9 V: pass (1.8 V)");
+  EXPECT_EQ(Measurement::unit("temperature_mean"), "\u00b0C");
+  EXPECT_EQ(Measurement::unit("ibias_mean"), "\u00b5A");
+  EXPECT_EQ(Measurement::unit("on_off_ratio"), "ON/OFF");
 }
 
 TEST(Sequence, AFailureEndsTheRunAtItsStep) {
@@ -501,6 +550,108 @@ TEST_F(OnTheBoard, ARunProgramsMeasuresRecordsAndCapturesOnTheBoardItself) {
       << report.rows[3].note;
   EXPECT_TRUE(fs::exists(report.rows[4].note));
   EXPECT_FALSE(board.acquiring()) << "the run left the stream it started running";
+}
+
+// Holds the board's stream inside its hub until let go: meanwhile the
+// board's FIFO overflows, as when the host falls behind.
+struct Stall : EventListener {
+  void on_events(const Event*, std::size_t) override {
+    std::unique_lock lock(mutex);
+    if (!hold) return;
+    held = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return !hold; });
+  }
+  void let_go() {
+    {
+      std::lock_guard lock(mutex);
+      hold = false;
+    }
+    changed.notify_all();
+  }
+  bool holding() {
+    std::lock_guard lock(mutex);
+    return held;
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool hold = true, held = false;
+};
+
+using testing_support::eventually;
+
+TEST_F(OnTheBoard, WhatTheBoardLosesIsToldAsSoonAsAWaitSeesItOnceAndWithItsCount) {
+  std::vector<std::string> heard;
+  bench.on_loss = [&](const std::string& news) { heard.push_back(news); };
+  Stall stall;
+  Subscription hear(board.events(), stall);
+  board.start_acquisition();
+  ASSERT_TRUE(eventually([&] { return stall.holding(); }));
+  // More of the board's time than its FIFO holds goes by with the stream held.
+  const std::int64_t from = board.clock().now_us();
+  ASSERT_TRUE(eventually(
+      [&] { return board.clock().now_us() > from + 2 * Acquisition::kMaxLagMicroseconds; }));
+  stall.let_go();
+  ASSERT_TRUE(eventually([&] { return board.lost_by_board() > 0; }));
+  board.stop_acquisition();
+  const std::uint64_t lost = board.lost_by_board();
+  EXPECT_TRUE(heard.empty()) << "told before any wait looked";
+  bench.wait(0);
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(heard[0], "The board lost " + count_text(lost) + " events (" + count_text(lost) +
+                          " since its stream started)");
+  bench.wait(0);
+  EXPECT_EQ(heard.size(), 1u) << "the same loss told twice";
+}
+
+TEST(LostEvents, ACountThatGoesBackIsToldAsAFaultNeverAsAHugeLoss) {
+  // A served board whose count restarted between the two readings of a recording.
+  EventHub hub;
+  Recorder recorder;
+  start_recording(recorder, fs::current_path() / "went_back", Settings{{"board", "scripted"}});
+  const std::uint64_t counts[] = {87, 0};  // before the wait, and after it
+  std::size_t read = 0;
+  const RecordingStats stats = record_stream(
+      hub, recorder, [] {}, [&] { return counts[read++]; }, [] {});
+  EXPECT_EQ(stats.lost_by_board, 0u);
+  EXPECT_EQ(lost_during_text(stats),
+            "the board's count of lost events went back from 87 to 0, so how many it lost "
+            "meanwhile is not known");
+  LossWatch watch;
+  watch.restart(500);
+  EXPECT_EQ(watch.look(80),
+            "The board's count of lost events went back from 500 to 80, so how many it lost "
+            "meanwhile is not known");
+  EXPECT_EQ(watch.look(80), "");
+  EXPECT_EQ(watch.look(81), "The board lost 1 event (81 since its stream started)");
+}
+
+TEST_F(OnTheBoard, ARecordStepCutShortKeepsItsFileAndTheRunNamesItReadBack) {
+  const Sequence sequence =
+      load_sequence(write("cut.json", R"({"steps": [{"record": 60}, {"wait": 1}]})"), bench);
+  fs::remove_all("recordings");
+  // The run is aborted once the recording holds events.
+  std::thread abort([&] {
+    eventually(
+        [&] {
+          std::error_code error;
+          for (const auto& entry : fs::directory_iterator("recordings", error))
+            if (fs::file_size(entry.path(), error) > (64 << 10)) return true;
+          return false;
+        },
+        std::chrono::seconds(20));
+    aborted = true;
+  });
+  const SequenceReport report = run_sequence(sequence, bench, {});
+  abort.join();
+  ASSERT_FALSE(report.completed);
+  const std::string kept =
+      "; the recording so far is kept: " + (fs::current_path() / "recordings/rec_").string();
+  EXPECT_EQ(report.ended.rfind("aborted at step 1 (record 60 s)" + kept, 0), 0u) << report.ended;
+  EXPECT_THAT(report.ended, ::testing::ContainsRegex(" events\\), readable$")) << report.ended;
+  ASSERT_EQ(report.rows.size(), 1u);
+  EXPECT_EQ(report.rows[0].kind, "record");
+  EXPECT_EQ(report.rows[0].note, "cut short: " + report.ended.substr(report.ended.find(kept) + 2));
 }
 
 }  // namespace
