@@ -1,7 +1,5 @@
 #include "tests/support/gui_harness.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/dialog.h>
@@ -136,24 +134,6 @@ bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds lim
 
 void pump_for(std::chrono::milliseconds duration) {
   pump_until([] { return false; }, duration);
-}
-
-// Whether a window manager runs on the display (it names its window on the root).
-bool window_manager_runs() {
-  auto* display = static_cast<Display*>(wxGetDisplay());
-  if (display == nullptr) return false;
-  const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
-  if (check == None) return false;
-  Atom type = None;
-  int format = 0;
-  unsigned long items = 0, left = 0;
-  unsigned char* data = nullptr;
-  const bool named =
-      XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
-                         &format, &items, &left, &data) == Success &&
-      items == 1;
-  if (data != nullptr) XFree(data);
-  return named;
 }
 
 void wait_until_placed(std::chrono::milliseconds limit) {
