@@ -166,8 +166,22 @@ void BM_OnePassOverTheWindow(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * points));
 }
 
+// The reduction of points whose times are not all numbers (every fifth is
+// NaN): taken point by point rather than by search.
+void BM_ReduceOddTimes(benchmark::State& state) {
+  const double nan = std::nan("");
+  std::vector<PlotPoint> points;
+  for (std::int64_t i = 0; i < state.range(0); ++i)
+    points.push_back({i % 5 == 0 ? nan : i * 1e-4, std::sin(i * 0.01)});
+  const wxRect area(40, 10, 300, 120);
+  const AxisMap x_map = PlotCanvas::XMap({0, points.size() * 1e-4}, area);
+  for (auto _ : state) benchmark::DoNotOptimize(reduce_to_columns(points, x_map).size());
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * points.size()));
+}
+
 }  // namespace
 
+BENCHMARK(BM_ReduceOddTimes)->Arg(200000)->Arg(2000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RedrawDenseWindow)
     ->Arg(15000)
     ->Arg(150000)

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config libwxgtk3.2-dev libspdlog-dev libfmt-dev
           libtsl-ordered-map-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev libhdf5-dev python3-h5py libcli11-dev xvfb xauth openbox
+          nlohmann-json3-dev libhdf5-dev libx11-dev python3-h5py libcli11-dev xvfb xauth openbox
           libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
           python3-grpcio python3-protobuf python3-numpy
           dpkg-dev lintian desktop-file-utils)

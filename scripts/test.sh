@@ -11,5 +11,5 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVAR_WERROR=ON
 cmake --build build -j"$(nproc)"
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure </dev/null)
 # The windows' layouts once more, placed and sized by a window manager.
-(cd build && ../scripts/with_window_manager.sh ctest -R '^(Layout|ExampleHost)\.' --output-on-failure </dev/null)
+(cd build && ../scripts/with_window_manager.sh ctest -R '^(Layout|LayoutCheck|ExampleHost)\.' --output-on-failure </dev/null)
 bash scripts/package.sh

@@ -110,6 +110,7 @@ class StreamedProgress : public ProgrammingObserver {
     stream_->Write(progress_);
   }
   bool advance(std::size_t done) override {
+    written_ = done;
     if (context_->IsCancelled()) return false;
     // A message a percent, not one per block.
     if (done * 100 / std::max<std::size_t>(1, progress_.bytes_total()) !=
@@ -121,11 +122,14 @@ class StreamedProgress : public ProgrammingObserver {
   }
   void end() override {}
   v1::ProgramProgress& last() { return progress_; }
+  // The bytes written to the board so far.
+  std::size_t written() const { return written_; }
 
  private:
   grpc::ServerContext* context_;
   grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream_;
   v1::ProgramProgress progress_;
+  std::size_t written_ = 0;
 };
 
 // The bitstream as it arrives, kept under its sender's file name in a folder
@@ -293,6 +297,9 @@ Status BoardService::Program(
     } catch (const NoBoard&) {
       throw;
     } catch (const Cancelled&) {
+      // Whoever asks the server what became of a run reads it here.
+      s_.logger->info("Programming of {} cancelled by its caller after {} of {} bytes",
+                      progress.last().design(), progress.written(), progress.last().bytes_total());
       throw;
     } catch (const std::exception& e) {
       throw std::runtime_error(bitstream.as_sent(e.what()));
@@ -300,7 +307,8 @@ Status BoardService::Program(
     progress.last().set_bytes_done(progress.last().bytes_total());
     progress.last().set_done(true);
     stream->Write(progress.last());
-    s_.logger->info("Programmed {}", progress.last().design());
+    s_.logger->info("Programmed {}: {} bytes written", progress.last().design(),
+                    progress.written());
   });
 }
 

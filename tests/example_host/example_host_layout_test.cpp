@@ -12,15 +12,13 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-
 TEST(ExampleHost, EveryWindowShowsTheWholeTextOfEveryControl) {
   std::vector<wxTopLevelWindow*> windows;
   for (wxWindow* w : wxTopLevelWindows)
     if (auto* top = dynamic_cast<wxTopLevelWindow*>(w)) windows.push_back(top);
   ASSERT_GE(windows.size(), 8u) << "the main window, its seven tool windows and Notes";
   for (auto* top : windows) top->Show();
-  Zelvar_Core::testing_support::pump_for(300ms);  // the window manager places and sizes them
+  Zelvar_Core::testing_support::wait_until_placed();
   std::string clipped;
   for (auto* top : windows)
     for (const auto& line : Zelvar_Core::testing_support::clipped_controls(*top))

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +43,11 @@ class BoardServerProcess {
     start(port);
   }
   pid_t pid() const { return pid_; }
+  // What it printed so far: its address, then its log.
+  std::string printed() const {
+    std::ifstream in(folder_ / "board.out");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
 
   std::string address;  // "127.0.0.1:PORT"; empty when it did not start
   int port = 0;

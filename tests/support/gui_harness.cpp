@@ -7,12 +7,18 @@
 #include <wx/dialog.h>
 #include <wx/evtloop.h>
 #include <wx/filename.h>
+#include <wx/menu.h>
 #include <wx/modalhook.h>
 #include <wx/progdlg.h>
+#include <wx/sizer.h>
+#include <wx/statusbr.h>
+#include <wx/toolbar.h>
+#include <wx/toplevel.h>
 #include <wx/utils.h>
 
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <optional>
 
 namespace Zelvar_Core::testing_support {
@@ -138,6 +144,42 @@ std::string clipboard_text() {
   const bool got = wxTheClipboard->IsSupported(wxDF_UNICODETEXT) && wxTheClipboard->GetData(data);
   wxTheClipboard->Close();
   return got ? data.GetText().utf8_string() : "";
+}
+
+void wait_until_placed(std::chrono::milliseconds limit) {
+  // A window manager first maps a window at its size without a frame, then
+  // at the size of its frame alone (a client area a pixel high), and last
+  // frames it at its size: only then is its client area smaller than the
+  // window, and more than a pixel high.
+  const bool framed = window_manager_runs();
+  // The client area a window's content needs: its sizer's minimum, or its
+  // children's sizers' (the frame's own bars aside).
+  const auto needs = [](const wxWindow* top) {
+    if (top->GetSizer() != nullptr) return top->GetSizer()->GetMinSize();
+    wxSize need;
+    for (const wxWindow* child : top->GetChildren())
+      if (!child->IsTopLevel() && child->IsShown() && !wxDynamicCast(child, wxStatusBar) &&
+          !wxDynamicCast(child, wxMenuBar) && !wxDynamicCast(child, wxToolBar))
+        if (child->GetSizer() != nullptr) need.IncTo(child->GetSizer()->GetMinSize());
+    return need;
+  };
+  pump_until(
+      [&] {
+        for (const wxWindow* w : wxTopLevelWindows) {
+          if (!w->IsShown()) continue;
+          const wxSize has = w->GetClientSize(), need = needs(w);
+          if (has.x < need.x || has.y < need.y) return false;
+          if (framed && (has == w->GetSize() || has.y <= 1)) return false;
+        }
+        return true;
+      },
+      limit);
+}
+
+bool round_trip() {
+  auto ran = std::make_shared<bool>(false);
+  wxTheApp->CallAfter([ran] { *ran = true; });
+  return pump_until([ran] { return *ran; }, std::chrono::seconds(5));
 }
 
 }  // namespace Zelvar_Core::testing_support

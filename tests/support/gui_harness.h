@@ -55,6 +55,17 @@ void flush_events();
 bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit);
 // Runs the toolkit for `duration`.
 void pump_for(std::chrono::milliseconds duration);
+// Whether a window manager runs on the display (it names its window on the root).
+bool window_manager_runs();
+// Runs the toolkit until every shown top-level window has been placed and
+// sized, by the window manager when there is one: until each is framed (under
+// a window manager) and its client area as large as its content needs. One
+// that never gets so large is left as it is after `limit`, for a layout
+// check to report.
+void wait_until_placed(std::chrono::milliseconds limit = std::chrono::seconds(5));
+// A round trip through the application's queue: runs the toolkit until a
+// call queued now (CallAfter) has run, and so everything queued before it.
+bool round_trip();
 
 // The clipboard's text, as another program would paste it ("" for none).
 std::string clipboard_text();

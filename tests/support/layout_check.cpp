@@ -3,7 +3,11 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
+#include <wx/control.h>
+#include <wx/frame.h>
+#include <wx/menu.h>
 #include <wx/radiobox.h>
+#include <wx/scrolwin.h>
 #include <wx/slider.h>
 #include <wx/spinctrl.h>
 #include <wx/statbox.h>
@@ -11,7 +15,9 @@
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
+#include <wx/toolbar.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace Zelvar_Core::testing_support {
@@ -38,6 +44,61 @@ bool worked(const wxWindow* w) {
          dynamic_cast<const wxCheckBox*>(w) || dynamic_cast<const wxChoice*>(w) ||
          dynamic_cast<const wxRadioBox*>(w) || dynamic_cast<const wxSlider*>(w) ||
          dynamic_cast<const wxSpinCtrl*>(w);
+}
+
+std::string rect_text(const wxRect& r) {
+  return std::to_string(r.width) + "x" + std::to_string(r.height) + " at " + std::to_string(r.x) +
+         "," + std::to_string(r.y);
+}
+
+// The frame's own bars lie outside its client area by design.
+bool frame_bar(const wxWindow* w) {
+  return dynamic_cast<const wxStatusBar*>(w) || dynamic_cast<const wxMenuBar*>(w) ||
+         dynamic_cast<const wxToolBar*>(w);
+}
+
+// Every shown control (and every window without shown children, such as a
+// plot) that lies partly outside the area a user sees of it: its window's
+// client area, and the client area of each window it lies in; within a
+// scrolled window, the area it scrolls over. `visible` is in the client
+// coordinates of `parent`, where its children's rectangles are.
+void out_of_sight(const wxTopLevelWindow& top, const wxWindow* parent, const wxRect& visible,
+                  std::vector<std::string>& found) {
+  const int slack = 1;  // a pixel of rounding
+  wxRect grown = visible;
+  grown.Inflate(slack);
+  for (const wxWindow* w : parent->GetChildren()) {
+    if (w->IsTopLevel() || !w->IsShown() || (parent == &top && frame_bar(w))) continue;
+    const wxRect rect = w->GetRect();
+    const bool leaf =
+        std::none_of(w->GetChildren().begin(), w->GetChildren().end(),
+                     [](const wxWindow* c) { return c->IsShown() && !c->IsTopLevel(); });
+    if ((labelled(w) || worked(w) || leaf) && !rect.IsEmpty() && !grown.Contains(rect)) {
+      const wxString text = labelled(w) ? w->GetLabel() : w->GetName();
+      found.push_back(top.GetTitle().utf8_string() + ": " +
+                      wxString(w->GetClassInfo()->GetClassName()).utf8_string() + " \"" +
+                      text.utf8_string() + "\" lies out of sight: " + rect_text(rect) +
+                      " in a visible " + rect_text(visible));
+      continue;  // what lies in it is out of sight with it
+    }
+    // A control's own parts (a list's header and rows) are its own business.
+    if (dynamic_cast<const wxControl*>(w) != nullptr) continue;
+    // The part of it in sight, in its own client coordinates (inside its border).
+    const wxSize client = w->GetClientSize();
+    const wxPoint origin =
+        rect.GetPosition() + wxPoint((rect.width - client.x) / 2, (rect.height - client.y) / 2);
+    wxRect inner(wxPoint(0, 0), client);
+    if (auto* scrolled = dynamic_cast<const wxScrollHelperBase*>(w)) {
+      // What it scrolls over can be brought into sight.
+      inner = wxRect(wxPoint(0, 0) - scrolled->CalcUnscrolledPosition(wxPoint(0, 0)),
+                     w->GetVirtualSize());
+    } else {
+      wxRect seen = visible;
+      seen.Offset(-origin);
+      inner.Intersect(seen);
+    }
+    out_of_sight(top, w, inner, found);
+  }
 }
 
 }  // namespace
@@ -87,6 +148,7 @@ std::vector<std::string> clipped_controls(const wxTopLevelWindow& window) {
       if (!child->IsTopLevel()) visit(child);
   };
   visit(&window);
+  out_of_sight(window, &window, wxRect(wxPoint(0, 0), window.GetClientSize()), clipped);
   // A window manager puts the title beside its buttons (about 90 px, and a
   // bolder font): a window narrower than that cuts its own title.
   const wxString title = window.GetTitle();

@@ -370,11 +370,12 @@ TEST_F(Board, StreamsTimedEventsAtTheRateAndTheClockRunsOnUntilReset) {
   device.stop_acquisition();
   EXPECT_FALSE(device.acquiring());
   const auto stopped_at = counter.total();
-  std::this_thread::sleep_for(30ms);
-  EXPECT_EQ(counter.total(), stopped_at);
   const std::int64_t first_run_end = times.last;
   EXPECT_GT(first_run_end, 20000);  // microseconds: the run lasted more than 20 ms
-  device.start_acquisition();       // the clock goes on across a stop
+  // 30 ms of the board's clock pass while stopped, and bring no event.
+  ASSERT_TRUE(eventually([&] { return device.clock().now_us() > first_run_end + 30000; }));
+  EXPECT_EQ(counter.total(), stopped_at);
+  device.start_acquisition();  // the clock goes on across a stop
   ASSERT_TRUE(eventually([&] { return counter.total() > stopped_at + 1000; }));
   device.stop_acquisition();
   std::lock_guard lock(times.mutex);

@@ -485,9 +485,21 @@ TEST(BoardServerRun, AServerKilledMidRunEndsTheRunAtItsStepWithTheRecordingWhole
              R"({"name": "long", "steps": [{"record": 5}, {"measure": 0.5}]})");
   BoardServerProcess server(folder);
   ASSERT_FALSE(server.address.empty());
-  const Outcome outcome =
-      run_pravel(folder, "--board " + server.address + " --run long.json",
-                 "true; (sleep 1.5; kill -9 " + std::to_string(server.pid()) + ") &");
+  const std::string address = server.address;
+  Outcome outcome;
+  std::thread run([&] { outcome = run_pravel(folder, "--board " + address + " --run long.json"); });
+  // The server is killed once the recording holds events.
+  const bool recording = Zelvar_Core::testing_support::eventually(
+      [&] {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(folder / "recordings", ignored))
+          if (entry.file_size(ignored) > 256 * 1024) return true;
+        return false;
+      },
+      std::chrono::seconds(30));
+  server.kill();
+  run.join();
+  ASSERT_TRUE(recording) << "no recording grew: " << outcome.output;
   EXPECT_EQ(outcome.status, 2) << outcome.output;
   EXPECT_NE(outcome.output.find("ended at step 1 (record 5 s): the board server at " +
                                 server.address + " stopped answering"),

@@ -14,7 +14,7 @@ class Layout : public Bench {
   // Every window shown now, each control's text checked.
   std::vector<std::string> in_shown_windows(
       std::vector<std::string> (*check)(const wxTopLevelWindow&)) {
-    testing_support::pump_for(300ms);  // the window manager places and sizes them
+    testing_support::wait_until_placed();
     std::vector<std::string> found;
     for (wxWindow* w : wxTopLevelWindows) {
       auto* top = dynamic_cast<wxTopLevelWindow*>(w);
@@ -35,7 +35,15 @@ class Layout : public Bench {
                              "Sweep", "Execute test"})
       choose(tool(name));
     session->help_window->show(HelpWindow::kFiles);
+    // The ADC monitor's channel boxes are made with its first samples.
+    ASSERT_TRUE(wait_for([&] { return presenter().adc_channels().at("vdd").data_t.size() > 1; }));
   }
+  // The recording's line, renewed each second by its timer, tells events
+  // recorded: it is as wide as a recording makes it.
+  std::function<bool()> recording_line_counts_events = [this] {
+    const std::string line = status(kStatusStream);
+    return line.rfind("REC ", 0) == 0 && line.find(" | 0 ev |") == std::string::npos;
+  };
   std::string joined(const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& line : lines) text += "\n  " + line;
@@ -50,7 +58,7 @@ TEST_F(Layout, EveryWindowShowsTheWholeTextOfEveryControl) {
   presenter().send_serial_data();
   // A recording under way, then one open for playback: their lines and labels.
   presenter().start_recording();
-  run_for(1200);
+  ASSERT_TRUE(wait_for(recording_line_counts_events));
   presenter().stop_recording("stopped by the user");
   session->playback_tool->open_recording(presenter().last_recording());
   ASSERT_TRUE(wait_for([&] { return presenter().adc_channels().at("vdd").data_t.size() > 3; }));
@@ -96,8 +104,7 @@ TEST_F(Layout, EveryControlAUserWorksSaysWhatItDoes) {
 TEST_F(Layout, TheStatusBarShowsEachFieldWholeWhileRecording) {
   click(window().panel_control->button_start_stop);
   presenter().start_recording();
-  run_for(1100);  // the recording's line comes once a second
-  EXPECT_FALSE(status(kStatusStream).empty());
+  ASSERT_TRUE(wait_for(recording_line_counts_events)) << status(kStatusStream);
   const auto clipped = testing_support::clipped_controls(window());
   EXPECT_TRUE(clipped.empty()) << joined(clipped);
   presenter().stop_recording("stopped by the user");

@@ -1,6 +1,7 @@
 // The bench program end to end: the real host objects on the simulated
 // board, driven by real events on real widgets, checked on the board and
 // back in the windows.
+#include <atomic>
 #include <thread>
 
 #include "tests/bench/host/bench_fixture.h"
@@ -12,6 +13,16 @@ using testing_support::answer_next_file_dialog;
 using testing_support::fire;
 using testing_support::LogCapture;
 using testing_support::LogRecord;
+
+// The stream's slices as the board hands them over, empty ones included:
+// each is kSliceMicroseconds of board time the stream has been through.
+struct Slices : EventListener {
+  void on_events(const Event*, std::size_t count) override {
+    events += count;
+    ++slices;
+  }
+  std::atomic<std::uint64_t> events{0}, slices{0};
+};
 
 TEST_F(Bench, StartsWithEveryToolWindowHiddenAndTheBoardShown) {
   EXPECT_TRUE(window().IsShown());
@@ -117,9 +128,13 @@ TEST_F(Bench, ModeChangeSwitchesTheSensor) {
   select_mode(2);
   EXPECT_EQ(presenter().mode(), SensorMode::Standby);
   EXPECT_EQ(message(), "Mode: Standby");
+  Slices stream;
+  Subscription hear(board().events(), stream);
   click(window().panel_control->button_start_stop);
-  run_for(150);
-  EXPECT_EQ(board().acquisition().events(), 0u) << "a chip in standby sent events";
+  // 100 ms of board time through the stream, and no event in it.
+  ASSERT_TRUE(wait_for([&] { return stream.slices >= 50; }));
+  EXPECT_EQ(stream.events, 0u) << "a chip in standby sent events";
+  EXPECT_EQ(board().acquisition().events(), 0u);
   select_mode(1);
   EXPECT_EQ(presenter().mode(), SensorMode::TestPattern);
   EXPECT_TRUE(wait_for([&] { return board().acquisition().events() > 1000; }));
@@ -302,9 +317,13 @@ TEST_F(Bench, ChipCheckBoxIsWrittenAtOnceAndFieldsOnApply) {
   EXPECT_TRUE(enable->GetValue());
   check(enable, false);
   EXPECT_EQ(model().value_of("EN_AER"), 0);
+  Slices stream;
+  Subscription hear(board().events(), stream);
   click(window().panel_control->button_start_stop);
-  run_for(100);
-  EXPECT_EQ(board().acquisition().events(), 0u) << "events with the AER output off";
+  // 100 ms of board time through the stream, and no event in it.
+  ASSERT_TRUE(wait_for([&] { return stream.slices >= 50; }));
+  EXPECT_EQ(stream.events, 0u) << "events with the AER output off";
+  EXPECT_EQ(board().acquisition().events(), 0u);
   click(window().panel_control->button_start_stop);
 
   auto* gain = dynamic_cast<IntCtrl*>(chip_field("BIAS_GAIN"));
@@ -341,8 +360,10 @@ TEST_F(Bench, AdcIsSampledWhileTheMonitorIsOpenAndStopsWhenItCloses) {
   adc->Close();
   EXPECT_FALSE(adc->IsShown());
   EXPECT_FALSE(presenter().sampling_adc());
+  // The sampler was joined on close: a sample it queued before runs now,
+  // and must not be kept.
   const auto stopped = vdd.data_t.size();
-  run_for(200);
+  ASSERT_TRUE(testing_support::round_trip());
   EXPECT_EQ(vdd.data_t.size(), stopped) << "samples after the monitor closed";
 
   // Opened again, sampling goes on along the same time line.

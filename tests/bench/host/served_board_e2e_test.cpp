@@ -1,6 +1,8 @@
 // The bench on a board served by pravel-board in a process of its own, as
 // `pravel --board` runs it: what works on the built-in board works here, and
 // losing the server is an unplugged board until it is back.
+#include <cstdio>
+
 #include "bench/events/hdf5_export.h"
 #include "bench/events/recording_file.h"
 #include "tests/bench/events/event_keeper.h"
@@ -137,6 +139,25 @@ TEST_F(ServedBench, ProgrammingShowsTheServersProgressAndCancelLeavesNoDesign) {
   answer_next_file_dialog(big);
   choose(window().menu_bar->menu_device->item_program);
   EXPECT_EQ(message(), "Programming cancelled");
+  // The server's own account, once it has ended the run: it stopped writing part way.
+  const std::string cancelled = "Programming of aer640_big cancelled by its caller after ";
+  std::string said;
+  ASSERT_TRUE(wait_for([&] {
+    said = server->printed();
+    return said.find("aer640_big") != std::string::npos;
+  })) << said;
+  const auto at = said.find(cancelled);
+  ASSERT_NE(at, std::string::npos) << said;
+  std::size_t written = 0, total = 0;
+  ASSERT_EQ(std::sscanf(said.c_str() + at + cancelled.size(), "%zu of %zu bytes", &written, &total),
+            2);
+  EXPECT_EQ(total, fs::file_size(big));
+  EXPECT_LT(written, total) << "the server wrote on after the cancel";
+  v1::Identity identity;
+  ASSERT_TRUE(v1::Board::NewStub(channel())
+                  ->GetIdentity(call().get(), v1::GetIdentityRequest(), &identity)
+                  .ok());
+  EXPECT_EQ(identity.design(), "") << "the served board holds a design after the cancel";
   EXPECT_TRUE(wait_for([&] { return status(kStatusBitstream) == "Bitstream: none"; }));
   click(window().panel_control->button_start_stop);
   EXPECT_EQ(message(),

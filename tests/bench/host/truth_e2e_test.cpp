@@ -4,12 +4,12 @@
 #include <wx/accel.h>
 #include <wx/progdlg.h>
 
-#include <thread>
 
 #include "bench/host/app/toolkit_log.h"
 #include "bench/host/presenter/field_state.h"
 #include "bench/host/windows/bench_keys.h"
 #include "tests/bench/host/bench_fixture.h"
+#include "tests/support/eventually.h"
 
 namespace Zelvar_Core::bench {
 namespace {
@@ -103,8 +103,10 @@ TEST_F(Bench, AdcSamplingStopsOnUnplugAndResumesOnReplugWhileTheMonitorIsOpen) {
   EXPECT_FALSE(presenter().sampling_adc());
   EXPECT_EQ(message(), "Board disconnected: acquisition stopped, ADC sampling paused");
   EXPECT_FALSE(window().adc_control_frame->panel_menu->IsEnabled());
+  // The sampler was joined with the unplug: a sample it queued before runs
+  // now, and must not be kept.
   const auto stopped = vdd.data_t.size();
-  run_for(150);
+  ASSERT_TRUE(testing_support::round_trip());
   EXPECT_EQ(vdd.data_t.size(), stopped);
 
   plug(true);
@@ -117,10 +119,12 @@ TEST_F(Bench, AdcSamplingStopsOnUnplugAndResumesOnReplugWhileTheMonitorIsOpen) {
   // unplug: that is the pause, not an error.
   mark_log();
   board().set_connected(false);
-  for (int i = 0; i < 2000 && presenter().sampling_adc(); ++i) std::this_thread::sleep_for(1ms);
-  EXPECT_FALSE(presenter().sampling_adc()) << "the sampler never read the unplugged board";
-  std::this_thread::sleep_for(20ms);  // its failure is queued behind the unplug
-  run_for(100);
+  EXPECT_TRUE(testing_support::eventually([&] { return !presenter().sampling_adc(); }))
+      << "the sampler never read the unplugged board";
+  // The bench hears of the unplug and joins the sampler, whose failure is
+  // then queued; a round trip through the queue runs it.
+  ASSERT_TRUE(wait_for([&] { return status(kStatusConnection) == connection_text(false); }));
+  ASSERT_TRUE(testing_support::round_trip());
   EXPECT_EQ(message(), "Board disconnected: acquisition stopped, ADC sampling paused");
   EXPECT_FALSE(logged(spdlog::level::err, "ADC sampling stopped: the board does not answer"));
   plug(true);

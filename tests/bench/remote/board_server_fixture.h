@@ -3,22 +3,20 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <spdlog/sinks/null_sink.h>
+#include <spdlog/sinks/ringbuffer_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/remote/board_server.h"
+#include "tests/support/eventually.h"
 
 namespace Zelvar_Core::bench::remote {
 
 using namespace std::chrono_literals;
-
-inline std::shared_ptr<spdlog::logger> quiet() {
-  return std::make_shared<spdlog::logger>("", std::make_shared<spdlog::sinks::null_sink_mt>());
-}
 
 // One client of the server: its stub, its token and, once claimed, its session.
 struct Client {
@@ -72,13 +70,37 @@ class BoardServerTest : public ::testing::Test {
     ServerOptions options;
     options.listen = "127.0.0.1:" + std::to_string(port);
     options.token = token;
-    server = std::make_unique<BoardServer>(board, options, quiet());
+    server = std::make_unique<BoardServer>(board, options,
+                                           std::make_shared<spdlog::logger>("pravel-board", log));
+  }
+  // What the server logged, oldest first.
+  std::vector<std::string> server_log() const {
+    std::vector<std::string> lines;
+    for (const auto& record : log->last_raw())
+      lines.emplace_back(record.payload.data(), record.payload.size());
+    return lines;
+  }
+  // The line the server logs when its `run`th programming run (from 1) has
+  // ended, done or cancelled: once it is there, the server has stopped
+  // writing to the board. "" when none came.
+  std::string programming_end(std::size_t run = 1) const {
+    std::vector<std::string> ends;
+    testing_support::eventually([&] {
+      ends.clear();
+      for (const auto& line : server_log())
+        if (line.rfind("Programmed ", 0) == 0 || line.rfind("Programming of ", 0) == 0)
+          ends.push_back(line);
+      return ends.size() >= run;
+    });
+    return ends.size() >= run ? ends[run - 1] : "";
   }
   void TearDown() override {
     if (server) server->shutdown();
     board.stop_acquisition();
   }
   SimulatedDevice board;
+  std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> log =
+      std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(1000);
   std::unique_ptr<BoardServer> server;
 };
 
