@@ -4,7 +4,6 @@
 #include <wx/accel.h>
 #include <wx/progdlg.h>
 
-
 #include "bench/host/app/toolkit_log.h"
 #include "bench/host/presenter/field_state.h"
 #include "bench/host/windows/bench_keys.h"
