@@ -8,6 +8,7 @@ namespace Zelvar_Core::bench {
 
 std::int64_t BoardClock::now_us() {
   std::lock_guard lock(mutex_);
+  if (held_) return held_us_;
   const auto now = std::chrono::steady_clock::now();
   if (!running_) {
     running_ = true;
@@ -19,6 +20,22 @@ std::int64_t BoardClock::now_us() {
 void BoardClock::reset() {
   std::lock_guard lock(mutex_);
   running_ = false;
+  held_us_ = 0;
+}
+
+void BoardClock::hold() {
+  std::lock_guard lock(mutex_);
+  if (held_) return;
+  held_us_ = running_ ? std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - epoch_)
+                            .count()
+                      : 0;
+  held_ = true;
+}
+
+void BoardClock::advance(std::int64_t microseconds) {
+  std::lock_guard lock(mutex_);
+  held_us_ += microseconds;
 }
 
 Acquisition::Acquisition(EventHub& hub, BoardClock& clock, std::function<SensorSettings()> settings,
@@ -34,6 +51,7 @@ void Acquisition::start() {
   finished_ = false;
   events_ = 0;
   lost_ = 0;
+  until_ = -1;
   thread_ = std::thread([this] { run(); });
   started_ = true;
 }
@@ -90,6 +108,7 @@ void Acquisition::run() {
       pump.pump(clock_.now_us(), settings, &stop_);
       events_ = pump.events();
       lost_ = pump.estimated_lost();
+      until_ = pump.published_until();
     }
   } catch (const std::exception& e) {
     finished_ = true;

@@ -22,11 +22,17 @@ class BoardClock {
  public:
   std::int64_t now_us();  // starts the clock on first use
   void reset();
+  // From now on the clock moves only by advance(), from where it stands: a
+  // test decides how much board time passes (a reset puts it back to zero).
+  void hold();
+  void advance(std::int64_t microseconds);
 
  private:
   std::mutex mutex_;
   bool running_ = false;
   std::chrono::steady_clock::time_point epoch_;
+  bool held_ = false;
+  std::int64_t held_us_ = 0;
 };
 
 // Turns board time into events: everything the sensor produced between the
@@ -48,6 +54,8 @@ class StreamPump {
   void pump(std::int64_t now_us, const SensorSettings& settings,
             const std::atomic<bool>* stop = nullptr);
   std::uint64_t events() const { return events_; }
+  // The board time up to which the stream is published.
+  std::int64_t published_until() const { return slice_begin_; }
   // What the sensor made at its rate over the time the host fell further
   // behind than kMaxLagMicroseconds: an estimate, not a count of the FIFO.
   std::uint64_t estimated_lost() const { return lost_; }
@@ -82,6 +90,8 @@ class Acquisition {
   // Events estimated lost since the last start because the host fell more
   // than kMaxLagMicroseconds behind (StreamPump::estimated_lost).
   std::uint64_t estimated_lost() const { return lost_; }
+  // The board time up to which this run's events are published (-1 before the first).
+  std::int64_t published_until() const { return until_; }
   static constexpr std::int64_t kMaxLagMicroseconds = StreamPump::kMaxLagMicroseconds;
   static constexpr std::int64_t kSliceMicroseconds = StreamPump::kSliceMicroseconds;
 
@@ -95,6 +105,7 @@ class Acquisition {
   std::thread thread_;
   std::atomic<bool> stop_{false}, finished_{false}, fail_next_{false}, started_{false};
   std::atomic<std::uint64_t> events_{0}, lost_{0};
+  std::atomic<std::int64_t> until_{-1};
 };
 
 }  // namespace Zelvar_Core::bench

@@ -1,38 +1,49 @@
 #include "bench/board/self_test.h"
 
+#include <fmt/format.h>
+
 #include <chrono>
 #include <cmath>
 #include <functional>
 #include <thread>
 
+#include "bench/board/text.h"
+
 namespace Zelvar_Core::bench {
 
 namespace {
 
-using Check = std::function<std::string()>;  // "" when the step passed
+// What a check found: the problem ("" when it passed) and what it measured.
+struct Finding {
+  std::string problem, measured;
+};
+using Check = std::function<Finding()>;
 
 SelfTestStep run_step(const std::string& name, const Check& check) {
   try {
-    const std::string problem = check();
-    return {name, problem.empty() ? StepResult::Passed : StepResult::Failed, problem};
+    const Finding found = check();
+    if (found.problem.empty()) return {name, StepResult::Passed, found.measured};
+    return {name, StepResult::Failed, found.problem};
   } catch (const std::exception& e) {
     return {name, StepResult::Failed, e.what()};
   }
 }
 
-std::string identity_problem(Board& board) {
+Finding identity_problem(Board& board) {
   const DeviceInfo info = board.read_identity();
-  if (info.vendor.empty()) return "the board gave no vendor";
-  if (info.serial_number.empty()) return "the board gave no serial number";
-  return "";
+  if (info.vendor.empty()) return {"the board gave no vendor", ""};
+  if (info.serial_number.empty()) return {"the board gave no serial number", ""};
+  return {"",
+          info.product_name + ", serial " + info.serial_number + ", version " + info.dev_version};
 }
 
-std::string register_read_problem(Board& board) {
-  for (Bank bank : {Bank::Device, Bank::Dac, Bank::Chip}) board.read_bank(bank);
-  return "";
+Finding register_read_problem(Board& board) {
+  std::size_t count = 0;
+  for (Bank bank : {Bank::Device, Bank::Dac, Bank::Chip}) count += board.read_bank(bank).size();
+  return {"", std::to_string(count) + " registers read in 3 banks"};
 }
 
-std::string register_range_problem(Board& board) {
+Finding register_range_problem(Board& board) {
   // One past the top of the range must be refused by the board and leave
   // the register as it was.
   const Register r = board.registers().find("FIFO_THRESHOLD");
@@ -40,41 +51,48 @@ std::string register_range_problem(Board& board) {
   try {
     board.write_register(r.name, r.max + 1);
     board.write_register(r.name, before);
-    return "the board took " + std::to_string(r.max + 1) + " for " + r.name;
+    return {"the board took " + std::to_string(r.max + 1) + " for " + r.name, ""};
   } catch (const RangeError&) {
   }
   const std::int64_t after = board.read_register(r.name);
   if (after != before)
-    return r.name + " changed from " + std::to_string(before) + " to " + std::to_string(after);
-  return "";
+    return {r.name + " changed from " + std::to_string(before) + " to " + std::to_string(after),
+            ""};
+  return {"",
+          r.name + " refused " + std::to_string(r.max + 1) + " and kept " + std::to_string(after)};
 }
 
-std::string event_stream_problem(Board& board) {
-  if (board.design().empty()) return "no design on the board";
+Finding event_stream_problem(Board& board) {
+  if (board.design().empty()) return {"no design on the board", ""};
   PolarityCounter counter;
   Subscription subscription(board.events(), counter);
   const bool started_here = !board.acquiring();
   if (started_here) board.start_acquisition();
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
   if (started_here) board.stop_acquisition();
-  if (counter.total() == 0) return "no events in 0.25 s (check EN_AER, RST_N and the mode)";
-  return "";
+  if (counter.total() == 0) return {"no events in 0.25 s (check EN_AER, RST_N and the mode)", ""};
+  return {"", count_text(counter.total()) + " events in 0.25 s (" + count_text(counter.on) +
+                  " ON, " + count_text(counter.off) + " OFF)"};
 }
 
-std::string supplies_problem(Board& board) {
+Finding supplies_problem(Board& board) {
   const auto values = board.read_adc(1.0);
-  if (std::abs(values[0] - 1.8) > 0.09) return "VDD is " + std::to_string(values[0]) + " V";
-  if (std::abs(values[1] - 3.3) > 0.165) return "VDDIO is " + std::to_string(values[1]) + " V";
-  return "";
+  const auto volts = [](double v) { return fmt::format("{:.3f} V", v); };
+  if (std::abs(values[0] - 1.8) > 0.09) return {"VDD is " + volts(values[0]), ""};
+  if (std::abs(values[1] - 3.3) > 0.165) return {"VDDIO is " + volts(values[1]), ""};
+  return {"", "VDD " + volts(values[0]) + ", VDDIO " + volts(values[1])};
 }
 
 }  // namespace
 
 std::vector<SelfTestStep> run_self_test(Board& board) {
   std::vector<SelfTestStep> steps;
-  steps.push_back(
-      run_step("connection", [&] { return board.connected() ? "" : "no board is connected"; }));
-  const std::pair<const char*, std::function<std::string(Board&)>> board_steps[] = {
+  steps.push_back(run_step("connection", [&] {
+    if (!board.connected()) return Finding{"no board is connected", ""};
+    return Finding{
+        "", board.address().empty() ? "the board in this program" : "served at " + board.address()};
+  }));
+  const std::pair<const char*, std::function<Finding(Board&)>> board_steps[] = {
       {"identity", identity_problem},
       {"register read", register_read_problem},
       {"register range", register_range_problem},

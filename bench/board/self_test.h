@@ -14,7 +14,7 @@ enum class StepResult { Passed, Failed, NotRun };
 struct SelfTestStep {
   std::string name;
   StepResult result;
-  std::string detail;  // why it failed or did not run
+  std::string detail;  // what it measured when it passed; why it failed or did not run
 };
 
 std::vector<SelfTestStep> run_self_test(Board& board);

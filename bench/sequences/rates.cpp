@@ -31,15 +31,17 @@ BinSpan times_of(std::int64_t index) {
 // of a run, and the run goes on while the times stay inside it.
 void RateMeter::on_events(const Event* events, std::size_t count) {
   std::lock_guard lock(mutex_);
+  if (!following_) return;  // the tail of a stopped stream, or the head of one not yet told
   std::size_t i = 0;
   while (i < count) {
     const std::int64_t index = events[i].t / kRateBinUs;
     if (bins_.empty() || index > bins_.back().index) {
-      bins_.push_back({index, 0, 0});
+      bins_.push_back({index, 0, 0, restarted_});
+      restarted_ = false;
       while (bins_.size() > keep_bins_ + 1) bins_.pop_front();
     } else if (index < bins_.back().index) {
       bins_.clear();  // time went back (a reset, a seek or a loop): start again
-      bins_.push_back({index, 0, 0});
+      bins_.push_back({index, 0, 0, false});
     }
     const BinSpan span = times_of(index);
     const std::size_t start = i;
@@ -54,17 +56,51 @@ void RateMeter::on_events(const Event* events, std::size_t count) {
 void RateMeter::clear() {
   std::lock_guard lock(mutex_);
   bins_.clear();
+  restarted_ = false;
+}
+
+void RateMeter::follow(bool streaming) {
+  std::lock_guard lock(mutex_);
+  if (streaming == following_) return;
+  following_ = streaming;
+  if (streaming) {
+    restarted_ = true;  // where in its first bin it started is not known
+    return;
+  }
+  // The bin the stream was filling holds only part of its time (unless the
+  // run stopped before its first event, and the last bin is an earlier run's).
+  if (!bins_.empty() && !restarted_) bins_.pop_back();
+}
+
+bool RateMeter::following() const {
+  std::lock_guard lock(mutex_);
+  return following_;
 }
 
 RateMeter::Trace RateMeter::trace() const {
   std::lock_guard lock(mutex_);
   Trace trace;
+  trace.stopped = !following_;
   const double per_second = 1e6 / kRateBinUs;
-  for (std::size_t i = 0; i + 1 < bins_.size(); ++i) {  // the last bin is still filling
+  // While the stream runs its last bin is still filling; stopped, it was
+  // dropped; started again without an event yet, the last bin is complete.
+  const bool filling = following_ && !restarted_ && !bins_.empty();
+  const std::size_t complete = filling ? bins_.size() - 1 : bins_.size();
+  bool run_begins = false;
+  for (std::size_t i = 0; i < complete; ++i) {
+    if (bins_[i].first_of_run) {  // the stream came back part of the way into it
+      run_begins = true;
+      trace.last_run = trace.t.size();
+      continue;
+    }
+    if (run_begins && !trace.t.empty()) trace.run_starts.push_back(trace.t.size());
+    run_begins = false;
     trace.t.push_back(static_cast<double>((bins_[i].index + 1) * kRateBinUs) * 1e-6);
     trace.on.push_back(static_cast<double>(bins_[i].on) * per_second);
     trace.off.push_back(static_cast<double>(bins_[i].off) * per_second);
   }
+  if (restarted_ || (complete < bins_.size() && bins_.back().first_of_run))
+    trace.last_run = trace.t.size();  // the latest run has no complete bin yet
   return trace;
 }
 

@@ -17,18 +17,34 @@ namespace Zelvar_Core::bench {
 
 inline constexpr std::int64_t kRateBinUs = 100000;  // rates are counted per 100 ms of event time
 
-// Events counted per bin of event time, for as long as it is subscribed.
+// Events counted per bin of event time, for as long as it is subscribed
+// and follows the stream. Told that the stream stopped, it keeps what it
+// measured and counts nothing until told that the stream runs again: the
+// bins a stop cuts short (the one the stream was filling when it stopped,
+// the one it starts again in) held the stream for part of their 100 ms
+// only, and are left out rather than shown as a rate that never was.
 class RateMeter : public EventListener {
  public:
   explicit RateMeter(double keep_seconds = 15.0)
       : keep_bins_(static_cast<std::size_t>(keep_seconds * 1e6 / kRateBinUs)) {}
   void on_events(const Event* events, std::size_t count) override;
   void clear();
+  // The stream runs (true) or stopped (false). A meter follows from the
+  // start, counting from the first event it is given.
+  void follow(bool streaming);
+  bool following() const;
 
   struct Trace {
     std::vector<double> t;    // seconds of event time, the end of each complete bin
     std::vector<double> on;   // events/s
     std::vector<double> off;  // events/s
+    // Where a run of the stream begins after a stop: the index in t of its
+    // first bin. Bins of different runs are not neighbours in time.
+    std::vector<std::size_t> run_starts;
+    // The index in t of the first bin of the stream's latest run: t.size()
+    // while that run has no complete bin yet.
+    std::size_t last_run = 0;
+    bool stopped = false;  // the stream stopped after the last bin
   };
   // The complete bins kept, oldest first.
   Trace trace() const;
@@ -37,10 +53,13 @@ class RateMeter : public EventListener {
   struct Bin {
     std::int64_t index;
     std::uint64_t on, off;
+    bool first_of_run;  // the stream started again in it
   };
   const std::size_t keep_bins_;
   mutable std::mutex mutex_;
-  std::deque<Bin> bins_;  // the last one is still filling
+  std::deque<Bin> bins_;  // the last one is still filling, while the stream runs
+  bool following_ = true;
+  bool restarted_ = false;  // the next bin begins a run of the stream
 };
 
 // One measurement: the rates' mean and spread over 100 ms intervals, and

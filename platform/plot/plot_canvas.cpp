@@ -25,9 +25,6 @@ const double kGap = std::numeric_limits<double>::quiet_NaN();
 
 bool finite(double v) { return std::isfinite(v); }
 
-// The colour of axes and text.
-wxColour ink() { return wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT); }
-
 // Whether `dc` is `size` pixels large and draws one unit to one pixel from
 // its top left corner, so that pixels read back from it can be copied in
 // again where they were.
@@ -483,11 +480,12 @@ PlotCanvas::BackgroundState PlotCanvas::CurrentBackground(const wxDC& target,
   state.y_label = graphics_->yLabel;
   state.font = TextFont();
   state.background = Background();
-  state.ink = ink();
+  state.ink = Ink();
   state.legend_shown = enableLegend;
   if (enableLegend) {
     for (const auto& trace : graphics_->traces)
-      if (!trace.legend.empty()) state.legend.emplace_back(trace.legend, trace.colour, trace.width);
+      if (!trace.legend.empty())
+        state.legend.emplace_back(trace.legend, trace.colour, trace.width, trace.mark);
   }
   state.target_window = target.GetWindow();
   state.target_depth = target.GetDepth();
@@ -505,6 +503,11 @@ bool PlotCanvas::BackgroundState::operator==(const BackgroundState& other) const
 wxColour PlotCanvas::Background() const {
   const wxColour background = GetBackgroundColour();
   return background.IsOk() ? background : wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
+}
+
+wxColour PlotCanvas::Ink() const {
+  return UseForegroundColour() ? GetForegroundColour()
+                               : wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT);
 }
 
 wxFont PlotCanvas::TextFont() const { return GetFont().IsOk() ? GetFont() : *wxNORMAL_FONT; }
@@ -527,9 +530,9 @@ void PlotCanvas::DrawBackground(wxDC& dc, const wxSize& size) const {
 void PlotCanvas::SetForegroundInk(wxDC& dc) const {
   // The font, pen and colours the axes leave, for a DC that did not draw them.
   dc.SetFont(TextFont());
-  dc.SetPen(wxPen(ink(), 1));
+  dc.SetPen(wxPen(Ink(), 1));
   dc.SetBrush(*wxTRANSPARENT_BRUSH);
-  dc.SetTextForeground(ink());
+  dc.SetTextForeground(Ink());
 }
 
 void PlotCanvas::DrawForeground(wxDC& dc, const wxRect& area, const std::vector<PixelTrace>& traces,
@@ -545,9 +548,9 @@ void PlotCanvas::DrawForeground(wxDC& dc, const wxRect& area, const std::vector<
 }
 
 void PlotCanvas::DrawAxes(wxDC& dc, const wxRect& area) const {
-  dc.SetPen(wxPen(ink(), 1));
+  dc.SetPen(wxPen(Ink(), 1));
   dc.SetBrush(*wxTRANSPARENT_BRUSH);
-  dc.SetTextForeground(ink());
+  dc.SetTextForeground(Ink());
   dc.DrawRectangle(area);
 
   const AxisMap x_map = XMap(x_axis_, area);
@@ -700,9 +703,24 @@ wxRect PlotCanvas::DrawLegend(wxDC& dc, const wxRect& area) const {
     if (trace.legend.empty()) continue;
     const wxSize extent = dc.GetTextExtent(trace.legend);
     dc.SetPen(wxPen(wxColour(trace.colour), trace.width));
-    dc.DrawLine(x, y + extent.y / 2, x + line_length, y + extent.y / 2);
+    const int middle = y + extent.y / 2, centre = x + line_length / 2;
+    const int reach = std::max(2, std::min(line_length, extent.y) / 2 - 1);
+    switch (trace.mark) {
+      case LegendMark::Line:
+        dc.DrawLine(x, middle, x + line_length, middle);
+        break;
+      case LegendMark::Cross:  // as the plot marks a point
+        dc.DrawLine(centre - reach, middle, centre + reach + 1, middle);
+        dc.DrawLine(centre, middle - reach, centre, middle + reach + 1);
+        break;
+      case LegendMark::ErrorBar:
+        dc.DrawLine(centre, middle - reach, centre, middle + reach + 1);
+        dc.DrawLine(centre - reach / 2, middle - reach, centre + reach / 2 + 1, middle - reach);
+        dc.DrawLine(centre - reach / 2, middle + reach, centre + reach / 2 + 1, middle + reach);
+        break;
+    }
     dc.DrawText(trace.legend, x + line_length + gap, y);
-    drawn.Union(wxRect(wxPoint(x, y + extent.y / 2), wxPoint(x + line_length, y + extent.y / 2))
+    drawn.Union(wxRect(wxPoint(x, middle - reach), wxPoint(x + line_length, middle + reach))
                     .Inflate(pen_reach(trace.width)));
     drawn.Union(wxRect(wxPoint(x + line_length + gap, y), extent));
     x += line_length + gap + extent.x + spacing;

@@ -1,5 +1,6 @@
 // A small line-plot widget: axes with evenly spaced tick labels, axis labels,
-// a legend and traces clipped to fixed axis ranges. It renders into any wxDC,
+// a legend and traces clipped to fixed axis ranges, in the colours of the
+// canvas when it has its own (SetBackgroundColour, SetForegroundColour). It renders into any wxDC,
 // so it can be drawn into a memory bitmap as well as on screen. Any data
 // draws: a non-finite point is a gap in its trace, and axis ranges that are
 // not finite or are empty are replaced by finite ones.
@@ -25,16 +26,22 @@ struct PlotPoint {
   double y;
 };
 
+// How a trace's entry in the legend shows it: a stretch of its line, or
+// the mark it draws at each point with its segments (a cross, or an error
+// bar with its caps).
+enum class LegendMark { Line, Cross, ErrorBar };
+
 class PolySpline {
  public:
   PolySpline(std::vector<PlotPoint> points, const wxString& legend, const wxString& colour,
-             int width)
-      : points(std::move(points)), legend(legend), colour(colour), width(width) {}
+             int width, LegendMark mark = LegendMark::Line)
+      : points(std::move(points)), legend(legend), colour(colour), width(width), mark(mark) {}
 
   std::vector<PlotPoint> points;
   wxString legend;
-  wxString colour;  // a colour name, such as "blue"
+  wxString colour;  // a colour name, such as "blue", or "rgb(255, 236, 150)"
   int width;        // line width in pixels
+  LegendMark mark;
 };
 
 class PlotGraphics {
@@ -135,7 +142,8 @@ class PlotCanvas : public wxWindow {
     wxFont font;
     wxColour background, ink;
     bool legend_shown = false;
-    std::vector<std::tuple<wxString, wxString, int>> legend;  // text, colour, width
+    std::vector<std::tuple<wxString, wxString, int, LegendMark>>
+        legend;  // text, colour, width, mark
     const wxWindow* target_window = nullptr;
     int target_depth = 0;
     bool operator==(const BackgroundState& other) const;
@@ -173,6 +181,9 @@ class PlotCanvas : public wxWindow {
                       bool legend) const;
   void SetForegroundInk(wxDC& dc) const;
   wxColour Background() const;
+  // The colour of axes and text: the canvas's foreground colour when one
+  // was set (for a dark background), the platform's text colour otherwise.
+  wxColour Ink() const;
   wxFont TextFont() const;
   void DrawAxes(wxDC& dc, const wxRect& area) const;
   std::vector<PixelTrace> PixelTraces(const wxRect& area) const;

@@ -5,6 +5,7 @@
 
 #include "Zelvar_Core/version.h"
 #include "bench/host/app/log_book.h"
+#include "bench/host/windows/placement.h"
 
 namespace Zelvar_Core::bench {
 
@@ -28,6 +29,12 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
     if (event.GetEventObject() == window) window = nullptr;
     event.Skip();
   });
+  // The front end's windows open beside the main window too, not over its menu.
+  for (wxTopLevelWindow* frame : std::initializer_list<wxTopLevelWindow*>{
+           window->edit_register_device_frame, window->edit_register_chip_frame,
+           window->edit_dac_frame, window->device_info_frame, window->image_histogram_frame,
+           window->serial_control_frame, window->adc_control_frame})
+    open_beside_when_first_shown(*frame, *window);
   presenter->attach(*window);
   delegates = std::make_unique<DelegatesMain>(*presenter, *window, model);
   presenter->delegates_main = delegates.get();

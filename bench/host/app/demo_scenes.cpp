@@ -23,6 +23,9 @@ void DemoScenes::show(const std::string& scene) {
       {"unplugged", &DemoScenes::unplugged},
       {"refused", &DemoScenes::refused},
       {"playback", &DemoScenes::playback},
+      {"export", &DemoScenes::exported},
+      {"rates", &DemoScenes::rates},
+      {"beside", &DemoScenes::beside},
       {"sweep", &DemoScenes::sweep},
       {"sequence", &DemoScenes::sequence},
       {"log", &DemoScenes::log},
@@ -119,6 +122,37 @@ void DemoScenes::playback() {
     s_.presenter->play_recording();
   });
   later_.StartOnce(2000);
+}
+
+void DemoScenes::exported() {
+  // A second recorded, then exported to HDF5 from the Playback window.
+  s_.presenter->start_recording();
+  later_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+    s_.presenter->stop_main_img_thread();
+    s_.choose_tool("Playback");
+    const std::string recording = s_.presenter->last_recording();
+    s_.playback_tool->open_recording(recording);
+    s_.playback_tool->export_to(recording.substr(0, recording.size() - 4) + ".h5");
+  });
+  later_.StartOnce(1000);
+}
+
+void DemoScenes::rates() {
+  // The Rates tool, where the bench opens it, across a stop: 3 s of stream,
+  // 3 s stopped, 3 s of stream, then stopped.
+  s_.presenter->toggle_main_img_thread();
+  s_.choose_tool("Rates");
+  later_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+    s_.presenter->toggle_main_img_thread();
+    if (++acts_ < 3) later_.StartOnce(3000);
+  });
+  later_.StartOnce(3000);
+}
+
+void DemoScenes::beside() {
+  // A tool window opened as a user opens it: the bench places it.
+  s_.presenter->toggle_main_img_thread();
+  s_.choose_tool("Playback");
 }
 
 void DemoScenes::sweep() {

@@ -15,7 +15,8 @@ class DemoScenes {
  public:
   explicit DemoScenes(BenchSession& session) : s_(session) {}
   // "" for every tool window beside the main one with live data, or one
-  // scene: "unplugged", "refused", "playback", "sweep", "sequence", "log", "help".
+  // scene: "unplugged", "refused", "playback", "export", "rates", "beside",
+  // "sweep", "sequence", "log", "help".
   void show(const std::string& scene);
 
  private:
@@ -23,6 +24,9 @@ class DemoScenes {
   void unplugged();
   void refused();
   void playback();
+  void exported();
+  void rates();
+  void beside();
   void sweep();
   void sequence();
   void log();
@@ -33,6 +37,7 @@ class DemoScenes {
 
   BenchSession& s_;
   wxTimer later_;  // a scene's second act
+  int acts_ = 0;   // the acts played, for a scene of several
 };
 
 }  // namespace Zelvar_Core::bench

@@ -45,7 +45,16 @@ void AdcMonitor::attach(BenchMainWindow& window) {
       "Seconds between two ADC samples, 0.01 to 10 (Enter applies, Escape puts back)");
   menu->button_update->SetToolTip("Apply the sample time");
   menu->Layout();
+  // A line of its own under the panels, for what Update came to: the main
+  // window's status bar is often behind this window.
+  auto* frame = view_->adc_control_frame;
+  frame->CreateStatusBar(1);
+  frame->Fit();
   show_sample_time();
+}
+
+void AdcMonitor::tell(const std::string& text) {
+  if (view_ != nullptr) view_->adc_control_frame->SetStatusText(wxString::FromUTF8(text));
 }
 
 void AdcMonitor::run() {
@@ -110,13 +119,16 @@ void AdcMonitor::apply_sample_time() {
     const std::string reason =
         "Sample time \"" + text + "\" must be a number of seconds from 0.01 to 10";
     fields_.refuse(field, reason);
-    throw std::invalid_argument(reason);
+    tell(reason);
+    throw std::invalid_argument(reason);  // and the log and the main window have it too
   }
   sample_time_ = ts;
   sampler_.set_period(ts);
   show_sample_time();
   logger_->info("ADC sample time: {:g} s", ts);
-  status_.message(fmt::format("Sample time {:g} s", ts));
+  const std::string said = fmt::format("Sample time {:g} s", ts);
+  status_.message(said);
+  tell(said);
 }
 
 void AdcMonitor::show_panels() { view_->adc_control_frame->update_panels(channels()); }

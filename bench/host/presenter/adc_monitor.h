@@ -53,6 +53,8 @@ class AdcMonitor {
   void on_reading(const AdcReading& reading);
   void on_failure(const std::string& what, std::uint64_t run);
   void show_sample_time();
+  // What Update came to, in the ADC window's own status line.
+  void tell(const std::string& text);
 
   Board& board_;
   StatusLine& status_;

@@ -108,6 +108,7 @@ void BenchPresenter::wire_board() {
     on_programming_end(design, bytes, seconds);
   };
   playback().on_end = [this] { post_([this] { sync_stream_view(); }); };
+  rates_.follow(acquiring() || playback().playing());
   board.events().subscribe(&rates_);
 }
 
@@ -258,6 +259,7 @@ void BenchPresenter::sync_stream_view() {
   const bool was_following = live_.following();
   if (was_following) log_losses();
   live_.follow(acquiring() || playback().playing());
+  rates_.follow(acquiring() || playback().playing());
   const std::uint64_t lost = model_.board().lost_by_board();
   if (!was_following && live_.following()) losses_.restart(lost);
   if (was_following && !live_.following() && lost > 0)
@@ -275,8 +277,17 @@ void BenchPresenter::sync_stream_view() {
 void BenchPresenter::update_stream_line() {
   if (view_ == nullptr || closed_) return;
   if (recording() && recording_.failed()) stop_recording("the disk failed");
-  // A playback's line goes once the live board streams again.
-  status_.stream(recording() ? recording_.line() : acquiring() ? std::string() : playback_.line());
+  // A playback's line goes once the live board streams again, or when its
+  // window closes on a recording that does not play.
+  const bool playback_line = !acquiring() && (playback_line_shown_ || playback().playing());
+  status_.stream(recording()     ? recording_.line()
+                 : playback_line ? playback_.line()
+                                 : std::string());
+}
+
+void BenchPresenter::show_playback_line(bool shown) {
+  playback_line_shown_ = shown;
+  update_stream_line();
 }
 
 void BenchPresenter::toggle_recording() {

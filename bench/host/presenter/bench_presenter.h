@@ -66,8 +66,14 @@ class BenchPresenter : public Presenter {
   void play_recording();
   void pause_recording();
   Playback& playback() { return playback_.playback(); }
-  // The open recording as HDF5, behind a progress dialog that can cancel.
-  void export_recording(const std::string& out) { playback_.export_to(out, view_); }
+  // The open recording as HDF5, behind a progress dialog that can cancel;
+  // returns what was written.
+  std::string export_recording(const std::string& out, wxWindow* over) {
+    return playback_.export_to(out, over);
+  }
+  // The playback's line shows in the status bar while its window is open or
+  // it plays.
+  void show_playback_line(bool shown);
 
   void fill_adc_history(double hours) { adc_.fill_history(hours); }
   const std::string& last_capture() const { return last_capture_; }
@@ -130,6 +136,7 @@ class BenchPresenter : public Presenter {
   std::string last_capture_;
   bool closed_ = false;
   bool start_to_tell_ = false;
+  bool playback_line_shown_ = true;
 };
 
 }  // namespace Zelvar_Core::bench

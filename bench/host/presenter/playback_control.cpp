@@ -29,7 +29,7 @@ const RecordingInfo& PlaybackControl::open(const std::string& path) {
   return info;
 }
 
-void PlaybackControl::export_to(const std::string& out, wxWindow* parent) {
+std::string PlaybackControl::export_to(const std::string& out, wxWindow* parent) {
   if (!playback_.is_open()) throw std::runtime_error("No recording is open: open one first");
   const std::string source = playback_.info().path;
   wxProgressDialog progress("Exporting to HDF5", wxString::FromUTF8("Writing " + out), 1000, parent,
@@ -41,6 +41,7 @@ void PlaybackControl::export_to(const std::string& out, wxWindow* parent) {
                                        count_text(stats.events), out, stats.seconds);
   logger_->info("{}", text);
   status_.message(text);
+  return text;
 }
 
 std::string PlaybackControl::line() const {

@@ -19,8 +19,9 @@ class PlaybackControl {
   PlaybackControl(EventHub& hub, StatusLine& status, std::shared_ptr<spdlog::logger> logger);
   // Scans and opens the recording; throws with one sentence when it cannot be played.
   const RecordingInfo& open(const std::string& path);
-  // The open recording as HDF5 (the file dialog has asked before replacing `out`).
-  void export_to(const std::string& out, wxWindow* parent);
+  // The open recording as HDF5 (the file dialog has asked before replacing
+  // `out`); returns what was written, as told in the status bar and the log.
+  std::string export_to(const std::string& out, wxWindow* parent);
   // "Playback rec_1.raw at 3.2 / 12.7 s" while a recording is open.
   std::string line() const;
   Playback& playback() { return playback_; }

@@ -27,6 +27,8 @@ class ProgrammingProgress : public ProgrammingObserver {
   std::function<void(const std::string& design, std::size_t bytes, double seconds)> on_end;
 
  private:
+  // "Writing aer640: 1.0 MB of 3.0 MB".
+  wxString message(std::size_t bytes_done) const;
   wxWindow* parent_;
   std::unique_ptr<wxProgressDialog> dialog_;
   std::string design_;

@@ -56,6 +56,8 @@ PlaybackTool::PlaybackTool(wxWindow* parent, BenchPresenter& presenter)
   seek->Add(seek_slider, 1, wxEXPAND | wxRIGHT, 6);
   seek->Add(position_text, 0, wxALIGN_CENTER_VERTICAL);
   sizer->Add(seek, 0, wxEXPAND | wxALL, 6);
+  result_line = new ResultLine(panel);
+  sizer->Add(result_line, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 6);
   explain_controls();
   panel->SetSizer(sizer);
   enable_controls(false);
@@ -69,6 +71,12 @@ PlaybackTool::PlaybackTool(wxWindow* parent, BenchPresenter& presenter)
   loop_box->Bind(wxEVT_CHECKBOX,
                  [this](wxCommandEvent&) { presenter_.playback().set_loop(loop_box->GetValue()); });
   seek_slider->Bind(wxEVT_SLIDER, [this](wxCommandEvent&) { on_seek(); });
+  // Closed, the window takes the line of a recording it holds but does not
+  // play out of the status bar (ToolFrame hides it on close, after this).
+  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+    presenter_.show_playback_line(false);
+    event.Skip();
+  });
 }
 
 void PlaybackTool::explain_controls() {
@@ -80,12 +88,40 @@ void PlaybackTool::explain_controls() {
   seek_slider->SetToolTip("Go to a time in the recording");
 }
 
-void PlaybackTool::open() { bring_up(200); }
+void PlaybackTool::open() {
+  presenter_.show_playback_line(true);
+  bring_up(200);
+}
+
+namespace {
+
+// The name of the newest recording in `folder` ("" for none).
+std::string newest_recording(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::string newest;
+  std::filesystem::file_time_type newest_time{};
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    std::error_code ignored;
+    if (entry.path().extension() != ".raw" || !entry.is_regular_file(ignored)) continue;
+    const auto time = entry.last_write_time(ignored);
+    if (ignored) continue;
+    // Of two written in the same instant, the later name (rec_YYYYMMDD_HHMMSS sorts by time).
+    const std::string name = entry.path().filename().string();
+    if (newest.empty() || time > newest_time || (time == newest_time && name > newest)) {
+      newest = name;
+      newest_time = time;
+    }
+  }
+  return newest;
+}
+
+}  // namespace
 
 void PlaybackTool::on_open() {
   ensure_folder(presenter_.folders().recordings);
   wxFileDialog dialog(
-      this, "Open recording", wxString::FromUTF8(presenter_.folders().recordings.string()), "",
+      this, "Open recording", wxString::FromUTF8(presenter_.folders().recordings.string()),
+      wxString::FromUTF8(newest_recording(presenter_.folders().recordings)),
       "EVT 2.0 recordings (*.raw)|*.raw|All files (*)|*", wxFD_OPEN | wxFD_FILE_MUST_EXIST);
   if (dialog.ShowModal() == wxID_CANCEL) return;
   open_recording(dialog.GetPath().utf8_string());
@@ -145,7 +181,17 @@ void PlaybackTool::on_export() {
                       wxString::FromUTF8(recording.stem().string() + ".h5"),
                       "HDF5 files (*.h5)|*.h5", wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
   if (dialog.ShowModal() == wxID_CANCEL) return;
-  presenter_.export_recording(dialog.GetPath().utf8_string());
+  export_to(dialog.GetPath().utf8_string());
+}
+
+void PlaybackTool::export_to(const std::string& out) {
+  // Told here, where the user asked for it, whole, as well as in the status bar.
+  try {
+    result_line->show(wxString::FromUTF8(presenter_.export_recording(out, this)));
+  } catch (const std::exception& e) {
+    result_line->show(wxString::FromUTF8(e.what()));
+    throw;
+  }
 }
 
 void PlaybackTool::refresh_position() {

@@ -12,6 +12,7 @@
 #include <wx/tglbtn.h>
 
 #include "bench/host/presenter/bench_presenter.h"
+#include "bench/host/windows/result_line.h"
 #include "bench/host/windows/tool_frame.h"
 
 namespace Zelvar_Core::bench {
@@ -20,10 +21,15 @@ class PlaybackTool : public ToolFrame {
  public:
   PlaybackTool(wxWindow* parent, BenchPresenter& presenter);
   void open() override;
+  // Opens the dialog on the recordings folder with the newest recording chosen.
+  void on_open();
   // Opens the recording at `path` as the Open button does after its dialog.
   // When it cannot be opened, the tool shows that no recording is open (the
   // one open before is closed) and the error goes on to the caller.
   void open_recording(const std::string& path);
+  // Exports the open recording to `out` as the Export button does after its
+  // dialog, and tells what it came to in the window.
+  void export_to(const std::string& out);
   // The speed choices, in recorded seconds per second (0: as fast as possible).
   static const std::vector<std::pair<wxString, double>>& speeds();
 
@@ -35,10 +41,10 @@ class PlaybackTool : public ToolFrame {
   wxCheckBox* loop_box;
   wxSlider* seek_slider;
   wxStaticText* position_text;
+  ResultLine* result_line;  // what the last export came to
 
  private:
   void explain_controls();
-  void on_open();
   void on_export();
   void on_play();
   void on_seek();

@@ -5,8 +5,10 @@
 #include <wx/sizer.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "bench/board/text.h"
+#include "bench/host/windows/main_window.h"
 
 namespace Zelvar_Core::bench {
 
@@ -15,12 +17,17 @@ namespace {
 constexpr double kWindowSeconds = 15.0;
 constexpr std::size_t kCurrentBins = 10;  // "now" is the last second
 
-double recent_mean(const std::vector<double>& values) {
-  const std::size_t n = std::min(kCurrentBins, values.size());
+// The mean of the last bins of the trace's last run, up to a second of them:
+// never across a stop, where the rates of two runs would mix.
+double recent_mean(const RateMeter::Trace& trace, const std::vector<double>& values) {
+  const std::size_t n = std::min(kCurrentBins, values.size() - trace.last_run);
   double sum = 0;
   for (std::size_t i = values.size() - n; i < values.size(); ++i) sum += values[i];
   return n ? sum / n : 0;
 }
+
+// A colour as the plot takes it.
+wxString colour_name(const wxColour& colour) { return colour.GetAsString(wxC2S_CSS_SYNTAX); }
 
 }  // namespace
 
@@ -32,6 +39,9 @@ RatesTool::RatesTool(wxWindow* parent, const RateMeter& meter)
   plot = new PlotCanvas(panel);
   plot->SetMinSize(wxSize(600, 280));
   plot->enableLegend = true;
+  // ON and OFF in the colours the live image gives them, on its dark ground.
+  plot->SetBackgroundColour(kNoEventColour);
+  plot->SetForegroundColour(wxColour(225, 225, 225));
   sizer->Add(values_text, 0, wxALL, 8);
   sizer->Add(plot, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 8);
   panel->SetSizer(sizer);
@@ -49,24 +59,36 @@ void RatesTool::refresh() {
       last < kWindowSeconds ? AxisRange{0, kWindowSeconds} : AxisRange{last - kWindowSeconds, last};
   double top = 0;
   std::vector<PlotPoint> on, off;
+  const double gap = std::nan("");
+  std::size_t next_run = 0;
   for (std::size_t i = 0; i < trace.t.size(); ++i) {
+    if (next_run < trace.run_starts.size() && trace.run_starts[next_run] == i) {
+      // The stream was stopped in between: nothing was measured there.
+      on.push_back({gap, gap});
+      off.push_back({gap, gap});
+      ++next_run;
+    }
     on.push_back({trace.t[i], trace.on[i]});
     off.push_back({trace.t[i], trace.off[i]});
     top = std::max({top, trace.on[i], trace.off[i]});
   }
   std::vector<PolySpline> traces;
-  traces.emplace_back(std::move(on), "ON", "orange red", 2);
-  traces.emplace_back(std::move(off), "OFF", "blue", 2);
+  traces.emplace_back(std::move(on), "ON", colour_name(kOnColour), 2);
+  traces.emplace_back(std::move(off), "OFF", colour_name(kOffColour), 2);
   plot->Draw(PlotGraphics(std::move(traces), "Event time (s)", "Events/s"), x,
              {0, top > 0 ? top * 1.15 : 1.0});
-  if (trace.t.empty()) {
-    values_text->SetLabel("No events yet");
-    return;
+  std::string text;
+  if (trace.t.empty())
+    text = "No events yet";
+  else if (trace.last_run == trace.t.size())  // nothing measured of the latest run
+    text = trace.stopped ? "Stopped" : "Started again: measuring";
+  else {
+    const double now_on = recent_mean(trace, trace.on), now_off = recent_mean(trace, trace.off);
+    const std::string values =
+        fmt::format("ON {}    OFF {}    ON/OFF {}", rate_text(now_on, 3), rate_text(now_off, 3),
+                    now_off > 0 ? fmt::format("{:.3f}", now_on / now_off) : "-");
+    text = trace.stopped ? fmt::format("Stopped at {:.1f} s; before: {}", last, values) : values;
   }
-  const double now_on = recent_mean(trace.on), now_off = recent_mean(trace.off);
-  values_text->SetLabel(wxString::FromUTF8(
-      fmt::format("ON {}    OFF {}    ON/OFF {}", rate_text(now_on, 3), rate_text(now_off, 3),
-                  now_off > 0 ? fmt::format("{:.3f}", now_on / now_off) : "-")));
+  values_text->SetLabel(wxString::FromUTF8(text));
 }
-
 }  // namespace Zelvar_Core::bench

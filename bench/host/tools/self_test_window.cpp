@@ -54,7 +54,7 @@ void SelfTestWindow::show(const std::vector<SelfTestStep>& steps) {
     steps_list->SetColumnWidth(column, wxLIST_AUTOSIZE);
     if (steps_list->GetColumnWidth(column) < header) steps_list->SetColumnWidth(column, header);
   }
-  // Room for a failure's detail, which passed steps leave empty.
+  // Room for a detail: what a passed step measured, or why a step failed.
   steps_list->SetColumnWidth(2, std::max(steps_list->GetColumnWidth(2), FromDIP(260)));
   int width = FromDIP(30);
   for (int column = 0; column < 3; ++column) width += steps_list->GetColumnWidth(column);

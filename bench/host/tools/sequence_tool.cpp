@@ -63,11 +63,27 @@ SequenceTool::SequenceTool(wxWindow* parent, BenchPresenter& presenter)
     run_.abort();
     step_text->SetLabel("Aborting...");
   });
-  clock_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    elapsed_text->SetLabel(wxString::Format("Elapsed %.1f s", seconds));
-  });
+  clock_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { show_elapsed(); });
+}
+
+double SequenceTool::show_elapsed() {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  elapsed_text->SetLabel(wxString::Format("Elapsed %.1f s", seconds));
+  return seconds;
+}
+
+void SequenceTool::show_whole(const wxWindow* control, const wxString& text) {
+  // As wide as the text needs, as far as the screen has room (moving left
+  // when the room is there), never narrower.
+  const int short_by = control->GetTextExtent(text).x + FromDIP(24) - control->GetClientSize().x;
+  if (short_by <= 0) return;
+  const wxRect screen = wxGetClientDisplayRect();
+  wxRect frame = GetRect();
+  frame.width = std::min(frame.width + short_by, screen.width);
+  frame.x = std::max(screen.x, std::min(frame.x, screen.GetRight() + 1 - frame.width));
+  SetSize(frame);
+  Layout();
 }
 
 void SequenceTool::open() {
@@ -101,15 +117,18 @@ void SequenceTool::run(const std::string& path) {
   button_copy->Disable();
   settings_ = check.settings();
   steps_list->Clear();
-  for (const Step& step : sequence.steps)
+  for (const Step& step : sequence.steps) {
     steps_list->Append(wxString::FromUTF8(fmt::format("{}. {}", step.number, step.describe())));
+    show_whole(steps_list, steps_list->GetString(steps_list->GetCount() - 1));
+  }
   file_text->SetLabel(wxString::FromUTF8(sequence.name + " (" + path + ")"));
   step_text->SetLabel("Starting");
   button_abort->Enable();
   exit_code_ = -1;
-  started_ = std::chrono::steady_clock::now();
-  clock_.Start(200);
   presenter_.logger->info("Sequence {} started: {}", sequence.name, path);
+  started_ = std::chrono::steady_clock::now();
+  show_elapsed();
+  clock_.Start(200);
   run_.start([this, sequence] {
     PresenterBench bench(presenter_, run_.aborted());
     SequenceObserver observer;
@@ -122,9 +141,10 @@ void SequenceTool::run(const std::string& path) {
     };
     observer.done = [this](const Step& step, const std::string& outcome) {
       post_([this, step, outcome] {
-        steps_list->SetString(
-            step.number - 1,
-            wxString::FromUTF8(fmt::format("{}. {}: {}", step.number, step.describe(), outcome)));
+        const wxString line =
+            wxString::FromUTF8(fmt::format("{}. {}: {}", step.number, step.describe(), outcome));
+        steps_list->SetString(step.number - 1, line);
+        show_whole(steps_list, line);
         presenter_.logger->info("Step {} ({}): {}", step.number, step.describe(), outcome);
       });
     };
@@ -152,6 +172,9 @@ void SequenceTool::refused(const std::string& path, const std::string& why) {
 
 void SequenceTool::finished(const Sequence& sequence, const SequenceReport& report) {
   clock_.Stop();
+  // The time the run took, the same in the window and in the log.
+  const double seconds = show_elapsed();
+  presenter_.logger->info("Sequence {} took {:.1f} s", sequence.name, seconds);
   button_abort->Disable();
   exit_code_ = report.exit_code();
   ensure_folder(presenter_.folders().reports);
@@ -179,11 +202,7 @@ void SequenceTool::finished(const Sequence& sequence, const SequenceReport& repo
     report_text->ChangeValue("not written: " + wxString::FromUTF8(write_error));
   }
   // The whole path in view, as far as the screen has room.
-  const int short_by = report_text->GetTextExtent(report_text->GetValue()).x + FromDIP(24) -
-                       report_text->GetClientSize().x;
-  const int room = wxGetClientDisplayRect().GetRight() - GetRect().GetRight();
-  if (short_by > 0) SetSize(GetSize() + wxSize(std::min(short_by, std::max(0, room)), 0));
-  Layout();
+  show_whole(report_text, report_text->GetValue());
   if (!write_error.empty())
     presenter_.report_error("Cannot write the report " + report_path_ + ": " + write_error);
   else if (report.exit_code() == 0 || report.ended.rfind("aborted", 0) == 0)

@@ -42,6 +42,10 @@ class SequenceTool : public ToolFrame {
   // A sequence refused before it ran: shown in the window, then thrown.
   [[noreturn]] void refused(const std::string& path, const std::string& why);
   void finished(const Sequence& sequence, const SequenceReport& report);
+  // "Elapsed 1.2 s" since the run started; returns the seconds.
+  double show_elapsed();
+  // Widens the window until `text` fits in `control`, as far as the screen has room.
+  void show_whole(const wxWindow* control, const wxString& text);
 
   BenchPresenter& presenter_;
   GuiPost post_;

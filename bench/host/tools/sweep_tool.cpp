@@ -31,8 +31,11 @@ double seconds_field(const wxTextCtrl* field, const char* what) {
   return value;
 }
 
-const char* const kColumns[] = {"Value", "ON mean", "ON sd", "OFF mean", "OFF sd",
-                                "VDD",   "VDDIO",   "Temp.", "Ibias"};
+// Each column with its unit: rates in events per second, the ADC's channels
+// in theirs.
+const char* const kColumns[] = {"Value",           "ON mean (ev/s)",  "ON sd (ev/s)",
+                                "OFF mean (ev/s)", "OFF sd (ev/s)",   "VDD (V)",
+                                "VDDIO (V)",       "Temp. (\u00b0C)", "Ibias (\u00b5A)"};
 
 }  // namespace
 
@@ -54,10 +57,20 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
   state_text = new wxStaticText(panel, wxID_ANY, "");
   buttons->Add(state_text, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 6);
   sizer->Add(buttons, 0, wxLEFT | wxRIGHT | wxBOTTOM, 6);
+  saved_line = new ResultLine(panel);
+  sizer->Add(saved_line, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 6);
   auto* results = new wxBoxSizer(wxHORIZONTAL);
-  table = new wxListCtrl(panel, wxID_ANY, wxDefaultPosition, wxSize(600, -1), wxLC_REPORT);
-  const int widths[] = {58, 76, 58, 76, 58, 54, 60, 60, 60};
-  for (int i = 0; i < 9; ++i) table->AppendColumn(kColumns[i], wxLIST_FORMAT_RIGHT, widths[i]);
+  table = new wxListCtrl(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT);
+  // Each column as wide as its heading, or as its widest value.
+  int table_width = 0;
+  for (const char* heading : kColumns) {
+    const wxString text = wxString::FromUTF8(heading);
+    const int width = std::max(table->GetTextExtent(text).x, table->GetTextExtent("99999999").x) +
+                      table->FromDIP(16);
+    table->AppendColumn(text, wxLIST_FORMAT_RIGHT, width);
+    table_width += width;
+  }
+  table->SetMinSize(wxSize(table_width + table->FromDIP(24), -1));
   plot = new PlotCanvas(panel);
   plot->SetMinSize(wxSize(420, 300));
   plot->enableLegend = true;
@@ -133,9 +146,16 @@ void SweepTool::bind_controls() {
                         wxString::FromUTF8(name), wildcard, wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() == wxID_CANCEL) return;
     const std::string path = dialog.GetPath().utf8_string();
-    write(path);
+    // Told in this window, whole, as well as in the status bar and the log.
+    try {
+      write(path);
+    } catch (const std::exception& e) {
+      saved_line->show(wxString::FromUTF8(e.what()));
+      throw;
+    }
     presenter_.logger->info("Sweep saved to {}", path);
     presenter_.show_message("Sweep saved to " + path);
+    saved_line->show(wxString::FromUTF8("Sweep saved to " + path));
   };
   button_csv->Bind(wxEVT_BUTTON, [this, save](wxCommandEvent&) {
     save("Save the sweep as CSV", "CSV files (*.csv)|*.csv", ".csv",
@@ -370,8 +390,9 @@ void SweepTool::redraw() {
   }
   std::vector<PolySpline> traces;
   traces.emplace_back(std::move(points), "mean", "blue", 2);
-  traces.emplace_back(std::move(markers), "measured", "blue", 1);
-  if (!spread.empty()) traces.emplace_back(std::move(bars), "\u00b1 1 sd", "orange red", 1);
+  traces.emplace_back(std::move(markers), "measured", "blue", 1, LegendMark::Cross);
+  if (!spread.empty())
+    traces.emplace_back(std::move(bars), "\u00b1 1 sd", "orange red", 1, LegendMark::ErrorBar);
   const Register swept = swept_register(running_plan_.name.empty() ? "VTH_ON" : running_plan_.name);
   const auto dacs = presenter_.board().registers().bank(Bank::Dac);
   const bool dac = std::any_of(dacs.begin(), dacs.end(),

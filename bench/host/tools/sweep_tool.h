@@ -15,6 +15,7 @@
 #include "bench/host/presenter/field_state.h"
 #include "bench/host/presenter/presenter_bench.h"
 #include "bench/host/tools/run_thread.h"
+#include "bench/host/windows/result_line.h"
 #include "bench/host/windows/tool_frame.h"
 #include "bench/sequences/sweep.h"
 #include "platform/plot/plot_canvas.h"
@@ -48,6 +49,7 @@ class SweepTool : public ToolFrame {
   wxListCtrl* table;
   PlotCanvas* plot;
   wxStaticText* state_text;
+  ResultLine* saved_line;  // where the last Save CSV or Save PNG wrote, or why it did not
 
  protected:
   void on_tick() override;

@@ -200,18 +200,25 @@ void BenchMainWindow::build_status_bar() {
   // Each field as wide as its longest usual text; the message takes the rest.
   const wxString longest[] = {"Disconnected", "Bitstream: aer640_stream (flash)",
                               "99.99 Mev/s, 999.9 M lost", "99.9 fps"};
-  int total = 0;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 4; ++i)
     fixed_widths_[i] = GetStatusBar()->GetTextExtent(longest[i]).x + FromDIP(20);
-    total += fixed_widths_[i];
-  }
+  // The message field never shrinks below a usual message, whatever the
+  // fields before it show: the window is made wider instead.
+  message_room_ =
+      GetStatusBar()->GetTextExtent("Recording stopped: the acquisition stopped").x + FromDIP(20);
   set_status_widths(FromDIP(16));
   // Wide enough for a recording's line beside them and a message after.
   const int longest_line =
       GetStatusBar()->GetTextExtent("REC 12:34 | 999.9 MiB | 99,999,999 ev | 999,999 dropped").x;
-  status_min_width_ = total + longest_line + FromDIP(20 + 180);
+  status_min_width_ = status_width_for(longest_line + FromDIP(20));
   // Help has no menu of its own: the first message says where it is.
   SetStatusText(kFirstMessage, kStatusMessage);
+}
+
+int BenchMainWindow::status_width_for(int stream_width) const {
+  int total = stream_width + message_room_ + FromDIP(24);  // the size grip and borders
+  for (const int width : fixed_widths_) total += width;
+  return total;
 }
 
 void BenchMainWindow::show_connection(const wxString& text) {
@@ -226,6 +233,18 @@ void BenchMainWindow::set_status_widths(int stream_width) {
   const int widths[] = {fixed_widths_[0], fixed_widths_[1], fixed_widths_[2],
                         fixed_widths_[3], stream_width,     -1};
   GetStatusBar()->SetStatusWidths(6, widths);
+  // Wider fields before the message (a served board's address, a playback's
+  // line) widen the window, as far as the screen has room, before they take
+  // the message's.
+  const int needed = status_width_for(stream_width);
+  if (needed > status_min_width_) {
+    status_min_width_ = needed;
+    SetMinSize(wxSize(std::max(GetMinSize().x, needed), GetMinSize().y));
+  }
+  if (GetSize().x < needed) {
+    const int room = wxGetClientDisplayRect().GetRight() + 1 - GetPosition().x;
+    SetSize(std::min(needed, std::max(GetSize().x, room)), GetSize().y);
+  }
 }
 
 void BenchMainWindow::show_stream(const wxString& line) {

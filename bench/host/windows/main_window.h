@@ -88,8 +88,11 @@ class BenchMainWindow : public MainWindow {
   void build_status_bar();
   void install_record_key();
   void set_status_widths(int stream_width);
+  // The window's width for every field whole beside a stream field that wide.
+  int status_width_for(int stream_width) const;
   int fixed_widths_[4] = {0, 0, 0, 0};  // connection, bitstream, events, frames
   int stream_width_ = 0;
+  int message_room_ = 0;      // the message field's least width
   int status_min_width_ = 0;  // the window's width for every field whole
 };
 

@@ -17,13 +17,14 @@ class ToolFrame : public wxFrame, public Tool {
   bool is_shown() override { return IsShown(); }
 
  protected:
-  // Shows and raises the window; with `refresh_ms`, calls on_tick() that
-  // often until the window is closed.
+  // Shows and raises the window, the first time beside the main window;
+  // with `refresh_ms`, calls on_tick() that often until the window is closed.
   void bring_up(int refresh_ms = 0);
   virtual void on_tick() {}
 
  private:
   wxTimer timer_;
+  bool placed_ = false;
 };
 
 }  // namespace Zelvar_Core::bench

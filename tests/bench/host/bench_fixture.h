@@ -20,6 +20,7 @@
 #include "bench/host/presenter/field_state.h"
 #include "bench/host/windows/chip_editor.h"
 #include "bench/host/windows/histogram_window.h"
+#include "bench/host/windows/result_line.h"
 #include "bench/remote/remote_board.h"
 #include "tests/support/board_server_process.h"
 #include "tests/support/gui_harness.h"
@@ -197,6 +198,29 @@ class Bench : public ::testing::Test {
     return false;
   }
   void mark_log() { log_mark = LogBook::instance().last_sequence(); }
+  // Whether a tool window's result line shows all of its text: each of its
+  // lines within its width, nothing left out, and the line inside the
+  // visible part of its window.
+  static ::testing::AssertionResult shown_whole(const ResultLine& line) {
+    wxString joined;
+    for (const wxString& part : wxSplit(line.GetLabel(), '\n', '\0')) {
+      if (line.GetTextExtent(part).x > line.GetSize().x)
+        return ::testing::AssertionFailure() << "\"" << part << "\" is wider than the line";
+      joined += part;
+    }
+    auto squeezed = [](wxString text) {
+      text.Replace(" ", "");
+      return text;
+    };
+    if (squeezed(joined) != squeezed(line.text()))
+      return ::testing::AssertionFailure()
+             << "shows \"" << joined << "\" of \"" << line.text() << "\"";
+    const wxWindow& top = *wxGetTopLevelParent(const_cast<ResultLine*>(&line));
+    const wxRect visible(top.ClientToScreen(wxPoint(0, 0)), top.GetClientSize());
+    if (!line.IsShownOnScreen() || !visible.Contains(line.GetScreenRect()))
+      return ::testing::AssertionFailure() << "the line lies outside its window";
+    return ::testing::AssertionSuccess();
+  }
 
   fs::path start_folder;
   fs::path home_folder;  // where the test began, and ends

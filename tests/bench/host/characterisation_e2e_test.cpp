@@ -1,4 +1,6 @@
 // Sweeps, sequences and rates from their windows, end to end.
+#include <cmath>
+
 #include "tests/bench/host/bench_fixture.h"
 
 namespace Zelvar_Core::bench {
@@ -28,6 +30,25 @@ TEST_F(Characterisation, ASweepFromItsWindowFillsTheTableAndPlotAndSavesItsCsv) 
   ASSERT_TRUE(wait_for([&] { return !sweep().running() && sweep().button_run->IsEnabled(); }));
   EXPECT_EQ(sweep().table->GetItemCount(), 2);
   EXPECT_EQ(sweep().table->GetItemText(0, 0), "2100");
+  // Every column with its unit.
+  std::vector<std::string> headings;
+  for (int column = 0; column < sweep().table->GetColumnCount(); ++column) {
+    wxListItem item;
+    item.SetMask(wxLIST_MASK_TEXT);
+    sweep().table->GetColumn(column, item);
+    headings.push_back(item.GetText().utf8_string());
+  }
+  EXPECT_EQ(headings,
+            (std::vector<std::string>{"Value", "ON mean (ev/s)", "ON sd (ev/s)", "OFF mean (ev/s)",
+                                      "OFF sd (ev/s)", "VDD (V)", "VDDIO (V)", "Temp. (\u00b0C)",
+                                      "Ibias (\u00b5A)"}));
+  // The legend shows each trace as the plot draws it: the measured points as crosses.
+  const auto& drawn = sweep().plot->GetGraphics()->traces;
+  ASSERT_EQ(drawn.size(), 3u);
+  EXPECT_EQ(drawn[0].mark, LegendMark::Line);
+  EXPECT_EQ(drawn[1].legend, "measured");
+  EXPECT_EQ(drawn[1].mark, LegendMark::Cross);
+  EXPECT_EQ(drawn[2].mark, LegendMark::ErrorBar);
   EXPECT_EQ(sweep().plot->GetGraphics()->traces.front().points.size(), 2u);
   EXPECT_GT(sweep().plot->GetGraphics()->traces.front().points[0].y,
             sweep().plot->GetGraphics()->traces.front().points[1].y)
@@ -39,6 +60,10 @@ TEST_F(Characterisation, ASweepFromItsWindowFillsTheTableAndPlotAndSavesItsCsv) 
   const std::string csv = (start_folder / "reports" / "sweep.csv").string();
   answer_next_file_dialog(csv);
   click(sweep().button_csv);
+  // Told in the Sweep window, where it was asked for, whole.
+  EXPECT_EQ(sweep().saved_line->text(), wxString::FromUTF8("Sweep saved to " + csv));
+  EXPECT_TRUE(wait_for([&] { return shown_whole(*sweep().saved_line); }))
+      << shown_whole(*sweep().saved_line).message();
   std::ifstream in(csv);
   const std::string text((std::istreambuf_iterator<char>(in)), {});
   EXPECT_NE(text.find("\nVTH_ON,on_rate_mean_hz,"), std::string::npos) << text;
@@ -146,6 +171,32 @@ TEST_F(Characterisation, ASequenceRunsFromToolsAndWritesItsReport) {
   EXPECT_EQ(runner.result_text->GetLabel(), "1 of 1 expectations held (1 of 1 rows in range)");
   EXPECT_EQ(runner.report_text->GetValue().utf8_string(), runner.last_report());
   EXPECT_TRUE(runner.button_folder->IsEnabled());
+  // The time it took, as the log has it.
+  const std::string elapsed = runner.elapsed_text->GetLabel().utf8_string();
+  ASSERT_EQ(elapsed.rfind("Elapsed ", 0), 0u) << elapsed;
+  EXPECT_TRUE(logged(spdlog::level::info, "Sequence quick took " + elapsed.substr(8))) << elapsed;
+}
+
+TEST_F(Characterisation, TheSequenceWindowShowsEveryStepLineWhole) {
+  // An expect over a sweep's rows: a line with a value for each row.
+  const fs::path path = start_folder / "rows.json";
+  std::ofstream(path) << R"({"name": "rows", "steps": [
+      {"sweep": "VTH_ON", "values": [2000, 2200, 2400, 2600], "settle": 0,
+       "measure": 0.2},
+      {"expect": "on_rate_mean", "min": 1, "max": 1e9}]})";
+  answer_next_file_dialog(path.string());
+  choose(tool("Run sequence..."));
+  auto& runner = *session->sequence_tool;
+  ASSERT_TRUE(wait_for([&] { return !runner.running() && runner.last_exit_code() >= 0; }));
+  ASSERT_EQ(runner.steps_list->GetCount(), 2u);
+  EXPECT_GT(runner.steps_list->GetTextExtent(runner.steps_list->GetString(1)).x, 640)
+      << "a line that needs more than the window's first width";
+  for (unsigned i = 0; i < runner.steps_list->GetCount(); ++i)
+    EXPECT_LE(runner.steps_list->GetTextExtent(runner.steps_list->GetString(i)).x,
+              runner.steps_list->GetClientSize().x)
+        << runner.steps_list->GetString(i);
+  EXPECT_LE(runner.report_text->GetTextExtent(runner.report_text->GetValue()).x,
+            runner.report_text->GetClientSize().x);
 }
 
 TEST_F(Characterisation, ARefusedSequenceShowsItsFileItsStepAndThatNothingRan) {
@@ -165,8 +216,11 @@ TEST_F(Characterisation, ARefusedSequenceShowsItsFileItsStepAndThatNothingRan) {
 }
 
 TEST_F(Characterisation, TheRatesToolShowsOnAndOffOfTheStream) {
+  board().clock().hold();  // the board makes no events of its own: the test's are the stream
   choose(tool("Rates"));
   auto& rates = *session->rates_tool;
+  click(window().panel_control->button_start_stop);
+  ASSERT_TRUE(presenter().acquiring());
   // A stream the test makes: per 100 ms, 3,000 ON and 1,500 OFF events.
   std::vector<Event> events;
   for (std::int64_t bin = 0; bin < 13; ++bin)
@@ -178,11 +232,98 @@ TEST_F(Characterisation, TheRatesToolShowsOnAndOffOfTheStream) {
   ASSERT_EQ(traces.size(), 2u);
   EXPECT_EQ(traces[0].legend, "ON");
   EXPECT_EQ(traces[1].legend, "OFF");
-  ASSERT_EQ(traces[0].points.size(), 12u);  // the 13th bin is still filling
+  // The first bin is left out (where in it the stream started is not known),
+  // and the 13th is still filling.
+  ASSERT_EQ(traces[0].points.size(), 11u);
+  EXPECT_DOUBLE_EQ(traces[0].points.front().x, 0.2);
   EXPECT_EQ(traces[0].points.back().y, 30000);
   EXPECT_EQ(traces[1].points.back().y, 15000);
   EXPECT_EQ(rates.values_text->GetLabel(), "ON 30.0 kev/s    OFF 15.0 kev/s    ON/OFF 2.000")
       << rates.values_text->GetLabel();
+  // In the colours of the image's legend.
+  EXPECT_EQ(wxColour(traces[0].colour), kOnColour);
+  EXPECT_EQ(wxColour(traces[1].colour), kOffColour);
+}
+
+// The board's stream over board time the test lets pass, 100 ms at a time
+// (less than the board's FIFO holds), each step published before the next.
+class BoardTime {
+ public:
+  explicit BoardTime(SimulatedDevice& device) : device_(device) { device_.clock().hold(); }
+  // Lets `microseconds` of board time pass: what the stream makes of it, if
+  // it runs, is published when this returns true.
+  template <typename Wait>
+  bool pass(std::int64_t microseconds, Wait wait_for) {
+    for (std::int64_t done = 0; done < microseconds;) {
+      const std::int64_t step = std::min<std::int64_t>(100000, microseconds - done);
+      device_.clock().advance(step);
+      done += step;
+      now_ += step;
+      if (device_.acquiring() &&
+          !wait_for([&] { return device_.acquisition().published_until() >= now_; }))
+        return false;
+    }
+    return true;
+  }
+
+ private:
+  SimulatedDevice& device_;
+  std::int64_t now_ = 0;
+};
+
+TEST_F(Characterisation, TheRatesToolShowsOnlyWhatTheStreamMeasuredAcrossAStop) {
+  BoardTime time(board());
+  auto wait = [this](auto condition) { return wait_for(condition); };
+  auto& rates = *session->rates_tool;
+  auto header = [&] { return rates.values_text->GetLabel().utf8_string(); };
+  auto start_stop = [&] { click(window().panel_control->button_start_stop); };
+  choose(tool("Rates"));
+  EXPECT_EQ(header(), "No events yet");
+  // Start 4 s, Stop, 10 s stopped, Start 4 s.
+  start_stop();
+  ASSERT_TRUE(time.pass(4050000, wait));
+  ASSERT_TRUE(wait_for([&] { return header().rfind("ON ", 0) == 0; })) << header();
+  start_stop();
+  ASSERT_FALSE(presenter().acquiring());
+  // Stopped, the window says so, and the rates it shows are those before the stop.
+  ASSERT_TRUE(wait_for([&] { return header().rfind("Stopped at 4.0 s; before: ON ", 0) == 0; }))
+      << header();
+  ASSERT_TRUE(time.pass(10000000, wait));
+  rates.Close();  // opened again while stopped: nothing new, still stopped
+  choose(tool("Rates"));
+  EXPECT_EQ(header().rfind("Stopped at 4.0 s; before: ON ", 0), 0u) << header();
+  start_stop();
+  ASSERT_TRUE(presenter().acquiring());
+  EXPECT_TRUE(wait_for([&] { return header() == "Started again: measuring"; })) << header();
+  ASSERT_TRUE(time.pass(4000000, wait));
+  rates.refresh();
+  EXPECT_EQ(header().rfind("ON ", 0), 0u) << header();
+
+  // The plot: 100 ms bins from 0.2 to 4.0 s (the first and the one the stop
+  // cut short left out), a gap, then from 14.2 s (14.0..14.1 s held the
+  // stream only from 14.05 s) to 18.0 s (the bin up to 18.05 s still filling).
+  for (const PolySpline& trace : rates.plot->GetGraphics()->traces) {
+    SCOPED_TRACE(trace.legend.utf8_string());
+    std::vector<double> before, after;
+    int gaps = 0;
+    for (const PlotPoint& p : trace.points) {
+      if (std::isnan(p.x) && std::isnan(p.y)) {
+        ++gaps;
+        continue;
+      }
+      (gaps == 0 ? before : after).push_back(p.x);
+      EXPECT_GT(p.y, 0) << "at " << p.x;
+    }
+    EXPECT_EQ(gaps, 1);
+    ASSERT_EQ(before.size(), 39u);
+    ASSERT_EQ(after.size(), 39u);
+    for (std::size_t i = 0; i < 39; ++i) {
+      EXPECT_NEAR(before[i], 0.2 + 0.1 * static_cast<double>(i), 1e-9);
+      EXPECT_NEAR(after[i], 14.2 + 0.1 * static_cast<double>(i), 1e-9);
+    }
+  }
+  EXPECT_NEAR(rates.plot->GetXAxis().first, 3.0, 1e-9);
+  EXPECT_NEAR(rates.plot->GetXAxis().second, 18.0, 1e-9);
 }
 
 }  // namespace

@@ -95,6 +95,31 @@ TEST_F(Layout, ADeepFolderIsShownElidedAndCopiedWhole) {
     EXPECT_EQ(place.path.rfind(deep.string(), 0), 0u) << place.what;
 }
 
+// With or without a window manager (a frame nobody places opens at the
+// screen's corner, over the main window's menu).
+TEST_F(Layout, EveryWindowOpensBesideTheMainWindowNeverOverItsMenuOrStart) {
+  open_every_window();
+  auto overlaps = [&] {
+    const wxRect main = window().GetRect();
+    const wxRect menu(main.x, main.y, main.width,
+                      window().ClientToScreen(wxPoint(0, 0)).y - main.y);
+    const wxRect start = window().panel_control->button_start_stop->GetScreenRect();
+    std::vector<std::string> found;
+    for (wxWindow* w : wxTopLevelWindows) {
+      auto* top = dynamic_cast<wxTopLevelWindow*>(w);
+      if (top == nullptr || !top->IsShown() || top == &window()) continue;
+      const wxRect r = top->GetRect();
+      if (r.Intersects(menu) || r.Intersects(start))
+        found.push_back(top->GetTitle().utf8_string() + " at " + std::to_string(r.x) + "," +
+                        std::to_string(r.y) + " " + std::to_string(r.width) + "x" +
+                        std::to_string(r.height));
+    }
+    return found;
+  };
+  EXPECT_TRUE(wait_for([&] { return overlaps().empty(); }))
+      << "over the menu or Start:" << joined(overlaps());
+}
+
 TEST_F(Layout, EveryControlAUserWorksSaysWhatItDoes) {
   open_every_window();
   const auto untipped = in_shown_windows(testing_support::controls_without_tooltip);

@@ -1,7 +1,10 @@
 // The bench program end to end: the real host objects on the simulated
 // board, driven by real events on real widgets, checked on the board and
 // back in the windows.
+#include <fmt/format.h>
+
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "tests/bench/host/bench_fixture.h"
@@ -148,11 +151,14 @@ TEST_F(Bench, ProgrammingFromTheDialogShowsProgressAndTheDesign) {
   std::vector<int> percents;
   bool dialog_up = true;
   std::string status_while_writing;
+  std::vector<std::string> said;  // the dialog's message as it goes
   presenter().programming_progress().on_advance = [&](int percent) {
     percents.push_back(percent);
     status_while_writing = status(kStatusBitstream);
     dialog_up = dialog_up && presenter().programming_progress().dialog() != nullptr &&
                 presenter().programming_progress().dialog()->IsShown();
+    if (dialog_up)
+      said.push_back(presenter().programming_progress().dialog()->GetMessage().utf8_string());
   };
   answer_next_file_dialog(path);
   choose(window().menu_bar->menu_device->item_program);
@@ -161,6 +167,12 @@ TEST_F(Bench, ProgrammingFromTheDialogShowsProgressAndTheDesign) {
   ASSERT_GE(percents.size(), 9u);
   EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
   EXPECT_EQ(percents.back(), 100);
+  // Both sizes with their unit; the message of the next advance is the one before this one's.
+  ASSERT_GE(said.size(), 2u);
+  const std::string whole = size_text(600 * 1024);
+  EXPECT_EQ(said.front(), "Writing aer640_e2e: 0 bytes of " + whole) << said.front();
+  EXPECT_EQ(said.back().rfind("Writing aer640_e2e: ", 0), 0u) << said.back();
+  EXPECT_EQ(said.back().substr(said.back().size() - whole.size() - 4), " of " + whole);
   EXPECT_EQ(presenter().programming_progress().dialog(), nullptr);
   EXPECT_EQ(model().binary_file, path);
   EXPECT_EQ(status(kStatusBitstream), "Bitstream: aer640_e2e");
@@ -338,6 +350,30 @@ TEST_F(Bench, ChipCheckBoxIsWrittenAtOnceAndFieldsOnApply) {
   EXPECT_EQ(gain->GetBackgroundColour(), plain());
 }
 
+TEST_F(Bench, TheSelfTestsDetailShowsWhatEachPassedStepMeasured) {
+  choose(tool("Execute test"));
+  auto& shown = *session->self_test_window;
+  ASSERT_EQ(shown.steps_list->GetItemCount(), 6);
+  std::map<std::string, std::string> detail;
+  for (long row = 0; row < 6; ++row) {
+    EXPECT_EQ(shown.steps_list->GetItemText(row, 1), "passed");
+    detail[shown.steps_list->GetItemText(row, 0).utf8_string()] =
+        shown.steps_list->GetItemText(row, 2).utf8_string();
+  }
+  const Register fifo = model().board().registers().find("FIFO_THRESHOLD");
+  EXPECT_EQ(detail["connection"], "the board in this program");
+  EXPECT_EQ(detail["identity"], "AER-640 sensor board (simulated), serial SIM-0001, version 1.4.2");
+  EXPECT_EQ(detail["register read"], std::to_string(model().board().registers().all().size()) +
+                                         " registers read in 3 banks");
+  EXPECT_EQ(detail["register range"],
+            "FIFO_THRESHOLD refused " + std::to_string(fifo.max + 1) + " and kept " +
+                std::to_string(model().board().read_register("FIFO_THRESHOLD")));
+  EXPECT_NE(detail["event stream"].find(" events in 0.25 s ("), std::string::npos)
+      << detail["event stream"];
+  const auto adc = model().board().read_adc(1.0);
+  EXPECT_EQ(detail["ADC supplies"], fmt::format("VDD {:.3f} V, VDDIO {:.3f} V", adc[0], adc[1]));
+}
+
 TEST_F(Bench, AdcIsSampledWhileTheMonitorIsOpenAndStopsWhenItCloses) {
   choose(tool("ADCs"));
   auto* adc = window().adc_control_frame;
@@ -349,12 +385,18 @@ TEST_F(Bench, AdcIsSampledWhileTheMonitorIsOpenAndStopsWhenItCloses) {
   EXPECT_TRUE(std::is_sorted(vdd.data_t.begin(), vdd.data_t.end()));
   EXPECT_NEAR(vdd.data_y.back(), 1.8, 0.05);
 
+  // What Update came to is told in the ADC window, which hides the main one's status bar.
+  ASSERT_NE(adc->GetStatusBar(), nullptr) << "the ADC window has no line of its own";
   type(adc->panel_menu->sampletime_textbox, "0.05");
   click(adc->panel_menu->button_update);
   EXPECT_EQ(presenter().sample_time(), 0.05);
+  EXPECT_EQ(adc->GetStatusBar()->GetStatusText(), "Sample time 0.05 s");
   type(adc->panel_menu->sampletime_textbox, "fast");
   click(adc->panel_menu->button_update);
-  EXPECT_EQ(message(), "Error: Sample time \"fast\" must be a number of seconds from 0.01 to 10");
+  const std::string refused = "Sample time \"fast\" must be a number of seconds from 0.01 to 10";
+  EXPECT_EQ(message(), "Error: " + refused);
+  EXPECT_EQ(adc->GetStatusBar()->GetStatusText(), refused);
+  EXPECT_EQ(adc->panel_menu->sampletime_textbox->GetToolTipText(), refused);
   EXPECT_EQ(presenter().sample_time(), 0.05);
 
   adc->Close();

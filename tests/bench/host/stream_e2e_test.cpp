@@ -236,6 +236,68 @@ TEST_F(Stream, TheToolsExportReplacesAnEarlierExportButNeverItsRecording) {
   EXPECT_TRUE(contents(recording) == original) << "the recording changed";
 }
 
+TEST_F(Stream, ThePlaybackWindowTellsWhatItsExportWroteWhole) {
+  const std::string recording = write_recording("to_export.raw", 5000);
+  // A folder deep enough that the sentence is wider than the window.
+  const fs::path folder = start_folder / "recordings" / std::string(150, 'e');
+  fs::create_directories(folder);
+  const std::string out = (folder / "to_export.h5").string();
+  choose(tool("Playback"));
+  auto& tool_window = *session->playback_tool;
+  tool_window.open_recording(recording);
+  testing_support::answer_next_file_dialog(out);
+  click(tool_window.button_export);
+  const std::string said = message();
+  ASSERT_EQ(said.rfind("Exported 5,000 events to " + out + " in ", 0), 0u) << said;
+  EXPECT_EQ(tool_window.result_line->text(), wxString::FromUTF8(said));
+  EXPECT_TRUE(wait_for([&] { return shown_whole(*tool_window.result_line); }))
+      << shown_whole(*tool_window.result_line).message();
+  // A refused export is told there too.
+  testing_support::answer_next_file_dialog(recording);
+  click(tool_window.button_export);
+  EXPECT_EQ(tool_window.result_line->text().utf8_string(), message().substr(7));
+}
+
+TEST_F(Stream, PlaybackOpenChoosesTheNewestRecording) {
+  fs::create_directories(start_folder / "recordings");
+  const auto now = fs::file_time_type::clock::now();
+  const std::pair<const char*, int> files[] = {{"rec_20261201_100000.raw", -300},
+                                               {"rec_20261130_090000.raw", -60},
+                                               {"rec_20261202_110000.raw", -200},
+                                               {"notes.txt", 0}};
+  for (const auto& [name, minutes] : files) {
+    const fs::path path = start_folder / "recordings" / name;
+    std::ofstream(path) << "x";
+    fs::last_write_time(path, now + std::chrono::minutes(minutes));
+  }
+  choose(tool("Playback"));
+  testing_support::cancel_next_file_dialog();
+  click(session->playback_tool->button_open);
+  EXPECT_EQ(testing_support::last_file_dialog().directory, (start_folder / "recordings").string());
+  EXPECT_EQ(testing_support::last_file_dialog().filename, "rec_20261130_090000.raw");
+}
+
+TEST_F(Stream, ClosingPlaybackTakesItsLineAwayAndTheMessageFieldStaysReadable) {
+  const std::string recording = write_recording("rec_20261208_120000.raw", 5000);
+  choose(tool("Playback"));
+  auto& tool_window = *session->playback_tool;
+  tool_window.open_recording(recording);
+  EXPECT_EQ(status(kStatusStream).rfind("Playback rec_20261208_120000.raw paused at ", 0), 0u)
+      << status(kStatusStream);
+  // Beside the playback's line, at the window's own size, a message is read whole.
+  auto& bar = *window().GetStatusBar();
+  for (const char* said : {"Board connected", "Recording stopped: the acquisition stopped"}) {
+    presenter().show_message(said);
+    wxRect field;
+    bar.GetFieldRect(kStatusMessage, field);
+    EXPECT_GE(field.width, bar.GetTextExtent(said).x) << said;
+  }
+  session->playback_tool->Close();
+  EXPECT_EQ(status(kStatusStream), "");
+  choose(tool("Playback"));  // the recording is still open in it
+  EXPECT_EQ(status(kStatusStream).rfind("Playback rec_20261208_120000.raw paused at ", 0), 0u);
+}
+
 }  // namespace
 }  // namespace Zelvar_Core::bench
 
