@@ -84,12 +84,14 @@ void StreamPump::pump(std::int64_t now_us, const SensorSettings& settings,
     owed_ += settings.total_rate() * static_cast<double>(part_end - slice_begin_) * 1e-6;
     const auto count = static_cast<std::size_t>(owed_);
     owed_ -= static_cast<double>(count);
-    batch_.clear();
-    sensor_.generate(static_cast<double>(slice_begin_) * 1e-6, count, settings, slice_begin_,
-                     part_end, batch_);
+    // The batch grows to the largest slice once and is written over after:
+    // never cleared first.
+    if (batch_.size() < count) batch_.resize(count);
+    const std::size_t made = sensor_.generate(static_cast<double>(slice_begin_) * 1e-6, count,
+                                              settings, slice_begin_, part_end, batch_.data());
     slice_begin_ = part_end;
-    hub_.publish(batch_.data(), batch_.size());
-    events_ += batch_.size();
+    hub_.publish(batch_.data(), made);
+    events_ += made;
   }
 }
 

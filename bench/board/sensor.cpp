@@ -9,12 +9,22 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kAngleSteps = 1024;
 
+// Positions on the sensor are worked out in whole numbers: pixels times
+// 2^32 (the pixel is the top half), so that no event needs a conversion to
+// or from floating point.
+constexpr int kPixel = 32;
+std::int64_t fixed(double pixels) { return std::llround(std::ldexp(pixels, kPixel)); }
+int pixel(std::int64_t fixed) { return static_cast<int>(fixed >> kPixel); }
+
+// The unit circle in steps of a 1024th of a turn, times 2^24.
 struct UnitCircle {
-  float c[kAngleSteps], s[kAngleSteps];
+  std::int32_t c[kAngleSteps], s[kAngleSteps];
   UnitCircle() {
     for (int i = 0; i < kAngleSteps; ++i) {
-      c[i] = static_cast<float>(std::cos(2 * kPi * i / kAngleSteps));
-      s[i] = static_cast<float>(std::sin(2 * kPi * i / kAngleSteps));
+      c[i] = static_cast<std::int32_t>(
+          std::lround(std::ldexp(std::cos(2 * kPi * i / kAngleSteps), 24)));
+      s[i] = static_cast<std::int32_t>(
+          std::lround(std::ldexp(std::sin(2 * kPi * i / kAngleSteps), 24)));
     }
   }
 };
@@ -64,84 +74,216 @@ PolarityRates expected_rates(const SensorSettings& settings) {
 
 EventSensor::EventSensor(std::uint64_t seed) : state_(seed ? seed : 1) {}
 
-std::uint64_t EventSensor::next() {
-  // xorshift64*: a few cycles per number, plenty for a picture.
-  state_ ^= state_ >> 12;
-  state_ ^= state_ << 25;
-  state_ ^= state_ >> 27;
-  return state_ * 0x2545f4914f6cdd1dull;
+namespace {
+
+// xorshift64*: a few cycles per number, plenty for a picture.
+inline std::uint64_t step(std::uint64_t state) {
+  state ^= state >> 12;
+  state ^= state << 25;
+  state ^= state >> 27;
+  return state;
+}
+inline std::uint64_t drawn(std::uint64_t state) { return state * 0x2545f4914f6cdd1dull; }
+
+// `a` where `pick` is set, `b` elsewhere, without a branch: the scene's
+// choices are random, so a branch on them would be mispredicted half the time.
+template <typename T>
+inline T choose(bool pick, T a, T b) {
+  const T mask = static_cast<T>(-static_cast<T>(pick));
+  return static_cast<T>((a & mask) | (b & ~mask));
 }
 
-float EventSensor::unit() { return static_cast<float>(next() >> 40) * (1.0f / 16777216.0f); }
+// The times of `count` events spread evenly over [t_begin, t_end): event i
+// at t_begin + floor(span * i / count), kept as a whole part and a
+// remainder so that each step is an addition, not a division.
+class EvenStamps {
+ public:
+  EvenStamps(std::int64_t t_begin, std::int64_t t_end, std::size_t count)
+      : t_(t_begin),
+        count_(static_cast<std::int64_t>(count)),
+        whole_(std::max<std::int64_t>(0, t_end - t_begin) / count_),
+        rest_(std::max<std::int64_t>(0, t_end - t_begin) % count_) {}
+  std::int64_t now() const { return t_; }
+  void advance() {
+    remainder_ += rest_;
+    const bool carry = remainder_ >= count_;
+    t_ += whole_ + carry;
+    remainder_ -= choose<std::int64_t>(carry, count_, 0);
+  }
+
+ private:
+  std::int64_t t_;
+  const std::int64_t count_, whole_, rest_;
+  std::int64_t remainder_ = 0;
+};
+
+// One random number per event says everything about it; its bits:
+//   0-15   which of noise, disc and bar the event belongs to
+//   16-48  noise: x (16-31), y (32-47) and polarity (48)
+//   16-24  disc: the angle on its rim's half; 26-33: the jitter across the rim
+//   26-49  bar: the place along it (26-41) and across it (42-49)
+//   50-63  disc and bar: ON or OFF
+constexpr int kOnBits = 14;
+
+// The scene's shapes, in pixels. Both lie wholly on the sensor wherever they
+// move, so that every event is on it without a check per event.
+constexpr double kDiscX = 320, kDiscY = 240;            // the centre of the disc's path
+constexpr double kDiscSwingX = 200, kDiscSwingY = 150;  // how far it swings either way
+constexpr int kRadius = 60;                             // the disc's
+constexpr double kJitter = 1.5;                         // across the rim, either way
+constexpr double kBarX = 320, kBarY = 240;              // the bar's centre
+constexpr double kBarHalfLength = 220, kBarHalfWidth = 4;
+static_assert(kDiscX - kDiscSwingX - kRadius - kJitter >= 0 &&
+                  kDiscX + kDiscSwingX + kRadius + kJitter < kSensorWidth &&
+                  kDiscY - kDiscSwingY - kRadius - kJitter >= 0 &&
+                  kDiscY + kDiscSwingY + kRadius + kJitter < kSensorHeight,
+              "the disc leaves the sensor");
+static_assert(kBarX - kBarHalfLength - kBarHalfWidth >= 0 &&
+                  kBarX + kBarHalfLength + kBarHalfWidth < kSensorWidth &&
+                  kBarY - kBarHalfLength - kBarHalfWidth >= 0 &&
+                  kBarY + kBarHalfLength + kBarHalfWidth < kSensorHeight,
+              "the bar leaves the sensor");
+
+// A draw k of `levels` levels is below `fraction` (k / levels < fraction)
+// exactly when k is below this: the comparison in integers.
+std::uint64_t below(double fraction, double levels) {
+  if (!(fraction > 0)) return 0;
+  return static_cast<std::uint64_t>(std::ceil(std::min(fraction, 1.0) * levels));
+}
+
+// The scene as it is at one instant, worked out once per slice: a bright
+// disc on a Lissajous path and a bar turning about the centre. Edges moving
+// forward brighten the pixels (ON), edges moving away darken them (OFF).
+struct Scene {
+  Scene(double t, const SensorSettings& settings)
+      : test_pattern(settings.mode == SensorMode::TestPattern),
+        // The test pattern's squares flip twice a second.
+        phase(static_cast<long long>(t * 2) % 2 == 0) {
+    const double total = settings.total_rate();
+    const double noise_fraction = total > 0 ? settings.noise_rate / total : 0;
+    noise_below = below(noise_fraction, 65536);
+    disc_below = below(noise_fraction + (1 - noise_fraction) * 0.55, 65536);
+    on_below = below(settings.on_fraction, 1 << kOnBits);
+    if (test_pattern) return;
+    cx = fixed(kDiscX + kDiscSwingX * std::sin(0.9 * t));
+    cy = fixed(kDiscY + kDiscSwingY * std::sin(1.3 * t + 0.5));
+    // The half of the rim that leads: the quarter turns either side of the
+    // way the disc moves.
+    const double vx = kDiscSwingX * 0.9 * std::cos(0.9 * t);
+    const double vy = kDiscSwingY * 1.3 * std::cos(1.3 * t + 0.5);
+    const auto ahead =
+        static_cast<unsigned>(std::lround(std::atan2(vy, vx) / (2 * kPi) * kAngleSteps));
+    leading_from = (ahead - kAngleSteps / 4) & (kAngleSteps - 1);
+    trailing_from = (ahead + kAngleSteps / 4) & (kAngleSteps - 1);
+    // A point of the bar is drawn at 16 bits along it and 8 across one
+    // side: the end plus so many steps along and across.
+    const double angle = 0.7 * t, bx = std::cos(angle), by = std::sin(angle);
+    bar_x = fixed(kBarX - kBarHalfLength * bx);
+    bar_y = fixed(kBarY - kBarHalfLength * by);
+    along_x = fixed(2 * kBarHalfLength / 65536 * bx);
+    along_y = fixed(2 * kBarHalfLength / 65536 * by);
+    across_x = fixed(-kBarHalfWidth / 256 * by);
+    across_y = fixed(kBarHalfWidth / 256 * bx);
+  }
+  const bool test_pattern, phase;
+  std::uint64_t noise_below, disc_below, on_below;
+  std::int64_t cx = 0, cy = 0;                   // the disc's centre
+  unsigned leading_from = 0, trailing_from = 0;  // the first angle step of each half of the rim
+  std::int64_t bar_x = 0, bar_y = 0, along_x = 0, along_y = 0, across_x = 0, across_y = 0;
+};
+
+// Writes `count` events of the scene to `out`, drawing from `random` and
+// stamping with `stamps`.
+void make_events(const Scene& scene, std::uint64_t& random, EvenStamps& stamps, std::size_t count,
+                 Event* out) {
+  std::uint64_t state = random;  // in a register for the whole run
+  if (scene.test_pattern) {
+    // A checkerboard: ON on one colour, OFF on the other. The events fall on
+    // every 8th pixel, so that each of them gathers enough in a frame for
+    // the pattern to stand out.
+    for (std::size_t i = 0; i < count; ++i, stamps.advance()) {
+      state = step(state);
+      const std::uint64_t r = drawn(state);
+      const int x = static_cast<int>((r & 0xffff) * (kSensorWidth / 8) >> 16) * 8;
+      const int y = static_cast<int>((r >> 16 & 0xffff) * (kSensorHeight / 8) >> 16) * 8;
+      const bool square = ((x / 40) + (y / 40)) % 2 == 0;
+      out[i] = {stamps.now(), static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y),
+                static_cast<std::uint8_t>(square == scene.phase)};
+    }
+    random = state;
+    return;
+  }
+  // Each event is worked out on the disc and on the bar alike, and the
+  // random pick chooses between them without a branch; noise, a small
+  // share, takes a branch of its own.
+  for (std::size_t i = 0; i < count; ++i, stamps.advance()) {
+    state = step(state);
+    const std::uint64_t r = drawn(state);
+    const std::uint64_t pick = r & 0xffff;
+    int x, y;
+    bool polarity;
+    if (pick < scene.noise_below) {
+      // Background activity anywhere, of either polarity.
+      x = static_cast<int>((r >> 16 & 0xffff) * kSensorWidth >> 16);
+      y = static_cast<int>((r >> 32 & 0xffff) * kSensorHeight >> 16);
+      polarity = (r >> 48 & 1) != 0;
+    } else {
+      const bool on = (r >> (64 - kOnBits)) < scene.on_below;
+      // On the disc's rim: the leading half for ON, the trailing half for
+      // OFF, jittered across the rim by up to 1.5 pixels either way.
+      const unsigned at = (choose(on, scene.leading_from, scene.trailing_from) +
+                           (r >> 16 & (kAngleSteps / 2 - 1))) &
+                          (kAngleSteps - 1);
+      // The radius in 256ths of a pixel (times the circle's 2^24: pixels
+      // times 2^32), the jitter in 256 steps across the rim.
+      constexpr auto kInner = static_cast<int>((kRadius - kJitter) * 256);
+      constexpr auto kJitterStep = static_cast<int>(2 * kJitter);  // 2 * kJitter * 256 / 256
+      static_assert(kJitterStep == 2 * kJitter, "a jitter step of whole 256ths of a pixel");
+      const auto radius = static_cast<std::int64_t>(kInner + kJitterStep * (r >> 26 & 0xff));
+      const int disc_x = pixel(scene.cx + radius * kCircle.c[at]);
+      const int disc_y = pixel(scene.cy + radius * kCircle.s[at]);
+      // Along the bar: the side it turns towards for ON, the other for OFF
+      // (it turns counter-clockwise).
+      const auto along = static_cast<std::int64_t>(r >> 26 & 0xffff);
+      const auto across_drawn = static_cast<std::int64_t>(r >> 42 & 0xff);
+      const std::int64_t across = ((along > 32768) == on) ? across_drawn : -across_drawn;
+      const int bar_x = pixel(scene.bar_x + along * scene.along_x + across * scene.across_x);
+      const int bar_y = pixel(scene.bar_y + along * scene.along_y + across * scene.across_y);
+      const bool disc = pick < scene.disc_below;
+      x = choose(disc, disc_x, bar_x);
+      y = choose(disc, disc_y, bar_y);
+      polarity = on;
+    }
+    out[i] = {stamps.now(), static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y),
+              static_cast<std::uint8_t>(polarity)};
+  }
+  random = state;
+}
+
+}  // namespace
+
+std::size_t EventSensor::generate(double t, std::size_t count, const SensorSettings& settings,
+                                  std::int64_t t_begin, std::int64_t t_end, Event* out) {
+  if (settings.mode == SensorMode::Standby || count == 0) return 0;
+  EvenStamps stamps(t_begin, t_end, count);
+  make_events(Scene(t, settings), state_, stamps, count, out);
+  return count;
+}
 
 void EventSensor::generate(double t, std::size_t count, const SensorSettings& settings,
                            std::int64_t t_begin, std::int64_t t_end, std::vector<Event>& out) {
   if (settings.mode == SensorMode::Standby || count == 0) return;
+  // A block at a time on the stack, appended in one copy: the vector's room
+  // is never cleared before the events are written.
+  constexpr std::size_t kBlock = 1024;
+  Event block[kBlock];
+  const Scene scene(t, settings);
+  EvenStamps stamps(t_begin, t_end, count);
   out.reserve(out.size() + count);
-  const std::int64_t span = std::max<std::int64_t>(0, t_end - t_begin);
-  auto stamp = [&](std::size_t i) {
-    return t_begin + static_cast<std::int64_t>(static_cast<double>(span) * i / count);
-  };
-  auto push = [&out](std::int64_t when, int x, int y, bool on) {
-    out.push_back({when, static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y),
-                   static_cast<std::uint8_t>(on)});
-  };
-  if (settings.mode == SensorMode::TestPattern) {
-    // A checkerboard whose squares flip twice a second: ON on one colour, OFF
-    // on the other. The events fall on every 8th pixel, so that each of
-    // them gathers enough in a frame for the pattern to stand out.
-    const bool phase = static_cast<long long>(t * 2) % 2 == 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint64_t r = next();
-      const int x = static_cast<int>((r & 0xffff) * (kSensorWidth / 8) >> 16) * 8;
-      const int y = static_cast<int>((r >> 16 & 0xffff) * (kSensorHeight / 8) >> 16) * 8;
-      const bool square = ((x / 40) + (y / 40)) % 2 == 0;
-      push(stamp(i), x, y, square == phase);
-    }
-    return;
-  }
-  const double total = settings.total_rate();
-  const float noise_fraction = static_cast<float>(total > 0 ? settings.noise_rate / total : 0);
-  const float on_fraction = static_cast<float>(settings.on_fraction);
-  // The scene: a bright disc on a Lissajous path and a bar turning about the
-  // centre. Edges moving forward brighten the pixels (ON), edges moving away
-  // darken them (OFF); the thresholds decide how many of each fire.
-  const float cx = static_cast<float>(320 + 200 * std::sin(0.9 * t));
-  const float cy = static_cast<float>(240 + 150 * std::sin(1.3 * t + 0.5));
-  const float vx = static_cast<float>(200 * 0.9 * std::cos(0.9 * t));
-  const float vy = static_cast<float>(150 * 1.3 * std::cos(1.3 * t + 0.5));
-  const float radius = 60;
-  const float angle = static_cast<float>(0.7 * t);
-  const float bx = std::cos(angle), by = std::sin(angle);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint64_t r = next();
-    const float pick = static_cast<float>(r & 0xffff) * (1.0f / 65536.0f);
-    const bool on = unit() < on_fraction;
-    int x, y;
-    bool polarity = on;
-    if (pick < noise_fraction) {
-      x = static_cast<int>((r >> 16 & 0xffff) * kSensorWidth >> 16);
-      y = static_cast<int>((r >> 32 & 0xffff) * kSensorHeight >> 16);
-      polarity = (r >> 48 & 1) != 0;
-    } else if (pick < noise_fraction + (1 - noise_fraction) * 0.55f) {
-      // On the disc's rim: the leading half for ON, the trailing half for OFF.
-      const int step = static_cast<int>(r >> 16 & (kAngleSteps - 1));
-      float nx = kCircle.c[step], ny = kCircle.s[step];
-      const bool leading = nx * vx + ny * vy > 0;
-      if (leading != on) nx = -nx, ny = -ny;
-      const float jitter = unit() * 3.0f - 1.5f;
-      x = static_cast<int>(cx + (radius + jitter) * nx);
-      y = static_cast<int>(cy + (radius + jitter) * ny);
-    } else {
-      // Along the bar: the side it turns towards for ON, the other for OFF.
-      const float along = (static_cast<float>(r >> 26 & 0xffff) * (1.0f / 32768.0f) - 1) * 220;
-      float across = (static_cast<float>(r >> 42 & 0xff) * (1.0f / 256.0f)) * 4;
-      if ((along > 0) != on) across = -across;  // the bar turns counter-clockwise
-      x = static_cast<int>(320 + along * bx - across * by);
-      y = static_cast<int>(240 + along * by + across * bx);
-    }
-    if (x < 0 || x >= kSensorWidth || y < 0 || y >= kSensorHeight) continue;
-    push(stamp(i), x, y, polarity);
+  for (std::size_t done = 0; done < count; done += kBlock) {
+    const std::size_t n = std::min(kBlock, count - done);
+    make_events(scene, state_, stamps, n, block);
+    out.insert(out.end(), block, block + n);
   }
 }
 

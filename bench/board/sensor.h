@@ -46,15 +46,18 @@ PolarityRates expected_rates(const SensorSettings& settings);
 class EventSensor {
  public:
   explicit EventSensor(std::uint64_t seed = 0x9e3779b97f4a7c15ull);
-  // Appends `count` events of the scene as it is at `t` seconds to `out`,
-  // stamped evenly over [t_begin, t_end) microseconds in order, as the pixel
-  // array is read out over one slice.
+  // Writes `count` events of the scene as it is at `t` seconds to `out`,
+  // which has room for them, stamped evenly over [t_begin, t_end)
+  // microseconds in order, as the pixel array is read out over one slice.
+  // Returns how many: `count`, or none in standby. Every event lies on the
+  // sensor.
+  std::size_t generate(double t, std::size_t count, const SensorSettings& settings,
+                       std::int64_t t_begin, std::int64_t t_end, Event* out);
+  // The same, appended to `out`.
   void generate(double t, std::size_t count, const SensorSettings& settings, std::int64_t t_begin,
                 std::int64_t t_end, std::vector<Event>& out);
 
  private:
-  std::uint64_t next();
-  float unit();  // uniform in [0, 1)
   std::uint64_t state_;
 };
 

@@ -272,6 +272,105 @@ TEST(EventSensor, TheSceneMoves) {
   EXPECT_GT(std::abs(centre_x(0.0) - centre_x(1.5)), 20);
 }
 
+// The thresholds of pravel --measure --busy: about 20 M events/s.
+BiasPoint busy_bias() {
+  BiasPoint bias;
+  bias.vth_on = 1750;
+  bias.vth_off = 1450;
+  bias.bias_gain = 7;
+  return bias;
+}
+
+TEST(EventSensor, TimesAreSpreadEvenlyOverTheSliceWhateverTheCount) {
+  const auto settings = sensor_settings(BiasPoint{}, SensorMode::EventStream);
+  EventSensor sensor;
+  std::vector<Event> seven;
+  sensor.generate(0.5, 7, settings, 100, 110, seven);
+  std::vector<std::int64_t> times;
+  for (const Event& e : seven) times.push_back(e.t);
+  EXPECT_EQ(times, (std::vector<std::int64_t>{100, 101, 102, 104, 105, 107, 108}));
+  // Event i of n at t_begin + floor(span * i / n): more events than
+  // microseconds and fewer, across the blocks the events are made in, an
+  // empty span and one that ends before it begins.
+  struct Slice {
+    std::size_t count;
+    std::int64_t begin, end;
+  };
+  for (const Slice slice : {Slice{2500, 0, 2000}, Slice{40000, 5000, 7000}, Slice{3, 0, 1000000},
+                            Slice{3000, 123456789, 123458789}, Slice{5, 50, 50}, Slice{5, 10, 3}}) {
+    const std::int64_t span = std::max<std::int64_t>(0, slice.end - slice.begin);
+    std::vector<Event> appended = {Event{-1, 0, 0, 0}};  // generating appends
+    sensor.generate(1.0, slice.count, settings, slice.begin, slice.end, appended);
+    std::vector<Event> written(slice.count + 1, Event{-2, 0, 0, 0});
+    ASSERT_EQ(sensor.generate(1.0, slice.count, settings, slice.begin, slice.end, written.data()),
+              slice.count);
+    ASSERT_EQ(appended.size(), slice.count + 1);
+    EXPECT_EQ(appended.front().t, -1);
+    EXPECT_EQ(written.back().t, -2) << "written past the room asked for";
+    for (std::size_t i = 0; i < slice.count; ++i) {
+      const std::int64_t expected = slice.begin + span * static_cast<std::int64_t>(i) /
+                                                      static_cast<std::int64_t>(slice.count);
+      ASSERT_EQ(appended[i + 1].t, expected) << slice.count << " events, event " << i;
+      ASSERT_EQ(written[i].t, expected) << slice.count << " events, event " << i;
+    }
+  }
+}
+
+TEST(EventSensor, AppendedOrWrittenInPlaceTheEventsAreTheSame) {
+  for (auto mode : {SensorMode::EventStream, SensorMode::TestPattern}) {
+    const auto settings = sensor_settings(busy_bias(), mode);
+    EventSensor appending(42), writing(42);
+    std::int64_t t = 0;
+    // Counts either side of the blocks the appending form works in.
+    for (const std::size_t count : {1u, 1023u, 1024u, 1025u, 40000u, 7u}) {
+      std::vector<Event> appended, written(count);
+      appending.generate(t * 1e-6, count, settings, t, t + 2000, appended);
+      writing.generate(t * 1e-6, count, settings, t, t + 2000, written.data());
+      ASSERT_EQ(appended.size(), count);
+      for (std::size_t i = 0; i < count; ++i) {
+        const Event &a = appended[i], &w = written[i];
+        ASSERT_TRUE(a.t == w.t && a.x == w.x && a.y == w.y && a.p == w.p)
+            << count << " events, event " << i;
+      }
+      t += 2000;
+    }
+  }
+  EventSensor sensor;
+  Event untouched{-3, 0, 0, 0};
+  EXPECT_EQ(
+      sensor.generate(0, 1, sensor_settings(busy_bias(), SensorMode::Standby), 0, 2000, &untouched),
+      0u);
+  EXPECT_EQ(untouched.t, -3);
+}
+
+TEST(EventSensor, NoiseAloneCoversTheWholeSensorEvenlyWithAsManyOnAsOff) {
+  SensorSettings noise;
+  noise.noise_rate = 1e6;
+  noise.on_fraction = 0.9;  // the scene's share: noise is ON or OFF alike
+  EventSensor sensor;
+  std::vector<Event> events;
+  sensor.generate(2.0, 1u << 20, noise, 0, 1000000, events);
+  ASSERT_EQ(events.size(), 1u << 20);
+  // Tiles of 160 x 120 pixels: each holds a sixteenth.
+  std::vector<std::size_t> tiles(16);
+  std::size_t on = 0;
+  int min_x = kSensorWidth, max_x = -1, min_y = kSensorHeight, max_y = -1;
+  for (const Event& e : events) {
+    ASSERT_TRUE(on_sensor(e));
+    ++tiles[e.y / 120 * 4 + e.x / 160];
+    on += e.p;
+    min_x = std::min<int>(min_x, e.x), max_x = std::max<int>(max_x, e.x);
+    min_y = std::min<int>(min_y, e.y), max_y = std::max<int>(max_y, e.y);
+  }
+  for (std::size_t i = 0; i < tiles.size(); ++i)
+    EXPECT_NEAR(tiles[i], events.size() / 16.0, events.size() / 16.0 * 0.02) << "tile " << i;
+  EXPECT_NEAR(static_cast<double>(on) / events.size(), 0.5, 0.005);
+  EXPECT_EQ(min_x, 0);
+  EXPECT_EQ(max_x, kSensorWidth - 1);
+  EXPECT_EQ(min_y, 0);
+  EXPECT_EQ(max_y, kSensorHeight - 1);
+}
+
 TEST(EventFrame, AccumulatesNetCountsSaturatesAndKeepsItsTimeSpan) {
   EventFrame frame;
   EXPECT_EQ(frame.t_first, -1);
@@ -422,6 +521,64 @@ struct Pumped : ::testing::Test {
   SensorSettings settings;
   StreamPump pump{hub, 0};
 };
+
+// What a whole stream holds, checked as it is heard: each event on the
+// sensor, in time order, counted by polarity and by tenth of a second.
+struct StreamCheck : EventListener {
+  void on_events(const Event* e, std::size_t n) override {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!on_sensor(e[i])) ++outside;
+      if (e[i].t < last) ++out_of_order;
+      last = e[i].t;
+      on += e[i].p;
+      ++tenths[static_cast<std::size_t>(std::clamp<std::int64_t>(e[i].t / 100000, 0, 10))];
+    }
+    heard += n;
+  }
+  std::uint64_t heard = 0, on = 0, outside = 0, out_of_order = 0;
+  std::int64_t last = -1;
+  std::vector<std::uint64_t> tenths = std::vector<std::uint64_t>(11);  // the last: 1 s and after
+};
+
+TEST(StreamPump, ASecondOfBoardTimeHoldsTheRateAndThePolaritiesOnTheSensorInTimeOrder) {
+  BiasPoint noisy;  // thresholds close to the reference: a fifth of the events are noise
+  noisy.vth_on = 1700;
+  noisy.vth_off = 1500;
+  for (const auto& settings : {sensor_settings(busy_bias(), SensorMode::EventStream),
+                               sensor_settings(BiasPoint{}, SensorMode::EventStream),
+                               sensor_settings(noisy, SensorMode::EventStream),
+                               sensor_settings(busy_bias(), SensorMode::TestPattern)}) {
+    EventHub hub;
+    StreamCheck check;
+    Subscription subscription(hub, check);
+    StreamPump pump(hub, 0);
+    // The board's clock read at uneven times, as a thread that is late now
+    // and then would: slices of every length, each smaller than the last
+    // at times, so that the batch is written over with fewer events.
+    const std::int64_t steps[] = {2000, 333, 2000, 5171, 1, 2000, 12007, 700};
+    std::int64_t now = 0;
+    for (std::size_t i = 0; now < 1000000; ++i) {
+      now = std::min<std::int64_t>(1000000, now + steps[i % std::size(steps)]);
+      pump.pump(now, settings);
+    }
+    const double rate = settings.total_rate();
+    const std::string what = "at " + std::to_string(rate) + " events/s";
+    EXPECT_NEAR(static_cast<double>(pump.events()), rate, 1.0) << what;
+    EXPECT_EQ(check.heard, pump.events()) << what;
+    EXPECT_EQ(pump.estimated_lost(), 0u);
+    EXPECT_EQ(check.outside, 0u) << what;
+    EXPECT_EQ(check.out_of_order, 0u) << what;
+    EXPECT_LT(check.last, 1000000) << what;
+    // Spread evenly over the second: each tenth holds a tenth, to a few events.
+    for (std::size_t tenth = 0; tenth < 10; ++tenth)
+      EXPECT_NEAR(static_cast<double>(check.tenths[tenth]), rate / 10, 3.0)
+          << what << ", tenth " << tenth;
+    const auto expected = expected_rates(settings);
+    EXPECT_NEAR(static_cast<double>(check.on) / static_cast<double>(check.heard),
+                expected.on / (expected.on + expected.off), 0.002)
+        << what;
+  }
+}
 
 TEST_F(Pumped, AHostThatFallsBehindLosesWhatTheFifoCannotHoldAndCountsIt) {
   pump.pump(10000, settings);

@@ -233,6 +233,30 @@ TEST(Evt2Decoder, DecodesAsThePlainBitLayoutInBatchesOfEverySplit) {
   expect_reference_decoding(many, {1u << 16, 100001, 250000, many.size()}, "long batches");
 }
 
+TEST(Evt2Decoder, LongRunsOfEventsDecodeAsThePlainBitLayoutWhereverTheOtherWordsFall) {
+  // As a recording holds them: runs of events of every length, so that a
+  // time word or another word falls at each place among four, and runs
+  // longer than the blocks the events are decoded in.
+  std::uint64_t state = 9;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<std::uint32_t>(state >> 32);
+  };
+  std::vector<std::uint32_t> words;
+  std::uint32_t high = 0x0bffff00;  // wraps along the way
+  for (std::size_t run = 0; words.size() < 200000; ++run) {
+    const std::size_t length = run < 40 ? run : next() % 3000;
+    for (std::size_t i = 0; i < length; ++i)
+      words.push_back((next() & 1) << 28 | (next() & 0x0fffffff));  // an event, any fields
+    high = (high + 1 + next() % 64) & 0x0fffffff;
+    const std::uint32_t other = next() % 8 == 0 ? 0xA0000000 | (next() & 0x0fffffff) : 0;
+    words.push_back(other ? other : kTimeHigh << 28 | high);
+  }
+  expect_reference_decoding(words, {words.size()}, "in one batch");
+  expect_reference_decoding(words, {1, 1023, 1024, 2049, 4099, 65536, 100003, words.size()},
+                            "batches of every size");
+}
+
 TEST(Evt2Encoder, WritesATimeWordFirstAndAtEachChangeWhateverTheBatches) {
   std::mt19937_64 random(5);
   std::vector<Event> events;
