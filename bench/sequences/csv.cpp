@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 
 #include <cmath>
+#include <string_view>
+#include <unordered_map>
 
 #include "bench/board/text.h"
 
@@ -20,6 +22,18 @@ std::string csv_text(const std::string& text) {
   std::string out = "\"";
   for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
   return out + "\"";
+}
+
+std::string settings_cells(const Settings& in_force, const std::vector<std::string>& keys) {
+  std::unordered_map<std::string_view, std::string_view> value_of;
+  value_of.reserve(in_force.size());
+  for (const auto& [key, value] : in_force) value_of.emplace(key, value);  // the first one stays
+  std::string cells;
+  for (const auto& key : keys) {
+    const auto found = value_of.find(key);
+    cells += "," + csv_text(found == value_of.end() ? "" : std::string(found->second));
+  }
+  return cells;
 }
 
 std::string measurement_cells(const Measurement& m) {

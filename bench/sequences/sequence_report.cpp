@@ -56,7 +56,7 @@ std::string report_csv(const Sequence& sequence, const SequenceReport& report,
     else
       csv += ",,,,,,";
     csv += "," + csv_text(row.note);
-    for (const auto& key : keys) csv += "," + csv_text(setting(row.in_force, key));
+    csv += settings_cells(row.in_force, keys);
     csv += "\n";
   }
   return csv;

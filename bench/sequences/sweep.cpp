@@ -106,9 +106,7 @@ std::string sweep_csv(const SweepPlan& plan, const std::vector<SweepRow>& rows,
   csv += "\n";
   for (const auto& r : rows) {
     csv += std::to_string(r.value) + measurement_cells(r.measurement);
-    for (const auto& key : keys) {
-      csv += "," + csv_text(setting(r.measurement.in_force, key));
-    }
+    csv += settings_cells(r.measurement.in_force, keys);
     csv += "\n";
   }
   return csv;

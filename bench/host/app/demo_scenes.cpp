@@ -140,19 +140,25 @@ void DemoScenes::exported() {
 void DemoScenes::rates() {
   // The Rates tool, where the bench opens it, across a stop: 3 s of stream,
   // 3 s stopped, 3 s of stream, then stopped.
+  // Opened once the main window has its place on the desktop.
   s_.presenter->toggle_main_img_thread();
-  s_.choose_tool("Rates");
   later_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+    if (acts_++ == 0) {
+      s_.choose_tool("Rates");
+      later_.StartOnce(2000);
+      return;
+    }
     s_.presenter->toggle_main_img_thread();
-    if (++acts_ < 3) later_.StartOnce(3000);
+    if (acts_ < 4) later_.StartOnce(3000);
   });
-  later_.StartOnce(3000);
+  later_.StartOnce(1000);
 }
 
 void DemoScenes::beside() {
   // A tool window opened as a user opens it: the bench places it.
   s_.presenter->toggle_main_img_thread();
-  s_.choose_tool("Playback");
+  later_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { s_.choose_tool("Playback"); });
+  later_.StartOnce(1000);
 }
 
 void DemoScenes::sweep() {

@@ -35,7 +35,7 @@ PlaybackTool::PlaybackTool(wxWindow* parent, BenchPresenter& presenter)
   files->Add(button_export, 0);
   sizer->Add(files, 0, wxALL, 6);
   info_text = new wxTextCtrl(panel, wxID_ANY, "No recording is open.", wxDefaultPosition,
-                             wxSize(-1, 200), wxTE_MULTILINE | wxTE_READONLY);
+                             wxSize(-1, 140), wxTE_MULTILINE | wxTE_READONLY);
   sizer->Add(info_text, 1, wxEXPAND | wxLEFT | wxRIGHT, 6);
   auto* controls = new wxBoxSizer(wxHORIZONTAL);
   button_play = new wxToggleButton(panel, wxID_ANY, "Play");

@@ -205,12 +205,15 @@ void BenchMainWindow::build_status_bar() {
   // The message field never shrinks below a usual message, whatever the
   // fields before it show: the window is made wider instead.
   message_room_ =
-      GetStatusBar()->GetTextExtent("Recording stopped: the acquisition stopped").x + FromDIP(20);
-  set_status_widths(FromDIP(16));
-  // Wide enough for a recording's line beside them and a message after.
-  const int longest_line =
-      GetStatusBar()->GetTextExtent("REC 12:34 | 999.9 MiB | 99,999,999 ev | 999,999 dropped").x;
+      GetStatusBar()->GetTextExtent("Recording stopped: stopped by the user").x + FromDIP(20);
+  // Wide enough for a recording's or a playback's line beside them and a
+  // message after, from the start: a window manager places the window at
+  // the width it is first shown with.
+  const int longest_line = std::max(
+      GetStatusBar()->GetTextExtent("REC 12:34 | 999.9 MiB | 99,999,999 ev | 999,999 dropped").x,
+      GetStatusBar()->GetTextExtent("Playback rec_20261208_120000.raw paused at 99.9 / 99.9 s").x);
   status_min_width_ = status_width_for(longest_line + FromDIP(20));
+  set_status_widths(FromDIP(16));
   // Help has no menu of its own: the first message says where it is.
   SetStatusText(kFirstMessage, kStatusMessage);
 }

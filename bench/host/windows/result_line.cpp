@@ -76,7 +76,9 @@ void ResultLine::wrap() {
   const wxString label = text_.empty() ? wxString() : wrapped_text(text_, width, *this);
   if (label == GetLabel()) return;
   SetLabel(label);
-  SetMinSize(wxSize(FromDIP(40), GetBestSize().y));
+  InvalidateBestSize();  // a label that does not resize itself keeps its old best size
+  const int lines = static_cast<int>(label.Freq('\n')) + 1;
+  SetMinSize(wxSize(FromDIP(40), std::max(GetBestSize().y, lines * GetCharHeight())));
   // The window grows as tall as the lines need.
   wxWindow* top = wxGetTopLevelParent(this);
   if (top == nullptr) return;

@@ -203,7 +203,10 @@ class Bench : public ::testing::Test {
   // visible part of its window.
   static ::testing::AssertionResult shown_whole(const ResultLine& line) {
     wxString joined;
-    for (const wxString& part : wxSplit(line.GetLabel(), '\n', '\0')) {
+    const wxArrayString parts = wxSplit(line.GetLabel(), '\n', '\0');
+    if (static_cast<int>(parts.size()) * line.GetCharHeight() > line.GetSize().y)
+      return ::testing::AssertionFailure() << parts.size() << " lines in " << line.GetSize().y << " px";
+    for (const wxString& part : parts) {
       if (line.GetTextExtent(part).x > line.GetSize().x)
         return ::testing::AssertionFailure() << "\"" << part << "\" is wider than the line";
       joined += part;

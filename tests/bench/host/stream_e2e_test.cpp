@@ -286,7 +286,7 @@ TEST_F(Stream, ClosingPlaybackTakesItsLineAwayAndTheMessageFieldStaysReadable) {
       << status(kStatusStream);
   // Beside the playback's line, at the window's own size, a message is read whole.
   auto& bar = *window().GetStatusBar();
-  for (const char* said : {"Board connected", "Recording stopped: the acquisition stopped"}) {
+  for (const char* said : {"Board connected", "Recording stopped: stopped by the user"}) {
     presenter().show_message(said);
     wxRect field;
     bar.GetFieldRect(kStatusMessage, field);
