@@ -306,6 +306,24 @@ TEST(Sweep, TheCsvNamesItsSettingsColumnsAndWhatWasInForceForEachRow) {
       << csv;
 }
 
+// Each row's settings, by the report's keys: in their order, "" for one the
+// row does not hold, the first of two, quoted where CSV needs it; and a
+// board of very many registers takes one pass per row, not one per key.
+TEST(Sweep, EachRowsSettingsAreWrittenInTheOrderOfTheKeys) {
+  const Settings in_force = {{"B", "2"}, {"A", "x,y"}, {"B", "3"}};
+  EXPECT_EQ(settings_cells(in_force, {"A", "B", "C"}), ",\"x,y\",2,");
+  EXPECT_EQ(settings_cells(in_force, {}), "");
+  Settings many;
+  std::vector<std::string> keys;
+  std::string expected;
+  for (int i = 0; i < 100000; ++i) {
+    many.emplace_back("R" + std::to_string(i), std::to_string(i % 7));
+    keys.push_back("R" + std::to_string(99999 - i));
+    expected += "," + std::to_string((99999 - i) % 7);
+  }
+  EXPECT_EQ(settings_cells(many, keys), expected);
+}
+
 // ---- sequences -------------------------------------------------------------------------
 
 std::string write(const std::string& name, const std::string& text) {
