@@ -309,6 +309,13 @@ void BenchMainWindow::fit_when_shown() {
     const int room = wxGetClientDisplayRect().height - GetSize().y;
     if (taller > 0) SetSize(GetSize() + wxSize(0, std::min(taller, std::max(0, room))));
     image_panel->fitting(false);
+    // Grown after the window manager placed it, the window may reach past
+    // the screen's edge: it is moved back so that all of it shows.
+    const wxRect screen = wxGetClientDisplayRect();
+    wxPoint at = GetPosition();
+    at.x = std::max(screen.x, std::min(at.x, screen.GetRight() + 1 - GetSize().x));
+    at.y = std::max(screen.y, std::min(at.y, screen.GetBottom() + 1 - GetSize().y));
+    if (at != GetPosition()) Move(at);
   });
 }
 
