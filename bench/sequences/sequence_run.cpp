@@ -158,11 +158,18 @@ class SequenceRun {
       all = all && row.passed;
       ++report_.expects;
       report_.failed += !row.passed;
-      const std::string unit =
-          std::isfinite(row.measured) ? " " + Measurement::unit(step.measurement) : "";
-      verdicts.push_back(
-          fmt::format("{}{}{}", number_text(row.measured), unit,
-                      row.value ? fmt::format(" at {} {}", row.parameter, *row.value) : ""));
+      // "1.8 V" for one measure; a sweep's rows say the unit and the
+      // parameter once, then each value: "events/s at VTH_ON 2000: 2.1e+06,
+      // 2200: 1.4e+06", so that the line stays readable in the window.
+      const std::string unit = Measurement::unit(step.measurement);
+      if (!row.value)
+        verdicts.push_back(number_text(row.measured) +
+                           (std::isfinite(row.measured) ? " " + unit : ""));
+      else
+        verdicts.push_back(fmt::format(
+            "{}{}: {}",
+            verdicts.empty() ? fmt::format("{} at {} ", unit, row.parameter) : std::string(),
+            *row.value, number_text(row.measured)));
       add(row);
     }
     ++report_.expect_steps;

@@ -517,7 +517,7 @@ TEST(Sequence, TheResultCountsExpectStepsAndTheRowsTheyCheckedEachInItsUnit) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[1].rfind("expect on_rate_mean in 1..1e+12 events/s at 2200: pass (", 0), 0u)
       << lines[1];
-  EXPECT_NE(lines[1].find(" events/s at VTH_ON 2200)"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("pass (events/s at VTH_ON 2200: "), std::string::npos) << lines[1];
   EXPECT_EQ(lines[4], "expect vdd_mean in 1.7..1.9 V: pass (1.8 V)");
   EXPECT_EQ(Measurement::unit("temperature_mean"), "\u00b0C");
   EXPECT_EQ(Measurement::unit("ibias_mean"), "\u00b5A");
