@@ -140,8 +140,21 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
   image_panel->fitting(false);
   install_record_key();
   // Coming back to the window (from a tool window) finds its keys working.
+  // The first time, a window manager has placed the window by then: all of
+  // it is brought onto the screen. So is a window that grows past the
+  // screen's edge (its fit to the image, made while it was being placed);
+  // a window the user moves is left where it is put.
+  Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    CallAfter([this] { keep_on_screen(); });
+    event.Skip();
+  });
   Bind(wxEVT_ACTIVATE, [this](wxActivateEvent& event) {
-    if (event.GetActive()) CallAfter([this] { keep_keyboard_focus(); });
+    if (event.GetActive())
+      CallAfter([this, first = !activated_] {
+        keep_keyboard_focus();
+        if (first) keep_on_screen();
+      });
+    activated_ = activated_ || event.GetActive();
     event.Skip();
   });
 
@@ -309,14 +322,18 @@ void BenchMainWindow::fit_when_shown() {
     const int room = wxGetClientDisplayRect().height - GetSize().y;
     if (taller > 0) SetSize(GetSize() + wxSize(0, std::min(taller, std::max(0, room))));
     image_panel->fitting(false);
-    // Grown after the window manager placed it, the window may reach past
-    // the screen's edge: it is moved back so that all of it shows.
-    const wxRect screen = wxGetClientDisplayRect();
-    wxPoint at = GetPosition();
-    at.x = std::max(screen.x, std::min(at.x, screen.GetRight() + 1 - GetSize().x));
-    at.y = std::max(screen.y, std::min(at.y, screen.GetBottom() + 1 - GetSize().y));
-    if (at != GetPosition()) Move(at);
+    keep_on_screen();
   });
+}
+
+void BenchMainWindow::keep_on_screen() {
+  // Grown after a window manager placed it, the window may reach past the
+  // screen's edge: it is moved back so that all of it shows.
+  const wxRect screen = wxGetClientDisplayRect();
+  wxPoint at = GetPosition();
+  at.x = std::max(screen.x, std::min(at.x, screen.GetRight() + 1 - GetSize().x));
+  at.y = std::max(screen.y, std::min(at.y, screen.GetBottom() + 1 - GetSize().y));
+  if (at != GetPosition()) Move(at);
 }
 
 void BenchMainWindow::enable_board_controls(bool connected) {

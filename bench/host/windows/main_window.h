@@ -94,6 +94,8 @@ class BenchMainWindow : public MainWindow {
   int stream_width_ = 0;
   int message_room_ = 0;      // the message field's least width
   int status_min_width_ = 0;  // the window's width for every field whole
+  bool activated_ = false;    // once activated, a window manager has placed it
+  void keep_on_screen();
 };
 
 }  // namespace Zelvar_Core::bench
