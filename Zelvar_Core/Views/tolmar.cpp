@@ -5,6 +5,7 @@
 #include <wx/mstream.h>
 #include <wx/wfstream.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -28,7 +29,8 @@ bool is_space(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; 
 // reader splits them, each whole (a line longer than kLongestLine holds no
 // path this system can open, and is flagged so). Nothing when it cannot be
 // read; `whole` false when it is larger than kLargestFile, of which only
-// the first kLargestFile bytes come back.
+// the first kLargestFile bytes come back, or when something other than a
+// regular file stands at `path`.
 struct Line {
   std::string text;
   bool overlong() const { return text.size() > kLongestLine; }
@@ -41,6 +43,15 @@ struct Lines {
 
 Lines read_lines(const wxString& path) {
   Lines read;
+  // Only a regular file is read: a FIFO put in its place would hold the
+  // start-up until someone writes to it, and a device may never end. What
+  // is there but is no file is no list, and is never written over either.
+  std::error_code error;
+  const auto kind = std::filesystem::status(static_cast<const char*>(path.fn_str()), error).type();
+  if (kind != std::filesystem::file_type::regular) {
+    read.whole = kind == std::filesystem::file_type::not_found;
+    return read;
+  }
   std::ifstream file(static_cast<const char*>(path.fn_str()), std::ios::binary);
   if (!file) return read;
   std::string content(kLargestFile + 1, '\0');

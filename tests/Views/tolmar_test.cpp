@@ -1,6 +1,7 @@
 #include "Zelvar_Core/Views/tolmar.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -273,6 +274,27 @@ TEST_F(MenuBarTest, AFileTooLargeToKeepIsNotWrittenOver) {
   bar.menu_device->program_history->Save(*bar.menu_device->program_history_config);
   EXPECT_FALSE(bar.menu_device->program_history_config->Flush());
   EXPECT_EQ(file_content("tmp/.Pravel_recent_files"), big);
+}
+
+// What stands at the list's place but is no file (a FIFO nobody writes to,
+// a folder) is neither waited on nor written over.
+TEST_F(MenuBarTest, AFifoOrAFolderInTheListsPlaceIsNeitherReadNorReplaced) {
+  for (const bool fifo : {true, false}) {
+    fs::remove_all("tmp");
+    fs::create_directories("tmp");
+    if (fifo)
+      ASSERT_EQ(mkfifo("tmp/.Pravel_recent_files", 0600), 0);
+    else
+      fs::create_directories("tmp/.Pravel_recent_files");
+    MainMenuBar bar(nullptr);
+    EXPECT_EQ(bar.menu_device->program_history->GetCount(), 0u);
+    bar.menu_device->program_history->AddFileToHistory("/lab/a.bit");
+    bar.menu_device->program_history->Save(*bar.menu_device->program_history_config);
+    EXPECT_FALSE(bar.menu_device->program_history_config->Flush());
+    EXPECT_EQ(fs::status("tmp/.Pravel_recent_files").type(),
+              fifo ? fs::file_type::fifo : fs::file_type::directory);
+  }
+  EXPECT_EQ(testing_support::wx_log_messages(), std::vector<std::string>{});
 }
 
 TEST_F(MenuBarTest, AListThatCannotBeWrittenSaysSoByItsResultAlone) {
