@@ -10,6 +10,7 @@
 #include "bench/events/recording_file.h"
 #include "tests/bench/events/event_keeper.h"
 #include "tests/bench/host/bench_fixture.h"
+#include "tests/support/stream_stall.h"
 
 namespace Zelvar_Core::bench {
 namespace {
@@ -123,30 +124,7 @@ TEST_F(Stream, CtrlRTogglesAndUnpluggingEndsTheRecordingWithItsFileWhole) {
   plug(true);
 }
 
-// Holds the board's stream inside its hub until let go: meanwhile the
-// board's FIFO overflows, as when the host falls behind.
-struct Stall : EventListener {
-  void on_events(const Event*, std::size_t) override {
-    std::unique_lock lock(mutex);
-    if (!hold) return;
-    held = true;
-    changed.wait(lock, [&] { return !hold; });
-  }
-  void let_go() {
-    {
-      std::lock_guard lock(mutex);
-      hold = false;
-    }
-    changed.notify_all();
-  }
-  bool holding() {
-    std::lock_guard lock(mutex);
-    return held;
-  }
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool hold = true, held = false;
-};
+using Stall = testing_support::StreamStall;
 
 TEST_F(Stream, WhatTheBoardLosesIsLoggedWhileTheStreamRunsNotOnlyAtItsStop) {
   mark_log();

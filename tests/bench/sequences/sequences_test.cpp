@@ -19,6 +19,7 @@
 #include "bench/sequences/csv.h"
 #include "bench/sequences/sequence_report.h"
 #include "tests/support/eventually.h"
+#include "tests/support/stream_stall.h"
 
 namespace Zelvar_Core::bench {
 namespace {
@@ -570,31 +571,7 @@ TEST_F(OnTheBoard, ARunProgramsMeasuresRecordsAndCapturesOnTheBoardItself) {
   EXPECT_FALSE(board.acquiring()) << "the run left the stream it started running";
 }
 
-// Holds the board's stream inside its hub until let go: meanwhile the
-// board's FIFO overflows, as when the host falls behind.
-struct Stall : EventListener {
-  void on_events(const Event*, std::size_t) override {
-    std::unique_lock lock(mutex);
-    if (!hold) return;
-    held = true;
-    changed.notify_all();
-    changed.wait(lock, [&] { return !hold; });
-  }
-  void let_go() {
-    {
-      std::lock_guard lock(mutex);
-      hold = false;
-    }
-    changed.notify_all();
-  }
-  bool holding() {
-    std::lock_guard lock(mutex);
-    return held;
-  }
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool hold = true, held = false;
-};
+using Stall = testing_support::StreamStall;
 
 using testing_support::eventually;
 
