@@ -11,6 +11,7 @@
 
 #include "bench/board/whole_file.h"
 #include "bench/host/windows/desktop.h"
+#include "bench/host/windows/path_field.h"
 #include "bench/sequences/csv.h"
 
 namespace Zelvar_Core::bench {
@@ -27,8 +28,7 @@ SequenceTool::SequenceTool(wxWindow* parent, BenchPresenter& presenter)
   elapsed_text = new wxStaticText(panel, wxID_ANY, "");
   steps_list = new wxListBox(panel, wxID_ANY);
   result_text = new wxStaticText(panel, wxID_ANY, "");
-  report_text =
-      new wxTextCtrl(panel, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxTE_READONLY);
+  report_text = new PathField(panel);
   button_folder = new wxButton(panel, wxID_ANY, "Open folder");
   button_folder->SetToolTip("Open the reports folder");
   button_copy = new wxButton(panel, wxID_ANY, "Copy path");
@@ -112,7 +112,7 @@ void SequenceTool::run(const std::string& path) {
     refused(path, e.what());
   }
   result_text->SetLabel("");
-  report_text->ChangeValue("");
+  report_text->set_path("");
   button_folder->Disable();
   button_copy->Disable();
   settings_ = check.settings();
@@ -162,7 +162,7 @@ void SequenceTool::refused(const std::string& path, const std::string& why) {
   elapsed_text->SetLabel("");
   steps_list->Clear();
   result_text->SetLabel(wxString::FromUTF8(said));
-  report_text->ChangeValue("");
+  report_text->set_path("");
   button_folder->Disable();
   button_copy->Disable();
   Layout();
@@ -195,14 +195,14 @@ void SequenceTool::finished(const Sequence& sequence, const SequenceReport& repo
   result_text->SetLabel(wxString::FromUTF8(
       report.completed ? expectations_text(report) : "The run did not end: " + report.ended));
   if (write_error.empty()) {
-    report_text->ChangeValue(wxString::FromUTF8(report_path_));
+    report_text->set_path(report_path_);
     button_folder->Enable();
     button_copy->Enable();
   } else {
-    report_text->ChangeValue("not written: " + wxString::FromUTF8(write_error));
+    report_text->set_path("not written: " + write_error);
   }
   // The whole path in view, as far as the screen has room.
-  show_whole(report_text, report_text->GetValue());
+  show_whole(report_text, wxString::FromUTF8(report_text->path()));
   if (!write_error.empty())
     presenter_.report_error("Cannot write the report " + report_path_ + ": " + write_error);
   else if (report.exit_code() == 0 || report.ended.rfind("aborted", 0) == 0)

@@ -13,6 +13,7 @@
 
 #include "bench/host/presenter/presenter_bench.h"
 #include "bench/host/tools/run_thread.h"
+#include "bench/host/windows/path_field.h"
 #include "bench/host/windows/tool_frame.h"
 #include "bench/sequences/sequence_report.h"
 
@@ -34,7 +35,7 @@ class SequenceTool : public ToolFrame {
   wxStaticText* elapsed_text;
   wxListBox* steps_list;
   wxStaticText* result_text;  // "4 of 4 expectations held (8 of 8 rows in range)", or why it ended
-  wxTextCtrl* report_text;    // the report's path
+  PathField* report_text;     // the report's path (or why it was not written)
   wxButton *button_folder, *button_copy;
   wxButton* button_abort;
 
