@@ -11,6 +11,7 @@
 
 #include "bench/host/windows/chip_editor.h"
 #include "bench/host/windows/histogram_window.h"
+#include "bench/host/windows/placement.h"
 
 namespace Zelvar_Core::bench {
 
@@ -329,10 +330,7 @@ void BenchMainWindow::fit_when_shown() {
 void BenchMainWindow::keep_on_screen() {
   // Grown after a window manager placed it, the window may reach past the
   // screen's edge: it is moved back so that all of it shows.
-  const wxRect screen = wxGetClientDisplayRect();
-  wxPoint at = GetPosition();
-  at.x = std::max(screen.x, std::min(at.x, screen.GetRight() + 1 - GetSize().x));
-  at.y = std::max(screen.y, std::min(at.y, screen.GetBottom() + 1 - GetSize().y));
+  const wxPoint at = inside(GetRect(), wxGetClientDisplayRect()).GetPosition();
   if (at != GetPosition()) Move(at);
 }
 

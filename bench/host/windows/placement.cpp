@@ -11,15 +11,13 @@ namespace Zelvar_Core::bench {
 
 namespace {
 constexpr int kGap = 8;
+}  // namespace
 
-// `rect` moved the least that puts it inside `screen` (its top left corner
-// first, when it is larger).
 wxRect inside(wxRect rect, const wxRect& screen) {
   rect.x = std::max(screen.x, std::min(rect.x, screen.GetRight() + 1 - rect.width));
   rect.y = std::max(screen.y, std::min(rect.y, screen.GetBottom() + 1 - rect.height));
   return rect;
 }
-}  // namespace
 
 wxPoint place_beside(const wxSize& size, const wxRect& main, const wxRect& menu,
                      const wxRect& controls, const wxRect& screen) {

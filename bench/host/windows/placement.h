@@ -9,6 +9,10 @@
 
 namespace Zelvar_Core::bench {
 
+// `rect` moved the least that puts it inside `screen` (its top left corner
+// first, when it is larger).
+wxRect inside(wxRect rect, const wxRect& screen);
+
 // The place for a window of `size` near `main` (its whole frame) on
 // `screen`: to its right, below it or to its left, whichever holds it
 // whole without covering the main window; else on the screen's right side,
