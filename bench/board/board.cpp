@@ -17,6 +17,11 @@ void BoardResets::issue(const std::string& name) {
   });
 }
 
+const BoardDeclaration& Board::declaration() const {
+  static const BoardDeclaration default_board = declaration_of(SimulatedSensor::Aer640);
+  return default_board;
+}
+
 std::string identity_of(const Board& board) {
   const std::string address = board.address();
   return identity_text(board.read_identity()) + (address.empty() ? "" : " at " + address);

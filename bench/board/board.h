@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Zelvar_Core/Host/main_model.h"
+#include "bench/board/board_declaration.h"
 #include "bench/board/errors.h"
 #include "bench/board/event_hub.h"
 #include "bench/board/registers.h"
@@ -76,6 +77,9 @@ class Board : public Device {
     return NoBoard(consequence).what();
   }
   virtual bool connected() const = 0;  // from any thread
+  // What the board says it is (the AER-640 for a board that says nothing);
+  // stable while it is connected.
+  virtual const BoardDeclaration& declaration() const;
   virtual DeviceInfo read_identity() const = 0;
   virtual std::string design() const = 0;  // "" while the board holds no configuration
 

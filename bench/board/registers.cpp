@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "bench/board/board_declaration.h"
 #include "bench/board/text.h"
 
 namespace Zelvar_Core::bench {
@@ -35,19 +36,10 @@ std::int64_t parse_register_value(const Register& r, const std::string& text) {
   return parse_integer(r.name, text, r.min, r.max);
 }
 
-RegisterFile::RegisterFile() {
-  banks_[static_cast<int>(Bank::Device)] = {{"CTRL", 1, 0, 255},
-                                            {"FIFO_THRESHOLD", 512, 0, 4095},
-                                            {"TIMESTAMP_DIV", 50, 1, 1000},
-                                            {"ROI_X0", 0, 0, 639},
-                                            {"ROI_Y0", 0, 0, 479}};
-  banks_[static_cast<int>(Bank::Dac)] = {{"VBIAS_PR", 1800, 0, 4095},
-                                         {"VBIAS_REF", 1600, 0, 4095},
-                                         {"VTH_ON", 2400, 0, 4095},
-                                         {"VTH_OFF", 800, 0, 4095},
-                                         {"IBIAS", 1200, 0, 4095}};
-  banks_[static_cast<int>(Bank::Chip)] = {
-      {"EN_AER", 1, 0, 1}, {"RST_N", 1, 0, 1}, {"TEST_MODE", 0, 0, 1}, {"BIAS_GAIN", 3, 0, 7}};
+RegisterFile::RegisterFile() : RegisterFile(declaration_of(SimulatedSensor::Aer640)) {}
+
+RegisterFile::RegisterFile(const BoardDeclaration& board) {
+  for (Bank b : {Bank::Device, Bank::Dac, Bank::Chip}) banks_[static_cast<int>(b)] = board.bank(b);
 }
 
 std::vector<Register> RegisterFile::bank(Bank bank) const {

@@ -15,6 +15,12 @@ struct Register {
   std::int64_t value;
   std::int64_t min;
   std::int64_t max;
+  // What the board says of the register: "mV", "counts" or "" for none; one
+  // line for a tooltip; whether the host may write it; its value after a reset.
+  std::string unit{};
+  std::string description{};
+  bool read_only = false;
+  std::int64_t default_value = 0;
 };
 
 enum class Bank { Device, Dac, Chip };
@@ -37,9 +43,12 @@ std::int64_t parse_register_value(const Register& r, const std::string& text);
 std::int64_t parse_integer(const std::string& what, const std::string& text, std::int64_t min,
                            std::int64_t max);
 
+struct BoardDeclaration;
+
 class RegisterFile {
  public:
-  RegisterFile();
+  RegisterFile();  // the AER-640's registers at their defaults
+  explicit RegisterFile(const BoardDeclaration& board);
   // Copies of one bank, in the board's order.
   std::vector<Register> bank(Bank bank) const;
   // Every register of every bank, in order: device, DACs, chip.
