@@ -10,6 +10,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace Zelvar_Core::bench {
@@ -116,6 +117,42 @@ TEST(ScaleOffset, PacksEachChunkAsTheLibrarysFilterDoes) {
   for (auto& v : wide)
     v = static_cast<std::int64_t>(random() >> 3) - (std::int64_t{1} << 60);  // 62 bits
   expect_library_bytes(wide, 256, "62 bits");
+}
+
+// Values whose span needs `bits` bits of code (the fill's code included),
+// with zeros among them, the smallest and largest both there.
+template <typename T>
+std::vector<T> values_of_width(unsigned bits, std::size_t count, std::mt19937_64& random) {
+  using Unsigned = std::make_unsigned_t<T>;
+  const std::uint64_t spread = (std::uint64_t{1} << bits) - 2;  // codes 0..spread, then the fill
+  const std::uint64_t low = std::is_signed_v<T> ? std::uint64_t(-std::int64_t(spread / 3)) : 1;
+  std::vector<T> values(count);
+  for (auto& v : values) {
+    const std::uint64_t offset = random() % (spread + 1);
+    v = static_cast<T>(static_cast<Unsigned>(low + offset));
+    if (v == 0 || random() % 17 == 0) v = 0;
+  }
+  values[1] = static_cast<T>(static_cast<Unsigned>(low));
+  values[count - 2] = static_cast<T>(static_cast<Unsigned>(low + spread));
+  return values;
+}
+
+TEST(ScaleOffset, PacksEveryWidthOfEachColumnAsTheLibrarysFilterDoes) {
+  // Each width a column's chunk can take, in chunks of whole runs of 64
+  // values and in chunks with a few values beyond them.
+  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+  std::mt19937_64 random(11);
+  for (const std::size_t chunk : {std::size_t{192}, std::size_t{200}}) {
+    for (unsigned bits = 1; bits < 8; ++bits)
+      expect_library_bytes(values_of_width<std::uint8_t>(bits, 400, random), chunk,
+                           "p of " + std::to_string(bits) + " bits");
+    for (unsigned bits = 1; bits < 16; ++bits)
+      expect_library_bytes(values_of_width<std::uint16_t>(bits, 400, random), chunk,
+                           "x of " + std::to_string(bits) + " bits");
+    for (unsigned bits = 1; bits < 40; ++bits)
+      expect_library_bytes(values_of_width<std::int64_t>(bits, 400, random), chunk,
+                           "t of " + std::to_string(bits) + " bits");
+  }
 }
 
 }  // namespace
