@@ -16,6 +16,8 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -148,7 +150,6 @@ struct ColumnMeaning {
   const char* description;
 };
 
-template <typename T>
 class Column {
  public:
   Column(const Hdf5File& file, hid_t group, const char* name, hid_t type,
@@ -167,16 +168,15 @@ class Column {
     text_attribute(file, dataset_, "units", meaning.units);
     text_attribute(file, dataset_, "description", meaning.description);
   }
-  // Appends one chunk: `values` holds kChunk values, the first `count` of
-  // them data and the rest zeros (the fill value), as the filter packs the
-  // dataset's last chunk. Only the last chunk may be short.
-  void append_chunk(const T* values, hsize_t count) {
+  // Appends one chunk of `count` values, packed whole (scale_offset::pack
+  // of kChunk values, the rest zeros: the fill value), as the filter packs
+  // the dataset's last chunk. Only the last chunk may be short.
+  void append_chunk(const std::vector<unsigned char>& packed, hsize_t count) {
     if (count == 0) return;
     if (size_ % kChunk != 0) throw std::logic_error("a short chunk before the last");
-    scale_offset::pack(values, kChunk, packed_);
     const hsize_t grown = size_ + count;
     file_.check(H5Dset_extent(dataset_, &grown));
-    file_.check(H5Dwrite_chunk(dataset_, H5P_DEFAULT, 0, &size_, packed_.size(), packed_.data()));
+    file_.check(H5Dwrite_chunk(dataset_, H5P_DEFAULT, 0, &size_, packed.size(), packed.data()));
     size_ = grown;
   }
   void close() { file_.check(dataset_.close()); }
@@ -185,59 +185,134 @@ class Column {
   const Hdf5File& file_;
   Handle dataset_;
   hsize_t size_ = 0;
-  std::vector<unsigned char> packed_;
 };
 
-// The events of one chunk, a column each, kChunk long (zeros after `events`).
-struct Columns {
-  std::vector<std::uint16_t> x, y;
-  std::vector<std::uint8_t> p;
-  std::vector<std::int64_t> t;
+// Room for a column that is never cleared before it is written: the
+// decoder writes every value the export reads, and only the last chunk's
+// tail is set to the fill value, by hand.
+template <typename T>
+class Room {
+ public:
+  Room() : values_(new T[kChunk]) {}
+  T* data() { return values_.get(); }
+
+ private:
+  std::unique_ptr<T[]> values_;
+};
+
+// One chunk on its way to the file: its events a column each, then each
+// column packed as the filter stores it.
+struct Chunk {
+  Room<std::uint16_t> x, y;
+  Room<std::uint8_t> p;
+  Room<std::int64_t> t;
   std::size_t events = 0;
   double done = 0;  // fraction of the file read
+  std::vector<unsigned char> packed_x, packed_y, packed_p, packed_t;
 };
 
-// Decodes the recording a few chunks ahead on a thread of its own, straight
-// into the columns, so that decoding and packing run side by side.
-class ColumnFeed {
+// Reads, decodes and packs the recording's chunks on threads of its own, a
+// few chunks ahead of the writer, and hands them over in the file's order.
+// Each worker takes the next chunk's words from the reader (one at a time:
+// the decoder's time carries from chunk to chunk), then packs its columns
+// while the others read and pack theirs and the caller writes. The chunks
+// in flight are bounded; the threads are joined when it is destroyed, at
+// the end, after a failure or on a cancel alike.
+class ChunkPipeline {
  public:
-  explicit ColumnFeed(RecordingReader& reader) : reader_(reader), thread_([this] { run(); }) {}
-  ~ColumnFeed() {
+  explicit ChunkPipeline(RecordingReader& reader) : reader_(reader) {
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    chunks_.resize(2 * workers + 2);
+    for (Chunk& c : chunks_) free_.push_back(&c);
+    try {
+      for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+    } catch (...) {
+      stop();
+      throw;
+    }
+  }
+  ~ChunkPipeline() { stop(); }
+  ChunkPipeline(const ChunkPipeline&) = delete;
+  ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+
+  // The next chunk in the file's order, packed; nullptr after the last.
+  // Throws what reading the file threw. Each chunk is handed back with
+  // done() once written.
+  Chunk* next() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] {
+      return error_ || ready_.count(written_) || (read_all_ && written_ == numbered_);
+    });
+    if (error_) std::rethrow_exception(error_);
+    const auto at = ready_.find(written_);
+    if (at == ready_.end()) return nullptr;
+    Chunk* chunk = at->second;
+    ready_.erase(at);
+    ++written_;
+    return chunk;
+  }
+  void done(Chunk* chunk) {
     {
       std::lock_guard lock(mutex_);
-      cancel_ = true;
+      free_.push_back(chunk);
     }
-    ready_.notify_all();
-    thread_.join();
-  }
-  ColumnFeed(const ColumnFeed&) = delete;
-  ColumnFeed& operator=(const ColumnFeed&) = delete;
-
-  // The next chunk; false after the last. Throws what reading the file threw.
-  // The columns given back are used again.
-  bool next(Columns& columns) {
-    std::unique_lock lock(mutex_);
-    ready_.wait(lock, [&] { return !full_.empty() || finished_; });
-    if (full_.empty()) {
-      if (error_) std::rethrow_exception(error_);
-      return false;
-    }
-    if (!columns.x.empty()) spare_.push_back(std::move(columns));  // written: to fill again
-    columns = std::move(full_.front());
-    full_.pop_front();
-    ready_.notify_all();
-    return true;
+    changed_.notify_all();
   }
   // Events beyond the sensor's 640 x 480 among those decoded.
   std::uint64_t outside() const { return outside_; }
 
  private:
-  // A chunk's worth of events, fewer only at the end of the file.
-  bool fill(Columns& c) {
-    c.x.resize(kChunk);
-    c.y.resize(kChunk);
-    c.p.resize(kChunk);
-    c.t.resize(kChunk);
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+  }
+
+  void work() {
+    try {
+      while (true) {
+        Chunk* chunk = nullptr;
+        {
+          std::unique_lock lock(mutex_);
+          changed_.wait(lock, [&] { return stopping_ || read_all_ || !free_.empty(); });
+          if (stopping_ || read_all_) return;
+          chunk = free_.back();
+          free_.pop_back();
+        }
+        std::uint64_t number = 0;
+        {
+          std::lock_guard reading(reading_);  // the reader and its decoder, one chunk at a time
+          if (!decode(*chunk)) {
+            std::lock_guard lock(mutex_);
+            free_.push_back(chunk);
+            read_all_ = true;
+            changed_.notify_all();
+            return;
+          }
+          std::lock_guard lock(mutex_);
+          number = numbered_++;
+        }
+        pack(*chunk);
+        {
+          std::lock_guard lock(mutex_);
+          ready_.emplace(number, chunk);
+        }
+        changed_.notify_all();
+      }
+    } catch (const std::exception&) {
+      std::lock_guard lock(mutex_);
+      if (!error_) error_ = std::current_exception();
+      changed_.notify_all();
+    }
+  }
+
+  // A chunk's worth of events, fewer only at the end of the file; false
+  // when none are left.
+  bool decode(Chunk& c) {
     c.events = 0;
     while (c.events < kChunk) {
       const evt2::EventColumns at{c.x.data() + c.events, c.y.data() + c.events,
@@ -246,55 +321,39 @@ class ColumnFeed {
       if (!reader_.next(at, kChunk - c.events, decoded)) break;  // each word is one event at most
       c.events += decoded;
     }
-    // The last chunk is packed whole: the rest is the fill value.
-    std::fill(c.x.begin() + c.events, c.x.end(), 0);
-    std::fill(c.y.begin() + c.events, c.y.end(), 0);
-    std::fill(c.p.begin() + c.events, c.p.end(), 0);
-    std::fill(c.t.begin() + c.events, c.t.end(), 0);
-    std::uint64_t outside = 0;
-    for (std::size_t i = 0; i < c.events; ++i)
-      outside += c.x[i] >= kSensorWidth || c.y[i] >= kSensorHeight;
-    outside_ += outside;
     c.done = static_cast<double>(reader_.offset()) / static_cast<double>(reader_.file_bytes());
     return c.events > 0;
   }
 
-  void run() {
-    try {
-      while (true) {
-        Columns c;
-        {
-          std::lock_guard lock(mutex_);
-          if (!spare_.empty()) {
-            c = std::move(spare_.back());
-            spare_.pop_back();
-          }
-        }
-        if (!fill(c)) break;
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return full_.size() < 4 || cancel_; });
-        if (cancel_) return;
-        full_.push_back(std::move(c));
-        ready_.notify_all();
-      }
-    } catch (const std::exception&) {
-      std::lock_guard lock(mutex_);
-      error_ = std::current_exception();
-    }
-    std::lock_guard lock(mutex_);
-    finished_ = true;
-    ready_.notify_all();
+  void pack(Chunk& c) {
+    // The last chunk is packed whole: the rest is the fill value.
+    std::fill(c.x.data() + c.events, c.x.data() + kChunk, 0);
+    std::fill(c.y.data() + c.events, c.y.data() + kChunk, 0);
+    std::fill(c.p.data() + c.events, c.p.data() + kChunk, 0);
+    std::fill(c.t.data() + c.events, c.t.data() + kChunk, 0);
+    std::uint64_t outside = 0;
+    for (std::size_t i = 0; i < c.events; ++i)
+      outside += c.x.data()[i] >= kSensorWidth || c.y.data()[i] >= kSensorHeight;
+    outside_ += outside;
+    scale_offset::pack(c.x.data(), kChunk, c.packed_x);
+    scale_offset::pack(c.y.data(), kChunk, c.packed_y);
+    scale_offset::pack(c.p.data(), kChunk, c.packed_p);
+    scale_offset::pack(c.t.data(), kChunk, c.packed_t);
   }
 
   RecordingReader& reader_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<Columns> full_;
-  std::vector<Columns> spare_;  // columns handed back, to fill again
-  bool finished_ = false, cancel_ = false;
+  std::mutex reading_;  // held while a worker reads and decodes
+  std::mutex mutex_;    // guards what follows
+  std::condition_variable changed_;
+  std::deque<Chunk> chunks_;
+  std::vector<Chunk*> free_;
+  std::map<std::uint64_t, Chunk*> ready_;  // packed, by their place in the file
+  std::uint64_t numbered_ = 0;             // chunks taken from the reader
+  std::uint64_t written_ = 0;              // chunks handed to the writer
+  bool read_all_ = false, stopping_ = false;
   std::exception_ptr error_;
   std::atomic<std::uint64_t> outside_{0};
-  std::thread thread_;  // last: it starts once everything above is in place
+  std::vector<std::thread> workers_;
 };
 
 ExportExists exists_refusal(const std::string& out) {
@@ -395,29 +454,30 @@ ExportStats export_hdf5(const std::string& recording, const std::string& out, bo
     for (const auto& [key, value] : reader.header().header.fields)
       if (!key.empty() && named.insert(key).second) text_attribute(file, group, key, value);
     if (named.insert("source").second) text_attribute(file, group, "source", recording);
-    Column<std::uint16_t> xs(
+    Column xs(
         file, group, "x", H5T_NATIVE_UINT16,
         {"pixels", "pixel column (0..639 on the sensor; beyond it, as the recording holds it)"}),
         ys(file, group, "y", H5T_NATIVE_UINT16,
            {"pixels", "pixel row (0..479 on the sensor; beyond it, as the recording holds it)"});
-    Column<std::uint8_t> ps(file, group, "p", H5T_NATIVE_UINT8,
-                            {"none", "polarity: 1 = ON (the pixel got brighter), 0 = OFF"});
-    Column<std::int64_t> ts(
+    Column ps(file, group, "p", H5T_NATIVE_UINT8,
+              {"none", "polarity: 1 = ON (the pixel got brighter), 0 = OFF"});
+    Column ts(
         file, group, "t", H5T_NATIVE_INT64,
         {"\u00b5s",
          "time of the event on the board's clock, zero at its first start after a device reset"});
     {
-      ColumnFeed feed(reader);
-      Columns c;
-      while (feed.next(c)) {
-        xs.append_chunk(c.x.data(), c.events);
-        ys.append_chunk(c.y.data(), c.events);
-        ps.append_chunk(c.p.data(), c.events);
-        ts.append_chunk(c.t.data(), c.events);
-        stats.events += c.events;
-        if (progress && !progress(c.done)) throw Cancelled("Export cancelled");
+      ChunkPipeline chunks(reader);
+      while (Chunk* c = chunks.next()) {
+        xs.append_chunk(c->packed_x, c->events);
+        ys.append_chunk(c->packed_y, c->events);
+        ps.append_chunk(c->packed_p, c->events);
+        ts.append_chunk(c->packed_t, c->events);
+        stats.events += c->events;
+        const double done = c->done;
+        chunks.done(c);
+        if (progress && !progress(done)) throw Cancelled("Export cancelled");
       }
-      outside = feed.outside();
+      outside = chunks.outside();
     }
     xs.close();
     ys.close();

@@ -28,14 +28,27 @@ struct File {
   dev_t device;
   ino_t inode;
   Failure* failure;
+  size_t unsent;  // bytes written since the disk was last asked to start on them
 };
-
-File* file_of(H5FD_t* file) { return reinterpret_cast<File*>(file); }
-const File* file_of(const H5FD_t* file) { return reinterpret_cast<const File*>(file); }
 
 void keep(File* file, int error) {
   if (file->failure->error == 0) file->failure->error = error != 0 ? error : EIO;
 }
+
+// The disk is asked to start writing every few MiB, so that it works while
+// the export packs the next chunks instead of all at the close's sync.
+constexpr size_t kSendEvery = size_t{8} << 20;
+
+// Starts writing back what the file holds in memory, without waiting for it.
+void send_to_disk(File* file) {
+  file->unsent = 0;
+  if (::sync_file_range(file->fd, 0, 0, SYNC_FILE_RANGE_WRITE) != 0 && errno != EINVAL &&
+      errno != ESPIPE && errno != ENOSYS)
+    keep(file, errno);  // where it cannot be asked, the sync at the close still writes all
+}
+
+File* file_of(H5FD_t* file) { return reinterpret_cast<File*>(file); }
+const File* file_of(const H5FD_t* file) { return reinterpret_cast<const File*>(file); }
 
 H5FD_t* open_file(const char* name, unsigned flags, hid_t access, haddr_t) {
   const auto* settings = static_cast<const Settings*>(H5Pget_driver_info(access));
@@ -125,6 +138,7 @@ herr_t read(H5FD_t* base, H5FD_mem_t, hid_t, haddr_t address, size_t size, void*
 herr_t write(H5FD_t* base, H5FD_mem_t, hid_t, haddr_t address, size_t size, const void* buffer) {
   File* file = file_of(base);
   const haddr_t end = address + size;
+  const size_t length = size;
   const auto* from = static_cast<const char*>(buffer);
   while (size > 0 && file->failure->error == 0) {
     const ssize_t n = ::pwrite(file->fd, from, size, static_cast<off_t>(address));
@@ -138,6 +152,8 @@ herr_t write(H5FD_t* base, H5FD_mem_t, hid_t, haddr_t address, size_t size, cons
     size -= static_cast<size_t>(n);
   }
   file->eof = std::max(file->eof, end);
+  file->unsent += length;
+  if (file->unsent >= kSendEvery && file->failure->error == 0) send_to_disk(file);
   return 0;
 }
 

@@ -145,8 +145,11 @@ bool RecordingReader::read_words(std::size_t max_words) {
     partial_ = left % 4;
     return false;
   }
-  if (words_.size() < words) words_.resize(words);
-  if (std::fread(words_.data(), 4, words, file_) != words) read_failed();
+  if (room_ < words) {
+    words_.reset(new std::uint32_t[words]);
+    room_ = words;
+  }
+  if (std::fread(words_.get(), 4, words, file_) != words) read_failed();
   offset_ += words * 4;
   read_ = words;
   return true;
@@ -155,7 +158,7 @@ bool RecordingReader::read_words(std::size_t max_words) {
 // The words are little-endian, as this machine.
 bool RecordingReader::next(std::vector<Event>& out, std::size_t max_words) {
   if (!read_words(max_words)) return false;
-  decoder_.decode(words_.data(), read_, out);
+  decoder_.decode(words_.get(), read_, out);
   return true;
 }
 
@@ -163,7 +166,7 @@ bool RecordingReader::next(const evt2::EventColumns& out, std::size_t max_words,
                            std::size_t& events) {
   events = 0;
   if (!read_words(max_words)) return false;
-  events = decoder_.decode(words_.data(), read_, out);
+  events = decoder_.decode(words_.get(), read_, out);
   return true;
 }
 

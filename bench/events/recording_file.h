@@ -110,7 +110,9 @@ class RecordingReader {
   std::uint64_t offset_ = 0;
   std::uint64_t partial_ = 0;
   evt2::Decoder decoder_;
-  std::vector<std::uint32_t> words_;
+  // Room for the words read, never cleared: each read fills what it uses.
+  std::unique_ptr<std::uint32_t[]> words_;
+  std::size_t room_ = 0;
   std::size_t read_ = 0;
 };
 

@@ -538,5 +538,27 @@ TEST(Hdf5Export, NeverWritesOverItsRecordingAndReplacesAnExportOnlyWhenAsked) {
             (std::vector<std::string>{"hard.raw", "long.raw", "old.h5", "rec.raw", "soft.h5"}));
 }
 
+TEST(Hdf5Export, ARecordingCutShortWhileItIsExportedStopsItWithTheReasonAndLeavesNoFile) {
+  // Chunks are read and packed ahead of the writer: far more of them than
+  // are ever in flight, so that the cut falls where the file is still read.
+  namespace fs = std::filesystem;
+  fs::remove_all("cut_export");
+  fs::create_directories("cut_export");
+  const std::string recording = write_recording("cut_export/rec.raw", scene(2000000, 1));
+  int calls = 0;
+  try {
+    export_hdf5(recording, "cut_export/out.h5", false, [&](double) {
+      if (++calls == 1) fs::resize_file(recording, 1000);
+      return true;
+    });
+    ADD_FAILURE() << "exported a recording that was cut short";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(
+        e.what(),
+        "Cannot read the recording cut_export/rec.raw: it became shorter while it was read");
+  }
+  EXPECT_EQ(names_in("cut_export"), std::vector<std::string>{"rec.raw"});
+}
+
 }  // namespace
 }  // namespace Zelvar_Core::bench
