@@ -1,8 +1,9 @@
 // What recordings cost: the live stream recorded at the busy rate, a file
 // decoded (beside one plain pass over the same words, the memory's own
 // speed), decoded and accumulated (as a playback at full speed does), the
-// playback itself, and the HDF5 export (beside the HDF5 library writing the
-// same arrays from memory with the same filter and chunks). No display
+// playback itself, and the HDF5 export (beside dd writing as many bytes to
+// the same disk, and beside the HDF5 library writing the same arrays from
+// memory with the same filter and chunks). No display
 // needed; about a minute with the defaults.
 //   RECORD_SECONDS (default 10): how long the recording benchmark records.
 //   SAMPLE_EVENTS (default 20000000): events in the sample recording (fewer
@@ -297,6 +298,43 @@ void BM_ExportToHdf5(benchmark::State& state) {
   fs::remove(out);
 }
 BENCHMARK(BM_ExportToHdf5)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+
+// The export beside the disk's own pace, in one run so that both see the
+// same disk and the same load: each iteration writes as many MiB as the
+// export holds with dd (conv=fdatasync: the data on the disk when it ends,
+// as the export's is), then exports the sample. export_over_dd is the
+// export's bytes per second of wall time over dd's.
+void BM_ExportBesideDd(benchmark::State& state) {
+  const std::string& path = sample_recording();
+  const fs::path folder = fs::temp_directory_path();
+  const std::string out = (folder / "pravel_bench_export.h5").string();
+  const std::string zeros = (folder / "pravel_bench_dd.bin").string();
+  export_hdf5(path, out, true);  // the size dd writes, and the recording in the page cache
+  const auto bytes = fs::file_size(out);
+  const auto mib = (bytes + (1u << 20) - 1) >> 20;
+  const std::string dd = "dd if=/dev/zero of=" + zeros + " bs=1M count=" + std::to_string(mib) +
+                         " conv=fdatasync status=none";
+  double exporting = 0, writing = 0;
+  std::uint64_t events = 0;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    if (std::system(dd.c_str()) != 0) state.SkipWithError("dd failed");
+    writing += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    fs::remove(zeros);
+    start = std::chrono::steady_clock::now();
+    events += export_hdf5(path, out, true).events;
+    exporting += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  const double iterations = static_cast<double>(state.iterations());
+  const double export_rate = static_cast<double>(bytes) * iterations / exporting;
+  const double dd_rate = static_cast<double>(mib << 20) * iterations / writing;
+  state.counters["export_MB_per_s"] = export_rate * 1e-6;
+  state.counters["dd_MB_per_s"] = dd_rate * 1e-6;
+  state.counters["export_over_dd"] = export_rate / dd_rate;
+  state.counters["events_per_s"] = static_cast<double>(events) / exporting;
+  fs::remove(out);
+}
+BENCHMARK(BM_ExportBesideDd)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(5);
 
 // The four arrays of the sample, decoded once.
 struct Arrays {
