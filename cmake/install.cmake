@@ -42,6 +42,8 @@ install(FILES ${CMAKE_BINARY_DIR}/zelvar_core.pc DESTINATION ${CMAKE_INSTALL_LIB
 
 # The bench program, as a desktop program.
 install(TARGETS pravel pravel-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS pravel_remote_board LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/zelvar-core
+                                    PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 # The board protocol, for a board team's server or a script's client.
 install(FILES proto/zelvar/board/v1/board.proto
         DESTINATION ${CMAKE_INSTALL_DATADIR}/zelvar-core/proto/zelvar/board/v1)

@@ -4,18 +4,6 @@
 
 namespace Zelvar_Core::bench::remote {
 
-std::string host_of(const std::string& listen) {
-  const auto colon = listen.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 == listen.size())
-    throw std::invalid_argument(listen + " is not an address with a port (HOST:PORT)");
-  for (std::size_t i = colon + 1; i < listen.size(); ++i)
-    if (listen[i] < '0' || listen[i] > '9')
-      throw std::invalid_argument(listen + " is not an address with a port (HOST:PORT)");
-  if (std::stol(listen.substr(colon + 1)) > 65535)
-    throw std::invalid_argument(listen + ": a port is at most 65535");
-  return listen.substr(0, colon);
-}
-
 BoardServer::BoardServer(SimulatedDevice& board, const ServerOptions& options,
                          std::shared_ptr<spdlog::logger> logger)
     : served_(board, options.token, std::move(logger)),

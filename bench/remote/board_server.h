@@ -8,12 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "bench/remote/board_address.h"
 #include "bench/remote/board_service.h"
 
 namespace Zelvar_Core::bench::remote {
-
-// The protocol's port when none is given.
-inline constexpr int kDefaultPort = 50551;
 
 struct ServerOptions {
   std::string listen = "127.0.0.1:" + std::to_string(kDefaultPort);  // loopback unless told
@@ -39,9 +37,5 @@ class BoardServer {
   int port_ = 0;
   std::unique_ptr<grpc::Server> server_;
 };
-
-// The host part of "HOST:PORT" (brackets kept for IPv6); refuses what is
-// not an address with a port.
-std::string host_of(const std::string& listen);
 
 }  // namespace Zelvar_Core::bench::remote

@@ -15,8 +15,8 @@
 #include "bench/board/text.h"
 #include "bench/board/whole_file.h"
 #include "bench/events/hdf5_export.h"
-#include "bench/remote/board_server.h"
-#include "bench/remote/remote_board.h"
+#include "bench/host/app/served_board.h"
+#include "bench/remote/board_address.h"
 #include "bench/sequences/csv.h"
 #include "bench/sequences/sequence_report.h"
 
@@ -81,15 +81,13 @@ class SimulatedBench : private SimulatedBoardHolder, public BoardBench {
 // A board served at HOST:PORT, claimed for the run, with the bench that works
 // on it; the run's worker thread waits for each of the board's answers.
 struct ServedBoardHolder {
-  std::unique_ptr<remote::RemoteBoard> board;
+  std::unique_ptr<Board> board;
 };
 class ServedBench : private ServedBoardHolder, public BoardBench {
  public:
   ServedBench(const std::string& address, const std::string& token_file,
               const BenchFolders& folders, const std::atomic<bool>& aborted)
-      : ServedBoardHolder{std::make_unique<remote::RemoteBoard>(
-            address, token_file.empty() ? "" : remote::read_token_file(token_file),
-            "pravel --run on " + remote::this_host())},
+      : ServedBoardHolder{open_served_board({address, token_file, "pravel --run", {}})},
         BoardBench(*board, folders, aborted) {}
 };
 

@@ -15,9 +15,8 @@
 #include "bench/host/app/headless_modes.h"
 #include "bench/host/app/log_book.h"
 #include "bench/host/app/measure_mode.h"
+#include "bench/host/app/served_board.h"
 #include "bench/host/app/toolkit_log.h"
-#include "bench/remote/board_access.h"
-#include "bench/remote/remote_board.h"
 
 namespace Zelvar_Core::bench {
 
@@ -147,11 +146,9 @@ int main(int argc, char** argv) {
   if (!o.board.empty()) {
     // A served board must answer before the bench opens on it.
     try {
-      auto board = std::make_unique<remote::RemoteBoard>(
-          o.board, o.token_file.empty() ? "" : remote::read_token_file(o.token_file),
-          "pravel on " + remote::this_host());
-      board->set_interactive_thread(std::this_thread::get_id());  // the toolkit's thread
-      served_board() = std::move(board);
+      // The toolkit's thread is this one: its calls never wait on the board.
+      served_board() =
+          open_served_board({o.board, o.token_file, "pravel", std::this_thread::get_id()});
     } catch (const std::exception& e) {
       std::fprintf(stderr, "pravel: %s.\n", e.what());
       return 2;
