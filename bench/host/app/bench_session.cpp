@@ -9,6 +9,21 @@
 
 namespace Zelvar_Core::bench {
 
+namespace {
+
+// A tool as the Tools menu holds it, building the window when first asked.
+class ToolWhenAsked : public Tool {
+ public:
+  explicit ToolWhenAsked(std::function<Tool*()> tool) : tool_(std::move(tool)) {}
+  bool is_shown() override { return tool_()->is_shown(); }
+  void open() override { tool_()->open(); }
+
+ private:
+  std::function<Tool*()> tool_;
+};
+
+}  // namespace
+
 BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> served)
     : folders(folders_), model(std::move(served)), window(nullptr) {
   // The recent-files list lives in tmp; the menu bar reads it when built.
@@ -46,18 +61,28 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
   initializer = std::make_unique<BenchInitializer>(model, *presenter, presenter->status());
   presenter->initializer = initializer.get();
 
-  simulator = new BoardSimulatorTool(window, model.simulated_device, model.board().address());
-  log_tool = new LogTool(window, LogBook::instance(), folders.logs.string());
-  playback_tool = new PlaybackTool(window, *presenter);
-  rates_tool = new RatesTool(window, presenter->rates());
-  sweep_tool = new SweepTool(window, *presenter);
-  sequence_tool = new SequenceTool(window, *presenter);
-  const std::pair<const char*, Tool*> host_tools[] = {
-      {"Board simulator", simulator}, {"Log", log_tool},     {"Playback", playback_tool},
-      {"Rates", rates_tool},          {"Sweep", sweep_tool}, {"Run sequence...", sequence_tool}};
+  // The tool windows are built when first asked for: the main window shows
+  // without waiting for them.
+  simulator.build_with([this] {
+    return new BoardSimulatorTool(window, model.simulated_device, model.board().address());
+  });
+  log_tool.build_with(
+      [this] { return new LogTool(window, LogBook::instance(), folders.logs.string()); });
+  playback_tool.build_with([this] { return new PlaybackTool(window, *presenter); });
+  rates_tool.build_with([this] { return new RatesTool(window, presenter->rates()); });
+  sweep_tool.build_with([this] { return new SweepTool(window, *presenter); });
+  sequence_tool.build_with([this] { return new SequenceTool(window, *presenter); });
+  const std::pair<const char*, std::function<Tool*()>> host_tools[] = {
+      {"Board simulator", [this] { return simulator.get(); }},
+      {"Log", [this] { return log_tool.get(); }},
+      {"Playback", [this] { return playback_tool.get(); }},
+      {"Rates", [this] { return rates_tool.get(); }},
+      {"Sweep", [this] { return sweep_tool.get(); }},
+      {"Run sequence...", [this] { return sequence_tool.get(); }}};
   std::vector<std::string> names;
   for (const auto& [name, tool] : host_tools) {
-    presenter->tools[name] = tool;
+    tools_when_asked_.push_back(std::make_unique<ToolWhenAsked>(tool));
+    presenter->tools[name] = tools_when_asked_.back().get();
     names.push_back(name);
   }
   window->menu_bar->configure_tools(names);
@@ -65,12 +90,14 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
   // end's own).
   const std::vector<BenchKey> keys = bench_keys(*window);
   install_keys(*window, keys);
-  help_window = new HelpWindow(window, keys, folders, [this] { return about_text(); });
-  self_test_window = new SelfTestWindow(window);
+  help_window.build_with([this, keys] {
+    return new HelpWindow(window, keys, folders, [this] { return about_text(); });
+  });
+  self_test_window.build_with([this] { return new SelfTestWindow(window); });
   initializer->show = [this](const std::vector<SelfTestStep>& steps) {
     self_test_window->show(steps);
   };
-  bind_help_keys(*window, *help_window);
+  bind_help_keys(*window, [this]() -> HelpWindow& { return *help_window; });
   window->adc_control_frame->update_values(presenter->adc_channels(), presenter->sample_time());
   window->edit_register_device_frame->update_values(model.registers_as_values());
   window->edit_dac_frame->update_values(model.dacs_as_values());

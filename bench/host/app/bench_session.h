@@ -2,25 +2,47 @@
 // objects, built in the front end's start-up order.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Zelvar_Core/Controllers/delegates.h"
 #include "Zelvar_Core/Controllers/interactors.h"
 #include "bench/board/folders.h"
+#include "bench/host/app/reporting_app.h"
 #include "bench/host/presenter/bench_initializer.h"
 #include "bench/host/presenter/bench_presenter.h"
 #include "bench/host/tools/board_simulator_tool.h"
-#include "bench/host/windows/help_window.h"
 #include "bench/host/tools/log_tool.h"
 #include "bench/host/tools/playback_tool.h"
 #include "bench/host/tools/rates_tool.h"
-#include "bench/host/app/reporting_app.h"
 #include "bench/host/tools/self_test_window.h"
 #include "bench/host/tools/sequence_tool.h"
 #include "bench/host/tools/sweep_tool.h"
+#include "bench/host/windows/help_window.h"
 
 namespace Zelvar_Core::bench {
+
+// A window built the first time it is asked for, not before the main window
+// shows: used as the pointer it holds.
+template <typename T>
+class BuiltWhenAsked {
+ public:
+  void build_with(std::function<T*()> build) { build_ = std::move(build); }
+  T* get() const {
+    if (built_ == nullptr) built_ = build_();
+    return built_;
+  }
+  T* operator->() const { return get(); }
+  T& operator*() const { return *get(); }
+  operator T*() const { return get(); }
+  bool built() const { return built_ != nullptr; }
+
+ private:
+  std::function<T*()> build_;
+  mutable T* built_ = nullptr;
+};
 
 class BenchSession {
  public:
@@ -48,20 +70,24 @@ class BenchSession {
   std::unique_ptr<BenchInitializer> initializer;
   std::unique_ptr<DelegatesEditMenuBase> edit_registers, edit_dacs;
   std::unique_ptr<DelegatesEditRegisterChip> edit_chip;
-  BoardSimulatorTool* simulator;     // owned by the main window
-  LogTool* log_tool;                 // likewise
-  PlaybackTool* playback_tool;       // likewise
-  RatesTool* rates_tool;             // likewise
-  SweepTool* sweep_tool;             // likewise
-  SequenceTool* sequence_tool;       // likewise
-  HelpWindow* help_window;           // likewise
-  SelfTestWindow* self_test_window;  // likewise
+  // The tool windows, owned by the main window, each built when first
+  // asked for (its Tools entry or key, a self-test, a scene, a test).
+  BuiltWhenAsked<BoardSimulatorTool> simulator;
+  BuiltWhenAsked<LogTool> log_tool;
+  BuiltWhenAsked<PlaybackTool> playback_tool;
+  BuiltWhenAsked<RatesTool> rates_tool;
+  BuiltWhenAsked<SweepTool> sweep_tool;
+  BuiltWhenAsked<SequenceTool> sequence_tool;
+  BuiltWhenAsked<HelpWindow> help_window;
+  BuiltWhenAsked<SelfTestWindow> self_test_window;
   MainInteractor main_interactor;
   InteractorEditMenuBase registers_interactor, dacs_interactor;
   InteractorEditRegisterChip chip_interactor;
 
  private:
   std::shared_ptr<GuiPost> error_post_;
+  // What the Tools menu opens: each tool, built when first opened.
+  std::vector<std::unique_ptr<Tool>> tools_when_asked_;
 };
 
 }  // namespace Zelvar_Core::bench

@@ -111,7 +111,7 @@ void DemoScenes::playback() {
   // Two seconds recorded, then played back in a loop in the board's place.
   s_.presenter->start_recording();
   later_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
-    auto* tool = s_.playback_tool;
+    auto* tool = s_.playback_tool.get();
     s_.presenter->stop_main_img_thread();
     s_.choose_tool("Playback");
     tool->Move(s_.window->GetRect().GetRight() + 8, 0);
@@ -163,7 +163,7 @@ void DemoScenes::beside() {
 
 void DemoScenes::sweep() {
   // A threshold sweep under way, with the rates beside it.
-  auto* tool = s_.sweep_tool;
+  auto* tool = s_.sweep_tool.get();
   s_.presenter->toggle_main_img_thread();
   s_.choose_tool("Sweep");
   tool->Move(0, s_.window->GetRect().GetBottom() + 8);

@@ -103,9 +103,9 @@ void HelpWindow::show(Page page) {
   bring_up();
 }
 
-void bind_help_keys(wxFrame& window, HelpWindow& help) {
+void bind_help_keys(wxFrame& window, std::function<HelpWindow&()> help) {
   window.Bind(
-      wxEVT_MENU, [&help](wxCommandEvent&) { help.show(HelpWindow::kKeys); }, wxID_HELP);
+      wxEVT_MENU, [help](wxCommandEvent&) { help().show(HelpWindow::kKeys); }, wxID_HELP);
   window.Bind(
       wxEVT_MENU, [&window](wxCommandEvent&) { window.Close(); }, wxID_EXIT);
 }

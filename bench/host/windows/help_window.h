@@ -48,7 +48,7 @@ class HelpWindow : public ToolFrame {
 // The commands of F1 (this window, at its keys) and Ctrl+Q (closing the
 // main window, as its close button does). They are keys only: the menu bar
 // holds the front end's four menus and nothing else, and the status bar's
-// first message points to F1.
-void bind_help_keys(wxFrame& window, HelpWindow& help);
+// first message points to F1. `help` gives the window, built when first asked for.
+void bind_help_keys(wxFrame& window, std::function<HelpWindow&()> help);
 
 }  // namespace Zelvar_Core::bench
