@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -477,6 +478,43 @@ TEST(BoardServerRun, ASequenceRunsOnTheServedBoardAndItsReportNamesTheBoardsAddr
       << outcome.output;
   EXPECT_NE(outcome.output.find("2 of 2 expectations held"), std::string::npos);
   EXPECT_NE(outcome.output.find("SIM-0001 1.4.2 at " + server.address), std::string::npos);
+}
+
+// The libraries the dynamic loader started in a run (LD_DEBUG's "calling
+// init" lines), by file name.
+std::vector<std::string> libraries_started(const std::string& output) {
+  std::vector<std::string> started;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);)
+    if (const auto at = line.find("calling init: "); at != std::string::npos)
+      started.push_back(fs::path(line.substr(at + 14)).filename().string());
+  return started;
+}
+
+bool any_of_protocol(const std::vector<std::string>& libraries) {
+  return std::any_of(libraries.begin(), libraries.end(), [](const std::string& name) {
+    return name.find("grpc") != std::string::npos || name.find("protobuf") != std::string::npos;
+  });
+}
+
+TEST(BoardServerRun, TheProtocolsLibrariesAreLoadedOnlyForABoardServer) {
+  const fs::path folder = fresh("remote_libraries");
+  fs::copy(SEQUENCES_DIR, folder / "sequences", fs::copy_options::recursive);
+  const Outcome built_in = run_pravel(folder, "--run sequences/smoke_test.json", "LD_DEBUG=libs");
+  EXPECT_EQ(built_in.status, 0) << built_in.output;
+  const auto on_built_in = libraries_started(built_in.output);
+  ASSERT_FALSE(on_built_in.empty()) << "no library seen starting";
+  EXPECT_FALSE(any_of_protocol(on_built_in)) << ::testing::PrintToString(on_built_in);
+
+  BoardServerProcess server(folder);
+  ASSERT_FALSE(server.address.empty());
+  const Outcome served = run_pravel(
+      folder, "--board " + server.address + " --run sequences/smoke_test.json", "LD_DEBUG=libs");
+  EXPECT_EQ(served.status, 0) << served.output;
+  const auto on_served = libraries_started(served.output);
+  EXPECT_TRUE(any_of_protocol(on_served)) << ::testing::PrintToString(on_served);
+  EXPECT_NE(std::find(on_served.begin(), on_served.end(), "pravel_remote_board.so"),
+            on_served.end());
 }
 
 TEST(BoardServerRun, AServerKilledMidRunEndsTheRunAtItsStepWithTheRecordingWhole) {
