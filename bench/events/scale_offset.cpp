@@ -131,10 +131,29 @@ void pack(const T* values, std::size_t count, std::vector<unsigned char>& out) {
   if constexpr (std::is_unsigned_v<T>) {
     unsigned_range(values, count, min, max);  // min wraps to 0 when every value is the fill
   } else {
-    for (std::size_t i = 0; i < count; ++i) {
-      const T v = values[i];
-      min = std::min(min, v == 0 ? std::numeric_limits<T>::max() : v);
-      max = std::max(max, v == 0 ? std::numeric_limits<T>::lowest() : v);
+    // Times are nearly always all above zero: their plain range, in two
+    // independent halves, is the range without the fill unless it holds 0.
+    T low[2] = {min, min}, high[2] = {max, max};
+    std::size_t i = 0;
+    for (; i + 2 <= count; i += 2)
+      for (std::size_t half = 0; half < 2; ++half) {
+        low[half] = std::min(low[half], values[i + half]);
+        high[half] = std::max(high[half], values[i + half]);
+      }
+    for (; i < count; ++i) {
+      low[0] = std::min(low[0], values[i]);
+      high[0] = std::max(high[0], values[i]);
+    }
+    min = std::min(low[0], low[1]);
+    max = std::max(high[0], high[1]);
+    if (min <= 0 && max >= 0) {
+      min = std::numeric_limits<T>::max();
+      max = std::numeric_limits<T>::lowest();
+      for (i = 0; i < count; ++i) {
+        const T v = values[i];
+        min = std::min(min, v == 0 ? std::numeric_limits<T>::max() : v);
+        max = std::max(max, v == 0 ? std::numeric_limits<T>::lowest() : v);
+      }
     }
   }
   if (min > max || max == 0) min = max = 0;  // nothing but the fill
