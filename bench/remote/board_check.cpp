@@ -608,18 +608,21 @@ void Checker::check_registers() {
     for (const bool high : {true, false}) {
       if (high ? r.max() == INT64_MAX : r.min() == INT64_MIN) continue;
       const std::int64_t outside = high ? r.max() + 1 : r.min() - 1;
+      all_registers(after, why);
+      const std::int64_t was = after.count(r.name()) ? after[r.name()].value() : value;
       status = write(r.name(), outside);
       all_registers(after, why);
-      const std::int64_t now = after.count(r.name()) ? after[r.name()].value() : value;
+      const std::int64_t now = after.count(r.name()) ? after[r.name()].value() : was;
       if (status.error_code() != StatusCode::OUT_OF_RANGE)
         faults_out.push_back(fmt::format("{} = {} answered {}; OUT_OF_RANGE expected", r.name(),
                                          outside, told(status)));
       else if (status.error_message().find(r.name()) == std::string::npos)
         faults_out.push_back(fmt::format("{} = {}: the refusal \"{}\" does not name the register",
                                          r.name(), outside, status.error_message()));
-      else if (now != value)
-        faults_out.push_back(fmt::format("{} = {} was refused but the register changed to {}",
-                                         r.name(), outside, now));
+      else if (now != was)
+        faults_out.push_back(
+            fmt::format("{} = {} was refused but the register changed from {} to {}", r.name(),
+                        outside, was, now));
       else
         refusal = told(status);
     }
@@ -785,9 +788,10 @@ void Checker::check_programming() {
   if (!faults.empty())
     fail("program", joined(faults));
   else
-    pass("program", fmt::format("{} bytes of {} in {} progress messages, then done; the board "
+    pass("program", fmt::format("{} bytes of {} in {} progress message{}, then done; the board "
                                 "holds \"{}\"",
-                                bytes.size(), name, before_done, run.progress.back().design()));
+                                bytes.size(), name, before_done, before_done == 1 ? "" : "s",
+                                run.progress.back().design()));
 }
 
 std::string describe_faults(const std::vector<std::string>& faults, std::size_t batches) {
