@@ -7,6 +7,7 @@
 #include "Zelvar_Core/version.h"
 #include "bench/remote/board_access.h"
 #include "bench/remote/board_check.h"
+#include "bench/remote/remote_call.h"
 
 namespace remote = Zelvar_Core::bench::remote;
 
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
   options.lease = !quick;
   try {
     if (!token_file.empty()) options.token = remote::read_token_file(token_file);
+    if (!options.bitstream.empty()) remote::read_bitstream_file(options.bitstream);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pravel-board-check: %s\n", e.what());
     return 2;

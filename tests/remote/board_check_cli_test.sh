@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # pravel-board-check's command line and the servers it cannot check: a
-# refused command line exits 2 with one sentence; a server that wants a
+# refused command line (or a token or design it cannot read) exits 2 with
+# one sentence; a server that wants a
 # token not given, or nothing listening, fails the identity check, the run
 # stops there and exits 1.
 #   board_check_cli_test.sh CHECKER PRAVEL_BOARD
@@ -20,6 +21,8 @@ expect 2 "See pravel-board-check --help." "$checker"
 expect 2 "pravel-board-check: nowhere is not an address with a port (HOST:PORT)" "$checker" nowhere
 expect 2 "pravel-board-check: Cannot read the token file $work/none" \
   "$checker" 127.0.0.1:1 --token-file "$work/none"
+expect 2 "pravel-board-check: Cannot read the bitstream $work: it is a folder" \
+  "$checker" 127.0.0.1:1 --bitstream "$work"
 
 echo "s3cret" > "$work/token"
 "$pravel_board" --listen 127.0.0.1:0 --token-file "$work/token" > "$work/server.out" 2>&1 &
