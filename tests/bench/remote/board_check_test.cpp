@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
 #include "tests/bench/remote/board_server_fixture.h"
 
 namespace Zelvar_Core::bench::remote {
