@@ -198,7 +198,7 @@ class BoardService(rpc.BoardServicer):
             context.abort(grpc.StatusCode.INVALID_ARGUMENT,
                           "Name a reset: device, FIFO, RAM, AER or chip")
         if request.kind not in RESETS:
-            context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+            context.abort(grpc.StatusCode.FAILED_PRECONDITION,
                           f"The board has no {RESET_NAMES[request.kind]} reset: nothing was sent")
         if request.kind == pb.RESET_DEVICE:
             self.board.started = time.monotonic()  # the board's clock starts over
@@ -210,7 +210,7 @@ class BoardService(rpc.BoardServicer):
             context.abort(grpc.StatusCode.INVALID_ARGUMENT,
                           "Name a mode: event stream, test pattern or standby")
         if request.mode not in MODES:
-            context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+            context.abort(grpc.StatusCode.FAILED_PRECONDITION,
                           f"The board has no {MODE_NAMES[request.mode]} mode: nothing was sent")
         self.board.mode = request.mode
         return pb.SetModeReply()
