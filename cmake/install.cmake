@@ -44,6 +44,8 @@ install(FILES ${CMAKE_BINARY_DIR}/zelvar_core.pc DESTINATION ${CMAKE_INSTALL_LIB
 install(TARGETS pravel pravel-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS pravel_remote_board LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/zelvar-core
                                     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+# The protocol's contract, for a board team to check their server against.
+install(TARGETS pravel-board-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The board protocol, for a board team's server or a script's client.
 install(FILES proto/zelvar/board/v1/board.proto
         DESTINATION ${CMAKE_INSTALL_DATADIR}/zelvar-core/proto/zelvar/board/v1)
@@ -59,7 +61,7 @@ install(FILES sequences/bits/aer640_sample.bit DESTINATION ${ZELVAR_DOC_DIR}/seq
 # Documents as Debian wants them: compressed, with the copyright beside.
 set(ZELVAR_DOCS ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${ZELVAR_DOCS})
-foreach(document pravel.1 pravel-board.1 changelog)
+foreach(document pravel.1 pravel-board.1 pravel-board-check.1 changelog)
   add_custom_command(
     OUTPUT ${ZELVAR_DOCS}/${document}.gz
     COMMAND gzip -9 -n -c ${CMAKE_SOURCE_DIR}/packaging/${document} > ${ZELVAR_DOCS}/${document}.gz
@@ -67,12 +69,16 @@ foreach(document pravel.1 pravel-board.1 changelog)
 endforeach()
 add_custom_target(packaging_documents ALL DEPENDS ${ZELVAR_DOCS}/pravel.1.gz
                                                   ${ZELVAR_DOCS}/pravel-board.1.gz
+                                                  ${ZELVAR_DOCS}/pravel-board-check.1.gz
                                                   ${ZELVAR_DOCS}/changelog.gz)
 install(FILES ${ZELVAR_DOCS}/pravel.1.gz ${ZELVAR_DOCS}/pravel-board.1.gz
+              ${ZELVAR_DOCS}/pravel-board-check.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${ZELVAR_DOCS}/changelog.gz DESTINATION ${ZELVAR_DOC_DIR}
         RENAME changelog.Debian.gz)
 install(FILES packaging/copyright DESTINATION ${ZELVAR_DOC_DIR})
+# What a board team reads to write their server and check it.
+install(FILES docs/board-protocol.md DESTINATION ${ZELVAR_DOC_DIR})
 
 # The Debian package: one .deb whose dependencies dpkg-shlibdeps reads off
 # the binaries. Its shlibs and ldconfig trigger are written here: CPack's

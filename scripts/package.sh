@@ -3,13 +3,14 @@
 # temporary prefix, builds the example host against that prefix alone and
 # starts it under Xvfb, then makes the Debian package, checks it (lintian,
 # desktop-file-validate), installs it with apt-get and runs pravel from the
-# PATH, and the installed smoke test sequence from a folder of its own. Run
-# after scripts/test.sh has built build/.
+# PATH, the installed smoke test sequence from a folder of its own, and the
+# installed pravel-board-check against the installed pravel-board. Run after
+# scripts/test.sh has built build/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+trap 'kill "${board_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 echo "== install into $work/prefix"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
@@ -37,3 +38,10 @@ echo "== the installed smoke test, run where a user runs it"
 mkdir "$work/run"
 (cd "$work/run" && pravel --run /usr/share/doc/zelvar-core/sequences/smoke_test.json)
 ls "$work/run/reports"/smoke_test_*.csv "$work/run/recordings"/rec_*.raw >/dev/null
+
+echo "== the installed pravel-board-check against the installed pravel-board"
+pravel-board --listen 127.0.0.1:0 > "$work/board.out" 2>&1 &
+board_pid=$!
+for _ in $(seq 200); do grep -q "serving" "$work/board.out" 2>/dev/null && break; sleep 0.05; done
+pravel-board-check "$(grep -o '127\.0\.0\.1:[0-9]*' "$work/board.out")" --quick
+kill "$board_pid"

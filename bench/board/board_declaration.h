@@ -14,14 +14,6 @@
 
 namespace Zelvar_Core::bench {
 
-struct SensorGeometry {
-  std::uint32_t width = kSensorWidth;
-  std::uint32_t height = kSensorHeight;
-  bool contains(std::uint32_t x, std::uint32_t y) const { return x < width && y < height; }
-  bool operator==(const SensorGeometry& o) const { return width == o.width && height == o.height; }
-  bool operator!=(const SensorGeometry& o) const { return !(*this == o); }
-};
-
 // One ADC channel as the board names it, with the range it normally reads.
 struct AdcChannelDeclaration {
   std::string name;  // "VDD"
@@ -66,7 +58,8 @@ struct BoardDeclaration {
 // The boards this project simulates. The default is the AER-640: 640×480,
 // its three banks, three modes, five resets and four ADC channels. The
 // AER-320 is 320×240, has its own registers (a read-only chip id among
-// them), two ADC channels and no test-pattern mode.
+// them), two ADC channels, no test-pattern mode, no RAM reset and no
+// serial port.
 enum class SimulatedSensor { Aer640, Aer320 };
 BoardDeclaration declaration_of(SimulatedSensor sensor);
 // "640x480" or "320x240" (as `--sensor` takes them); throws

@@ -40,6 +40,9 @@ Status on_board(Call&& call) {
     return {StatusCode::UNAVAILABLE, e.what()};
   } catch (const Cancelled& e) {
     return {StatusCode::CANCELLED, e.what()};
+  } catch (const Refused& e) {
+    // What the board does not have or allow: the caller must ask otherwise.
+    return {StatusCode::FAILED_PRECONDITION, e.what()};
   } catch (const RangeError& e) {
     return {StatusCode::OUT_OF_RANGE, e.what()};
   } catch (const std::out_of_range& e) {
@@ -189,6 +192,18 @@ class ArrivingBitstream {
   std::string folder_, path_, name_;
 };
 
+// A mode change or reset done on the board, logged with its outcome: what
+// reached the board, and what it refused.
+template <class Call>
+Status logged(ServedBoard& s, const std::string& what, Call&& call) {
+  Status status = on_board(std::forward<Call>(call));
+  if (status.ok())
+    s.logger->info("{}: done", what);
+  else
+    s.logger->info("{}: refused: {}", what, status.error_message());
+  return status;
+}
+
 v1::BoardState state_of(ServedBoard& s) {
   v1::BoardState state;
   state.set_plugged(s.board.connected());
@@ -231,10 +246,34 @@ Status BoardService::GetIdentity(grpc::ServerContext* context, const v1::GetIden
     identity->set_serial_number(info.serial_number);
     identity->set_version(info.dev_version);
     identity->set_design(s_.board.design());
-    identity->set_sensor_width(kSensorWidth);
-    identity->set_sensor_height(kSensorHeight);
+    identity->set_sensor_width(s_.board.declaration().geometry.width);
+    identity->set_sensor_height(s_.board.declaration().geometry.height);
     identity->set_protocol_version(1);
   });
+}
+
+Status BoardService::DescribeBoard(grpc::ServerContext* context, const v1::DescribeBoardRequest*,
+                                   v1::BoardDescription* description) {
+  if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
+  // What the board is does not change while it is unplugged: told either way.
+  const BoardDeclaration& board = s_.board.declaration();
+  description->set_sensor_name(board.sensor_name);
+  description->set_sensor_width(board.geometry.width);
+  description->set_sensor_height(board.geometry.height);
+  for (SensorMode mode : board.modes) description->add_modes(wire_mode(mode));
+  for (const std::string& reset : board.resets) description->add_resets(wire_reset(reset));
+  for (const AdcChannelDeclaration& channel : board.adc_channels) {
+    auto* out = description->add_adc_channels();
+    out->set_name(channel.name);
+    out->set_unit(channel.unit);
+    out->set_normal_min(channel.normal_min);
+    out->set_normal_max(channel.normal_max);
+  }
+  description->set_has_serial_port(board.has_serial_port);
+  description->set_largest_design_bytes(board.largest_design_bytes);
+  for (const std::string& format : board.event_formats) description->add_event_formats(format);
+  description->set_largest_batch_bytes(board.largest_batch_bytes);
+  return Status::OK;
 }
 
 Status BoardService::Claim(grpc::ServerContext* context, const v1::ClaimRequest* request,
@@ -266,6 +305,10 @@ Status BoardService::ListRegisters(grpc::ServerContext* context,
       out->set_value(r.value);
       out->set_min(r.min);
       out->set_max(r.max);
+      out->set_unit(r.unit);
+      out->set_description(r.description);
+      out->set_read_only(r.read_only);
+      out->set_default_value(r.default_value);
     }
   });
 }
@@ -315,7 +358,7 @@ Status BoardService::Program(
 Status BoardService::Reset(grpc::ServerContext* context, const v1::ResetRequest* request,
                            v1::ResetReply*) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  return on_board([&] {
+  return logged(s_, "Reset " + v1::ResetKind_Name(request->kind()), [&] {
     auto& actions = s_.board.resets;
     switch (request->kind()) {
       case v1::RESET_DEVICE:
@@ -337,7 +380,8 @@ Status BoardService::Reset(grpc::ServerContext* context, const v1::ResetRequest*
 Status BoardService::SetMode(grpc::ServerContext* context, const v1::SetModeRequest* request,
                              v1::SetModeReply*) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  return on_board([&] { s_.board.set_mode(mode_of(request->mode())); });
+  return logged(s_, "Mode " + v1::Mode_Name(request->mode()),
+                [&] { s_.board.set_mode(mode_of(request->mode())); });
 }
 
 Status BoardService::StartAcquisition(grpc::ServerContext* context,
@@ -394,12 +438,11 @@ Status BoardService::ReadAdc(grpc::ServerContext* context, const v1::ReadAdcRequ
     const double t =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const std::vector<double> values = s_.board.adc().read(t);
-    const char* names[] = {"VDD", "VDDIO", "Temperature", "Ibias"};
-    const char* units[] = {"V", "V", "\u00b0C", "\u00b5A"};
-    for (std::size_t i = 0; i < values.size() && i < 4; ++i) {
+    const auto& channels = s_.board.declaration().adc_channels;  // in the ADC's order
+    for (std::size_t i = 0; i < values.size() && i < channels.size(); ++i) {
       auto* channel = reply->add_channels();
-      channel->set_name(names[i]);
-      channel->set_unit(units[i]);
+      channel->set_name(channels[i].name);
+      channel->set_unit(channels[i].unit);
       channel->set_value(values[i]);
     }
   });
@@ -408,7 +451,10 @@ Status BoardService::ReadAdc(grpc::ServerContext* context, const v1::ReadAdcRequ
 Status BoardService::SerialTransact(grpc::ServerContext* context, const v1::SerialRequest* request,
                                     v1::SerialReply* reply) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  return on_board([&] { reply->set_answer(s_.board.serial_transact(request->line())); });
+  Status status = on_board([&] { reply->set_answer(s_.board.serial_transact(request->line())); });
+  if (status.error_code() == StatusCode::FAILED_PRECONDITION)
+    s_.logger->info("Serial line refused: {}", status.error_message());
+  return status;
 }
 
 Status BoardService::WatchBoard(grpc::ServerContext* context, const v1::WatchBoardRequest*,

@@ -40,6 +40,8 @@ class BoardService final : public v1::Board::Service {
 
   grpc::Status GetIdentity(grpc::ServerContext*, const v1::GetIdentityRequest*,
                            v1::Identity*) override;
+  grpc::Status DescribeBoard(grpc::ServerContext*, const v1::DescribeBoardRequest*,
+                             v1::BoardDescription*) override;
   grpc::Status Claim(grpc::ServerContext*, const v1::ClaimRequest*, v1::ClaimReply*) override;
   grpc::Status Release(grpc::ServerContext*, const v1::ReleaseRequest*, v1::ReleaseReply*) override;
   grpc::Status ListRegisters(grpc::ServerContext*, const v1::ListRegistersRequest*,

@@ -19,10 +19,11 @@ using Zelvar_Core::bench::remote::ServerOptions;
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app("pravel-board: the simulated AER-640 sensor board served over the board protocol",
+  CLI::App app("pravel-board: a simulated sensor board served over the board protocol",
                "pravel-board");
   ServerOptions options;
   std::string token_file;
+  std::string sensor = "640x480";
   app.set_version_flag("--version", std::string("pravel-board ") + Zelvar_Core::kVersion);
   app.add_option("--listen", options.listen,
                  "Listen on HOST:PORT (default 127.0.0.1:50551; port 0 picks a free one). Any "
@@ -31,6 +32,21 @@ int main(int argc, char** argv) {
   app.add_option("--token-file", token_file,
                  "Refuse every call that does not carry the token in file F")
       ->type_name("F");
+  app.add_option("--sensor", sensor,
+                 "The sensor simulated: 640x480 (the AER-640, the default) or 320x240 (the "
+                 "AER-320: its own registers, two ADC channels, no test pattern, no serial port)")
+      ->type_name("640x480|320x240")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            try {
+              Zelvar_Core::bench::parse_simulated_sensor(text);
+              return "";
+            } catch (const std::invalid_argument& e) {
+              const std::string what = e.what();
+              return what.substr(what.find(' ') + 1);  // the option is named by the parser
+            }
+          },
+          ""));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -48,7 +64,7 @@ int main(int argc, char** argv) {
   try {
     if (!token_file.empty())
       options.token = Zelvar_Core::bench::remote::read_token_file(token_file);
-    Zelvar_Core::bench::SimulatedDevice board;
+    Zelvar_Core::bench::SimulatedDevice board(Zelvar_Core::bench::parse_simulated_sensor(sensor));
     BoardServer server(board, options, logger);
     // The address as bound, on stdout, for whoever started the server.
     std::printf("pravel-board: serving the simulated board on %s%s\n", server.address().c_str(),

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """A small fake board served over the board protocol, as a board team starts
-its own server: a few registers with ranges, a moving dot as events, two ADC
-channels. Every place a real board's code goes is marked "A REAL BOARD".
+its own server: it declares itself (its sensor's size, modes, resets, two ADC
+channels), has a few registers with ranges, units and descriptions (one
+read-only), and sends a moving dot as events. Every place a real board's code
+goes is marked "A REAL BOARD". Check it with pravel-board-check.
 
     ../python_client/generate.sh stubs
     PYTHONPATH=stubs /usr/bin/python3 fake_board.py --listen 127.0.0.1:50552 [--token-file F]"""
@@ -20,6 +22,18 @@ from zelvar.board.v1 import board_pb2_grpc as rpc
 
 LEASE_S = 10.0
 WIDTH, HEIGHT = 640, 480
+LARGEST_DESIGN_BYTES = 16 << 20
+WRITE_BYTES_PER_S = 16e6  # how fast the FPGA takes a design
+
+# What the board has, as DescribeBoard tells the bench. A REAL BOARD: yours.
+MODES = [pb.MODE_EVENT_STREAM, pb.MODE_STANDBY]  # no test pattern
+RESETS = [pb.RESET_DEVICE, pb.RESET_FIFO, pb.RESET_CHIP]  # no RAM, no AER reset
+ADC_CHANNELS = [pb.AdcChannelInfo(name="VDD", unit="V", normal_min=1.7, normal_max=1.9),
+                pb.AdcChannelInfo(name="Temperature", unit="°C", normal_min=20, normal_max=70)]
+MODE_NAMES = {pb.MODE_EVENT_STREAM: "event stream", pb.MODE_TEST_PATTERN: "test pattern",
+              pb.MODE_STANDBY: "standby"}
+RESET_NAMES = {pb.RESET_DEVICE: "device", pb.RESET_FIFO: "FIFO", pb.RESET_RAM: "RAM",
+               pb.RESET_AER: "AER", pb.RESET_CHIP: "chip"}
 
 
 class FakeBoard:
@@ -27,12 +41,17 @@ class FakeBoard:
 
     def __init__(self):
         self.lock = threading.Lock()
-        # name: [value, min, max] per bank, in the board's order.
+        # name: [value, min, max, unit, description, read-only] per bank, in
+        # the board's order; each value as it is after a reset is its default.
         self.banks = {
-            pb.BANK_DEVICE: {"CTRL": [1, 0, 255]},
-            pb.BANK_DAC: {"VTH_ON": [2400, 0, 4095], "VTH_OFF": [800, 0, 4095]},
-            pb.BANK_CHIP: {"EN_AER": [1, 0, 1]},
+            pb.BANK_DEVICE: {
+                "CTRL": [1, 0, 255, "", "Control bits; bit 0 lets the events out", False],
+                "BOARD_REV": [3, 0, 255, "", "The board's revision", True]},
+            pb.BANK_DAC: {"VTH_ON": [2400, 0, 4095, "counts", "ON contrast threshold", False],
+                          "VTH_OFF": [800, 0, 4095, "counts", "OFF contrast threshold", False]},
+            pb.BANK_CHIP: {"EN_AER": [1, 0, 1, "", "1 enables the AER output", False]},
         }
+        self.defaults = {n: r[0] for bank in self.banks.values() for n, r in bank.items()}
         self.design = "fake_dot (flash)"
         self.mode = pb.MODE_EVENT_STREAM
         self.acquiring = False
@@ -86,10 +105,11 @@ class BoardService(rpc.BoardServicer):
     def Claim(self, request, context):
         self.admit(context, False)
         h = self.holder
-        if h and time.monotonic() - h[4] < LEASE_S and (h[1], h[2]) != (request.client, context.peer()):
+        mine = h and (h[1], h[2]) == (request.client, context.peer())
+        if h and time.monotonic() - h[4] < LEASE_S and not mine:
             context.abort(grpc.StatusCode.FAILED_PRECONDITION,
                           f"The board is in use by {h[1]} at {h[2]} since {h[3]}")
-        session = h[0] if h and (h[1], h[2]) == (request.client, context.peer()) else secrets.token_hex(16)
+        session = h[0] if mine else secrets.token_hex(16)
         self.holder = (session, request.client, context.peer(), time.strftime("%H:%M:%S"),
                        time.monotonic())
         return pb.ClaimReply(session=session)
@@ -100,6 +120,14 @@ class BoardService(rpc.BoardServicer):
         return pb.ReleaseReply()
 
     # -- the board -----------------------------------------------------------
+    def DescribeBoard(self, request, context):
+        self.admit(context, False)
+        return pb.BoardDescription(sensor_name="Fake dot sensor", sensor_width=WIDTH,
+                                   sensor_height=HEIGHT, modes=MODES, resets=RESETS,
+                                   adc_channels=ADC_CHANNELS, has_serial_port=True,
+                                   largest_design_bytes=LARGEST_DESIGN_BYTES,
+                                   event_formats=["EVT 2.0"], largest_batch_bytes=1 << 20)
+
     def GetIdentity(self, request, context):
         self.admit(context, False)
         return pb.Identity(vendor="Example Lab", product="Fake dot board", serial_number="FAKE-1",
@@ -113,7 +141,8 @@ class BoardService(rpc.BoardServicer):
                           "Name a bank of registers: device, DAC or chip")
         with self.board.lock:
             return pb.ListRegistersReply(registers=[
-                pb.Register(name=n, value=v[0], min=v[1], max=v[2])
+                pb.Register(name=n, value=v[0], min=v[1], max=v[2], unit=v[3], description=v[4],
+                            read_only=v[5], default_value=self.board.defaults[n])
                 for n, v in self.board.banks[request.bank].items()])
 
     def WriteRegister(self, request, context):
@@ -123,6 +152,9 @@ class BoardService(rpc.BoardServicer):
             if r is None:
                 context.abort(grpc.StatusCode.NOT_FOUND,
                               f"The board has no register named {request.name}")
+            if r[5]:
+                context.abort(grpc.StatusCode.FAILED_PRECONDITION,
+                              f"{request.name} is read-only: nothing was written")
             if not r[1] <= request.value <= r[2]:
                 context.abort(grpc.StatusCode.OUT_OF_RANGE,
                               f"{request.name}: {request.value} is out of range {r[1]}..{r[2]}")
@@ -136,10 +168,23 @@ class BoardService(rpc.BoardServicer):
             context.abort(grpc.StatusCode.INVALID_ARGUMENT,
                           "The bitstream's header message did not come first")
         total, got = first.header.total_bytes, 0
+        if total > LARGEST_DESIGN_BYTES:
+            context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+                          "The bitstream is larger than any design the board can hold")
         design = first.header.file_name.rsplit(".", 1)[0] or "unnamed"
         self.board.design = ""
         for chunk in request_iterator:
-            got += len(chunk.data)  # A REAL BOARD: write the chunk to the FPGA here
+            if chunk.HasField("header"):
+                context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+                              "A second header came in the bitstream")
+            got += len(chunk.data)
+            if got > total:
+                context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+                              "More of the bitstream came than its header announced")
+            # A REAL BOARD: write the chunk to the FPGA here.
+            time.sleep(len(chunk.data) / WRITE_BYTES_PER_S)
+            if not context.is_active():
+                return  # cancelled: the board holds no design
             yield pb.ProgramProgress(design=design, bytes_done=got, bytes_total=total)
         if got != total:
             context.abort(grpc.StatusCode.INVALID_ARGUMENT,
@@ -149,12 +194,24 @@ class BoardService(rpc.BoardServicer):
 
     def Reset(self, request, context):
         self.admit(context, True)
+        if request.kind not in RESET_NAMES:
+            context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+                          "Name a reset: device, FIFO, RAM, AER or chip")
+        if request.kind not in RESETS:
+            context.abort(grpc.StatusCode.FAILED_PRECONDITION,
+                          f"The board has no {RESET_NAMES[request.kind]} reset: nothing was sent")
         if request.kind == pb.RESET_DEVICE:
             self.board.started = time.monotonic()  # the board's clock starts over
         return pb.ResetReply()
 
     def SetMode(self, request, context):
         self.admit(context, True)
+        if request.mode not in MODE_NAMES:
+            context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+                          "Name a mode: event stream, test pattern or standby")
+        if request.mode not in MODES:
+            context.abort(grpc.StatusCode.FAILED_PRECONDITION,
+                          f"The board has no {MODE_NAMES[request.mode]} mode: nothing was sent")
         self.board.mode = request.mode
         return pb.SetModeReply()
 
@@ -180,8 +237,13 @@ class BoardService(rpc.BoardServicer):
             words, n = self.board.events(last, now)
             last = now
             if n:
-                yield pb.EventBatch(evt2_words=words.tobytes(), events=n, board_time_us=now,
-                                    lost_by_board=0)
+                yield self.batch(words, n, now)
+
+    def batch(self, words, n, now_us):
+        """One batch of the stream: the words, the events they hold, the board's clock at its
+        end. A REAL BOARD: count in lost_by_board what its FIFO dropped."""
+        return pb.EventBatch(evt2_words=words.tobytes(), events=n, board_time_us=now_us,
+                             lost_by_board=0)
 
     def ReadAdc(self, request, context):
         self.admit(context, False)
@@ -207,14 +269,15 @@ class BoardService(rpc.BoardServicer):
             time.sleep(0.05)
 
 
-def main():
+def main(service=BoardService):
+    """Serves the board; a test passes a service of its own."""
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--listen", default="127.0.0.1:50551", help="HOST:PORT (port 0: any)")
     parser.add_argument("--token-file", help="refuse calls without the token in this file")
     args = parser.parse_args()
     token = open(args.token_file).readline().strip() if args.token_file else ""
     server = grpc.server(futures.ThreadPoolExecutor(max_workers=8))
-    rpc.add_BoardServicer_to_server(BoardService(FakeBoard(), token), server)
+    rpc.add_BoardServicer_to_server(service(FakeBoard(), token), server)
     port = server.add_insecure_port(args.listen)
     if port == 0:
         raise SystemExit(f"fake_board.py: cannot listen on {args.listen}")

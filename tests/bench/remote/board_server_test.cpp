@@ -10,12 +10,15 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "bench/board/bitstream.h"
 #include "bench/events/evt2.h"
 #include "tests/bench/remote/board_server_fixture.h"
+#include "tests/support/board_server_process.h"
 
 namespace Zelvar_Core::bench::remote {
 namespace {
@@ -379,12 +382,157 @@ TEST(PravelBoard, RefusesWhatItCannotDoInOneSentence) {
   ServerRun run = run_server({"--bogus"}, 0);
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.first_line.find("See pravel-board --help."), std::string::npos) << run.first_line;
+  run = run_server({"--sensor", "320x200"}, 0);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.first_line,
+            "pravel-board: --sensor: \"320x200\" is not a simulated sensor; choose 640x480 or "
+            "320x240. See pravel-board --help.");
   run = run_server({"--listen", "nowhere"}, 0);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.first_line, "pravel-board: nowhere is not an address with a port (HOST:PORT)");
   run = run_server({"--listen", "127.0.0.1:0", "--token-file", "/nonexistent/token"}, 0);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.first_line, "pravel-board: Cannot read the token file /nonexistent/token");
+}
+
+// ---- what the board says it is ------------------------------------------------------
+
+// The description as one line per item, to compare whole.
+std::vector<std::string> described(const v1::BoardDescription& d) {
+  std::vector<std::string> lines = {
+      d.sensor_name() + " " + std::to_string(d.sensor_width()) + "x" +
+          std::to_string(d.sensor_height()),
+      "serial port " + std::string(d.has_serial_port() ? "yes" : "no"),
+      "design " + std::to_string(d.largest_design_bytes()) + ", batch " +
+          std::to_string(d.largest_batch_bytes())};
+  for (const int mode : d.modes()) lines.push_back("mode " + v1::Mode_Name(mode));
+  for (const int reset : d.resets()) lines.push_back("reset " + v1::ResetKind_Name(reset));
+  for (const auto& c : d.adc_channels()) {
+    std::ostringstream range;
+    range << c.normal_min() << ".." << c.normal_max();
+    lines.push_back("adc " + c.name() + " " + c.unit() + " " + range.str());
+  }
+  for (const auto& format : d.event_formats()) lines.push_back("format " + format);
+  return lines;
+}
+
+TEST_F(BoardServerTest, TheAer640DescribesItselfAndItsRegisters) {
+  serve();
+  Client client(server->address(), "test");
+  v1::BoardDescription description;
+  ASSERT_TRUE(
+      client.board->DescribeBoard(client.context().get(), v1::DescribeBoardRequest(), &description)
+          .ok());
+  EXPECT_EQ(described(description),
+            (std::vector<std::string>{
+                "AER-640 640x480", "serial port yes", "design 33554432, batch 4194304",
+                "mode MODE_EVENT_STREAM", "mode MODE_TEST_PATTERN", "mode MODE_STANDBY",
+                "reset RESET_DEVICE", "reset RESET_FIFO", "reset RESET_RAM", "reset RESET_AER",
+                "reset RESET_CHIP", "adc VDD V 1.7..1.9", "adc VDDIO V 3.1..3.5",
+                "adc Temperature \u00b0C 20..70", "adc Ibias \u00b5A 0..50", "format EVT 2.0"}));
+  v1::ListRegistersRequest request;
+  request.set_bank(v1::BANK_DAC);
+  v1::ListRegistersReply reply;
+  ASSERT_TRUE(client.board->ListRegisters(client.context().get(), request, &reply).ok());
+  ASSERT_EQ(reply.registers_size(), 5);
+  const v1::Register& on = reply.registers(2);
+  EXPECT_EQ(on.name(), "VTH_ON");
+  EXPECT_EQ(on.unit(), "counts");
+  EXPECT_EQ(on.description(), "ON contrast threshold");
+  EXPECT_FALSE(on.read_only());
+  EXPECT_EQ(on.default_value(), 2400);
+}
+
+TEST(PravelBoard, TheAer320IsServedAsItDescribesItselfAndRefusesWhatItLacks) {
+  const auto folder = std::filesystem::absolute("aer320_served");
+  testing_support::BoardServerProcess server(folder, {"--sensor", "320x240"});
+  ASSERT_FALSE(server.address.empty()) << server.printed();
+  Client client(server.address, "test");
+  v1::Identity identity;
+  ASSERT_TRUE(client.identity(&identity).ok());
+  EXPECT_EQ(identity.product(), "AER-320 sensor board (simulated)");
+  EXPECT_EQ(identity.sensor_width(), 320u);
+  EXPECT_EQ(identity.sensor_height(), 240u);
+  v1::BoardDescription description;
+  ASSERT_TRUE(
+      client.board->DescribeBoard(client.context().get(), v1::DescribeBoardRequest(), &description)
+          .ok());
+  EXPECT_EQ(described(description),
+            (std::vector<std::string>{"AER-320 320x240", "serial port no",
+                                      "design 33554432, batch 4194304", "mode MODE_EVENT_STREAM",
+                                      "mode MODE_STANDBY", "reset RESET_DEVICE", "reset RESET_FIFO",
+                                      "reset RESET_AER", "reset RESET_CHIP", "adc VDD V 1.1..1.3",
+                                      "adc Temperature \u00b0C 20..70", "format EVT 2.0"}));
+  // Its registers, the chip id read-only; its ADC's two channels.
+  v1::ListRegistersRequest request;
+  request.set_bank(v1::BANK_DEVICE);
+  v1::ListRegistersReply registers;
+  ASSERT_TRUE(client.board->ListRegisters(client.context().get(), request, &registers).ok());
+  ASSERT_EQ(registers.registers_size(), 5);
+  const v1::Register& id = registers.registers(4);
+  EXPECT_EQ(id.name(), "CHIP_ID");
+  EXPECT_TRUE(id.read_only());
+  EXPECT_EQ(id.default_value(), 0x320A);
+  EXPECT_EQ(id.description(), "The chip's identification word");
+  EXPECT_EQ(registers.registers(1).unit(), "events");
+  v1::AdcReadingReply adc;
+  ASSERT_TRUE(client.board->ReadAdc(client.context().get(), v1::ReadAdcRequest(), &adc).ok());
+  ASSERT_EQ(adc.channels_size(), 2);
+  EXPECT_EQ(adc.channels(0).name() + " " + adc.channels(0).unit(), "VDD V");
+  EXPECT_NEAR(adc.channels(0).value(), 1.2, 0.02);
+  EXPECT_EQ(adc.channels(1).name() + " " + adc.channels(1).unit(), "Temperature \u00b0C");
+  // What it has not is refused, in its own sentence, and nothing is done.
+  ASSERT_TRUE(client.claim().ok());
+  v1::WriteRegisterReply written;
+  grpc::Status status = client.write("CHIP_ID", 7, &written);
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(status.error_message(), "CHIP_ID is read-only: nothing was written");
+  v1::SetModeRequest mode;
+  mode.set_mode(v1::MODE_TEST_PATTERN);
+  v1::SetModeReply mode_set;
+  status = client.board->SetMode(client.context().get(), mode, &mode_set);
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(status.error_message(), "The board has no test pattern mode: nothing was sent");
+  v1::ResetRequest reset;
+  reset.set_kind(v1::RESET_RAM);
+  v1::ResetReply reset_done;
+  status = client.board->Reset(client.context().get(), reset, &reset_done);
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(status.error_message(), "The board has no RAM reset: nothing was sent");
+  v1::SerialRequest line;
+  line.set_line("ID?");
+  v1::SerialReply answer;
+  status = client.board->SerialTransact(client.context().get(), line, &answer);
+  EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(status.error_message(), "The board has no serial port: nothing was sent");
+  // Its events lie on its 320 x 240 pixels.
+  auto context = client.context();
+  auto reader = client.board->StreamEvents(context.get(), v1::StreamEventsRequest());
+  ASSERT_TRUE(client.start().ok());
+  std::uint64_t events = 0, outside = 0;
+  v1::EventBatch batch;
+  while (events < 50000 && reader->Read(&batch)) {
+    std::vector<std::uint32_t> words(batch.evt2_words().size() / 4);
+    std::memcpy(words.data(), batch.evt2_words().data(), words.size() * 4);
+    evt2::Decoder decoder;
+    std::vector<Event> decoded;
+    decoder.decode(words.data(), words.size(), decoded);
+    for (const Event& e : decoded) outside += e.x >= 320 || e.y >= 240;
+    events += decoded.size();
+  }
+  context->TryCancel();
+  reader->Finish();
+  EXPECT_GE(events, 50000u);
+  EXPECT_EQ(outside, 0u);
+  // The server's log tells what it refused.
+  const std::string log = server.printed();
+  EXPECT_NE(log.find("Mode MODE_TEST_PATTERN: refused: The board has no test pattern mode"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Reset RESET_RAM: refused: The board has no RAM reset"), std::string::npos)
+      << log;
+  server.kill();
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# pravel-board-check's command line and the servers it cannot check: a
+# refused command line (or a token or design it cannot read) exits 2 with
+# one sentence; a server that wants a
+# token not given, or nothing listening, fails the identity check, the run
+# stops there and exits 1.
+#   board_check_cli_test.sh CHECKER PRAVEL_BOARD
+set -euo pipefail
+checker="$1" pravel_board="$2"
+work="$(mktemp -d)"
+trap 'kill "${pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
+expect() {  # expect STATUS TEXT COMMAND...
+  local want="$1" text="$2" status=0
+  shift 2
+  "$@" > "$work/out" 2>&1 || status=$?
+  cat "$work/out"
+  [ "$status" -eq "$want" ] || { echo "exited $status, not $want" >&2; exit 1; }
+  grep -qF -- "$text" "$work/out" || { echo "no line says: $text" >&2; exit 1; }
+}
+expect 2 "See pravel-board-check --help." "$checker"
+expect 2 "pravel-board-check: nowhere is not an address with a port (HOST:PORT)" "$checker" nowhere
+expect 2 "pravel-board-check: Cannot read the token file $work/none" \
+  "$checker" 127.0.0.1:1 --token-file "$work/none"
+expect 2 "pravel-board-check: Cannot read the bitstream $work: it is a folder" \
+  "$checker" 127.0.0.1:1 --bitstream "$work"
+
+echo "s3cret" > "$work/token"
+"$pravel_board" --listen 127.0.0.1:0 --token-file "$work/token" > "$work/server.out" 2>&1 &
+pid=$!
+for _ in $(seq 200); do grep -q "serving" "$work/server.out" 2>/dev/null && break; sleep 0.05; done
+address="$(grep -o '127\.0\.0\.1:[0-9]*' "$work/server.out")"
+expect 1 "FAIL  identity: the server wants a token (give --token-file F): UNAUTHENTICATED" \
+  "$checker" "$address"
+[ "$(grep -c '^\(PASS\|FAIL\|SKIP\)  ' "$work/out")" -eq 1 ] || { echo "the run went on" >&2; exit 1; }
+
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+expect 1 "FAIL  identity: nothing that speaks the board protocol answers at $address" \
+  "$checker" "$address" --token-file "$work/token"
+grep -q "^pravel-board-check: 1 of 1 checks failed: identity$" "$work/out"
