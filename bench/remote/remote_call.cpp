@@ -94,12 +94,12 @@ std::string read_bitstream_file(const std::string& path) {
   return bytes;
 }
 
-std::vector<double> adc_values(const v1::AdcReadingReply& reply) {
-  static const char* const names[] = {"VDD", "VDDIO", "Temperature", "Ibias"};
-  std::vector<double> values(std::size(names), std::numeric_limits<double>::quiet_NaN());
+std::vector<double> adc_values(const v1::AdcReadingReply& reply,
+                               const std::vector<AdcChannelDeclaration>& channels) {
+  std::vector<double> values(channels.size(), std::numeric_limits<double>::quiet_NaN());
   for (const auto& channel : reply.channels())
     for (std::size_t i = 0; i < values.size(); ++i)
-      if (channel.name() == names[i]) values[i] = channel.value();
+      if (channel.name() == channels[i].name) values[i] = channel.value();
   return values;
 }
 
