@@ -72,7 +72,7 @@ void throw_unless_ok(const grpc::Status& status, const std::string& address,
   }
 }
 
-std::string read_bitstream_file(const std::string& path) {
+std::string read_bitstream_file(const std::string& path, std::uint64_t largest) {
   // Only a regular file the board can hold is read: never a FIFO or a device.
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
@@ -83,7 +83,7 @@ std::string read_bitstream_file(const std::string& path) {
   if (!std::filesystem::is_regular_file(status))
     throw std::runtime_error("Cannot read the bitstream " + path + ": it is not a regular file");
   const auto size = std::filesystem::file_size(path, error);
-  if (error || size > Board::kMaxDesignBytes)
+  if (error || size > largest)
     throw std::runtime_error("The bitstream " + path +
                              " is larger than any design the board can hold");
   if (size == 0) throw std::runtime_error("The bitstream " + path + " is empty");

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/board/board.h"
 #include "bench/board/board_declaration.h"
 #include "bench/board/registers.h"
 #include "bench/board/sensor.h"
@@ -35,8 +36,10 @@ void throw_unless_ok(const grpc::Status& status, const std::string& address,
 // This computer's name, for a claim others read ("lab-pc-3").
 std::string this_host();
 
-// The bitstream at `path` as bytes: only a regular file a board can hold.
-std::string read_bitstream_file(const std::string& path);
+// The bitstream at `path` as bytes: only a regular file of at most
+// `largest` bytes, the largest design the board holds.
+std::string read_bitstream_file(const std::string& path,
+                                std::uint64_t largest = Board::kMaxDesignBytes);
 
 // The ADC's channels in the order the board declared them (the AER-640's
 // VDD, VDDIO, temperature and Ibias for one that declares none), found by

@@ -321,6 +321,29 @@ TEST_F(RemoteBoardTest, AServerThatDoesNotDescribeItsBoardIsTakenForTheAer640Sai
                                            "board, 640\u00d7480, four ADC channels"});
 }
 
+TEST_F(RemoteBoardTest, ADesignLargerThanTheBoardSaysItHoldsIsNeverSent) {
+  serve_redescribed([](v1::BoardDescription& d) { d.set_largest_design_bytes(4096); });
+  RemoteBoard remote(redescribed_address, "", "remote board test");
+  EXPECT_EQ(remote.declaration().largest_design_bytes, 4096u);
+  std::ofstream("big.bit", std::ios::binary) << make_bitstream("big", std::string(5000, '\1'));
+  std::ofstream("small.bit", std::ios::binary) << make_bitstream("small", std::string(1000, '\1'));
+  try {
+    remote.program("big.bit");
+    ADD_FAILURE() << "a design larger than the board holds was sent";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "The bitstream big.bit is larger than any design the board can hold");
+  }
+  EXPECT_EQ(board.design(), SimulatedDevice::kFlashDesign);
+  remote.program("small.bit");
+  EXPECT_EQ(board.design(), "small");
+  std::vector<std::string> runs;
+  for (const auto& line : server_log())
+    if (line.rfind("Programmed ", 0) == 0) runs.push_back(line);
+  EXPECT_EQ(runs, std::vector<std::string>{"Programmed small: " +
+                                           std::to_string(std::filesystem::file_size("small.bit")) +
+                                           " bytes written"});
+}
+
 TEST_F(RemoteBoardTest, ABoardThatLiesAboutItselfIsRefusedInOneSentenceAndLeftAlone) {
   // Each lie as the server tells it, and the sentence the bench refuses it with.
   struct Lie {
