@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "bench/board/bitstream.h"
+#include "bench/remote/board_description.h"
 #include "tests/bench/remote/board_server_fixture.h"
 #include "tests/support/board_server_process.h"
 #include "tests/support/eventually.h"
@@ -319,6 +320,40 @@ TEST_F(RemoteBoardTest, AServerThatDoesNotDescribeItsBoardIsTakenForTheAer640Sai
   EXPECT_EQ(said, std::vector<std::string>{"The board at " + redescribed_address +
                                            " does not describe itself: taken for an AER-640 "
                                            "board, 640\u00d7480, four ADC channels"});
+}
+
+TEST(BoardDescription, AnIdentityAloneIsCheckedAndGivesTheSizeOfAnUndescribedBoard) {
+  v1::Identity identity;
+  identity.set_protocol_version(1);
+  identity.set_sensor_width(320);
+  identity.set_sensor_height(240);
+  const BoardDeclaration undescribed = declaration_from(identity, std::nullopt);
+  EXPECT_EQ(undescribed.geometry, (SensorGeometry{320, 240}));
+  EXPECT_EQ(undescribed.adc_channels.size(), 4u);
+  v1::BoardDescription described;  // a description that leaves everything out: today's defaults
+  const BoardDeclaration defaults = declaration_from(identity, described);
+  EXPECT_EQ(defaults.geometry, (SensorGeometry{320, 240}));
+  EXPECT_EQ(defaults.modes.size(), 3u);
+  EXPECT_EQ(defaults.resets, every_reset_name());
+  EXPECT_EQ(defaults.event_formats, std::vector<std::string>{"EVT 2.0"});
+  EXPECT_EQ(defaults.largest_design_bytes, 32u << 20);
+  auto refusal = [](const v1::Identity& id) {
+    try {
+      declaration_from(id, std::nullopt);
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("taken");
+  };
+  v1::Identity newer = identity;
+  newer.set_protocol_version(2);
+  EXPECT_EQ(refusal(newer), "it speaks version 2 of the board protocol, and this bench version 1");
+  v1::Identity wide = identity;
+  wide.set_sensor_width(70000);
+  EXPECT_EQ(refusal(wide),
+            "its identity gives a sensor of 70000\u00d7240 pixels (each side 1 to 65535)");
+  v1::Identity silent;  // a server of before the sizes were given: the AER-640's
+  EXPECT_EQ(declaration_from(silent, std::nullopt).geometry, (SensorGeometry{640, 480}));
 }
 
 TEST_F(RemoteBoardTest, ADesignLargerThanTheBoardSaysItHoldsIsNeverSent) {
