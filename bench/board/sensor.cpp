@@ -220,23 +220,44 @@ struct Scene {
   std::int64_t bar_x = 0, bar_y = 0, along_x = 0, along_y = 0, across_x = 0, across_y = 0;
 };
 
+// The array's size as the loop below uses it: the AER-640's in constants,
+// so that its events are made as fast as they always were, or any other
+// size taken from the scene.
+struct Aer640Array {
+  explicit Aer640Array(const Scene&) {}
+  static constexpr std::uint64_t width = kSensorWidth, height = kSensorHeight;
+  static constexpr std::uint64_t per_square = (std::uint64_t{1} << 32) / (kSensorWidth / 16) + 1;
+  static constexpr std::int64_t inner = static_cast<std::int64_t>((60 - kJitter) * 256);
+};
+struct AnyArray {
+  explicit AnyArray(const Scene& scene)
+      : width(scene.width),
+        height(scene.height),
+        per_square(scene.per_square),
+        inner(scene.inner) {}
+  const std::uint64_t width, height, per_square;
+  const std::int64_t inner;
+};
+
 // Writes `count` events of the scene to `out`, drawing from `random` and
 // stamping with `stamps`.
+template <class Array>
 void make_events(const Scene& scene, std::uint64_t& random, EvenStamps& stamps, std::size_t count,
                  Event* out) {
+  const Array array(scene);
   std::uint64_t state = random;  // in a register for the whole run
   if (scene.test_pattern) {
     // A checkerboard: ON on one colour, OFF on the other. The events fall on
     // every 8th pixel, so that each of them gathers enough in a frame for
     // the pattern to stand out.
-    const std::uint64_t columns = scene.width / 8, rows = scene.height / 8;
+    const std::uint64_t columns = array.width / 8, rows = array.height / 8;
     for (std::size_t i = 0; i < count; ++i, stamps.advance()) {
       state = step(state);
       const std::uint64_t r = drawn(state);
       const auto x = ((r & 0xffff) * columns >> 16) * 8;
       const auto y = ((r >> 16 & 0xffff) * rows >> 16) * 8;
       const bool square =
-          (((x * scene.per_square) >> 32) + ((y * scene.per_square) >> 32)) % 2 == 0;
+          (((x * array.per_square) >> 32) + ((y * array.per_square) >> 32)) % 2 == 0;
       out[i] = {stamps.now(), static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y),
                 static_cast<std::uint8_t>(square == scene.phase)};
     }
@@ -254,8 +275,8 @@ void make_events(const Scene& scene, std::uint64_t& random, EvenStamps& stamps, 
     bool polarity;
     if (pick < scene.noise_below) {
       // Background activity anywhere, of either polarity.
-      x = static_cast<int>((r >> 16 & 0xffff) * scene.width >> 16);
-      y = static_cast<int>((r >> 32 & 0xffff) * scene.height >> 16);
+      x = static_cast<int>((r >> 16 & 0xffff) * array.width >> 16);
+      y = static_cast<int>((r >> 32 & 0xffff) * array.height >> 16);
       polarity = (r >> 48 & 1) != 0;
     } else {
       const bool on = (r >> (64 - kOnBits)) < scene.on_below;
@@ -268,7 +289,7 @@ void make_events(const Scene& scene, std::uint64_t& random, EvenStamps& stamps, 
       // times 2^32), the jitter in 256 steps across the rim.
       constexpr auto kJitterStep = static_cast<int>(2 * kJitter);  // 2 * kJitter * 256 / 256
       static_assert(kJitterStep == 2 * kJitter, "a jitter step of whole 256ths of a pixel");
-      const auto radius = scene.inner + static_cast<std::int64_t>(kJitterStep * (r >> 26 & 0xff));
+      const auto radius = array.inner + static_cast<std::int64_t>(kJitterStep * (r >> 26 & 0xff));
       const int disc_x = pixel(scene.cx + radius * kCircle.c[at]);
       const int disc_y = pixel(scene.cy + radius * kCircle.s[at]);
       // Along the bar: the side it turns towards for ON, the other for OFF
@@ -287,6 +308,14 @@ void make_events(const Scene& scene, std::uint64_t& random, EvenStamps& stamps, 
               static_cast<std::uint8_t>(polarity)};
   }
   random = state;
+}
+
+void make_events(const Scene& scene, std::uint64_t& random, EvenStamps& stamps, std::size_t count,
+                 Event* out) {
+  if (scene.width == Aer640Array::width && scene.height == Aer640Array::height)
+    make_events<Aer640Array>(scene, random, stamps, count, out);
+  else
+    make_events<AnyArray>(scene, random, stamps, count, out);
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ struct ServedBoard {
   std::atomic<unsigned> stream_failures{0};  // how many breaks so far
 };
 
-class BoardService final : public v1::Board::Service {
+class BoardService : public v1::Board::Service {
  public:
   explicit BoardService(ServedBoard& served) : s_(served) {}
 

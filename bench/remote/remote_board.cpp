@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Zelvar_Core/Host/logging.h"
 #include "bench/events/evt2.h"
+#include "bench/remote/board_description.h"
 #include "bench/remote/remote_link.h"
 
 namespace Zelvar_Core::bench::remote {
@@ -16,10 +18,46 @@ bool unplugged(const grpc::Status& status) {
   return status.error_message().rfind("No board is connected", 0) == 0;
 }
 
+bool same_registers(const std::vector<Register>& a, const std::vector<Register>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+    return x.name == y.name && x.min == y.min && x.max == y.max && x.unit == y.unit &&
+           x.description == y.description && x.read_only == y.read_only &&
+           x.default_value == y.default_value;
+  });
+}
+
+// The same board: everything it declares alike (its registers' values aside).
+bool same_board(const BoardDeclaration& a, const BoardDeclaration& b) {
+  auto same_channels = [](const auto& x, const auto& y) {
+    return x.name == y.name && x.unit == y.unit && x.normal_min == y.normal_min &&
+           x.normal_max == y.normal_max;
+  };
+  return a.sensor_name == b.sensor_name && a.geometry == b.geometry && a.modes == b.modes &&
+         a.resets == b.resets &&
+         std::equal(a.adc_channels.begin(), a.adc_channels.end(), b.adc_channels.begin(),
+                    b.adc_channels.end(), same_channels) &&
+         a.has_serial_port == b.has_serial_port &&
+         a.largest_design_bytes == b.largest_design_bytes && a.event_formats == b.event_formats &&
+         a.largest_batch_bytes == b.largest_batch_bytes &&
+         same_registers(a.device_registers, b.device_registers) &&
+         same_registers(a.dac_registers, b.dac_registers) &&
+         same_registers(a.chip_registers, b.chip_registers);
+}
+
+std::vector<Register> registers_in(const v1::ListRegistersReply& reply) {
+  std::vector<Register> list;
+  list.reserve(static_cast<std::size_t>(reply.registers_size()));
+  for (const auto& r : reply.registers()) list.push_back(register_of(r));
+  return list;
+}
+
 }  // namespace
 
 RemoteBoard::RemoteBoard(std::string address, std::string token, std::string client)
     : address_(std::move(address)), token_(std::move(token)), client_(std::move(client)) {
+  declarations_.push_back(
+      std::make_unique<const BoardDeclaration>(declaration_of(SimulatedSensor::Aer640)));
+  declaration_ = declarations_.back().get();
   link_ = connect();
   link_->stream = std::thread([this, link = link_] { read_events(link); });
   is_connected = connected();
@@ -64,6 +102,32 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
   if (no_server_answers(status)) throw std::runtime_error("No board server answers at " + address_);
   if (!status.ok() && !unplugged(status))
     throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
+  // What the board is, before anything is taken from it.
+  std::optional<v1::BoardDescription> description(std::in_place);
+  status =
+      link->stub->DescribeBoard(context(*link, 3).get(), v1::DescribeBoardRequest(), &*description);
+  if (status.error_code() == grpc::StatusCode::UNIMPLEMENTED) {
+    description.reset();
+  } else if (no_server_answers(status)) {
+    throw std::runtime_error("No board server answers at " + address_);
+  } else if (!status.ok()) {
+    throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
+  }
+  auto wrongly = [this](const std::exception& e) {
+    return std::runtime_error("The board at " + address_ +
+                              " describes itself wrongly: " + e.what());
+  };
+  BoardDeclaration declared;
+  try {
+    declared = declaration_from(identity, description);
+  } catch (const std::invalid_argument& e) {
+    throw wrongly(e);
+  }
+  if (!description && !told_undescribed_.exchange(true))
+    get_logger("pravel")->warn(
+        "The board at {} does not describe itself: taken for an AER-640 board, {}\u00d7{}, four "
+        "ADC channels",
+        address_, declared.geometry.width, declared.geometry.height);
   v1::ClaimRequest claim;
   claim.set_client(client_);
   v1::ClaimReply claimed;
@@ -75,15 +139,31 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
   if (!token_.empty()) link->watch.AddMetadata("authorization", "Bearer " + token_);
   link->watch.AddMetadata("zelvar-session", link->session);
   // The registers and the ADC as they stand; a board that is unplugged is read when it is back.
+  std::vector<std::string> names;
+  bool listed = true;
   for (Bank bank : {Bank::Device, Bank::Dac, Bank::Chip}) {
     v1::ListRegistersRequest request;
     request.set_bank(wire_bank(bank));
     v1::ListRegistersReply reply;
-    if (!link->stub->ListRegisters(context(*link, 3).get(), request, &reply).ok()) break;
-    std::vector<Register> list;
-    for (const auto& r : reply.registers()) list.push_back({r.name(), r.value(), r.min(), r.max()});
-    registers_.replace(bank, std::move(list));
+    if (!link->stub->ListRegisters(context(*link, 3).get(), request, &reply).ok()) {
+      listed = false;
+      break;
+    }
+    declared.bank(bank) = registers_in(reply);
+    try {
+      check_registers(declared.bank(bank), names);
+    } catch (const std::invalid_argument& e) {
+      // Nothing of a board that lies is used: it is let go at once.
+      v1::ReleaseReply released;
+      link->stub->Release(context(*link, 1).get(), v1::ReleaseRequest(), &released);
+      throw wrongly(e);
+    }
   }
+  if (listed)
+    for (Bank bank : {Bank::Device, Bank::Dac, Bank::Chip})
+      registers_.replace(bank, declared.bank(bank));
+  const std::vector<AdcChannelDeclaration> channels = declared.adc_channels;
+  adopt(std::move(declared));
   v1::AdcReadingReply adc;
   const bool adc_read =
       link->stub->ReadAdc(context(*link, 3).get(), v1::ReadAdcRequest(), &adc).ok();
@@ -93,7 +173,7 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
       identity_ = {identity.vendor(), identity.product(), identity.serial_number(),
                    identity.version()};
     design_ = identity.design();
-    if (adc_read) last_adc_ = adc_values(adc);
+    if (adc_read) last_adc_ = adc_values(adc, channels);
   }
   // The state now: read once here, then watched by the link thread.
   auto call = context(*link, 3);
@@ -349,10 +429,37 @@ std::vector<Register> RemoteBoard::read_bank_from_board(Bank bank) {
   v1::ListRegistersReply reply;
   throw_unless_ok(link->stub->ListRegisters(context(*link).get(), request, &reply), address_,
                   "registers not read");
-  std::vector<Register> list;
-  for (const auto& r : reply.registers()) list.push_back({r.name(), r.value(), r.min(), r.max()});
+  std::vector<Register> list = registers_in(reply);
+  std::vector<std::string> names;
+  try {
+    check_registers(list, names);
+  } catch (const std::invalid_argument& e) {
+    throw std::runtime_error("The board at " + address_ + " describes itself wrongly: " + e.what());
+  }
   registers_.replace(bank, list);
+  // The declaration changes only when the board says other things of its registers.
+  if (!same_registers(declaration().bank(bank), list)) {
+    BoardDeclaration board = declaration();
+    board.bank(bank) = list;
+    adopt(std::move(board));
+  }
   return list;
+}
+
+const BoardDeclaration& RemoteBoard::declaration() const {
+  std::lock_guard lock(mutex_);
+  return *declaration_;
+}
+
+void RemoteBoard::adopt(BoardDeclaration board) {
+  const SensorGeometry geometry = board.geometry;
+  {
+    std::lock_guard lock(mutex_);
+    if (same_board(*declaration_, board)) return;
+    declarations_.push_back(std::make_unique<const BoardDeclaration>(std::move(board)));
+    declaration_ = declarations_.back().get();
+  }
+  hub_.set_geometry(geometry);  // the frame gathered is the board's size
 }
 
 std::int64_t RemoteBoard::read_register(const std::string& name) const {
@@ -362,8 +469,10 @@ std::int64_t RemoteBoard::read_register(const std::string& name) const {
 
 void RemoteBoard::write_register(const std::string& name, std::int64_t value) {
   if (!connected()) throw NoBoard(name + " not written");
-  const std::int64_t old = registers_.read(name);  // std::out_of_range for no such register
-  registers_.write(name, value);                   // the board's range, checked here first
+  // std::out_of_range for no such register
+  if (registers_.find(name).read_only) throw Refused(name + " is read-only: nothing was written");
+  const std::int64_t old = registers_.read(name);
+  registers_.write(name, value);  // the board's range, checked here first
   send(
       [this, name, value, old](Link& link) {
         v1::WriteRegisterRequest request;
@@ -465,7 +574,7 @@ std::vector<double> RemoteBoard::read_adc(double) const {
   v1::AdcReadingReply reply;
   throw_unless_ok(link->stub->ReadAdc(context(*link, 2).get(), v1::ReadAdcRequest(), &reply),
                   address_, "ADC not read");
-  auto values = adc_values(reply);
+  auto values = adc_values(reply, declaration().adc_channels);
   std::lock_guard lock(mutex_);
   last_adc_ = values;
   return values;

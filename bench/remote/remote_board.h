@@ -1,8 +1,11 @@
 // A board reached over the board protocol (pravel --board HOST:PORT), behind
 // the same interface as the board in this process.
 //
-// A link thread keeps the connection: it claims the board, reads its identity
-// and registers, watches its state and reads its events into events(). When
+// A link thread keeps the connection: it reads the board's identity and its
+// description (what it is: checked, and refused in one sentence when it
+// cannot be so), claims the board, reads its registers, watches its state
+// and reads its events into events(). A server that does not describe its
+// board is taken for the AER-640, said once in the log. When
 // the server goes away the board is unplugged for the host; the link tries
 // again with a growing pause (0.1 s to 1 s) and the board is back once the
 // server answers. What the host reads (registers, design, mode, acquiring)
@@ -64,6 +67,10 @@ class RemoteBoard : public Board {
   void set_interactive_thread(std::thread::id id) { interactive_ = id; }
 
   std::string address() const override { return address_; }
+  // What the board said it is when the link was made. A board that says
+  // otherwise after a new link gets a new declaration; the one handed out
+  // before stays valid as long as this object.
+  const BoardDeclaration& declaration() const override;
   // A server that went away is told as such; an unplugged board as any board.
   std::string absence(const std::string& consequence) const override;
   bool connected() const override;
@@ -109,6 +116,9 @@ class RemoteBoard : public Board {
   void read_events(std::shared_ptr<Link> link);  // the stream thread of one link
   void link_lost();
   std::vector<Register> read_bank_from_board(Bank bank);
+  // Makes `board` the declaration, with the registers as last read, unless
+  // it is the one already held.
+  void adopt(BoardDeclaration board);
   void apply_state(const v1::BoardState& state);
   // Runs `command` on the current link: at once and waiting from a worker
   // thread, queued from the interactive one (its failure told to failure_listener).
@@ -125,10 +135,13 @@ class RemoteBoard : public Board {
   EventHub hub_;
   std::atomic<std::uint64_t> lost_{0};
   std::atomic<int> links_made_{0};
+  std::atomic<bool> told_undescribed_{false};  // the log has said so once
 
   mutable std::mutex mutex_;  // guards what follows
   std::condition_variable wake_;
   std::shared_ptr<Link> link_;
+  const BoardDeclaration* declaration_;
+  std::vector<std::unique_ptr<const BoardDeclaration>> declarations_;  // every one handed out
   DeviceInfo identity_;
   std::string design_;
   bool plugged_ = false;

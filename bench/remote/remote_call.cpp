@@ -72,7 +72,7 @@ void throw_unless_ok(const grpc::Status& status, const std::string& address,
   }
 }
 
-std::string read_bitstream_file(const std::string& path) {
+std::string read_bitstream_file(const std::string& path, std::uint64_t largest) {
   // Only a regular file the board can hold is read: never a FIFO or a device.
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
@@ -83,7 +83,7 @@ std::string read_bitstream_file(const std::string& path) {
   if (!std::filesystem::is_regular_file(status))
     throw std::runtime_error("Cannot read the bitstream " + path + ": it is not a regular file");
   const auto size = std::filesystem::file_size(path, error);
-  if (error || size > Board::kMaxDesignBytes)
+  if (error || size > largest)
     throw std::runtime_error("The bitstream " + path +
                              " is larger than any design the board can hold");
   if (size == 0) throw std::runtime_error("The bitstream " + path + " is empty");
@@ -94,12 +94,12 @@ std::string read_bitstream_file(const std::string& path) {
   return bytes;
 }
 
-std::vector<double> adc_values(const v1::AdcReadingReply& reply) {
-  static const char* const names[] = {"VDD", "VDDIO", "Temperature", "Ibias"};
-  std::vector<double> values(std::size(names), std::numeric_limits<double>::quiet_NaN());
+std::vector<double> adc_values(const v1::AdcReadingReply& reply,
+                               const std::vector<AdcChannelDeclaration>& channels) {
+  std::vector<double> values(channels.size(), std::numeric_limits<double>::quiet_NaN());
   for (const auto& channel : reply.channels())
     for (std::size_t i = 0; i < values.size(); ++i)
-      if (channel.name() == names[i]) values[i] = channel.value();
+      if (channel.name() == channels[i].name) values[i] = channel.value();
   return values;
 }
 

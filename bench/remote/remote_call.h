@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "bench/board/board.h"
+#include "bench/board/board_declaration.h"
 #include "bench/board/registers.h"
 #include "bench/board/sensor.h"
 #include "zelvar/board/v1/board.grpc.pb.h"
@@ -34,12 +36,16 @@ void throw_unless_ok(const grpc::Status& status, const std::string& address,
 // This computer's name, for a claim others read ("lab-pc-3").
 std::string this_host();
 
-// The bitstream at `path` as bytes: only a regular file a board can hold.
-std::string read_bitstream_file(const std::string& path);
+// The bitstream at `path` as bytes: only a regular file of at most
+// `largest` bytes, the largest design the board holds.
+std::string read_bitstream_file(const std::string& path,
+                                std::uint64_t largest = Board::kMaxDesignBytes);
 
-// The ADC's channels in the bench's order (VDD, VDDIO, temperature, Ibias),
-// found by the names the board gives them; NaN for one it did not give.
-std::vector<double> adc_values(const v1::AdcReadingReply& reply);
+// The ADC's channels in the order the board declared them (the AER-640's
+// VDD, VDDIO, temperature and Ibias for one that declares none), found by
+// the names the board gives them; NaN for one it did not give.
+std::vector<double> adc_values(const v1::AdcReadingReply& reply,
+                               const std::vector<AdcChannelDeclaration>& channels);
 
 Bank bank_of(v1::Bank bank);
 v1::Bank wire_bank(Bank bank);

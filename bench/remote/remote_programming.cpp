@@ -26,7 +26,8 @@ struct ProgrammingCall {
 
 void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer) {
   if (!connected()) throw NoBoard("bitstream not written");
-  const std::string bytes = read_bitstream_file(path);
+  // A design larger than the board says it holds is never sent.
+  const std::string bytes = read_bitstream_file(path, declaration().largest_design_bytes);
   std::optional<BitstreamHeader> header;
   try {
     header = parse_bitstream_header(bytes.substr(0, 300 * 1024), bytes.size());

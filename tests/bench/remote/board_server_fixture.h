@@ -7,6 +7,7 @@
 #include <spdlog/spdlog.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,35 @@ struct Client {
   std::string name, token, session;
 };
 
+// The served board as a server that says other things of it: one that does
+// not describe it at all (no `describe`: UNIMPLEMENTED, as a server made
+// before the call), or one whose description or register lists `describe`
+// and `relist` change after the board's own are made.
+class RedescribedService : public BoardService {
+ public:
+  using Describe = std::function<void(v1::BoardDescription&)>;
+  using Relist = std::function<void(v1::ListRegistersReply&)>;
+  RedescribedService(ServedBoard& served, Describe describe, Relist relist = nullptr)
+      : BoardService(served), describe_(std::move(describe)), relist_(std::move(relist)) {}
+  grpc::Status DescribeBoard(grpc::ServerContext* context, const v1::DescribeBoardRequest* request,
+                             v1::BoardDescription* description) override {
+    if (!describe_) return {grpc::StatusCode::UNIMPLEMENTED, ""};
+    const grpc::Status status = BoardService::DescribeBoard(context, request, description);
+    describe_(*description);
+    return status;
+  }
+  grpc::Status ListRegisters(grpc::ServerContext* context, const v1::ListRegistersRequest* request,
+                             v1::ListRegistersReply* reply) override {
+    const grpc::Status status = BoardService::ListRegisters(context, request, reply);
+    if (relist_) relist_(*reply);
+    return status;
+  }
+
+ private:
+  Describe describe_;
+  Relist relist_;
+};
+
 class BoardServerTest : public ::testing::Test {
  protected:
   // Serves `board` on `port` (0: any free one).
@@ -72,6 +102,27 @@ class BoardServerTest : public ::testing::Test {
     options.token = token;
     server = std::make_unique<BoardServer>(board, options,
                                            std::make_shared<spdlog::logger>("pravel-board", log));
+  }
+  // Serves `board` through a RedescribedService on `port` (0: any free one);
+  // its address in `redescribed_address`.
+  void serve_redescribed(RedescribedService::Describe describe,
+                         RedescribedService::Relist relist = nullptr, int port = 0) {
+    stop_redescribed();
+    served = std::make_unique<ServedBoard>(board, "",
+                                           std::make_shared<spdlog::logger>("pravel-board", log));
+    service = std::make_unique<RedescribedService>(*served, std::move(describe), std::move(relist));
+    grpc::ServerBuilder builder;
+    int bound = 0;
+    builder.AddListeningPort("127.0.0.1:" + std::to_string(port), grpc::InsecureServerCredentials(),
+                             &bound);
+    builder.RegisterService(service.get());
+    redescribed = builder.BuildAndStart();
+    ASSERT_TRUE(redescribed && bound != 0);
+    redescribed_address = "127.0.0.1:" + std::to_string(bound);
+  }
+  void stop_redescribed() {
+    if (redescribed) redescribed->Shutdown(std::chrono::system_clock::now());
+    redescribed.reset();
   }
   // What the server logged, oldest first.
   std::vector<std::string> server_log() const {
@@ -96,12 +147,17 @@ class BoardServerTest : public ::testing::Test {
   }
   void TearDown() override {
     if (server) server->shutdown();
+    stop_redescribed();
     board.stop_acquisition();
   }
   SimulatedDevice board;
   std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> log =
       std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(1000);
   std::unique_ptr<BoardServer> server;
+  std::unique_ptr<ServedBoard> served;
+  std::unique_ptr<RedescribedService> service;
+  std::unique_ptr<grpc::Server> redescribed;
+  std::string redescribed_address;
 };
 
 }  // namespace Zelvar_Core::bench::remote

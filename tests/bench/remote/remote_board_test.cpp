@@ -1,6 +1,8 @@
 // The bench's remote board against the simulated board served in this
 // process: what it says when it cannot connect, what the interactive
-// thread gets without waiting, and the loss and return of the server.
+// thread gets without waiting, the loss and return of the server, and what
+// the board says it is (the AER-320 served by pravel-board, a server that
+// does not say, one that lies).
 #include "bench/remote/remote_board.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +14,11 @@
 #include <thread>
 
 #include "bench/board/bitstream.h"
+#include "bench/remote/board_description.h"
 #include "tests/bench/remote/board_server_fixture.h"
+#include "tests/support/board_server_process.h"
 #include "tests/support/eventually.h"
+#include "tests/support/log_capture.h"
 
 namespace Zelvar_Core::bench::remote {
 namespace {
@@ -224,6 +229,210 @@ TEST_F(RemoteBoardTest, TheServersSwitchUnplugsAndPlugsTheBoard) {
   remote->start_acquisition();
   EXPECT_TRUE(eventually([&] { return remote->events().published() > 1000; }))
       << "the stream did not open again after the replug";
+}
+
+// ---- what the board says it is ------------------------------------------------------
+
+TEST(RemoteBoardDescribed, TheServedAer320IsTheBenchsBoardAndWhatItLacksIsNeverSent) {
+  const auto folder = std::filesystem::absolute("aer320_remote");
+  testing_support::BoardServerProcess server(folder, {"--sensor", "320x240"});
+  ASSERT_FALSE(server.address.empty()) << server.printed();
+  RemoteBoard remote(server.address, "", "remote board test");
+  // What it declared, with the units and descriptions of its registers.
+  const BoardDeclaration& board = remote.declaration();
+  EXPECT_EQ(board.sensor_name, "AER-320");
+  EXPECT_EQ(board.geometry, (SensorGeometry{320, 240}));
+  EXPECT_EQ(board.modes, (std::vector<SensorMode>{SensorMode::EventStream, SensorMode::Standby}));
+  EXPECT_EQ(board.resets,
+            (std::vector<std::string>{"reset_device", "reset_fifo", "reset_aer", "reset_chip"}));
+  EXPECT_EQ(board.adc_labels(), (std::vector<std::string>{"VDD (V)", "Temperature (\u00b0C)"}));
+  EXPECT_FALSE(board.has_serial_port);
+  ASSERT_NE(board.find_register("CHIP_ID"), nullptr);
+  EXPECT_TRUE(board.find_register("CHIP_ID")->read_only);
+  EXPECT_EQ(board.find_register("CHIP_ID")->description, "The chip's identification word");
+  EXPECT_EQ(remote.registers().find("THR_ON").unit, "mV");
+  EXPECT_EQ(remote.registers().find("THR_ON").default_value, 700);
+  const std::vector<double> adc = remote.read_adc(0);
+  ASSERT_EQ(adc.size(), 2u);
+  EXPECT_NEAR(adc[0], 1.2, 0.02);
+  EXPECT_NEAR(adc[1], 33, 3);
+  // The frame its events are gathered in is its size.
+  EventFrame frame;
+  remote.events().take_frame(frame);
+  EXPECT_EQ(frame.geometry, (SensorGeometry{320, 240}));
+  // From the window's thread: what the board lacks is refused here, at once.
+  remote.set_interactive_thread(std::this_thread::get_id());
+  auto refusal = [](auto action) {
+    try {
+      action();
+    } catch (const Refused& e) {
+      return std::string(e.what());
+    }
+    return std::string("sent");
+  };
+  EXPECT_EQ(refusal([&] { remote.set_mode(SensorMode::TestPattern); }),
+            "The board has no test pattern mode: nothing was sent");
+  EXPECT_EQ(refusal([&] { remote.resets.reset_ram(); }),
+            "The board has no RAM reset: nothing was sent");
+  EXPECT_EQ(refusal([&] { remote.serial_transact("ID?", [](auto&&...) {}); }),
+            "The board has no serial port: nothing was sent");
+  EXPECT_EQ(refusal([&] { remote.write_register("CHIP_ID", 1); }),
+            "CHIP_ID is read-only: nothing was written");
+  EXPECT_EQ(remote.mode(), SensorMode::EventStream);
+  EXPECT_TRUE(remote.resets.issued.empty());
+  // What it has goes, after them in the same queue: once the server has
+  // done it, it has seen everything the bench sent before.
+  EXPECT_EQ(refusal([&] { remote.set_mode(SensorMode::Standby); }), "sent");
+  EXPECT_EQ(refusal([&] { remote.resets.reset_fifo(); }), "sent");
+  ASSERT_TRUE(eventually([&] {
+    return server.printed().find("Reset RESET_FIFO: done") != std::string::npos;
+  })) << server.printed();
+  const std::string log = server.printed();
+  EXPECT_NE(log.find("Mode MODE_STANDBY: done"), std::string::npos) << log;
+  for (const char* never : {"MODE_TEST_PATTERN", "RESET_RAM", "Serial", "CHIP_ID"})
+    EXPECT_EQ(log.find(never), std::string::npos) << never << " reached the server:\n" << log;
+  server.kill();
+  std::filesystem::remove_all(folder);
+}
+
+TEST_F(RemoteBoardTest, AServerThatDoesNotDescribeItsBoardIsTakenForTheAer640SaidOnce) {
+  testing_support::LogCapture log({"pravel"});
+  serve_redescribed(nullptr);
+  const int port = std::stoi(redescribed_address.substr(10));
+  auto remote = std::make_unique<RemoteBoard>(redescribed_address, "", "remote board test");
+  const BoardDeclaration& board = remote->declaration();
+  EXPECT_EQ(board.sensor_name, "AER-640");
+  EXPECT_EQ(board.geometry, (SensorGeometry{640, 480}));
+  EXPECT_EQ(board.adc_labels(), declaration_of(SimulatedSensor::Aer640).adc_labels());
+  EXPECT_EQ(board.modes.size(), 3u);
+  EXPECT_EQ(remote->read_adc(0).size(), 4u);
+  // Its registers as ListRegisters gave them, with their units.
+  EXPECT_EQ(remote->registers().find("VTH_ON").unit, "counts");
+  // A new link to the same server: not said again.
+  stop_redescribed();
+  ASSERT_TRUE(eventually([&] { return !remote->connected(); }));
+  serve_redescribed(nullptr, nullptr, port);
+  ASSERT_TRUE(eventually([&] { return remote->links_made() == 2 && remote->connected(); }));
+  remote.reset();
+  std::vector<std::string> said;
+  for (const auto& record : log.records())
+    if (record.message.find("describe") != std::string::npos) said.push_back(record.message);
+  EXPECT_EQ(said, std::vector<std::string>{"The board at " + redescribed_address +
+                                           " does not describe itself: taken for an AER-640 "
+                                           "board, 640\u00d7480, four ADC channels"});
+}
+
+TEST(BoardDescription, AnIdentityAloneIsCheckedAndGivesTheSizeOfAnUndescribedBoard) {
+  v1::Identity identity;
+  identity.set_protocol_version(1);
+  identity.set_sensor_width(320);
+  identity.set_sensor_height(240);
+  const BoardDeclaration undescribed = declaration_from(identity, std::nullopt);
+  EXPECT_EQ(undescribed.geometry, (SensorGeometry{320, 240}));
+  EXPECT_EQ(undescribed.adc_channels.size(), 4u);
+  v1::BoardDescription described;  // a description that leaves everything out: today's defaults
+  const BoardDeclaration defaults = declaration_from(identity, described);
+  EXPECT_EQ(defaults.geometry, (SensorGeometry{320, 240}));
+  EXPECT_EQ(defaults.modes.size(), 3u);
+  EXPECT_EQ(defaults.resets, every_reset_name());
+  EXPECT_EQ(defaults.event_formats, std::vector<std::string>{"EVT 2.0"});
+  EXPECT_EQ(defaults.largest_design_bytes, 32u << 20);
+  auto refusal = [](const v1::Identity& id) {
+    try {
+      declaration_from(id, std::nullopt);
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("taken");
+  };
+  v1::Identity newer = identity;
+  newer.set_protocol_version(2);
+  EXPECT_EQ(refusal(newer), "it speaks version 2 of the board protocol, and this bench version 1");
+  v1::Identity wide = identity;
+  wide.set_sensor_width(70000);
+  EXPECT_EQ(refusal(wide),
+            "its identity gives a sensor of 70000\u00d7240 pixels (each side 1 to 65535)");
+  v1::Identity silent;  // a server of before the sizes were given: the AER-640's
+  EXPECT_EQ(declaration_from(silent, std::nullopt).geometry, (SensorGeometry{640, 480}));
+}
+
+TEST_F(RemoteBoardTest, ADesignLargerThanTheBoardSaysItHoldsIsNeverSent) {
+  serve_redescribed([](v1::BoardDescription& d) { d.set_largest_design_bytes(4096); });
+  RemoteBoard remote(redescribed_address, "", "remote board test");
+  EXPECT_EQ(remote.declaration().largest_design_bytes, 4096u);
+  std::ofstream("big.bit", std::ios::binary) << make_bitstream("big", std::string(5000, '\1'));
+  std::ofstream("small.bit", std::ios::binary) << make_bitstream("small", std::string(1000, '\1'));
+  try {
+    remote.program("big.bit");
+    ADD_FAILURE() << "a design larger than the board holds was sent";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "The bitstream big.bit is larger than any design the board can hold");
+  }
+  EXPECT_EQ(board.design(), SimulatedDevice::kFlashDesign);
+  remote.program("small.bit");
+  EXPECT_EQ(board.design(), "small");
+  std::vector<std::string> runs;
+  for (const auto& line : server_log())
+    if (line.rfind("Programmed ", 0) == 0) runs.push_back(line);
+  EXPECT_EQ(runs, std::vector<std::string>{"Programmed small: " +
+                                           std::to_string(std::filesystem::file_size("small.bit")) +
+                                           " bytes written"});
+}
+
+TEST_F(RemoteBoardTest, ABoardThatLiesAboutItselfIsRefusedInOneSentenceAndLeftAlone) {
+  // Each lie as the server tells it, and the sentence the bench refuses it with.
+  struct Lie {
+    RedescribedService::Describe describe;
+    RedescribedService::Relist relist;
+    std::string sentence;
+  };
+  const Lie lies[] = {
+      {[](v1::BoardDescription& d) { d.set_sensor_width(0); }, nullptr,
+       "its description gives a sensor of 0\u00d7480 pixels (each side 1 to 65535)"},
+      {[](v1::BoardDescription& d) {
+         d.set_sensor_width(320);
+         d.set_sensor_height(240);
+       },
+       nullptr,
+       "its identity gives a sensor of 640\u00d7480 pixels and its description 320\u00d7240"},
+      {[](v1::BoardDescription& d) { d.add_adc_channels()->set_name("VDD"); }, nullptr,
+       "it declares the ADC channel VDD twice"},
+      {nullptr, nullptr, ""},  // the truth, between the lies: taken
+      {[](v1::BoardDescription& d) { d.add_modes(static_cast<v1::Mode>(9)); }, nullptr,
+       "its description names a mode no one knows (9)"},
+      {[](v1::BoardDescription& d) { d.mutable_adc_channels(1)->set_normal_min(9); }, nullptr,
+       "the ADC channel VDDIO has a normal range that is upside down or not a number"},
+      {[](v1::BoardDescription& d) { d.set_event_formats(0, "EVT 3.0"); }, nullptr,
+       "it streams none of the event formats this bench reads (EVT 2.0)"},
+      {[](v1::BoardDescription&) {},
+       [](v1::ListRegistersReply& r) {
+         if (r.registers_size() > 0) r.mutable_registers(0)->set_min(5000);
+       },
+       "the register CTRL has the range 5000..255, upside down"},
+      {[](v1::BoardDescription&) {},
+       [](v1::ListRegistersReply& r) {
+         if (r.registers_size() > 0) r.mutable_registers(0)->set_name(std::string(65, 'R'));
+       },
+       "a register has a name of 65 characters (at most 64)"},
+  };
+  for (const Lie& lie : lies) {
+    const bool truth = lie.sentence.empty();
+    serve_redescribed(
+        truth ? RedescribedService::Describe([](v1::BoardDescription&) {}) : lie.describe,
+        lie.relist);
+    try {
+      RemoteBoard remote(redescribed_address, "", "remote board test");
+      EXPECT_TRUE(truth) << "taken: " << lie.sentence;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(e.what(), "The board at " + redescribed_address +
+                              " describes itself wrongly: " + lie.sentence);
+    }
+    // Nothing of it was kept: another client finds the board free.
+    Client other(redescribed_address, "other");
+    EXPECT_TRUE(other.claim().ok()) << lie.sentence;
+    v1::ReleaseReply released;
+    other.board->Release(other.context().get(), v1::ReleaseRequest(), &released);
+  }
 }
 
 }  // namespace
