@@ -1,5 +1,9 @@
 #include "bench/board/event_hub.h"
 
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace Zelvar_Core::bench {
@@ -76,6 +80,11 @@ void DisplayFeed::on_events(const Event* events, std::size_t count) {
 }
 
 void DisplayFeed::run() {
+  // Behind the board's thread when the two want the same core: the display
+  // may skip, the board may not. (A thread's own niceness, on Linux; raising
+  // it needs no privilege, and failing to changes only who waits.)
+  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kNiceness);
+  pthread_setname_np(pthread_self(), "display");
   for (;;) {
     Batch batch;
     {

@@ -46,6 +46,8 @@ class DisplayFeed : public EventListener {
  public:
   // A fifth of a second of the busy stream (20 M events/s), 64 MiB.
   static constexpr std::size_t kQueueEvents = std::size_t{1} << 22;
+  // The feed's thread runs at this niceness: after the board's when both wait for a core.
+  static constexpr int kNiceness = 10;
 
   explicit DisplayFeed(EventHub& hub, std::size_t queue_events = kQueueEvents);
   ~DisplayFeed() override;
