@@ -37,6 +37,11 @@ class EventListener {
  public:
   virtual ~EventListener() = default;
   virtual void on_events(const Event* events, std::size_t count) = 0;
+  // The display fell behind and skipped `count` events stamped from `t_first`
+  // to `t_last` (only a DisplayFeed's listeners hear this; the board lost none
+  // of them).
+  virtual void on_skipped(std::int64_t /*t_first*/, std::int64_t /*t_last*/,
+                          std::uint64_t /*count*/) {}
 };
 
 }  // namespace Zelvar_Core::bench

@@ -54,38 +54,52 @@ Status on_board(Call&& call) {
   }
 }
 
-// Events to the stream's call: each batch encoded on the publishing thread
-// into words that decode on their own; a queue of 1024 batches between
-// the two threads, what does not fit counted as lost.
-class BatchQueue : public EventListener {
+// Events to one stream call, in three stages on three threads, so that
+// neither the simulation nor the encoding waits on the call: the board's
+// thread only copies each batch into a bounded queue; the producer's own
+// thread encodes it into a message whose words decode on their own; the
+// call's thread only writes the messages that are ready. What does not fit
+// in either queue is counted as lost, as the board's FIFO would count it.
+class StreamProducer : public EventListener {
  public:
-  struct Batch {
-    std::vector<std::uint32_t> words;
-    std::uint32_t events = 0;
-    std::int64_t time = 0;
-  };
-  static constexpr std::size_t kMaxBatches = 1024;
+  static constexpr std::size_t kMaxQueuedEvents = std::size_t{1} << 22;  // not yet encoded
+  static constexpr std::size_t kMaxBatches = 1024;                       // encoded, not yet sent
+
+  StreamProducer() : thread_([this] { run(); }) {}
+  ~StreamProducer() override {
+    {
+      std::lock_guard lock(mutex_);
+      closing_ = true;
+    }
+    events_ready_.notify_all();
+    thread_.join();
+  }
+  StreamProducer(const StreamProducer&) = delete;
+  StreamProducer& operator=(const StreamProducer&) = delete;
 
   void on_events(const Event* events, std::size_t count) override {
     if (count == 0) return;
-    Batch batch;
-    encoder_.reset();  // every batch starts with its own time-high word
-    encoder_.encode(events, count, batch.words);
-    batch.events = static_cast<std::uint32_t>(count);
-    batch.time = events[count - 1].t;
-    std::lock_guard lock(mutex_);
-    if (batches_.size() >= kMaxBatches) {
+    std::unique_lock lock(mutex_);
+    if (queued_events_ + count > kMaxQueuedEvents) {
       dropped_ += count;
       return;
     }
-    batches_.push_back(std::move(batch));
-    ready_.notify_one();
+    std::vector<Event> batch;
+    if (!spare_.empty()) {
+      batch = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    batch.assign(events, events + count);
+    queued_events_ += count;
+    events_.push_back(std::move(batch));
+    lock.unlock();
+    events_ready_.notify_one();
   }
-  bool pop(Batch& batch, std::chrono::milliseconds wait) {
+  bool pop(v1::EventBatch& message, std::chrono::milliseconds wait) {
     std::unique_lock lock(mutex_);
-    if (!ready_.wait_for(lock, wait, [this] { return !batches_.empty(); })) return false;
-    batch = std::move(batches_.front());
-    batches_.pop_front();
+    if (!messages_ready_.wait_for(lock, wait, [this] { return !messages_.empty(); })) return false;
+    message.Swap(&messages_.front());
+    messages_.pop_front();
     return true;
   }
   std::uint64_t dropped() const {
@@ -94,11 +108,47 @@ class BatchQueue : public EventListener {
   }
 
  private:
-  evt2::Encoder encoder_;
+  void run() {
+    evt2::Encoder encoder;
+    std::vector<std::uint32_t> words;
+    for (;;) {
+      std::vector<Event> batch;
+      {
+        std::unique_lock lock(mutex_);
+        events_ready_.wait(lock, [this] { return !events_.empty() || closing_; });
+        if (closing_) return;
+        batch = std::move(events_.front());
+        events_.pop_front();
+        queued_events_ -= batch.size();
+      }
+      words.clear();
+      encoder.reset();  // every message starts with its own time-high word
+      encoder.encode(batch.data(), batch.size(), words);
+      v1::EventBatch message;
+      message.set_evt2_words(words.data(), words.size() * sizeof(std::uint32_t));
+      message.set_events(static_cast<std::uint32_t>(batch.size()));
+      message.set_board_time_us(batch.back().t);
+      {
+        std::lock_guard lock(mutex_);
+        if (messages_.size() >= kMaxBatches)
+          dropped_ += batch.size();
+        else
+          messages_.push_back(std::move(message));
+        if (spare_.size() < 16) spare_.push_back(std::move(batch));
+      }
+      messages_ready_.notify_one();
+    }
+  }
+
   mutable std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<Batch> batches_;
+  std::condition_variable events_ready_, messages_ready_;
+  std::deque<std::vector<Event>> events_;
+  std::vector<std::vector<Event>> spare_;
+  std::size_t queued_events_ = 0;
+  std::deque<v1::EventBatch> messages_;
   std::uint64_t dropped_ = 0;
+  bool closing_ = false;
+  std::thread thread_;  // last: started once the rest is made
 };
 
 // A programming run told to the caller as it goes; the caller's cancel ends it.
@@ -405,17 +455,13 @@ Status BoardService::StreamEvents(grpc::ServerContext* context, const v1::Stream
                                   grpc::ServerWriter<v1::EventBatch>* writer) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
   if (!s_.board.connected()) return {StatusCode::UNAVAILABLE, NoBoard("no events sent").what()};
-  BatchQueue queue;
-  Subscription subscription(s_.board.events(), queue);
+  StreamProducer producer;
+  Subscription subscription(s_.board.events(), producer);
   const unsigned failures = s_.stream_failures;
-  BatchQueue::Batch batch;
   v1::EventBatch out;
   while (!context->IsCancelled()) {
-    if (queue.pop(batch, 100ms)) {
-      out.set_evt2_words(batch.words.data(), batch.words.size() * sizeof(std::uint32_t));
-      out.set_events(batch.events);
-      out.set_board_time_us(batch.time);
-      out.set_lost_by_board(s_.board.acquisition().estimated_lost() + queue.dropped());
+    if (producer.pop(out, 100ms)) {
+      out.set_lost_by_board(s_.board.acquisition().estimated_lost() + producer.dropped());
       if (!writer->Write(out)) break;  // the client went away
       continue;
     }

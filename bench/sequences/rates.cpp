@@ -36,12 +36,12 @@ void RateMeter::on_events(const Event* events, std::size_t count) {
   while (i < count) {
     const std::int64_t index = events[i].t / kRateBinUs;
     if (bins_.empty() || index > bins_.back().index) {
-      bins_.push_back({index, 0, 0, restarted_});
+      bins_.push_back({index, 0, 0, restarted_, false});
       restarted_ = false;
       while (bins_.size() > keep_bins_ + 1) bins_.pop_front();
     } else if (index < bins_.back().index) {
       bins_.clear();  // time went back (a reset, a seek or a loop): start again
-      bins_.push_back({index, 0, 0, false});
+      bins_.push_back({index, 0, 0, false, false});
     }
     const BinSpan span = times_of(index);
     const std::size_t start = i;
@@ -53,10 +53,30 @@ void RateMeter::on_events(const Event* events, std::size_t count) {
   }
 }
 
+void RateMeter::on_skipped(std::int64_t t_first, std::int64_t t_last, std::uint64_t count) {
+  std::lock_guard lock(mutex_);
+  if (!following_) return;
+  skipped_ += count;
+  const std::int64_t first = t_first / kRateBinUs, last = t_last / kRateBinUs;
+  if (!bins_.empty() && bins_.back().index == first) bins_.back().cut = true;
+  if (bins_.empty() || last > bins_.back().index) {
+    // The bin the next events fall in: its start was skipped too.
+    bins_.push_back({last, 0, 0, restarted_, true});
+    restarted_ = false;
+    while (bins_.size() > keep_bins_ + 1) bins_.pop_front();
+  } else if (last < bins_.back().index) {
+    bins_.clear();  // time went back, as on_events takes it
+    bins_.push_back({last, 0, 0, false, true});
+  } else {
+    bins_.back().cut = true;
+  }
+}
+
 void RateMeter::clear() {
   std::lock_guard lock(mutex_);
   bins_.clear();
   restarted_ = false;
+  skipped_ = 0;
 }
 
 void RateMeter::follow(bool streaming) {
@@ -86,15 +106,23 @@ RateMeter::Trace RateMeter::trace() const {
   // dropped; started again without an event yet, the last bin is complete.
   const bool filling = following_ && !restarted_ && !bins_.empty();
   const std::size_t complete = filling ? bins_.size() - 1 : bins_.size();
-  bool run_begins = false;
+  trace.skipped = skipped_;
+  bool run_begins = false, skip_ends = false;
   for (std::size_t i = 0; i < complete; ++i) {
     if (bins_[i].first_of_run) {  // the stream came back part of the way into it
       run_begins = true;
       trace.last_run = trace.t.size();
       continue;
     }
-    if (run_begins && !trace.t.empty()) trace.run_starts.push_back(trace.t.size());
-    run_begins = false;
+    if (bins_[i].cut) {  // it holds only what the display did not skip
+      skip_ends = true;
+      continue;
+    }
+    if (run_begins && !trace.t.empty())
+      trace.run_starts.push_back(trace.t.size());
+    else if (skip_ends && !trace.t.empty())
+      trace.skips.push_back(trace.t.size());
+    run_begins = skip_ends = false;
     trace.t.push_back(static_cast<double>((bins_[i].index + 1) * kRateBinUs) * 1e-6);
     trace.on.push_back(static_cast<double>(bins_[i].on) * per_second);
     trace.off.push_back(static_cast<double>(bins_[i].off) * per_second);

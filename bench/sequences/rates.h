@@ -28,6 +28,9 @@ class RateMeter : public EventListener {
   explicit RateMeter(double keep_seconds = 15.0)
       : keep_bins_(static_cast<std::size_t>(keep_seconds * 1e6 / kRateBinUs)) {}
   void on_events(const Event* events, std::size_t count) override;
+  // The display skipped these events: the bins they fall in held only part
+  // of the stream, and are left out as a stop's are.
+  void on_skipped(std::int64_t t_first, std::int64_t t_last, std::uint64_t count) override;
   void clear();
   // The stream runs (true) or stopped (false). A meter follows from the
   // start, counting from the first event it is given.
@@ -45,6 +48,10 @@ class RateMeter : public EventListener {
     // while that run has no complete bin yet.
     std::size_t last_run = 0;
     bool stopped = false;  // the stream stopped after the last bin
+    // Where bins the display skipped into were left out: the index in t of
+    // the first bin after them.
+    std::vector<std::size_t> skips;
+    std::uint64_t skipped = 0;  // events the display skipped while the meter followed
   };
   // The complete bins kept, oldest first.
   Trace trace() const;
@@ -54,12 +61,14 @@ class RateMeter : public EventListener {
     std::int64_t index;
     std::uint64_t on, off;
     bool first_of_run;  // the stream started again in it
+    bool cut = false;   // the display skipped some of its events
   };
   const std::size_t keep_bins_;
   mutable std::mutex mutex_;
   std::deque<Bin> bins_;  // the last one is still filling, while the stream runs
   bool following_ = true;
   bool restarted_ = false;  // the next bin begins a run of the stream
+  std::uint64_t skipped_ = 0;
 };
 
 // One measurement: the rates' mean and spread over 100 ms intervals, and

@@ -42,6 +42,7 @@ void MeasureMode::start(const PravelOptions& options) {
   cpu_start_ = cpu_seconds();
   frames_start_ = session_.window->image_panel->frames_drawn();
   events_start_ = session_.model.board().events().published();
+  skipped_start_ = session_.presenter->display().skipped();
   started_ = std::chrono::steady_clock::now();
   timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { report(); });
   timer_.StartOnce(static_cast<int>(options.measure_seconds * 1000));
@@ -58,11 +59,12 @@ void MeasureMode::report() {
   get_logger("pravel")->info(
       "Measured over {:.2f} s: {:.2f} M events/s accumulated, {:.1f} frames/s drawn, "
       "{:.2f} ms CPU per frame (all threads), {:.0f}% of one core, {} peak resident, "
-      "{} events lost",
+      "{} events lost, {} skipped by the display",
       wall, static_cast<double>(events) / wall / 1e6, static_cast<double>(frames) / wall,
       frames ? cpu * 1000 / static_cast<double>(frames) : 0.0, cpu / wall * 100,
       size_text(static_cast<std::uint64_t>(usage.ru_maxrss) * 1024),
-      session_.model.board().lost_by_board());
+      session_.model.board().lost_by_board(),
+      session_.presenter->display().skipped() - skipped_start_);
   if (session_.presenter->recording()) session_.presenter->stop_recording("the measurement ended");
   session_.window->Close();
 }

@@ -23,7 +23,7 @@ class MeasureMode {
   wxTimer timer_;
   double cpu_start_ = 0;
   long frames_start_ = 0;
-  std::uint64_t events_start_ = 0;
+  std::uint64_t events_start_ = 0, skipped_start_ = 0;
   std::chrono::steady_clock::time_point started_;
 };
 

@@ -18,7 +18,8 @@ BenchPresenter::BenchPresenter(BenchModel& model, BenchFolders folders)
       folders_(std::move(folders)),
       status_(get_logger("pravel")),
       post_([this](const std::string& what) { status_.error(what); }),
-      live_(model),
+      display_(model.board().events()),
+      live_(model, display_),
       recording_(model.board(), status_, get_logger("pravel")),
       playback_(model.board().events(), status_, get_logger("pravel")),
       adc_(model.board(), status_, get_logger("pravel")),
@@ -31,7 +32,7 @@ BenchPresenter::~BenchPresenter() {
   auto& board = model_.board();
   playback().on_end = nullptr;
   playback().close();
-  board.events().unsubscribe(&rates_);
+  display_.stop();
   board.stream_listener = nullptr;
   board.stream_failure = nullptr;
   board.register_listener = nullptr;
@@ -109,7 +110,7 @@ void BenchPresenter::wire_board() {
   };
   playback().on_end = [this] { post_([this] { sync_stream_view(); }); };
   rates_.follow(acquiring() || playback().playing());
-  board.events().subscribe(&rates_);
+  display_.add(&rates_);
 }
 
 void BenchPresenter::wire_windows() {
@@ -178,7 +179,7 @@ void BenchPresenter::on_reset(const std::string& reset) {
   if (reset == "reset_ram" || reset == "reset_chip") {
     // The frame buffer and the pixels start over.
     model_.reset_image();
-    model_.board().events().clear_frame();
+    display_.clear_frame();
     live_.redraw();
   }
   logger->info("Board: {} done", reset);
@@ -258,8 +259,11 @@ void BenchPresenter::sync_stream_view() {
   if (recording() && !acquiring()) stop_recording("the acquisition stopped");
   const bool was_following = live_.following();
   if (was_following) log_losses();
-  live_.follow(acquiring() || playback().playing());
-  rates_.follow(acquiring() || playback().playing());
+  const bool streaming_now = acquiring() || playback().playing();
+  // A stopped stream's last events reach the image and the meter first.
+  if (!streaming_now) display_.settle();
+  live_.follow(streaming_now);
+  rates_.follow(streaming_now);
   const std::uint64_t lost = model_.board().lost_by_board();
   if (!was_following && live_.following()) losses_.restart(lost);
   if (was_following && !live_.following() && lost > 0)
@@ -340,7 +344,7 @@ void BenchPresenter::play_recording() {
     stop_main_img_thread();  // the recording takes the board's place
     logger->info("Acquisition stopped: the playback takes the board's place");
   }
-  model_.board().events().clear_frame();
+  display_.clear_frame();
   playback().play();
   logger->info("Playback of {}", playback().info().path);
   sync_stream_view();
@@ -472,6 +476,7 @@ void BenchPresenter::close() {
   playback().close();
   model_.board().stop_acquisition();
   live_.stop();
+  display_.stop();  // the display's thread ends with the stream
   stream_timer_.Stop();
   adc_.shutdown();
   if (!closed_) logger->info("Bench closed");

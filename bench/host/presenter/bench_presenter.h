@@ -81,6 +81,9 @@ class BenchPresenter : public Presenter {
   std::vector<std::function<void()>> stop_hooks;
   // Counts the stream's ON and OFF events per 100 ms for the Rates tool.
   RateMeter& rates() { return rates_; }
+  // The stream as the display takes it, on a thread of its own: the live
+  // image and the Rates tool.
+  DisplayFeed& display() { return display_; }
 
   void report_error(const std::string& what) { status_.error(what); }
   void report_cancelled(const std::string& what);
@@ -124,6 +127,7 @@ class BenchPresenter : public Presenter {
   BenchMainWindow* view_ = nullptr;
   StatusLine status_;
   GuiPost post_;
+  DisplayFeed display_;
   LiveView live_;
   RecordingControl recording_;
   PlaybackControl playback_;

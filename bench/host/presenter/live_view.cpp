@@ -2,12 +2,12 @@
 
 namespace Zelvar_Core::bench {
 
-LiveView::LiveView(BenchModel& model) : model_(model) {}
+LiveView::LiveView(BenchModel& model, DisplayFeed& display) : model_(model), display_(display) {}
 
 void LiveView::attach(BenchMainWindow& window, std::function<void()> redraw_histogram,
                       std::function<void()> rates_changed) {
   view_ = &window;
-  frame_watch_.emplace(model_.board().events());
+  frame_watch_.emplace(display_);
   redraw_histogram_ = std::move(redraw_histogram);
   rates_changed_ = std::move(rates_changed);
   timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { tick(); });
@@ -21,13 +21,14 @@ void LiveView::follow(bool streaming) {
     frames_since_ = view_->image_panel->frames_drawn();
   } else if (!streaming && timer_.IsRunning()) {
     timer_.Stop();
+    display_.settle();
     take_frame();  // the events since the last frame are shown too
     event_rate_ = frame_rate_ = 0;
   }
 }
 
 void LiveView::take_frame() {
-  model_.board().events().take_frame(model_.image);
+  display_.take_frame(model_.image);
   redraw();
 }
 

@@ -1,5 +1,5 @@
 // The image while events stream, live or played back: every 30 ms the
-// frame the hub gathered is taken and drawn (and every sixth, the
+// frame the display feed gathered is taken and drawn (and every sixth, the
 // histogram), and the events and frames per second are counted over the
 // last second.
 #pragma once
@@ -21,15 +21,16 @@ class LiveView {
  public:
   static constexpr int kFramePeriodMs = 30;  // a little above 30 frames per second
 
-  explicit LiveView(BenchModel& model);
+  LiveView(BenchModel& model, DisplayFeed& display);
   // `redraw_histogram` runs every sixth frame; `rates_changed` once a second.
-  // From here on the hub gathers the frame: the image is on screen, and a
+  // From here on the display feed gathers the frame: the image is on screen, and a
   // stream (live or played back) starts on its own thread before this view
   // hears of it, so that watching only while following would leave its
   // first slices out of the first frame.
   void attach(BenchMainWindow& window, std::function<void()> redraw_histogram,
               std::function<void()> rates_changed);
-  // Starts or stops taking frames; stopping draws the events since the last one.
+  // Starts or stops taking frames; stopping draws the events since the last
+  // one, once the display has caught up with them.
   void follow(bool streaming);
   bool following() const { return timer_.IsRunning(); }
   void stop() { timer_.Stop(); }
@@ -43,6 +44,7 @@ class LiveView {
   void tick();
 
   BenchModel& model_;
+  DisplayFeed& display_;
   BenchMainWindow* view_ = nullptr;
   std::optional<FrameWatch> frame_watch_;
   std::function<void()> redraw_histogram_, rates_changed_;

@@ -60,14 +60,18 @@ void RatesTool::refresh() {
   double top = 0;
   std::vector<PlotPoint> on, off;
   const double gap = std::nan("");
-  std::size_t next_run = 0;
+  std::size_t next_run = 0, next_skip = 0;
   for (std::size_t i = 0; i < trace.t.size(); ++i) {
-    if (next_run < trace.run_starts.size() && trace.run_starts[next_run] == i) {
-      // The stream was stopped in between: nothing was measured there.
+    const bool run_starts = next_run < trace.run_starts.size() && trace.run_starts[next_run] == i;
+    const bool skip_ends = next_skip < trace.skips.size() && trace.skips[next_skip] == i;
+    if (run_starts || skip_ends) {
+      // The stream was stopped in between, or the display skipped part of
+      // it: nothing was measured there.
       on.push_back({gap, gap});
       off.push_back({gap, gap});
-      ++next_run;
     }
+    next_run += run_starts;
+    next_skip += skip_ends;
     on.push_back({trace.t[i], trace.on[i]});
     off.push_back({trace.t[i], trace.off[i]});
     top = std::max({top, trace.on[i], trace.off[i]});
@@ -89,6 +93,10 @@ void RatesTool::refresh() {
                     now_off > 0 ? fmt::format("{:.3f}", now_on / now_off) : "-");
     text = trace.stopped ? fmt::format("Stopped at {:.1f} s; before: {}", last, values) : values;
   }
+  // Not lost by the board: this window fell behind it, and its plot has gaps there.
+  if (trace.skipped > 0)
+    text += fmt::format("    ({} events not shown: the display fell behind)",
+                        count_text(trace.skipped));
   values_text->SetLabel(wxString::FromUTF8(text));
 }
 }  // namespace Zelvar_Core::bench

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +17,9 @@
 #include "bench/board/bitstream.h"
 #include "bench/board/folders.h"
 #include "bench/board/self_test.h"
+#include "tests/bench/events/event_keeper.h"
 #include "tests/support/eventually.h"
+#include "tests/support/stream_stall.h"
 
 namespace Zelvar_Core::bench {
 namespace {
@@ -402,40 +406,114 @@ std::vector<Event> spread_events(std::size_t count, std::uint32_t seed) {
   return events;
 }
 
-TEST(EventHub, GathersTheFrameOnlyWhileItIsWatched) {
+TEST(DisplayFeed, GathersTheFrameOnlyWhileItIsWatched) {
   EventHub hub;
   PolarityCounter heard;
   Subscription hear(hub, heard);
+  DisplayFeed display(hub);
   const auto events = spread_events(5000, 4);
   const std::vector<Event> first(events.begin(), events.begin() + 2000),
       second(events.begin() + 2000, events.end());
   EventFrame taken;
   hub.publish(first.data(), first.size());  // no one watches: nothing gathered
-  hub.take_frame(taken);
+  display.settle();
+  display.take_frame(taken);
   EXPECT_EQ(taken.t_first, -1);
   EXPECT_EQ(std::count(taken.counts.begin(), taken.counts.end(), 0), kSensorWidth * kSensorHeight);
   {
-    FrameWatch image(hub);
+    FrameWatch image(display);
     {
-      FrameWatch capture(hub);
+      FrameWatch capture(display);
       hub.publish(first.data(), first.size());
+      display.settle();
     }
     hub.publish(second.data(), second.size());  // one watcher is left: still gathered
-    hub.take_frame(taken);
+    display.settle();
+    display.take_frame(taken);
     EventFrame expected;
     expected.accumulate(events.data(), events.size());
     EXPECT_EQ(taken.counts, expected.counts);
     EXPECT_EQ(taken.t_first, expected.t_first);
     EXPECT_EQ(taken.t_last, expected.t_last);
     hub.publish(first.data(), first.size());
+    display.settle();
   }
   // The last watcher gone, what it left untaken is dropped: a new watcher
   // starts from an empty frame.
-  FrameWatch again(hub);
-  hub.take_frame(taken);
+  FrameWatch again(display);
+  display.take_frame(taken);
   EXPECT_EQ(taken.t_first, -1);
   EXPECT_EQ(std::count(taken.counts.begin(), taken.counts.end(), 0), kSensorWidth * kSensorHeight);
-  EXPECT_EQ(heard.total(), 3 * first.size() + second.size());  // listeners hear everything
+  // A clear leaves out what was published before it, even if still queued.
+  hub.publish(first.data(), first.size());
+  display.clear_frame();
+  hub.publish(second.data(), second.size());
+  display.settle();
+  display.take_frame(taken);
+  EventFrame expected;
+  expected.accumulate(second.data(), second.size());
+  EXPECT_EQ(taken.counts, expected.counts);
+  EXPECT_EQ(heard.total(), 4 * first.size() + 2 * second.size());  // listeners hear everything
+}
+
+// Keeps the display's events and the spans it was told it skipped.
+struct ShownEvents : testing_support::StreamStall {
+  void on_events(const Event* events, std::size_t count) override {
+    StreamStall::on_events(events, count);  // held here while the test says so
+    std::lock_guard lock(kept_mutex);
+    shown.insert(shown.end(), events, events + count);
+  }
+  void on_skipped(std::int64_t t_first, std::int64_t t_last, std::uint64_t count) override {
+    std::lock_guard lock(kept_mutex);
+    skipped.push_back({t_first, t_last, static_cast<std::int64_t>(count)});
+  }
+  std::mutex kept_mutex;
+  std::vector<Event> shown;
+  std::vector<std::array<std::int64_t, 3>> skipped;
+};
+
+TEST(DisplayFeed, AStalledDisplaySkipsWhatItsQueueCannotHoldAndHoldsUpNoPublisher) {
+  EventHub hub;
+  testing_support::EventKeeper recorded;  // as a recorder hears the stream
+  Subscription hear(hub, recorded);
+  DisplayFeed display(hub, 10000);
+  ShownEvents shown;
+  display.add(&shown);
+  FrameWatch image(display);
+  const auto events = spread_events(17000, 5);
+  // Batches of 4,000 events, the fifth of 1,000: while the display holds the
+  // first, the next two fit in its queue, the fourth does not, the fifth does.
+  std::vector<std::vector<Event>> batches;
+  for (std::size_t from = 0; from < events.size(); from += 4000)
+    batches.emplace_back(events.begin() + static_cast<long>(from),
+                         events.begin() + static_cast<long>(std::min(from + 4000, events.size())));
+  std::atomic<std::size_t> published{0};
+  std::thread board([&] {  // publishes the next batches once the display holds the first
+    hub.publish(batches[0].data(), batches[0].size());
+    ++published;
+    if (!eventually([&] { return shown.holding(); })) return;
+    for (std::size_t i = 1; i < batches.size(); ++i, ++published)
+      hub.publish(batches[i].data(), batches[i].size());
+  });
+  const bool went_on = eventually([&] { return published == batches.size(); });
+  shown.let_go();
+  board.join();
+  ASSERT_TRUE(went_on) << "the board's thread waited for the display";
+  EXPECT_TRUE(testing_support::same_events(recorded.events, events));
+  EXPECT_EQ(display.skipped(), 4000u);
+  display.settle();
+  std::vector<Event> expected;
+  for (std::size_t i : {0, 1, 2, 4})
+    expected.insert(expected.end(), batches[i].begin(), batches[i].end());
+  EXPECT_TRUE(testing_support::same_events(shown.shown, expected));
+  ASSERT_EQ(shown.skipped.size(), 1u);
+  EXPECT_EQ(shown.skipped[0],
+            (std::array<std::int64_t, 3>{batches[3].front().t, batches[3].back().t, 4000}));
+  EventFrame taken, direct;
+  display.take_frame(taken);
+  direct.accumulate(expected.data(), expected.size());
+  EXPECT_EQ(taken.counts, direct.counts);
+  EXPECT_EQ(hub.published(), events.size());
 }
 
 // The board's event stream, its clock and its refusals.
@@ -920,13 +998,15 @@ TEST(Aer320, ItsEventsLieWithinItsArrayAndCoverIt) {
   SimulatedDevice board(SimulatedSensor::Aer320);
   WithinCheck streamed(small);
   Subscription subscription(board.events(), streamed);
-  FrameWatch watch(board.events());
+  DisplayFeed display(board.events());
+  FrameWatch watch(display);
   board.start_acquisition();
   ASSERT_TRUE(eventually([&] { return streamed.heard > 20000; }));
   board.stop_acquisition();
+  display.settle();
   EXPECT_EQ(streamed.outside, 0u);
   EventFrame frame;  // the AER-640's size until it takes the board's
-  board.events().take_frame(frame);
+  display.take_frame(frame);
   EXPECT_EQ(frame.geometry, small);
   ASSERT_EQ(frame.counts.size(), 320u * 240u);
   EXPECT_GT(frame.t_first, -1);
@@ -936,8 +1016,8 @@ TEST(Aer320, ItsEventsLieWithinItsArrayAndCoverIt) {
   EXPECT_EQ(frame.counts.back(), 1);
   EXPECT_EQ(std::count(frame.counts.begin(), frame.counts.end(), 0), 320 * 240 - 1);
   EXPECT_EQ(frame.t_first, 3);
-  board.events().take_frame(frame);
-  EXPECT_EQ(frame.geometry, small) << "the hub's next frame lost the board's size";
+  display.take_frame(frame);
+  EXPECT_EQ(frame.geometry, small) << "the display's next frame lost the board's size";
 }
 
 TEST(Aer320, AModeResetOrSerialPortItLacksIsRefusedAndNothingIsSent) {

@@ -234,6 +234,7 @@ TEST_F(Characterisation, TheRatesToolShowsOnAndOffOfTheStream) {
     for (int i = 0; i < 4500; ++i)
       events.push_back({bin * 100000 + i * 20, 1, 2, static_cast<std::uint8_t>(i % 3 != 2)});
   board().events().publish(events.data(), events.size());
+  presenter().display().settle();  // the meter counts on the display's thread
   rates.refresh();
   const auto& traces = rates.plot->GetGraphics()->traces;
   ASSERT_EQ(traces.size(), 2u);
@@ -303,6 +304,7 @@ TEST_F(Characterisation, TheRatesToolShowsOnlyWhatTheStreamMeasuredAcrossAStop) 
   ASSERT_TRUE(presenter().acquiring());
   EXPECT_TRUE(wait_for([&] { return header() == "Started again: measuring"; })) << header();
   ASSERT_TRUE(time.pass(4000000, wait));
+  presenter().display().settle();
   rates.refresh();
   EXPECT_EQ(header().rfind("ON ", 0), 0u) << header();
 

@@ -8,8 +8,10 @@
 
 #include "bench/events/evt2.h"
 #include "bench/events/recording_file.h"
+#include "bench/sequences/rates.h"
 #include "tests/bench/events/event_keeper.h"
 #include "tests/bench/host/bench_fixture.h"
+#include "tests/support/eventually.h"
 #include "tests/support/stream_stall.h"
 
 namespace Zelvar_Core::bench {
@@ -157,6 +159,90 @@ TEST_F(Stream, WhatTheBoardLosesIsLoggedWhileTheStreamRunsNotOnlyAtItsStop) {
   EXPECT_GT(std::stoull(digits), 0u);
   EXPECT_LE(std::stoull(digits), board().lost_by_board());
   click(window().panel_control->button_start_stop);
+}
+
+// Lets board time pass 100 ms at a time (less than the board's FIFO holds),
+// each step published before the next, without running the toolkit.
+bool pass_board_time(SimulatedDevice& board, std::int64_t until_us) {
+  for (std::int64_t now = board.clock().now_us(); now < until_us;) {
+    const std::int64_t step = std::min<std::int64_t>(100000, until_us - now);
+    board.clock().advance(step);
+    now += step;
+    if (!testing_support::eventually([&] { return board.acquisition().published_until() >= now; }))
+      return false;
+  }
+  return true;
+}
+
+TEST_F(Stream, TheLiveImageTheRatesAndTheRecordingHoldTheSameEvents) {
+  board().clock().hold();  // the stream is what the test lets pass
+  Keeper shown;
+  DisplayListening show(presenter().display(), shown);
+  toggle_record(true);
+  ASSERT_TRUE(presenter().recording());
+  // Board time passes while the toolkit does not run: the live image takes
+  // its frame only at the stop, and holds the whole run.
+  ASSERT_TRUE(pass_board_time(board(), 1050000)) << "the stream did not keep up";
+  click(window().panel_control->button_start_stop);
+  ASSERT_FALSE(presenter().recording());
+  EXPECT_EQ(board().lost_by_board(), 0u);
+  EXPECT_EQ(presenter().display().skipped(), 0u);
+  const std::vector<Event> recorded = testing_support::read_all(presenter().last_recording());
+  ASSERT_EQ(recorded.size(), board().acquisition().events());
+  EXPECT_TRUE(testing_support::same_events(shown.events, recorded));
+  EventFrame expected;
+  expected.accumulate(recorded.data(), recorded.size());
+  EXPECT_EQ(model().image.counts, expected.counts) << "not the recording's image";
+  EXPECT_EQ(model().image.t_first, expected.t_first);
+  EXPECT_EQ(model().image.t_last, expected.t_last);
+  // The Rates tool's meter, as one that heard the recording from a start
+  // (its first bin left out) to a stop (its last, cut short, left out).
+  RateMeter heard;
+  heard.follow(false);
+  heard.follow(true);
+  heard.on_events(recorded.data(), recorded.size());
+  heard.follow(false);
+  const RateMeter::Trace got = presenter().rates().trace(), want = heard.trace();
+  EXPECT_EQ(got.t.size(), 9u);
+  EXPECT_EQ(got.t, want.t);
+  EXPECT_EQ(got.on, want.on);
+  EXPECT_EQ(got.off, want.off);
+}
+
+TEST_F(Stream, ADisplayThatFallsBehindLosesNoEventOfTheBoardNorOfTheRecording) {
+  // Thresholds that make about 20 M events/s.
+  for (auto [name, value] : {std::pair<const char*, const char*>{"VTH_ON", "1750"},
+                             {"VTH_OFF", "1450"},
+                             {"BIAS_GAIN", "7"}})
+    model().write_value(name, value);
+  board().clock().hold();
+  choose(tool("Rates"));
+  Stall stall;  // the display stops at the stream's first events
+  DisplayListening show(presenter().display(), stall);
+  toggle_record(true);
+  ASSERT_TRUE(presenter().recording());
+  // 0.3 s of board time: more events than the display's queue holds, fewer than the
+  // recorder's.
+  ASSERT_TRUE(pass_board_time(board(), 300000)) << "the board's thread waited for the display";
+  ASSERT_TRUE(stall.holding());
+  EXPECT_EQ(board().lost_by_board(), 0u);
+  const std::uint64_t skipped = presenter().display().skipped();
+  EXPECT_GT(skipped, 0u);
+  EXPECT_LT(skipped, board().acquisition().events());
+  stall.let_go();
+  click(window().panel_control->button_start_stop);
+  ASSERT_FALSE(presenter().recording());
+  const RecordingInfo info = RecordingReader::scan(presenter().last_recording());
+  EXPECT_EQ(info.events, board().acquisition().events()) << "the recording missed events";
+  EXPECT_NE(message().find(", 0 dropped"), std::string::npos) << message();
+  // The Rates tool says how much it did not show, apart from the board's losses.
+  session->rates_tool->refresh();
+  const std::string header = session->rates_tool->values_text->GetLabel().utf8_string();
+  const std::string told =
+      "    (" + count_text(skipped) + " events not shown: the display fell behind)";
+  ASSERT_GE(header.size(), told.size()) << header;
+  EXPECT_EQ(header.substr(header.size() - told.size()), told) << header;
+  EXPECT_EQ(status(kStatusEvents), "Stopped");
 }
 
 TEST_F(Stream, AFileThatIsNotARecordingIsToldAndNothingPlays) {

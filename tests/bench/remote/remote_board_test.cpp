@@ -258,7 +258,8 @@ TEST(RemoteBoardDescribed, TheServedAer320IsTheBenchsBoardAndWhatItLacksIsNeverS
   EXPECT_NEAR(adc[1], 33, 3);
   // The frame its events are gathered in is its size.
   EventFrame frame;
-  remote.events().take_frame(frame);
+  DisplayFeed display(remote.events());
+  display.take_frame(frame);
   EXPECT_EQ(frame.geometry, (SensorGeometry{320, 240}));
   // From the window's thread: what the board lacks is refused here, at once.
   remote.set_interactive_thread(std::this_thread::get_id());

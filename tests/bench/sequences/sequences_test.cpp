@@ -114,6 +114,33 @@ TEST(RateMeter, CountsAsADivisionPerEventWouldAcrossBinsGapsAndTimeGoingBack) {
   EXPECT_EQ(trace.off, (std::vector<double>{10, 20, 40, 10}));  // bin 0: -99999 to 99999
 }
 
+TEST(RateMeter, BinsTheDisplaySkippedIntoAreLeftOutWithAGapAndTheSkipCounted) {
+  RateMeter meter;
+  // 1,000 events per 100 ms, 1 in 4 OFF, from 0 to 1 s; the display skips
+  // 0.25 s to 0.55 s of them.
+  std::vector<Event> events;
+  for (std::int64_t t = 0; t < 1000000; t += 100)
+    events.push_back({t, 1, 1, static_cast<std::uint8_t>(t % 400 != 0)});
+  const auto at = [&](std::int64_t t) { return events.begin() + t / 100; };
+  const std::vector<Event> before(events.begin(), at(250000)), after(at(550000), events.end());
+  meter.on_events(before.data(), before.size());
+  meter.on_skipped(250000, 549900, 3000);
+  meter.on_events(after.data(), after.size());
+  const RateMeter::Trace trace = meter.trace();
+  // 0.0-0.1 and 0.1-0.2 whole; 0.2-0.3 and 0.5-0.6 held part of their
+  // events only; 0.6 to 0.9 whole; 0.9-1.0 still filling.
+  EXPECT_THAT(trace.t, ElementsAre(DoubleEq(0.1), DoubleEq(0.2), DoubleEq(0.7), DoubleEq(0.8),
+                                   DoubleEq(0.9)));
+  EXPECT_EQ(trace.on, std::vector<double>(5, 7500));
+  EXPECT_EQ(trace.off, std::vector<double>(5, 2500));
+  EXPECT_EQ(trace.skips, std::vector<std::size_t>{2});
+  EXPECT_TRUE(trace.run_starts.empty());
+  EXPECT_EQ(trace.last_run, 0u);  // not a stop: the run goes on across the skip
+  EXPECT_EQ(trace.skipped, 3000u);
+  meter.clear();
+  EXPECT_EQ(meter.trace().skipped, 0u);
+}
+
 // A bench whose board is a register file and whose measurements are what
 // the sensor model gives for the registers in force: exact, whatever the
 // machine's speed. Every call is noted in order.
