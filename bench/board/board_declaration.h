@@ -14,14 +14,6 @@
 
 namespace Zelvar_Core::bench {
 
-struct SensorGeometry {
-  std::uint32_t width = kSensorWidth;
-  std::uint32_t height = kSensorHeight;
-  bool contains(std::uint32_t x, std::uint32_t y) const { return x < width && y < height; }
-  bool operator==(const SensorGeometry& o) const { return width == o.width && height == o.height; }
-  bool operator!=(const SensorGeometry& o) const { return !(*this == o); }
-};
-
 // One ADC channel as the board names it, with the range it normally reads.
 struct AdcChannelDeclaration {
   std::string name;  // "VDD"

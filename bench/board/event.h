@@ -10,6 +10,16 @@ namespace Zelvar_Core::bench {
 inline constexpr int kSensorWidth = 640;
 inline constexpr int kSensorHeight = 480;
 
+// The pixel array's size: the AER-640's unless the board says otherwise.
+struct SensorGeometry {
+  std::uint32_t width = kSensorWidth;
+  std::uint32_t height = kSensorHeight;
+  bool contains(std::uint32_t x, std::uint32_t y) const { return x < width && y < height; }
+  std::size_t pixels() const { return std::size_t{width} * height; }
+  bool operator==(const SensorGeometry& o) const { return width == o.width && height == o.height; }
+  bool operator!=(const SensorGeometry& o) const { return !(*this == o); }
+};
+
 struct Event {
   std::int64_t t = 0;   // microseconds on the board's clock
   std::uint16_t x = 0;  // column

@@ -16,10 +16,19 @@ void EventHub::publish(const Event* events, std::size_t count) {
 
 void EventHub::take_frame(EventFrame& frame) {
   std::lock_guard lock(frame_mutex_);
+  std::swap(frame.geometry, pending_.geometry);
   std::swap(frame.counts, pending_.counts);
   std::swap(frame.t_first, pending_.t_first);
   std::swap(frame.t_last, pending_.t_last);
+  std::swap(frame.outside, pending_.outside);
+  // The next frame keeps the sensor's size whatever size `frame` had.
+  if (pending_.geometry != frame.geometry) pending_ = EventFrame(frame.geometry);
   pending_.clear();
+}
+
+void EventHub::set_geometry(SensorGeometry geometry) {
+  std::lock_guard lock(frame_mutex_);
+  pending_ = EventFrame(geometry);
 }
 
 void EventHub::watch_frame() { ++frame_watchers_; }

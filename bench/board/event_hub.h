@@ -27,6 +27,9 @@ class EventHub {
   // Swaps the pending frame into `frame` and starts a new one.
   void take_frame(EventFrame& frame);
   void clear_frame();
+  // The size of the sensor the events come from (the AER-640's until set):
+  // the pending frame takes it, emptied.
+  void set_geometry(SensorGeometry geometry);
   // After unsubscribe returns the listener is called no more.
   void subscribe(EventListener* listener);
   void unsubscribe(EventListener* listener);

@@ -289,20 +289,22 @@ void EventSensor::generate(double t, std::size_t count, const SensorSettings& se
 
 void EventFrame::accumulate(const Event* events, std::size_t count) {
   std::int16_t* pixels = counts.data();
+  const std::uint32_t width = geometry.width, height = geometry.height;
   std::size_t counted = 0;
   std::int64_t first = -1, last = -1;
   for (std::size_t i = 0; i < count; ++i) {
     const Event& e = events[i];
-    if (!on_sensor(e)) continue;
+    if (e.x >= width || e.y >= height) continue;
     if (counted++ == 0) first = e.t;
     last = e.t;
-    std::int16_t& p = pixels[e.y * kSensorWidth + e.x];
+    std::int16_t& p = pixels[std::size_t{e.y} * width + e.x];
     if (e.p) {
       if (p < 32767) ++p;
     } else if (p > -32767) {
       --p;
     }
   }
+  outside += count - counted;
   if (counted == 0) return;
   if (t_first < 0) t_first = first;
   t_last = last;
@@ -311,6 +313,7 @@ void EventFrame::accumulate(const Event* events, std::size_t count) {
 void EventFrame::clear() {
   std::fill(counts.begin(), counts.end(), 0);
   t_first = t_last = -1;
+  outside = 0;
 }
 
 }  // namespace Zelvar_Core::bench

@@ -65,13 +65,16 @@ class EventSensor {
 // of the events in it.
 class EventFrame {
  public:
-  EventFrame() : counts(kSensorWidth * kSensorHeight, 0) {}
+  explicit EventFrame(SensorGeometry size = {}) : geometry(size), counts(size.pixels(), 0) {}
   // Events outside the sensor are not counted.
   void accumulate(const Event* events, std::size_t count);
   void clear();
-  std::vector<std::int16_t> counts;
-  std::int64_t t_first = -1;  // microseconds; -1 while the frame holds no event
+  SensorGeometry geometry;
+  std::vector<std::int16_t> counts;  // row by row, geometry.width a row
+  std::int64_t t_first = -1;         // microseconds; -1 while the frame holds no event
   std::int64_t t_last = -1;
+  // Events beyond the sensor since the frame was cleared: never drawn.
+  std::uint64_t outside = 0;
 };
 
 }  // namespace Zelvar_Core::bench

@@ -55,8 +55,13 @@ void BenchPresenter::attach(BenchMainWindow& window) {
         log_losses();
         update_status();
       });
+  live_.tell_outside = [this](const std::string& text) {
+    logger->warn("{}", text);
+    status_.message(text);
+  };
   adc_.attach(window);
   editors_.attach(window);
+  follow_geometry(true);
   wire_board();
   wire_windows();
   apply_connection_state();
@@ -152,6 +157,7 @@ void BenchPresenter::on_board_connection() {
     board.info = DeviceInfo{};  // gone again meanwhile
   }
   adc_.board_changed(connected);
+  if (connected) follow_geometry(!live_.following());
   if (delegates_main) delegates_main->on_connection_change();
   apply_connection_state();
   if (connected) {
@@ -169,6 +175,7 @@ void BenchPresenter::apply_connection_state() {
   if (view_ == nullptr) return;
   const bool connected = model_.board().connected();
   view_->enable_board_controls(connected);
+  view_->show_serial_port(model_.board().declaration().has_serial_port);
   editors_.enable(connected);
   adc_.draw_state(connected);
   update_status();
@@ -225,6 +232,7 @@ void BenchPresenter::toggle_main_img_thread() {
     playback().pause();  // the board takes the recording's place again
     logger->info("Playback paused: the live board streams");
   }
+  follow_geometry(false);
   model_.board().start_acquisition();  // refused without a board or a design
   start_to_tell_ = true;               // told once the board says so: a served board answers later
   sync_stream_view();
@@ -259,6 +267,7 @@ void BenchPresenter::sync_stream_view() {
   const bool was_following = live_.following();
   if (was_following) log_losses();
   live_.follow(acquiring() || playback().playing());
+  follow_geometry(false);  // once the last frame of a stream that stopped is taken
   rates_.follow(acquiring() || playback().playing());
   const std::uint64_t lost = model_.board().lost_by_board();
   if (!was_following && live_.following()) losses_.restart(lost);
@@ -309,6 +318,7 @@ void BenchPresenter::start_recording() {
   if (playback().playing())
     throw std::runtime_error("A playback is running: pause it to record the live board");
   recording_.begin(folders_.recordings);
+  follow_geometry(false);
   if (!acquiring()) {
     try {
       board.start_acquisition();
@@ -341,6 +351,7 @@ void BenchPresenter::play_recording() {
     logger->info("Acquisition stopped: the playback takes the board's place");
   }
   model_.board().events().clear_frame();
+  follow_geometry(false, true);
   playback().play();
   logger->info("Playback of {}", playback().info().path);
   sync_stream_view();
@@ -349,6 +360,22 @@ void BenchPresenter::play_recording() {
 void BenchPresenter::pause_recording() {
   playback().pause();
   sync_stream_view();
+}
+
+void BenchPresenter::follow_geometry(bool image_too, bool playing) {
+  // A playback draws the recording's sensor; otherwise the board's.
+  SensorGeometry geometry = model_.board().declaration().geometry;
+  if (playing || playback().playing())
+    geometry = {static_cast<std::uint32_t>(playback().info().header.width),
+                static_cast<std::uint32_t>(playback().info().header.height)};
+  if (geometry != hub_geometry_) {
+    model_.board().events().set_geometry(geometry);  // the frame gathered starts empty
+    hub_geometry_ = geometry;
+  }
+  if (image_too && model_.image.geometry != geometry) {
+    model_.image = EventFrame(geometry);
+    live_.redraw();
+  }
 }
 
 // ---- the image, the mode, captures ----------------------------------------------------------
@@ -367,7 +394,11 @@ void BenchPresenter::set_mode(const std::string& mode) {
   const auto found = std::find(modes.begin(), modes.end(), mode);
   try {
     if (found == modes.end()) throw std::invalid_argument("Unknown chip mode \"" + mode + "\"");
-    model_.board().set_mode(static_cast<SensorMode>(found - modes.begin()));
+    const auto chosen = static_cast<SensorMode>(found - modes.begin());
+    // A mode the board does not have is refused here: nothing is sent.
+    if (!model_.board().declaration().has_mode(chosen))
+      throw std::invalid_argument(missing_mode_text(chosen));
+    model_.board().set_mode(chosen);
   } catch (...) {
     // The box shows the mode the chip is really in.
     if (view_) view_->panel_control->modes_box->SetSelection(static_cast<int>(this->mode()));
@@ -439,6 +470,7 @@ void BenchPresenter::load_preset() {
 void BenchPresenter::send_serial_data() {
   auto* panel = view_->serial_control_frame->panel_serial_control;
   const std::string sent = panel->serial_tx_box->GetValue().utf8_string();
+  if (!model_.board().declaration().has_serial_port) throw std::runtime_error(kNoSerialPort);
   // A served board answers later, on its own thread: the answer is shown there and then.
   auto show = [this, sent](const std::string& answer, const std::string& error) {
     if (closed_ || view_ == nullptr) return;
