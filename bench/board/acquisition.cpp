@@ -39,8 +39,12 @@ void BoardClock::advance(std::int64_t microseconds) {
 }
 
 Acquisition::Acquisition(EventHub& hub, BoardClock& clock, std::function<SensorSettings()> settings,
-                         std::function<void(const std::string&)> on_error)
-    : hub_(hub), clock_(clock), settings_(std::move(settings)), on_error_(std::move(on_error)) {}
+                         std::function<void(const std::string&)> on_error, SensorGeometry geometry)
+    : hub_(hub),
+      clock_(clock),
+      settings_(std::move(settings)),
+      on_error_(std::move(on_error)),
+      geometry_(geometry) {}
 
 Acquisition::~Acquisition() { stop(); }
 
@@ -98,7 +102,7 @@ void StreamPump::pump(std::int64_t now_us, const SensorSettings& settings,
 void Acquisition::run() {
   using clock = std::chrono::steady_clock;
   constexpr auto kSlice = std::chrono::microseconds(kSliceMicroseconds);
-  StreamPump pump(hub_, clock_.now_us());
+  StreamPump pump(hub_, clock_.now_us(), geometry_);
   auto next = clock::now();
   try {
     while (!stop_) {

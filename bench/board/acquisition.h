@@ -49,7 +49,8 @@ class StreamPump {
   // The stream is read in slices of this much board time.
   static constexpr std::int64_t kSliceMicroseconds = 2000;
 
-  StreamPump(EventHub& hub, std::int64_t start_us) : hub_(hub), slice_begin_(start_us) {}
+  StreamPump(EventHub& hub, std::int64_t start_us, SensorGeometry geometry = {})
+      : hub_(hub), sensor_(geometry), slice_begin_(start_us) {}
   // Publishes what is owed up to `now_us`; stops between slices once `stop` is set.
   void pump(std::int64_t now_us, const SensorSettings& settings,
             const std::atomic<bool>* stop = nullptr);
@@ -72,9 +73,9 @@ class StreamPump {
 class Acquisition {
  public:
   // `settings` is asked every slice; `on_error` runs on the stream's thread
-  // when it stops on an error.
+  // when it stops on an error. The events lie on a sensor of `geometry`.
   Acquisition(EventHub& hub, BoardClock& clock, std::function<SensorSettings()> settings,
-              std::function<void(const std::string&)> on_error);
+              std::function<void(const std::string&)> on_error, SensorGeometry geometry = {});
   ~Acquisition();
   Acquisition(const Acquisition&) = delete;
   Acquisition& operator=(const Acquisition&) = delete;
@@ -102,6 +103,7 @@ class Acquisition {
   BoardClock& clock_;
   std::function<SensorSettings()> settings_;
   std::function<void(const std::string&)> on_error_;
+  SensorGeometry geometry_;
   std::thread thread_;
   std::atomic<bool> stop_{false}, finished_{false}, fail_next_{false}, started_{false};
   std::atomic<std::uint64_t> events_{0}, lost_{0};

@@ -6,17 +6,55 @@
 
 namespace Zelvar_Core::bench {
 
+AnalogFrontEnd::AnalogFrontEnd(const RegisterFile& registers)
+    : AnalogFrontEnd(registers, declaration_of(SimulatedSensor::Aer640).adc_channels) {}
+
+AnalogFrontEnd::AnalogFrontEnd(const RegisterFile& registers,
+                               const std::vector<AdcChannelDeclaration>& channels)
+    : registers_(registers) {
+  for (const auto& c : channels) {
+    const Source source = c.name == "VDD"           ? Source::Vdd
+                          : c.name == "VDDIO"       ? Source::Vddio
+                          : c.name == "Temperature" ? Source::Temperature
+                          : c.name == "Ibias"       ? Source::Ibias
+                                                    : Source::Steady;
+    channels_.push_back({source, (c.normal_min + c.normal_max) / 2});
+  }
+}
+
 std::vector<double> AnalogFrontEnd::read(double t) const {
   if (!powered) throw std::runtime_error("the board does not answer");
   auto ripple = [t](double amplitude, double phase) {
     return amplitude * (std::sin(t * 7.3 + phase) + 0.5 * std::cos(t * 13.1 + phase));
   };
-  // The die warms up over a minute and a little more with a busy AER bus.
-  const double temperature = 31.0 + 4.0 * (1 - std::exp(-t / 60)) + event_rate / 5e6;
-  const double ibias_ua = static_cast<double>(registers_.read("IBIAS")) / 100.0;
   auto round4 = [](double v) { return std::round(v * 1e4) / 1e4; };
-  return {round4(vdd * (1 + ripple(0.004, 0))), round4(vddio * (1 + ripple(0.003, 1))),
-          round4(temperature + ripple(0.05, 2)), round4(ibias_ua * (1 + ripple(0.01, 3)))};
+  std::vector<double> values;
+  values.reserve(channels_.size());
+  for (std::size_t i = 0; i < channels_.size(); ++i) {
+    switch (channels_[i].source) {
+      case Source::Vdd:
+        values.push_back(round4(vdd * (1 + ripple(0.004, 0))));
+        break;
+      case Source::Vddio:
+        values.push_back(round4(vddio * (1 + ripple(0.003, 1))));
+        break;
+      case Source::Temperature: {
+        // The die warms up over a minute and a little more with a busy AER bus.
+        const double temperature = 31.0 + 4.0 * (1 - std::exp(-t / 60)) + event_rate / 5e6;
+        values.push_back(round4(temperature + ripple(0.05, 2)));
+        break;
+      }
+      case Source::Ibias: {
+        const double ibias_ua = static_cast<double>(registers_.read("IBIAS")) / 100.0;
+        values.push_back(round4(ibias_ua * (1 + ripple(0.01, 3))));
+        break;
+      }
+      case Source::Steady:
+        values.push_back(round4(channels_[i].steady * (1 + ripple(0.003, static_cast<double>(i)))));
+        break;
+    }
+  }
+  return values;
 }
 
 AdcSampler::AdcSampler(Read read, std::function<void(AdcReading)> deliver,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Zelvar_Core/Host/values.h"
+#include "bench/board/board_declaration.h"
 #include "bench/board/registers.h"
 
 namespace Zelvar_Core::bench {
@@ -26,8 +27,13 @@ inline const std::vector<std::string>& adc_channel_labels() {
 
 class AnalogFrontEnd {
  public:
-  explicit AnalogFrontEnd(const RegisterFile& registers) : registers_(registers) {}
-  // One reading of the four channels at time `t` (seconds), with a little
+  // The AER-640's four channels.
+  explicit AnalogFrontEnd(const RegisterFile& registers);
+  // The channels a board declares, in its order: VDD, VDDIO, Temperature
+  // and Ibias read as on the AER-640 (Ibias from the IBIAS register); any
+  // other channel reads the middle of its normal range.
+  AnalogFrontEnd(const RegisterFile& registers, const std::vector<AdcChannelDeclaration>& channels);
+  // One reading of every channel at time `t` (seconds), with a little
   // noise; an unpowered board does not answer (std::runtime_error).
   std::vector<double> read(double t) const;
 
@@ -36,7 +42,13 @@ class AnalogFrontEnd {
   std::atomic<bool> powered{true};
 
  private:
+  enum class Source { Vdd, Vddio, Temperature, Ibias, Steady };
+  struct Channel {
+    Source source;
+    double steady;  // what a Steady channel reads
+  };
   const RegisterFile& registers_;
+  std::vector<Channel> channels_;
 };
 
 struct AdcReading {

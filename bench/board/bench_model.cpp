@@ -23,7 +23,8 @@ void SimulatedHistogram::set_settings(double max_, double min_, int bins_) {
 
 // ---- the model ---------------------------------------------------------------------
 
-BenchModel::BenchModel(std::unique_ptr<Board> served) : served_(std::move(served)) {
+BenchModel::BenchModel(std::unique_ptr<Board> served, SimulatedSensor sensor)
+    : simulated_device(sensor), served_(std::move(served)) {
   device = &board();
   img_histogram = &histogram;
   // What the board holds when the bench starts.

@@ -34,8 +34,9 @@ struct WriteOutcome {
 // editors show these), the image and the histogram settings.
 class BenchModel : public MainModel {
  public:
-  // The board in this process, or `served` when one is given.
-  explicit BenchModel(std::unique_ptr<Board> served = nullptr);
+  // The board in this process (of `sensor`), or `served` when one is given.
+  explicit BenchModel(std::unique_ptr<Board> served = nullptr,
+                      SimulatedSensor sensor = SimulatedSensor::Aer640);
   // The board every part of the host talks to.
   Board& board() { return served_ ? *served_ : static_cast<Board&>(simulated_device); }
   const Board& board() const {

@@ -6,6 +6,7 @@ namespace Zelvar_Core::bench {
 
 void BoardResets::issue(const std::string& name) {
   if (!board_.connected()) throw NoBoard("reset not sent");
+  if (!board_.declaration().has_reset(name)) throw Refused(missing_reset_text(name));
   if (before_reset) before_reset(name);
   issued.push_back(name);
   board_.reset(name, [this, name](const std::string& error) {
@@ -20,6 +21,15 @@ void BoardResets::issue(const std::string& name) {
 const BoardDeclaration& Board::declaration() const {
   static const BoardDeclaration default_board = declaration_of(SimulatedSensor::Aer640);
   return default_board;
+}
+
+void Board::set_mode(SensorMode mode) {
+  if (!declaration().has_mode(mode)) throw Refused(missing_mode_text(mode));
+  change_mode(mode);
+}
+
+void Board::require_serial_port() const {
+  if (!declaration().has_serial_port) throw Refused(kNoSerialPort);
 }
 
 std::string identity_of(const Board& board) {

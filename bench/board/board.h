@@ -26,7 +26,9 @@ namespace Zelvar_Core::bench {
 class Board;
 
 // The resets as the host asked for them, in order. Without a board each is
-// refused ("No board is connected: reset not sent").
+// refused ("No board is connected: reset not sent"); a reset the board does
+// not declare is refused before anything is sent (Refused: "The board has
+// no RAM reset: nothing was sent").
 class BoardResets : public DeviceActions {
  public:
   explicit BoardResets(Board& board) : board_(board) {}
@@ -95,7 +97,9 @@ class Board : public Device {
   virtual void write_register(const std::string& name, std::int64_t value) = 0;
   virtual const RegisterFile& registers() const = 0;
 
-  virtual void set_mode(SensorMode mode) = 0;
+  // A mode the board does not declare is refused (Refused: "The board has no
+  // test pattern mode: nothing was sent") and nothing changes.
+  void set_mode(SensorMode mode);
   virtual SensorMode mode() const = 0;
 
   // The event stream: needs a board with a design. Its events arrive in events().
@@ -116,7 +120,9 @@ class Board : public Device {
   virtual void note_event_rate(double /*events_per_second*/) {}
 
   // One line to the board's serial port; `done` gets the answer, or the
-  // sentence of what went wrong, on the thread where it arrived.
+  // sentence of what went wrong, on the thread where it arrived. A board
+  // without a serial port refuses at once (Refused: kNoSerialPort).
+  static constexpr const char* kNoSerialPort = "The board has no serial port: nothing was sent";
   using SerialDone = std::function<void(const std::string& answer, const std::string& error)>;
   virtual void serial_transact(const std::string& line, SerialDone done) = 0;
 
@@ -132,6 +138,10 @@ class Board : public Device {
 
  protected:
   friend class BoardResets;
+  // Puts the chip in a mode the board declares.
+  virtual void change_mode(SensorMode mode) = 0;
+  // Throws Refused when the board has no serial port.
+  void require_serial_port() const;
   // Carries out one reset ("reset_device", ...); `done` gets "" or the sentence
   // of why it failed. Throws NoBoard when there is no board.
   virtual void reset(const std::string& name, std::function<void(const std::string&)> done) = 0;

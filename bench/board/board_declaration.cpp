@@ -69,6 +69,7 @@ BoardDeclaration aer320() {
   d.modes = {SensorMode::EventStream, SensorMode::Standby};
   d.resets = {"reset_device", "reset_fifo", "reset_aer", "reset_chip"};
   d.adc_channels = {{"VDD", "V", 1.1, 1.3}, {"Temperature", "\u00b0C", 20, 70}};
+  d.has_serial_port = false;
   return d;
 }
 

@@ -58,7 +58,8 @@ struct BoardDeclaration {
 // The boards this project simulates. The default is the AER-640: 640×480,
 // its three banks, three modes, five resets and four ADC channels. The
 // AER-320 is 320×240, has its own registers (a read-only chip id among
-// them), two ADC channels and no test-pattern mode.
+// them), two ADC channels, no test-pattern mode, no RAM reset and no
+// serial port.
 enum class SimulatedSensor { Aer640, Aer320 };
 BoardDeclaration declaration_of(SimulatedSensor sensor);
 // "640x480" or "320x240" (as `--sensor` takes them); throws

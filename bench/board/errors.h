@@ -15,6 +15,14 @@ class NoBoard : public std::runtime_error {
       : std::runtime_error("No board is connected: " + consequence) {}
 };
 
+// What the board does not have or does not allow: a mode or a reset it
+// lacks, a serial port it has not, a write to a read-only register. Refused
+// before anything is sent, in one sentence that says so.
+class Refused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The user stopped something; shown as information, never as an error.
 class Cancelled : public std::runtime_error {
  public:

@@ -26,7 +26,7 @@ std::string register_tip(const Register& r, const std::string& how_written) {
 }
 
 std::string read_only_text(const Register& r) {
-  return r.name + " is read-only: the board does not take writes to it";
+  return r.name + " is read-only: nothing was written";
 }
 
 std::int64_t parse_integer(const std::string& what, const std::string& text, std::int64_t min,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace Zelvar_Core::bench {
 
@@ -72,8 +73,6 @@ PolarityRates expected_rates(const SensorSettings& settings) {
           signal * (1 - settings.on_fraction) + noise / 2};
 }
 
-EventSensor::EventSensor(std::uint64_t seed) : state_(seed ? seed : 1) {}
-
 namespace {
 
 // xorshift64*: a few cycles per number, plenty for a picture.
@@ -125,24 +124,43 @@ class EvenStamps {
 //   50-63  disc and bar: ON or OFF
 constexpr int kOnBits = 14;
 
-// The scene's shapes, in pixels. Both lie wholly on the sensor wherever they
-// move, so that every event is on it without a check per event.
-constexpr double kDiscX = 320, kDiscY = 240;            // the centre of the disc's path
-constexpr double kDiscSwingX = 200, kDiscSwingY = 150;  // how far it swings either way
-constexpr int kRadius = 60;                             // the disc's
-constexpr double kJitter = 1.5;                         // across the rim, either way
-constexpr double kBarX = 320, kBarY = 240;              // the bar's centre
-constexpr double kBarHalfLength = 220, kBarHalfWidth = 4;
-static_assert(kDiscX - kDiscSwingX - kRadius - kJitter >= 0 &&
-                  kDiscX + kDiscSwingX + kRadius + kJitter < kSensorWidth &&
-                  kDiscY - kDiscSwingY - kRadius - kJitter >= 0 &&
-                  kDiscY + kDiscSwingY + kRadius + kJitter < kSensorHeight,
-              "the disc leaves the sensor");
-static_assert(kBarX - kBarHalfLength - kBarHalfWidth >= 0 &&
-                  kBarX + kBarHalfLength + kBarHalfWidth < kSensorWidth &&
-                  kBarY - kBarHalfLength - kBarHalfWidth >= 0 &&
-                  kBarY + kBarHalfLength + kBarHalfWidth < kSensorHeight,
-              "the bar leaves the sensor");
+// The scene's shapes, in pixels: on the 640 x 480 array a disc of radius 60
+// swinging 200 and 150 pixels either way about the centre, and a bar 440
+// pixels long and 8 wide turning about it. Another array gets them scaled:
+// the paths by its width and height, the disc and the bar by the smaller
+// of the two ratios. Both lie wholly on the sensor wherever they move (the
+// sensor checks it once), so that every event is on it without a check per
+// event.
+constexpr double kJitter = 1.5;  // across the disc's rim, either way
+struct Layout {
+  explicit Layout(const SensorGeometry& g)
+      : width(g.width),
+        height(g.height),
+        disc_x(g.width / 2.0),
+        disc_y(g.height / 2.0),
+        swing_x(200.0 * g.width / kSensorWidth),
+        swing_y(150.0 * g.height / kSensorHeight),
+        scale(std::min(static_cast<double>(g.width) / kSensorWidth,
+                       static_cast<double>(g.height) / kSensorHeight)),
+        radius(60 * scale),
+        bar_x(disc_x),
+        bar_y(disc_y),
+        bar_half_length(220 * scale),
+        bar_half_width(4 * scale),
+        // The radius in 256ths of a pixel where the rim's jitter starts.
+        inner(static_cast<std::int64_t>((radius - kJitter) * 256)) {}
+  bool fits() const {
+    const double disc = radius + kJitter, bar = bar_half_length + bar_half_width;
+    return width >= 32 && height >= 32 && disc_x - swing_x - disc >= 0 &&
+           disc_x + swing_x + disc < width && disc_y - swing_y - disc >= 0 &&
+           disc_y + swing_y + disc < height && bar_x - bar >= 0 && bar_x + bar < width &&
+           bar_y - bar >= 0 && bar_y + bar < height;
+  }
+  std::uint64_t width, height;
+  double disc_x, disc_y, swing_x, swing_y, scale, radius;
+  double bar_x, bar_y, bar_half_length, bar_half_width;
+  std::int64_t inner;
+};
 
 // A draw k of `levels` levels is below `fraction` (k / levels < fraction)
 // exactly when k is below this: the comparison in integers.
@@ -155,22 +173,30 @@ std::uint64_t below(double fraction, double levels) {
 // disc on a Lissajous path and a bar turning about the centre. Edges moving
 // forward brighten the pixels (ON), edges moving away darken them (OFF).
 struct Scene {
-  Scene(double t, const SensorSettings& settings)
+  Scene(double t, const SensorSettings& settings, const SensorGeometry& geometry)
       : test_pattern(settings.mode == SensorMode::TestPattern),
         // The test pattern's squares flip twice a second.
-        phase(static_cast<long long>(t * 2) % 2 == 0) {
+        phase(static_cast<long long>(t * 2) % 2 == 0),
+        width(geometry.width),
+        height(geometry.height),
+        // Squares of a sixteenth of the width (40 pixels on the 640), found
+        // by a multiplication: floor(x / side) for every 16-bit x.
+        square_side(std::max<std::uint64_t>(1, width / 16)),
+        per_square((std::uint64_t{1} << 32) / square_side + 1) {
+    const Layout layout(geometry);
+    inner = layout.inner;
     const double total = settings.total_rate();
     const double noise_fraction = total > 0 ? settings.noise_rate / total : 0;
     noise_below = below(noise_fraction, 65536);
     disc_below = below(noise_fraction + (1 - noise_fraction) * 0.55, 65536);
     on_below = below(settings.on_fraction, 1 << kOnBits);
     if (test_pattern) return;
-    cx = fixed(kDiscX + kDiscSwingX * std::sin(0.9 * t));
-    cy = fixed(kDiscY + kDiscSwingY * std::sin(1.3 * t + 0.5));
+    cx = fixed(layout.disc_x + layout.swing_x * std::sin(0.9 * t));
+    cy = fixed(layout.disc_y + layout.swing_y * std::sin(1.3 * t + 0.5));
     // The half of the rim that leads: the quarter turns either side of the
     // way the disc moves.
-    const double vx = kDiscSwingX * 0.9 * std::cos(0.9 * t);
-    const double vy = kDiscSwingY * 1.3 * std::cos(1.3 * t + 0.5);
+    const double vx = layout.swing_x * 0.9 * std::cos(0.9 * t);
+    const double vy = layout.swing_y * 1.3 * std::cos(1.3 * t + 0.5);
     const auto ahead =
         static_cast<unsigned>(std::lround(std::atan2(vy, vx) / (2 * kPi) * kAngleSteps));
     leading_from = (ahead - kAngleSteps / 4) & (kAngleSteps - 1);
@@ -178,16 +204,18 @@ struct Scene {
     // A point of the bar is drawn at 16 bits along it and 8 across one
     // side: the end plus so many steps along and across.
     const double angle = 0.7 * t, bx = std::cos(angle), by = std::sin(angle);
-    bar_x = fixed(kBarX - kBarHalfLength * bx);
-    bar_y = fixed(kBarY - kBarHalfLength * by);
-    along_x = fixed(2 * kBarHalfLength / 65536 * bx);
-    along_y = fixed(2 * kBarHalfLength / 65536 * by);
-    across_x = fixed(-kBarHalfWidth / 256 * by);
-    across_y = fixed(kBarHalfWidth / 256 * bx);
+    bar_x = fixed(layout.bar_x - layout.bar_half_length * bx);
+    bar_y = fixed(layout.bar_y - layout.bar_half_length * by);
+    along_x = fixed(2 * layout.bar_half_length / 65536 * bx);
+    along_y = fixed(2 * layout.bar_half_length / 65536 * by);
+    across_x = fixed(-layout.bar_half_width / 256 * by);
+    across_y = fixed(layout.bar_half_width / 256 * bx);
   }
   const bool test_pattern, phase;
+  const std::uint64_t width, height, square_side, per_square;
   std::uint64_t noise_below, disc_below, on_below;
-  std::int64_t cx = 0, cy = 0;                   // the disc's centre
+  std::int64_t inner = 0;       // the disc's radius less the jitter, in 256ths of a pixel
+  std::int64_t cx = 0, cy = 0;  // the disc's centre
   unsigned leading_from = 0, trailing_from = 0;  // the first angle step of each half of the rim
   std::int64_t bar_x = 0, bar_y = 0, along_x = 0, along_y = 0, across_x = 0, across_y = 0;
 };
@@ -201,12 +229,14 @@ void make_events(const Scene& scene, std::uint64_t& random, EvenStamps& stamps, 
     // A checkerboard: ON on one colour, OFF on the other. The events fall on
     // every 8th pixel, so that each of them gathers enough in a frame for
     // the pattern to stand out.
+    const std::uint64_t columns = scene.width / 8, rows = scene.height / 8;
     for (std::size_t i = 0; i < count; ++i, stamps.advance()) {
       state = step(state);
       const std::uint64_t r = drawn(state);
-      const int x = static_cast<int>((r & 0xffff) * (kSensorWidth / 8) >> 16) * 8;
-      const int y = static_cast<int>((r >> 16 & 0xffff) * (kSensorHeight / 8) >> 16) * 8;
-      const bool square = ((x / 40) + (y / 40)) % 2 == 0;
+      const auto x = ((r & 0xffff) * columns >> 16) * 8;
+      const auto y = ((r >> 16 & 0xffff) * rows >> 16) * 8;
+      const bool square =
+          (((x * scene.per_square) >> 32) + ((y * scene.per_square) >> 32)) % 2 == 0;
       out[i] = {stamps.now(), static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y),
                 static_cast<std::uint8_t>(square == scene.phase)};
     }
@@ -224,8 +254,8 @@ void make_events(const Scene& scene, std::uint64_t& random, EvenStamps& stamps, 
     bool polarity;
     if (pick < scene.noise_below) {
       // Background activity anywhere, of either polarity.
-      x = static_cast<int>((r >> 16 & 0xffff) * kSensorWidth >> 16);
-      y = static_cast<int>((r >> 32 & 0xffff) * kSensorHeight >> 16);
+      x = static_cast<int>((r >> 16 & 0xffff) * scene.width >> 16);
+      y = static_cast<int>((r >> 32 & 0xffff) * scene.height >> 16);
       polarity = (r >> 48 & 1) != 0;
     } else {
       const bool on = (r >> (64 - kOnBits)) < scene.on_below;
@@ -236,10 +266,9 @@ void make_events(const Scene& scene, std::uint64_t& random, EvenStamps& stamps, 
                           (kAngleSteps - 1);
       // The radius in 256ths of a pixel (times the circle's 2^24: pixels
       // times 2^32), the jitter in 256 steps across the rim.
-      constexpr auto kInner = static_cast<int>((kRadius - kJitter) * 256);
       constexpr auto kJitterStep = static_cast<int>(2 * kJitter);  // 2 * kJitter * 256 / 256
       static_assert(kJitterStep == 2 * kJitter, "a jitter step of whole 256ths of a pixel");
-      const auto radius = static_cast<std::int64_t>(kInner + kJitterStep * (r >> 26 & 0xff));
+      const auto radius = scene.inner + static_cast<std::int64_t>(kJitterStep * (r >> 26 & 0xff));
       const int disc_x = pixel(scene.cx + radius * kCircle.c[at]);
       const int disc_y = pixel(scene.cy + radius * kCircle.s[at]);
       // Along the bar: the side it turns towards for ON, the other for OFF
@@ -262,11 +291,19 @@ void make_events(const Scene& scene, std::uint64_t& random, EvenStamps& stamps, 
 
 }  // namespace
 
+EventSensor::EventSensor(SensorGeometry geometry, std::uint64_t seed)
+    : geometry_(geometry), state_(seed ? seed : 1) {
+  if (!Layout(geometry).fits())
+    throw std::invalid_argument("A simulated sensor of " + std::to_string(geometry.width) + "x" +
+                                std::to_string(geometry.height) +
+                                " pixels is too small for its scene");
+}
+
 std::size_t EventSensor::generate(double t, std::size_t count, const SensorSettings& settings,
                                   std::int64_t t_begin, std::int64_t t_end, Event* out) {
   if (settings.mode == SensorMode::Standby || count == 0) return 0;
   EvenStamps stamps(t_begin, t_end, count);
-  make_events(Scene(t, settings), state_, stamps, count, out);
+  make_events(Scene(t, settings, geometry_), state_, stamps, count, out);
   return count;
 }
 
@@ -277,7 +314,7 @@ void EventSensor::generate(double t, std::size_t count, const SensorSettings& se
   // is never cleared before the events are written.
   constexpr std::size_t kBlock = 1024;
   Event block[kBlock];
-  const Scene scene(t, settings);
+  const Scene scene(t, settings, geometry_);
   EvenStamps stamps(t_begin, t_end, count);
   out.reserve(out.size() + count);
   for (std::size_t done = 0; done < count; done += kBlock) {

@@ -45,7 +45,13 @@ PolarityRates expected_rates(const SensorSettings& settings);
 
 class EventSensor {
  public:
-  explicit EventSensor(std::uint64_t seed = 0x9e3779b97f4a7c15ull);
+  static constexpr std::uint64_t kSeed = 0x9e3779b97f4a7c15ull;
+  explicit EventSensor(std::uint64_t seed = kSeed) : EventSensor(SensorGeometry{}, seed) {}
+  // A pixel array of another size: the scene is scaled to it. Throws
+  // std::invalid_argument for one too small to hold the scene (under 32
+  // pixels either way).
+  explicit EventSensor(SensorGeometry geometry, std::uint64_t seed = kSeed);
+  const SensorGeometry& geometry() const { return geometry_; }
   // Writes `count` events of the scene as it is at `t` seconds to `out`,
   // which has room for them, stamped evenly over [t_begin, t_end)
   // microseconds in order, as the pixel array is read out over one slice.
@@ -58,6 +64,7 @@ class EventSensor {
                 std::int64_t t_end, std::vector<Event>& out);
 
  private:
+  SensorGeometry geometry_;
   std::uint64_t state_;
 };
 

@@ -15,16 +15,32 @@
 
 namespace Zelvar_Core::bench {
 
-SimulatedDevice::SimulatedDevice()
-    : adc_(registers_),
+SimulatedDevice::SimulatedDevice(SimulatedSensor sensor)
+    : sensor_(sensor),
+      declaration_(declaration_of(sensor)),
+      registers_(declaration_),
+      adc_(registers_, declaration_.adc_channels),
       acquisition_(
           hub_, clock_, [this] { return settings(); },
           [this](const std::string& what) {
             if (stream_failure) stream_failure(what);
-          }) {
+          },
+          declaration_.geometry) {
   is_connected = true;
   info = identity();
-  design_ = kFlashDesign;
+  design_ = flash_design();
+  hub_.set_geometry(declaration_.geometry);
+  if (sensor_ == SimulatedSensor::Aer320) adc_.vdd = 1.2;  // a 1.2 V core
+}
+
+DeviceInfo SimulatedDevice::identity() const {
+  if (sensor_ == SimulatedSensor::Aer320)
+    return {"Zelvar Labs", "AER-320 sensor board (simulated)", "SIM-0320", "1.0.3"};
+  return {"Zelvar Labs", "AER-640 sensor board (simulated)", "SIM-0001", "1.4.2"};
+}
+
+std::string SimulatedDevice::flash_design() const {
+  return sensor_ == SimulatedSensor::Aer320 ? "aer320_stream (flash)" : kFlashDesign;
 }
 
 SimulatedDevice::~SimulatedDevice() { acquisition_.stop(); }
@@ -36,13 +52,14 @@ void SimulatedDevice::set_connected(bool connected) {
   adc_.powered = connected;
   // Powered up, the board loads the design kept in its flash; unplugged, it
   // has none and no identity.
-  set_design(connected ? kFlashDesign : "");
+  set_design(connected ? flash_design() : "");
   info = connected ? identity() : DeviceInfo{};
   if (connection_listener) connection_listener();
 }
 
 std::string SimulatedDevice::serial_transact(const std::string& line) const {
   if (!connected_) throw NoBoard("nothing sent");
+  require_serial_port();
   const DeviceInfo info = identity();
   if (line == "ID?") return info.product_name + " " + info.serial_number;
   if (line == "VER?") return info.dev_version;
@@ -210,6 +227,7 @@ std::int64_t SimulatedDevice::read_register(const std::string& name) const {
 
 void SimulatedDevice::write_register(const std::string& name, std::int64_t value) {
   if (!connected_) throw NoBoard(name + " not written");
+  if (registers_.find(name).read_only) throw Refused(name + " is read-only: nothing was written");
   registers_.write(name, value);
   if (register_listener) register_listener(name);
 }
@@ -217,17 +235,27 @@ void SimulatedDevice::write_register(const std::string& name, std::int64_t value
 BiasPoint SimulatedDevice::bias_point() const {
   auto value = [this](const char* name) { return static_cast<int>(registers_.read(name)); };
   BiasPoint bias;
-  bias.vbias_pr = value("VBIAS_PR");
-  bias.vbias_ref = value("VBIAS_REF");
-  bias.vth_on = value("VTH_ON");
-  bias.vth_off = value("VTH_OFF");
-  bias.bias_gain = value("BIAS_GAIN");
+  if (sensor_ == SimulatedSensor::Aer320) {
+    // Its 10-bit DACs in millivolts, the thresholds set either side of a
+    // fixed 500 mV reference and no bias gain: its defaults make the same
+    // scene as the AER-640's.
+    bias.vbias_pr = value("PR_BIAS") * 3;
+    bias.vbias_ref = 500 * 4;
+    bias.vth_on = value("THR_ON") * 4;
+    bias.vth_off = value("THR_OFF") * 4;
+  } else {
+    bias.vbias_pr = value("VBIAS_PR");
+    bias.vbias_ref = value("VBIAS_REF");
+    bias.vth_on = value("VTH_ON");
+    bias.vth_off = value("VTH_OFF");
+    bias.bias_gain = value("BIAS_GAIN");
+  }
   bias.aer_enabled = value("EN_AER") != 0;
   bias.out_of_reset = value("RST_N") != 0;
   return bias;
 }
 
-void SimulatedDevice::set_mode(SensorMode mode) {
+void SimulatedDevice::change_mode(SensorMode mode) {
   if (!connected_) throw NoBoard("mode not changed");
   mode_ = mode;
 }

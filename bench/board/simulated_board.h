@@ -24,13 +24,19 @@ namespace Zelvar_Core::bench {
 
 class SimulatedDevice : public Board {
  public:
+  // The AER-640's design at power-up; the AER-320 has its own.
   static constexpr const char* kFlashDesign = "aer640_stream (flash)";
-  static DeviceInfo identity() {
-    return {"Zelvar Labs", "AER-640 sensor board (simulated)", "SIM-0001", "1.4.2"};
-  }
 
-  SimulatedDevice();
+  // The AER-640 board, or the sensor named: its declaration, registers, ADC
+  // channels, modes, resets and the size of the array its events lie on.
+  explicit SimulatedDevice(SimulatedSensor sensor = SimulatedSensor::Aer640);
   ~SimulatedDevice() override;
+
+  SimulatedSensor sensor() const { return sensor_; }
+  const BoardDeclaration& declaration() const override { return declaration_; }
+  DeviceInfo identity() const;
+  // The design the board loads from its flash when it powers up.
+  std::string flash_design() const;
 
   // Reads the bitstream (a regular file no larger than the board holds) and
   // writes it at the board's speed, telling the observer. The stream stops
@@ -44,19 +50,22 @@ class SimulatedDevice : public Board {
 
   DeviceInfo read_identity() const override;
   // One line to the board's serial port and its answer: "ID?" gives the
-  // product and serial number, "VER?" the version, anything else an ACK.
+  // product and serial number, "VER?" the version, anything else an ACK. A
+  // board without a serial port refuses (Refused).
   std::string serial_transact(const std::string& line) const;
   void serial_transact(const std::string& line, SerialDone done) override;
   std::string design() const override;
 
-  // Registers, read from and written to the board itself (any thread).
+  // Registers, read from and written to the board itself (any thread); a
+  // read-only register refuses a write (Refused: "CHIP_ID is read-only:
+  // nothing was written").
   std::vector<Register> read_bank(Bank bank) override;
   std::int64_t read_register(const std::string& name) const override;
   void write_register(const std::string& name, std::int64_t value) override;
   const RegisterFile& registers() const override { return registers_; }
 
-  void set_mode(SensorMode mode) override;
   SensorMode mode() const override { return mode_; }
+  // The biases as the sensor's model takes them, from the board's own registers.
   BiasPoint bias_point() const;
   SensorSettings settings() const { return sensor_settings(bias_point(), mode_); }
 
@@ -77,10 +86,14 @@ class SimulatedDevice : public Board {
   std::atomic<bool> fail_next_program{false};        // set from the board-simulator window
   std::atomic<bool> fail_next_register_read{false};  // likewise
  protected:
+  void change_mode(SensorMode mode) override;
   void reset(const std::string& name, std::function<void(const std::string&)> done) override;
 
  private:
   void set_design(const std::string& design);
+
+  const SimulatedSensor sensor_;
+  const BoardDeclaration declaration_;
 
   std::atomic<bool> connected_{true};
   std::atomic<SensorMode> mode_{SensorMode::EventStream};

@@ -378,7 +378,7 @@ void RemoteBoard::write_register(const std::string& name, std::int64_t value) {
   if (register_listener) register_listener(name);
 }
 
-void RemoteBoard::set_mode(SensorMode mode) {
+void RemoteBoard::change_mode(SensorMode mode) {
   if (!connected()) throw NoBoard("mode not changed");
   {
     std::lock_guard lock(mutex_);
@@ -473,6 +473,7 @@ std::vector<double> RemoteBoard::read_adc(double) const {
 
 void RemoteBoard::serial_transact(const std::string& line, SerialDone done) {
   if (!connected()) throw NoBoard("nothing sent");
+  require_serial_port();
   send(
       [this, line, done](Link& link) {
         v1::SerialRequest request;

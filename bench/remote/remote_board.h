@@ -78,7 +78,6 @@ class RemoteBoard : public Board {
   void write_register(const std::string& name, std::int64_t value) override;
   const RegisterFile& registers() const override { return registers_; }
 
-  void set_mode(SensorMode mode) override;
   SensorMode mode() const override;
 
   void start_acquisition() override;
@@ -95,6 +94,7 @@ class RemoteBoard : public Board {
   int links_made() const { return links_made_; }
 
  protected:
+  void change_mode(SensorMode mode) override;
   void reset(const std::string& name, std::function<void(const std::string&)> done) override;
 
  private:

@@ -9,8 +9,9 @@
 
 namespace Zelvar_Core::bench {
 
-BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> served)
-    : folders(folders_), model(std::move(served)), window(nullptr) {
+BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> served,
+                           SimulatedSensor sensor)
+    : folders(folders_), model(std::move(served), sensor), window(nullptr) {
   // The recent-files list lives in tmp; the menu bar reads it when built.
   ensure_folder(folders.tmp);
   presenter = std::make_unique<BenchPresenter>(model, folders);

@@ -24,8 +24,9 @@ namespace Zelvar_Core::bench {
 
 class BenchSession {
  public:
-  // The bench on the board in this process, or on `served` when given.
-  explicit BenchSession(const BenchFolders& folders, std::unique_ptr<Board> served = nullptr);
+  // The bench on the board in this process (of `sensor`), or on `served` when given.
+  explicit BenchSession(const BenchFolders& folders, std::unique_ptr<Board> served = nullptr,
+                        SimulatedSensor sensor = SimulatedSensor::Aer640);
   ~BenchSession();
   BenchSession(const BenchSession&) = delete;
   BenchSession& operator=(const BenchSession&) = delete;

@@ -14,9 +14,8 @@ namespace Zelvar_Core::bench {
 
 namespace {
 
-const std::vector<std::string> kDemoScenes = {"unplugged", "refused",  "playback", "export",
-                                              "rates",     "beside",   "sweep",    "sequence",
-                                              "log",       "help"};
+const std::vector<std::string> kDemoScenes = {"unplugged", "refused", "playback", "export", "rates",
+                                              "beside",    "sweep",   "sequence", "log",    "help"};
 
 // A number of seconds or hours within lo..hi: "nan", "inf" and "1e400" are
 // refused like any other value outside the range.
@@ -35,6 +34,23 @@ CLI::Validator board_address() {
           return "";
         } catch (const std::exception& e) {
           return e.what();
+        }
+      },
+      "");
+}
+
+// A simulated sensor, "640x480" or "320x240".
+CLI::Validator simulated_sensor() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        try {
+          parse_simulated_sensor(text);
+          return "";
+        } catch (const std::invalid_argument& e) {
+          // The parser names the option itself.
+          const std::string what = e.what();
+          const std::string named = "--sensor: ";
+          return what.rfind(named, 0) == 0 ? what.substr(named.size()) : what;
         }
       },
       "");
@@ -85,6 +101,7 @@ const Takes kTakes[] = {
     {"--report", "the report's file", "--report OUT.csv"},
     {"--board", "the board server's address", "--board HOST:PORT"},
     {"--token-file", "the file that holds the token", "--token-file F"},
+    {"--sensor", "the simulated sensor's size", "--sensor 640x480|320x240"},
     {"--sample-bitstream", "the file to write", "--sample-bitstream PATH"},
     {"--demo", "one scene at most", "--demo [SCENE]"}};
 
@@ -192,6 +209,12 @@ class PravelCommandLine {
     for (auto* without_board : {export_, demo_, sample_})
       if (board_->count() && without_board->count())
         return "--board does not go with " + without_board->get_name();
+    // The sensor is the built-in board's: a served board has its own.
+    if (sensor_->count() && board_->count())
+      return "--sensor does not go with --board: a served board has its own sensor";
+    for (auto* without_board : {export_, sample_})
+      if (sensor_->count() && without_board->count())
+        return "--sensor does not go with " + without_board->get_name();
     if (demo_->count() && !o_.demo_scene.empty() &&
         std::find(kDemoScenes.begin(), kDemoScenes.end(), o_.demo_scene) == kDemoScenes.end())
       return "--demo: there is no scene \"" + o_.demo_scene +
@@ -210,6 +233,7 @@ class PravelCommandLine {
       o_.recording = export_files_.at(0);
       o_.export_to = export_files_.at(1);
     }
+    if (sensor_->count()) o_.sensor = parse_simulated_sensor(sensor_text_);
   }
 
  private:
@@ -276,6 +300,13 @@ class PravelCommandLine {
                              "window, and with --run")
                  ->type_name("HOST:PORT")
                  ->check(board_address());
+    sensor_ =
+        app_.add_option("--sensor", sensor_text_,
+                        "The built-in simulated board's sensor: 640x480 (the AER-640, "
+                        "the default) or 320x240 (the AER-320, two ADC channels, no test "
+                        "pattern, no serial port); in the window, --demo, --measure and --run")
+            ->type_name("640x480|320x240")
+            ->check(simulated_sensor());
     token_file_ = app_.add_option("--token-file", o_.token_file,
                                   "With --board: the board server's token, in the file F")
                       ->type_name("F");
@@ -291,9 +322,11 @@ class PravelCommandLine {
   CLI::App app_;
   bool version_ = false;
   std::vector<std::string> export_files_;
+  std::string sensor_text_;
   CLI::Option *demo_ = nullptr, *measure_ = nullptr, *run_ = nullptr, *export_ = nullptr,
               *sample_ = nullptr, *busy_ = nullptr, *all_tools_ = nullptr, *hours_ = nullptr,
-              *report_ = nullptr, *board_ = nullptr, *token_file_ = nullptr, *overwrite_ = nullptr;
+              *report_ = nullptr, *board_ = nullptr, *token_file_ = nullptr, *overwrite_ = nullptr,
+              *sensor_ = nullptr;
 };
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/board/board_declaration.h"
+
 namespace Zelvar_Core::bench {
 
 struct PravelOptions {
@@ -19,9 +21,10 @@ struct PravelOptions {
   bool all_tools = false;  // --measure with the ADC monitor at 10 ms, Rates and a recording
   std::optional<double> adc_hours;
   std::string sequence;
-  std::string report;      // "" for reports/<sequence>_<time>.csv
-  std::string board;       // HOST:PORT of a board server; "" for the built-in simulated board
-  std::string token_file;  // the board server's token, "" for none
+  std::string report;  // "" for reports/<sequence>_<time>.csv
+  std::string board;   // HOST:PORT of a board server; "" for the built-in simulated board
+  SimulatedSensor sensor = SimulatedSensor::Aer640;  // the built-in board's sensor
+  std::string token_file;                            // the board server's token, "" for none
   std::string recording, export_to;
   bool overwrite = false;
   std::string sample_path;

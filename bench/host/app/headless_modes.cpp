@@ -70,12 +70,14 @@ namespace {
 // The built-in simulated board with the bench that works on it (the board
 // made first, so that it outlives the bench).
 struct SimulatedBoardHolder {
+  explicit SimulatedBoardHolder(SimulatedSensor sensor) : device(sensor) {}
   SimulatedDevice device;
 };
 class SimulatedBench : private SimulatedBoardHolder, public BoardBench {
  public:
-  SimulatedBench(const BenchFolders& folders, const std::atomic<bool>& aborted)
-      : BoardBench(device, folders, aborted) {}
+  SimulatedBench(SimulatedSensor sensor, const BenchFolders& folders,
+                 const std::atomic<bool>& aborted)
+      : SimulatedBoardHolder(sensor), BoardBench(device, folders, aborted) {}
 };
 
 // A board served at HOST:PORT, claimed for the run, with the bench that works
@@ -95,9 +97,9 @@ class ServedBench : private ServedBoardHolder, public BoardBench {
 
 // The bench a run works on: the built-in board, or the one served at `board`.
 std::unique_ptr<BoardBench> board_bench(const std::string& board, const std::string& token_file,
-                                        const BenchFolders& folders,
+                                        SimulatedSensor sensor, const BenchFolders& folders,
                                         const std::atomic<bool>& aborted) {
-  if (board.empty()) return std::make_unique<SimulatedBench>(folders, aborted);
+  if (board.empty()) return std::make_unique<SimulatedBench>(sensor, folders, aborted);
   remote::host_of(board);  // refuses what is not HOST:PORT
   return std::make_unique<ServedBench>(board, token_file, folders, aborted);
 }
@@ -121,7 +123,7 @@ std::string report_problem(const std::filesystem::path& report, const std::strin
 }  // namespace
 
 int run_sequence_file(const std::string& path, std::string report_path, const std::string& board,
-                      const std::string& token_file) {
+                      const std::string& token_file, SimulatedSensor sensor) {
   // Everything is checked before anything is made: the folders, the file,
   // the board, the sequence against the board's registers, the report's place.
   const BenchFolders folders = BenchFolders::under(std::filesystem::current_path());
@@ -141,7 +143,7 @@ int run_sequence_file(const std::string& path, std::string report_path, const st
   std::atomic<bool> aborted{false};
   std::unique_ptr<BoardBench> chosen;
   try {
-    chosen = board_bench(board, token_file, folders, aborted);
+    chosen = board_bench(board, token_file, sensor, folders, aborted);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
     return 2;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "bench/board/board_declaration.h"
+
 namespace Zelvar_Core::bench {
 
 // A 3 MiB sample bitstream (design "aer640_sample") at `path`, its folder
@@ -15,9 +17,10 @@ int export_recording(const std::string& recording, const std::string& out, bool 
 // The sequence run on a simulated board of its own, its report to
 // `report_path` ("" for reports/): 0 when every expectation held, 1 when
 // one failed, 2 when it was refused (nothing run) or did not end.
-// On the built-in simulated board, or on the board served at `board` (HOST:PORT)
-// with the token in `token_file` when one is named.
+// On the built-in simulated board (of `sensor`), or on the board served at
+// `board` (HOST:PORT) with the token in `token_file` when one is named.
 int run_sequence_file(const std::string& path, std::string report_path,
-                      const std::string& board = "", const std::string& token_file = "");
+                      const std::string& board = "", const std::string& token_file = "",
+                      SimulatedSensor sensor = SimulatedSensor::Aer640);
 
 }  // namespace Zelvar_Core::bench

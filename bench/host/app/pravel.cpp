@@ -62,7 +62,8 @@ class PravelApp : public ReportingApp {
   bool OnInit() override {
     route_toolkit_messages();  // before the first window
     try {
-      session_ = std::make_unique<BenchSession>(start_folders(), std::move(served_board()));
+      session_ = std::make_unique<BenchSession>(start_folders(), std::move(served_board()),
+                                                options().sensor);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "Cannot start: %s.\n", e.what());
       return false;
@@ -138,7 +139,7 @@ int main(int argc, char** argv) {
     case PravelOptions::Mode::SampleBitstream:
       return write_sample_bitstream(o.sample_path);
     case PravelOptions::Mode::Run:
-      return run_sequence_file(o.sequence, o.report, o.board, o.token_file);
+      return run_sequence_file(o.sequence, o.report, o.board, o.token_file, o.sensor);
     case PravelOptions::Mode::Export:
       return export_recording(o.recording, o.export_to, o.overwrite);
     default:

@@ -394,11 +394,7 @@ void BenchPresenter::set_mode(const std::string& mode) {
   const auto found = std::find(modes.begin(), modes.end(), mode);
   try {
     if (found == modes.end()) throw std::invalid_argument("Unknown chip mode \"" + mode + "\"");
-    const auto chosen = static_cast<SensorMode>(found - modes.begin());
-    // A mode the board does not have is refused here: nothing is sent.
-    if (!model_.board().declaration().has_mode(chosen))
-      throw std::invalid_argument(missing_mode_text(chosen));
-    model_.board().set_mode(chosen);
+    model_.board().set_mode(static_cast<SensorMode>(found - modes.begin()));
   } catch (...) {
     // The box shows the mode the chip is really in.
     if (view_) view_->panel_control->modes_box->SetSelection(static_cast<int>(this->mode()));
@@ -470,7 +466,6 @@ void BenchPresenter::load_preset() {
 void BenchPresenter::send_serial_data() {
   auto* panel = view_->serial_control_frame->panel_serial_control;
   const std::string sent = panel->serial_tx_box->GetValue().utf8_string();
-  if (!model_.board().declaration().has_serial_port) throw std::runtime_error(kNoSerialPort);
   // A served board answers later, on its own thread: the answer is shown there and then.
   auto show = [this, sent](const std::string& answer, const std::string& error) {
     if (closed_ || view_ == nullptr) return;

@@ -189,7 +189,7 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
     editor->panel_values->button_apply->SetToolTip("Write the changed values to the board");
   // Said above the fields when the board has no serial port.
   auto* serial_panel = serial_control_frame->panel_serial_control;
-  serial_note = new wxStaticText(serial_panel, wxID_ANY, kNoSerialPort);
+  serial_note = new wxStaticText(serial_panel, wxID_ANY, kNoSerialPortNote);
   serial_note->Hide();
   serial_panel->vsizer->Insert(0, serial_note, 0, wxALL, 5);
   serial_control_frame->GetSizer()->SetSizeHints(serial_control_frame);

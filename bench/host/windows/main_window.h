@@ -56,7 +56,7 @@ enum StatusField {
 };
 
 // The serial window's line for a board without a serial port.
-inline constexpr const char* kNoSerialPort = "This board has no serial port: nothing can be sent";
+inline constexpr const char* kNoSerialPortNote = "This board has no serial port";
 
 // The message field's text until the first action's outcome replaces it.
 inline constexpr const char* kFirstMessage = "Press F1 for keys and help";
@@ -90,7 +90,7 @@ class BenchMainWindow : public MainWindow {
   void show_serial_port(bool has_one);
 
   ImagePanel* image_panel;
-  wxStaticText* serial_note;      // kNoSerialPort, shown for a board without one
+  wxStaticText* serial_note;      // kNoSerialPortNote, shown for a board without one
   wxToggleButton* button_record;  // Ctrl+R toggles it too
   int record_command = 0;         // the command Ctrl+R sends
 

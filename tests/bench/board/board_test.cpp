@@ -1,5 +1,5 @@
 // The simulated board without windows: bitstreams, programming, the sensor,
-// the acquisition and ADC threads, and the model's checks.
+// the acquisition and ADC threads, the model's checks, and the AER-320.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -821,6 +821,156 @@ TEST(SelfTest, EveryStepAsksTheBoardAndAnAbsentOneIsNotRun) {
   EXPECT_EQ(self_test_summary(steps),
             "Self-test: 0 passed, 1 failed, 5 not run; connection failed: no board is connected; "
             "not run: no board is connected");
+}
+
+// ---- the AER-320: another sensor on the same simulated board --------------------
+
+// Every event of a stream, checked against one sensor's size.
+struct WithinCheck : EventListener {
+  explicit WithinCheck(SensorGeometry g) : geometry(g) {}
+  void on_events(const Event* e, std::size_t n) override {
+    for (std::size_t i = 0; i < n; ++i) {
+      outside += !geometry.contains(e[i].x, e[i].y);
+      max_x = std::max<int>(max_x, e[i].x);
+      max_y = std::max<int>(max_y, e[i].y);
+    }
+    heard += n;
+  }
+  SensorGeometry geometry;
+  std::atomic<std::uint64_t> heard{0}, outside{0};
+  std::atomic<int> max_x{-1}, max_y{-1};
+};
+
+TEST(Aer320, ItsRegistersIdentityAndAdcChannelsAreItsOwn) {
+  SimulatedDevice board(SimulatedSensor::Aer320);
+  const BoardDeclaration& declared = board.declaration();
+  EXPECT_EQ(declared.sensor_name, "AER-320");
+  EXPECT_EQ(declared.geometry, (SensorGeometry{320, 240}));
+  EXPECT_EQ(board.read_identity().product_name, "AER-320 sensor board (simulated)");
+  EXPECT_EQ(board.design(), "aer320_stream (flash)");
+  // Its banks, in its order, at their defaults, with their units.
+  auto names = [](const std::vector<Register>& bank) {
+    std::vector<std::string> out;
+    for (const auto& r : bank) out.push_back(r.name + "=" + std::to_string(r.value) + r.unit);
+    return out;
+  };
+  EXPECT_EQ(names(board.read_bank(Bank::Device)),
+            (std::vector<std::string>{"CTRL=1", "FIFO_THRESHOLD=256events", "ROI_X0=0px",
+                                      "ROI_Y0=0px", "CHIP_ID=12810"}));
+  EXPECT_EQ(names(board.read_bank(Bank::Dac)),
+            (std::vector<std::string>{"PR_BIAS=600mV", "THR_ON=700mV", "THR_OFF=300mV",
+                                      "REFRACTORY=100\u00b5s"}));
+  EXPECT_EQ(names(board.read_bank(Bank::Chip)), (std::vector<std::string>{"EN_AER=1", "RST_N=1"}));
+  EXPECT_THROW(board.read_register("VTH_ON"), std::out_of_range);
+  // The chip id cannot be written; the other registers can, within their ranges.
+  try {
+    board.write_register("CHIP_ID", 1);
+    ADD_FAILURE() << "a read-only register was written";
+  } catch (const Refused& e) {
+    EXPECT_STREQ(e.what(), "CHIP_ID is read-only: nothing was written");
+  }
+  EXPECT_EQ(board.read_register("CHIP_ID"), 0x320A);
+  EXPECT_THROW(board.write_register("THR_ON", 1024), RangeError);
+  // Its biases come from its own DACs: the defaults make the AER-640's
+  // scene, and a threshold nearer the reference makes more events.
+  EXPECT_DOUBLE_EQ(board.settings().total_rate(),
+                   sensor_settings(BiasPoint{}, SensorMode::EventStream).total_rate());
+  board.write_register("THR_ON", 600);
+  EXPECT_GT(board.settings().total_rate(),
+            sensor_settings(BiasPoint{}, SensorMode::EventStream).total_rate() * 1.5);
+  board.write_register("EN_AER", 0);
+  EXPECT_EQ(board.settings().total_rate(), 0);
+  // Two ADC channels, in its order: VDD at its 1.2 V and the die's temperature.
+  const std::vector<double> reading = board.read_adc(1.0);
+  ASSERT_EQ(reading.size(), 2u);
+  EXPECT_NEAR(reading[0], 1.2, 0.02);
+  EXPECT_NEAR(reading[1], 31.1, 0.5);
+  EXPECT_EQ(declared.adc_labels(), (std::vector<std::string>{"VDD (V)", "Temperature (\u00b0C)"}));
+  // The model the windows show reads its banks.
+  BenchModel model(nullptr, SimulatedSensor::Aer320);
+  EXPECT_EQ(model.dacs.at(0).name, "PR_BIAS");
+  EXPECT_EQ(model.write_value("CHIP_ID", "5").refused, "CHIP_ID is read-only: nothing was written");
+  // The AER-640 keeps its four channels.
+  EXPECT_EQ(SimulatedDevice().read_adc(1.0).size(), 4u);
+}
+
+TEST(Aer320, ItsEventsLieWithinItsArrayAndCoverIt) {
+  const SensorGeometry small{320, 240};
+  // The sensor alone, in every mode it can be put in: the scene and noise
+  // alike stay on its 320 x 240 pixels, and the noise reaches every edge.
+  for (auto mode : {SensorMode::EventStream, SensorMode::TestPattern}) {
+    EventSensor sensor(small);
+    WithinCheck check(small);
+    std::vector<Event> events;
+    for (int slice = 0; slice < 500; ++slice) {
+      events.clear();
+      sensor.generate(slice * 0.02, 4000, sensor_settings(busy_bias(), mode), slice * 2000,
+                      slice * 2000 + 2000, events);
+      check.on_events(events.data(), events.size());
+    }
+    EXPECT_EQ(check.heard, 2000000u);
+    EXPECT_EQ(check.outside, 0u) << "mode " << static_cast<int>(mode);
+    if (mode == SensorMode::EventStream) {
+      EXPECT_EQ(check.max_x, 319);
+      EXPECT_EQ(check.max_y, 239);
+    }
+  }
+  EXPECT_THROW(EventSensor(SensorGeometry{16, 240}), std::invalid_argument);
+  // The board's own stream, and the frame its hub gathers, are of its size.
+  SimulatedDevice board(SimulatedSensor::Aer320);
+  WithinCheck streamed(small);
+  Subscription subscription(board.events(), streamed);
+  FrameWatch watch(board.events());
+  board.start_acquisition();
+  ASSERT_TRUE(eventually([&] { return streamed.heard > 20000; }));
+  board.stop_acquisition();
+  EXPECT_EQ(streamed.outside, 0u);
+  EventFrame frame;  // the AER-640's size until it takes the board's
+  board.events().take_frame(frame);
+  EXPECT_EQ(frame.geometry, small);
+  ASSERT_EQ(frame.counts.size(), 320u * 240u);
+  EXPECT_GT(frame.t_first, -1);
+  frame.clear();
+  const Event beyond[] = {{1, 320, 0, 1}, {2, 0, 240, 1}, {3, 319, 239, 1}};
+  frame.accumulate(beyond, 3);  // only the last is on the array
+  EXPECT_EQ(frame.counts.back(), 1);
+  EXPECT_EQ(std::count(frame.counts.begin(), frame.counts.end(), 0), 320 * 240 - 1);
+  EXPECT_EQ(frame.t_first, 3);
+  board.events().take_frame(frame);
+  EXPECT_EQ(frame.geometry, small) << "the hub's next frame lost the board's size";
+}
+
+TEST(Aer320, AModeResetOrSerialPortItLacksIsRefusedAndNothingIsSent) {
+  SimulatedDevice board(SimulatedSensor::Aer320);
+  std::vector<std::string> before;
+  board.resets.before_reset = [&](const std::string& name) { before.push_back(name); };
+  auto refusal = [](auto action) {
+    try {
+      action();
+    } catch (const Refused& e) {
+      return std::string(e.what());
+    }
+    return std::string("done");
+  };
+  EXPECT_EQ(refusal([&] { board.set_mode(SensorMode::TestPattern); }),
+            "The board has no test pattern mode: nothing was sent");
+  EXPECT_EQ(board.mode(), SensorMode::EventStream);
+  EXPECT_EQ(refusal([&] { board.actions->reset_ram(); }),
+            "The board has no RAM reset: nothing was sent");
+  EXPECT_TRUE(board.resets.issued.empty());
+  EXPECT_TRUE(before.empty()) << "the host was told of a reset that was not sent";
+  EXPECT_EQ(refusal([&] { board.serial_transact("ID?", [](auto&&...) {}); }),
+            "The board has no serial port: nothing was sent");
+  // What it has is done.
+  EXPECT_EQ(refusal([&] { board.set_mode(SensorMode::Standby); }), "done");
+  EXPECT_EQ(board.mode(), SensorMode::Standby);
+  EXPECT_EQ(refusal([&] { board.actions->reset_fifo(); }), "done");
+  EXPECT_EQ(board.resets.issued, std::vector<std::string>{"reset_fifo"});
+  // The AER-640 has all three.
+  SimulatedDevice aer640;
+  EXPECT_EQ(refusal([&] { aer640.set_mode(SensorMode::TestPattern); }), "done");
+  EXPECT_EQ(refusal([&] { aer640.actions->reset_ram(); }), "done");
+  EXPECT_EQ(aer640.serial_transact("VER?"), "1.4.2");
 }
 
 TEST(Folders, ResolvedOnceAndAFileInTheWayIsToldInOneSentence) {

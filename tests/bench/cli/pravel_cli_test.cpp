@@ -98,7 +98,8 @@ TEST(CommandLine, HelpListsEveryOptionAndExitsWithoutMakingAnything) {
     for (const char* option :
          {"--version", "--desktop", "--demo [SCENE]", "--measure SECONDS", "--busy", "--all-tools",
           "--adc-hours HOURS", "--run SEQUENCE.json", "--report OUT.csv", "--export REC.raw OUT.h5",
-          "--overwrite", "--sample-bitstream PATH", "--board HOST:PORT", "--token-file F"})
+          "--overwrite", "--sample-bitstream PATH", "--board HOST:PORT", "--token-file F",
+          "--sensor 640x480|320x240"})
       EXPECT_NE(outcome.output.find(std::string("  ") + option + " "), std::string::npos)
           << option << " is missing from\n"
           << outcome.output;
@@ -159,6 +160,14 @@ TEST(CommandLine, UnknownOptionsAndBadValuesAreRefusedBeforeAnythingIsMade) {
       {"--run s.json --board nowhere",
        "--board: nowhere is not an address with a port (HOST:PORT)"},
       {"--report r.csv", "--report goes with --run"},
+      // The built-in board's sensor: one of the two, and never with a served board.
+      {"--sensor", "--sensor needs the simulated sensor's size: --sensor 640x480|320x240"},
+      {"--sensor 320x200",
+       "--sensor: \"320x200\" is not a simulated sensor; choose 640x480 or 320x240"},
+      {"--sensor 320x240 --board 127.0.0.1:1 --run s.json",
+       "--sensor does not go with --board: a served board has its own sensor"},
+      {"--sensor 640x480 --export a b", "--sensor does not go with --export"},
+      {"--sensor 320x240 --sensor 320x240", "--sensor is given twice: give it once"},
       {"--run a.json --export b c", "--run and --export cannot be given together: choose one"},
       {"--demo nowhere",
        "--demo: there is no scene \"nowhere\"; the scenes are unplugged, "
@@ -274,6 +283,32 @@ TEST(RunSequence, ExitStatusIsOneForAFailedExpectationAndTwoForARefusalOrAFailur
     EXPECT_EQ(outcome.status, 2) << name;
     EXPECT_EQ(outcome.output, said);
   }
+}
+
+TEST(RunSequence, TheAer320RunsOnItsOwnRegistersAndRefusesTheAer640s) {
+  const fs::path folder = fresh("aer320");
+  std::ofstream(folder / "own.json")
+      << R"({"steps": [{"set": "THR_ON", "value": 650}, {"measure": 0.3},
+                       {"expect": "on_rate_mean", "min": 1, "max": 1e9}]})";
+  std::ofstream(folder / "other.json") << R"({"steps": [{"set": "VTH_ON", "value": 2000}]})";
+  Outcome outcome = run_pravel(folder, "--sensor 320x240 --run own.json");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_EQ(outcome.output.rfind("Sequence own: 3 steps on Zelvar Labs AER-320 sensor board "
+                                 "(simulated) SIM-0320 1.0.3\n[1/3] set THR_ON 650: done\n",
+                                 0),
+            0u)
+      << outcome.output;
+  outcome = run_pravel(folder, "--sensor 320x240 --run other.json");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output,
+            "Refused: Step 1: the board has no register, DAC or signal named VTH_ON; nothing was "
+            "run.\n");
+  // The default board is still the AER-640.
+  outcome = run_pravel(folder, "--run own.json");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output,
+            "Refused: Step 1: the board has no register, DAC or signal named THR_ON; nothing was "
+            "run.\n");
 }
 
 TEST(RunSequence, ARefusedRunLeavesNothingBehindAndAMissingBitstreamNamesTheSample) {
