@@ -85,8 +85,13 @@ void Editors::describe_fields(ValuesView& editor, const std::vector<Register>& r
     field->second->SetToolTip(wxString::FromUTF8(register_tip(r, "Apply writes it")));
     field->second->SetEditable(!r.read_only);
     const auto caption = captions.find(field->second);
-    if (caption != captions.end() && caption->second != nullptr)
-      caption->second->SetLabel(wxString::FromUTF8(register_caption(r)));
+    if (caption == captions.end() || caption->second == nullptr) continue;
+    // The captions keep the size they were made with: each takes its new text's.
+    wxWindow* text = caption->second;
+    text->SetLabel(wxString::FromUTF8(register_caption(r)));
+    text->SetMinSize(wxDefaultSize);
+    text->InvalidateBestSize();
+    text->SetMinSize(text->GetBestSize());
   }
   panel->Layout();
   editor.Fit();

@@ -651,9 +651,13 @@ class SmallSensor : public Bench {
   // The caption the values editor shows beside `label`'s field.
   static std::string caption(ValuesView* editor, const std::string& label) {
     auto* grid = editor->panel_values->grid_register;
-    for (std::size_t i = 1; i < grid->GetItemCount(); i += 2)
-      if (grid->GetItem(i)->GetWindow() == editor->panel_values->values_widgets.at(label))
-        return grid->GetItem(i - 1)->GetWindow()->GetLabel().utf8_string();
+    for (std::size_t i = 1; i < grid->GetItemCount(); i += 2) {
+      if (grid->GetItem(i)->GetWindow() != editor->panel_values->values_widgets.at(label)) continue;
+      const wxWindow* text = grid->GetItem(i - 1)->GetWindow();
+      // Drawn whole: a caption keeps the width it was made with unless told.
+      if (text->GetSize().x < text->GetTextExtent(text->GetLabel()).x) return "(cut short)";
+      return text->GetLabel().utf8_string();
+    }
     return "";
   }
   static std::vector<std::string> labels(const WidgetMap& fields) {
