@@ -776,6 +776,16 @@ TEST_F(SmallSensor, TheSerialWindowSaysTheBoardHasNoSerialPort) {
   EXPECT_EQ(serial->serial_rx_box->GetValue(), "");
 }
 
+TEST_F(SmallSensor, TheSweepOffersTheBoardsOwnRegisters) {
+  mark_log();
+  choose(tool("Sweep"));
+  auto& sweep = *session->sweep_tool;
+  ASSERT_TRUE(sweep.IsShown());
+  EXPECT_EQ(sweep.parameter_choice->GetStringSelection(), "PR_BIAS");  // its first DAC
+  EXPECT_EQ(sweep.parameter_choice->FindString("VTH_ON"), wxNOT_FOUND);
+  EXPECT_FALSE(logged(spdlog::level::err, "Sweep: choose the parameter to sweep"));
+}
+
 TEST_F(SmallSensor, ARecordingFromItPlaysBackAndExportsAs320By240) {
   window().button_record->SetValue(true);
   fire(window().button_record, wxEVT_TOGGLEBUTTON);
