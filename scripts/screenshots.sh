@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Pictures of the bench under Xvfb with a window manager (openbox), scene by
-# scene (`screenshots.sh [all|unplugged|refused|log|playback|sweep|sequence|help]`,
-# every scene when none is named): the whole screen as shots/<scene>.png,
+# scene (`screenshots.sh [all|unplugged|refused|log|playback|sweep|sequence|help|aer320]`,
+# every scene when none is named; aer320 is every window on the built-in
+# AER-320 board, its missing test-pattern mode asked for): the whole
+# screen as shots/<scene>.png,
 # then each of the bench's windows raised in turn and taken with its frame
 # as shots/<scene>-<title>.png. Installs imagemagick and xdotool if missing.
 set -euo pipefail
@@ -15,10 +17,12 @@ mkdir -p "$root/run" "$root/shots"
 cd "$root/run"
 mkdir -p sequences && cp "$root"/sequences/*.json sequences/  # for the sequence scene
 scenes=("$@")
-[ ${#scenes[@]} -gt 0 ] || scenes=(all unplugged refused log playback sweep sequence help)
+[ ${#scenes[@]} -gt 0 ] || scenes=(all unplugged refused log playback sweep sequence help aer320)
 for scene in "${scenes[@]}"; do
   SCENE="$scene" "$root/scripts/with_window_manager.sh" bash -c '
     if [ "$SCENE" = all ]; then ../build/bin/pravel --demo 2> demo.log & pid=$!
+    elif [ "$SCENE" = aer320 ]; then
+      ../build/bin/pravel --demo sensor --sensor 320x240 2> demo.log & pid=$!
     else ../build/bin/pravel --demo "$SCENE" 2> demo.log & pid=$!; fi
     sleep 6
     /usr/bin/import -window root "../shots/$SCENE.png" && echo "shots/$SCENE.png"

@@ -97,6 +97,10 @@ WriteOutcome BenchModel::write_value(const std::string& label, const std::string
     return outcome;
   }
   outcome.old_value = copy->value;
+  if (copy->read_only) {
+    outcome.refused = read_only_text(*copy);
+    return outcome;
+  }
   try {
     const std::int64_t value = parse_register_value(*copy, text);
     board().write_register(label, value);

@@ -27,7 +27,8 @@ std::string write_capture(const EventFrame& frame, double min, double max,
            " us to t=" + std::to_string(frame.t_last) + " us\n";
   else
     pgm += "# no events\n";
-  pgm += std::to_string(kSensorWidth) + " " + std::to_string(kSensorHeight) + "\n255\n" + pixels;
+  pgm += std::to_string(frame.geometry.width) + " " + std::to_string(frame.geometry.height) +
+         "\n255\n" + pixels;
   // The first free number; a capture never replaces another, even one that
   // appears while this one is written.
   for (int n = 1;; ++n) {

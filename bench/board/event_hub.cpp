@@ -156,6 +156,7 @@ void DisplayFeed::take_frame(EventFrame& frame) {
   std::swap(frame.counts, pending_.counts);
   std::swap(frame.t_first, pending_.t_first);
   std::swap(frame.t_last, pending_.t_last);
+  std::swap(frame.outside, pending_.outside);
   // The next frame has the sensor's size whatever size `frame` had.
   if (pending_.geometry != sensor) pending_ = EventFrame(sensor);
   pending_.clear();

@@ -12,6 +12,23 @@ std::string out_of_range_text(const Register& r, const std::string& value) {
          std::to_string(r.max);
 }
 
+std::string register_caption(const Register& r) {
+  return r.unit.empty() ? r.name : r.name + " (" + r.unit + ")";
+}
+
+std::string register_tip(const Register& r, const std::string& how_written) {
+  std::string tip = r.name + ": ";
+  if (!r.description.empty()) tip += r.description + "; ";
+  if (r.read_only) return tip + "read-only";
+  tip += std::to_string(r.min) + " to " + std::to_string(r.max);
+  if (!r.unit.empty()) tip += " " + r.unit;
+  return tip + "; " + how_written;
+}
+
+std::string read_only_text(const Register& r) {
+  return r.name + " is read-only: nothing was written";
+}
+
 std::int64_t parse_integer(const std::string& what, const std::string& text, std::int64_t min,
                            std::int64_t max) {
   const Register r{what, 0, min, max};

@@ -34,6 +34,15 @@ class RangeError : public std::out_of_range {
 // "VTH_ON: 5000 is out of range 0..4095"
 std::string out_of_range_text(const Register& r, const std::string& value);
 
+// An editor's caption: "THR_ON (mV)", or the bare name for a register
+// without a unit.
+std::string register_caption(const Register& r);
+// An editor field's tooltip: what the register is, its range with its unit
+// and how a value is written ("Apply writes it"), or that it is read-only.
+std::string register_tip(const Register& r, const std::string& how_written);
+// The refusal of a write to a read-only register, in one sentence.
+std::string read_only_text(const Register& r);
+
 // Reads an editor's text as a value of `r`: blanks around the number are
 // allowed; anything else than an integer in range is refused with a sentence
 // naming the register (std::invalid_argument, or RangeError for an integer

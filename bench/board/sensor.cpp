@@ -370,6 +370,7 @@ void EventFrame::accumulate(const Event* events, std::size_t count) {
       --p;
     }
   }
+  outside += count - counted;
   if (counted == 0) return;
   if (t_first < 0) t_first = first;
   t_last = last;
@@ -378,6 +379,7 @@ void EventFrame::accumulate(const Event* events, std::size_t count) {
 void EventFrame::clear() {
   std::fill(counts.begin(), counts.end(), 0);
   t_first = t_last = -1;
+  outside = 0;
 }
 
 }  // namespace Zelvar_Core::bench

@@ -80,6 +80,8 @@ class EventFrame {
   std::vector<std::int16_t> counts;  // row by row, geometry.width a row
   std::int64_t t_first = -1;         // microseconds; -1 while the frame holds no event
   std::int64_t t_last = -1;
+  // Events beyond the sensor since the frame was cleared: never drawn.
+  std::uint64_t outside = 0;
 };
 
 }  // namespace Zelvar_Core::bench

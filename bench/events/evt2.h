@@ -53,6 +53,9 @@ struct Header {
   // Every "% key value" line in order, the fixed ones included.
   std::vector<std::pair<std::string, std::string>> fields;
   std::string value(const std::string& key) const;  // "" when absent
+  // Whether the event lies on the sensor of the header's geometry (a
+  // recording whose header gives none is of the AER-640, 640 x 480).
+  bool contains(const Event& e) const { return e.x < width && e.y < height; }
 };
 
 // The header text: "% evt 2.0", format, geometry and date, then one line

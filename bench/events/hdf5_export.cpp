@@ -138,6 +138,18 @@ void text_attribute(const Hdf5File& file, hid_t object, const std::string& name,
   file.check(attribute.close());
 }
 
+// An unsigned 32-bit number, which Python reads as an int.
+void number_attribute(const Hdf5File& file, hid_t object, const std::string& name,
+                      std::uint32_t value) {
+  Handle space(H5Screate(H5S_SCALAR), H5Sclose);
+  file.check(space.id());
+  Handle attribute(H5Acreate2(object, name.c_str(), H5T_STD_U32LE, space, H5P_DEFAULT, H5P_DEFAULT),
+                   H5Aclose);
+  file.check(attribute.id());
+  file.check(H5Awrite(attribute, H5T_NATIVE_UINT32, &value));
+  file.check(attribute.close());
+}
+
 // One growing, chunked, compressed one-dimensional dataset. The filter is
 // HDF5's own scale-offset for integers, lossless: each chunk keeps its
 // values less its minimum in as few bits as they need (times over a chunk
@@ -146,8 +158,8 @@ void text_attribute(const Hdf5File& file, hid_t object, const std::string& name,
 // whole, already filtered.
 // What a column holds, for whoever opens the file: its unit and meaning.
 struct ColumnMeaning {
-  const char* units;
-  const char* description;
+  std::string units;
+  std::string description;
 };
 
 class Column {
@@ -258,7 +270,7 @@ class ChunkPipeline {
     }
     changed_.notify_all();
   }
-  // Events beyond the sensor's 640 x 480 among those decoded.
+  // Events beyond the sensor's geometry among those decoded.
   std::uint64_t outside() const { return outside_; }
 
  private:
@@ -332,8 +344,9 @@ class ChunkPipeline {
     std::fill(c.p.data() + c.events, c.p.data() + kChunk, 0);
     std::fill(c.t.data() + c.events, c.t.data() + kChunk, 0);
     std::uint64_t outside = 0;
+    const evt2::Header& header = reader_.header().header;  // read once, before the workers
     for (std::size_t i = 0; i < c.events; ++i)
-      outside += c.x.data()[i] >= kSensorWidth || c.y.data()[i] >= kSensorHeight;
+      outside += c.x.data()[i] >= header.width || c.y.data()[i] >= header.height;
     outside_ += outside;
     scale_offset::pack(c.x.data(), kChunk, c.packed_x);
     scale_offset::pack(c.y.data(), kChunk, c.packed_y);
@@ -450,15 +463,21 @@ ExportStats export_hdf5(const std::string& recording, const std::string& out, bo
     Hdf5File file(temporary.path());
     Handle group(H5Gcreate2(file, "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
     file.check(group.id());
-    std::set<std::string> named;  // a key seen twice keeps its first value, as Header::value
+    // The sensor's size as numbers, whatever the header's text holds.
+    const evt2::Header& header = reader.header().header;
+    number_attribute(file, group, "width", static_cast<std::uint32_t>(header.width));
+    number_attribute(file, group, "height", static_cast<std::uint32_t>(header.height));
+    std::set<std::string> named = {"width", "height"};  // a key seen twice keeps its first value
     for (const auto& [key, value] : reader.header().header.fields)
       if (!key.empty() && named.insert(key).second) text_attribute(file, group, key, value);
     if (named.insert("source").second) text_attribute(file, group, "source", recording);
-    Column xs(
-        file, group, "x", H5T_NATIVE_UINT16,
-        {"pixels", "pixel column (0..639 on the sensor; beyond it, as the recording holds it)"}),
-        ys(file, group, "y", H5T_NATIVE_UINT16,
-           {"pixels", "pixel row (0..479 on the sensor; beyond it, as the recording holds it)"});
+    auto on_sensor = [](const std::string& what, int size) {
+      return what + " (0.." + std::to_string(size - 1) +
+             " on the sensor; beyond it, as the recording holds it)";
+    };
+    Column xs(file, group, "x", H5T_NATIVE_UINT16,
+              {"pixels", on_sensor("pixel column", header.width)}),
+        ys(file, group, "y", H5T_NATIVE_UINT16, {"pixels", on_sensor("pixel row", header.height)});
     Column ps(file, group, "p", H5T_NATIVE_UINT8,
               {"none", "polarity: 1 = ON (the pixel got brighter), 0 = OFF"});
     Column ts(

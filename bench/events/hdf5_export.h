@@ -2,8 +2,10 @@
 // events/x (uint16), events/y (uint16), events/p (uint8, 1 = ON) and
 // events/t (int64, microseconds), chunked and compressed (HDF5's lossless
 // scale-offset filter), each with "units" and "description" attributes, and
-// the recording's header fields as attributes of "events". The export is lossless: every event of
-// the file is in it, those beyond the sensor's 640 x 480 included.
+// the recording's header fields as attributes of "events", with the
+// sensor's "width" and "height" in pixels as numbers (640 x 480 for a
+// recording whose header gives no geometry). The export is lossless: every
+// event of the file is in it, those beyond the sensor's geometry included.
 //
 // The file is written under a temporary name in the output's folder and
 // renamed into place only once every HDF5 call, the close included, has

@@ -220,7 +220,7 @@ std::size_t Playback::due(Batch& batch, const Pace& pace) {
 void Playback::publish(Batch& batch, std::size_t end) {
   batch.kept.clear();
   for (std::size_t i = batch.at; i < end; ++i) {
-    if (on_sensor(batch.events[i]))
+    if (info_.header.contains(batch.events[i]))
       batch.kept.push_back(batch.events[i]);
     else
       ++outside_;

@@ -149,17 +149,20 @@ std::string start_recording(Recorder& recorder, const std::filesystem::path& fol
                             const Board& board) {
   Settings header = {{"board", identity_of(board)}};
   for (auto& s : settings_of(board)) header.push_back(std::move(s));
-  return start_recording(recorder, folder, header);
+  const SensorGeometry& geometry = board.declaration().geometry;
+  return start_recording(recorder, folder, header, geometry);
 }
 
 std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
-                            const Settings& header) {
+                            const Settings& header, const SensorGeometry& geometry) {
   ensure_folder(folder);
   const std::string stamp = local_time("%Y%m%d_%H%M%S");
   std::filesystem::path path = folder / ("rec_" + stamp + ".raw");
   for (int n = 2; std::filesystem::exists(path); ++n)
     path = folder / ("rec_" + stamp + "_" + std::to_string(n) + ".raw");
-  const std::string text = evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), header);
+  const std::string text =
+      evt2::header_text(local_time("%Y-%m-%d %H:%M:%S"), header, static_cast<int>(geometry.width),
+                        static_cast<int>(geometry.height));
   // A reader takes a header up to kLongestHeader: a longer one is refused
   // here, before any file is made, rather than written unreadable.
   if (text.size() > kLongestHeader)

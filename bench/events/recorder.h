@@ -80,12 +80,13 @@ class Recorder : public EventListener {
 
 // Starts `recorder` on a new file in `folder` (made when missing), named
 // rec_YYYYMMDD_HHMMSS.raw (_2, _3... when taken), whose header notes the
-// board's identity and every setting of `board`. Returns the file's path;
+// board's identity, its sensor's geometry and every setting of `board`. Returns the file's path;
 // throws std::runtime_error naming the file and the reason.
 std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
                             const Board& board);
-// The same for any board: `header` holds "board" (its identity) and its settings.
+// The same for any board: `header` holds "board" (its identity) and its
+// settings; the header gives the sensor's geometry.
 std::string start_recording(Recorder& recorder, const std::filesystem::path& folder,
-                            const Settings& header);
+                            const Settings& header, const SensorGeometry& geometry = {});
 
 }  // namespace Zelvar_Core::bench

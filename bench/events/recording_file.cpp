@@ -38,7 +38,8 @@ std::vector<std::string> RecordingInfo::warnings(Purpose purpose) const {
     said.push_back(counted(counts.steps_back, "time step") +
                    " back (the times are kept as the file gives them)");
   if (outside)
-    said.push_back(counted(outside, "event") + " outside the sensor's 640 x 480, " +
+    said.push_back(counted(outside, "event") + " outside the sensor's " +
+                   std::to_string(header.width) + " x " + std::to_string(header.height) + ", " +
                    (purpose == Purpose::Export ? "kept in the export" : "left out of the image"));
   if (events == 0 && file_bytes > 0) said.push_back("it holds no events");
   return said;
@@ -195,7 +196,8 @@ RecordingInfo RecordingReader::scan(const std::string& path) {
     if (!reader.next(events, kMarkWords)) break;
     if (!events.empty()) mark.first_t = events.front().t;
     marks.push_back(mark);
-    for (const Event& e : events) outside += !on_sensor(e);
+    const auto& header = reader.parsed_.header;
+    for (const Event& e : events) outside += !header.contains(e);
     if (!events.empty()) {
       if (first_t < 0) first_t = events.front().t;
       last_t = events.back().t;

@@ -30,7 +30,7 @@ struct RecordingInfo {
   bool headerless = false;
   std::uint64_t file_bytes = 0;
   std::uint64_t events = 0;
-  std::uint64_t outside = 0;  // events beyond the sensor's 640 x 480
+  std::uint64_t outside = 0;  // events beyond the sensor's geometry as the header gives it
   std::int64_t first_t = -1;  // microseconds; -1 without events
   std::int64_t last_t = -1;
   evt2::Decoder::Counts counts;     // words of each kind

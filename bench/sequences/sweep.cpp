@@ -98,8 +98,8 @@ std::string sweep_csv(const SweepPlan& plan, const std::vector<SweepRow>& rows,
     if (key != plan.name) csv += "# " + key + " " + value + "\n";
     if (key != plan.name && key != "date" && key != "board") keys.push_back(key);
   }
-  csv += fmt::format("# swept {}, settle {:g} s, measure {:g} s\n", plan.name, plan.settle,
-                     plan.measure);
+  csv += fmt::format("# swept {}{}, settle {:g} s, measure {:g} s\n", plan.name,
+                     plan.unit.empty() ? "" : " (" + plan.unit + ")", plan.settle, plan.measure);
   csv += plan.name;
   for (const auto& column : measurement_columns()) csv += "," + column;
   for (const auto& key : keys) csv += "," + key;

@@ -16,6 +16,7 @@ struct SweepPlan {
   std::vector<std::int64_t> values;
   double settle = 0.2;   // seconds after each write
   double measure = 0.5;  // seconds of measurement per step
+  std::string unit{};    // the parameter's unit as the board gives it ("mV"), "" for none
   // start..stop by step (both ends in, stop included when on the grid), for
   // the register `r`: start and stop are checked against its range before
   // any value is made. Throws RangeError for an end outside it, and

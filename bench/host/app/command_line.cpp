@@ -14,8 +14,9 @@ namespace Zelvar_Core::bench {
 
 namespace {
 
-const std::vector<std::string> kDemoScenes = {"unplugged", "refused", "playback", "export", "rates",
-                                              "beside",    "sweep",   "sequence", "log",    "help"};
+const std::vector<std::string> kDemoScenes = {"unplugged", "refused", "playback", "export",
+                                              "rates",     "beside",  "sweep",    "sequence",
+                                              "log",       "help",    "sensor"};
 
 // A number of seconds or hours within lo..hi: "nan", "inf" and "1e400" are
 // refused like any other value outside the range.

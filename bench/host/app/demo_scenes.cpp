@@ -29,7 +29,8 @@ void DemoScenes::show(const std::string& scene) {
       {"sweep", &DemoScenes::sweep},
       {"sequence", &DemoScenes::sequence},
       {"log", &DemoScenes::log},
-      {"help", &DemoScenes::help}};
+      {"help", &DemoScenes::help},
+      {"sensor", &DemoScenes::sensor}};
   auto chosen = &DemoScenes::every_window;
   for (const auto& [name, shows] : scenes)
     if (scene == name) chosen = shows;
@@ -51,7 +52,8 @@ void DemoScenes::every_window() {
   auto& menus = *window->menu_bar;
   s_.presenter->toggle_main_img_thread();
   choose(menus.menu_tools->items.at("ADCs"));
-  window->adc_control_frame->panel_menu->enable_widgets.at(adc_channel_labels().back())
+  window->adc_control_frame->panel_menu->enable_widgets
+      .at(s_.model.board().declaration().adc_labels().back())
       ->SetValue(false);
   s_.presenter->update_adc_panels();
   choose(menus.menu_edit->item_reg_dev);
@@ -60,7 +62,7 @@ void DemoScenes::every_window() {
   choose(menus.menu_device->item_info);
   choose(menus.menu_tools->items.at("Write SPI"));
   window->serial_control_frame->panel_serial_control->serial_tx_box->ChangeValue("ID?");
-  s_.presenter->send_serial_data();
+  if (s_.model.board().declaration().has_serial_port) s_.presenter->send_serial_data();
   choose(menus.menu_image->item_histogram);
   choose(menus.menu_tools->items.at("Board simulator"));
   // Side by side: the main window, then the editors to its right, the ADC
@@ -80,6 +82,22 @@ void DemoScenes::every_window() {
   s_.simulator->Move(right_of(window->serial_control_frame), below(window->device_info_frame));
   window->adc_control_frame->Move(0, main.GetBottom() + gap);
   window->image_histogram_frame->Move(right_of(window->adc_control_frame), main.GetBottom() + gap);
+}
+
+void DemoScenes::sensor() {
+  // Every window as the board declares itself, and the mode it lacks asked
+  // for (`pravel --demo sensor --sensor 320x240`: the test pattern).
+  every_window();
+  const auto& modes = chip_modes();
+  for (std::size_t i = 0; i < modes.size(); ++i) {
+    if (s_.model.board().declaration().has_mode(static_cast<SensorMode>(i))) continue;
+    try {
+      s_.presenter->set_mode(modes[i]);
+    } catch (const std::exception& e) {
+      s_.presenter->report_error(e.what());
+    }
+    break;
+  }
 }
 
 void DemoScenes::unplugged() {

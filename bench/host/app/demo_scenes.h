@@ -31,6 +31,7 @@ class DemoScenes {
   void sequence();
   void log();
   void help();
+  void sensor();
   void choose(wxMenuItem* item);
   void click(wxButton* button);
   void log_places();

@@ -4,6 +4,7 @@
 #include <wx/checkbox.h>
 #include <wx/stattext.h>
 
+#include <cctype>
 #include <stdexcept>
 
 #include "bench/board/text.h"
@@ -20,9 +21,7 @@ AdcMonitor::AdcMonitor(Board& board, StatusLine& status, std::shared_ptr<spdlog:
                [this](const std::string& what, std::uint64_t run) {
                  post_([this, what, run] { on_failure(what, run); });
                }) {
-  const auto& labels = adc_channel_labels();
-  const char* keys[] = {"vdd", "vddio", "temp", "ibias"};
-  for (int i = 0; i < 4; ++i) history_.add_channel(keys[i], i, labels[i]);
+  follow_channels();
   // One sample to show from the start, when the board is there to give it.
   try {
     on_reading({0.0, board.read_adc(0.0), 0});
@@ -32,6 +31,24 @@ AdcMonitor::AdcMonitor(Board& board, StatusLine& status, std::shared_ptr<spdlog:
 }
 
 AdcMonitor::~AdcMonitor() { sampler_.stop(); }
+
+void AdcMonitor::follow_channels() {
+  // The board's channels in its order, each labelled with its unit: "VDD (V)".
+  const auto& declared = board_.declaration().adc_channels;
+  std::vector<std::string> labels;
+  for (const auto& [key, channel] : history_.channels()) labels.push_back(channel.label);
+  if (labels == board_.declaration().adc_labels()) return;
+  // The monitor's rows are made once, with its first samples: a board that
+  // says otherwise after that keeps the rows it was shown with.
+  if (view_ != nullptr && view_->adc_control_frame->panel_menu->init_flag) return;
+  history_ = AdcHistory(history_.capacity());
+  for (std::size_t i = 0; i < declared.size(); ++i) {
+    std::string key;
+    for (const char c : declared[i].name)
+      key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    history_.add_channel(key, static_cast<int>(i), declared[i].label());
+  }
+}
 
 void AdcMonitor::attach(BenchMainWindow& window) {
   view_ = &window;
@@ -70,6 +87,7 @@ void AdcMonitor::stop() {
 
 void AdcMonitor::board_changed(bool connected) {
   if (!connected) sampler_.stop();
+  if (connected && !sampler_.running()) follow_channels();
   if (connected && wanted_) start_sampling();
 }
 

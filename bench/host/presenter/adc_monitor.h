@@ -12,8 +12,8 @@
 #include "bench/board/simulated_board.h"
 #include "bench/host/presenter/field_state.h"
 #include "bench/host/presenter/gui_post.h"
-#include "bench/host/windows/main_window.h"
 #include "bench/host/presenter/status_line.h"
+#include "bench/host/windows/main_window.h"
 
 namespace Zelvar_Core::bench {
 
@@ -49,6 +49,8 @@ class AdcMonitor {
   FieldStates& fields() { return fields_; }
 
  private:
+  // The channel map: the board's channels, in its order, with their units.
+  void follow_channels();
   void start_sampling();
   void on_reading(const AdcReading& reading);
   void on_failure(const std::string& what, std::uint64_t run);

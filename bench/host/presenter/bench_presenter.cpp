@@ -56,8 +56,13 @@ void BenchPresenter::attach(BenchMainWindow& window) {
         log_losses();
         update_status();
       });
+  live_.tell_outside = [this](const std::string& text) {
+    logger->warn("{}", text);
+    status_.message(text);
+  };
   adc_.attach(window);
   editors_.attach(window);
+  follow_geometry(true);
   wire_board();
   wire_windows();
   apply_connection_state();
@@ -153,6 +158,7 @@ void BenchPresenter::on_board_connection() {
     board.info = DeviceInfo{};  // gone again meanwhile
   }
   adc_.board_changed(connected);
+  if (connected) follow_geometry(!live_.following());
   if (delegates_main) delegates_main->on_connection_change();
   apply_connection_state();
   if (connected) {
@@ -170,6 +176,7 @@ void BenchPresenter::apply_connection_state() {
   if (view_ == nullptr) return;
   const bool connected = model_.board().connected();
   view_->enable_board_controls(connected);
+  view_->show_serial_port(model_.board().declaration().has_serial_port);
   editors_.enable(connected);
   adc_.draw_state(connected);
   update_status();
@@ -226,6 +233,7 @@ void BenchPresenter::toggle_main_img_thread() {
     playback().pause();  // the board takes the recording's place again
     logger->info("Playback paused: the live board streams");
   }
+  follow_geometry(false);
   model_.board().start_acquisition();  // refused without a board or a design
   start_to_tell_ = true;               // told once the board says so: a served board answers later
   sync_stream_view();
@@ -263,6 +271,7 @@ void BenchPresenter::sync_stream_view() {
   // A stopped stream's last events reach the image and the meter first.
   if (!streaming_now) display_.settle();
   live_.follow(streaming_now);
+  follow_geometry(false);  // once the last frame of a stream that stopped is taken
   rates_.follow(streaming_now);
   const std::uint64_t lost = model_.board().lost_by_board();
   if (!was_following && live_.following()) losses_.restart(lost);
@@ -313,6 +322,7 @@ void BenchPresenter::start_recording() {
   if (playback().playing())
     throw std::runtime_error("A playback is running: pause it to record the live board");
   recording_.begin(folders_.recordings);
+  follow_geometry(false);
   if (!acquiring()) {
     try {
       board.start_acquisition();
@@ -345,6 +355,7 @@ void BenchPresenter::play_recording() {
     logger->info("Acquisition stopped: the playback takes the board's place");
   }
   display_.clear_frame();
+  follow_geometry(false, true);
   playback().play();
   logger->info("Playback of {}", playback().info().path);
   sync_stream_view();
@@ -353,6 +364,22 @@ void BenchPresenter::play_recording() {
 void BenchPresenter::pause_recording() {
   playback().pause();
   sync_stream_view();
+}
+
+void BenchPresenter::follow_geometry(bool image_too, bool playing) {
+  // A playback draws the recording's sensor; otherwise the board's.
+  SensorGeometry geometry = model_.board().declaration().geometry;
+  if (playing || playback().playing())
+    geometry = {static_cast<std::uint32_t>(playback().info().header.width),
+                static_cast<std::uint32_t>(playback().info().header.height)};
+  if (geometry != hub_geometry_) {
+    model_.board().events().set_geometry(geometry);  // the frame gathered starts empty
+    hub_geometry_ = geometry;
+  }
+  if (image_too && model_.image.geometry != geometry) {
+    model_.image = EventFrame(geometry);
+    live_.redraw();
+  }
 }
 
 // ---- the image, the mode, captures ----------------------------------------------------------

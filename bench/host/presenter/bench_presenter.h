@@ -121,6 +121,10 @@ class BenchPresenter : public Presenter {
   // Logs what the board lost since the last look, as soon as it is seen.
   void log_losses();
   BenchHistogramWindow& histogram_window();
+  // The hub gathers the frame at the size of the sensor whose events
+  // stream: the board's, or the recording's while one plays (`playing`:
+  // about to). `image_too` makes the shown image that size at once.
+  void follow_geometry(bool image_too, bool playing = false);
 
   BenchModel& model_;
   BenchFolders folders_;
@@ -138,6 +142,7 @@ class BenchPresenter : public Presenter {
   std::unique_ptr<ProgrammingProgress> progress_;
   wxTimer stream_timer_;  // the recording's or playback's line, every second
   std::string last_capture_;
+  SensorGeometry hub_geometry_;  // the size the hub gathers its frame at
   bool closed_ = false;
   bool start_to_tell_ = false;
   bool playback_line_shown_ = true;

@@ -64,15 +64,37 @@ void Editors::refresh_values(ValuesView& editor, const ValuesMap& values,
       [&] {
         editor.update_values(values);
         editor.panel_values->to_default_color();
+        describe_fields(editor, ranges);
       });
-  // The fields are made with the first values: each says its range.
-  auto& fields = editor.panel_values->values_widgets;
+}
+
+void Editors::describe_fields(ValuesView& editor, const std::vector<Register>& ranges) {
+  // The fields are made with the first values: each then says what its
+  // register is, its range and unit (the unit in the caption too), and a
+  // read-only one takes no typing.
+  auto* panel = editor.panel_values;
+  if (described_.count(panel)) return;
+  described_.insert(panel);
+  std::map<wxWindow*, wxWindow*> captions;  // field -> its caption, the cell before it
+  auto* grid = panel->grid_register;
+  for (std::size_t i = 1; i < grid->GetItemCount(); i += 2)
+    captions[grid->GetItem(i)->GetWindow()] = grid->GetItem(i - 1)->GetWindow();
   for (const auto& r : ranges) {
-    const auto field = fields.find(r.name);
-    if (field == fields.end() || !field->second->GetToolTipText().empty()) continue;
-    field->second->SetToolTip(
-        wxString::FromUTF8(fmt::format("{}: {} to {}; Apply writes it", r.name, r.min, r.max)));
+    const auto field = panel->values_widgets.find(r.name);
+    if (field == panel->values_widgets.end()) continue;
+    field->second->SetToolTip(wxString::FromUTF8(register_tip(r, "Apply writes it")));
+    field->second->SetEditable(!r.read_only);
+    const auto caption = captions.find(field->second);
+    if (caption == captions.end() || caption->second == nullptr) continue;
+    // The captions keep the size they were made with: each takes its new text's.
+    wxWindow* text = caption->second;
+    text->SetLabel(wxString::FromUTF8(register_caption(r)));
+    text->SetMinSize(wxDefaultSize);
+    text->InvalidateBestSize();
+    text->SetMinSize(text->GetBestSize());
   }
+  panel->Layout();
+  editor.Fit();
 }
 
 void Editors::refresh_registers(Refresh how) {

@@ -8,14 +8,15 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "Zelvar_Core/Views/prenna.h"
 #include "bench/board/bench_model.h"
-#include "bench/host/windows/chip_editor.h"
 #include "bench/host/presenter/field_state.h"
-#include "bench/host/windows/main_window.h"
 #include "bench/host/presenter/status_line.h"
+#include "bench/host/windows/chip_editor.h"
+#include "bench/host/windows/main_window.h"
 
 namespace Zelvar_Core::bench {
 
@@ -47,6 +48,9 @@ class Editors {
                       const std::function<void()>& update);
   void refresh_values(ValuesView& editor, const ValuesMap& values,
                       const std::vector<Register>& ranges, Refresh how);
+  // Once, when the editor's fields are made: captions with units, tooltips
+  // with what each register is, read-only fields not editable.
+  void describe_fields(ValuesView& editor, const std::vector<Register>& ranges);
   void write_fields(const WidgetMap& fields);
   BenchChipEditor& chip_editor();
 
@@ -55,6 +59,7 @@ class Editors {
   std::shared_ptr<spdlog::logger> logger_;
   BenchMainWindow* view_ = nullptr;
   FieldStates fields_;
+  std::set<const ValuesPanel*> described_;
 };
 
 }  // namespace Zelvar_Core::bench

@@ -1,5 +1,9 @@
 #include "bench/host/presenter/live_view.h"
 
+#include <fmt/format.h>
+
+#include "bench/board/text.h"
+
 namespace Zelvar_Core::bench {
 
 LiveView::LiveView(BenchModel& model, DisplayFeed& display) : model_(model), display_(display) {}
@@ -19,16 +23,27 @@ void LiveView::follow(bool streaming) {
     rate_since_ = std::chrono::steady_clock::now();
     events_since_ = model_.board().events().published();
     frames_since_ = view_->image_panel->frames_drawn();
+    outside_ = 0;
   } else if (!streaming && timer_.IsRunning()) {
     timer_.Stop();
     display_.settle();
     take_frame();  // the events since the last frame are shown too
     event_rate_ = frame_rate_ = 0;
+    if (outside_ > 0 && tell_outside)
+      tell_outside(fmt::format("{} event{} outside the sensor's {} x {} left out of the image",
+                               count_text(outside_), outside_ == 1 ? "" : "s",
+                               model_.image.geometry.width, model_.image.geometry.height));
   }
 }
 
 void LiveView::take_frame() {
   display_.take_frame(model_.image);
+  if (model_.image.outside > 0) {
+    if (outside_ == 0 && tell_outside)
+      tell_outside(fmt::format("Events outside the sensor's {} x {}: counted, not drawn",
+                               model_.image.geometry.width, model_.image.geometry.height));
+    outside_ += model_.image.outside;
+  }
   redraw();
 }
 

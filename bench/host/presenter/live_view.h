@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "bench/board/bench_model.h"
 #include "bench/board/event_hub.h"
@@ -39,6 +40,10 @@ class LiveView {
   void redraw();
   double event_rate() const { return event_rate_; }
   double frame_rate() const { return frame_rate_; }
+  // Events beyond the sensor since the stream started: never drawn, told
+  // through `tell_outside` when the first arrive and, counted, when it stops.
+  std::uint64_t outside() const { return outside_; }
+  std::function<void(const std::string&)> tell_outside;
 
  private:
   void tick();
@@ -54,6 +59,7 @@ class LiveView {
   std::uint64_t events_since_ = 0;
   long frames_since_ = 0;
   double event_rate_ = 0, frame_rate_ = 0;
+  std::uint64_t outside_ = 0;
 };
 
 }  // namespace Zelvar_Core::bench

@@ -91,7 +91,10 @@ wxSizer* SweepTool::build_form(wxWindow* panel) {
   wxArrayString names;
   for (const auto& r : presenter_.board().registers().all()) names.Add(wxString::FromUTF8(r.name));
   parameter_choice = new wxChoice(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, names);
-  parameter_choice->SetStringSelection("VTH_ON");
+  // The AER-640's threshold, or the board's first DAC.
+  const auto dacs = presenter_.board().registers().bank(Bank::Dac);
+  if (!parameter_choice->SetStringSelection("VTH_ON") && !dacs.empty())
+    parameter_choice->SetStringSelection(wxString::FromUTF8(dacs.front().name));
   auto field = [panel](const char* value) {
     auto* f = new wxTextCtrl(panel, wxID_ANY, value, wxDefaultPosition, wxSize(80, -1));
     return f;
@@ -184,6 +187,7 @@ SweepPlan SweepTool::plan() const {
   SweepPlan plan;
   plan.name = parameter_choice->GetStringSelection().utf8_string();
   const Register r = swept_register(plan.name);
+  plan.unit = r.unit;
   // Each field read on its own, so that a refusal names and marks its field.
   const auto read = [](wxWindow* field, const auto& parse) {
     try {
@@ -393,11 +397,20 @@ void SweepTool::redraw() {
   traces.emplace_back(std::move(markers), "measured", "blue", 1, LegendMark::Cross);
   if (!spread.empty())
     traces.emplace_back(std::move(bars), "\u00b1 1 sd", "orange red", 1, LegendMark::ErrorBar);
-  const Register swept = swept_register(running_plan_.name.empty() ? "VTH_ON" : running_plan_.name);
-  const auto dacs = presenter_.board().registers().bank(Bank::Dac);
-  const bool dac = std::any_of(dacs.begin(), dacs.end(),
-                               [&](const Register& r) { return r.name == swept.name; });
-  const std::string x_label = swept.name + (dac ? " (DAC counts)" : " (register value)");
+  const std::string chosen = running_plan_.name.empty()
+                                 ? parameter_choice->GetStringSelection().utf8_string()
+                                 : running_plan_.name;
+  std::string x_label = chosen;
+  if (presenter_.board().registers().has(chosen)) {
+    // The parameter with the unit the board gives it.
+    const Register swept = swept_register(chosen);
+    const auto dacs = presenter_.board().registers().bank(Bank::Dac);
+    const bool dac = std::any_of(dacs.begin(), dacs.end(),
+                                 [&](const Register& r) { return r.name == swept.name; });
+    x_label = !swept.unit.empty() ? register_caption(swept)
+              : dac               ? swept.name + " (DAC counts)"
+                                  : swept.name + " (register value)";
+  }
   plot->Draw(PlotGraphics(std::move(traces), wxString::FromUTF8(x_label),
                           wxString::FromUTF8(measurement_label(name))),
              {x0, x1}, {lo - margin, hi + margin});

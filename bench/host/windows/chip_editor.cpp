@@ -1,6 +1,5 @@
 #include "bench/host/windows/chip_editor.h"
 
-#include <fmt/format.h>
 #include <wx/checkbox.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
@@ -14,18 +13,24 @@ ChipSignalsPanel::ChipSignalsPanel(wxWindow* parent, const std::vector<Register>
     : wxPanel(parent) {
   auto* grid = new wxFlexGridSizer(2, 4, 10);
   for (const auto& s : signals) {
-    grid->Add(new wxStaticText(this, wxID_ANY, wxString::FromUTF8(s.name)), 0,
+    grid->Add(new wxStaticText(this, wxID_ANY, wxString::FromUTF8(register_caption(s))), 0,
               wxALIGN_CENTER_VERTICAL);
     wxWindow* field;
     if (s.max == 1) {
       field = new wxCheckBox(this, wxID_ANY, "");
-      field->SetToolTip(wxString::FromUTF8(s.name + ": on or off; Apply writes it"));
+      const std::string tip = s.description.empty() ? s.name + ": on or off; Apply writes it"
+                              : s.read_only
+                                  ? register_tip(s, "")
+                                  : s.name + ": " + s.description + "; on or off, Apply writes it";
+      field->SetToolTip(wxString::FromUTF8(tip));
+      field->Enable(!s.read_only);  // the board does not take a write to it
     } else {
       // Enter in the field applies, like the Apply button.
-      field = new IntCtrl(this, wxID_ANY, 0, wxDefaultPosition, wxDefaultSize,
-                          wxTE_CENTRE | wxTE_PROCESS_ENTER);
-      field->SetToolTip(wxString::FromUTF8(
-          fmt::format("{}: {} to {}; Enter or Apply writes it", s.name, s.min, s.max)));
+      auto* number = new IntCtrl(this, wxID_ANY, 0, wxDefaultPosition, wxDefaultSize,
+                                 wxTE_CENTRE | wxTE_PROCESS_ENTER);
+      number->SetEditable(!s.read_only);
+      field = number;
+      field->SetToolTip(wxString::FromUTF8(register_tip(s, "Enter or Apply writes it")));
     }
     values_widgets[s.name] = field;
     grid->Add(field, 0, wxALIGN_CENTER_VERTICAL);

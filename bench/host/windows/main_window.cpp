@@ -20,7 +20,8 @@ namespace Zelvar_Core::bench {
 ImagePanel::ImagePanel(wxWindow* parent, const BenchModel& model)
     : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxSize(kSensorWidth, kSensorHeight)),
       model_(model),
-      frame_(kSensorWidth, kSensorHeight) {
+      frame_(static_cast<int>(model.image.geometry.width),
+             static_cast<int>(model.image.geometry.height)) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   Bind(wxEVT_PAINT, [this](wxPaintEvent&) { paint(); });
   Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
@@ -30,31 +31,41 @@ ImagePanel::ImagePanel(wxWindow* parent, const BenchModel& model)
 }
 
 void ImagePanel::fitting(bool full) {
+  // The room of the AER-640's image at 1:1: a smaller sensor is drawn
+  // larger in it, at its own aspect.
   SetMinSize(full ? wxSize(kSensorWidth, kSensorHeight)
                   : wxSize(kSensorWidth / 2, kSensorHeight / 2));
 }
 
+wxSize ImagePanel::sensor_size() const {
+  return {static_cast<int>(model_.image.geometry.width),
+          static_cast<int>(model_.image.geometry.height)};
+}
+
 wxRect ImagePanel::image_rect() const {
   const wxSize size = GetClientSize();
-  const double scale = std::min(static_cast<double>(size.x) / kSensorWidth,
-                                static_cast<double>(size.y) / kSensorHeight);
-  const int w = std::max(1, static_cast<int>(kSensorWidth * scale));
-  const int h = std::max(1, static_cast<int>(kSensorHeight * scale));
+  const wxSize sensor = sensor_size();
+  const double scale =
+      std::min(static_cast<double>(size.x) / sensor.x, static_cast<double>(size.y) / sensor.y);
+  const int w = std::max(1, static_cast<int>(sensor.x * scale));
+  const int h = std::max(1, static_cast<int>(sensor.y * scale));
   return {(size.x - w) / 2, (size.y - h) / 2, w, h};
 }
 
 void ImagePanel::paint() {
   wxPaintDC dc(this);
+  const wxSize sensor = sensor_size();
+  if (frame_.GetSize() != sensor) frame_ = wxImage(sensor);
   render(frame_.GetData());
   const wxRect where = image_rect();
   // Around the image, the colour of no events: the letterbox reads as sensor.
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(wxBrush(kNoEventColour));
   dc.DrawRectangle(wxRect(GetClientSize()));
-  if (where.width == kSensorWidth && where.height == kSensorHeight) {
+  if (where.GetSize() == sensor) {
     dc.DrawBitmap(wxBitmap(frame_), where.GetTopLeft());
   } else {
-    const double scale = static_cast<double>(where.width) / kSensorWidth;
+    const double scale = static_cast<double>(where.width) / sensor.x;
     dc.SetUserScale(scale, scale);
     dc.DrawBitmap(wxBitmap(frame_), static_cast<int>(where.x / scale),
                   static_cast<int>(where.y / scale));
@@ -176,6 +187,11 @@ BenchMainWindow::BenchMainWindow(BenchModel& model, const std::vector<std::strin
       "Send the line; the board's answer shows below");
   for (ValuesView* editor : {edit_register_device_frame, edit_dac_frame})
     editor->panel_values->button_apply->SetToolTip("Write the changed values to the board");
+  // Said above the fields when the board has no serial port.
+  auto* serial_panel = serial_control_frame->panel_serial_control;
+  serial_note = new wxStaticText(serial_panel, wxID_ANY, kNoSerialPortNote);
+  serial_note->Hide();
+  serial_panel->vsizer->Insert(0, serial_note, 0, wxALL, 5);
   serial_control_frame->GetSizer()->SetSizeHints(serial_control_frame);
   adc_control_frame = new AdcView(this);
 }
@@ -319,7 +335,8 @@ void BenchMainWindow::fit_when_shown() {
     // The window is as wide as its status bar asks: the image takes the
     // height that goes with that width, as far as the screen has room.
     const wxSize image = image_panel->GetSize();
-    const int taller = image.x * kSensorHeight / kSensorWidth - image.y;
+    const wxSize sensor = image_panel->sensor_size();
+    const int taller = image.x * sensor.y / sensor.x - image.y;
     const int room = wxGetClientDisplayRect().height - GetSize().y;
     if (taller > 0) SetSize(GetSize() + wxSize(0, std::min(taller, std::max(0, room))));
     image_panel->fitting(false);
@@ -332,6 +349,16 @@ void BenchMainWindow::keep_on_screen() {
   // screen's edge: it is moved back so that all of it shows.
   const wxPoint at = inside(GetRect(), wxGetClientDisplayRect()).GetPosition();
   if (at != GetPosition()) Move(at);
+}
+
+void BenchMainWindow::show_serial_port(bool has_one) {
+  auto* panel = serial_control_frame->panel_serial_control;
+  if (serial_note->IsShown() == !has_one) return;
+  serial_note->Show(!has_one);
+  panel->serial_tx_box->Enable(has_one);
+  panel->btn_write->Enable(has_one);
+  panel->Layout();
+  serial_control_frame->GetSizer()->SetSizeHints(serial_control_frame);
 }
 
 void BenchMainWindow::enable_board_controls(bool connected) {

@@ -4,6 +4,7 @@
 
 #include <wx/image.h>
 #include <wx/panel.h>
+#include <wx/stattext.h>
 #include <wx/tglbtn.h>
 
 #include <string>
@@ -28,8 +29,10 @@ class ImagePanel : public wxPanel {
   // Fills `rgb` (3 bytes per pixel) from the model's image.
   void render(unsigned char* rgb) const;
   long frames_drawn() const { return frames_drawn_; }
-  // Where the image is drawn in the panel, letterboxed.
+  // Where the image is drawn in the panel, letterboxed at the sensor's aspect.
   wxRect image_rect() const;
+  // The sensor's pixels across and down: the image's.
+  wxSize sensor_size() const;
   // The panel's minimum: the sensor at 1:1 while the window is fitted, half
   // of it after, so that the user may make the window smaller.
   void fitting(bool full);
@@ -51,6 +54,9 @@ enum StatusField {
   kStatusStream,  // a recording or a playback under way
   kStatusMessage
 };
+
+// The serial window's line for a board without a serial port.
+inline constexpr const char* kNoSerialPortNote = "This board has no serial port";
 
 // The message field's text until the first action's outcome replaces it.
 inline constexpr const char* kFirstMessage = "Press F1 for keys and help";
@@ -79,7 +85,12 @@ class BenchMainWindow : public MainWindow {
   // frame and the menu bar are known only then).
   void fit_when_shown();
 
+  // The serial window says when the board has no serial port, and then
+  // takes no line.
+  void show_serial_port(bool has_one);
+
   ImagePanel* image_panel;
+  wxStaticText* serial_note;      // kNoSerialPortNote, shown for a board without one
   wxToggleButton* button_record;  // Ctrl+R toggles it too
   int record_command = 0;         // the command Ctrl+R sends
 

@@ -429,6 +429,109 @@ print("ok", len(expected))
   EXPECT_EQ(said, "ok 70000\n");
 }
 
+// A number attribute of the export's "events" group, read through the library.
+std::uint32_t events_attribute(const std::string& path, const char* name) {
+  std::uint32_t value = 0;
+  const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+  const hid_t group = H5Gopen2(file, "events", H5P_DEFAULT);
+  const hid_t attribute = H5Aopen(group, name, H5P_DEFAULT);
+  EXPECT_GE(attribute, 0) << "no attribute " << name;
+  if (attribute >= 0) {
+    EXPECT_GE(H5Aread(attribute, H5T_NATIVE_UINT32, &value), 0);
+    H5Aclose(attribute);
+  }
+  H5Gclose(group);
+  H5Fclose(file);
+  return value;
+}
+
+// A recording from a 320 x 240 board says so in its header; it plays back
+// and exports as 320 x 240: events beyond that are counted and left out of
+// the image (never beyond the AER-640's 640 x 480 only), the export keeps
+// them and gives the geometry as numbers, which h5py reads. A recording
+// whose header gives no geometry is the AER-640's.
+TEST(Hdf5Export, ARecordingFromA320By240BoardPlaysAndExportsAsThatSensor) {
+  const auto events = scene(20000, 3);  // x up to 699, y up to 479
+  std::vector<Event> inside;
+  for (const auto& e : events)
+    if (e.x < 320 && e.y < 240) inside.push_back(e);
+  const auto outside = events.size() - inside.size();
+  ASSERT_GT(inside.size(), 0u);
+  ASSERT_GT(outside, 0u);
+  std::filesystem::remove_all("small");
+  Recorder recorder;
+  const std::string path =
+      start_recording(recorder, "small", {{"design", "aer320_test"}}, SensorGeometry{320, 240});
+  recorder.on_events(events.data(), events.size());
+  ASSERT_EQ(recorder.stop().error, "");
+
+  const RecordingInfo info = RecordingReader::scan(path);
+  EXPECT_EQ(info.header.width, 320);
+  EXPECT_EQ(info.header.height, 240);
+  EXPECT_EQ(info.header.value("geometry"), "320x240");
+  EXPECT_EQ(info.outside, outside);
+  EXPECT_EQ(info.warnings(), std::vector<std::string>{count_text(outside) +
+                                                      " events outside the sensor's 320 x 240, "
+                                                      "left out of the image"});
+
+  EventHub hub;
+  hub.set_geometry({320, 240});  // as the bench does for the recording it plays
+  Keeper heard;
+  Subscription hear(hub, heard);
+  FrameWatch shown(hub);
+  Playback playback(hub);
+  playback.open(path);
+  std::atomic<bool> ended{false};
+  playback.on_end = [&] { ended = true; };
+  playback.set_speed(Playback::kAsFastAsPossible);
+  playback.play();
+  ASSERT_TRUE(eventually([&] { return ended.load(); }));
+  EXPECT_TRUE(same_events(heard.events, inside));
+  EXPECT_EQ(playback.outside(), outside);
+  EventFrame frame;
+  hub.take_frame(frame);
+  EXPECT_EQ(frame.geometry, (SensorGeometry{320, 240}));
+  EventFrame direct(SensorGeometry{320, 240});
+  direct.accumulate(inside.data(), inside.size());
+  EXPECT_EQ(frame.counts, direct.counts);
+
+  std::filesystem::remove("small.h5");
+  const ExportStats stats = export_hdf5(path, "small.h5", false);
+  EXPECT_EQ(stats.events, events.size());
+  EXPECT_EQ(stats.notes, std::vector<std::string>{count_text(outside) +
+                                                  " events outside the sensor's 320 x 240, "
+                                                  "kept in the export"});
+  EXPECT_EQ(events_attribute("small.h5", "width"), 320u);
+  EXPECT_EQ(events_attribute("small.h5", "height"), 240u);
+
+  // An old recording: no format or geometry line in its header.
+  {
+    std::vector<std::uint32_t> words;
+    evt2::Encoder().encode(events.data(), events.size(), words);
+    std::ofstream out("old.raw", std::ios::binary);
+    out << "% evt 2.0\n% date 2026-01-02 03:04:05\n% end\n";
+    out.write(reinterpret_cast<const char*>(words.data()),
+              static_cast<std::streamsize>(words.size() * 4));
+  }
+  std::filesystem::remove("old.h5");
+  export_hdf5("old.raw", "old.h5", false);
+  EXPECT_EQ(events_attribute("old.h5", "width"), 640u);
+  EXPECT_EQ(events_attribute("old.h5", "height"), 480u);
+
+  if (std::system("/usr/bin/python3 -c 'import h5py' 2>/dev/null") != 0)
+    GTEST_SKIP() << "Debian's python3-h5py is not installed (scripts/deps.sh installs it)";
+  std::ofstream("geometry.py") << R"(import h5py
+for name in ("small.h5", "old.h5"):
+    with h5py.File(name, "r") as f:
+        a = f["events"].attrs
+        print(name, int(a["width"]), int(a["height"]), a["width"].dtype)
+)";
+  EXPECT_EQ(std::system("/usr/bin/python3 geometry.py > geometry.out 2>&1"), 0);
+  std::ifstream out("geometry.out");
+  const std::string said((std::istreambuf_iterator<char>(out)), {});
+  EXPECT_EQ(said, "small.h5 320 240 uint32\nold.h5 640 480 uint32\n");
+}
+
 // One array of an exported file, read through the library.
 template <typename T>
 std::vector<T> read_array(hid_t group, const char* name, hid_t type) {

@@ -52,7 +52,7 @@ class Bench : public ::testing::Test {
     fs::current_path(start_folder);
     const auto folders = BenchFolders::under(start_folder);
     prepare_folders(folders);
-    session = std::make_unique<BenchSession>(folders, served_board());
+    session = std::make_unique<BenchSession>(folders, served_board(), sensor);
     session->model.simulated_device.bytes_per_second = 1e9;
     session->report_through(app());
     session->show();
@@ -205,7 +205,8 @@ class Bench : public ::testing::Test {
     wxString joined;
     const wxArrayString parts = wxSplit(line.GetLabel(), '\n', '\0');
     if (static_cast<int>(parts.size()) * line.GetCharHeight() > line.GetSize().y)
-      return ::testing::AssertionFailure() << parts.size() << " lines in " << line.GetSize().y << " px";
+      return ::testing::AssertionFailure()
+             << parts.size() << " lines in " << line.GetSize().y << " px";
     for (const wxString& part : parts) {
       if (line.GetTextExtent(part).x > line.GetSize().x)
         return ::testing::AssertionFailure() << "\"" << part << "\" is wider than the line";
@@ -225,6 +226,8 @@ class Bench : public ::testing::Test {
     return ::testing::AssertionSuccess();
   }
 
+  // The built-in board's sensor, as `pravel --sensor` chooses it.
+  SimulatedSensor sensor = SimulatedSensor::Aer640;
   fs::path start_folder;
   fs::path home_folder;  // where the test began, and ends
   std::uint64_t log_mark = 0;

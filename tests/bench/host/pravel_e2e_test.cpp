@@ -3,10 +3,13 @@
 // back in the windows.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <map>
 #include <thread>
 
+#include "bench/events/recording_file.h"
 #include "tests/bench/host/bench_fixture.h"
 
 namespace Zelvar_Core::bench {
@@ -318,7 +321,8 @@ TEST_F(Bench, BadValuesAreRefusedByNameAndKeepTheUsersText) {
   EXPECT_TRUE(logged(spdlog::level::info,
                      "Written to the board: VTH_ON 2400 \u2192 2600, VTH_OFF 800 \u2192 700"));
   EXPECT_EQ(field(editor, "VTH_ON")->GetBackgroundColour(), plain());
-  EXPECT_EQ(field(editor, "VTH_ON")->GetToolTipText(), "");
+  EXPECT_EQ(field(editor, "VTH_ON")->GetToolTipText(),
+            "VTH_ON: ON contrast threshold; 0 to 4095 counts; Apply writes it");
 }
 
 TEST_F(Bench, ChipCheckBoxIsWrittenAtOnceAndFieldsOnApply) {
@@ -419,6 +423,7 @@ TEST_F(Bench, SerialWriteGetsTheBoardsAnswerAndDeviceInfoShowsItsIdentity) {
   choose(tool("Write SPI"));
   auto* serial = window().serial_control_frame->panel_serial_control;
   ASSERT_TRUE(window().serial_control_frame->IsShown());
+  EXPECT_FALSE(window().serial_note->IsShown()) << "the AER-640 has a serial port";
   type(serial->serial_tx_box, "ID?");
   click(serial->btn_write);
   EXPECT_EQ(serial->serial_rx_box->GetValue(), "AER-640 sensor board (simulated) SIM-0001");
@@ -633,6 +638,193 @@ TEST(ReportingApp, WhatEscapesATimerOrButtonHandlerIsReportedAndTheCallerGoesOn)
   testing_support::flush_events();
   app.on_error = nullptr;
   EXPECT_EQ(reports, (std::vector<std::string>{"tick failed", "unknown error"}));
+}
+
+// The bench on the built-in AER-320 (pravel --sensor 320x240): every
+// window follows what that board declares instead of the AER-640.
+class SmallSensor : public Bench {
+ protected:
+  void SetUp() override {
+    sensor = SimulatedSensor::Aer320;
+    Bench::SetUp();
+  }
+  // The caption the values editor shows beside `label`'s field.
+  static std::string caption(ValuesView* editor, const std::string& label) {
+    auto* grid = editor->panel_values->grid_register;
+    for (std::size_t i = 1; i < grid->GetItemCount(); i += 2) {
+      if (grid->GetItem(i)->GetWindow() != editor->panel_values->values_widgets.at(label)) continue;
+      const wxWindow* text = grid->GetItem(i - 1)->GetWindow();
+      // Drawn whole: a caption keeps the width it was made with unless told.
+      if (text->GetSize().x < text->GetTextExtent(text->GetLabel()).x) return "(cut short)";
+      return text->GetLabel().utf8_string();
+    }
+    return "";
+  }
+  static std::vector<std::string> labels(const WidgetMap& fields) {
+    std::vector<std::string> names;
+    for (const auto& [label, field] : fields) names.push_back(label);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+TEST_F(SmallSensor, TheImageIsTheSensorsAtItsAspectAndEventsBeyondItAreCountedNotDrawn) {
+  auto& image = *window().image_panel;
+  EXPECT_EQ(image.sensor_size(), wxSize(320, 240));
+  const wxRect shown = image.image_rect();
+  EXPECT_NEAR(static_cast<double>(shown.width) / shown.height, 4.0 / 3.0, 0.01)
+      << shown.width << " x " << shown.height;
+  EXPECT_GT(shown.width, 320) << "not scaled to the room the window gives it";
+  EXPECT_TRUE(wxRect(image.GetClientSize()).Contains(shown));
+
+  mark_log();
+  click(window().panel_control->button_start_stop);
+  ASSERT_TRUE(wait_for([&] { return image_activity() > 0; })) << "no events reached the image";
+  EXPECT_EQ(model().image.geometry, (SensorGeometry{320, 240}));
+  EXPECT_EQ(model().image.counts.size(), 320u * 240u);
+  // Two events beyond the sensor, among the board's own.
+  const Event beyond[] = {{1, 400, 100, 1}, {2, 10, 300, 0}};
+  board().events().publish(beyond, 2);
+  ASSERT_TRUE(wait_for([&] {
+    return logged(spdlog::level::warn, "Events outside the sensor's 320 x 240: counted, not drawn");
+  }));
+  click(window().panel_control->button_start_stop);
+  EXPECT_TRUE(
+      logged(spdlog::level::warn, "2 events outside the sensor's 320 x 240 left out of the image"));
+}
+
+TEST_F(SmallSensor, TheAdcMonitorShowsTheBoardsTwoChannelsWithTheirUnits) {
+  choose(tool("ADCs"));
+  auto* adc = window().adc_control_frame;
+  ASSERT_TRUE(adc->IsShown());
+  ASSERT_EQ(presenter().adc_channels().size(), 2u);
+  auto& vdd = presenter().adc_channels().at("vdd");
+  ASSERT_TRUE(wait_for([&] { return vdd.data_t.size() >= 3; }));
+  auto* grid = adc->panel_menu->grid_register;
+  ASSERT_EQ(grid->GetItemCount(), 6u) << "one row of three cells per channel";
+  EXPECT_EQ(grid->GetItem(size_t{0})->GetWindow()->GetLabel(), "CH0: VDD (V)");
+  EXPECT_EQ(grid->GetItem(size_t{3})->GetWindow()->GetLabel(),
+            wxString::FromUTF8("CH1: Temperature (\u00b0C)"));
+  EXPECT_EQ(adc->panel_plot->canvas_list.size(), 2u);
+  for (const auto& [label, field] : adc->panel_menu->values_widgets) {
+    double value = 0;
+    EXPECT_TRUE(field->GetValue().ToCDouble(&value)) << label << ": " << field->GetValue();
+    EXPECT_TRUE(std::isfinite(value)) << label;
+  }
+  EXPECT_NEAR(vdd.data_y.back(), 1.2, 0.1);
+}
+
+TEST_F(SmallSensor, TheEditorsShowTheBoardsRegistersWithUnitsAndAReadOnlyOneTakesNoWrite) {
+  choose(window().menu_bar->menu_edit->item_dac);
+  auto* dacs = window().edit_dac_frame;
+  ASSERT_TRUE(dacs->IsShown());
+  WidgetMap dac_fields;
+  for (const auto& [label, f] : dacs->panel_values->values_widgets) dac_fields[label] = f;
+  EXPECT_EQ(labels(dac_fields),
+            (std::vector<std::string>{"PR_BIAS", "REFRACTORY", "THR_OFF", "THR_ON"}));
+  EXPECT_EQ(caption(dacs, "THR_ON"), "THR_ON (mV)");
+  EXPECT_EQ(caption(dacs, "REFRACTORY"), "REFRACTORY (\u00b5s)");
+  EXPECT_EQ(field(dacs, "THR_ON")->GetToolTipText().utf8_string(),
+            "THR_ON: ON contrast threshold; 0 to 1023 mV; Apply writes it");
+  type(field(dacs, "THR_ON"), "650");
+  click(dacs->panel_values->button_apply);
+  EXPECT_EQ(board().read_register("THR_ON"), 650);
+
+  choose(window().menu_bar->menu_edit->item_reg_dev);
+  auto* device = window().edit_register_device_frame;
+  ASSERT_TRUE(device->IsShown());
+  auto* chip_id = field(device, "CHIP_ID");
+  EXPECT_FALSE(chip_id->IsEditable());
+  EXPECT_EQ(chip_id->GetToolTipText().utf8_string(),
+            "CHIP_ID: The chip's identification word; read-only");
+  EXPECT_EQ(caption(device, "FIFO_THRESHOLD"), "FIFO_THRESHOLD (events)");
+  EXPECT_EQ(device->panel_values->values_widgets.count("TIMESTAMP_DIV"), 0u);
+  const auto id = board().read_register("CHIP_ID");
+  chip_id->SetValue("1");  // as a program would, the field taking no typing
+  click(device->panel_values->button_apply);
+  EXPECT_EQ(message(), "Error: Not written: CHIP_ID is read-only: nothing was written");
+  EXPECT_EQ(board().read_register("CHIP_ID"), id);
+
+  choose(window().menu_bar->menu_edit->item_reg_chip);
+  EXPECT_EQ(labels(chip_editor().signals_panel->values_widgets),
+            (std::vector<std::string>{"EN_AER", "RST_N"}));
+  EXPECT_EQ(chip_box("EN_AER")->GetToolTipText().utf8_string(),
+            "EN_AER: 1 enables the AER output; on or off, Apply writes it");
+}
+
+TEST_F(SmallSensor, TheTestPatternModeTheBoardLacksIsRefusedAndNothingIsSent) {
+  mark_log();
+  select_mode(1);  // "Test pattern"
+  EXPECT_EQ(message(), "Error: The board has no test pattern mode: nothing was sent");
+  EXPECT_EQ(board().mode(), SensorMode::EventStream);
+  EXPECT_EQ(window().panel_control->modes_box->GetSelection(), 0);
+  select_mode(2);  // one it has
+  EXPECT_EQ(board().mode(), SensorMode::Standby);
+}
+
+TEST_F(SmallSensor, TheSerialWindowSaysTheBoardHasNoSerialPort) {
+  choose(tool("Write SPI"));
+  auto* serial = window().serial_control_frame->panel_serial_control;
+  ASSERT_TRUE(window().serial_control_frame->IsShown());
+  ASSERT_TRUE(window().serial_note->IsShownOnScreen());
+  EXPECT_EQ(window().serial_note->GetLabel(), "This board has no serial port");
+  EXPECT_FALSE(serial->serial_tx_box->IsEnabled());
+  EXPECT_FALSE(serial->btn_write->IsEnabled());
+  // Sent all the same (Enter in the field, a key): refused in one sentence.
+  click(serial->btn_write);
+  EXPECT_EQ(message(), "Error: The board has no serial port: nothing was sent");
+  EXPECT_EQ(serial->serial_rx_box->GetValue(), "");
+}
+
+TEST_F(SmallSensor, TheSweepOffersTheBoardsOwnRegisters) {
+  mark_log();
+  choose(tool("Sweep"));
+  auto& sweep = *session->sweep_tool;
+  ASSERT_TRUE(sweep.IsShown());
+  EXPECT_EQ(sweep.parameter_choice->GetStringSelection(), "PR_BIAS");  // its first DAC
+  EXPECT_EQ(sweep.parameter_choice->FindString("VTH_ON"), wxNOT_FOUND);
+  EXPECT_FALSE(logged(spdlog::level::err, "Sweep: choose the parameter to sweep"));
+}
+
+TEST_F(SmallSensor, ARecordingFromItPlaysBackAndExportsAs320By240) {
+  window().button_record->SetValue(true);
+  fire(window().button_record, wxEVT_TOGGLEBUTTON);
+  ASSERT_TRUE(presenter().recording());
+  ASSERT_TRUE(wait_for([&] { return image_activity() > 0; }));
+  click(window().panel_control->button_start_stop);  // the recording stops with the stream
+  ASSERT_FALSE(presenter().recording());
+  const std::string path = presenter().last_recording();
+  const RecordingInfo info = RecordingReader::scan(path);
+  EXPECT_EQ(info.header.width, 320);
+  EXPECT_EQ(info.header.height, 240);
+  EXPECT_GT(info.events, 0u);
+  EXPECT_EQ(info.outside, 0u);
+
+  choose(tool("Playback"));
+  auto& playback = *session->playback_tool;
+  playback.open_recording(path);
+  model().image = EventFrame();  // another sensor's image shown: the playback must replace it
+  playback.speed_choice->SetSelection(5);  // as fast as possible
+  fire(playback.speed_choice, wxEVT_CHOICE);
+  playback.button_play->SetValue(true);
+  fire(playback.button_play, wxEVT_TOGGLEBUTTON);
+  ASSERT_TRUE(wait_for([&] { return !presenter().playback().playing(); }));
+  // The last frame is taken once the bench hears that the playback ended.
+  ASSERT_TRUE(wait_for([&] { return !presenter().playback().playing() && image_activity() > 0; }));
+  EXPECT_EQ(model().image.geometry, (SensorGeometry{320, 240}));
+  EXPECT_EQ(window().image_panel->sensor_size(), wxSize(320, 240));
+
+  playback.export_to("small.h5");  // in the start folder, where the bench runs
+  ASSERT_TRUE(fs::exists("small.h5")) << playback.result_line->text();
+  if (std::system("/usr/bin/python3 -c 'import h5py' 2>/dev/null") != 0)
+    GTEST_SKIP() << "Debian's python3-h5py is not installed (scripts/deps.sh installs it)";
+  std::ofstream("geometry.py") << "import h5py\n"
+                                  "with h5py.File('small.h5', 'r') as f:\n"
+                                  "    a = f['events'].attrs\n"
+                                  "    print(int(a['width']), int(a['height']), a['geometry'])\n";
+  ASSERT_EQ(std::system("/usr/bin/python3 geometry.py > geometry.out 2>&1"), 0);
+  std::ifstream in("geometry.out");
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "320 240 320x240\n");
 }
 
 }  // namespace

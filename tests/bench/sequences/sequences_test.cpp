@@ -329,6 +329,13 @@ TEST(Sweep, TheCsvNamesItsSettingsColumnsAndWhatWasInForceForEachRow) {
             std::string::npos)
       << csv;
   EXPECT_NE(csv.find("\n2000,1234.5,,"), std::string::npos) << csv;
+  // The swept register's unit as the board gives it.
+  SweepPlan with_unit{"VTH_ON", {2000}, 0, 0.3};
+  with_unit.unit = "mV";
+  EXPECT_NE(sweep_csv(with_unit, {{2000, m}}, bench.settings())
+                .find("# swept VTH_ON (mV), settle 0 s, measure 0.3 s\n"),
+            std::string::npos);
+  EXPECT_NE(csv.find("# swept VTH_ON, settle 0 s, measure 0.3 s\n"), std::string::npos) << csv;
   EXPECT_NE(csv.find(",1.8000,3.3000,31.0000,12.0000,aer640_stream (flash),Event stream,1,"),
             std::string::npos)
       << csv;
