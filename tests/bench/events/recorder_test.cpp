@@ -478,7 +478,8 @@ TEST(Hdf5Export, ARecordingFromA320By240BoardPlaysAndExportsAsThatSensor) {
   hub.set_geometry({320, 240});  // as the bench does for the recording it plays
   Keeper heard;
   Subscription hear(hub, heard);
-  FrameWatch shown(hub);
+  DisplayFeed display(hub);
+  FrameWatch shown(display);
   Playback playback(hub);
   playback.open(path);
   std::atomic<bool> ended{false};
@@ -488,8 +489,9 @@ TEST(Hdf5Export, ARecordingFromA320By240BoardPlaysAndExportsAsThatSensor) {
   ASSERT_TRUE(eventually([&] { return ended.load(); }));
   EXPECT_TRUE(same_events(heard.events, inside));
   EXPECT_EQ(playback.outside(), outside);
+  display.settle();
   EventFrame frame;
-  hub.take_frame(frame);
+  display.take_frame(frame);
   EXPECT_EQ(frame.geometry, (SensorGeometry{320, 240}));
   EventFrame direct(SensorGeometry{320, 240});
   direct.accumulate(inside.data(), inside.size());
