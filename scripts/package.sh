@@ -42,6 +42,6 @@ ls "$work/run/reports"/smoke_test_*.csv "$work/run/recordings"/rec_*.raw >/dev/n
 echo "== the installed pravel-board-check against the installed pravel-board"
 pravel-board --listen 127.0.0.1:0 > "$work/board.out" 2>&1 &
 board_pid=$!
-for _ in $(seq 200); do grep -q "serving" "$work/board.out" 2>/dev/null && break; sleep 0.05; done
+for _ in $(seq 600); do grep -q "serving" "$work/board.out" 2>/dev/null && break; sleep 0.05; done
 pravel-board-check "$(grep -o '127\.0\.0\.1:[0-9]*' "$work/board.out")" --quick
 kill "$board_pid"

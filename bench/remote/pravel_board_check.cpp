@@ -6,6 +6,7 @@
 
 #include "Zelvar_Core/version.h"
 #include "bench/remote/board_access.h"
+#include "bench/remote/board_address.h"
 #include "bench/remote/board_check.h"
 #include "bench/remote/remote_call.h"
 
@@ -36,9 +37,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pravel-board-check: %s. See pravel-board-check --help.\n", e.what());
     return 2;
   }
-  if (options.address.find(':') == std::string::npos) {
-    std::fprintf(stderr, "pravel-board-check: %s is not an address with a port (HOST:PORT)\n",
-                 options.address.c_str());
+  try {
+    remote::host_of(options.address);  // a port, and one that exists
+  } catch (const std::invalid_argument& e) {
+    std::fprintf(stderr, "pravel-board-check: %s\n", e.what());
     return 2;
   }
   options.lease = !quick;

@@ -19,6 +19,7 @@ expect() {  # expect STATUS TEXT COMMAND...
 }
 expect 2 "See pravel-board-check --help." "$checker"
 expect 2 "pravel-board-check: nowhere is not an address with a port (HOST:PORT)" "$checker" nowhere
+expect 2 "pravel-board-check: 127.0.0.1:99999: a port is at most 65535" "$checker" 127.0.0.1:99999
 expect 2 "pravel-board-check: Cannot read the token file $work/none" \
   "$checker" 127.0.0.1:1 --token-file "$work/none"
 expect 2 "pravel-board-check: Cannot read the bitstream $work: it is a folder" \
@@ -27,7 +28,7 @@ expect 2 "pravel-board-check: Cannot read the bitstream $work: it is a folder" \
 echo "s3cret" > "$work/token"
 "$pravel_board" --listen 127.0.0.1:0 --token-file "$work/token" > "$work/server.out" 2>&1 &
 pid=$!
-for _ in $(seq 200); do grep -q "serving" "$work/server.out" 2>/dev/null && break; sleep 0.05; done
+for _ in $(seq 600); do grep -q "serving" "$work/server.out" 2>/dev/null && break; sleep 0.05; done
 address="$(grep -o '127\.0\.0\.1:[0-9]*' "$work/server.out")"
 expect 1 "FAIL  identity: the server wants a token (give --token-file F): UNAUTHENTICATED" \
   "$checker" "$address"

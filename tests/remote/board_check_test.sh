@@ -19,7 +19,7 @@ export PYTHONPATH="$work/stubs:$root/examples/python_board"
 echo "s3cret" > "$work/token"
 "$@" --listen 127.0.0.1:0 --token-file "$work/token" > "$work/server.out" 2>&1 &
 pid=$!
-for _ in $(seq 200); do grep -q "serving" "$work/server.out" 2>/dev/null && break; sleep 0.05; done
+for _ in $(seq 600); do grep -q "serving" "$work/server.out" 2>/dev/null && break; sleep 0.05; done
 address="$(grep -o '127\.0\.0\.1:[0-9]*' "$work/server.out")"
 status=0
 "$checker" "$address" --token-file "$work/token" "${options[@]}" > "$work/check.out" || status=$?

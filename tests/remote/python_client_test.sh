@@ -17,7 +17,7 @@ for server in "$pravel_board" "/usr/bin/python3 $root/examples/python_board/fake
   rm -f "$work/server.out"
   $server --listen 127.0.0.1:0 --token-file "$work/token" > "$work/server.out" 2>&1 &
   pid=$!
-  for _ in $(seq 200); do grep -q "serving" "$work/server.out" 2>/dev/null && break; sleep 0.05; done
+  for _ in $(seq 600); do grep -q "serving" "$work/server.out" 2>/dev/null && break; sleep 0.05; done
   address="$(grep -o '127\.0\.0\.1:[0-9]*' "$work/server.out")"
   client=(/usr/bin/python3 "$root/examples/python_client/board_client.py" --board "$address")
   "${client[@]}" --token-file "$work/token" > "$work/client.out"
