@@ -1,6 +1,7 @@
 #include "bench/events/evt2.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -88,15 +89,26 @@ std::string header_text(const std::string& date,
 
 namespace {
 
-// "EVT2;height=480;width=640" -> the two numbers, when both are there.
+// A side of the sensor: digits only, 1..65535 (an event's coordinates are
+// 16-bit); -1 for anything else.
+int read_side(const std::string& text) {
+  int side = 0;
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, side);
+  if (error != std::errc() || at != end || side < 1 || side > 65535) return -1;
+  return side;
+}
+
+// "EVT2;height=480;width=640" -> the two numbers, when both are there and
+// are sides a sensor can have.
 bool read_format(const std::string& format, int& width, int& height) {
   int w = -1, h = -1;
   std::size_t at = 0;
   while (at <= format.size()) {
     const std::size_t end = std::min(format.find(';', at), format.size());
     const std::string part = format.substr(at, end - at);
-    if (part.rfind("width=", 0) == 0) w = std::atoi(part.c_str() + 6);
-    if (part.rfind("height=", 0) == 0) h = std::atoi(part.c_str() + 7);
+    if (part.rfind("width=", 0) == 0) w = read_side(part.substr(6));
+    if (part.rfind("height=", 0) == 0) h = read_side(part.substr(7));
     at = end + 1;
   }
   if (w <= 0 || h <= 0) return false;

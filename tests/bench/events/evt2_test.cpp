@@ -327,6 +327,24 @@ TEST(Evt2, HeaderLinesAreExactlyTheFormatsOwn) {
             "% date 2026-12-08 09:30:00\n% design top\n% end\n");
 }
 
+TEST(Evt2, ASensorSizeNoSensorHasIsReadAsTheDefaultSensor) {
+  std::vector<std::uint32_t> words;
+  const std::vector<Event> events = {{70, 1, 2, 1}};
+  Encoder().encode(events.data(), events.size(), words);
+  for (const char* format : {"EVT2;height=240;width=320", "EVT2;height=0;width=320",
+                             "EVT2;height=-5;width=320", "EVT2;height=99999999999;width=320",
+                             "EVT2;height=70000;width=320", "EVT2;height=24x;width=320"}) {
+    SCOPED_TRACE(format);
+    write_file("side.raw",
+               std::string("% evt 2.0\n% format ") + format + "\n% end\n" + as_bytes(words));
+    const auto info = RecordingReader::scan("side.raw");
+    const bool valid = std::string(format) == "EVT2;height=240;width=320";
+    EXPECT_EQ(info.header.width, valid ? 320 : 640);
+    EXPECT_EQ(info.header.height, valid ? 240 : 480);
+    EXPECT_EQ(info.events, 1u);
+  }
+}
+
 TEST(Evt2, HeaderTextIsEscapedOneLineAFieldAndReadsBackAsWritten) {
   const std::vector<std::pair<std::string, std::string>> settings = {
       {"design", "top\n% end\nevil"},
