@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "bench/events/evt2.h"
-#include "bench/remote/board_server.h"
-#include "bench/remote/remote_board.h"
+#include "bench/remote/client/remote_board.h"
+#include "bench/remote/server/board_server.h"
 
 namespace {
 

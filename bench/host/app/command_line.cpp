@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "Zelvar_Core/version.h"
-#include "bench/remote/board_address.h"
+#include "bench/remote/protocol/board_address.h"
 
 namespace Zelvar_Core::bench {
 

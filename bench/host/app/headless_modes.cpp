@@ -16,7 +16,7 @@
 #include "bench/board/whole_file.h"
 #include "bench/events/hdf5_export.h"
 #include "bench/host/app/served_board.h"
-#include "bench/remote/board_address.h"
+#include "bench/remote/protocol/board_address.h"
 #include "bench/sequences/csv.h"
 #include "bench/sequences/sequence_report.h"
 

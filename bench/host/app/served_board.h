@@ -1,10 +1,10 @@
 // The board served at --board, through the remote board module, which is
-// loaded here the first time it is needed (see bench/remote/board_module.h).
+// loaded here the first time it is needed (see bench/remote/client/board_module.h).
 #pragma once
 
 #include <memory>
 
-#include "bench/remote/board_module.h"
+#include "bench/remote/client/board_module.h"
 
 namespace Zelvar_Core::bench {
 

@@ -21,7 +21,7 @@
 #include "bench/host/windows/chip_editor.h"
 #include "bench/host/windows/histogram_window.h"
 #include "bench/host/windows/result_line.h"
-#include "bench/remote/remote_board.h"
+#include "bench/remote/client/remote_board.h"
 #include "tests/support/board_server_process.h"
 #include "tests/support/gui_harness.h"
 #include "tests/support/log_capture.h"

@@ -1,6 +1,6 @@
 // pravel-board-check's checks against the simulated board served in this
 // process: every check passes, and the board is left as it was found.
-#include "bench/remote/board_check.h"
+#include "bench/remote/check/board_check.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/remote/board_server.h"
+#include "bench/remote/server/board_server.h"
 #include "tests/support/eventually.h"
 
 namespace Zelvar_Core::bench::remote {

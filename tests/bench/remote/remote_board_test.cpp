@@ -3,7 +3,7 @@
 // thread gets without waiting, the loss and return of the server, and what
 // the board says it is (the AER-320 served by pravel-board, a server that
 // does not say, one that lies).
-#include "bench/remote/remote_board.h"
+#include "bench/remote/client/remote_board.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "bench/board/bitstream.h"
-#include "bench/remote/board_description.h"
+#include "bench/remote/client/board_description.h"
 #include "tests/bench/remote/board_server_fixture.h"
 #include "tests/support/board_server_process.h"
 #include "tests/support/eventually.h"

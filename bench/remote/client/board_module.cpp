@@ -1,9 +1,9 @@
 // The remote board module's one exported function (see board_module.h).
-#include "bench/remote/board_module.h"
+#include "bench/remote/client/board_module.h"
 
-#include "bench/remote/board_access.h"
-#include "bench/remote/remote_board.h"
-#include "bench/remote/remote_call.h"
+#include "bench/remote/client/remote_board.h"
+#include "bench/remote/protocol/remote_call.h"
+#include "bench/remote/protocol/token_file.h"
 
 extern "C" __attribute__((visibility("default"))) void zelvar_open_served_board(
     const Zelvar_Core::bench::remote::ServedBoardRequest& request,

@@ -1,4 +1,4 @@
-#include "bench/remote/board_server.h"
+#include "bench/remote/server/board_server.h"
 
 #include <stdexcept>
 

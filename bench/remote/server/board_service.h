@@ -11,7 +11,7 @@
 #include <string>
 
 #include "bench/board/simulated_board.h"
-#include "bench/remote/board_access.h"
+#include "bench/remote/server/board_access.h"
 #include "zelvar/board/v1/board.grpc.pb.h"
 
 namespace Zelvar_Core::bench::remote {

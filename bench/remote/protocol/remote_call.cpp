@@ -1,4 +1,4 @@
-#include "bench/remote/remote_call.h"
+#include "bench/remote/protocol/remote_call.h"
 
 #include <unistd.h>
 

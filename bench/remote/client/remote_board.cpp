@@ -1,12 +1,12 @@
-#include "bench/remote/remote_board.h"
+#include "bench/remote/client/remote_board.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "Zelvar_Core/Host/logging.h"
 #include "bench/events/evt2.h"
-#include "bench/remote/board_description.h"
-#include "bench/remote/remote_link.h"
+#include "bench/remote/client/board_description.h"
+#include "bench/remote/client/remote_link.h"
 
 namespace Zelvar_Core::bench::remote {
 

@@ -23,7 +23,7 @@
 #include <thread>
 
 #include "bench/board/board.h"
-#include "bench/remote/remote_call.h"
+#include "bench/remote/protocol/remote_call.h"
 
 namespace Zelvar_Core::bench::remote {
 

@@ -1,4 +1,4 @@
-#include "bench/remote/board_check.h"
+#include "bench/remote/check/board_check.h"
 
 #include <fmt/format.h>
 #include <grpcpp/grpcpp.h>
@@ -12,7 +12,7 @@
 
 #include "bench/board/bitstream.h"
 #include "bench/board/board_declaration.h"
-#include "bench/remote/remote_call.h"
+#include "bench/remote/protocol/remote_call.h"
 #include "zelvar/board/v1/board.grpc.pb.h"
 
 namespace Zelvar_Core::bench::remote {

@@ -1,4 +1,4 @@
-#include "bench/remote/board_service.h"
+#include "bench/remote/server/board_service.h"
 
 #include <unistd.h>
 
@@ -12,7 +12,7 @@
 
 #include "bench/board/adc.h"
 #include "bench/events/evt2.h"
-#include "bench/remote/remote_call.h"
+#include "bench/remote/protocol/remote_call.h"
 
 namespace Zelvar_Core::bench::remote {
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "bench/remote/remote_board.h"
+#include "bench/remote/client/remote_board.h"
 
 namespace Zelvar_Core::bench::remote {
 

@@ -1,4 +1,4 @@
-#include "bench/remote/board_address.h"
+#include "bench/remote/protocol/board_address.h"
 
 #include <stdexcept>
 

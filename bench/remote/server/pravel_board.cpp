@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "Zelvar_Core/version.h"
-#include "bench/remote/board_server.h"
+#include "bench/remote/server/board_server.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "bench/remote/board_address.h"
-#include "bench/remote/board_service.h"
+#include "bench/remote/protocol/board_address.h"
+#include "bench/remote/server/board_service.h"
 
 namespace Zelvar_Core::bench::remote {
 

@@ -1,4 +1,4 @@
-#include "bench/remote/board_description.h"
+#include "bench/remote/client/board_description.h"
 
 #include <algorithm>
 #include <cmath>

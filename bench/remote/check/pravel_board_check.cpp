@@ -5,10 +5,10 @@
 #include <cstdio>
 
 #include "Zelvar_Core/version.h"
-#include "bench/remote/board_access.h"
-#include "bench/remote/board_address.h"
-#include "bench/remote/board_check.h"
-#include "bench/remote/remote_call.h"
+#include "bench/remote/check/board_check.h"
+#include "bench/remote/protocol/board_address.h"
+#include "bench/remote/protocol/remote_call.h"
+#include "bench/remote/protocol/token_file.h"
 
 namespace remote = Zelvar_Core::bench::remote;
 

@@ -12,12 +12,9 @@
 #include <optional>
 #include <string>
 
-namespace Zelvar_Core::bench::remote {
+#include "bench/remote/protocol/token_file.h"
 
-// The token in `path`: its first line without blanks around it. Only a
-// regular file of at most 4 KiB is read (never a FIFO, a device or a folder);
-// anything else, or an empty token, is refused with the reason.
-std::string read_token_file(const std::string& path);
+namespace Zelvar_Core::bench::remote {
 
 class BoardAccess {
  public:

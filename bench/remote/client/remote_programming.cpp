@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "bench/board/bitstream.h"
-#include "bench/remote/remote_board.h"
-#include "bench/remote/remote_link.h"
+#include "bench/remote/client/remote_board.h"
+#include "bench/remote/client/remote_link.h"
 
 namespace Zelvar_Core::bench::remote {
 
