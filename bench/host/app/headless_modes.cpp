@@ -14,8 +14,8 @@
 #include "bench/board/bitstream.h"
 #include "bench/board/text.h"
 #include "bench/board/whole_file.h"
-#include "bench/events/hdf5_export.h"
 #include "bench/host/app/served_board.h"
+#include "bench/host/presenter/hdf5_export_loader.h"
 #include "bench/remote/protocol/board_address.h"
 #include "bench/sequences/csv.h"
 #include "bench/sequences/sequence_report.h"
@@ -46,7 +46,7 @@ int write_sample_bitstream(const std::string& path) {
 
 int export_recording(const std::string& recording, const std::string& out, bool overwrite) {
   try {
-    const ExportStats stats = export_hdf5(recording, out, overwrite);
+    const ExportStats stats = export_hdf5_when_loaded(recording, out, overwrite);
     for (const auto& note : stats.notes)
       std::fprintf(stderr, "Note: %s: %s.\n", recording.c_str(), note.c_str());
     std::printf("Exported %llu events from %s to %s in %.1f s.\n",

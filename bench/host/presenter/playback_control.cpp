@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "bench/board/text.h"
-#include "bench/events/hdf5_export.h"
+#include "bench/host/presenter/hdf5_export_loader.h"
 
 namespace Zelvar_Core::bench {
 
@@ -34,7 +34,7 @@ std::string PlaybackControl::export_to(const std::string& out, wxWindow* parent)
   const std::string source = playback_.info().path;
   wxProgressDialog progress("Exporting to HDF5", wxString::FromUTF8("Writing " + out), 1000, parent,
                             wxPD_APP_MODAL | wxPD_AUTO_HIDE | wxPD_CAN_ABORT | wxPD_ELAPSED_TIME);
-  const ExportStats stats = export_hdf5(source, out, true, [&](double done) {
+  const ExportStats stats = export_hdf5_when_loaded(source, out, true, [&](double done) {
     return progress.Update(static_cast<int>(done * 1000));
   });
   const std::string text = fmt::format("Exported {} events to {} in {:.1f} s",

@@ -552,6 +552,29 @@ TEST(BoardServerRun, TheProtocolsLibrariesAreLoadedOnlyForABoardServer) {
             on_served.end());
 }
 
+bool any_of_hdf5(const std::vector<std::string>& libraries) {
+  return std::any_of(libraries.begin(), libraries.end(),
+                     [](const std::string& name) { return name.rfind("libhdf5", 0) == 0; });
+}
+
+TEST(Export, TheHdf5LibraryIsLoadedOnlyToExport) {
+  const fs::path folder = fresh("export_libraries");
+  write_recording(folder / "rec.raw", 1000);
+  const Outcome started = run_pravel(folder, "--version", "LD_DEBUG=libs");
+  EXPECT_EQ(started.status, 0) << started.output;
+  const auto at_start = libraries_started(started.output);
+  ASSERT_FALSE(at_start.empty()) << "no library seen starting";
+  EXPECT_FALSE(any_of_hdf5(at_start)) << ::testing::PrintToString(at_start);
+
+  const Outcome exported = run_pravel(folder, "--export rec.raw out.h5", "LD_DEBUG=libs");
+  EXPECT_EQ(exported.status, 0) << exported.output;
+  const auto exporting = libraries_started(exported.output);
+  EXPECT_TRUE(any_of_hdf5(exporting)) << ::testing::PrintToString(exporting);
+  EXPECT_NE(std::find(exporting.begin(), exporting.end(), "pravel_hdf5_export.so"),
+            exporting.end());
+  EXPECT_TRUE(fs::exists(folder / "out.h5"));
+}
+
 TEST(BoardServerRun, AServerKilledMidRunEndsTheRunAtItsStepWithTheRecordingWhole) {
   const fs::path folder = fresh("remote_killed");
   write_text(folder / "long.json",
