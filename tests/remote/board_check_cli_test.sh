@@ -26,6 +26,7 @@ expect 2 "pravel-board-check: Cannot read the bitstream $work: it is a folder" \
   "$checker" 127.0.0.1:1 --bitstream "$work"
 
 echo "s3cret" > "$work/token"
+chmod 600 "$work/token"  # a token others may read is refused
 "$pravel_board" --listen 127.0.0.1:0 --token-file "$work/token" > "$work/server.out" 2>&1 &
 pid=$!
 for _ in $(seq 600); do grep -q "serving" "$work/server.out" 2>/dev/null && break; sleep 0.05; done

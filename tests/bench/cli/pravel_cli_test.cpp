@@ -674,6 +674,8 @@ TEST(BoardServerRun, NoServerOrAWrongTokenIsRefusedInOneSentenceAndNothingRuns) 
   }
   write_text(folder / "token", "right\n");
   write_text(folder / "wrong", "wrong\n");
+  for (const char* secret : {"token", "wrong"})  // only their owner may read them
+    fs::permissions(folder / secret, fs::perms::owner_read | fs::perms::owner_write);
   BoardServerProcess server(folder, {"--token-file", "token"});
   ASSERT_FALSE(server.address.empty());
   outcome = run_pravel(folder, "--board " + server.address + " --token-file wrong --run s.json");

@@ -85,12 +85,13 @@ TEST_F(BoardServerTest, OneClientAtATimeChangesTheBoard) {
   EXPECT_TRUE(second.write("VTH_ON", 2600).ok());
 }
 
-TEST(BoardAccess, ATokenIsReadOnlyFromASmallRegularFile) {
+TEST(BoardAccess, ATokenIsReadOnlyFromASmallRegularFileOnlyItsOwnerReads) {
   const std::filesystem::path folder = std::filesystem::absolute("tokens");
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
-  const auto write = [&](const char* name, const std::string& text) {
+  const auto write = [&](const char* name, const std::string& text, mode_t mode = 0600) {
     std::ofstream(folder / name) << text;
+    EXPECT_EQ(::chmod((folder / name).c_str(), mode), 0);
     return (folder / name).string();
   };
   EXPECT_EQ(read_token_file(write("good", "  s3cret \r\nsecond line")), "s3cret");
@@ -105,7 +106,11 @@ TEST(BoardAccess, ATokenIsReadOnlyFromASmallRegularFile) {
        "The token file " + (folder / "blank").string() + " holds no token"},
       {write("big", std::string(5000, 'x')),
        "The token file " + (folder / "big").string() + " is larger than 4 KiB: not a token"},
-      {(folder / "none").string(), "Cannot read the token file " + (folder / "none").string()}};
+      {(folder / "none").string(), "Cannot read the token file " + (folder / "none").string()},
+      {write("group", "s3cret", 0640),
+       "The token file " + (folder / "group").string() + " is readable by others: chmod 600 it"},
+      {write("world", "s3cret", 0604),
+       "The token file " + (folder / "world").string() + " is readable by others: chmod 600 it"}};
   for (const auto& [path, why] : refused) {
     try {
       read_token_file(path);
