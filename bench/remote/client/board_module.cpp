@@ -12,7 +12,8 @@ extern "C" __attribute__((visibility("default"))) void zelvar_open_served_board(
   static_assert(std::is_same_v<decltype(&zelvar_open_served_board), OpenServedBoard>);
   auto served = std::make_unique<RemoteBoard>(
       request.address, request.token_file.empty() ? "" : read_token_file(request.token_file),
-      request.client + " on " + this_host());
+      request.client + " on " + this_host(),
+      request.tls_ca.empty() ? "" : read_tls_file(request.tls_ca, TlsFile::Authority));
   if (request.interactive != std::thread::id()) served->set_interactive_thread(request.interactive);
   board = std::move(served);
 }

@@ -21,8 +21,11 @@ using namespace std::chrono_literals;
 
 // One client of the server: its stub, its token and, once claimed, its session.
 struct Client {
-  Client(const std::string& address, std::string name_, std::string token_ = "")
-      : channel(grpc::CreateChannel(address, grpc::InsecureChannelCredentials())),
+  // In clear unless given the `credentials` of a TLS channel.
+  Client(const std::string& address, std::string name_, std::string token_ = "",
+         std::shared_ptr<grpc::ChannelCredentials> credentials = nullptr)
+      : channel(grpc::CreateChannel(
+            address, credentials ? credentials : grpc::InsecureChannelCredentials())),
         board(v1::Board::NewStub(channel)),
         simulator(v1::BoardSimulator::NewStub(channel)),
         name(std::move(name_)),
@@ -100,6 +103,9 @@ class BoardServerTest : public ::testing::Test {
     ServerOptions options;
     options.listen = "127.0.0.1:" + std::to_string(port);
     options.token = token;
+    serve(options);
+  }
+  void serve(const ServerOptions& options) {
     server = std::make_unique<BoardServer>(board, options,
                                            std::make_shared<spdlog::logger>("pravel-board", log));
   }
