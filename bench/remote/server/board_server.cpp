@@ -11,8 +11,9 @@ std::string exposure_warning(const ServerOptions& options) {
   const std::string host = host_of(options.listen);
   if (is_loopback(host)) return "";
   if (options.token.empty())
-    throw std::runtime_error("pravel-board listens on " + options.listen +
-                             ", beyond this machine, only with a token: give --token-file F");
+    throw std::runtime_error("A server on " + options.listen +
+                             " is reached from beyond this machine: give it a token with "
+                             "--token-file F");
   if (options.tls_certificate.empty())
     return "The token travels in clear to " + options.listen +
            ": anyone on the network can read it (give --tls-cert and --tls-key)";

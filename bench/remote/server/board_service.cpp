@@ -185,7 +185,7 @@ class StreamedProgress : public ProgrammingObserver {
                    grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream)
       : context_(context), stream_(stream) {}
   void begin(const std::string& design, std::size_t bytes) override {
-    progress_.set_design(design);
+    progress_.set_design(log_safe(design));  // the sender's bytes, told as one printable line
     progress_.set_bytes_total(bytes);
     stream_->Write(progress_);
   }
@@ -438,8 +438,7 @@ Status BoardService::Program(
     } catch (const Cancelled&) {
       // Whoever asks the server what became of a run reads it here.
       s_.logger->info("Programming of {} cancelled by its caller after {} of {} bytes",
-                      log_safe(progress.last().design()), progress.written(),
-                      progress.last().bytes_total());
+                      progress.last().design(), progress.written(), progress.last().bytes_total());
       throw;
     } catch (const std::exception& e) {
       throw std::runtime_error(bitstream.as_sent(e.what()));
@@ -447,7 +446,7 @@ Status BoardService::Program(
     progress.last().set_bytes_done(progress.last().bytes_total());
     progress.last().set_done(true);
     stream->Write(progress.last());
-    s_.logger->info("Programmed {}: {} bytes written", log_safe(progress.last().design()),
+    s_.logger->info("Programmed {}: {} bytes written", progress.last().design(),
                     progress.written());
   });
 }

@@ -21,6 +21,7 @@
 #include "bench/events/evt2.h"
 #include "tests/support/board_server_process.h"
 #include "tests/support/eventually.h"
+#include "tests/support/test_certificates.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ TEST(CommandLine, HelpListsEveryOptionAndExitsWithoutMakingAnything) {
          {"--version", "--desktop", "--demo [SCENE]", "--measure SECONDS", "--busy", "--all-tools",
           "--adc-hours HOURS", "--run SEQUENCE.json", "--report OUT.csv", "--export REC.raw OUT.h5",
           "--overwrite", "--sample-bitstream PATH", "--board HOST:PORT", "--token-file F",
-          "--sensor 640x480|320x240"})
+          "--tls-ca F", "--sensor 640x480|320x240"})
       EXPECT_NE(outcome.output.find(std::string("  ") + option + " "), std::string::npos)
           << option << " is missing from\n"
           << outcome.output;
@@ -513,6 +514,29 @@ TEST(BoardServerRun, ASequenceRunsOnTheServedBoardAndItsReportNamesTheBoardsAddr
       << outcome.output;
   EXPECT_NE(outcome.output.find("2 of 2 expectations held"), std::string::npos);
   EXPECT_NE(outcome.output.find("SIM-0001 1.4.2 at " + server.address), std::string::npos);
+}
+
+TEST(BoardServerRun, OverTlsTheRunNeedsTheCaThatSignedTheServersCertificate) {
+  const fs::path folder = fresh("remote_tls");
+  const Zelvar_Core::testing_support::TestCertificates tls(folder / "tls");
+  write_text(folder / "s.json", R"({"steps": [{"set": "VTH_ON", "value": 2500}]})");
+  BoardServerProcess server(
+      folder, {"--tls-cert", tls.path("server.pem"), "--tls-key", tls.path("server.key")});
+  ASSERT_FALSE(server.address.empty()) << server.printed();
+  EXPECT_NE(server.printed().find(server.address + " over TLS"), std::string::npos);
+  Outcome outcome = run_pravel(
+      folder, "--board " + server.address + " --tls-ca " + tls.path("ca.pem") + " --run s.json");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  outcome = run_pravel(folder, "--board " + server.address + " --run s.json");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output,
+            "Refused: No board server answers at " + server.address + "; nothing was run.\n");
+  outcome = run_pravel(folder, "--board " + server.address + " --tls-ca " +
+                                   tls.path("other-ca.pem") + " --run s.json");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output, "Refused: The board server at " + server.address +
+                                " is refused: its TLS certificate is not signed by the CA given "
+                                "with --tls-ca; nothing was run.\n");
 }
 
 // The libraries the dynamic loader started in a run (LD_DEBUG's "calling

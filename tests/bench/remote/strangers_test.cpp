@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/board/bitstream.h"
 #include "bench/remote/client/remote_board.h"
 #include "bench/remote/protocol/remote_call.h"
 #include "bench/remote/server/names.h"
@@ -197,6 +198,32 @@ TEST_F(BoardServerTest, AClientsNameForgesNoLogLineAndALongOneIsRefused) {
   EXPECT_EQ(status.error_message(), "A client's name is at most 256 bytes; this one has 1048576");
 }
 
+TEST_F(BoardServerTest, ADesignNameThatIsNotUtf8IsToldEscapedAndEveryoneCanStillConnect) {
+  serve();
+  Client client(server->address(), "test");
+  ASSERT_TRUE(client.claim().ok());
+  board.bytes_per_second = 50e6;  // a quick board
+  std::vector<v1::ProgramProgress> seen;
+  const grpc::Status status =
+      program(client, make_bitstream("caf\xe9_design", std::string(1000, 'x')), seen);
+  ASSERT_TRUE(status.ok()) << status.error_message();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back().design(), "caf\\xe9_design");
+  // A new client reads what the board is, and a watch its state.
+  Client newcomer(server->address(), "newcomer");
+  v1::Identity identity;
+  ASSERT_TRUE(newcomer.identity(&identity).ok());
+  EXPECT_EQ(identity.design(), "caf\\xe9_design");
+  auto context = newcomer.context();
+  auto watch = newcomer.board->WatchBoard(context.get(), v1::WatchBoardRequest());
+  v1::BoardState state;
+  ASSERT_TRUE(watch->Read(&state));
+  EXPECT_EQ(state.design(), "caf\\xe9_design");
+  context->TryCancel();
+  watch->Finish();
+  EXPECT_EQ(lines_starting(server_log(), "Programmed caf\\xe9_design: "), 1u);
+}
+
 TEST_F(BoardServerTest, OverTlsOnlyAClientWithTheCaThatSignedTheServersCertificateIsServed) {
   const testing_support::TestCertificates tls(std::filesystem::absolute("tls"));
   ServerOptions options;
@@ -242,8 +269,8 @@ TEST(ServerOptions, BeyondTheLoopbackATokenIsRequiredAndOneInClearIsWarnedOf) {
     ADD_FAILURE() << "a server open to the network without a token";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(),
-                 "pravel-board listens on 0.0.0.0:50551, beyond this machine, only with a token: "
-                 "give --token-file F");
+                 "A server on 0.0.0.0:50551 is reached from beyond this machine: give it a token "
+                 "with --token-file F");
   }
   SimulatedDevice board;
   EXPECT_THROW(BoardServer(board, options, spdlog::default_logger()), std::runtime_error)
