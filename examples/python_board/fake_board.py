@@ -8,6 +8,7 @@ goes is marked "A REAL BOARD". Check it with pravel-board-check.
     ../python_client/generate.sh stubs
     PYTHONPATH=stubs /usr/bin/python3 fake_board.py --listen 127.0.0.1:50552 [--token-file F]"""
 import argparse
+import hmac
 import math
 import secrets
 import threading
@@ -90,7 +91,9 @@ class BoardService(rpc.BoardServicer):
     # -- who may call --------------------------------------------------------
     def admit(self, context, changes):
         meta = dict(context.invocation_metadata())
-        if self.token and meta.get("authorization") != "Bearer " + self.token:
+        given = meta.get("authorization", "").encode()
+        # Compared in a time that does not tell how much of a guess was right.
+        if self.token and not hmac.compare_digest(given, ("Bearer " + self.token).encode()):
             context.abort(grpc.StatusCode.UNAUTHENTICATED,
                           "The board refuses the call: wrong or missing token")
         if changes:
@@ -275,7 +278,12 @@ def main(service=BoardService):
     parser.add_argument("--listen", default="127.0.0.1:50551", help="HOST:PORT (port 0: any)")
     parser.add_argument("--token-file", help="refuse calls without the token in this file")
     args = parser.parse_args()
-    token = open(args.token_file).readline().strip() if args.token_file else ""
+    token = ""
+    if args.token_file:
+        with open(args.token_file) as f:
+            token = f.readline().strip()
+        if not token:  # an empty token would let every caller in
+            raise SystemExit(f"fake_board.py: the token file {args.token_file} holds no token")
     server = grpc.server(futures.ThreadPoolExecutor(max_workers=8))
     rpc.add_BoardServicer_to_server(service(FakeBoard(), token), server)
     port = server.add_insecure_port(args.listen)

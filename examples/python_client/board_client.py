@@ -64,8 +64,12 @@ def main():
     print(f"Board: {identity.vendor} {identity.product} {identity.serial_number}, "
           f"design {identity.design or 'none'}")
 
-    claim = board.Claim(pb.ClaimRequest(client=f"board_client.py on {socket.gethostname()}"),
-                        metadata=metadata, timeout=5)
+    try:
+        claim = board.Claim(pb.ClaimRequest(client=f"board_client.py on {socket.gethostname()}"),
+                            metadata=metadata, timeout=5)
+    except grpc.RpcError as e:
+        # Another client holds the board: said in the server's words, nothing changed.
+        sys.exit(f"The board at {args.board} cannot be claimed: {e.details()}")
     session = metadata + [("zelvar-session", claim.session)]
     try:
         written = board.WriteRegister(pb.WriteRegisterRequest(name="VTH_ON", value=2200),
@@ -73,7 +77,8 @@ def main():
         print(f"VTH_ON {written.old_value} -> {written.new_value}")
 
         # A deadline, so that a board that goes silent cannot hold the script.
-        stream = board.StreamEvents(pb.StreamEventsRequest(), metadata=metadata,
+        # With the session: the holder's stream is served whatever others have open.
+        stream = board.StreamEvents(pb.StreamEventsRequest(), metadata=session,
                                     timeout=args.seconds + 10)
         board.StartAcquisition(pb.StartAcquisitionRequest(), metadata=session, timeout=5)
         columns, time_high, lost = [], 0, 0

@@ -17,6 +17,7 @@ trap 'kill "${pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 "$root/examples/python_client/generate.sh" "$work/stubs"
 export PYTHONPATH="$work/stubs:$root/examples/python_board"
 echo "s3cret" > "$work/token"
+chmod 600 "$work/token"  # a token others may read is refused
 "$@" --listen 127.0.0.1:0 --token-file "$work/token" > "$work/server.out" 2>&1 &
 pid=$!
 for _ in $(seq 600); do grep -q "serving" "$work/server.out" 2>/dev/null && break; sleep 0.05; done

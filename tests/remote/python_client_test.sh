@@ -2,8 +2,10 @@
 # The Python client example against two servers of the board protocol, each
 # in its own process and with a token: pravel-board, and the fake board of
 # examples/python_board. The stubs are made as the examples say; a register
-# is written and a second of events read into arrays; without the token the
-# board refuses the client. Then pravel runs a sequence on the fake board.
+# is written and a second of events read into arrays; a board another client
+# holds is told in a sentence; without the token the board refuses the
+# client. The fake board refuses an empty token file. Then pravel runs a
+# sequence on the fake board.
 #   python_client_test.sh PRAVEL_BOARD SOURCE_ROOT PRAVEL
 set -euo pipefail
 pravel_board="$1" root="$2" pravel="$3"
@@ -11,7 +13,30 @@ work="$(mktemp -d)"
 trap 'kill "${pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 "$root/examples/python_client/generate.sh" "$work/stubs"
 echo "s3cret" > "$work/token"
+chmod 600 "$work/token"  # a token others may read is refused
 export PYTHONPATH="$work/stubs"
+: > "$work/empty"
+if /usr/bin/python3 "$root/examples/python_board/fake_board.py" --listen 127.0.0.1:0 \
+    --token-file "$work/empty" > "$work/empty.out" 2>&1; then
+  echo "the fake board served with an empty token" >&2
+  exit 1
+fi
+grep -q "^fake_board.py: the token file $work/empty holds no token$" "$work/empty.out"
+# Claims the board at $1 as "another script" (prints the session), or
+# releases the session $2.
+other_client() {
+  /usr/bin/python3 - "$1" "$work/token" "${2:-}" <<'PY'
+import sys, grpc
+from zelvar.board.v1 import board_pb2 as pb, board_pb2_grpc as rpc
+address, token_file, session = sys.argv[1:4]
+token = [("authorization", "Bearer " + open(token_file).readline().strip())]
+board = rpc.BoardStub(grpc.insecure_channel(address))
+if session:
+    board.Release(pb.ReleaseRequest(), metadata=token + [("zelvar-session", session)], timeout=5)
+else:
+    print(board.Claim(pb.ClaimRequest(client="another script"), metadata=token, timeout=5).session)
+PY
+}
 for server in "$pravel_board" "/usr/bin/python3 $root/examples/python_board/fake_board.py"; do
   echo "== $server"
   rm -f "$work/server.out"
@@ -32,6 +57,15 @@ for server in "$pravel_board" "/usr/bin/python3 $root/examples/python_board/fake
     echo "the events read do not add up: ${events:-none} read, ${on:-?} ON, ${off:-?} OFF" >&2
     exit 1
   fi
+  session="$(other_client "$address")"
+  if "${client[@]}" --token-file "$work/token" > "$work/held.out" 2>&1; then
+    echo "a held board was claimed" >&2
+    exit 1
+  fi
+  grep -q "^The board at $address cannot be claimed: The board is in use by another script at " \
+    "$work/held.out"
+  echo "held by another: $(tail -1 "$work/held.out")"
+  other_client "$address" "$session"
   if "${client[@]}" > "$work/refused.out" 2>&1; then
     echo "a client without the token was let in" >&2
     exit 1

@@ -102,6 +102,7 @@ const Takes kTakes[] = {
     {"--report", "the report's file", "--report OUT.csv"},
     {"--board", "the board server's address", "--board HOST:PORT"},
     {"--token-file", "the file that holds the token", "--token-file F"},
+    {"--tls-ca", "the CA certificate's file", "--tls-ca F"},
     {"--sensor", "the simulated sensor's size", "--sensor 640x480|320x240"},
     {"--sample-bitstream", "the file to write", "--sample-bitstream PATH"},
     {"--demo", "one scene at most", "--demo [SCENE]"}};
@@ -202,6 +203,7 @@ class PravelCommandLine {
         {"--adc-hours", hours_, measure_, "--measure"},
         {"--report", report_, run_, "--run"},
         {"--token-file", token_file_, board_, "--board"},
+        {"--tls-ca", tls_ca_, board_, "--board"},
         {"--overwrite", overwrite_, export_, "--export"}};
     for (const auto& [name, option, mode, mode_name] : belongs)
       if (option->count() && !mode->count()) return std::string(name) + " goes with " + mode_name;
@@ -243,6 +245,7 @@ class PravelCommandLine {
     return {{"--run", run_},
             {"--report", report_},
             {"--token-file", token_file_},
+            {"--tls-ca", tls_ca_},
             {"--sample-bitstream", sample_}};
   }
   std::vector<std::pair<const char*, CLI::Option*>> modes() const {
@@ -311,6 +314,10 @@ class PravelCommandLine {
     token_file_ = app_.add_option("--token-file", o_.token_file,
                                   "With --board: the board server's token, in the file F")
                       ->type_name("F");
+    tls_ca_ = app_.add_option("--tls-ca", o_.tls_ca,
+                              "With --board: reach the board server over TLS, its certificate "
+                              "signed by the CA certificate in the file F")
+                  ->type_name("F");
     report_ = app_.add_option("--report", o_.report,
                               "With --run: write the CSV report to OUT.csv (default: "
                               "reports/<sequence>_<date>_<time>.csv)")
@@ -327,7 +334,7 @@ class PravelCommandLine {
   CLI::Option *demo_ = nullptr, *measure_ = nullptr, *run_ = nullptr, *export_ = nullptr,
               *sample_ = nullptr, *busy_ = nullptr, *all_tools_ = nullptr, *hours_ = nullptr,
               *report_ = nullptr, *board_ = nullptr, *token_file_ = nullptr, *overwrite_ = nullptr,
-              *sensor_ = nullptr;
+              *sensor_ = nullptr, *tls_ca_ = nullptr;
 };
 
 }  // namespace

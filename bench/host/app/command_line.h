@@ -25,6 +25,7 @@ struct PravelOptions {
   std::string board;   // HOST:PORT of a board server; "" for the built-in simulated board
   SimulatedSensor sensor = SimulatedSensor::Aer640;  // the built-in board's sensor
   std::string token_file;                            // the board server's token, "" for none
+  std::string tls_ca;  // the CA certificate of a board server over TLS, "" for a link in clear
   std::string recording, export_to;
   bool overwrite = false;
   std::string sample_path;

@@ -87,19 +87,20 @@ struct ServedBoardHolder {
 };
 class ServedBench : private ServedBoardHolder, public BoardBench {
  public:
-  ServedBench(const std::string& address, const std::string& token_file,
+  ServedBench(const std::string& address, const std::string& token_file, const std::string& tls_ca,
               const BenchFolders& folders, const std::atomic<bool>& aborted)
-      : ServedBoardHolder{open_served_board({address, token_file, "pravel --run", {}})},
+      : ServedBoardHolder{open_served_board({address, token_file, "pravel --run", {}, tls_ca})},
         BoardBench(*board, folders, aborted) {}
 };
 
 // The bench a run works on: the built-in board, or the one served at `board`.
 std::unique_ptr<BoardBench> board_bench(const std::string& board, const std::string& token_file,
-                                        SimulatedSensor sensor, const BenchFolders& folders,
+                                        const std::string& tls_ca, SimulatedSensor sensor,
+                                        const BenchFolders& folders,
                                         const std::atomic<bool>& aborted) {
   if (board.empty()) return std::make_unique<SimulatedBench>(sensor, folders, aborted);
   remote::host_of(board);  // refuses what is not HOST:PORT
-  return std::make_unique<ServedBench>(board, token_file, folders, aborted);
+  return std::make_unique<ServedBench>(board, token_file, tls_ca, folders, aborted);
 }
 
 // Where the report goes: checked before the run, so that a run of an hour
@@ -121,7 +122,8 @@ std::string report_problem(const std::filesystem::path& report, const std::strin
 }  // namespace
 
 int run_sequence_file(const std::string& path, std::string report_path, const std::string& board,
-                      const std::string& token_file, SimulatedSensor sensor) {
+                      const std::string& token_file, SimulatedSensor sensor,
+                      const std::string& tls_ca) {
   // Everything is checked before anything is made: the folders, the file,
   // the board, the sequence against the board's registers, the report's place.
   const BenchFolders folders = BenchFolders::under(std::filesystem::current_path());
@@ -141,7 +143,7 @@ int run_sequence_file(const std::string& path, std::string report_path, const st
   std::atomic<bool> aborted{false};
   std::unique_ptr<BoardBench> chosen;
   try {
-    chosen = board_bench(board, token_file, sensor, folders, aborted);
+    chosen = board_bench(board, token_file, tls_ca, sensor, folders, aborted);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
     return 2;

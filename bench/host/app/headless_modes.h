@@ -18,9 +18,11 @@ int export_recording(const std::string& recording, const std::string& out, bool 
 // `report_path` ("" for reports/): 0 when every expectation held, 1 when
 // one failed, 2 when it was refused (nothing run) or did not end.
 // On the built-in simulated board (of `sensor`), or on the board served at
-// `board` (HOST:PORT) with the token in `token_file` when one is named.
+// `board` (HOST:PORT) with the token in `token_file` when one is named,
+// over TLS checked against the CA certificate in `tls_ca` when one is named.
 int run_sequence_file(const std::string& path, std::string report_path,
                       const std::string& board = "", const std::string& token_file = "",
-                      SimulatedSensor sensor = SimulatedSensor::Aer640);
+                      SimulatedSensor sensor = SimulatedSensor::Aer640,
+                      const std::string& tls_ca = "");
 
 }  // namespace Zelvar_Core::bench

@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
     case PravelOptions::Mode::SampleBitstream:
       return write_sample_bitstream(o.sample_path);
     case PravelOptions::Mode::Run:
-      return run_sequence_file(o.sequence, o.report, o.board, o.token_file, o.sensor);
+      return run_sequence_file(o.sequence, o.report, o.board, o.token_file, o.sensor, o.tls_ca);
     case PravelOptions::Mode::Export:
       return export_recording(o.recording, o.export_to, o.overwrite);
     default:
@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
     // A served board must answer before the bench opens on it.
     try {
       // The toolkit's thread is this one: its calls never wait on the board.
-      served_board() =
-          open_served_board({o.board, o.token_file, "pravel", std::this_thread::get_id()});
+      served_board() = open_served_board(
+          {o.board, o.token_file, "pravel", std::this_thread::get_id(), o.tls_ca});
     } catch (const std::exception& e) {
       std::fprintf(stderr, "pravel: %s.\n", e.what());
       return 2;

@@ -147,12 +147,12 @@ Declared aer640_defaults() {
   return declared;
 }
 
-std::shared_ptr<grpc::Channel> own_channel(const std::string& address) {
+std::shared_ptr<grpc::Channel> own_channel(const std::string& address, const std::string& tls_ca) {
   // A connection of its own, so that the server sees a second client at
   // another port, never the first one's connection shared.
   grpc::ChannelArguments arguments;
   arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
-  return grpc::CreateCustomChannel(address, grpc::InsecureChannelCredentials(), arguments);
+  return grpc::CreateCustomChannel(address, board_credentials(tls_ca), arguments);
 }
 
 // One run of the checks.
@@ -161,10 +161,10 @@ class Checker {
   Checker(const CheckOptions& options, std::function<void(const CheckResult&)> report)
       : o_(options),
         report_(std::move(report)),
-        channel_(own_channel(options.address)),
+        channel_(own_channel(options.address, options.tls_ca)),
         board_(v1::Board::NewStub(channel_)),
         simulator_(v1::BoardSimulator::NewStub(channel_)),
-        other_channel_(own_channel(options.address)),
+        other_channel_(own_channel(options.address, options.tls_ca)),
         other_(v1::Board::NewStub(other_channel_)) {}
 
   std::vector<CheckResult> run();
@@ -379,8 +379,11 @@ bool Checker::check_identity() {
     return false;
   }
   if (no_server_answers(status)) {
-    fail("identity", fmt::format("nothing that speaks the board protocol answers at {}: {}",
-                                 o_.address, told(status)));
+    fail("identity",
+         o_.tls_ca.empty()
+             ? fmt::format("nothing that speaks the board protocol answers at {}: {}", o_.address,
+                           told(status))
+             : fmt::format("{}: {}", no_answer_sentence(status, o_.address, true), told(status)));
     return false;
   }
   if (!status.ok()) {

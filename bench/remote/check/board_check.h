@@ -16,6 +16,7 @@ namespace Zelvar_Core::bench::remote {
 struct CheckOptions {
   std::string address;         // "HOST:PORT"
   std::string token;           // "" when the server wants none
+  std::string tls_ca;          // the PEM of the CA that signed a TLS server's certificate
   std::string bitstream;       // the design to program; empty: a small design of the checker's own
   bool lease = true;           // wait out a holder's 10 s lease once (about 11 s)
   double call_seconds = 5;     // every call's deadline

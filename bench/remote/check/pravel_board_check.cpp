@@ -17,13 +17,16 @@ int main(int argc, char** argv) {
       "pravel-board-check: checks a board server against the board protocol, one line per check",
       "pravel-board-check");
   remote::CheckOptions options;
-  std::string token_file;
+  std::string token_file, tls_ca;
   bool quick = false;
   app.set_version_flag("--version", std::string("pravel-board-check ") + Zelvar_Core::kVersion);
   app.add_option("address", options.address, "The board server's HOST:PORT")
       ->required()
       ->type_name("HOST:PORT");
   app.add_option("--token-file", token_file, "Send the token in file F with every call")
+      ->type_name("F");
+  app.add_option("--tls-ca", tls_ca,
+                 "Reach the server over TLS, its certificate signed by the CA certificate in F")
       ->type_name("F");
   app.add_option("--bitstream", options.bitstream,
                  "Program this design (a real board's own); by default a small design of the "
@@ -46,6 +49,7 @@ int main(int argc, char** argv) {
   options.lease = !quick;
   try {
     if (!token_file.empty()) options.token = remote::read_token_file(token_file);
+    if (!tls_ca.empty()) options.tls_ca = remote::read_tls_file(tls_ca, remote::TlsFile::Authority);
     if (!options.bitstream.empty()) remote::read_bitstream_file(options.bitstream);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pravel-board-check: %s\n", e.what());

@@ -15,7 +15,8 @@
 namespace Zelvar_Core::bench::remote {
 
 // What the bench asks of the module: the board served at `address`, with
-// the token in `token_file` ("" for none), claimed as "`client` on HOST".
+// the token in `token_file` ("" for none), claimed as "`client` on HOST",
+// over TLS checked against the CA certificate in `tls_ca` when given.
 // `interactive` is the thread whose calls never wait on the board (none
 // when every call may wait for the board's answer).
 struct ServedBoardRequest {
@@ -23,6 +24,7 @@ struct ServedBoardRequest {
   std::string token_file;
   std::string client;
   std::thread::id interactive;
+  std::string tls_ca;  // the CA certificate's file for TLS, "" for a link in clear
 };
 
 // Sets `board` to the board served at the request's address; throws

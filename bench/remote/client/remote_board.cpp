@@ -53,8 +53,12 @@ std::vector<Register> registers_in(const v1::ListRegistersReply& reply) {
 
 }  // namespace
 
-RemoteBoard::RemoteBoard(std::string address, std::string token, std::string client)
-    : address_(std::move(address)), token_(std::move(token)), client_(std::move(client)) {
+RemoteBoard::RemoteBoard(std::string address, std::string token, std::string client,
+                         std::string tls_ca)
+    : address_(std::move(address)),
+      token_(std::move(token)),
+      client_(std::move(client)),
+      tls_ca_(std::move(tls_ca)) {
   declarations_.push_back(
       std::make_unique<const BoardDeclaration>(declaration_of(SimulatedSensor::Aer640)));
   declaration_ = declarations_.back().get();
@@ -94,12 +98,13 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::current_link() const {
 
 std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
   auto link = std::make_shared<Link>();
-  link->channel = board_channel(address_);
+  link->channel = board_channel(address_, tls_ca_);
   link->stub = v1::Board::NewStub(link->channel);
   v1::Identity identity;
   grpc::Status status =
       link->stub->GetIdentity(context(*link, 3).get(), v1::GetIdentityRequest(), &identity);
-  if (no_server_answers(status)) throw std::runtime_error("No board server answers at " + address_);
+  if (no_server_answers(status))
+    throw std::runtime_error(no_answer_sentence(status, address_, !tls_ca_.empty()));
   if (!status.ok() && !unplugged(status))
     throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
   // What the board is, before anything is taken from it.
@@ -305,6 +310,8 @@ void RemoteBoard::read_events(std::shared_ptr<Link> link) {
   for (;;) {
     grpc::ClientContext call;
     if (!token_.empty()) call.AddMetadata("authorization", "Bearer " + token_);
+    // The holder's stream is served whatever others have open.
+    call.AddMetadata("zelvar-session", link->session);
     {
       std::lock_guard lock(link->mutex);
       if (link->lost) return;

@@ -58,7 +58,9 @@ class RemoteBoard : public Board {
   // Connects, claims the board and reads it; throws std::runtime_error with
   // one sentence ("No board server answers at HOST:PORT", a refused token, a
   // board in use) when it cannot. `client` names this side to other clients.
-  RemoteBoard(std::string address, std::string token, std::string client);
+  // Over TLS when `tls_ca` holds the PEM of the CA that signed the server's
+  // certificate.
+  RemoteBoard(std::string address, std::string token, std::string client, std::string tls_ca = "");
   ~RemoteBoard() override;
   RemoteBoard(const RemoteBoard&) = delete;
   RemoteBoard& operator=(const RemoteBoard&) = delete;
@@ -129,7 +131,7 @@ class RemoteBoard : public Board {
   // The sentence a failed call is told with; "" when it succeeded.
   std::string failure_of(const grpc::Status& status, const std::string& consequence) const;
 
-  const std::string address_, token_, client_;
+  const std::string address_, token_, client_, tls_ca_;
   std::thread::id interactive_;
   RegisterFile registers_;  // the board's registers as it last told them
   EventHub hub_;

@@ -16,4 +16,8 @@ std::string host_of(const std::string& listen) {
   return listen.substr(0, colon);
 }
 
+bool is_loopback(const std::string& host) {
+  return host == "localhost" || host == "[::1]" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
 }  // namespace Zelvar_Core::bench::remote

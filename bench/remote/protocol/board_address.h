@@ -14,4 +14,8 @@ inline constexpr int kDefaultPort = 50551;
 // not an address with a port.
 std::string host_of(const std::string& listen);
 
+// Whether `host` (as host_of gives it) is this machine's loopback, which no
+// other machine reaches: 127.x.x.x, [::1] or localhost.
+bool is_loopback(const std::string& host);
+
 }  // namespace Zelvar_Core::bench::remote

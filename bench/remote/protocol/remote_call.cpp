@@ -21,14 +21,34 @@ std::unique_ptr<grpc::ClientContext> call_context(const std::string& token,
   return context;
 }
 
-std::shared_ptr<grpc::Channel> board_channel(const std::string& address) {
+std::shared_ptr<grpc::ChannelCredentials> board_credentials(const std::string& tls_ca) {
+  if (tls_ca.empty()) return grpc::InsecureChannelCredentials();
+  grpc::SslCredentialsOptions options;
+  options.pem_root_certs = tls_ca;
+  return grpc::SslCredentials(options);
+}
+
+std::string no_answer_sentence(const grpc::Status& status, const std::string& address, bool tls) {
+  // The library tells a failed handshake only in its words; the user is
+  // told what to do about it.
+  const std::string& message = status.error_message();
+  if (tls && (message.find("andshake") != std::string::npos ||
+              message.find("CERTIFICATE_VERIFY_FAILED") != std::string::npos))
+    return "The board server at " + address +
+           " is refused: its TLS certificate is not signed by the CA given with --tls-ca";
+  if (tls) return "No board server answers at " + address + " over TLS";
+  return "No board server answers at " + address;
+}
+
+std::shared_ptr<grpc::Channel> board_channel(const std::string& address,
+                                             const std::string& tls_ca) {
   grpc::ChannelArguments arguments;
   // The library's own backoff grows to minutes; a bench waits for a
   // restarted server for about a second at most.
   arguments.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
   arguments.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 100);
   arguments.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 500);
-  return grpc::CreateCustomChannel(address, grpc::InsecureChannelCredentials(), arguments);
+  return grpc::CreateCustomChannel(address, board_credentials(tls_ca), arguments);
 }
 
 std::string this_host() {

@@ -21,8 +21,17 @@ namespace v1 = ::zelvar::board::v1;
 // A context carrying `token` (when any) and `session` (when any), ending after `seconds`.
 std::unique_ptr<grpc::ClientContext> call_context(const std::string& token,
                                                   const std::string& session, double seconds);
-// A channel that tries again quickly once a server that went away is back.
-std::shared_ptr<grpc::Channel> board_channel(const std::string& address);
+// A channel that tries again quickly once a server that went away is back;
+// over TLS when `tls_ca` holds the PEM of the CA that signed the server's
+// certificate, in clear when it is empty.
+std::shared_ptr<grpc::Channel> board_channel(const std::string& address,
+                                             const std::string& tls_ca = "");
+// The credentials of a channel to a board server: TLS checked against the
+// CA certificate `tls_ca` (PEM), or none when it is empty.
+std::shared_ptr<grpc::ChannelCredentials> board_credentials(const std::string& tls_ca);
+// The sentence for a server that does not answer at `address`: its TLS
+// certificate not signed by the CA given, or nothing that answers at all.
+std::string no_answer_sentence(const grpc::Status& status, const std::string& address, bool tls);
 
 // True when the status says nobody speaking the protocol answered: nothing
 // listening, a server that never answers, or one in another protocol.

@@ -24,7 +24,7 @@ BoardAccess::BoardAccess(std::string token, Clock clock)
     : token_(std::move(token)), clock_(std::move(clock)) {}
 
 grpc::Status BoardAccess::authenticate(const std::optional<std::string>& authorization) const {
-  if (token_.empty() || (authorization && *authorization == "Bearer " + token_))
+  if (token_.empty() || (authorization && same_secret(*authorization, "Bearer " + token_)))
     return grpc::Status::OK;
   return {grpc::StatusCode::UNAUTHENTICATED, "The board refuses the call: wrong or missing token"};
 }
@@ -57,7 +57,7 @@ grpc::Status BoardAccess::claim(const std::string& client, const std::string& pe
 
 grpc::Status BoardAccess::release(const std::optional<std::string>& session) {
   std::lock_guard lock(mutex_);
-  if (!session || *session != session_ || !held_locked()) return in_use_locked();
+  if (!session || !same_secret(*session, session_) || !held_locked()) return in_use_locked();
   session_.clear();
   client_.clear();
   return grpc::Status::OK;
@@ -65,14 +65,14 @@ grpc::Status BoardAccess::release(const std::optional<std::string>& session) {
 
 grpc::Status BoardAccess::check_holder(const std::optional<std::string>& session) {
   std::lock_guard lock(mutex_);
-  if (!session || *session != session_ || !held_locked()) return in_use_locked();
+  if (!session || !same_secret(*session, session_) || !held_locked()) return in_use_locked();
   last_call_ = clock_();
   return grpc::Status::OK;
 }
 
 bool BoardAccess::renew(const std::string& session) {
   std::lock_guard lock(mutex_);
-  if (session.empty() || session != session_ || !held_locked()) return false;
+  if (session.empty() || !same_secret(session, session_) || !held_locked()) return false;
   last_call_ = clock_();
   return true;
 }

@@ -16,7 +16,14 @@ namespace Zelvar_Core::bench::remote {
 struct ServerOptions {
   std::string listen = "127.0.0.1:" + std::to_string(kDefaultPort);  // loopback unless told
   std::string token;  // "" when every caller is let in
+  // The server's TLS certificate and key (PEM); both "" to serve in clear.
+  std::string tls_certificate, tls_key;
 };
+
+// What serving with `options` exposes: throws with one sentence for an
+// address beyond the loopback without a token; the warning to log for a
+// token that would travel there in clear ("" when none).
+std::string exposure_warning(const ServerOptions& options);
 
 class BoardServer {
  public:

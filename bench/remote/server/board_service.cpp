@@ -13,6 +13,7 @@
 #include "bench/board/adc.h"
 #include "bench/events/evt2.h"
 #include "bench/remote/protocol/remote_call.h"
+#include "bench/remote/server/names.h"
 
 namespace Zelvar_Core::bench::remote {
 
@@ -27,6 +28,32 @@ std::optional<std::string> metadata(const grpc::ServerContext* context, const ch
   const auto found = all.find(key);
   if (found == all.end()) return std::nullopt;
   return std::string(found->second.data(), found->second.size());
+}
+
+// One of the calls of a kind open at once (streams, watches), or none when
+// `cap` are open already and the caller does not hold the board.
+class OpenCall {
+ public:
+  OpenCall(std::atomic<unsigned>& open, unsigned cap, bool holder) : open_(open) {
+    taken_ = open_.fetch_add(1) < cap || holder;
+    if (!taken_) open_.fetch_sub(1);
+  }
+  ~OpenCall() {
+    if (taken_) open_.fetch_sub(1);
+  }
+  OpenCall(const OpenCall&) = delete;
+  OpenCall& operator=(const OpenCall&) = delete;
+  explicit operator bool() const { return taken_; }
+
+ private:
+  std::atomic<unsigned>& open_;
+  bool taken_;
+};
+
+// Whether the call carries the session of the board's holder (renewing it).
+bool from_holder(ServedBoard& s, grpc::ServerContext* context) {
+  const auto session = metadata(context, "zelvar-session");
+  return session && s.access.check_holder(session).ok();
 }
 
 // The board's outcome as a status: what the board refused, and why, in its
@@ -158,7 +185,7 @@ class StreamedProgress : public ProgrammingObserver {
                    grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream)
       : context_(context), stream_(stream) {}
   void begin(const std::string& design, std::size_t bytes) override {
-    progress_.set_design(design);
+    progress_.set_design(log_safe(design));  // the sender's bytes, told as one printable line
     progress_.set_bytes_total(bytes);
     stream_->Write(progress_);
   }
@@ -257,7 +284,7 @@ Status logged(ServedBoard& s, const std::string& what, Call&& call) {
 v1::BoardState state_of(ServedBoard& s) {
   v1::BoardState state;
   state.set_plugged(s.board.connected());
-  state.set_design(s.board.design());
+  state.set_design(log_safe(s.board.design()));
   state.set_acquiring(s.board.acquiring());
   state.set_held_by(s.access.holder());
   state.set_mode(wire_mode(s.board.mode()));
@@ -277,9 +304,22 @@ ServedBoard::ServedBoard(SimulatedDevice& board_, const std::string& token,
 }
 
 Status ServedBoard::admit(grpc::ServerContext* context, bool changes) {
+  for (const std::string& line : refusals.due()) logger->warn("{}", line);
+  const std::string peer = context->peer();
+  // A host that keeps sending wrong tokens is not listened to for a while:
+  // guessing the token takes ages, and its calls cost next to nothing.
+  if (refusals.barred(peer)) {
+    Status barred{StatusCode::RESOURCE_EXHAUSTED, "The board refuses calls from " +
+                                                      log_safe(Refusals::host_of_peer(peer)) +
+                                                      " for now: too many wrong tokens"};
+    for (const std::string& line : refusals.refused(peer, barred.error_message(), false))
+      logger->warn("{}", line);
+    return barred;
+  }
   Status status = access.authenticate(metadata(context, "authorization"));
   if (!status.ok()) {
-    logger->warn("Refused a call from {}: {}", context->peer(), status.error_message());
+    for (const std::string& line : refusals.refused(peer, status.error_message()))
+      logger->warn("{}", line);
     return status;
   }
   if (changes) status = access.check_holder(metadata(context, "zelvar-session"));
@@ -295,7 +335,7 @@ Status BoardService::GetIdentity(grpc::ServerContext* context, const v1::GetIden
     identity->set_product(info.product_name);
     identity->set_serial_number(info.serial_number);
     identity->set_version(info.dev_version);
-    identity->set_design(s_.board.design());
+    identity->set_design(log_safe(s_.board.design()));
     identity->set_sensor_width(s_.board.declaration().geometry.width);
     identity->set_sensor_height(s_.board.declaration().geometry.height);
     identity->set_protocol_version(1);
@@ -329,11 +369,17 @@ Status BoardService::DescribeBoard(grpc::ServerContext* context, const v1::Descr
 Status BoardService::Claim(grpc::ServerContext* context, const v1::ClaimRequest* request,
                            v1::ClaimReply* reply) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
+  if (request->client().size() > kLongestName)
+    return {StatusCode::INVALID_ARGUMENT,
+            fmt::format("A client's name is at most {} bytes; this one has {}", kLongestName,
+                        request->client().size())};
+  // Kept, told to others and logged as one printable line.
+  const std::string client = log_safe(request->client());
   std::string session;
-  Status status = s_.access.claim(request->client(), context->peer(), session);
+  Status status = s_.access.claim(client, log_safe(context->peer()), session);
   if (status.ok()) {
     reply->set_session(session);
-    s_.logger->info("The board is held by {} at {}", request->client(), context->peer());
+    s_.logger->info("The board is held by {} at {}", client, log_safe(context->peer()));
   }
   return status;
 }
@@ -372,7 +418,7 @@ Status BoardService::WriteRegister(grpc::ServerContext* context,
     s_.board.write_register(request->name(), request->value());
     reply->set_old_value(before);
     reply->set_new_value(s_.board.read_register(request->name()));
-    s_.logger->info("Written to the board: {} {} → {}", request->name(), before,
+    s_.logger->info("Written to the board: {} {} → {}", log_safe(request->name()), before,
                     reply->new_value());
   });
 }
@@ -454,7 +500,14 @@ Status BoardService::StopAcquisition(grpc::ServerContext* context,
 Status BoardService::StreamEvents(grpc::ServerContext* context, const v1::StreamEventsRequest*,
                                   grpc::ServerWriter<v1::EventBatch>* writer) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
+  const OpenCall open(s_.streams, ServedBoard::kMaxStreams, from_holder(s_, context));
+  if (!open)
+    return {StatusCode::RESOURCE_EXHAUSTED,
+            fmt::format("The board already streams its events to {} clients: close one first",
+                        ServedBoard::kMaxStreams)};
   if (!s_.board.connected()) return {StatusCode::UNAVAILABLE, NoBoard("no events sent").what()};
+  // Each stream has its own producer, thread and queues: a caller that does
+  // not read loses its own events only, never the board's or another's.
   StreamProducer producer;
   Subscription subscription(s_.board.events(), producer);
   const unsigned failures = s_.stream_failures;
@@ -507,6 +560,11 @@ Status BoardService::WatchBoard(grpc::ServerContext* context, const v1::WatchBoa
                                 grpc::ServerWriter<v1::BoardState>* writer) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
   const std::string session = metadata(context, "zelvar-session").value_or("");
+  const OpenCall open(s_.watches, ServedBoard::kMaxWatches, from_holder(s_, context));
+  if (!open)
+    return {StatusCode::RESOURCE_EXHAUSTED,
+            fmt::format("The board is already watched by {} clients: close one first",
+                        ServedBoard::kMaxWatches)};
   std::string last;
   while (!context->IsCancelled()) {
     s_.access.renew(session);  // a holder watching keeps the board

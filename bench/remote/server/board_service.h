@@ -12,6 +12,7 @@
 
 #include "bench/board/simulated_board.h"
 #include "bench/remote/server/board_access.h"
+#include "bench/remote/server/refusals.h"
 #include "zelvar/board/v1/board.grpc.pb.h"
 
 namespace Zelvar_Core::bench::remote {
@@ -26,9 +27,15 @@ struct ServedBoard {
   // OK when the call carries the token, and the session when `changes`.
   grpc::Status admit(grpc::ServerContext* context, bool changes);
 
+  // Event streams and watches open at once beyond the holder's own.
+  static constexpr unsigned kMaxStreams = 8;
+  static constexpr unsigned kMaxWatches = 16;
+
   SimulatedDevice& board;
   BoardAccess access;
+  Refusals refusals;
   std::shared_ptr<spdlog::logger> logger;
+  std::atomic<unsigned> streams{0}, watches{0};
   std::mutex failure_mutex;
   std::string stream_failure;                // the last break of the stream, "" when none
   std::atomic<unsigned> stream_failures{0};  // how many breaks so far

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   CLI::App app("pravel-board: a simulated sensor board served over the board protocol",
                "pravel-board");
   ServerOptions options;
-  std::string token_file;
+  std::string token_file, tls_cert, tls_key;
   std::string sensor = "640x480";
   app.set_version_flag("--version", std::string("pravel-board ") + Zelvar_Core::kVersion);
   app.add_option("--listen", options.listen,
@@ -31,6 +31,12 @@ int main(int argc, char** argv) {
       ->type_name("HOST:PORT");
   app.add_option("--token-file", token_file,
                  "Refuse every call that does not carry the token in file F")
+      ->type_name("F");
+  app.add_option("--tls-cert", tls_cert,
+                 "Serve over TLS with the certificate in PEM file F (with --tls-key)")
+      ->type_name("F");
+  app.add_option("--tls-key", tls_key,
+                 "The TLS certificate's private key, in PEM file F that only its owner reads")
       ->type_name("F");
   app.add_option("--sensor", sensor,
                  "The sensor simulated: 640x480 (the AER-640, the default) or 320x240 (the "
@@ -62,12 +68,23 @@ int main(int argc, char** argv) {
   sigaddset(&stop, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   try {
+    using Zelvar_Core::bench::remote::read_tls_file;
+    using Zelvar_Core::bench::remote::TlsFile;
+    if (tls_cert.empty() != tls_key.empty())
+      throw std::runtime_error(
+          "TLS needs both the certificate and its key: give --tls-cert and "
+          "--tls-key");
     if (!token_file.empty())
       options.token = Zelvar_Core::bench::remote::read_token_file(token_file);
+    if (!tls_cert.empty()) {
+      options.tls_certificate = read_tls_file(tls_cert, TlsFile::Certificate);
+      options.tls_key = read_tls_file(tls_key, TlsFile::Key);
+    }
     Zelvar_Core::bench::SimulatedDevice board(Zelvar_Core::bench::parse_simulated_sensor(sensor));
     BoardServer server(board, options, logger);
     // The address as bound, on stdout, for whoever started the server.
-    std::printf("pravel-board: serving the simulated board on %s%s\n", server.address().c_str(),
+    std::printf("pravel-board: serving the simulated board on %s%s%s\n", server.address().c_str(),
+                options.tls_certificate.empty() ? "" : " over TLS",
                 options.token.empty() ? "" : " (a token is required)");
     std::fflush(stdout);
     int signal = 0;

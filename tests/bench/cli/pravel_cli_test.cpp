@@ -21,6 +21,7 @@
 #include "bench/events/evt2.h"
 #include "tests/support/board_server_process.h"
 #include "tests/support/eventually.h"
+#include "tests/support/test_certificates.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ TEST(CommandLine, HelpListsEveryOptionAndExitsWithoutMakingAnything) {
          {"--version", "--desktop", "--demo [SCENE]", "--measure SECONDS", "--busy", "--all-tools",
           "--adc-hours HOURS", "--run SEQUENCE.json", "--report OUT.csv", "--export REC.raw OUT.h5",
           "--overwrite", "--sample-bitstream PATH", "--board HOST:PORT", "--token-file F",
-          "--sensor 640x480|320x240"})
+          "--tls-ca F", "--sensor 640x480|320x240"})
       EXPECT_NE(outcome.output.find(std::string("  ") + option + " "), std::string::npos)
           << option << " is missing from\n"
           << outcome.output;
@@ -515,6 +516,29 @@ TEST(BoardServerRun, ASequenceRunsOnTheServedBoardAndItsReportNamesTheBoardsAddr
   EXPECT_NE(outcome.output.find("SIM-0001 1.4.2 at " + server.address), std::string::npos);
 }
 
+TEST(BoardServerRun, OverTlsTheRunNeedsTheCaThatSignedTheServersCertificate) {
+  const fs::path folder = fresh("remote_tls");
+  const Zelvar_Core::testing_support::TestCertificates tls(folder / "tls");
+  write_text(folder / "s.json", R"({"steps": [{"set": "VTH_ON", "value": 2500}]})");
+  BoardServerProcess server(
+      folder, {"--tls-cert", tls.path("server.pem"), "--tls-key", tls.path("server.key")});
+  ASSERT_FALSE(server.address.empty()) << server.printed();
+  EXPECT_NE(server.printed().find(server.address + " over TLS"), std::string::npos);
+  Outcome outcome = run_pravel(
+      folder, "--board " + server.address + " --tls-ca " + tls.path("ca.pem") + " --run s.json");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  outcome = run_pravel(folder, "--board " + server.address + " --run s.json");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output,
+            "Refused: No board server answers at " + server.address + "; nothing was run.\n");
+  outcome = run_pravel(folder, "--board " + server.address + " --tls-ca " +
+                                   tls.path("other-ca.pem") + " --run s.json");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output, "Refused: The board server at " + server.address +
+                                " is refused: its TLS certificate is not signed by the CA given "
+                                "with --tls-ca; nothing was run.\n");
+}
+
 // The libraries the dynamic loader started in a run (LD_DEBUG's "calling
 // init" lines), by file name.
 std::vector<std::string> libraries_started(const std::string& output) {
@@ -697,6 +721,8 @@ TEST(BoardServerRun, NoServerOrAWrongTokenIsRefusedInOneSentenceAndNothingRuns) 
   }
   write_text(folder / "token", "right\n");
   write_text(folder / "wrong", "wrong\n");
+  for (const char* secret : {"token", "wrong"})  // only their owner may read them
+    fs::permissions(folder / secret, fs::perms::owner_read | fs::perms::owner_write);
   BoardServerProcess server(folder, {"--token-file", "token"});
   ASSERT_FALSE(server.address.empty());
   outcome = run_pravel(folder, "--board " + server.address + " --token-file wrong --run s.json");

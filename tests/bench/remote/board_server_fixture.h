@@ -21,8 +21,11 @@ using namespace std::chrono_literals;
 
 // One client of the server: its stub, its token and, once claimed, its session.
 struct Client {
-  Client(const std::string& address, std::string name_, std::string token_ = "")
-      : channel(grpc::CreateChannel(address, grpc::InsecureChannelCredentials())),
+  // In clear unless given the `credentials` of a TLS channel.
+  Client(const std::string& address, std::string name_, std::string token_ = "",
+         std::shared_ptr<grpc::ChannelCredentials> credentials = nullptr)
+      : channel(grpc::CreateChannel(
+            address, credentials ? credentials : grpc::InsecureChannelCredentials())),
         board(v1::Board::NewStub(channel)),
         simulator(v1::BoardSimulator::NewStub(channel)),
         name(std::move(name_)),
@@ -64,6 +67,28 @@ struct Client {
   std::string name, token, session;
 };
 
+// Sends a bitstream; returns the progress messages and the call's status.
+inline grpc::Status program(Client& client, const std::string& bytes,
+                            std::vector<v1::ProgramProgress>& seen, bool cancel_at_first = false) {
+  auto context = client.context();
+  auto stream = client.board->Program(context.get());
+  v1::ProgramChunk chunk;
+  chunk.mutable_header()->set_file_name("sample.bit");
+  chunk.mutable_header()->set_total_bytes(bytes.size());
+  stream->Write(chunk);
+  for (std::size_t at = 0; at < bytes.size(); at += 1 << 20) {
+    chunk.set_data(bytes.substr(at, 1 << 20));
+    if (!stream->Write(chunk)) break;
+  }
+  stream->WritesDone();
+  v1::ProgramProgress progress;
+  while (stream->Read(&progress)) {
+    seen.push_back(progress);
+    if (cancel_at_first && progress.bytes_done() > 0) context->TryCancel();
+  }
+  return stream->Finish();
+}
+
 // The served board as a server that says other things of it: one that does
 // not describe it at all (no `describe`: UNIMPLEMENTED, as a server made
 // before the call), or one whose description or register lists `describe`
@@ -100,6 +125,9 @@ class BoardServerTest : public ::testing::Test {
     ServerOptions options;
     options.listen = "127.0.0.1:" + std::to_string(port);
     options.token = token;
+    serve(options);
+  }
+  void serve(const ServerOptions& options) {
     server = std::make_unique<BoardServer>(board, options,
                                            std::make_shared<spdlog::logger>("pravel-board", log));
   }

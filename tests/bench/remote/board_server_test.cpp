@@ -19,6 +19,7 @@
 #include "bench/events/evt2.h"
 #include "tests/bench/remote/board_server_fixture.h"
 #include "tests/support/board_server_process.h"
+#include "tests/support/test_certificates.h"
 
 namespace Zelvar_Core::bench::remote {
 namespace {
@@ -85,12 +86,13 @@ TEST_F(BoardServerTest, OneClientAtATimeChangesTheBoard) {
   EXPECT_TRUE(second.write("VTH_ON", 2600).ok());
 }
 
-TEST(BoardAccess, ATokenIsReadOnlyFromASmallRegularFile) {
+TEST(BoardAccess, ATokenIsReadOnlyFromASmallRegularFileOnlyItsOwnerReads) {
   const std::filesystem::path folder = std::filesystem::absolute("tokens");
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
-  const auto write = [&](const char* name, const std::string& text) {
+  const auto write = [&](const char* name, const std::string& text, mode_t mode = 0600) {
     std::ofstream(folder / name) << text;
+    EXPECT_EQ(::chmod((folder / name).c_str(), mode), 0);
     return (folder / name).string();
   };
   EXPECT_EQ(read_token_file(write("good", "  s3cret \r\nsecond line")), "s3cret");
@@ -105,7 +107,11 @@ TEST(BoardAccess, ATokenIsReadOnlyFromASmallRegularFile) {
        "The token file " + (folder / "blank").string() + " holds no token"},
       {write("big", std::string(5000, 'x')),
        "The token file " + (folder / "big").string() + " is larger than 4 KiB: not a token"},
-      {(folder / "none").string(), "Cannot read the token file " + (folder / "none").string()}};
+      {(folder / "none").string(), "Cannot read the token file " + (folder / "none").string()},
+      {write("group", "s3cret", 0640),
+       "The token file " + (folder / "group").string() + " is readable by others: chmod 600 it"},
+      {write("world", "s3cret", 0604),
+       "The token file " + (folder / "world").string() + " is readable by others: chmod 600 it"}};
   for (const auto& [path, why] : refused) {
     try {
       read_token_file(path);
@@ -160,28 +166,6 @@ TEST_F(BoardServerTest, WritesGoThroughTheBoardsRangeCheck) {
   EXPECT_EQ(vth->value(), 2600);
   EXPECT_EQ(vth->min(), 0);
   EXPECT_EQ(vth->max(), 4095);
-}
-
-// Sends a bitstream; returns the progress messages and the call's status.
-grpc::Status program(Client& client, const std::string& bytes,
-                     std::vector<v1::ProgramProgress>& seen, bool cancel_at_first = false) {
-  auto context = client.context();
-  auto stream = client.board->Program(context.get());
-  v1::ProgramChunk chunk;
-  chunk.mutable_header()->set_file_name("sample.bit");
-  chunk.mutable_header()->set_total_bytes(bytes.size());
-  stream->Write(chunk);
-  for (std::size_t at = 0; at < bytes.size(); at += 1 << 20) {
-    chunk.set_data(bytes.substr(at, 1 << 20));
-    if (!stream->Write(chunk)) break;
-  }
-  stream->WritesDone();
-  v1::ProgramProgress progress;
-  while (stream->Read(&progress)) {
-    seen.push_back(progress);
-    if (cancel_at_first && progress.bytes_done() > 0) context->TryCancel();
-  }
-  return stream->Finish();
 }
 
 TEST_F(BoardServerTest, ProgrammingStreamsTheBitstreamAndTellsItsProgress) {
@@ -393,6 +377,25 @@ TEST(PravelBoard, RefusesWhatItCannotDoInOneSentence) {
   run = run_server({"--listen", "127.0.0.1:0", "--token-file", "/nonexistent/token"}, 0);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.first_line, "pravel-board: Cannot read the token file /nonexistent/token");
+  // Strangers: no network without a token, no TLS without its key, no key others may read.
+  run = run_server({"--listen", "0.0.0.0:0"}, SIGTERM);  // the signal only if it listened
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.first_line,
+            "pravel-board: A server on 0.0.0.0:0 is reached from beyond this machine: give it a "
+            "token with --token-file F");
+  const testing_support::TestCertificates tls(std::filesystem::absolute("tls-refused"));
+  run = run_server({"--listen", "127.0.0.1:0", "--tls-cert", tls.path("server.pem")}, 0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.first_line,
+            "pravel-board: TLS needs both the certificate and its key: give --tls-cert and "
+            "--tls-key");
+  ASSERT_EQ(chmod(tls.path("server.key").c_str(), 0640), 0);
+  run = run_server({"--listen", "127.0.0.1:0", "--tls-cert", tls.path("server.pem"), "--tls-key",
+                    tls.path("server.key")},
+                   0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.first_line, "pravel-board: The TLS key " + tls.path("server.key") +
+                                " is readable by others: chmod 600 it");
 }
 
 // ---- what the board says it is ------------------------------------------------------
