@@ -399,6 +399,12 @@ void RemoteBoard::read_events(std::shared_ptr<Link> link) {
     lock.unlock();
     // Every way the stream can end is told, but an unplugged board's (the
     // board itself shows that), whose stream opens again once it is back.
+    // A server gone is told by the link, once its watch ends too: the stream waits for that.
+    if (rejected.empty() && !status.ok() && no_server_answers(status, reason)) {
+      lock.lock();
+      if (link->wake.wait_for(lock, 2s, [&] { return link->lost; })) return;
+      lock.unlock();
+    }
     std::string failure = rejected;
     if (failure.empty() && reason != v1::BOARD_UNPLUGGED)
       failure = stream_end_text(status, reason, largest);
