@@ -3,6 +3,7 @@
 # (tests/bench/remote/lying_board.py --lie MODE): the run says what was
 # wrong in the board's reply in one sentence, does not hang (the test's
 # timeout is a failure), does not crash, and reports nothing done that was not.
+# The last step waits, so that a lie the board tells late is still seen.
 #   lying_board_test.sh PRAVEL SOURCE_ROOT MODE EXIT SENTENCE
 # EXIT is the run's expected exit status ("fails": any but 0 and a crash's);
 # SENTENCE an extended regular expression one line of its output matches.
@@ -25,7 +26,8 @@ cat > run.json <<'JSON'
   {"program": "bits/sample.bit"},
   {"set": "VTH_ON", "value": 2100},
   {"measure": 1.0},
-  {"record": 1.0}]}
+  {"record": 1.0},
+  {"wait": 2.0}]}
 JSON
 status=0
 "$pravel" --board "$address" --token-file "$work/token" --run run.json > run.out 2>&1 || status=$?

@@ -68,19 +68,19 @@ class Board(fake_board.BoardService):
         count = 0
         for batch in numbered_batches(self, context):
             count += 1
-            if count == 10 and LIE == "reworded":
+            if count == 3 and LIE == "reworded":
                 context.set_trailing_metadata((("zelvar-reason", "STREAM_BROKEN"),))
                 context.abort(grpc.StatusCode.UNAVAILABLE,
                               "Der Ereignisstrom ist abgerissen: FIFO-Überlauf")
-            if count == 10 and LIE == "huge_batch":
+            if count == 3 and LIE == "huge_batch":
                 words = np.full(6 << 18, 0x10000000, dtype="<u4")  # 6 MiB of CD_OFF words
                 words[0] = 0x80000000
                 batch.evt2_words, batch.events = words.tobytes(), len(words) - 1
-            elif count == 10 and LIE == "ragged_batch":
+            elif count == 3 and LIE == "ragged_batch":
                 batch.evt2_words += b"\x00\x00"
-            elif count == 10 and LIE == "miscounted":
+            elif count == 3 and LIE == "miscounted":
                 batch.events += 7
-            elif count >= 10 and LIE == "clock_back":
+            elif count >= 3 and LIE == "clock_back":
                 batch.board_time_us -= 5_000_000
             yield batch
 
