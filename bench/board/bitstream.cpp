@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "bench/board/text.h"
+
 namespace Zelvar_Core::bench {
 
 namespace {
@@ -42,13 +44,12 @@ class Reader {
   std::size_t at_;
 };
 
-// The design name goes into status lines, logs and recording headers, one
-// line each: a name that could break a line is refused.
-void refuse_control_characters(const std::string& name) {
-  for (unsigned char c : name)
-    if (c < 0x20 || c == 0x7f)
-      throw std::invalid_argument(
-          fmt::format("its design name holds a control character (0x{:02X})", c));
+// The design name goes into status lines, logs, recording headers and the
+// board protocol's texts, one line each: a name that could break a line, or
+// that is not UTF-8, is refused.
+void refuse_unprintable(const std::string& name) {
+  if (const std::string fault = text_fault(name); !fault.empty())
+    throw std::invalid_argument("its design name holds " + fault);
 }
 
 void put16(std::string& out, std::size_t n) {
@@ -71,7 +72,7 @@ std::optional<BitstreamHeader> parse_bitstream_header(const std::string& bytes,
     switch (expected) {
       case 'a':
         header.design = value.substr(0, value.find(';'));
-        refuse_control_characters(header.design);
+        refuse_unprintable(header.design);
         break;
       case 'b':
         header.part = value;

@@ -112,6 +112,11 @@ class Board : public Device {
   virtual EventHub& events() = 0;
   // Events the board could not hand over since its stream started.
   virtual std::uint64_t lost_by_board() const = 0;
+  // A served board's stream on its way here: events its server dropped
+  // since the stream's call began (it could not send them as fast as the
+  // board made them), and batches that never arrived (lost in transit).
+  virtual std::uint64_t dropped_by_server() const { return 0; }
+  virtual std::uint64_t batches_lost_in_transit() const { return 0; }
 
   // One reading of the ADC's channels, in their order; `t` is the sampling
   // run's time in seconds (a simulated board draws its noise from it).

@@ -185,6 +185,10 @@ void SimulatedDevice::program(const std::string& path, ProgrammingObserver* obse
     throw std::runtime_error("The bitstream " + path + " is damaged: " + e.what());
   }
   const std::string design = header && !header->design.empty() ? header->design : file_name(path);
+  // A design named by its file is shown and sent as any other name.
+  if (const std::string fault = text_fault(design); !fault.empty())
+    throw std::runtime_error("The bitstream " + path +
+                             " cannot name its design: its file name holds " + fault);
 
   stop_acquisition();
   ObservedRun run(observer, design, size);

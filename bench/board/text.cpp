@@ -50,4 +50,42 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+std::string text_fault(const std::string& text) {
+  auto byte = [](const char* what, unsigned value) {
+    return fmt::format("{} (0x{:02X})", what, value);
+  };
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char lead = s[i];
+    if (lead < 0x80) {
+      if (lead < 0x20 || lead == 0x7f) return byte("a control character", lead);
+      ++i;
+      continue;
+    }
+    // The length the lead byte announces, and the smallest code point that needs it.
+    std::size_t length;
+    char32_t point, least;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+      length = 2, point = lead & 0x1f, least = 0x80;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+      length = 3, point = lead & 0x0f, least = 0x800;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+      length = 4, point = lead & 0x07, least = 0x10000;
+    } else {
+      return byte("a byte that is not UTF-8", lead);
+    }
+    if (n - i < length) return byte("a byte that is not UTF-8", lead);
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((s[i + k] & 0xc0) != 0x80) return byte("a byte that is not UTF-8", lead);
+      point = point << 6 | (s[i + k] & 0x3f);
+    }
+    if (point < least || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff))
+      return byte("a byte that is not UTF-8", lead);
+    if (point >= 0x80 && point <= 0x9f) return byte("a control character", point);
+    i += length;
+  }
+  return "";
+}
+
 }  // namespace Zelvar_Core::bench

@@ -21,5 +21,10 @@ std::string rate_text(double events_per_second, int mega_decimals = 2);
 std::string local_time(const char* format);
 // A text without the blanks (spaces and tabs) around it.
 std::string trimmed(const std::string& text);
+// What keeps `text` from being shown on one line as it is, "" when nothing
+// does: "a byte that is not UTF-8 (0xE9)" for anything but well-formed UTF-8
+// (no overlong form, no surrogate, nothing past U+10FFFF), or "a control
+// character (0x0A)" for C0 and C1 controls and DEL.
+std::string text_fault(const std::string& text);
 
 }  // namespace Zelvar_Core::bench

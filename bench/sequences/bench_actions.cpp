@@ -41,11 +41,40 @@ std::string kept_recording_text(const RecordingStats& stats) {
 BoardBench::BoardBench(Board& board, BenchFolders folders, const std::atomic<bool>& aborted)
     : board_(board), folders_(std::move(folders)), aborted_(aborted) {
   losses_.restart(board_.lost_by_board());
+  dropped_seen_ = board_.dropped_by_server();
+  transit_seen_ = board_.batches_lost_in_transit();
 }
 
 void BoardBench::look_for_losses() {
+  {
+    std::lock_guard lock(breaks_->mutex);
+    if (!breaks_->why.empty()) {
+      const std::string why = std::move(breaks_->why);
+      breaks_->why.clear();
+      throw std::runtime_error(why);
+    }
+  }
   if (!on_loss) return;
   if (const std::string news = losses_.look(board_.lost_by_board()); !news.empty()) on_loss(news);
+  // The server's count is of its stream's call: a new call counts from 0 again.
+  const std::uint64_t dropped = board_.dropped_by_server();
+  if (dropped > dropped_seen_)
+    on_loss(fmt::format("The board server dropped {} events ({} since its stream's call began)",
+                        count_text(dropped - dropped_seen_), count_text(dropped)));
+  dropped_seen_ = dropped;
+  const std::uint64_t transit = board_.batches_lost_in_transit();
+  if (transit > transit_seen_)
+    on_loss(fmt::format("{} {} of events lost in transit from the board server",
+                        count_text(transit - transit_seen_),
+                        transit - transit_seen_ == 1 ? "batch" : "batches"));
+  transit_seen_ = transit;
+}
+
+std::function<void(const std::string&)> BoardBench::stream_break_listener() {
+  return [breaks = breaks_](const std::string& why) {
+    std::lock_guard lock(breaks->mutex);
+    breaks->why = why;
+  };
 }
 
 void BoardBench::program(const std::string& path) { board_.program(path, nullptr); }

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -80,8 +82,14 @@ class BoardBench : public BenchActions {
 
   // The histogram range captures are drawn through.
   double capture_min = -16, capture_max = 16;
-  // Hears each loss of the board's in one sentence as soon as a wait sees it.
+  // Hears each loss of the board's in one sentence as soon as a wait sees it,
+  // and what a served board's stream lost on its way here.
   std::function<void(const std::string&)> on_loss;
+  // A listener for the board's stream_failure (heard on any thread, and
+  // safe to call after this bench is gone): the step waiting on the stream
+  // then fails with the break's sentence, so that a run never passes on a
+  // stream that did not flow.
+  std::function<void(const std::string&)> stream_break_listener();
 
  protected:
   // Makes sure the stream runs (starting it, and remembering that).
@@ -89,6 +97,12 @@ class BoardBench : public BenchActions {
   // Tells on_loss what the board lost since the last look.
   void look_for_losses();
   LossWatch losses_;
+  std::uint64_t dropped_seen_ = 0, transit_seen_ = 0;
+  struct Breaks {
+    std::mutex mutex;
+    std::string why;  // a break not yet told by a step
+  };
+  std::shared_ptr<Breaks> breaks_ = std::make_shared<Breaks>();
   Board& board_;
   BenchFolders folders_;
   const std::atomic<bool>& aborted_;

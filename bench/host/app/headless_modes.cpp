@@ -90,7 +90,10 @@ class ServedBench : private ServedBoardHolder, public BoardBench {
   ServedBench(const std::string& address, const std::string& token_file, const std::string& tls_ca,
               const BenchFolders& folders, const std::atomic<bool>& aborted)
       : ServedBoardHolder{open_served_board({address, token_file, "pravel --run", {}, tls_ca})},
-        BoardBench(*board, folders, aborted) {}
+        BoardBench(*board, folders, aborted) {
+    // A stream that breaks off fails the step that waits on it.
+    board->stream_failure = stream_break_listener();
+  }
 };
 
 // The bench a run works on: the built-in board, or the one served at `board`.
@@ -153,6 +156,7 @@ int run_sequence_file(const std::string& path, std::string report_path, const st
     std::printf("%s %s\n", local_time("%H:%M:%S").c_str(), news.c_str());
     std::fflush(stdout);
   };
+
   BenchActions& bench = *chosen;
   Sequence sequence;
   try {

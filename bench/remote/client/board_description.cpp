@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "bench/board/text.h"
+
 namespace Zelvar_Core::bench::remote {
 
 namespace {
@@ -12,24 +14,21 @@ using Limits = DescriptionLimits;
 
 [[noreturn]] void lie(const std::string& what) { throw std::invalid_argument(what); }
 
-// A name as the bench shows it: not empty, not too long, no control character.
+// A name as the bench shows it: not empty, not too long, printable UTF-8.
 void check_name(const std::string& what, const std::string& name, std::size_t longest) {
   if (name.empty()) lie(what + " has no name");
   if (name.size() > longest)
     lie(what + " has a name of " + std::to_string(name.size()) + " characters (at most " +
         std::to_string(longest) + ")");
-  for (const char c : name)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-      lie(what + " has a control character in its name");
+  if (const std::string fault = text_fault(name); !fault.empty())
+    lie(what + " has a name that holds " + fault);
 }
 
 void check_length(const std::string& what, const std::string& text, std::size_t longest) {
   if (text.size() > longest)
     lie(what + " is " + std::to_string(text.size()) + " characters long (at most " +
         std::to_string(longest) + ")");
-  for (const char c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-      lie(what + " has a control character in it");
+  if (const std::string fault = text_fault(text); !fault.empty()) lie(what + " holds " + fault);
 }
 
 template <typename T>

@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "Zelvar_Core/Host/logging.h"
+#include "bench/board/text.h"
 #include "bench/events/evt2.h"
 #include "bench/remote/client/board_description.h"
 #include "bench/remote/client/remote_link.h"
+#include "bench/remote/client/reply_check.h"
 
 namespace Zelvar_Core::bench::remote {
 
@@ -14,9 +16,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool unplugged(const grpc::Status& status) {
-  return status.error_message().rfind("No board is connected", 0) == 0;
-}
+// Nobody speaking the protocol answers at the address: told once, then tried again quietly.
+class NoServer : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Room for a batch's other fields and the call's framing beyond its words.
+constexpr std::size_t kBatchMargin = 64 * 1024;
 
 bool same_registers(const std::vector<Register>& a, const std::vector<Register>& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
@@ -100,23 +107,44 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
   auto link = std::make_shared<Link>();
   link->channel = board_channel(address_, tls_ca_);
   link->stub = v1::Board::NewStub(link->channel);
+  auto refused = [this](const grpc::Status& status) {
+    return std::runtime_error("The board at " + address_ + ": " +
+                              server_sentence(status.error_message()));
+  };
+  // A reply that cannot be parsed (a text that is not UTF-8, say) comes as INTERNAL.
+  auto unreadable = [this](const grpc::Status& status) {
+    return std::runtime_error("The board at " + address_ + " sent a reply the bench cannot read: " +
+                              server_sentence(status.error_message()));
+  };
   v1::Identity identity;
-  grpc::Status status =
-      link->stub->GetIdentity(context(*link, 3).get(), v1::GetIdentityRequest(), &identity);
-  if (no_server_answers(status))
-    throw std::runtime_error(no_answer_sentence(status, address_, !tls_ca_.empty()));
-  if (!status.ok() && !unplugged(status))
-    throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
+  auto asked = context(*link, 3);
+  grpc::Status status = link->stub->GetIdentity(asked.get(), v1::GetIdentityRequest(), &identity);
+  v1::Reason reason = reason_of(*asked);
+  if (status.error_code() == grpc::StatusCode::INTERNAL && reason == v1::REASON_UNSPECIFIED)
+    throw unreadable(status);
+  // Every board server has GetIdentity: a call that ends with no message is
+  // a reply the library could not parse (a text that is not UTF-8, say).
+  if (status.error_code() == grpc::StatusCode::UNIMPLEMENTED && reason == v1::REASON_UNSPECIFIED)
+    throw std::runtime_error("The board at " + address_ +
+                             " gives no identity the bench can read: its reply is not the board "
+                             "protocol's, or holds a text that is not UTF-8");
+  if (no_server_answers(status, reason))
+    throw NoServer(no_answer_sentence(status, address_, !tls_ca_.empty()));
+  if (!status.ok() && reason != v1::BOARD_UNPLUGGED) throw refused(status);
   // What the board is, before anything is taken from it.
   std::optional<v1::BoardDescription> description(std::in_place);
-  status =
-      link->stub->DescribeBoard(context(*link, 3).get(), v1::DescribeBoardRequest(), &*description);
+  asked = context(*link, 3);
+  status = link->stub->DescribeBoard(asked.get(), v1::DescribeBoardRequest(), &*description);
+  reason = reason_of(*asked);
   if (status.error_code() == grpc::StatusCode::UNIMPLEMENTED) {
     description.reset();
-  } else if (no_server_answers(status)) {
-    throw std::runtime_error("No board server answers at " + address_);
+  } else if (status.error_code() == grpc::StatusCode::INTERNAL &&
+             reason == v1::REASON_UNSPECIFIED) {
+    throw unreadable(status);
+  } else if (no_server_answers(status, reason)) {
+    throw NoServer("No board server answers at " + address_);
   } else if (!status.ok()) {
-    throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
+    throw refused(status);
   }
   auto wrongly = [this](const std::exception& e) {
     return std::runtime_error("The board at " + address_ +
@@ -124,8 +152,11 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
   };
   BoardDeclaration declared;
   try {
+    if (status.ok() || reason != v1::BOARD_UNPLUGGED) check_identity(identity);
     declared = declaration_from(identity, description);
   } catch (const std::invalid_argument& e) {
+    throw wrongly(e);
+  } catch (const BadReply& e) {
     throw wrongly(e);
   }
   if (!description && !told_undescribed_.exchange(true))
@@ -137,8 +168,7 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
   claim.set_client(client_);
   v1::ClaimReply claimed;
   status = link->stub->Claim(context(*link, 3).get(), claim, &claimed);
-  if (!status.ok())
-    throw std::runtime_error("The board at " + address_ + ": " + status.error_message());
+  if (!status.ok()) throw refused(status);
   link->session = claimed.session();
   // The watch lasts as long as the link: no deadline, the token and session on it.
   if (!token_.empty()) link->watch.AddMetadata("authorization", "Bearer " + token_);
@@ -172,6 +202,11 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
   v1::AdcReadingReply adc;
   const bool adc_read =
       link->stub->ReadAdc(context(*link, 3).get(), v1::ReadAdcRequest(), &adc).ok();
+  try {
+    if (adc_read) check_adc(adc);
+  } catch (const BadReply& e) {
+    throw wrongly(e);
+  }
   {
     std::lock_guard lock(mutex_);
     if (!identity.vendor().empty())
@@ -185,6 +220,13 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
   auto watch = link->stub->WatchBoard(call.get(), v1::WatchBoardRequest());
   v1::BoardState state;
   if (watch->Read(&state)) {
+    try {
+      check_state(state);
+    } catch (const BadReply& e) {
+      call->TryCancel();
+      watch->Finish();
+      throw wrongly(e);
+    }
     std::lock_guard lock(mutex_);
     plugged_ = state.plugged();
     design_ = state.design();
@@ -227,8 +269,7 @@ void RemoteBoard::keep_linked() {
       if (stream_listener) stream_listener();
     } catch (const std::exception& e) {
       // A server that is back but refuses (a token, another holder) is told once.
-      if (e.what() != last_refusal && std::strncmp(e.what(), "No board server", 15) != 0 &&
-          failure_listener)
+      if (e.what() != last_refusal && !dynamic_cast<const NoServer*>(&e) && failure_listener)
         failure_listener(e.what());
       last_refusal = e.what();
       pause = std::min<std::chrono::milliseconds>(pause * 2, 1000ms);
@@ -239,7 +280,18 @@ void RemoteBoard::keep_linked() {
 void RemoteBoard::watch(Link& link) {
   auto reader = link.stub->WatchBoard(&link.watch, v1::WatchBoardRequest());
   v1::BoardState state;
-  while (reader->Read(&state)) apply_state(state);
+  std::string told;  // a state the bench does not take is told once, and left
+  while (reader->Read(&state)) {
+    try {
+      check_state(state);
+    } catch (const BadReply& e) {
+      if (told != e.what() && failure_listener) failure_listener(e.what());
+      told = e.what();
+      continue;
+    }
+    told.clear();
+    apply_state(state);
+  }
   reader->Finish();
 }
 
@@ -307,6 +359,12 @@ void RemoteBoard::read_events(std::shared_ptr<Link> link) {
   v1::EventBatch batch;
   std::vector<std::uint32_t> words;
   std::vector<Event> events;
+  // The stream has a channel of its own, whose receive limit is the board's
+  // largest batch: a longer one is refused by the library, and told.
+  const std::uint32_t largest = declaration().largest_batch_bytes;
+  const auto channel = board_channel(address_, tls_ca_, largest + kBatchMargin);
+  const auto stub = v1::Board::NewStub(channel);
+  std::string told;  // the last failure told; the same one is not told again until events flow
   for (;;) {
     grpc::ClientContext call;
     if (!token_.empty()) call.AddMetadata("authorization", "Bearer " + token_);
@@ -317,36 +375,75 @@ void RemoteBoard::read_events(std::shared_ptr<Link> link) {
       if (link->lost) return;
       link->events = &call;
     }
-    auto reader = link->stub->StreamEvents(&call, v1::StreamEventsRequest());
+    auto reader = stub->StreamEvents(&call, v1::StreamEventsRequest());
     evt2::Decoder decoder;  // each call's batches start with their own time-high word
+    StreamCheck check(largest);
+    std::string rejected;
     while (reader->Read(&batch)) {
+      try {
+        if (clock_restarts_.exchange(false)) check.clock_restarts();
+        lost_in_transit_ += check.check(batch);
+      } catch (const BadReply& e) {
+        // Nothing of a batch that lies is used; the call is left and opened again.
+        rejected = e.what();
+        call.TryCancel();
+        break;
+      }
       words.resize(batch.evt2_words().size() / sizeof(std::uint32_t));
       std::memcpy(words.data(), batch.evt2_words().data(), words.size() * sizeof(std::uint32_t));
       events.clear();
       decoder.decode(words.data(), words.size(), events);
       lost_ = batch.lost_by_board();
+      dropped_by_server_ = batch.dropped_by_server();
       hub_.publish(events.data(), events.size());
+      told.clear();
     }
     const grpc::Status status = reader->Finish();
+    const v1::Reason reason = reason_of(call);
     std::unique_lock lock(link->mutex);
     link->events = nullptr;
     if (link->lost) return;
     lock.unlock();
-    // The board's stream broke off (the board says why); an unplugged board's
-    // stream opens again once it is back.
-    if (status.error_message().rfind("The event stream", 0) == 0 && stream_failure)
-      stream_failure(status.error_message());
+    // Every way the stream can end is told, but an unplugged board's (the
+    // board itself shows that), whose stream opens again once it is back.
+    // A server gone is told by the link, once its watch ends too: the stream waits for that.
+    if (rejected.empty() && !status.ok() && no_server_answers(status, reason)) {
+      lock.lock();
+      if (link->wake.wait_for(lock, 2s, [&] { return link->lost; })) return;
+      lock.unlock();
+    }
+    std::string failure = rejected;
+    if (failure.empty() && reason != v1::BOARD_UNPLUGGED)
+      failure = stream_end_text(status, reason, largest);
+    if (!failure.empty() && failure != told && stream_failure) stream_failure(failure);
+    if (!failure.empty()) told = failure;
     lock.lock();
-    if (link->wake.wait_for(lock, 100ms, [&] { return link->lost; })) return;
+    // After a failure the server is given a second before it is asked again.
+    if (link->wake.wait_for(lock, failure.empty() ? 100ms : 1000ms, [&] { return link->lost; }))
+      return;
   }
+}
+
+std::string RemoteBoard::stream_end_text(const grpc::Status& status, v1::Reason reason,
+                                         std::uint32_t largest) const {
+  if (status.ok()) return "The board server at " + address_ + " ended the event stream";
+  if (status.error_code() == grpc::StatusCode::RESOURCE_EXHAUSTED &&
+      reason == v1::REASON_UNSPECIFIED)
+    return "The board sent a batch of events larger than the largest it declared (" +
+           count_text(largest) + " bytes): the batch was not read";
+  if (reason == v1::REASON_UNSPECIFIED && no_server_answers(status))
+    return "The event stream from " + address_ + " broke off: the board server does not answer";
+  const std::string sentence = server_sentence(status.error_message());
+  if (sentence.empty()) return "The event stream from " + address_ + " broke off";
+  return sentence;
 }
 
 // ---- what the host asks -------------------------------------------------------------
 
-std::string RemoteBoard::failure_of(const grpc::Status& status,
+std::string RemoteBoard::failure_of(const grpc::Status& status, v1::Reason reason,
                                     const std::string& consequence) const {
   try {
-    throw_unless_ok(status, address_, consequence);
+    throw_unless_ok(status, reason, address_, consequence);
   } catch (const std::exception& e) {
     return e.what();
   }
@@ -434,8 +531,9 @@ std::vector<Register> RemoteBoard::read_bank_from_board(Bank bank) {
   v1::ListRegistersRequest request;
   request.set_bank(wire_bank(bank));
   v1::ListRegistersReply reply;
-  throw_unless_ok(link->stub->ListRegisters(context(*link).get(), request, &reply), address_,
-                  "registers not read");
+  auto call = context(*link);
+  const grpc::Status status = link->stub->ListRegisters(call.get(), request, &reply);
+  throw_unless_ok(status, reason_of(*call), address_, "registers not read");
   std::vector<Register> list = registers_in(reply);
   std::vector<std::string> names;
   try {
@@ -486,9 +584,10 @@ void RemoteBoard::write_register(const std::string& name, std::int64_t value) {
         request.set_name(name);
         request.set_value(value);
         v1::WriteRegisterReply reply;
-        const grpc::Status status = link.stub->WriteRegister(context(link).get(), request, &reply);
+        auto call = context(link);
+        const grpc::Status status = link.stub->WriteRegister(call.get(), request, &reply);
         if (!status.ok()) registers_.write(name, old);  // the board keeps its value
-        throw_unless_ok(status, address_, name + " not written");
+        throw_unless_ok(status, reason_of(*call), address_, name + " not written");
       },
       name + " not written");
   if (register_listener) register_listener(name);
@@ -506,8 +605,9 @@ void RemoteBoard::change_mode(SensorMode mode) {
         v1::SetModeRequest request;
         request.set_mode(wire_mode(mode));
         v1::SetModeReply reply;
-        throw_unless_ok(link.stub->SetMode(context(link).get(), request, &reply), address_,
-                        "mode not changed");
+        auto call = context(link);
+        const grpc::Status status = link.stub->SetMode(call.get(), request, &reply);
+        throw_unless_ok(status, reason_of(*call), address_, "mode not changed");
       },
       "mode not changed");
 }
@@ -528,8 +628,9 @@ void RemoteBoard::start_acquisition() {
   send(
       [this](Link& link) {
         v1::StartAcquisitionReply reply;
+        auto call = context(link);
         const grpc::Status status =
-            link.stub->StartAcquisition(context(link).get(), v1::StartAcquisitionRequest(), &reply);
+            link.stub->StartAcquisition(call.get(), v1::StartAcquisitionRequest(), &reply);
         {
           std::lock_guard lock(mutex_);
           stream_confirmed_ = status.ok() && acquiring_;
@@ -541,7 +642,7 @@ void RemoteBoard::start_acquisition() {
         if (stream_listener) stream_listener();  // the board's own word on its stream
         if (status.ok()) return;
         if (stream_listener) stream_listener();
-        throw_unless_ok(status, address_, "acquisition not started");
+        throw_unless_ok(status, reason_of(*call), address_, "acquisition not started");
       },
       "acquisition not started");
   if (stream_listener) stream_listener();
@@ -559,9 +660,10 @@ void RemoteBoard::stop_acquisition() {
     send(
         [this](Link& link) {
           v1::StopAcquisitionReply reply;
-          throw_unless_ok(
-              link.stub->StopAcquisition(context(link).get(), v1::StopAcquisitionRequest(), &reply),
-              address_, "acquisition not stopped");
+          auto call = context(link);
+          const grpc::Status status =
+              link.stub->StopAcquisition(call.get(), v1::StopAcquisitionRequest(), &reply);
+          throw_unless_ok(status, reason_of(*call), address_, "acquisition not stopped");
         },
         "acquisition not stopped");
   } catch (const NoBoard&) {
@@ -579,8 +681,10 @@ std::vector<double> RemoteBoard::read_adc(double) const {
     return last_adc_;
   }
   v1::AdcReadingReply reply;
-  throw_unless_ok(link->stub->ReadAdc(context(*link, 2).get(), v1::ReadAdcRequest(), &reply),
-                  address_, "ADC not read");
+  auto call = context(*link, 2);
+  const grpc::Status status = link->stub->ReadAdc(call.get(), v1::ReadAdcRequest(), &reply);
+  throw_unless_ok(status, reason_of(*call), address_, "ADC not read");
+  check_adc(reply);
   auto values = adc_values(reply, declaration().adc_channels);
   std::lock_guard lock(mutex_);
   last_adc_ = values;
@@ -595,9 +699,16 @@ void RemoteBoard::serial_transact(const std::string& line, SerialDone done) {
         v1::SerialRequest request;
         request.set_line(line);
         v1::SerialReply reply;
-        const std::string failure = failure_of(
-            link.stub->SerialTransact(context(link).get(), request, &reply), "nothing sent");
-        done(failure.empty() ? reply.answer() : "", failure);
+        auto call = context(link);
+        const grpc::Status status = link.stub->SerialTransact(call.get(), request, &reply);
+        std::string failure = failure_of(status, reason_of(*call), "nothing sent");
+        std::string answer;
+        try {
+          if (failure.empty()) answer = checked_serial_answer(reply);
+        } catch (const BadReply& e) {
+          failure = e.what();
+        }
+        done(answer, failure);
       },
       "nothing sent");
 }
@@ -610,7 +721,11 @@ void RemoteBoard::reset(const std::string& name, std::function<void(const std::s
         v1::ResetRequest request;
         request.set_kind(kind);
         v1::ResetReply reply;
-        done(failure_of(link.stub->Reset(context(link).get(), request, &reply), "reset not sent"));
+        // The board's clock starts again with a device reset: its stream's clock may go back.
+        if (kind == v1::RESET_DEVICE) clock_restarts_ = true;
+        auto call = context(link);
+        const grpc::Status status = link.stub->Reset(call.get(), request, &reply);
+        done(failure_of(status, reason_of(*call), "reset not sent"));
       },
       "reset not sent");
 }

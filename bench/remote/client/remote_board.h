@@ -95,9 +95,16 @@ class RemoteBoard : public Board {
   bool stream_confirmed() const override;
   EventHub& events() override { return hub_; }
   std::uint64_t lost_by_board() const override { return lost_; }
+  std::uint64_t dropped_by_server() const override { return dropped_by_server_; }
+  std::uint64_t batches_lost_in_transit() const override { return lost_in_transit_; }
 
   std::vector<double> read_adc(double t) const override;
   void serial_transact(const std::string& line, SerialDone done) override;
+
+  // The time a programming's progress is measured by (a stalled one fails);
+  // a test drives its own.
+  std::function<std::chrono::steady_clock::time_point()> programming_clock =
+      std::chrono::steady_clock::now;
 
   // How many times the link was made (1 after the constructor); for tests.
   int links_made() const { return links_made_; }
@@ -129,13 +136,20 @@ class RemoteBoard : public Board {
   std::shared_ptr<Link> current_link() const;
   std::unique_ptr<grpc::ClientContext> context(const Link& link, double seconds = 5) const;
   // The sentence a failed call is told with; "" when it succeeded.
-  std::string failure_of(const grpc::Status& status, const std::string& consequence) const;
+  std::string failure_of(const grpc::Status& status, v1::Reason reason,
+                         const std::string& consequence) const;
+  // The sentence of a stream call that ended (not cancelled by this side).
+  std::string stream_end_text(const grpc::Status& status, v1::Reason reason,
+                              std::uint32_t largest) const;
 
   const std::string address_, token_, client_, tls_ca_;
   std::thread::id interactive_;
   RegisterFile registers_;  // the board's registers as it last told them
   EventHub hub_;
   std::atomic<std::uint64_t> lost_{0};
+  std::atomic<std::uint64_t> dropped_by_server_{0};  // by the server, for this stream call
+  std::atomic<std::uint64_t> lost_in_transit_{0};    // batches, since the link was made
+  std::atomic<bool> clock_restarts_{false};          // a device reset was asked
   std::atomic<int> links_made_{0};
   std::atomic<bool> told_undescribed_{false};  // the log has said so once
 

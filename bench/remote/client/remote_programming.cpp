@@ -6,6 +6,7 @@
 #include "bench/board/bitstream.h"
 #include "bench/remote/client/remote_board.h"
 #include "bench/remote/client/remote_link.h"
+#include "bench/remote/client/reply_check.h"
 
 namespace Zelvar_Core::bench::remote {
 
@@ -15,11 +16,15 @@ namespace {
 
 // The Program call's progress as it comes back, for the thread that waits on it.
 struct ProgrammingCall {
+  ProgrammingCall(std::uint64_t total, ProgressCheck::Clock clock)
+      : check(total, std::move(clock)) {}
   std::mutex mutex;
   std::condition_variable changed;
-  std::uint64_t done = 0;
+  ProgressCheck check;   // every reply, and the time since the last progress
+  std::string rejected;  // the sentence of a reply the bench does not take
   bool finished = false;
   grpc::Status status;
+  v1::Reason reason = v1::REASON_UNSPECIFIED;
 };
 
 }  // namespace
@@ -40,7 +45,7 @@ void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer
   if (!link) throw NoBoard("bitstream not written");
 
   auto call = context(*link, 600);
-  ProgrammingCall progress;
+  ProgrammingCall progress(bytes.size(), programming_clock);
   std::thread sender([&] {
     auto stream = link->stub->Program(call.get());
     v1::ProgramChunk chunk;
@@ -55,12 +60,26 @@ void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer
     v1::ProgramProgress answer;
     while (stream->Read(&answer)) {
       std::lock_guard lock(progress.mutex);
-      progress.done = answer.bytes_done();
+      try {
+        progress.check.reply(answer);
+      } catch (const BadReply& e) {
+        progress.rejected = e.what();
+        call->TryCancel();  // the board is asked what it holds once the call has ended
+        break;
+      }
       progress.changed.notify_all();
     }
     const grpc::Status status = stream->Finish();
     std::lock_guard lock(progress.mutex);
     progress.status = status;
+    progress.reason = reason_of(*call);
+    if (status.ok() && progress.rejected.empty()) {
+      try {
+        progress.check.ended();
+      } catch (const BadReply& e) {
+        progress.rejected = e.what();
+      }
+    }
     progress.finished = true;
     progress.changed.notify_all();
   });
@@ -71,7 +90,12 @@ void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer
     std::unique_lock lock(progress.mutex);
     progress.changed.wait_for(lock, 50ms, [&] { return progress.finished; });
     if (progress.finished) break;
-    const std::uint64_t done = progress.done;
+    const std::uint64_t done = progress.check.bytes_done();
+    if (const std::string stalled = progress.check.stalled();
+        !stalled.empty() && progress.rejected.empty()) {
+      progress.rejected = stalled;
+      call->TryCancel();
+    }
     lock.unlock();
     if (observer && !cancelled && !observer->advance(done)) {
       cancelled = true;
@@ -81,11 +105,17 @@ void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer
   sender.join();
   // A run that did not end well may or may not have reached the board: ask it what it holds.
   std::string now = design;
-  if (cancelled || !progress.status.ok()) {
+  const bool failed = cancelled || !progress.status.ok() || !progress.rejected.empty();
+  if (failed) {
     v1::Identity identity;
     now = link->stub->GetIdentity(context(*link, 2).get(), v1::GetIdentityRequest(), &identity).ok()
               ? identity.design()
               : "";
+    try {
+      check_identity(identity);
+    } catch (const BadReply&) {
+      now.clear();  // what it holds cannot be told
+    }
   }
   {
     std::lock_guard lock(mutex_);
@@ -98,7 +128,8 @@ void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer
   if (observer) observer->end();           // the run's end is told with the board as it now is
   if (stream_listener) stream_listener();  // whoever shows the design hears of it
   if (cancelled) throw Cancelled("Programming cancelled");
-  throw_unless_ok(progress.status, address_, "bitstream not written");
+  if (!progress.rejected.empty()) throw std::runtime_error(progress.rejected);
+  throw_unless_ok(progress.status, progress.reason, address_, "bitstream not written");
 }
 
 }  // namespace Zelvar_Core::bench::remote

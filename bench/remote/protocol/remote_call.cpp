@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "bench/board/board.h"
+#include "bench/board/text.h"
 
 namespace Zelvar_Core::bench::remote {
 
@@ -40,9 +41,12 @@ std::string no_answer_sentence(const grpc::Status& status, const std::string& ad
   return "No board server answers at " + address;
 }
 
-std::shared_ptr<grpc::Channel> board_channel(const std::string& address,
-                                             const std::string& tls_ca) {
+std::shared_ptr<grpc::Channel> board_channel(const std::string& address, const std::string& tls_ca,
+                                             std::size_t largest_message) {
   grpc::ChannelArguments arguments;
+  if (largest_message > 0)
+    arguments.SetMaxReceiveMessageSize(
+        static_cast<int>(std::min<std::size_t>(largest_message, std::numeric_limits<int>::max())));
   // The library's own backoff grows to minutes; a bench waits for a
   // restarted server for about a second at most.
   arguments.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
@@ -57,26 +61,66 @@ std::string this_host() {
   return name;
 }
 
-bool no_server_answers(const grpc::Status& status) {
+v1::Reason reason_of(const grpc::ClientContext& context) {
+  const auto& trailing = context.GetServerTrailingMetadata();
+  const auto found = trailing.find("zelvar-reason");
+  if (found == trailing.end()) return v1::REASON_UNSPECIFIED;
+  v1::Reason reason = v1::REASON_UNSPECIFIED;
+  if (!v1::Reason_Parse(std::string(found->second.data(), found->second.size()), &reason))
+    return v1::REASON_UNSPECIFIED;
+  return reason;
+}
+
+std::string server_sentence(const std::string& message) {
+  std::string shown;
+  for (std::size_t at = 0; at < message.size() && shown.size() < kLongestSentence;) {
+    // One character at a time: its UTF-8 bytes, or a "?" for what is not printable.
+    std::size_t length = 1;
+    const auto lead = static_cast<unsigned char>(message[at]);
+    if (lead >= 0xf0)
+      length = 4;
+    else if (lead >= 0xe0)
+      length = 3;
+    else if (lead >= 0xc0)
+      length = 2;
+    const std::string one = message.substr(at, length);
+    shown += text_fault(one).empty() ? one : "?";
+    at += text_fault(one).empty() ? one.size() : 1;
+  }
+  if (shown.size() < message.size() && shown.size() >= kLongestSentence) shown += "...";
+  return shown;
+}
+
+bool no_server_answers(const grpc::Status& status, v1::Reason reason) {
+  if (reason != v1::REASON_UNSPECIFIED) return false;  // a board server answered, and why
   switch (status.error_code()) {
     case grpc::StatusCode::DEADLINE_EXCEEDED:
     case grpc::StatusCode::UNIMPLEMENTED:
     case grpc::StatusCode::INTERNAL:
-      return true;
     case grpc::StatusCode::UNAVAILABLE:
-      // A board server that answers says why in its own sentence.
-      return status.error_message().rfind("No board is connected", 0) != 0;
+      return true;
     default:
       return false;
   }
 }
 
-void throw_unless_ok(const grpc::Status& status, const std::string& address,
+void throw_unless_ok(const grpc::Status& status, v1::Reason reason, const std::string& address,
                      const std::string& what) {
-  const std::string& message = status.error_message();
+  if (status.ok()) return;
+  const std::string message = server_sentence(status.error_message());
+  switch (reason) {
+    case v1::OUT_OF_RANGE:
+      throw RangeError(message);
+    case v1::NOT_FOUND:
+      throw std::out_of_range(message);
+    case v1::CANCELLED:
+      throw Cancelled(message.empty() ? "Cancelled" : message);
+    case v1::REASON_UNSPECIFIED:
+      break;  // decided by the status code below
+    default:
+      throw std::runtime_error(message);  // a board server answered, in its words
+  }
   switch (status.error_code()) {
-    case grpc::StatusCode::OK:
-      return;
     case grpc::StatusCode::OUT_OF_RANGE:
       throw RangeError(message);
     case grpc::StatusCode::NOT_FOUND:
@@ -85,7 +129,6 @@ void throw_unless_ok(const grpc::Status& status, const std::string& address,
       throw Cancelled(message.empty() ? "Cancelled" : message);
     case grpc::StatusCode::UNAVAILABLE:
     case grpc::StatusCode::DEADLINE_EXCEEDED:
-      if (message.rfind("No board is connected", 0) == 0) throw std::runtime_error(message);
       throw std::runtime_error("The board server at " + address + " does not answer: " + what);
     default:
       throw std::runtime_error(message);

@@ -23,9 +23,12 @@ std::unique_ptr<grpc::ClientContext> call_context(const std::string& token,
                                                   const std::string& session, double seconds);
 // A channel that tries again quickly once a server that went away is back;
 // over TLS when `tls_ca` holds the PEM of the CA that signed the server's
-// certificate, in clear when it is empty.
+// certificate, in clear when it is empty. A message longer than
+// `largest_message` bytes (0: the library's 4 MiB) is refused with
+// RESOURCE_EXHAUSTED rather than read.
 std::shared_ptr<grpc::Channel> board_channel(const std::string& address,
-                                             const std::string& tls_ca = "");
+                                             const std::string& tls_ca = "",
+                                             std::size_t largest_message = 0);
 // The credentials of a channel to a board server: TLS checked against the
 // CA certificate `tls_ca` (PEM), or none when it is empty.
 std::shared_ptr<grpc::ChannelCredentials> board_credentials(const std::string& tls_ca);
@@ -33,13 +36,24 @@ std::shared_ptr<grpc::ChannelCredentials> board_credentials(const std::string& t
 // certificate not signed by the CA given, or nothing that answers at all.
 std::string no_answer_sentence(const grpc::Status& status, const std::string& address, bool tls);
 
+// The reason code a server gave with a failed call (the trailing metadata
+// "zelvar-reason": "BOARD_UNPLUGGED", ...); REASON_UNSPECIFIED when it gave
+// none, or one this side does not know. Read once the call has ended.
+v1::Reason reason_of(const grpc::ClientContext& context);
+// A server's sentence as the bench shows it: at most `kLongestSentence`
+// bytes, cut with "...", every byte that is not printable UTF-8 shown as "?".
+constexpr std::size_t kLongestSentence = 1024;
+std::string server_sentence(const std::string& message);
+
 // True when the status says nobody speaking the protocol answered: nothing
-// listening, a server that never answers, or one in another protocol.
-bool no_server_answers(const grpc::Status& status);
+// listening, a server that never answers, or one in another protocol. A
+// server that answered gives its reason code.
+bool no_server_answers(const grpc::Status& status, v1::Reason reason = v1::REASON_UNSPECIFIED);
 // Throws what the status says, as the bench's exceptions (RangeError,
-// std::out_of_range, Cancelled, std::runtime_error); a server that went away
+// std::out_of_range, Cancelled, std::runtime_error), by the reason code, or
+// by the status code from a server that gives none; a server that went away
 // is told as "The board server at ADDRESS does not answer: WHAT".
-void throw_unless_ok(const grpc::Status& status, const std::string& address,
+void throw_unless_ok(const grpc::Status& status, v1::Reason reason, const std::string& address,
                      const std::string& what);
 
 // This computer's name, for a claim others read ("lab-pc-3").

@@ -56,28 +56,45 @@ bool from_holder(ServedBoard& s, grpc::ServerContext* context) {
   return session && s.access.check_holder(session).ok();
 }
 
+// An error as the caller gets it: the status code and sentence, and the
+// reason code in the trailing metadata, which is what a client decides by.
+Status refusal(grpc::ServerContext* context, StatusCode code, const std::string& message,
+               v1::Reason reason) {
+  context->AddTrailingMetadata("zelvar-reason", v1::Reason_Name(reason));
+  return {code, message};
+}
+
+// A bitstream larger than the board holds, apart from other bad bitstreams.
+class TooLarge : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
 // The board's outcome as a status: what the board refused, and why, in its
-// own words.
+// own words. `refused` is the reason of what the board does not have or
+// allow for this call (a read-only register, a mode it lacks, no serial port).
 template <class Call>
-Status on_board(Call&& call) {
+Status on_board(grpc::ServerContext* context, Call&& call, v1::Reason refused = v1::NO_SUCH_MODE) {
   try {
     call();
     return Status::OK;
   } catch (const NoBoard& e) {
-    return {StatusCode::UNAVAILABLE, e.what()};
+    return refusal(context, StatusCode::UNAVAILABLE, e.what(), v1::BOARD_UNPLUGGED);
   } catch (const Cancelled& e) {
-    return {StatusCode::CANCELLED, e.what()};
+    return refusal(context, StatusCode::CANCELLED, e.what(), v1::CANCELLED);
   } catch (const Refused& e) {
     // What the board does not have or allow: the caller must ask otherwise.
-    return {StatusCode::FAILED_PRECONDITION, e.what()};
+    return refusal(context, StatusCode::FAILED_PRECONDITION, e.what(), refused);
   } catch (const RangeError& e) {
-    return {StatusCode::OUT_OF_RANGE, e.what()};
+    return refusal(context, StatusCode::OUT_OF_RANGE, e.what(), v1::OUT_OF_RANGE);
   } catch (const std::out_of_range& e) {
-    return {StatusCode::NOT_FOUND, e.what()};
+    return refusal(context, StatusCode::NOT_FOUND, e.what(), v1::NOT_FOUND);
+  } catch (const TooLarge& e) {
+    return refusal(context, StatusCode::INVALID_ARGUMENT, e.what(), v1::DESIGN_TOO_LARGE);
   } catch (const std::invalid_argument& e) {
-    return {StatusCode::INVALID_ARGUMENT, e.what()};
+    return refusal(context, StatusCode::INVALID_ARGUMENT, e.what(), v1::BAD_REQUEST);
   } catch (const std::exception& e) {
-    return {StatusCode::ABORTED, e.what()};
+    return refusal(context, StatusCode::ABORTED, e.what(), v1::BOARD_FAILED);
   }
 }
 
@@ -240,7 +257,7 @@ class ArrivingBitstream {
     path_ = (std::filesystem::path(folder_) / name_).string();
     if (total == 0) throw std::invalid_argument("The bitstream " + name_ + " is empty");
     if (total > SimulatedDevice::kMaxDesignBytes)
-      throw std::invalid_argument("The bitstream is larger than any design the board can hold");
+      throw TooLarge("The bitstream is larger than any design the board can hold");
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     std::uint64_t received = 0;
     while (stream->Read(&chunk)) {
@@ -272,8 +289,8 @@ class ArrivingBitstream {
 // A mode change or reset done on the board, logged with its outcome: what
 // reached the board, and what it refused.
 template <class Call>
-Status logged(ServedBoard& s, const std::string& what, Call&& call) {
-  Status status = on_board(std::forward<Call>(call));
+Status logged(ServedBoard& s, grpc::ServerContext* context, const std::string& what, Call&& call) {
+  Status status = on_board(context, std::forward<Call>(call));
   if (status.ok())
     s.logger->info("{}: done", what);
   else
@@ -314,22 +331,28 @@ Status ServedBoard::admit(grpc::ServerContext* context, bool changes) {
                                                       " for now: too many wrong tokens"};
     for (const std::string& line : refusals.refused(peer, barred.error_message(), false))
       logger->warn("{}", line);
-    return barred;
+    return refusal(context, barred.error_code(), barred.error_message(), v1::WRONG_TOKEN);
   }
   Status status = access.authenticate(metadata(context, "authorization"));
   if (!status.ok()) {
     for (const std::string& line : refusals.refused(peer, status.error_message()))
       logger->warn("{}", line);
-    return status;
+    return refusal(context, status.error_code(), status.error_message(), v1::WRONG_TOKEN);
   }
   if (changes) status = access.check_holder(metadata(context, "zelvar-session"));
-  return status;
+  return held_refusal(context, status);
+}
+
+Status ServedBoard::held_refusal(grpc::ServerContext* context, const Status& status) {
+  if (status.ok() || status.error_code() != StatusCode::FAILED_PRECONDITION) return status;
+  return refusal(context, status.error_code(), status.error_message(),
+                 access.holder().empty() ? v1::NOT_CLAIMED : v1::HELD_BY_OTHER);
 }
 
 Status BoardService::GetIdentity(grpc::ServerContext* context, const v1::GetIdentityRequest*,
                                  v1::Identity* identity) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
-  return on_board([&] {
+  return on_board(context, [&] {
     const DeviceInfo info = s_.board.read_identity();
     identity->set_vendor(info.vendor);
     identity->set_product(info.product_name);
@@ -370,9 +393,10 @@ Status BoardService::Claim(grpc::ServerContext* context, const v1::ClaimRequest*
                            v1::ClaimReply* reply) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
   if (request->client().size() > kLongestName)
-    return {StatusCode::INVALID_ARGUMENT,
-            fmt::format("A client's name is at most {} bytes; this one has {}", kLongestName,
-                        request->client().size())};
+    return refusal(context, StatusCode::INVALID_ARGUMENT,
+                   fmt::format("A client's name is at most {} bytes; this one has {}", kLongestName,
+                               request->client().size()),
+                   v1::BAD_REQUEST);
   // Kept, told to others and logged as one printable line.
   const std::string client = log_safe(request->client());
   std::string session;
@@ -381,20 +405,20 @@ Status BoardService::Claim(grpc::ServerContext* context, const v1::ClaimRequest*
     reply->set_session(session);
     s_.logger->info("The board is held by {} at {}", client, log_safe(context->peer()));
   }
-  return status;
+  return s_.held_refusal(context, status);
 }
 
 Status BoardService::Release(grpc::ServerContext* context, const v1::ReleaseRequest*,
                              v1::ReleaseReply*) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
-  return s_.access.release(metadata(context, "zelvar-session"));
+  return s_.held_refusal(context, s_.access.release(metadata(context, "zelvar-session")));
 }
 
 Status BoardService::ListRegisters(grpc::ServerContext* context,
                                    const v1::ListRegistersRequest* request,
                                    v1::ListRegistersReply* reply) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
-  return on_board([&] {
+  return on_board(context, [&] {
     for (const auto& r : s_.board.read_bank(bank_of(request->bank()))) {
       auto* out = reply->add_registers();
       out->set_name(r.name);
@@ -413,21 +437,24 @@ Status BoardService::WriteRegister(grpc::ServerContext* context,
                                    const v1::WriteRegisterRequest* request,
                                    v1::WriteRegisterReply* reply) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  return on_board([&] {
-    const std::int64_t before = s_.board.read_register(request->name());
-    s_.board.write_register(request->name(), request->value());
-    reply->set_old_value(before);
-    reply->set_new_value(s_.board.read_register(request->name()));
-    s_.logger->info("Written to the board: {} {} → {}", log_safe(request->name()), before,
-                    reply->new_value());
-  });
+  return on_board(
+      context,
+      [&] {
+        const std::int64_t before = s_.board.read_register(request->name());
+        s_.board.write_register(request->name(), request->value());
+        reply->set_old_value(before);
+        reply->set_new_value(s_.board.read_register(request->name()));
+        s_.logger->info("Written to the board: {} {} → {}", log_safe(request->name()), before,
+                        reply->new_value());
+      },
+      v1::READ_ONLY);
 }
 
 Status BoardService::Program(
     grpc::ServerContext* context,
     grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  return on_board([&] {
+  return on_board(context, [&] {
     ArrivingBitstream bitstream;
     bitstream.receive(stream);
     StreamedProgress progress(context, stream);
@@ -454,7 +481,7 @@ Status BoardService::Program(
 Status BoardService::Reset(grpc::ServerContext* context, const v1::ResetRequest* request,
                            v1::ResetReply*) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  return logged(s_, "Reset " + v1::ResetKind_Name(request->kind()), [&] {
+  return logged(s_, context, "Reset " + v1::ResetKind_Name(request->kind()), [&] {
     auto& actions = s_.board.resets;
     switch (request->kind()) {
       case v1::RESET_DEVICE:
@@ -476,7 +503,7 @@ Status BoardService::Reset(grpc::ServerContext* context, const v1::ResetRequest*
 Status BoardService::SetMode(grpc::ServerContext* context, const v1::SetModeRequest* request,
                              v1::SetModeReply*) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  return logged(s_, "Mode " + v1::Mode_Name(request->mode()),
+  return logged(s_, context, "Mode " + v1::Mode_Name(request->mode()),
                 [&] { s_.board.set_mode(mode_of(request->mode())); });
 }
 
@@ -484,17 +511,18 @@ Status BoardService::StartAcquisition(grpc::ServerContext* context,
                                       const v1::StartAcquisitionRequest*,
                                       v1::StartAcquisitionReply*) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  Status status = on_board([&] { s_.board.start_acquisition(); });
-  // Starting without a design is a state the caller must change first.
-  if (status.error_code() == StatusCode::ABORTED && s_.board.design().empty())
-    return {StatusCode::FAILED_PRECONDITION, status.error_message()};
-  return status;
+  if (s_.board.connected() && s_.board.design().empty())
+    // Starting without a design is a state the caller must change first.
+    return refusal(context, StatusCode::FAILED_PRECONDITION,
+                   "No design on the board: program a bitstream before starting the acquisition",
+                   v1::NO_DESIGN);
+  return on_board(context, [&] { s_.board.start_acquisition(); });
 }
 
 Status BoardService::StopAcquisition(grpc::ServerContext* context,
                                      const v1::StopAcquisitionRequest*, v1::StopAcquisitionReply*) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  return on_board([&] { s_.board.stop_acquisition(); });
+  return on_board(context, [&] { s_.board.stop_acquisition(); });
 }
 
 Status BoardService::StreamEvents(grpc::ServerContext* context, const v1::StreamEventsRequest*,
@@ -502,27 +530,36 @@ Status BoardService::StreamEvents(grpc::ServerContext* context, const v1::Stream
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
   const OpenCall open(s_.streams, ServedBoard::kMaxStreams, from_holder(s_, context));
   if (!open)
-    return {StatusCode::RESOURCE_EXHAUSTED,
-            fmt::format("The board already streams its events to {} clients: close one first",
-                        ServedBoard::kMaxStreams)};
-  if (!s_.board.connected()) return {StatusCode::UNAVAILABLE, NoBoard("no events sent").what()};
+    return refusal(
+        context, StatusCode::RESOURCE_EXHAUSTED,
+        fmt::format("The board already streams its events to {} clients: close one first",
+                    ServedBoard::kMaxStreams),
+        v1::BUSY);
+  if (!s_.board.connected())
+    return refusal(context, StatusCode::UNAVAILABLE, NoBoard("no events sent").what(),
+                   v1::BOARD_UNPLUGGED);
   // Each stream has its own producer, thread and queues: a caller that does
   // not read loses its own events only, never the board's or another's.
   StreamProducer producer;
   Subscription subscription(s_.board.events(), producer);
   const unsigned failures = s_.stream_failures;
   v1::EventBatch out;
+  std::uint64_t sequence = 0;  // each batch numbered, so that a gap shows
   while (!context->IsCancelled()) {
     if (producer.pop(out, 100ms)) {
-      out.set_lost_by_board(s_.board.acquisition().estimated_lost() + producer.dropped());
+      out.set_lost_by_board(s_.board.acquisition().estimated_lost());
+      out.set_dropped_by_server(producer.dropped());
+      out.set_sequence(++sequence);
       if (!writer->Write(out)) break;  // the client went away
       continue;
     }
     if (!s_.board.connected())
-      return {StatusCode::UNAVAILABLE, NoBoard("the event stream ended").what()};
+      return refusal(context, StatusCode::UNAVAILABLE, NoBoard("the event stream ended").what(),
+                     v1::BOARD_UNPLUGGED);
     if (s_.stream_failures != failures) {
       std::lock_guard lock(s_.failure_mutex);
-      return {StatusCode::UNAVAILABLE, "The event stream broke off: " + s_.stream_failure};
+      return refusal(context, StatusCode::UNAVAILABLE,
+                     "The event stream broke off: " + s_.stream_failure, v1::STREAM_BROKEN);
     }
   }
   return Status::OK;
@@ -531,7 +568,7 @@ Status BoardService::StreamEvents(grpc::ServerContext* context, const v1::Stream
 Status BoardService::ReadAdc(grpc::ServerContext* context, const v1::ReadAdcRequest*,
                              v1::AdcReadingReply* reply) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
-  return on_board([&] {
+  return on_board(context, [&] {
     if (!s_.board.connected()) throw NoBoard("ADC not read");
     static const auto started = std::chrono::steady_clock::now();
     const double t =
@@ -550,7 +587,9 @@ Status BoardService::ReadAdc(grpc::ServerContext* context, const v1::ReadAdcRequ
 Status BoardService::SerialTransact(grpc::ServerContext* context, const v1::SerialRequest* request,
                                     v1::SerialReply* reply) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
-  Status status = on_board([&] { reply->set_answer(s_.board.serial_transact(request->line())); });
+  Status status = on_board(
+      context, [&] { reply->set_answer(s_.board.serial_transact(request->line())); },
+      v1::NO_SERIAL_PORT);
   if (status.error_code() == StatusCode::FAILED_PRECONDITION)
     s_.logger->info("Serial line refused: {}", status.error_message());
   return status;
@@ -562,9 +601,10 @@ Status BoardService::WatchBoard(grpc::ServerContext* context, const v1::WatchBoa
   const std::string session = metadata(context, "zelvar-session").value_or("");
   const OpenCall open(s_.watches, ServedBoard::kMaxWatches, from_holder(s_, context));
   if (!open)
-    return {StatusCode::RESOURCE_EXHAUSTED,
-            fmt::format("The board is already watched by {} clients: close one first",
-                        ServedBoard::kMaxWatches)};
+    return refusal(context, StatusCode::RESOURCE_EXHAUSTED,
+                   fmt::format("The board is already watched by {} clients: close one first",
+                               ServedBoard::kMaxWatches),
+                   v1::BUSY);
   std::string last;
   while (!context->IsCancelled()) {
     s_.access.renew(session);  // a holder watching keeps the board

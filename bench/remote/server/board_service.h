@@ -26,6 +26,9 @@ struct ServedBoard {
               std::shared_ptr<spdlog::logger> logger);
   // OK when the call carries the token, and the session when `changes`.
   grpc::Status admit(grpc::ServerContext* context, bool changes);
+  // A refusal of the board's holder (FAILED_PRECONDITION) with its reason:
+  // nobody holds the board, or another client does. Any other status as it is.
+  grpc::Status held_refusal(grpc::ServerContext* context, const grpc::Status& status);
 
   // Event streams and watches open at once beyond the holder's own.
   static constexpr unsigned kMaxStreams = 8;

@@ -5,6 +5,7 @@
 
 #include "bench/events/hdf5_export.h"
 #include "bench/events/recording_file.h"
+#include "bench/remote/server/board_service.h"
 #include "tests/bench/events/event_keeper.h"
 #include "tests/bench/host/bench_fixture.h"
 
@@ -288,6 +289,55 @@ TEST_F(ServedBench, AKilledServerIsAnUnplugThatEndsTheRecordingAndTheSweepUntilI
   server->restart();
   ASSERT_FALSE(server->address.empty());
   expect_back_and_streaming();
+}
+
+// The served board, but its serial port answers with 3.5 MB: a reply the
+// bench does not take.
+class LongSerialService : public remote::BoardService {
+ public:
+  using remote::BoardService::BoardService;
+  grpc::Status SerialTransact(grpc::ServerContext*, const v1::SerialRequest*,
+                              v1::SerialReply* reply) override {
+    reply->set_answer(std::string(3'500'000, 'A'));
+    return grpc::Status::OK;
+  }
+};
+
+class LyingServedBench : public Bench {
+ protected:
+  void SetUp() override {
+    served_ = std::make_unique<remote::ServedBoard>(device_, "",
+                                                    std::make_shared<spdlog::logger>("lying"));
+    service_ = std::make_unique<LongSerialService>(*served_);
+    grpc::ServerBuilder builder;
+    int port = 0;
+    builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
+    builder.RegisterService(service_.get());
+    lying_ = builder.BuildAndStart();
+    ASSERT_TRUE(lying_ && port != 0);
+    served_address = "127.0.0.1:" + std::to_string(port);
+    Bench::SetUp();
+  }
+  void TearDown() override {
+    Bench::TearDown();
+    lying_->Shutdown(std::chrono::system_clock::now());
+  }
+  SimulatedDevice device_;
+  std::unique_ptr<remote::ServedBoard> served_;
+  std::unique_ptr<LongSerialService> service_;
+  std::unique_ptr<grpc::Server> lying_;
+};
+
+TEST_F(LyingServedBench, AReplyTheBenchDoesNotTakeIsToldInTheWindowInOneSentence) {
+  choose(tool("Write SPI"));
+  auto* serial = window().serial_control_frame->panel_serial_control;
+  type(serial->serial_tx_box, "ID?");
+  click(serial->btn_write);
+  EXPECT_TRUE(wait_for([&] {
+    return message() ==
+           "Error: The board sent a serial answer of 3.3 MiB (at most 64 KiB): it is not shown";
+  })) << message();
+  EXPECT_EQ(serial->serial_rx_box->GetValue(), "") << "nothing of the answer is shown";
 }
 
 }  // namespace

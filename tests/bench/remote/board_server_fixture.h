@@ -135,15 +135,29 @@ class BoardServerTest : public ::testing::Test {
   // its address in `redescribed_address`.
   void serve_redescribed(RedescribedService::Describe describe,
                          RedescribedService::Relist relist = nullptr, int port = 0) {
+    serve_as(
+        [&](ServedBoard& served_board) {
+          return std::make_unique<RedescribedService>(served_board, std::move(describe),
+                                                      std::move(relist));
+        },
+        port);
+  }
+  // Serves `board` through the service `make` makes of it (one that says
+  // other things than the board's own), with the simulator's switches, on
+  // `port` (0: any free one); its address in `redescribed_address`.
+  void serve_as(const std::function<std::unique_ptr<BoardService>(ServedBoard&)>& make,
+                int port = 0) {
     stop_redescribed();
     served = std::make_unique<ServedBoard>(board, "",
                                            std::make_shared<spdlog::logger>("pravel-board", log));
-    service = std::make_unique<RedescribedService>(*served, std::move(describe), std::move(relist));
+    service = make(*served);
+    simulator = std::make_unique<SimulatorService>(*served);
     grpc::ServerBuilder builder;
     int bound = 0;
     builder.AddListeningPort("127.0.0.1:" + std::to_string(port), grpc::InsecureServerCredentials(),
                              &bound);
     builder.RegisterService(service.get());
+    builder.RegisterService(simulator.get());
     redescribed = builder.BuildAndStart();
     ASSERT_TRUE(redescribed && bound != 0);
     redescribed_address = "127.0.0.1:" + std::to_string(bound);
@@ -183,7 +197,8 @@ class BoardServerTest : public ::testing::Test {
       std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(1000);
   std::unique_ptr<BoardServer> server;
   std::unique_ptr<ServedBoard> served;
-  std::unique_ptr<RedescribedService> service;
+  std::unique_ptr<BoardService> service;
+  std::unique_ptr<SimulatorService> simulator;
   std::unique_ptr<grpc::Server> redescribed;
   std::string redescribed_address;
 };

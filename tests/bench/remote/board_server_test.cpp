@@ -540,3 +540,93 @@ TEST(PravelBoard, TheAer320IsServedAsItDescribesItselfAndRefusesWhatItLacks) {
 
 }  // namespace
 }  // namespace Zelvar_Core::bench::remote
+
+namespace Zelvar_Core::bench::remote {
+namespace {
+
+// The reason code a call ended with, from its trailing metadata; "" for none.
+std::string reason_in(const grpc::ClientContext& context) {
+  const auto& trailing = context.GetServerTrailingMetadata();
+  const auto found = trailing.find("zelvar-reason");
+  return found == trailing.end() ? "" : std::string(found->second.data(), found->second.size());
+}
+
+TEST_F(BoardServerTest, EveryErrorCarriesItsReasonCodeInTheTrailingMetadata) {
+  serve("s3cret");
+  Client stranger(server->address(), "stranger", "wrong");
+  Client first(server->address(), "first", "s3cret"), second(server->address(), "second", "s3cret");
+  v1::Identity identity;
+  auto call = stranger.context();
+  EXPECT_FALSE(stranger.board->GetIdentity(call.get(), v1::GetIdentityRequest(), &identity).ok());
+  EXPECT_EQ(reason_in(*call), "WRONG_TOKEN");
+  // A write: before anyone claims, by another than the holder, then as the holder.
+  auto write = [](Client& client, const std::string& name, std::int64_t value) {
+    v1::WriteRegisterRequest request;
+    request.set_name(name);
+    request.set_value(value);
+    v1::WriteRegisterReply reply;
+    auto context = client.context();
+    client.board->WriteRegister(context.get(), request, &reply);
+    return reason_in(*context);
+  };
+  EXPECT_EQ(write(first, "VTH_ON", 2500), "NOT_CLAIMED");
+  ASSERT_TRUE(first.claim().ok());
+  EXPECT_EQ(write(second, "VTH_ON", 2500), "HELD_BY_OTHER");
+  EXPECT_EQ(write(first, "VTH_ON", 5000), "OUT_OF_RANGE");
+  EXPECT_EQ(write(first, "VTH_XX", 1), "NOT_FOUND");
+  EXPECT_EQ(write(first, "VTH_ON", 2500), "") << "a call that succeeds has no reason";
+  call = second.context();
+  v1::ClaimRequest claim;
+  v1::ClaimReply claimed;
+  EXPECT_FALSE(second.board->Claim(call.get(), claim, &claimed).ok());
+  EXPECT_EQ(reason_in(*call), "HELD_BY_OTHER");
+  // A request naming no mode; the acquisition with no design; an unplugged board.
+  call = first.context();
+  v1::SetModeReply mode_set;
+  EXPECT_FALSE(first.board->SetMode(call.get(), v1::SetModeRequest(), &mode_set).ok());
+  EXPECT_EQ(reason_in(*call), "BAD_REQUEST");
+  {  // a programming that fails halfway leaves no design
+    const std::string path = std::filesystem::absolute("reasons.bit").string();
+    std::ofstream(path, std::ios::binary) << make_bitstream("reasons", std::string(4096, 'z'));
+    board.fail_next_program = true;
+    EXPECT_THROW(board.program(path, nullptr), std::runtime_error);
+    std::filesystem::remove(path);
+    ASSERT_EQ(board.design(), "");
+  }
+  call = first.context();
+  v1::StartAcquisitionReply started;
+  EXPECT_EQ(first.board->StartAcquisition(call.get(), v1::StartAcquisitionRequest(), &started)
+                .error_code(),
+            grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(reason_in(*call), "NO_DESIGN");
+  board.set_connected(false);
+  call = first.context();
+  EXPECT_FALSE(first.board->GetIdentity(call.get(), v1::GetIdentityRequest(), &identity).ok());
+  EXPECT_EQ(reason_in(*call), "BOARD_UNPLUGGED");
+}
+
+TEST(PravelBoard, ADesignNamedByAFileNameThatIsNotUtf8IsRefusedBeforeItIsSent) {
+  // A bitstream without a header is named by its file; a Latin-1 file name
+  // would break every text of the protocol that carries the design.
+  SimulatedDevice device;
+  const std::filesystem::path folder = std::filesystem::absolute("latin1_design");
+  std::filesystem::create_directories(folder);
+  const std::string path = (folder / "caf\xe9.bit").string();
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << std::string(4096, '\x5a');
+  }
+  try {
+    device.program(path, nullptr);
+    ADD_FAILURE() << "a design name that is not UTF-8 was taken";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "The bitstream " + path +
+                                         " cannot name its design: its file name holds a byte "
+                                         "that is not UTF-8 (0xE9)");
+  }
+  EXPECT_EQ(device.design(), device.flash_design()) << "the board keeps what it held";
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench::remote

@@ -438,3 +438,58 @@ TEST_F(RemoteBoardTest, ABoardThatLiesAboutItselfIsRefusedInOneSentenceAndLeftAl
 
 }  // namespace
 }  // namespace Zelvar_Core::bench::remote
+
+namespace Zelvar_Core::bench::remote {
+namespace {
+
+// The served board, but every error is worded in another language: its
+// status and reason code are the board's own.
+class RewordedService : public BoardService {
+ public:
+  using BoardService::BoardService;
+  grpc::Status GetIdentity(grpc::ServerContext* context, const v1::GetIdentityRequest* request,
+                           v1::Identity* identity) override {
+    return reworded(BoardService::GetIdentity(context, request, identity));
+  }
+  grpc::Status StreamEvents(grpc::ServerContext* context, const v1::StreamEventsRequest* request,
+                            grpc::ServerWriter<v1::EventBatch>* writer) override {
+    return reworded(BoardService::StreamEvents(context, request, writer));
+  }
+
+ private:
+  static grpc::Status reworded(const grpc::Status& status) {
+    if (status.ok()) return status;
+    return {status.error_code(), "Die Platine sagt nein: " + status.error_message()};
+  }
+};
+
+TEST_F(RemoteBoardTest, TheBenchDecidesByTheReasonCodeWhateverTheBoardsWording) {
+  serve_as([](ServedBoard& served) { return std::make_unique<RewordedService>(served); });
+  // An unplugged board, in other words, is a board that is not there, not a server gone.
+  board.set_connected(false);
+  RemoteBoard remote(redescribed_address, "", "reason test");
+  EXPECT_FALSE(remote.connected());
+  std::mutex heard_mutex;
+  std::vector<std::string> heard;
+  remote.stream_failure = [&](const std::string& what) {
+    std::lock_guard lock(heard_mutex);
+    heard.push_back(what);
+  };
+  board.set_connected(true);
+  ASSERT_TRUE(eventually([&] { return remote.connected(); }));
+  EXPECT_EQ(remote.links_made(), 1);
+  remote.start_acquisition();
+  ASSERT_TRUE(eventually([&] { return remote.events().published() > 1000; }));
+  // A stream that breaks off is told in the board's words, whatever they are.
+  board.acquisition().fail_next_read();
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(heard_mutex);
+    return !heard.empty();
+  }));
+  std::lock_guard lock(heard_mutex);
+  EXPECT_EQ(heard.front().rfind("Die Platine sagt nein: The event stream broke off: ", 0), 0u)
+      << heard.front();
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench::remote
