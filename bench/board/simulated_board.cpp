@@ -16,8 +16,11 @@
 namespace Zelvar_Core::bench {
 
 SimulatedDevice::SimulatedDevice(SimulatedSensor sensor)
+    : SimulatedDevice(sensor, declaration_of(sensor)) {}
+
+SimulatedDevice::SimulatedDevice(SimulatedSensor sensor, BoardDeclaration declaration)
     : sensor_(sensor),
-      declaration_(declaration_of(sensor)),
+      declaration_(std::move(declaration)),
       registers_(declaration_),
       adc_(registers_, declaration_.adc_channels),
       acquisition_(
@@ -230,6 +233,13 @@ void SimulatedDevice::write_register(const std::string& name, std::int64_t value
   if (registers_.find(name).read_only) throw Refused(name + " is read-only: nothing was written");
   registers_.write(name, value);
   if (register_listener) register_listener(name);
+}
+
+void SimulatedDevice::write_registers(const std::vector<RegisterWrite>& writes) {
+  if (!connected_) throw NoBoard("registers not written");
+  registers_.write_all(writes);
+  if (register_listener)
+    for (const auto& w : writes) register_listener(w.name);
 }
 
 BiasPoint SimulatedDevice::bias_point() const {

@@ -1,5 +1,6 @@
 #include "bench/remote/server/board_service.h"
 
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,7 +23,7 @@ using grpc::Status;
 using grpc::StatusCode;
 using namespace std::chrono_literals;
 
-std::optional<std::string> metadata(const grpc::ServerContext* context, const char* key) {
+std::optional<std::string> metadata(const grpc::ServerContextBase* context, const char* key) {
   const auto& all = context->client_metadata();
   const auto found = all.find(key);
   if (found == all.end()) return std::nullopt;
@@ -276,7 +277,7 @@ ServedBoard::ServedBoard(SimulatedDevice& board_, const std::string& token,
   };
 }
 
-Status ServedBoard::admit(grpc::ServerContext* context, bool changes) {
+Status ServedBoard::admit(grpc::ServerContextBase* context, bool changes) {
   Status status = access.authenticate(metadata(context, "authorization"));
   if (!status.ok()) {
     logger->warn("Refused a call from {}: {}", context->peer(), status.error_message());
@@ -363,9 +364,26 @@ Status BoardService::ListRegisters(grpc::ServerContext* context,
   });
 }
 
-Status BoardService::WriteRegister(grpc::ServerContext* context,
-                                   const v1::WriteRegisterRequest* request,
-                                   v1::WriteRegisterReply* reply) {
+// Both answered at once: a write does not wait on anything but the board.
+grpc::ServerUnaryReactor* BoardService::WriteRegister(grpc::CallbackServerContext* context,
+                                                      const v1::WriteRegisterRequest* request,
+                                                      v1::WriteRegisterReply* reply) {
+  grpc::ServerUnaryReactor* reactor = context->DefaultReactor();
+  reactor->Finish(write_register(context, request, reply));
+  return reactor;
+}
+
+grpc::ServerUnaryReactor* BoardService::WriteRegisters(grpc::CallbackServerContext* context,
+                                                       const v1::WriteRegistersRequest* request,
+                                                       v1::WriteRegistersReply* reply) {
+  grpc::ServerUnaryReactor* reactor = context->DefaultReactor();
+  reactor->Finish(write_registers(context, request, reply));
+  return reactor;
+}
+
+Status BoardService::write_register(grpc::ServerContextBase* context,
+                                    const v1::WriteRegisterRequest* request,
+                                    v1::WriteRegisterReply* reply) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
   return on_board([&] {
     const std::int64_t before = s_.board.read_register(request->name());
@@ -374,6 +392,43 @@ Status BoardService::WriteRegister(grpc::ServerContext* context,
     reply->set_new_value(s_.board.read_register(request->name()));
     s_.logger->info("Written to the board: {} {} → {}", request->name(), before,
                     reply->new_value());
+  });
+}
+
+Status BoardService::write_registers(grpc::ServerContextBase* context,
+                                     const v1::WriteRegistersRequest* request,
+                                     v1::WriteRegistersReply* reply) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  if (request->writes().empty())
+    return {StatusCode::INVALID_ARGUMENT, "No register to write: nothing was written"};
+  if (request->writes_size() > kMostWritesAtOnce)
+    return {StatusCode::INVALID_ARGUMENT,
+            fmt::format("{} writes in one call are more than the {} a call may hold: nothing was "
+                        "written",
+                        request->writes_size(), kMostWritesAtOnce)};
+  std::vector<RegisterWrite> writes;
+  writes.reserve(static_cast<std::size_t>(request->writes_size()));
+  for (const auto& w : request->writes()) writes.push_back({w.name(), w.value()});
+  return on_board([&] {
+    std::vector<std::int64_t> before;
+    before.reserve(writes.size());
+    // An unknown name is the board's to refuse, with the others, below.
+    for (const auto& w : writes)
+      before.push_back(s_.board.registers().has(w.name) ? s_.board.registers().read(w.name) : 0);
+    s_.board.write_registers(writes);
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+      auto* written = reply->add_written();
+      written->set_old_value(before[i]);
+      written->set_new_value(s_.board.registers().read(writes[i].name));
+    }
+    // Each write named, the first eight of a long batch.
+    std::vector<std::string> told;
+    for (std::size_t i = 0; i < writes.size() && i < 8; ++i)
+      told.push_back(fmt::format("{} {} → {}", writes[i].name, before[i],
+                                 reply->written(static_cast<int>(i)).new_value()));
+    s_.logger->info("Written to the board in one call: {} register{} ({}{})", writes.size(),
+                    writes.size() == 1 ? "" : "s", fmt::join(told, ", "),
+                    writes.size() > 8 ? ", ..." : "");
   });
 }
 
