@@ -90,7 +90,8 @@ class Bench : public ::testing::Test {
     server = std::make_unique<testing_support::BoardServerProcess>(fs::current_path() / "served");
     ASSERT_FALSE(server->address.empty()) << "pravel-board did not start";
   }
-  std::unique_ptr<Board> served_board() {
+  // The board the bench starts on instead of the built-in one, if any.
+  virtual std::unique_ptr<Board> served_board() {
     if (!server) return nullptr;
     auto board = std::make_unique<remote::RemoteBoard>(server->address, "", "pravel e2e test");
     board->set_interactive_thread(std::this_thread::get_id());  // the toolkit's
