@@ -1,10 +1,17 @@
 // The board protocol over loopback: the simulated board's busy stream read
 // by a client for STREAM_SECONDS (10 by default) with the events decoded,
-// the round trip of one register write, and how long the bench's remote
-// board takes to be connected again once a lost server listens again. The server runs in this
+// the round trip of one register write beside a bare TCP ping-pong of the
+// same size on 127.0.0.1 (what any call costs at least), 32 registers
+// written in one call, and how long the bench's remote board takes to be
+// connected again once a lost server listens again. The server runs in this
 // process on 127.0.0.1, on its own gRPC threads, as pravel-board runs it.
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <spdlog/sinks/null_sink.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -22,6 +29,15 @@ namespace {
 using namespace Zelvar_Core::bench;
 using namespace Zelvar_Core::bench::remote;
 using namespace std::chrono_literals;
+
+// The simulated AER-640 with 64 more registers, so that a batch has as
+// many distinct registers to write as it needs.
+BoardDeclaration with_many_registers() {
+  BoardDeclaration board = declaration_of(SimulatedSensor::Aer640);
+  for (int i = 0; i < 64; ++i)
+    board.device_registers.push_back({"SPARE_" + std::to_string(i), 0, 0, 255});
+  return board;
+}
 
 struct Served {
   Served() {
@@ -52,7 +68,7 @@ struct Served {
     v1::WriteRegisterReply reply;
     if (!stub->WriteRegister(context().get(), request, &reply).ok()) std::abort();
   }
-  SimulatedDevice board;
+  SimulatedDevice board{SimulatedSensor::Aer640, with_many_registers()};
   std::unique_ptr<BoardServer> server;
   std::shared_ptr<grpc::Channel> channel;
   std::unique_ptr<v1::Board::Stub> stub;
@@ -115,6 +131,69 @@ void BM_WriteOneRegister(benchmark::State& state) {
 }
 // Repeated, so that the median of the runs shows beside their mean.
 BENCHMARK(BM_WriteOneRegister)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// The floor under any call: a 32-byte message sent to a thread that
+// answers it with as many, over a TCP connection on 127.0.0.1 without
+// Nagle's delay, measured in the same run as the write above.
+void BM_TcpPingPong(benchmark::State& state) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      listen(listener, 1) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    std::abort();
+  const int one = 1;
+  std::thread echo([listener, one] {
+    const int peer = accept(listener, nullptr, nullptr);
+    setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    char message[32];
+    while (recv(peer, message, sizeof message, MSG_WAITALL) == sizeof message)
+      if (send(peer, message, sizeof message, 0) != sizeof message) break;
+    close(peer);
+  });
+  const int client = socket(AF_INET, SOCK_STREAM, 0);
+  setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (connect(client, reinterpret_cast<sockaddr*>(&address), length) != 0) std::abort();
+  char message[32] = "VTH_ON 2000";
+  for (auto _ : state) {
+    if (send(client, message, sizeof message, 0) != sizeof message ||
+        recv(client, message, sizeof message, MSG_WAITALL) != sizeof message)
+      std::abort();
+  }
+  close(client);
+  echo.join();
+  close(listener);
+}
+BENCHMARK(BM_TcpPingPong)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// `range(0)` registers written in one WriteRegisters call.
+void BM_WriteRegistersAtOnce(benchmark::State& state) {
+  Served served;
+  v1::WriteRegistersRequest request;
+  for (int i = 0; i < state.range(0); ++i) {
+    auto* w = request.add_writes();
+    w->set_name("SPARE_" + std::to_string(i));
+  }
+  std::int64_t value = 0;
+  for (auto _ : state) {
+    value = 1 - value;
+    for (auto& w : *request.mutable_writes()) w.set_value(value);
+    v1::WriteRegistersReply reply;
+    if (!served.stub->WriteRegisters(served.context().get(), request, &reply).ok()) std::abort();
+  }
+}
+BENCHMARK(BM_WriteRegistersAtOnce)
+    ->Arg(1)
+    ->Arg(32)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);

@@ -23,6 +23,16 @@ const BoardDeclaration& Board::declaration() const {
   return default_board;
 }
 
+void Board::write_registers(const std::vector<RegisterWrite>& writes) {
+  if (!connected()) throw NoBoard("registers not written");
+  // Checked on a copy of what the board told, so that a refusal leaves the board as it was.
+  RegisterFile trial;
+  for (Bank bank : {Bank::Device, Bank::Dac, Bank::Chip})
+    trial.replace(bank, registers().bank(bank));
+  trial.write_all(writes);
+  for (const auto& w : writes) write_register(w.name, w.value);
+}
+
 void Board::set_mode(SensorMode mode) {
   if (!declaration().has_mode(mode)) throw Refused(missing_mode_text(mode));
   change_mode(mode);

@@ -95,6 +95,12 @@ class Board : public Device {
   virtual std::vector<Register> read_bank(Bank bank) = 0;
   virtual std::int64_t read_register(const std::string& name) const = 0;
   virtual void write_register(const std::string& name, std::int64_t value) = 0;
+  // Several registers in one go, all or none: every write is checked against
+  // what the board told (the register, its range, its read-only mark) before
+  // any is made, and the first refused is thrown in one sentence naming it.
+  // This default then writes them one by one; a board that can does it in
+  // one step.
+  virtual void write_registers(const std::vector<RegisterWrite>& writes);
   virtual const RegisterFile& registers() const = 0;
 
   // A mode the board does not declare is refused (Refused: "The board has no

@@ -23,6 +23,13 @@ class Refused : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A bitstream the board cannot take: empty, damaged, or naming its design
+// with text that is not printable UTF-8.
+class BadBitstream : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The user stopped something; shown as information, never as an error.
 class Cancelled : public std::runtime_error {
  public:

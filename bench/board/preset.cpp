@@ -155,14 +155,18 @@ void apply_preset_json(BenchModel& model, const std::string& text) {
   const auto registers = checked(preset, "registers", model.registers, reader.raw);
   const auto dacs = checked(preset, "dacs", model.dacs, reader.raw);
   const auto signals = checked(preset, "signals", model.signals, reader.raw);
-  auto& board = model.simulated_device;
+  Board& board = model.board();
   if (!board.connected()) throw NoBoard("preset not loaded");
-  auto write = [&board](const std::vector<Register>& list, const std::vector<std::int64_t>& v) {
-    for (std::size_t i = 0; i < list.size(); ++i) board.write_register(list[i].name, v[i]);
+  // Every register in one go: a served board takes them in one call, and a
+  // refusal leaves them all as they were.
+  std::vector<RegisterWrite> writes;
+  auto add = [&writes](const std::vector<Register>& list, const std::vector<std::int64_t>& v) {
+    for (std::size_t i = 0; i < list.size(); ++i) writes.push_back({list[i].name, v[i]});
   };
-  write(model.registers, registers);
-  write(model.dacs, dacs);
-  write(model.signals, signals);
+  add(model.registers, registers);
+  add(model.dacs, dacs);
+  add(model.signals, signals);
+  board.write_registers(writes);
   model.refresh_from_board();
 }
 

@@ -1,8 +1,11 @@
 #include "bench/board/registers.h"
 
 #include <cctype>
+#include <string_view>
+#include <unordered_set>
 
 #include "bench/board/board_declaration.h"
+#include "bench/board/errors.h"
 #include "bench/board/text.h"
 
 namespace Zelvar_Core::bench {
@@ -98,6 +101,34 @@ void RegisterFile::write(const std::string& name, std::int64_t value) {
   Register& r = locate(name);
   if (value < r.min || value > r.max) throw RangeError(out_of_range_text(r, std::to_string(value)));
   r.value = value;
+}
+
+std::vector<std::int64_t> RegisterFile::write_all(const std::vector<RegisterWrite>& writes) {
+  std::lock_guard lock(mutex_);
+  std::vector<Register*> targets;
+  targets.reserve(writes.size());
+  std::unordered_set<std::string_view> named;
+  for (const auto& w : writes) {
+    Register* r = nullptr;
+    try {
+      r = &locate(w.name);
+    } catch (const std::out_of_range& e) {
+      throw std::out_of_range(std::string(e.what()) + ": nothing was written");
+    }
+    if (!named.insert(r->name).second)
+      throw std::invalid_argument(w.name + " is written twice in one call: nothing was written");
+    if (r->read_only) throw Refused(read_only_text(*r));
+    if (w.value < r->min || w.value > r->max)
+      throw RangeError(out_of_range_text(*r, std::to_string(w.value)) + ": nothing was written");
+    targets.push_back(r);
+  }
+  std::vector<std::int64_t> before;
+  before.reserve(writes.size());
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    before.push_back(targets[i]->value);
+    targets[i]->value = writes[i].value;
+  }
+  return before;
 }
 
 void RegisterFile::replace(Bank bank, std::vector<Register> registers) {

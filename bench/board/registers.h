@@ -25,6 +25,13 @@ struct Register {
 
 enum class Bank { Device, Dac, Chip };
 
+// One write of several made at once.
+struct RegisterWrite {
+  std::string name;
+  std::int64_t value;
+  bool operator==(const RegisterWrite& o) const { return name == o.name && value == o.value; }
+};
+
 // A value outside a register's range, refused by the board.
 class RangeError : public std::out_of_range {
  public:
@@ -68,6 +75,12 @@ class RegisterFile {
   std::int64_t read(const std::string& name) const;
   // Throws RangeError (value kept) outside the range.
   void write(const std::string& name, std::int64_t value);
+  // Several writes, all or none: each is checked first (the register exists
+  // and is named once, takes writes, holds the value) and the first refused
+  // is thrown in one sentence ending "nothing was written" (std::out_of_range,
+  // Refused, RangeError, or std::invalid_argument for a name given twice).
+  // Returns each register's value before, in order.
+  std::vector<std::int64_t> write_all(const std::vector<RegisterWrite>& writes);
   // A bank as another board reports it: its registers, ranges and values.
   void replace(Bank bank, std::vector<Register> registers);
 

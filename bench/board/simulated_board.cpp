@@ -16,8 +16,11 @@
 namespace Zelvar_Core::bench {
 
 SimulatedDevice::SimulatedDevice(SimulatedSensor sensor)
+    : SimulatedDevice(sensor, declaration_of(sensor)) {}
+
+SimulatedDevice::SimulatedDevice(SimulatedSensor sensor, BoardDeclaration declaration)
     : sensor_(sensor),
-      declaration_(declaration_of(sensor)),
+      declaration_(std::move(declaration)),
       registers_(declaration_),
       adc_(registers_, declaration_.adc_channels),
       acquisition_(
@@ -170,7 +173,7 @@ void SimulatedDevice::program(const std::string& path, ProgrammingObserver* obse
   if (!S_ISREG(info.st_mode))
     throw std::runtime_error("Cannot read the bitstream " + path + ": it is not a regular file");
   const auto size = static_cast<std::uint64_t>(info.st_size);
-  if (size == 0) throw std::runtime_error("The bitstream " + path + " is empty");
+  if (size == 0) throw BadBitstream("The bitstream " + path + " is empty");
   if (size > kMaxDesignBytes) {
     throw std::runtime_error("The bitstream " + path + " is " + size_text(size) +
                              ", larger than any design the board can hold (" +
@@ -182,13 +185,13 @@ void SimulatedDevice::program(const std::string& path, ProgrammingObserver* obse
   try {
     header = parse_bitstream_header(head, size);
   } catch (const std::invalid_argument& e) {
-    throw std::runtime_error("The bitstream " + path + " is damaged: " + e.what());
+    throw BadBitstream("The bitstream " + path + " is damaged: " + e.what());
   }
   const std::string design = header && !header->design.empty() ? header->design : file_name(path);
   // A design named by its file is shown and sent as any other name.
   if (const std::string fault = text_fault(design); !fault.empty())
-    throw std::runtime_error("The bitstream " + path +
-                             " cannot name its design: its file name holds " + fault);
+    throw BadBitstream("The bitstream " + path + " cannot name its design: its file name holds " +
+                       fault);
 
   stop_acquisition();
   ObservedRun run(observer, design, size);
@@ -234,6 +237,13 @@ void SimulatedDevice::write_register(const std::string& name, std::int64_t value
   if (registers_.find(name).read_only) throw Refused(name + " is read-only: nothing was written");
   registers_.write(name, value);
   if (register_listener) register_listener(name);
+}
+
+void SimulatedDevice::write_registers(const std::vector<RegisterWrite>& writes) {
+  if (!connected_) throw NoBoard("registers not written");
+  registers_.write_all(writes);
+  if (register_listener)
+    for (const auto& w : writes) register_listener(w.name);
 }
 
 BiasPoint SimulatedDevice::bias_point() const {

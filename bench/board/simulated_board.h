@@ -30,6 +30,9 @@ class SimulatedDevice : public Board {
   // The AER-640 board, or the sensor named: its declaration, registers, ADC
   // channels, modes, resets and the size of the array its events lie on.
   explicit SimulatedDevice(SimulatedSensor sensor = SimulatedSensor::Aer640);
+  // The sensor's board declaring what `declaration` says instead: its
+  // registers, banks, channels and limits (a board of another size).
+  SimulatedDevice(SimulatedSensor sensor, BoardDeclaration declaration);
   ~SimulatedDevice() override;
 
   SimulatedSensor sensor() const { return sensor_; }
@@ -62,6 +65,8 @@ class SimulatedDevice : public Board {
   std::vector<Register> read_bank(Bank bank) override;
   std::int64_t read_register(const std::string& name) const override;
   void write_register(const std::string& name, std::int64_t value) override;
+  // All or none, at once: no reader sees some of the writes without the others.
+  void write_registers(const std::vector<RegisterWrite>& writes) override;
   const RegisterFile& registers() const override { return registers_; }
 
   SensorMode mode() const override { return mode_; }

@@ -23,6 +23,13 @@ from zelvar.board.v1 import board_pb2_grpc as rpc
 
 LEASE_S = 10.0
 WIDTH, HEIGHT = 640, 480
+FIFO_EVENTS = 200_000  # what the board's FIFO holds: two seconds of the dot
+# Each streaming call (StreamEvents, WatchBoard, Program) holds a worker for
+# as long as it lasts: enough for several clients, each with a stream and a
+# watch, and their short calls beside.
+WORKERS = 32
+MOST_WRITES_AT_ONCE = 4096
+BITSTREAM_MAGIC = b"\x00\x09\x0f\xf0\x0f\xf0\x0f\xf0\x0f\xf0\x00\x00\x01"
 LARGEST_DESIGN_BYTES = 16 << 20
 WRITE_BYTES_PER_S = 16e6  # how fast the FPGA takes a design
 
@@ -57,6 +64,7 @@ class FakeBoard:
         self.mode = pb.MODE_EVENT_STREAM
         self.acquiring = False
         self.started = time.monotonic()
+        self.lost = 0  # events the FIFO dropped since the stream started
 
     def register(self, name):
         for bank in self.banks.values():
@@ -70,6 +78,13 @@ class FakeBoard:
         if not self.acquiring or self.mode == pb.MODE_STANDBY or t1_us <= t0_us:
             return np.zeros(0, dtype="<u4"), 0
         n = int((t1_us - t0_us) // 10)  # 100 k events/s
+        if n > FIFO_EVENTS:
+            # Nobody took the events for longer than the FIFO holds: the
+            # oldest are gone, and counted. A REAL BOARD: its FIFO's count.
+            with self.lock:
+                self.lost += n - FIFO_EVENTS
+            t0_us = t1_us - FIFO_EVENTS * 10
+            n = FIFO_EVENTS
         t = np.linspace(t0_us, t1_us, n, endpoint=False).astype(np.int64)
         angle = t / 1e6 * 2 * math.pi / 4  # a turn every 4 s
         x = (WIDTH / 2 + 150 * np.cos(angle) + np.random.randint(-3, 4, n)).astype(np.uint32)
@@ -83,9 +98,35 @@ class FakeBoard:
         return out.astype("<u4"), n
 
 
+def design_of(data, file_name):
+    """The design a bitstream holds: the name in its header's 'a' field, up to
+    its first ';'; a file without a header is named after the file. Raises
+    ValueError with the reason for a header that is cut short or a name that
+    is not printable UTF-8. A REAL BOARD: its own bitstream's format."""
+    if not data.startswith(BITSTREAM_MAGIC):
+        return file_name.rsplit(".", 1)[0] or "unnamed"
+    at = len(BITSTREAM_MAGIC)
+    if data[at:at + 1] != b"a" or len(data) < at + 3:
+        raise ValueError("the bitstream header lacks its 'a' field")
+    length = int.from_bytes(data[at + 1:at + 3], "big")
+    field = data[at + 3:at + 3 + length]
+    if len(field) < length:
+        raise ValueError("the bitstream header is cut short")
+    try:
+        name = field.rstrip(b"\0").decode("utf-8").split(";", 1)[0]
+    except UnicodeDecodeError:
+        raise ValueError("its design name is not UTF-8") from None
+    if not name.isprintable():
+        raise ValueError("its design name holds a character that is not printable")
+    return name or "unnamed"
+
+
 class BoardService(rpc.BoardServicer):
     def __init__(self, board, token):
         self.board, self.token = board, token
+        # Calls come on several threads at once: who holds the board is read
+        # and changed under this lock only.
+        self.holder_lock = threading.Lock()
         self.holder = None  # (session, client, peer, since, last_call)
 
     # -- who may call --------------------------------------------------------
@@ -97,29 +138,46 @@ class BoardService(rpc.BoardServicer):
             context.abort(grpc.StatusCode.UNAUTHENTICATED,
                           "The board refuses the call: wrong or missing token")
         if changes:
+            refusal = None
+            with self.holder_lock:
+                h = self.holder
+                if not h or time.monotonic() - h[4] >= self.lease_s:
+                    refusal = "Claim the board first"
+                elif meta.get("zelvar-session") != h[0]:
+                    refusal = f"The board is in use by {h[1]} at {h[2]} since {h[3]}"
+                else:
+                    self.holder = h[:4] + (time.monotonic(),)
+            if refusal:  # aborted outside the lock: abort raises
+                context.abort(grpc.StatusCode.FAILED_PRECONDITION, refusal)
+
+    lease_s = LEASE_S
+
+    def held_by(self):
+        """The client holding the board, "" when none."""
+        with self.holder_lock:
             h = self.holder
-            if not h or time.monotonic() - h[4] >= LEASE_S:
-                context.abort(grpc.StatusCode.FAILED_PRECONDITION, "Claim the board first")
-            if meta.get("zelvar-session") != h[0]:
-                context.abort(grpc.StatusCode.FAILED_PRECONDITION,
-                              f"The board is in use by {h[1]} at {h[2]} since {h[3]}")
-            self.holder = h[:4] + (time.monotonic(),)
+            return h[1] if h and time.monotonic() - h[4] < self.lease_s else ""
 
     def Claim(self, request, context):
         self.admit(context, False)
-        h = self.holder
-        mine = h and (h[1], h[2]) == (request.client, context.peer())
-        if h and time.monotonic() - h[4] < LEASE_S and not mine:
-            context.abort(grpc.StatusCode.FAILED_PRECONDITION,
-                          f"The board is in use by {h[1]} at {h[2]} since {h[3]}")
-        session = h[0] if mine else secrets.token_hex(16)
-        self.holder = (session, request.client, context.peer(), time.strftime("%H:%M:%S"),
-                       time.monotonic())
+        refusal = None
+        with self.holder_lock:
+            h = self.holder
+            mine = h and (h[1], h[2]) == (request.client, context.peer())
+            if h and time.monotonic() - h[4] < self.lease_s and not mine:
+                refusal = f"The board is in use by {h[1]} at {h[2]} since {h[3]}"
+            else:
+                session = h[0] if mine else secrets.token_hex(16)
+                self.holder = (session, request.client, context.peer(),
+                               h[3] if mine else time.strftime("%H:%M:%S"), time.monotonic())
+        if refusal:
+            context.abort(grpc.StatusCode.FAILED_PRECONDITION, refusal)
         return pb.ClaimReply(session=session)
 
     def Release(self, request, context):
         self.admit(context, True)
-        self.holder = None
+        with self.holder_lock:
+            self.holder = None
         return pb.ReleaseReply()
 
     # -- the board -----------------------------------------------------------
@@ -164,6 +222,47 @@ class BoardService(rpc.BoardServicer):
             old, r[0] = r[0], request.value  # A REAL BOARD: write the register here
             return pb.WriteRegisterReply(old_value=old, new_value=r[0])
 
+    def WriteRegisters(self, request, context):
+        """Several registers at once, all or none: every write is checked
+        before any is made."""
+        self.admit(context, True)
+        if not request.writes:
+            context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+                          "No register to write: nothing was written")
+        if len(request.writes) > MOST_WRITES_AT_ONCE:
+            context.abort(grpc.StatusCode.INVALID_ARGUMENT,
+                          f"{len(request.writes)} writes in one call are more than the "
+                          f"{MOST_WRITES_AT_ONCE} a call may hold: nothing was written")
+        refusal = None
+        with self.board.lock:
+            named = set()
+            for w in request.writes:
+                r = self.board.register(w.name)
+                if r is None:
+                    refusal = (grpc.StatusCode.NOT_FOUND,
+                               f"The board has no register named {w.name}: nothing was written")
+                elif w.name in named:
+                    refusal = (grpc.StatusCode.INVALID_ARGUMENT,
+                               f"{w.name} is written twice in one call: nothing was written")
+                elif r[5]:
+                    refusal = (grpc.StatusCode.FAILED_PRECONDITION,
+                               f"{w.name} is read-only: nothing was written")
+                elif not r[1] <= w.value <= r[2]:
+                    refusal = (grpc.StatusCode.OUT_OF_RANGE,
+                               f"{w.name}: {w.value} is out of range {r[1]}..{r[2]}: "
+                               "nothing was written")
+                if refusal:
+                    break
+                named.add(w.name)
+            else:
+                written = []
+                for w in request.writes:
+                    r = self.board.register(w.name)
+                    old, r[0] = r[0], w.value  # A REAL BOARD: write the registers here
+                    written.append(pb.WriteRegisterReply(old_value=old, new_value=r[0]))
+                return pb.WriteRegistersReply(written=written)
+        context.abort(*refusal)
+
     def Program(self, request_iterator, context):
         self.admit(context, True)
         first = next(request_iterator, None)
@@ -174,7 +273,7 @@ class BoardService(rpc.BoardServicer):
         if total > LARGEST_DESIGN_BYTES:
             context.abort(grpc.StatusCode.INVALID_ARGUMENT,
                           "The bitstream is larger than any design the board can hold")
-        design = first.header.file_name.rsplit(".", 1)[0] or "unnamed"
+        design = None
         self.board.design = ""
         for chunk in request_iterator:
             if chunk.HasField("header"):
@@ -184,6 +283,11 @@ class BoardService(rpc.BoardServicer):
             if got > total:
                 context.abort(grpc.StatusCode.INVALID_ARGUMENT,
                               "More of the bitstream came than its header announced")
+            if design is None:
+                try:  # a chunk holds the whole header: chunks are up to 1 MiB
+                    design = design_of(chunk.data, first.header.file_name)
+                except ValueError as e:
+                    context.abort(grpc.StatusCode.INVALID_ARGUMENT, f"The bitstream is refused: {e}")
             # A REAL BOARD: write the chunk to the FPGA here.
             time.sleep(len(chunk.data) / WRITE_BYTES_PER_S)
             if not context.is_active():
@@ -192,6 +296,7 @@ class BoardService(rpc.BoardServicer):
         if got != total:
             context.abort(grpc.StatusCode.INVALID_ARGUMENT,
                           f"The bitstream ended after {got} of {total} bytes")
+        design = design or design_of(b"", first.header.file_name)
         self.board.design = design
         yield pb.ProgramProgress(design=design, bytes_done=got, bytes_total=total, done=True)
 
@@ -223,6 +328,8 @@ class BoardService(rpc.BoardServicer):
         if not self.board.design:
             context.abort(grpc.StatusCode.FAILED_PRECONDITION, "No design on the board: program "
                           "a bitstream before starting the acquisition")
+        with self.board.lock:
+            self.board.lost = 0  # counted from the stream's start
         self.board.acquiring = True
         return pb.StartAcquisitionReply()
 
@@ -244,9 +351,10 @@ class BoardService(rpc.BoardServicer):
 
     def batch(self, words, n, now_us):
         """One batch of the stream: the words, the events they hold, the board's clock at its
-        end. A REAL BOARD: count in lost_by_board what its FIFO dropped."""
+        end, and what the FIFO dropped since the stream started. A REAL BOARD: its
+        FIFO's count."""
         return pb.EventBatch(evt2_words=words.tobytes(), events=n, board_time_us=now_us,
-                             lost_by_board=0)
+                             lost_by_board=self.board.lost)
 
     def ReadAdc(self, request, context):
         self.admit(context, False)
@@ -262,10 +370,9 @@ class BoardService(rpc.BoardServicer):
         self.admit(context, False)
         last = None
         while context.is_active():
-            h = self.holder
             state = pb.BoardState(plugged=True, design=self.board.design,
                                   acquiring=self.board.acquiring, mode=self.board.mode,
-                                  held_by=h[1] if h and time.monotonic() - h[4] < LEASE_S else "")
+                                  held_by=self.held_by())
             if state != last:
                 yield state
                 last = state
@@ -277,15 +384,21 @@ def main(service=BoardService):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--listen", default="127.0.0.1:50551", help="HOST:PORT (port 0: any)")
     parser.add_argument("--token-file", help="refuse calls without the token in this file")
+    parser.add_argument("--lease", type=float, default=LEASE_S,
+                        help="seconds a claim lasts after its holder's last call")
     args = parser.parse_args()
+    if not 0 < args.lease <= 3600:  # NaN fails this too
+        parser.error(f"--lease must be more than 0 and at most 3600 seconds, not {args.lease}")
     token = ""
     if args.token_file:
         with open(args.token_file) as f:
             token = f.readline().strip()
         if not token:  # an empty token would let every caller in
             raise SystemExit(f"fake_board.py: the token file {args.token_file} holds no token")
-    server = grpc.server(futures.ThreadPoolExecutor(max_workers=8))
-    rpc.add_BoardServicer_to_server(service(FakeBoard(), token), server)
+    server = grpc.server(futures.ThreadPoolExecutor(max_workers=WORKERS))
+    served = service(FakeBoard(), token)
+    served.lease_s = args.lease
+    rpc.add_BoardServicer_to_server(served, server)
     port = server.add_insecure_port(args.listen)
     if port == 0:
         raise SystemExit(f"fake_board.py: cannot listen on {args.listen}")

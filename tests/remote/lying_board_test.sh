@@ -14,6 +14,7 @@ trap 'kill "${pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 "$root/examples/python_client/generate.sh" "$work/stubs"
 export PYTHONPATH="$work/stubs:$root/examples/python_board"
 echo "s3cret" > "$work/token"
+chmod 600 "$work/token"  # a token others may read is refused
 /usr/bin/python3 "$root/tests/bench/remote/lying_board.py" --lie "$mode" --listen 127.0.0.1:0 \
   --token-file "$work/token" > "$work/server.out" 2>&1 &
 pid=$!

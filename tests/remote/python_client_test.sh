@@ -2,10 +2,12 @@
 # The Python client example against two servers of the board protocol, each
 # in its own process and with a token: pravel-board, and the fake board of
 # examples/python_board. The stubs are made as the examples say; a register
-# is written and a second of events read into arrays; a board another client
-# holds is told in a sentence; without the token the board refuses the
-# client. The fake board refuses an empty token file. Then pravel runs a
-# sequence on the fake board.
+# is written, three seconds of events read into arrays and the register put
+# back; the fake board's claims last two seconds, so the client keeps its
+# claim only by renewing it as it reads; a board another client holds is told
+# in a sentence; without the token the board refuses the client. The fake
+# board refuses an empty token file. Then pravel runs a sequence on the fake
+# board.
 #   python_client_test.sh PRAVEL_BOARD SOURCE_ROOT PRAVEL
 set -euo pipefail
 pravel_board="$1" root="$2" pravel="$3"
@@ -37,7 +39,7 @@ else:
     print(board.Claim(pb.ClaimRequest(client="another script"), metadata=token, timeout=5).session)
 PY
 }
-for server in "$pravel_board" "/usr/bin/python3 $root/examples/python_board/fake_board.py"; do
+for server in "$pravel_board" "/usr/bin/python3 $root/examples/python_board/fake_board.py --lease 2"; do
   echo "== $server"
   rm -f "$work/server.out"
   $server --listen 127.0.0.1:0 --token-file "$work/token" > "$work/server.out" 2>&1 &
@@ -45,9 +47,10 @@ for server in "$pravel_board" "/usr/bin/python3 $root/examples/python_board/fake
   for _ in $(seq 600); do grep -q "serving" "$work/server.out" 2>/dev/null && break; sleep 0.05; done
   address="$(grep -o '127\.0\.0\.1:[0-9]*' "$work/server.out")"
   client=(/usr/bin/python3 "$root/examples/python_client/board_client.py" --board "$address")
-  "${client[@]}" --token-file "$work/token" > "$work/client.out"
+  "${client[@]}" --token-file "$work/token" --seconds 3 > "$work/client.out"
   cat "$work/client.out"
   grep -q "^VTH_ON 2400 -> 2200$" "$work/client.out"
+  grep -q "^VTH_ON put back to 2400$" "$work/client.out"
   # Events that decode: ON and OFF add up to the count read. How much board
   # time they span depends on how fast the machine is, and is not checked.
   read -r events on off < <(sed -nE \
@@ -76,6 +79,17 @@ for server in "$pravel_board" "/usr/bin/python3 $root/examples/python_board/fake
   kill "$pid"
   wait "$pid" 2>/dev/null || true
 done
+echo "== the fake board's FIFO: three seconds of the dot nobody took"
+/usr/bin/python3 - "$root/examples/python_board" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+import fake_board
+board = fake_board.FakeBoard()
+board.acquiring = True
+words, n = board.events(0, 3_000_000)
+assert (n, board.lost) == (fake_board.FIFO_EVENTS, 300_000 - fake_board.FIFO_EVENTS), (n, board.lost)
+print(f"{n} events kept, {board.lost} lost by the board")
+PY
 echo "== pravel --board $address --run, on the fake board"
 cat > "$work/fake.json" <<'JSON'
 {"name": "on the fake board", "steps": [

@@ -88,13 +88,21 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
 // The sweep's parameters, each under its label.
 wxSizer* SweepTool::build_form(wxWindow* panel) {
   auto* form = new wxFlexGridSizer(2, 8, 6, 6);
-  wxArrayString names;
-  for (const auto& r : presenter_.board().registers().all()) names.Add(wxString::FromUTF8(r.name));
-  parameter_choice = new wxChoice(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, names);
+  parameter_choice = new wxChoice(panel, wxID_ANY);
+  // A board with more registers than a list holds well: the list shows those
+  // whose names hold what the field above it says.
+  const auto everything = presenter_.board().registers().all();
+  if (everything.size() > kListedAtMost) {
+    parameter_filter = new wxTextCtrl(panel, wxID_ANY, "", wxDefaultPosition, wxSize(160, -1));
+    parameter_filter->SetHint("Find a register");
+  }
   // The AER-640's threshold, or the board's first DAC.
   const auto dacs = presenter_.board().registers().bank(Bank::Dac);
-  if (!parameter_choice->SetStringSelection("VTH_ON") && !dacs.empty())
-    parameter_choice->SetStringSelection(wxString::FromUTF8(dacs.front().name));
+  std::string chosen;
+  for (const auto& r : everything)
+    if (r.name == "VTH_ON") chosen = r.name;
+  if (chosen.empty() && !dacs.empty()) chosen = dacs.front().name;
+  list_parameters(everything, chosen);
   auto field = [panel](const char* value) {
     auto* f = new wxTextCtrl(panel, wxID_ANY, value, wxDefaultPosition, wxSize(80, -1));
     return f;
@@ -110,21 +118,47 @@ wxSizer* SweepTool::build_form(wxWindow* panel) {
   for (const auto& name : Measurement::names()) plotted.Add(name);
   plotted_choice = new wxChoice(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, plotted);
   plotted_choice->SetSelection(0);
-  const std::pair<const char*, wxWindow*> cells[] = {{"Parameter", parameter_choice},
-                                                     {"Start", start_field},
-                                                     {"Stop", stop_field},
-                                                     {"Step", step_field},
-                                                     {"Values", values_field},
-                                                     {"Settle (s)", settle_field},
-                                                     {"Measure (s)", measure_field},
-                                                     {"Plot", plotted_choice}};
+  wxWindow* const parameter =
+      parameter_filter ? static_cast<wxWindow*>(parameter_filter) : parameter_choice;
+  const std::pair<const char*, wxWindow*> cells[] = {
+      {"Parameter", parameter},       {"Start", start_field},   {"Stop", stop_field},
+      {"Step", step_field},           {"Values", values_field}, {"Settle (s)", settle_field},
+      {"Measure (s)", measure_field}, {"Plot", plotted_choice}};
   for (const auto& [label, widget] : cells) {
     auto* cell = new wxBoxSizer(wxVERTICAL);
     cell->Add(new wxStaticText(panel, wxID_ANY, label));
     cell->Add(widget, 0, wxEXPAND);
+    if (widget == parameter_filter) cell->Add(parameter_choice, 0, wxEXPAND | wxTOP, 2);
     form->Add(cell, 0, wxEXPAND);
   }
   return form;
+}
+
+// At most kListedAtMost names, in the board's order: those holding the
+// filter's text, whatever its case. The register chosen before stays listed
+// and chosen while it holds the text; otherwise the first listed is chosen.
+void SweepTool::list_parameters(const std::vector<Register>& registers, const std::string& chosen) {
+  const wxString wanted = parameter_filter ? parameter_filter->GetValue().Lower() : wxString();
+  const auto matches = [&wanted](const wxString& name) {
+    return wanted.empty() || name.Lower().Find(wanted) != wxNOT_FOUND;
+  };
+  const wxString kept = wxString::FromUTF8(chosen);
+  bool kept_listed = chosen.empty() || !matches(kept);
+  wxArrayString names;
+  for (const auto& r : registers) {
+    if (names.size() >= kListedAtMost) break;
+    const wxString name = wxString::FromUTF8(r.name);
+    if (!matches(name)) continue;
+    names.Add(name);
+    kept_listed = kept_listed || name == kept;
+  }
+  if (!kept_listed) {
+    if (names.size() >= kListedAtMost) names.RemoveAt(names.size() - 1);
+    names.Insert(kept, 0);
+  }
+  parameter_choice->Set(names);
+  if (!parameter_choice->SetStringSelection(kept) && !wanted.empty() && !names.empty())
+    parameter_choice->SetSelection(0);
 }
 
 void SweepTool::bind_controls() {
@@ -141,6 +175,12 @@ void SweepTool::bind_controls() {
     state_text->SetLabel("Aborting...");
   });
   plotted_choice->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { redraw(); });
+  if (parameter_filter)
+    parameter_filter->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
+      list_parameters(presenter_.board().registers().all(),
+                      parameter_choice->GetStringSelection().utf8_string());
+      event.Skip();
+    });
   auto save = [this](const char* title, const char* wildcard, const char* extension, auto write) {
     ensure_folder(presenter_.folders().reports);
     const std::string name =
@@ -246,6 +286,9 @@ void SweepTool::on_tick() {
 
 void SweepTool::explain_controls() {
   parameter_choice->SetToolTip("The register or DAC the sweep sets, step by step");
+  if (parameter_filter)
+    parameter_filter->SetToolTip(wxString::Format(
+        "Lists the registers whose names hold this text, %u at most", kListedAtMost));
   start_field->SetToolTip("The first value, within the register's range");
   stop_field->SetToolTip("The last value (reached if the steps land on it)");
   step_field->SetToolTip("How far each step goes: not zero, and towards Stop");

@@ -42,7 +42,11 @@ class SweepTool : public ToolFrame {
   void save_csv(const std::string& path) const;
   void save_png(const std::string& path) const;
 
+  // The most registers the parameter list holds at once: a board with more
+  // has a field above it that finds them by a part of their name.
+  static constexpr unsigned kListedAtMost = 200;
   wxChoice* parameter_choice;
+  wxTextCtrl* parameter_filter = nullptr;  // only for a board with more registers than that
   wxTextCtrl *start_field, *stop_field, *step_field, *values_field, *settle_field, *measure_field;
   wxChoice* plotted_choice;
   wxButton *button_run, *button_abort, *button_csv, *button_png;
@@ -56,6 +60,7 @@ class SweepTool : public ToolFrame {
 
  private:
   wxSizer* build_form(wxWindow* panel);
+  void list_parameters(const std::vector<Register>& registers, const std::string& chosen);
   void explain_controls();
   void bind_controls();
   void on_run();

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "bench/board/bitstream.h"
@@ -337,6 +338,7 @@ class Checker {
   void check_token();
   bool check_claim();
   void check_registers();
+  void check_batch_write();
   void check_errors();
   void check_programming();
   void check_stream();
@@ -675,6 +677,86 @@ void Checker::check_registers() {
     pass("write.read-only", fixed->name() + ": " + told(status));
 }
 
+// Two registers written in one call, then the same call with the second out
+// of range: all or none. A server without the call is skipped.
+void Checker::check_batch_write() {
+  std::vector<v1::Register> targets;
+  for (const auto& [name, r] : registers_before_)
+    if (!r.read_only() && r.max() > r.min() && r.max() < INT64_MAX && targets.size() < 2)
+      targets.push_back(r);
+  if (targets.size() < 2) {
+    skip("write.batch", "fewer than two writable registers with more than one value");
+    return;
+  }
+  const auto moved = [](const v1::Register& r) {
+    return r.value() < r.max() ? r.value() + 1 : r.value() - 1;
+  };
+  const auto batch = [&](const std::vector<std::pair<std::string, std::int64_t>>& writes,
+                         v1::WriteRegistersReply& reply) {
+    v1::WriteRegistersRequest request;
+    for (const auto& [name, value] : writes) {
+      auto* w = request.add_writes();
+      w->set_name(name);
+      w->set_value(value);
+    }
+    return seen("WriteRegisters", board_->WriteRegisters(context().get(), request, &reply));
+  };
+  const v1::Register &a = targets[0], &b = targets[1];
+  v1::WriteRegistersReply reply;
+  Status status = batch({{a.name(), moved(a)}, {b.name(), moved(b)}}, reply);
+  if (status.error_code() == StatusCode::UNIMPLEMENTED) {
+    skip("write.batch", "the server has no WriteRegisters: clients write one register per call");
+    return;
+  }
+  std::string why;
+  std::map<std::string, v1::Register> after;
+  all_registers(after, why);
+  const auto reads = [&](const v1::Register& r) {
+    return after.count(r.name()) ? after[r.name()].value() : r.value();
+  };
+  if (!status.ok())
+    fail("write.batch", fmt::format("{} = {} and {} = {} answered {}", a.name(), moved(a), b.name(),
+                                    moved(b), told(status)));
+  else if (reply.written_size() != 2 || reply.written(0).old_value() != a.value() ||
+           reply.written(0).new_value() != moved(a) || reply.written(1).old_value() != b.value() ||
+           reply.written(1).new_value() != moved(b))
+    fail("write.batch",
+         fmt::format("{} = {} and {} = {}: the reply gives {} old and new values, not {} → {} "
+                     "and {} → {} in that order",
+                     a.name(), moved(a), b.name(), moved(b), reply.written_size(), a.value(),
+                     moved(a), b.value(), moved(b)));
+  else if (reads(a) != moved(a) || reads(b) != moved(b))
+    fail("write.batch", fmt::format("answered OK, but {} reads {} and {} reads {} after it",
+                                    a.name(), reads(a), b.name(), reads(b)));
+  else
+    pass("write.batch",
+         fmt::format("{} and {} in one call: the reply and the list agree", a.name(), b.name()));
+  // The first write good, the second beyond its range: neither is made.
+  v1::WriteRegistersReply refused_reply;
+  all_registers(after, why);
+  const std::int64_t a_was = reads(a), b_was = reads(b);
+  status = batch({{a.name(), a.value()}, {b.name(), b.max() + 1}}, refused_reply);
+  all_registers(after, why);
+  if (status.error_code() != StatusCode::OUT_OF_RANGE ||
+      status.error_message().find(b.name()) == std::string::npos)
+    fail("write.batch.all-or-none",
+         fmt::format("{} = {} and {} = {} answered {}; OUT_OF_RANGE naming {} expected", a.name(),
+                     a.value(), b.name(), b.max() + 1, told(status), b.name()));
+  else if (reads(a) != a_was || reads(b) != b_was)
+    fail("write.batch.all-or-none",
+         fmt::format("refused, but {} changed from {} to {} and {} from {} to {}", a.name(), a_was,
+                     reads(a), b.name(), b_was, reads(b)));
+  else
+    pass("write.batch.all-or-none",
+         "a call with one write out of range wrote nothing: " + told(status));
+  // Put back as they were written: in one call.
+  v1::WriteRegistersReply put_back;
+  if (!batch({{a.name(), a.value()}, {b.name(), b.value()}}, put_back).ok()) {
+    write(a.name(), a.value());
+    write(b.name(), b.value());
+  }
+}
+
 void Checker::check_errors() {
   std::vector<std::string> faults;
   const auto expect_invalid = [&](const std::string& what, const Status& status) {
@@ -746,7 +828,8 @@ void Checker::check_programming() {
   }
 
   // The design, with its progress.
-  std::string bytes, name = "pravel_board_check.bit";
+  // The file's name is not its design's: the board names the design from the header.
+  std::string bytes, name = "check_upload.bit";
   if (!o_.bitstream.empty()) {
     bytes = read_bitstream_file(o_.bitstream);
     name = o_.bitstream.substr(o_.bitstream.find_last_of('/') + 1);
@@ -793,6 +876,17 @@ void Checker::check_programming() {
     else if (id.design() != run.progress.back().design())
       faults.push_back(fmt::format("the identity says the design \"{}\", the progress said \"{}\"",
                                    id.design(), run.progress.back().design()));
+    std::optional<BitstreamHeader> header;
+    try {
+      header = parse_bitstream_header(bytes);
+    } catch (const std::invalid_argument&) {
+      // A damaged header of the user's own file: the board says what it makes of it.
+    }
+    if (header && !header->design.empty() && run.progress.back().design() != header->design)
+      faults.push_back(
+          fmt::format("the board holds \"{}\", not the design the bitstream's "
+                      "header names (\"{}\")",
+                      run.progress.back().design(), header->design));
   }
   if (!faults.empty())
     fail("program", joined(faults));
@@ -1140,6 +1234,7 @@ std::vector<CheckResult> Checker::run() {
   check("claim", [&] { held = check_claim(); });
   if (held) {
     check("registers", [&] { check_registers(); });
+    check("write.batch", [&] { check_batch_write(); });
     check("errors", [&] { check_errors(); });
     check("program", [&] { check_programming(); });
     check("stream.batches", [&] { check_stream(); });

@@ -593,6 +593,71 @@ void RemoteBoard::write_register(const std::string& name, std::int64_t value) {
   if (register_listener) register_listener(name);
 }
 
+void RemoteBoard::write_registers(const std::vector<RegisterWrite>& writes) {
+  if (!connected()) throw NoBoard("registers not written");
+  if (writes.empty()) return;
+  // All or none against the board's ranges and read-only marks, checked here first.
+  const std::vector<std::int64_t> before = registers_.write_all(writes);
+  send(
+      [this, writes, before](Link& link) {
+        grpc::Status status;
+        v1::Reason reason = v1::REASON_UNSPECIFIED;
+        const std::size_t made = write_on_board(link, writes, status, reason);
+        if (!status.ok()) {
+          // The board keeps its values where it made no write.
+          std::vector<RegisterWrite> kept;
+          for (std::size_t i = made; i < writes.size(); ++i)
+            kept.push_back({writes[i].name, before[i]});
+          registers_.write_all(kept);
+        }
+        throw_unless_ok(status, reason, address_, "registers not written");
+      },
+      "registers not written");
+  if (register_listener)
+    for (const auto& w : writes) register_listener(w.name);
+}
+
+std::size_t RemoteBoard::write_on_board(Link& link, const std::vector<RegisterWrite>& writes,
+                                        grpc::Status& status, v1::Reason& reason) {
+  std::size_t made = 0;
+  while (!one_by_one_ && made < writes.size()) {
+    v1::WriteRegistersRequest request;
+    const std::size_t end =
+        std::min(writes.size(), made + static_cast<std::size_t>(kMostWritesAtOnce));
+    for (std::size_t i = made; i < end; ++i) {
+      auto* w = request.add_writes();
+      w->set_name(writes[i].name);
+      w->set_value(writes[i].value);
+    }
+    v1::WriteRegistersReply reply;
+    auto call = context(link);
+    status = link.stub->WriteRegisters(call.get(), request, &reply);
+    reason = reason_of(*call);
+    if (status.error_code() != grpc::StatusCode::UNIMPLEMENTED) {
+      if (!status.ok()) return made;
+      made = end;
+      continue;
+    }
+    if (!one_by_one_.exchange(true))
+      get_logger("pravel")->info(
+          "The board server at {} writes one register per call: registers are written one by "
+          "one",
+          address_);
+  }
+  for (; made < writes.size(); ++made) {
+    v1::WriteRegisterRequest request;
+    request.set_name(writes[made].name);
+    request.set_value(writes[made].value);
+    v1::WriteRegisterReply reply;
+    auto call = context(link);
+    status = link.stub->WriteRegister(call.get(), request, &reply);
+    reason = reason_of(*call);
+    if (!status.ok()) return made;
+  }
+  status = grpc::Status::OK;
+  return made;
+}
+
 void RemoteBoard::change_mode(SensorMode mode) {
   if (!connected()) throw NoBoard("mode not changed");
   {

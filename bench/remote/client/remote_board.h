@@ -85,6 +85,9 @@ class RemoteBoard : public Board {
   std::vector<Register> read_bank(Bank bank) override;
   std::int64_t read_register(const std::string& name) const override;
   void write_register(const std::string& name, std::int64_t value) override;
+  // In one call to a server that has WriteRegisters (4,096 writes at most to
+  // a call); one by one to a server without it, said once in the log.
+  void write_registers(const std::vector<RegisterWrite>& writes) override;
   const RegisterFile& registers() const override { return registers_; }
 
   SensorMode mode() const override;
@@ -125,6 +128,10 @@ class RemoteBoard : public Board {
   void read_events(std::shared_ptr<Link> link);  // the stream thread of one link
   void link_lost();
   std::vector<Register> read_bank_from_board(Bank bank);
+  // Writes on the board; returns how many of `writes`, from the first, it
+  // made, and the last call's status and reason code.
+  std::size_t write_on_board(Link& link, const std::vector<RegisterWrite>& writes,
+                             grpc::Status& status, v1::Reason& reason);
   // Makes `board` the declaration, with the registers as last read, unless
   // it is the one already held.
   void adopt(BoardDeclaration board);
@@ -152,6 +159,7 @@ class RemoteBoard : public Board {
   std::atomic<bool> clock_restarts_{false};          // a device reset was asked
   std::atomic<int> links_made_{0};
   std::atomic<bool> told_undescribed_{false};  // the log has said so once
+  std::atomic<bool> one_by_one_{false};        // the server has no WriteRegisters
 
   mutable std::mutex mutex_;  // guards what follows
   std::condition_variable wake_;

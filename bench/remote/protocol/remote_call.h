@@ -18,6 +18,9 @@ namespace Zelvar_Core::bench::remote {
 
 namespace v1 = ::zelvar::board::v1;
 
+// The most writes one WriteRegisters call may hold; a client splits more.
+constexpr int kMostWritesAtOnce = 4096;
+
 // A context carrying `token` (when any) and `session` (when any), ending after `seconds`.
 std::unique_ptr<grpc::ClientContext> call_context(const std::string& token,
                                                   const std::string& session, double seconds);

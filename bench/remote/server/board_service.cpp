@@ -1,5 +1,6 @@
 #include "bench/remote/server/board_service.h"
 
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "bench/board/adc.h"
+#include "bench/board/errors.h"
 #include "bench/events/evt2.h"
 #include "bench/remote/protocol/remote_call.h"
 #include "bench/remote/server/names.h"
@@ -23,7 +25,7 @@ using grpc::Status;
 using grpc::StatusCode;
 using namespace std::chrono_literals;
 
-std::optional<std::string> metadata(const grpc::ServerContext* context, const char* key) {
+std::optional<std::string> metadata(const grpc::ServerContextBase* context, const char* key) {
   const auto& all = context->client_metadata();
   const auto found = all.find(key);
   if (found == all.end()) return std::nullopt;
@@ -51,14 +53,14 @@ class OpenCall {
 };
 
 // Whether the call carries the session of the board's holder (renewing it).
-bool from_holder(ServedBoard& s, grpc::ServerContext* context) {
+bool from_holder(ServedBoard& s, grpc::ServerContextBase* context) {
   const auto session = metadata(context, "zelvar-session");
   return session && s.access.check_holder(session).ok();
 }
 
 // An error as the caller gets it: the status code and sentence, and the
 // reason code in the trailing metadata, which is what a client decides by.
-Status refusal(grpc::ServerContext* context, StatusCode code, const std::string& message,
+Status refusal(grpc::ServerContextBase* context, StatusCode code, const std::string& message,
                v1::Reason reason) {
   context->AddTrailingMetadata("zelvar-reason", v1::Reason_Name(reason));
   return {code, message};
@@ -74,7 +76,8 @@ class TooLarge : public std::invalid_argument {
 // own words. `refused` is the reason of what the board does not have or
 // allow for this call (a read-only register, a mode it lacks, no serial port).
 template <class Call>
-Status on_board(grpc::ServerContext* context, Call&& call, v1::Reason refused = v1::NO_SUCH_MODE) {
+Status on_board(grpc::ServerContextBase* context, Call&& call,
+                v1::Reason refused = v1::NO_SUCH_MODE) {
   try {
     call();
     return Status::OK;
@@ -93,6 +96,9 @@ Status on_board(grpc::ServerContext* context, Call&& call, v1::Reason refused = 
     return refusal(context, StatusCode::INVALID_ARGUMENT, e.what(), v1::DESIGN_TOO_LARGE);
   } catch (const std::invalid_argument& e) {
     return refusal(context, StatusCode::INVALID_ARGUMENT, e.what(), v1::BAD_REQUEST);
+  } catch (const BadBitstream& e) {
+    // ABORTED as servers have always answered it; the reason tells it apart.
+    return refusal(context, StatusCode::ABORTED, e.what(), v1::BAD_BITSTREAM);
   } catch (const std::exception& e) {
     return refusal(context, StatusCode::ABORTED, e.what(), v1::BOARD_FAILED);
   }
@@ -320,7 +326,7 @@ ServedBoard::ServedBoard(SimulatedDevice& board_, const std::string& token,
   };
 }
 
-Status ServedBoard::admit(grpc::ServerContext* context, bool changes) {
+Status ServedBoard::admit(grpc::ServerContextBase* context, bool changes) {
   for (const std::string& line : refusals.due()) logger->warn("{}", line);
   const std::string peer = context->peer();
   // A host that keeps sending wrong tokens is not listened to for a while:
@@ -343,7 +349,7 @@ Status ServedBoard::admit(grpc::ServerContext* context, bool changes) {
   return held_refusal(context, status);
 }
 
-Status ServedBoard::held_refusal(grpc::ServerContext* context, const Status& status) {
+Status ServedBoard::held_refusal(grpc::ServerContextBase* context, const Status& status) {
   if (status.ok() || status.error_code() != StatusCode::FAILED_PRECONDITION) return status;
   return refusal(context, status.error_code(), status.error_message(),
                  access.holder().empty() ? v1::NOT_CLAIMED : v1::HELD_BY_OTHER);
@@ -433,9 +439,26 @@ Status BoardService::ListRegisters(grpc::ServerContext* context,
   });
 }
 
-Status BoardService::WriteRegister(grpc::ServerContext* context,
-                                   const v1::WriteRegisterRequest* request,
-                                   v1::WriteRegisterReply* reply) {
+// Both answered at once: a write does not wait on anything but the board.
+grpc::ServerUnaryReactor* BoardService::WriteRegister(grpc::CallbackServerContext* context,
+                                                      const v1::WriteRegisterRequest* request,
+                                                      v1::WriteRegisterReply* reply) {
+  grpc::ServerUnaryReactor* reactor = context->DefaultReactor();
+  reactor->Finish(write_register(context, request, reply));
+  return reactor;
+}
+
+grpc::ServerUnaryReactor* BoardService::WriteRegisters(grpc::CallbackServerContext* context,
+                                                       const v1::WriteRegistersRequest* request,
+                                                       v1::WriteRegistersReply* reply) {
+  grpc::ServerUnaryReactor* reactor = context->DefaultReactor();
+  reactor->Finish(write_registers(context, request, reply));
+  return reactor;
+}
+
+Status BoardService::write_register(grpc::ServerContextBase* context,
+                                    const v1::WriteRegisterRequest* request,
+                                    v1::WriteRegisterReply* reply) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
   return on_board(
       context,
@@ -446,6 +469,49 @@ Status BoardService::WriteRegister(grpc::ServerContext* context,
         reply->set_new_value(s_.board.read_register(request->name()));
         s_.logger->info("Written to the board: {} {} → {}", log_safe(request->name()), before,
                         reply->new_value());
+      },
+      v1::READ_ONLY);
+}
+
+Status BoardService::write_registers(grpc::ServerContextBase* context,
+                                     const v1::WriteRegistersRequest* request,
+                                     v1::WriteRegistersReply* reply) {
+  if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  if (request->writes().empty())
+    return refusal(context, StatusCode::INVALID_ARGUMENT,
+                   "No register to write: nothing was written", v1::BAD_REQUEST);
+  if (request->writes_size() > kMostWritesAtOnce)
+    return refusal(context, StatusCode::INVALID_ARGUMENT,
+                   fmt::format("{} writes in one call are more than the {} a call may hold: "
+                               "nothing was written",
+                               request->writes_size(), kMostWritesAtOnce),
+                   v1::BAD_REQUEST);
+  std::vector<RegisterWrite> writes;
+  writes.reserve(static_cast<std::size_t>(request->writes_size()));
+  for (const auto& w : request->writes()) writes.push_back({w.name(), w.value()});
+  return on_board(
+      context,
+      [&] {
+        std::vector<std::int64_t> before;
+        before.reserve(writes.size());
+        // An unknown name is the board's to refuse, with the others, below.
+        for (const auto& w : writes)
+          before.push_back(s_.board.registers().has(w.name) ? s_.board.registers().read(w.name)
+                                                            : 0);
+        s_.board.write_registers(writes);
+        for (std::size_t i = 0; i < writes.size(); ++i) {
+          auto* written = reply->add_written();
+          written->set_old_value(before[i]);
+          written->set_new_value(s_.board.registers().read(writes[i].name));
+        }
+        // Each write named, the first eight of a long batch.
+        std::vector<std::string> told;
+        for (std::size_t i = 0; i < writes.size() && i < 8; ++i)
+          told.push_back(fmt::format("{} {} → {}", log_safe(writes[i].name), before[i],
+                                     reply->written(static_cast<int>(i)).new_value()));
+        s_.logger->info("Written to the board in one call: {} register{} ({}{})", writes.size(),
+                        writes.size() == 1 ? "" : "s", fmt::join(told, ", "),
+                        writes.size() > 8 ? ", ..." : "");
       },
       v1::READ_ONLY);
 }

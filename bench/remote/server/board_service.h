@@ -25,10 +25,10 @@ struct ServedBoard {
   ServedBoard(SimulatedDevice& board, const std::string& token,
               std::shared_ptr<spdlog::logger> logger);
   // OK when the call carries the token, and the session when `changes`.
-  grpc::Status admit(grpc::ServerContext* context, bool changes);
+  grpc::Status admit(grpc::ServerContextBase* context, bool changes);
   // A refusal of the board's holder (FAILED_PRECONDITION) with its reason:
   // nobody holds the board, or another client does. Any other status as it is.
-  grpc::Status held_refusal(grpc::ServerContext* context, const grpc::Status& status);
+  grpc::Status held_refusal(grpc::ServerContextBase* context, const grpc::Status& status);
 
   // Event streams and watches open at once beyond the holder's own.
   static constexpr unsigned kMaxStreams = 8;
@@ -44,7 +44,13 @@ struct ServedBoard {
   std::atomic<unsigned> stream_failures{0};  // how many breaks so far
 };
 
-class BoardService : public v1::Board::Service {
+// Register writes are answered on the thread that read them (gRPC's callback
+// API) instead of being handed to a worker of the synchronous server: a
+// write wakes fewer threads.
+using BoardServiceBase = v1::Board::WithCallbackMethod_WriteRegister<
+    v1::Board::WithCallbackMethod_WriteRegisters<v1::Board::Service>>;
+
+class BoardService : public BoardServiceBase {
  public:
   explicit BoardService(ServedBoard& served) : s_(served) {}
 
@@ -56,8 +62,12 @@ class BoardService : public v1::Board::Service {
   grpc::Status Release(grpc::ServerContext*, const v1::ReleaseRequest*, v1::ReleaseReply*) override;
   grpc::Status ListRegisters(grpc::ServerContext*, const v1::ListRegistersRequest*,
                              v1::ListRegistersReply*) override;
-  grpc::Status WriteRegister(grpc::ServerContext*, const v1::WriteRegisterRequest*,
-                             v1::WriteRegisterReply*) override;
+  grpc::ServerUnaryReactor* WriteRegister(grpc::CallbackServerContext*,
+                                          const v1::WriteRegisterRequest*,
+                                          v1::WriteRegisterReply*) override;
+  grpc::ServerUnaryReactor* WriteRegisters(grpc::CallbackServerContext*,
+                                           const v1::WriteRegistersRequest*,
+                                           v1::WriteRegistersReply*) override;
   grpc::Status Program(
       grpc::ServerContext*,
       grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream) override;
@@ -77,6 +87,11 @@ class BoardService : public v1::Board::Service {
                           grpc::ServerWriter<v1::BoardState>* writer) override;
 
  private:
+  grpc::Status write_register(grpc::ServerContextBase*, const v1::WriteRegisterRequest*,
+                              v1::WriteRegisterReply*);
+  grpc::Status write_registers(grpc::ServerContextBase*, const v1::WriteRegistersRequest*,
+                               v1::WriteRegistersReply*);
+
   ServedBoard& s_;
 };
 

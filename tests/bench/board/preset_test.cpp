@@ -64,6 +64,37 @@ TEST(Preset, BadFilesAreRefusedByNameAndNothingIsHalfApplied) {
   }
 }
 
+// A board that counts how its registers are written.
+class CountingBoard : public SimulatedDevice {
+ public:
+  void write_register(const std::string& name, std::int64_t value) override {
+    ++one_by_one;
+    SimulatedDevice::write_register(name, value);
+  }
+  void write_registers(const std::vector<RegisterWrite>& writes) override {
+    batches.push_back(writes.size());
+    SimulatedDevice::write_registers(writes);
+  }
+  int one_by_one = 0;
+  std::vector<std::size_t> batches;
+};
+
+TEST(Preset, GoesToTheBoardInUseInOneWrite) {
+  BenchModel source;
+  auto preset = nlohmann::json::parse(preset_to_json(source));
+  preset["dacs"]["VTH_ON"] = 2000;
+  auto counting = std::make_unique<CountingBoard>();
+  CountingBoard& served = *counting;
+  BenchModel model(std::move(counting));
+  apply_preset_json(model, preset.dump());
+  EXPECT_EQ(served.batches, std::vector<std::size_t>{source.registers.size() + source.dacs.size() +
+                                                     source.signals.size()});
+  EXPECT_EQ(served.one_by_one, 0);
+  EXPECT_EQ(served.read_register("VTH_ON"), 2000);
+  EXPECT_EQ(model.find("VTH_ON")->value, 2000);  // the editors show it
+  EXPECT_EQ(model.simulated_device.read_register("VTH_ON"), 2400) << "not the board in use";
+}
+
 TEST(PresetFile, SavesWholeAndLoadsBack) {
   std::filesystem::remove_all("preset_files");
   std::filesystem::create_directories("preset_files");

@@ -90,9 +90,11 @@ class Bench : public ::testing::Test {
     server = std::make_unique<testing_support::BoardServerProcess>(fs::current_path() / "served");
     ASSERT_FALSE(server->address.empty()) << "pravel-board did not start";
   }
+  // The board the bench starts on instead of the built-in one, if any: the
+  // fixture's pravel-board, or a server of the test's own at this address.
   // Or on the board a server of the test's own serves at this address.
   std::string served_address;
-  std::unique_ptr<Board> served_board() {
+  virtual std::unique_ptr<Board> served_board() {
     const std::string address = server ? server->address : served_address;
     if (address.empty()) return nullptr;
     auto board = std::make_unique<remote::RemoteBoard>(address, "", "pravel e2e test");

@@ -827,5 +827,61 @@ TEST_F(SmallSensor, ARecordingFromItPlaysBackAndExportsAs320By240) {
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "320 240 320x240\n");
 }
 
+// A board declaring many more registers than a list holds: the Sweep window
+// lists those the user looks for rather than every one, and a sequence on it
+// runs to its report. (The register editors still make a field for each
+// register, so the board is kept to a size they build in a moment.)
+class HugeBoard : public Bench {
+ protected:
+  static constexpr int kRegisters = 2000;
+  std::unique_ptr<Board> served_board() override {
+    BoardDeclaration declaration = declaration_of(SimulatedSensor::Aer640);
+    for (int i = 0; i < kRegisters; ++i)
+      declaration.device_registers.push_back(
+          Register{fmt::format("REG_{:06d}", i), 0, 0, 4095, "", "A register of many"});
+    auto board = std::make_unique<SimulatedDevice>(SimulatedSensor::Aer640, std::move(declaration));
+    huge = board.get();
+    return board;
+  }
+  SimulatedDevice* huge = nullptr;
+};
+
+TEST_F(HugeBoard, TheSweepListsTheRegistersLookedForAndFindsAnyOfThem) {
+  ASSERT_TRUE(session->window->IsShown());
+  choose(tool("Sweep"));
+  auto& sweep = *session->sweep_tool;
+  ASSERT_TRUE(sweep.IsShown());
+  EXPECT_LE(sweep.parameter_choice->GetCount(), SweepTool::kListedAtMost);
+  EXPECT_EQ(sweep.parameter_choice->GetStringSelection(), "VTH_ON");  // the threshold, as ever
+  ASSERT_NE(sweep.parameter_filter, nullptr);
+  ASSERT_TRUE(sweep.parameter_filter->IsShownOnScreen());
+  type(sweep.parameter_filter, "reg_00199");
+  ASSERT_EQ(sweep.parameter_choice->GetCount(), 10u);
+  for (unsigned i = 0; i < 10; ++i)
+    EXPECT_EQ(sweep.parameter_choice->GetString(i), wxString::Format("REG_00199%u", i));
+  EXPECT_EQ(sweep.parameter_choice->GetStringSelection(), "REG_001990");  // the first found
+  sweep.parameter_choice->SetStringSelection("REG_001995");
+  EXPECT_EQ(sweep.plan().name, "REG_001995");
+  type(sweep.parameter_filter, "");  // every register again, as many as the list holds
+  EXPECT_EQ(sweep.parameter_choice->GetCount(), SweepTool::kListedAtMost);
+  EXPECT_EQ(sweep.parameter_choice->GetStringSelection(), "REG_001995");  // still chosen
+}
+
+TEST_F(HugeBoard, ASequenceRunsToItsReport) {
+  const fs::path path = start_folder / "huge.json";
+  std::ofstream(path) << R"({"name": "huge", "steps": [{"set": "REG_001999", "value": 7},
+      {"measure": 0.2}, {"expect": "on_rate_mean", "min": 0, "max": 1e12}]})";
+  answer_next_file_dialog(path.string());
+  choose(tool("Run sequence..."));
+  auto& runner = *session->sequence_tool;
+  ASSERT_TRUE(testing_support::pump_until(
+      [&] { return !runner.running() && runner.last_exit_code() >= 0; }, 60s));
+  EXPECT_EQ(runner.last_exit_code(), 0) << runner.result_text->GetLabel();
+  EXPECT_EQ(huge->read_register("REG_001999"), 7);
+  std::ifstream report(runner.last_report());
+  const std::string text((std::istreambuf_iterator<char>(report)), {});
+  EXPECT_NE(text.find("REG_001999"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace Zelvar_Core::bench

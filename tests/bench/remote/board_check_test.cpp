@@ -59,6 +59,8 @@ std::map<std::string, CheckResult::Outcome> run_every_check(const std::string& a
                            "write.out-of-range",
                            "write.not-found",
                            "write.read-only",
+                           "write.batch",
+                           "write.batch.all-or-none",
                            "errors",
                            "program.too-large",
                            "program.short",

@@ -6,6 +6,7 @@
 #include <spdlog/sinks/ringbuffer_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -44,6 +45,17 @@ struct Client {
     grpc::Status status = board->Claim(context().get(), request, &reply);
     if (status.ok()) session = reply.session();
     return status;
+  }
+  grpc::Status write_all(const std::vector<std::pair<std::string, std::int64_t>>& writes,
+                         v1::WriteRegistersReply* reply = nullptr) {
+    v1::WriteRegistersRequest request;
+    for (const auto& [name, value] : writes) {
+      auto* w = request.add_writes();
+      w->set_name(name);
+      w->set_value(value);
+    }
+    v1::WriteRegistersReply ignored;
+    return board->WriteRegisters(context().get(), request, reply ? reply : &ignored);
   }
   grpc::Status write(const std::string& register_name, std::int64_t value,
                      v1::WriteRegisterReply* reply = nullptr) {
@@ -112,6 +124,25 @@ class RedescribedService : public BoardService {
     if (relist_) relist_(*reply);
     return status;
   }
+  // Register writes, counted by call; without `batch_writes`, a server made
+  // before WriteRegisters (UNIMPLEMENTED).
+  grpc::ServerUnaryReactor* WriteRegister(grpc::CallbackServerContext* context,
+                                          const v1::WriteRegisterRequest* request,
+                                          v1::WriteRegisterReply* reply) override {
+    ++single_writes;
+    return BoardService::WriteRegister(context, request, reply);
+  }
+  grpc::ServerUnaryReactor* WriteRegisters(grpc::CallbackServerContext* context,
+                                           const v1::WriteRegistersRequest* request,
+                                           v1::WriteRegistersReply* reply) override {
+    ++batch_calls;
+    if (batch_writes) return BoardService::WriteRegisters(context, request, reply);
+    grpc::ServerUnaryReactor* reactor = context->DefaultReactor();
+    reactor->Finish({grpc::StatusCode::UNIMPLEMENTED, ""});
+    return reactor;
+  }
+  std::atomic<bool> batch_writes{true};
+  std::atomic<int> single_writes{0}, batch_calls{0};
 
  private:
   Describe describe_;
@@ -162,6 +193,8 @@ class BoardServerTest : public ::testing::Test {
     ASSERT_TRUE(redescribed && bound != 0);
     redescribed_address = "127.0.0.1:" + std::to_string(bound);
   }
+  // The service serve_redescribed made.
+  RedescribedService& redescribed_service() { return dynamic_cast<RedescribedService&>(*service); }
   void stop_redescribed() {
     if (redescribed) redescribed->Shutdown(std::chrono::system_clock::now());
     redescribed.reset();

@@ -168,6 +168,62 @@ TEST_F(BoardServerTest, WritesGoThroughTheBoardsRangeCheck) {
   EXPECT_EQ(vth->max(), 4095);
 }
 
+TEST_F(BoardServerTest, SeveralWritesInOneCallAreMadeAllOrNone) {
+  serve();
+  Client client(server->address(), "test");
+  Client stranger(server->address(), "stranger");
+  ASSERT_TRUE(client.claim().ok());
+  v1::WriteRegistersReply written;
+  ASSERT_TRUE(client.write_all({{"VTH_ON", 2600}, {"VTH_OFF", 900}, {"CTRL", 3}}, &written).ok());
+  ASSERT_EQ(written.written_size(), 3);
+  const std::pair<std::int64_t, std::int64_t> told[] = {{2400, 2600}, {800, 900}, {1, 3}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(written.written(i).old_value(), told[i].first) << i;
+    EXPECT_EQ(written.written(i).new_value(), told[i].second) << i;
+  }
+  EXPECT_EQ(board.read_register("VTH_OFF"), 900);
+  // Any write refused: none made, the refused register named in one sentence.
+  const struct {
+    std::vector<std::pair<std::string, std::int64_t>> writes;
+    grpc::StatusCode code;
+    std::string said;
+  } refusals[] = {
+      {{{"VTH_ON", 2000}, {"VTH_OFF", 5000}},
+       grpc::StatusCode::OUT_OF_RANGE,
+       "VTH_OFF: 5000 is out of range 0..4095: nothing was written"},
+      {{{"VTH_ON", 2000}, {"VTH_XX", 1}},
+       grpc::StatusCode::NOT_FOUND,
+       "The board has no register named VTH_XX: nothing was written"},
+      {{{"VTH_ON", 2000}, {"VTH_ON", 2100}},
+       grpc::StatusCode::INVALID_ARGUMENT,
+       "VTH_ON is written twice in one call: nothing was written"},
+      {{}, grpc::StatusCode::INVALID_ARGUMENT, "No register to write: nothing was written"},
+  };
+  for (const auto& refusal : refusals) {
+    const grpc::Status status = client.write_all(refusal.writes);
+    EXPECT_EQ(status.error_code(), refusal.code) << refusal.said;
+    EXPECT_EQ(status.error_message(), refusal.said);
+    EXPECT_EQ(board.read_register("VTH_ON"), 2600) << refusal.said;
+  }
+  // Only the holder writes.
+  EXPECT_EQ(stranger.write_all({{"VTH_ON", 2000}}).error_code(),
+            grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(board.read_register("VTH_ON"), 2600);
+}
+
+TEST(BoardWrites, AReadOnlyRegisterAmongSeveralRefusesThemAll) {
+  SimulatedDevice small(SimulatedSensor::Aer320);
+  const auto writable = small.registers().bank(Bank::Dac).front();
+  const std::int64_t was = writable.value;
+  try {
+    small.write_registers({{writable.name, writable.min}, {"CHIP_ID", 1}});
+    ADD_FAILURE() << "a read-only register was written";
+  } catch (const Refused& e) {
+    EXPECT_STREQ(e.what(), "CHIP_ID is read-only: nothing was written");
+  }
+  EXPECT_EQ(small.read_register(writable.name), was);
+}
+
 TEST_F(BoardServerTest, ProgrammingStreamsTheBitstreamAndTellsItsProgress) {
   serve();
   Client client(server->address(), "test");

@@ -323,6 +323,44 @@ TEST_F(RemoteBoardTest, AServerThatDoesNotDescribeItsBoardIsTakenForTheAer640Sai
                                            "board, 640\u00d7480, four ADC channels"});
 }
 
+TEST_F(RemoteBoardTest, SeveralWritesGoInOneCallOrOneByOneToAServerWithout) {
+  testing_support::LogCapture log({"pravel"});
+  serve_redescribed([](v1::BoardDescription&) {});
+  auto remote = std::make_unique<RemoteBoard>(redescribed_address, "", "remote board test");
+  // From a worker thread: made on the board when the call returns, in one call.
+  remote->write_registers({{"VTH_ON", 2100}, {"VTH_OFF", 900}, {"CTRL", 3}});
+  EXPECT_EQ(board.read_register("VTH_ON"), 2100);
+  EXPECT_EQ(board.read_register("VTH_OFF"), 900);
+  EXPECT_EQ(board.read_register("CTRL"), 3);
+  EXPECT_EQ(redescribed_service().batch_calls, 1);
+  EXPECT_EQ(redescribed_service().single_writes, 0);
+  // Refused here, all of it, before anything is sent.
+  try {
+    remote->write_registers({{"VTH_ON", 2000}, {"VTH_OFF", 5000}});
+    ADD_FAILURE() << "an out-of-range value was accepted";
+  } catch (const RangeError& e) {
+    EXPECT_STREQ(e.what(), "VTH_OFF: 5000 is out of range 0..4095: nothing was written");
+  }
+  EXPECT_EQ(remote->read_register("VTH_ON"), 2100);
+  EXPECT_EQ(redescribed_service().batch_calls, 1);
+  // A server made before the call: one by one, said once.
+  redescribed_service().batch_writes = false;
+  remote->write_registers({{"VTH_ON", 2200}, {"VTH_OFF", 950}});
+  remote->write_registers({{"VTH_ON", 2300}, {"CTRL", 1}});
+  EXPECT_EQ(board.read_register("VTH_ON"), 2300);
+  EXPECT_EQ(board.read_register("VTH_OFF"), 950);
+  EXPECT_EQ(board.read_register("CTRL"), 1);
+  EXPECT_EQ(redescribed_service().batch_calls, 2) << "asked once, then never again";
+  EXPECT_EQ(redescribed_service().single_writes, 4);
+  remote.reset();
+  std::vector<std::string> said;
+  for (const auto& record : log.records())
+    if (record.message.find("one by one") != std::string::npos) said.push_back(record.message);
+  EXPECT_EQ(said, std::vector<std::string>{"The board server at " + redescribed_address +
+                                           " writes one register per call: registers are "
+                                           "written one by one"});
+}
+
 TEST(BoardDescription, AnIdentityAloneIsCheckedAndGivesTheSizeOfAnUndescribedBoard) {
   v1::Identity identity;
   identity.set_protocol_version(1);
