@@ -105,14 +105,16 @@ class BoardService(rpc.BoardServicer):
     def Claim(self, request, context):
         self.admit(context, False)
         h = self.holder
-        mine = h and (h[1], h[2]) == (request.client, context.peer())
+        # The holder gets its session back: carrying it, or named as before on its channel.
+        presented = dict(context.invocation_metadata()).get("zelvar-session")
+        mine = h and ((h[1], h[2]) == (request.client, context.peer()) or presented == h[0])
         if h and time.monotonic() - h[4] < LEASE_S and not mine:
             context.abort(grpc.StatusCode.FAILED_PRECONDITION,
                           f"The board is in use by {h[1]} at {h[2]} since {h[3]}")
         session = h[0] if mine else secrets.token_hex(16)
         self.holder = (session, request.client, context.peer(), time.strftime("%H:%M:%S"),
                        time.monotonic())
-        return pb.ClaimReply(session=session)
+        return pb.ClaimReply(session=session, lease_ms=int(LEASE_S * 1000))
 
     def Release(self, request, context):
         self.admit(context, True)
@@ -276,7 +278,11 @@ def main(service=BoardService):
     parser.add_argument("--token-file", help="refuse calls without the token in this file")
     args = parser.parse_args()
     token = open(args.token_file).readline().strip() if args.token_file else ""
-    server = grpc.server(futures.ThreadPoolExecutor(max_workers=8))
+    # Clients ping every second to find a frozen board: let them, calls or none.
+    server = grpc.server(futures.ThreadPoolExecutor(max_workers=8),
+                         options=[("grpc.http2.min_ping_interval_without_data_ms", 500),
+                                  ("grpc.keepalive_permit_without_calls", 1),
+                                  ("grpc.http2.max_ping_strikes", 0)])
     rpc.add_BoardServicer_to_server(service(FakeBoard(), token), server)
     port = server.add_insecure_port(args.listen)
     if port == 0:

@@ -64,9 +64,13 @@ def main():
     print(f"Board: {identity.vendor} {identity.product} {identity.serial_number}, "
           f"design {identity.design or 'none'}")
 
-    claim = board.Claim(pb.ClaimRequest(client=f"board_client.py on {socket.gethostname()}"),
-                        metadata=metadata, timeout=5)
+    me = pb.ClaimRequest(client=f"board_client.py on {socket.gethostname()}")
+    claim = board.Claim(me, metadata=metadata, timeout=5)
     session = metadata + [("zelvar-session", claim.session)]
+    # The session lapses a lease after the last call that carries it; reading
+    # the stream does not, so the claim is renewed within a third of it.
+    lease = (claim.lease_ms or 10000) / 1000
+    renew_at = time.monotonic() + lease / 3
     try:
         written = board.WriteRegister(pb.WriteRegisterRequest(name="VTH_ON", value=2200),
                                       metadata=session, timeout=5)
@@ -84,6 +88,9 @@ def main():
             assert len(t) == batch.events, "a batch holds the events it counts"
             columns.append((x, y, p, t))
             lost = batch.lost_by_board
+            if time.monotonic() >= renew_at:
+                board.Claim(me, metadata=session, timeout=5)
+                renew_at = time.monotonic() + lease / 3
             if time.monotonic() >= end:
                 break
         stream.cancel()

@@ -21,7 +21,10 @@ namespace v1 = ::zelvar::board::v1;
 // A context carrying `token` (when any) and `session` (when any), ending after `seconds`.
 std::unique_ptr<grpc::ClientContext> call_context(const std::string& token,
                                                   const std::string& session, double seconds);
-// A channel that tries again quickly once a server that went away is back.
+// A channel that tries again quickly once a server that went away is back,
+// and finds a server that stopped answering by its keepalive pings: one
+// every kKeepalive, each answered within kPingTimeout.
+constexpr std::chrono::milliseconds kKeepalive{1000}, kPingTimeout{2000};
 std::shared_ptr<grpc::Channel> board_channel(const std::string& address);
 
 // True when the status says nobody speaking the protocol answered: nothing

@@ -16,6 +16,9 @@ namespace Zelvar_Core::bench::remote {
 struct ServerOptions {
   std::string listen = "127.0.0.1:" + std::to_string(kDefaultPort);  // loopback unless told
   std::string token;  // "" when every caller is let in
+  // How long a holder's session lasts after its last call, on this clock.
+  std::chrono::milliseconds lease = BoardAccess::kLease;
+  BoardAccess::Clock clock = std::chrono::steady_clock::now;
 };
 
 class BoardServer {
@@ -28,6 +31,7 @@ class BoardServer {
   // The address as clients reach it: the listening host and the bound port.
   std::string address() const;
   void shutdown();
+  const BoardAccess& access() const { return served_.access; }
 
  private:
   ServedBoard served_;

@@ -267,8 +267,9 @@ v1::BoardState state_of(ServedBoard& s) {
 }  // namespace
 
 ServedBoard::ServedBoard(SimulatedDevice& board_, const std::string& token,
-                         std::shared_ptr<spdlog::logger> logger_)
-    : board(board_), access(token), logger(std::move(logger_)) {
+                         std::shared_ptr<spdlog::logger> logger_, BoardAccess::Clock clock,
+                         std::chrono::milliseconds lease)
+    : board(board_), access(token, std::move(clock), lease), logger(std::move(logger_)) {
   board.stream_failure = [this](const std::string& why) {
     std::lock_guard lock(failure_mutex);
     stream_failure = why;
@@ -282,7 +283,9 @@ Status ServedBoard::admit(grpc::ServerContext* context, bool changes) {
     logger->warn("Refused a call from {}: {}", context->peer(), status.error_message());
     return status;
   }
-  if (changes) status = access.check_holder(metadata(context, "zelvar-session"));
+  const std::optional<std::string> session = metadata(context, "zelvar-session");
+  if (changes) return access.check_holder(session);
+  if (session) access.renew(*session);
   return status;
 }
 
@@ -330,10 +333,15 @@ Status BoardService::Claim(grpc::ServerContext* context, const v1::ClaimRequest*
                            v1::ClaimReply* reply) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
   std::string session;
-  Status status = s_.access.claim(request->client(), context->peer(), session);
+  const unsigned long long made = s_.access.sessions_made();
+  Status status = s_.access.claim(request->client(), context->peer(), session,
+                                  metadata(context, "zelvar-session"));
   if (status.ok()) {
     reply->set_session(session);
-    s_.logger->info("The board is held by {} at {}", request->client(), context->peer());
+    reply->set_lease_ms(static_cast<std::uint32_t>(s_.access.lease().count()));
+    // A holder renewing its claim is not news.
+    if (s_.access.sessions_made() != made)
+      s_.logger->info("The board is held by {} at {}", request->client(), context->peer());
   }
   return status;
 }
@@ -506,10 +514,11 @@ Status BoardService::SerialTransact(grpc::ServerContext* context, const v1::Seri
 Status BoardService::WatchBoard(grpc::ServerContext* context, const v1::WatchBoardRequest*,
                                 grpc::ServerWriter<v1::BoardState>* writer) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
-  const std::string session = metadata(context, "zelvar-session").value_or("");
+  // A watch renews the holder's lease when it opens (admit), not while it
+  // runs: a holder that was stopped or frozen keeps its watch open and
+  // reads nothing, and must lose the board all the same.
   std::string last;
   while (!context->IsCancelled()) {
-    s_.access.renew(session);  // a holder watching keeps the board
     const v1::BoardState state = state_of(s_);
     std::string now = state.SerializeAsString();
     if (now != last) {

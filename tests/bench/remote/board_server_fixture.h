@@ -6,6 +6,7 @@
 #include <spdlog/sinks/ringbuffer_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -19,17 +20,24 @@ namespace Zelvar_Core::bench::remote {
 
 using namespace std::chrono_literals;
 
-// One client of the server: its stub, its token and, once claimed, its session.
+// One client of the server on a connection of its own: its stub, its token
+// and, once claimed, its session and lease.
 struct Client {
+  static std::shared_ptr<grpc::Channel> own_channel(const std::string& address) {
+    grpc::ChannelArguments arguments;
+    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);  // not another client's connection
+    return grpc::CreateCustomChannel(address, grpc::InsecureChannelCredentials(), arguments);
+  }
   Client(const std::string& address, std::string name_, std::string token_ = "")
-      : channel(grpc::CreateChannel(address, grpc::InsecureChannelCredentials())),
+      : channel(own_channel(address)),
         board(v1::Board::NewStub(channel)),
         simulator(v1::BoardSimulator::NewStub(channel)),
         name(std::move(name_)),
         token(std::move(token_)) {}
-  std::unique_ptr<grpc::ClientContext> context() const {
+  // With a deadline of 5 s, or none for a call that lasts (`lasting`).
+  std::unique_ptr<grpc::ClientContext> context(bool lasting = false) const {
     auto c = std::make_unique<grpc::ClientContext>();
-    c->set_deadline(std::chrono::system_clock::now() + 5s);
+    if (!lasting) c->set_deadline(std::chrono::system_clock::now() + 5s);
     if (!token.empty()) c->AddMetadata("authorization", "Bearer " + token);
     if (!session.empty()) c->AddMetadata("zelvar-session", session);
     return c;
@@ -39,7 +47,10 @@ struct Client {
     request.set_client(name);
     v1::ClaimReply reply;
     grpc::Status status = board->Claim(context().get(), request, &reply);
-    if (status.ok()) session = reply.session();
+    if (status.ok()) {
+      session = reply.session();
+      lease_ms = reply.lease_ms();
+    }
     return status;
   }
   grpc::Status write(const std::string& register_name, std::int64_t value,
@@ -62,6 +73,7 @@ struct Client {
   std::unique_ptr<v1::Board::Stub> board;
   std::unique_ptr<v1::BoardSimulator::Stub> simulator;
   std::string name, token, session;
+  std::uint32_t lease_ms = 0;
 };
 
 // The served board as a server that says other things of it: one that does
@@ -100,6 +112,8 @@ class BoardServerTest : public ::testing::Test {
     ServerOptions options;
     options.listen = "127.0.0.1:" + std::to_string(port);
     options.token = token;
+    options.lease = lease;
+    options.clock = clock;
     server = std::make_unique<BoardServer>(board, options,
                                            std::make_shared<spdlog::logger>("pravel-board", log));
   }
@@ -107,10 +121,19 @@ class BoardServerTest : public ::testing::Test {
   // its address in `redescribed_address`.
   void serve_redescribed(RedescribedService::Describe describe,
                          RedescribedService::Relist relist = nullptr, int port = 0) {
+    serve_with(
+        [&](ServedBoard& s) {
+          return std::make_unique<RedescribedService>(s, std::move(describe), std::move(relist));
+        },
+        port);
+  }
+  // Serves `board` through the service `make` makes, in `redescribed_address`.
+  void serve_with(const std::function<std::unique_ptr<BoardService>(ServedBoard&)>& make,
+                  int port = 0) {
     stop_redescribed();
     served = std::make_unique<ServedBoard>(board, "",
                                            std::make_shared<spdlog::logger>("pravel-board", log));
-    service = std::make_unique<RedescribedService>(*served, std::move(describe), std::move(relist));
+    service = make(*served);
     grpc::ServerBuilder builder;
     int bound = 0;
     builder.AddListeningPort("127.0.0.1:" + std::to_string(port), grpc::InsecureServerCredentials(),
@@ -150,12 +173,26 @@ class BoardServerTest : public ::testing::Test {
     stop_redescribed();
     board.stop_acquisition();
   }
+  // The server's sessions last `lease_`, on a clock the test moves (advance()).
+  void use_lease_clock(std::chrono::milliseconds lease_ = BoardAccess::kLease) {
+    lease = lease_;
+    clock = [this] {
+      return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(now.load()));
+    };
+  }
+  void advance(std::chrono::steady_clock::duration by) { now += by.count(); }
+
+  std::chrono::milliseconds lease = BoardAccess::kLease;
+  BoardAccess::Clock clock = std::chrono::steady_clock::now;
+  std::atomic<std::chrono::steady_clock::rep> now{
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::hours(1))
+          .count()};
   SimulatedDevice board;
   std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> log =
       std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(1000);
   std::unique_ptr<BoardServer> server;
   std::unique_ptr<ServedBoard> served;
-  std::unique_ptr<RedescribedService> service;
+  std::unique_ptr<BoardService> service;
   std::unique_ptr<grpc::Server> redescribed;
   std::string redescribed_address;
 };
