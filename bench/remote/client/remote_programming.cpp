@@ -13,7 +13,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The Program call's progress as it comes back, for the thread that waits on it.
+// The Program call's progress as it comes back, for the thread that waits on
+// it; shared with the sender, which holds nothing of the caller's.
 struct ProgrammingCall {
   std::mutex mutex;
   std::condition_variable changed;
@@ -22,12 +23,24 @@ struct ProgrammingCall {
   grpc::Status status;
 };
 
+// The sender ends with the run on every path: an observer that throws
+// cancels the call and waits for the thread before the exception goes on.
+struct JoinedSender {
+  std::thread thread;
+  std::shared_ptr<grpc::ClientContext> call;
+  ~JoinedSender() {
+    if (!thread.joinable()) return;
+    call->TryCancel();
+    thread.join();
+  }
+};
+
 }  // namespace
 
 void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer) {
   if (!connected()) throw NoBoard("bitstream not written");
   // A design larger than the board says it holds is never sent.
-  const std::string bytes = read_bitstream_file(path, declaration().largest_design_bytes);
+  std::string bytes = read_bitstream_file(path, declaration().largest_design_bytes);
   std::optional<BitstreamHeader> header;
   try {
     header = parse_bitstream_header(bytes.substr(0, 300 * 1024), bytes.size());
@@ -39,33 +52,37 @@ void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer
   const auto link = current_link();
   if (!link) throw NoBoard("bitstream not written");
 
-  auto call = context(*link, 600);
-  ProgrammingCall progress;
-  std::thread sender([&] {
-    auto stream = link->stub->Program(call.get());
-    v1::ProgramChunk chunk;
-    chunk.mutable_header()->set_file_name(file);
-    chunk.mutable_header()->set_total_bytes(bytes.size());
-    bool sent = stream->Write(chunk);
-    for (std::size_t at = 0; sent && at < bytes.size(); at += 1 << 20) {
-      chunk.set_data(bytes.substr(at, 1 << 20));
-      sent = stream->Write(chunk);
-    }
-    stream->WritesDone();
-    v1::ProgramProgress answer;
-    while (stream->Read(&answer)) {
-      std::lock_guard lock(progress.mutex);
-      progress.done = answer.bytes_done();
-      progress.changed.notify_all();
-    }
-    const grpc::Status status = stream->Finish();
-    std::lock_guard lock(progress.mutex);
-    progress.status = status;
-    progress.finished = true;
-    progress.changed.notify_all();
-  });
+  JoinedSender sender;
+  sender.call = context(*link, 600);
+  const auto shared_bytes = std::make_shared<const std::string>(std::move(bytes));
+  const auto progress_shared = std::make_shared<ProgrammingCall>();
+  ProgrammingCall& progress = *progress_shared;
+  sender.thread = std::thread(
+      [link, call = sender.call, file, bytes = shared_bytes, progress = progress_shared] {
+        auto stream = link->stub->Program(call.get());
+        v1::ProgramChunk chunk;
+        chunk.mutable_header()->set_file_name(file);
+        chunk.mutable_header()->set_total_bytes(bytes->size());
+        bool sent = stream->Write(chunk);
+        for (std::size_t at = 0; sent && at < bytes->size(); at += 1 << 20) {
+          chunk.set_data(bytes->substr(at, 1 << 20));
+          sent = stream->Write(chunk);
+        }
+        stream->WritesDone();
+        v1::ProgramProgress answer;
+        while (stream->Read(&answer)) {
+          std::lock_guard lock(progress->mutex);
+          progress->done = answer.bytes_done();
+          progress->changed.notify_all();
+        }
+        const grpc::Status status = stream->Finish();
+        std::lock_guard lock(progress->mutex);
+        progress->status = status;
+        progress->finished = true;
+        progress->changed.notify_all();
+      });
   // The observer is told on this thread; a dialog there stays alive between replies.
-  if (observer) observer->begin(design, bytes.size());
+  if (observer) observer->begin(design, shared_bytes->size());
   bool cancelled = false;
   for (;;) {
     std::unique_lock lock(progress.mutex);
@@ -75,10 +92,10 @@ void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer
     lock.unlock();
     if (observer && !cancelled && !observer->advance(done)) {
       cancelled = true;
-      call->TryCancel();
+      sender.call->TryCancel();
     }
   }
-  sender.join();
+  sender.thread.join();
   // A run that did not end well may or may not have reached the board: ask it what it holds.
   std::string now = design;
   if (cancelled || !progress.status.ok()) {
@@ -95,8 +112,8 @@ void RemoteBoard::program(const std::string& path, ProgrammingObserver* observer
     awaited_design_.expect(now);
     awaited_acquiring_.expect(false);
   }
-  if (observer) observer->end();           // the run's end is told with the board as it now is
-  if (stream_listener) stream_listener();  // whoever shows the design hears of it
+  if (observer) observer->end();  // the run's end is told with the board as it now is
+  tell(stream_listener);          // whoever shows the design hears of it
   if (cancelled) throw Cancelled("Programming cancelled");
   throw_unless_ok(progress.status, address_, "bitstream not written");
 }
