@@ -34,10 +34,9 @@ struct Client {
         simulator(v1::BoardSimulator::NewStub(channel)),
         name(std::move(name_)),
         token(std::move(token_)) {}
-  // With a deadline of 5 s, or none for a call that lasts (`lasting`).
-  std::unique_ptr<grpc::ClientContext> context(bool lasting = false) const {
+  std::unique_ptr<grpc::ClientContext> context(std::chrono::seconds deadline = 5s) const {
     auto c = std::make_unique<grpc::ClientContext>();
-    if (!lasting) c->set_deadline(std::chrono::system_clock::now() + 5s);
+    c->set_deadline(std::chrono::system_clock::now() + deadline);
     if (!token.empty()) c->AddMetadata("authorization", "Bearer " + token);
     if (!session.empty()) c->AddMetadata("zelvar-session", session);
     return c;

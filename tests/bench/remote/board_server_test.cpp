@@ -142,14 +142,14 @@ TEST_F(BoardServerTest, AHolderThatStopsCallingLosesTheBoardWithinItsLeaseItsWat
   EXPECT_EQ(holder.lease_ms, 10000u) << "the claim states its lease";
   // The holder opens its watch with its session, reads the board once, and is
   // stopped: its watch stays open and is never read again.
-  auto stopped = holder.context(true);
+  auto stopped = holder.context(30s);
   auto its_watch = holder.board->WatchBoard(stopped.get(), v1::WatchBoardRequest());
   v1::BoardState state;
   ASSERT_TRUE(its_watch->Read(&state));
   EXPECT_EQ(state.held_by(), "stopped script");
   // Another client watches on; each second of the lease's clock, a hand
   // pulls and plugs the cable, and the watch sees both before the next.
-  auto watching = next.context(true);
+  auto watching = next.context(30s);  // a watch that waits in vain fails the test
   auto watch = next.board->WatchBoard(watching.get(), v1::WatchBoardRequest());
   ASSERT_TRUE(watch->Read(&state));
   const auto plug = [&](bool connected) {
