@@ -11,7 +11,7 @@ void BoardResets::issue(const std::string& name) {
   issued.push_back(name);
   board_.reset(name, [this, name](const std::string& error) {
     if (!error.empty()) {
-      if (board_.failure_listener) board_.failure_listener(error);
+      board_.tell(board_.failure_listener, error);
       return;
     }
     if (on_reset) on_reset(name);
@@ -45,6 +45,15 @@ void Board::require_serial_port() const {
 std::string identity_of(const Board& board) {
   const std::string address = board.address();
   return identity_text(board.read_identity()) + (address.empty() ? "" : " at " + address);
+}
+
+void Board::clear_listeners() {
+  const auto lock = listeners_lock();
+  connection_listener = nullptr;
+  register_listener = nullptr;
+  stream_listener = nullptr;
+  stream_failure = nullptr;
+  failure_listener = nullptr;
 }
 
 DeviceInfo device_info_of(const Board& board) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -139,7 +140,14 @@ class Board : public Device {
 
   BoardResets resets;
   ProgrammingObserver* programming_observer = nullptr;
-  // Each runs on the thread where it happened.
+  // Each runs on the thread where it happened. The board's own threads may
+  // call them at any time: set them and clear them under listeners_lock(),
+  // which the board holds around each call, so that once
+  // clear_listeners() returns none runs or will run.
+  std::unique_lock<std::recursive_mutex> listeners_lock() const {
+    return std::unique_lock(listeners_mutex_);
+  }
+  void clear_listeners();
   std::function<void()> connection_listener;
   std::function<void(const std::string& name)> register_listener;  // a value was written
   std::function<void()> stream_listener;                           // the stream started or stopped
@@ -149,6 +157,12 @@ class Board : public Device {
 
  protected:
   friend class BoardResets;
+  // Calls `listener`, when set, under the listeners' lock.
+  template <typename Listener, typename... Args>
+  void tell(const Listener& listener, Args&&... args) const {
+    std::lock_guard lock(listeners_mutex_);
+    if (listener) listener(std::forward<Args>(args)...);
+  }
   // Puts the chip in a mode the board declares.
   virtual void change_mode(SensorMode mode) = 0;
   // Throws Refused when the board has no serial port.
@@ -156,6 +170,9 @@ class Board : public Device {
   // Carries out one reset ("reset_device", ...); `done` gets "" or the sentence
   // of why it failed. Throws NoBoard when there is no board.
   virtual void reset(const std::string& name, std::function<void(const std::string&)> done) = 0;
+
+ private:
+  mutable std::recursive_mutex listeners_mutex_;
 };
 
 }  // namespace Zelvar_Core::bench

@@ -25,10 +25,7 @@ SimulatedDevice::SimulatedDevice(SimulatedSensor sensor, BoardDeclaration declar
       adc_(registers_, declaration_.adc_channels),
       acquisition_(
           hub_, clock_, [this] { return settings(); },
-          [this](const std::string& what) {
-            if (stream_failure) stream_failure(what);
-          },
-          declaration_.geometry) {
+          [this](const std::string& what) { tell(stream_failure, what); }, declaration_.geometry) {
   is_connected = true;
   info = identity();
   design_ = flash_design();
@@ -57,7 +54,7 @@ void SimulatedDevice::set_connected(bool connected) {
   // has none and no identity.
   set_design(connected ? flash_design() : "");
   info = connected ? identity() : DeviceInfo{};
-  if (connection_listener) connection_listener();
+  tell(connection_listener);
 }
 
 std::string SimulatedDevice::serial_transact(const std::string& line) const {
@@ -215,7 +212,7 @@ void SimulatedDevice::program(const std::string& path, ProgrammingObserver* obse
     if (!run.advance(done)) throw Cancelled("Programming cancelled");
   }
   set_design(design);
-  if (stream_listener) stream_listener();  // whoever shows the design hears of it
+  tell(stream_listener);  // whoever shows the design hears of it
 }
 
 // ---- registers, mode and stream ------------------------------------------------
@@ -236,7 +233,7 @@ void SimulatedDevice::write_register(const std::string& name, std::int64_t value
   if (!connected_) throw NoBoard(name + " not written");
   if (registers_.find(name).read_only) throw Refused(name + " is read-only: nothing was written");
   registers_.write(name, value);
-  if (register_listener) register_listener(name);
+  tell(register_listener, name);
 }
 
 void SimulatedDevice::write_registers(const std::vector<RegisterWrite>& writes) {
@@ -284,7 +281,7 @@ void SimulatedDevice::start_acquisition() {
     if (acquisition_.running()) return;
     acquisition_.start();
   }
-  if (stream_listener) stream_listener();
+  tell(stream_listener);
 }
 
 void SimulatedDevice::stop_acquisition() {
@@ -294,7 +291,7 @@ void SimulatedDevice::stop_acquisition() {
     was_running = acquisition_.running();
     acquisition_.stop();
   }
-  if (was_running && stream_listener) stream_listener();
+  if (was_running) tell(stream_listener);
 }
 
 }  // namespace Zelvar_Core::bench

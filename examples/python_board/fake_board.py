@@ -44,6 +44,12 @@ RESET_NAMES = {pb.RESET_DEVICE: "device", pb.RESET_FIFO: "FIFO", pb.RESET_RAM: "
                pb.RESET_AER: "AER", pb.RESET_CHIP: "chip"}
 
 
+# Clients ping every second to find a frozen board: a server lets them, with
+# calls under way or none (else it would hang up on them for pinging).
+PING_OPTIONS = [("grpc.http2.min_ping_interval_without_data_ms", 500),
+                ("grpc.keepalive_permit_without_calls", 1),
+                ("grpc.http2.max_ping_strikes", 0)]
+
 class FakeBoard:
     """What the board holds. A REAL BOARD: read and write the hardware here."""
 
@@ -161,9 +167,11 @@ class BoardService(rpc.BoardServicer):
     def Claim(self, request, context):
         self.admit(context, False)
         refusal = None
+        # The holder gets its session back: carrying it, or named as before on its channel.
+        presented = dict(context.invocation_metadata()).get("zelvar-session")
         with self.holder_lock:
             h = self.holder
-            mine = h and (h[1], h[2]) == (request.client, context.peer())
+            mine = h and ((h[1], h[2]) == (request.client, context.peer()) or presented == h[0])
             if h and time.monotonic() - h[4] < self.lease_s and not mine:
                 refusal = f"The board is in use by {h[1]} at {h[2]} since {h[3]}"
             else:
@@ -172,7 +180,7 @@ class BoardService(rpc.BoardServicer):
                                h[3] if mine else time.strftime("%H:%M:%S"), time.monotonic())
         if refusal:
             context.abort(grpc.StatusCode.FAILED_PRECONDITION, refusal)
-        return pb.ClaimReply(session=session)
+        return pb.ClaimReply(session=session, lease_ms=int(self.lease_s * 1000))
 
     def Release(self, request, context):
         self.admit(context, True)
@@ -395,7 +403,7 @@ def main(service=BoardService):
             token = f.readline().strip()
         if not token:  # an empty token would let every caller in
             raise SystemExit(f"fake_board.py: the token file {args.token_file} holds no token")
-    server = grpc.server(futures.ThreadPoolExecutor(max_workers=WORKERS))
+    server = grpc.server(futures.ThreadPoolExecutor(max_workers=WORKERS), options=PING_OPTIONS)
     served = service(FakeBoard(), token)
     served.lease_s = args.lease
     rpc.add_BoardServicer_to_server(served, server)

@@ -103,7 +103,7 @@ def main():
         sys.exit(f"The board at {args.board} cannot be claimed: {e.details()}")
     session = metadata + [("zelvar-session", claim.session)]
     written, started = None, False
-    renewal = Renewal(board, client, metadata)
+    renewal = Renewal(board, client, session)  # presents its session: given it back
     try:
         written = board.WriteRegister(pb.WriteRegisterRequest(name="VTH_ON", value=2200),
                                       metadata=session, timeout=5)

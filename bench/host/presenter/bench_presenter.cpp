@@ -33,11 +33,7 @@ BenchPresenter::~BenchPresenter() {
   playback().on_end = nullptr;
   playback().close();
   display_.stop();
-  board.stream_listener = nullptr;
-  board.stream_failure = nullptr;
-  board.register_listener = nullptr;
-  board.connection_listener = nullptr;
-  board.failure_listener = nullptr;
+  board.clear_listeners();  // none runs from here on
   board.stop_acquisition();
   adc_.shutdown();
 }
@@ -71,6 +67,8 @@ void BenchPresenter::attach(BenchMainWindow& window) {
 void BenchPresenter::wire_board() {
   auto& board = model_.board();
   // Heard on whatever thread the board reports on; handled on the GUI thread.
+  // Set while the board's threads may already call them.
+  const auto listening = board.listeners_lock();
   board.connection_listener = [this] { post_([this] { on_board_connection(); }); };
   board.stream_listener = [this] { post_([this] { sync_stream_view(); }); };
   board.stream_failure = [this](const std::string& what) {

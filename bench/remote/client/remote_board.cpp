@@ -69,21 +69,40 @@ RemoteBoard::RemoteBoard(std::string address, std::string token, std::string cli
   declarations_.push_back(
       std::make_unique<const BoardDeclaration>(declaration_of(SimulatedSensor::Aer640)));
   declaration_ = declarations_.back().get();
+  // Everything that can refuse the board comes before any thread starts.
   link_ = connect();
-  link_->stream = std::thread([this, link = link_] { read_events(link); });
   is_connected = connected();
   info = device_info_of(*this);
-  link_thread_ = std::thread([this] { keep_linked(); });
-  command_thread_ = std::thread([this] { run_commands(); });
+  try {
+    start_link_threads(link_);
+    link_thread_ = std::thread([this] { keep_linked(); });
+    command_thread_ = std::thread([this] { run_commands(); });
+  } catch (...) {
+    // No thread is left behind a board that was never made.
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      wake_.notify_all();
+    }
+    link_->end();
+    if (command_thread_.joinable()) command_thread_.join();
+    if (link_thread_.joinable()) link_thread_.join();
+    v1::ReleaseReply released;
+    link_->stub->Release(context(*link_, 1).get(), v1::ReleaseRequest(), &released);
+    throw;
+  }
 }
 
 RemoteBoard::~RemoteBoard() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
+    // From here every call has one deadline in all: a frozen server costs
+    // kShutdown, not a call's wait for each command still queued.
+    end_by_ = (std::chrono::system_clock::now() + kShutdown).time_since_epoch().count();
     wake_.notify_all();
   }
-  command_thread_.join();  // what was asked before the end is still sent
+  command_thread_.join();  // what was asked before the end is still sent, if it can be
   if (auto link = current_link()) {
     v1::ReleaseReply released;
     link->stub->Release(context(*link, 1).get(), v1::ReleaseRequest(), &released);
@@ -93,7 +112,17 @@ RemoteBoard::~RemoteBoard() {
 }
 
 std::unique_ptr<grpc::ClientContext> RemoteBoard::context(const Link& link, double seconds) const {
-  return call_context(token_, link.session, seconds);
+  return context(link.session, seconds);
+}
+
+std::unique_ptr<grpc::ClientContext> RemoteBoard::context(const std::string& session,
+                                                          double seconds) const {
+  auto call = call_context(token_, session, seconds);
+  if (const auto end_by = end_by_.load(); end_by != 0) {
+    const std::chrono::system_clock::time_point limit{std::chrono::system_clock::duration(end_by)};
+    if (limit < call->deadline()) call->set_deadline(limit);
+  }
+  return call;
 }
 
 std::shared_ptr<RemoteBoard::Link> RemoteBoard::current_link() const {
@@ -167,9 +196,21 @@ std::shared_ptr<RemoteBoard::Link> RemoteBoard::connect() {
   v1::ClaimRequest claim;
   claim.set_client(client_);
   v1::ClaimReply claimed;
-  status = link->stub->Claim(context(*link, 3).get(), claim, &claimed);
+  std::string held_before;
+  {
+    std::lock_guard lock(mutex_);
+    held_before = last_session_;
+  }
+  // The session this bench held before the link was lost, if it still holds
+  // it: a server that froze for less than the lease gives it back.
+  status = link->stub->Claim(context(held_before, 3).get(), claim, &claimed);
   if (!status.ok()) throw refused(status);
   link->session = claimed.session();
+  if (claimed.lease_ms() != 0) link->lease = std::chrono::milliseconds(claimed.lease_ms());
+  {
+    std::lock_guard lock(mutex_);
+    last_session_ = link->session;
+  }
   // The watch lasts as long as the link: no deadline, the token and session on it.
   if (!token_.empty()) link->watch.AddMetadata("authorization", "Bearer " + token_);
   link->watch.AddMetadata("zelvar-session", link->session);
@@ -257,23 +298,73 @@ void RemoteBoard::keep_linked() {
     lock.unlock();
     try {
       auto link = connect();
+      start_link_threads(link);
+      bool stopping;
       {
         std::lock_guard relock(mutex_);
-        if (stopping_) return;
-        link_ = link;
-        link->stream = std::thread([this, link] { read_events(link); });
+        stopping = stopping_;
+        if (!stopping) link_ = link;
+      }
+      if (stopping) {
+        // Made while the board was being let go: given back at once.
+        link->end();
+        link->stream.join();
+        link->renewal.join();
+        v1::ReleaseReply released;
+        link->stub->Release(context(*link, 1).get(), v1::ReleaseRequest(), &released);
+        return;
       }
       last_refusal.clear();
       // "Board connected" once the board itself is there (else when the watch says so).
-      if (connected() && connection_listener) connection_listener();
-      if (stream_listener) stream_listener();
+      if (connected()) tell(connection_listener);
+      tell(stream_listener);
     } catch (const std::exception& e) {
       // A server that is back but refuses (a token, another holder) is told once.
-      if (e.what() != last_refusal && !dynamic_cast<const NoServer*>(&e) && failure_listener)
-        failure_listener(e.what());
+      if (e.what() != last_refusal && !dynamic_cast<const NoServer*>(&e))
+        tell(failure_listener, std::string(e.what()));
       last_refusal = e.what();
       pause = std::min<std::chrono::milliseconds>(pause * 2, 1000ms);
     }
+  }
+}
+
+void RemoteBoard::start_link_threads(const std::shared_ptr<Link>& link) {
+  try {
+    link->stream = std::thread([this, link] { read_events(link); });
+    link->renewal = std::thread([this, link] { renew(link); });
+  } catch (...) {
+    link->end();
+    if (link->stream.joinable()) link->stream.join();
+    throw;
+  }
+}
+
+void RemoteBoard::renew(std::shared_ptr<Link> link) {
+  // Within a third of the lease: two renewals lost on the way still leave it held.
+  const auto every = std::max<std::chrono::milliseconds>(link->lease / 3, 10ms);
+  v1::ClaimRequest request;
+  request.set_client(client_);
+  for (;;) {
+    {
+      std::unique_lock lock(link->mutex);
+      if (link->wake.wait_for(lock, every, [&] { return link->lost; })) return;
+    }
+    v1::ClaimReply reply;
+    const grpc::Status status = link->stub->Claim(context(*link, 2).get(), request, &reply);
+    if (status.ok() && reply.session() == link->session) continue;
+    // A server that stopped answering is found by the keepalive, which ends the link.
+    if (no_server_answers(status)) continue;
+    // The session lapsed: the board was let go in between and may have been
+    // changed by another client. A new link reads it again, with the session
+    // just given if any (or tells who holds it now).
+    if (status.ok()) {
+      std::lock_guard lock(mutex_);
+      last_session_ = reply.session();
+    }
+    get_logger("pravel")->warn("The board at {} let this bench's claim lapse: {}", address_,
+                               status.ok() ? "claimed again" : status.error_message());
+    link->end();
+    return;
   }
 }
 
@@ -326,15 +417,16 @@ void RemoteBoard::apply_state(const v1::BoardState& state) {
     } catch (const std::exception&) {
     }
   }
-  if (stream_changed && stream_listener) stream_listener();
-  if (plugged_changed && connection_listener) connection_listener();
+  if (stream_changed) tell(stream_listener);
+  if (plugged_changed) tell(connection_listener);
 }
 
 void RemoteBoard::link_lost() {
   std::shared_ptr<Link> link;
-  bool was_connected, was_acquiring;
+  bool was_connected, was_acquiring, stopping;
   {
     std::lock_guard lock(mutex_);
+    stopping = stopping_;
     link = std::move(link_);
     link_ = nullptr;
     was_connected = plugged_;
@@ -350,9 +442,17 @@ void RemoteBoard::link_lost() {
   if (!link) return;
   link->end();
   if (link->stream.joinable()) link->stream.join();
+  if (link->renewal.joinable()) link->renewal.join();
+  // The session is given back when the server can still hear it (briefly:
+  // it may be frozen); one that cannot lets it lapse. The destructor gives
+  // it back itself.
+  if (!stopping) {
+    v1::ReleaseReply released;
+    link->stub->Release(context(*link, 1).get(), v1::ReleaseRequest(), &released);
+  }
   // As an unplugged board: the stream stops first, then the board goes.
-  if (was_acquiring && stream_listener) stream_listener();
-  if (was_connected && connection_listener) connection_listener();
+  if (was_acquiring) tell(stream_listener);
+  if (was_connected) tell(connection_listener);
 }
 
 void RemoteBoard::read_events(std::shared_ptr<Link> link) {
@@ -415,7 +515,7 @@ void RemoteBoard::read_events(std::shared_ptr<Link> link) {
     std::string failure = rejected;
     if (failure.empty() && reason != v1::BOARD_UNPLUGGED)
       failure = stream_end_text(status, reason, largest);
-    if (!failure.empty() && failure != told && stream_failure) stream_failure(failure);
+    if (!failure.empty() && failure != told) tell(stream_failure, failure);
     if (!failure.empty()) told = failure;
     lock.lock();
     // After a failure the server is given a second before it is asked again.
@@ -515,7 +615,7 @@ void RemoteBoard::run_commands() {
     } catch (const std::exception& e) {
       failure = e.what();
     }
-    if (!failure.empty() && failure_listener) failure_listener(failure);
+    if (!failure.empty()) tell(failure_listener, failure);
   }
 }
 
@@ -576,21 +676,48 @@ void RemoteBoard::write_register(const std::string& name, std::int64_t value) {
   if (!connected()) throw NoBoard(name + " not written");
   // std::out_of_range for no such register
   if (registers_.find(name).read_only) throw Refused(name + " is read-only: nothing was written");
-  const std::int64_t old = registers_.read(name);
+  const std::int64_t before = registers_.read(name);
   registers_.write(name, value);  // the board's range, checked here first
-  send(
-      [this, name, value, old](Link& link) {
-        v1::WriteRegisterRequest request;
-        request.set_name(name);
-        request.set_value(value);
-        v1::WriteRegisterReply reply;
-        auto call = context(link);
-        const grpc::Status status = link.stub->WriteRegister(call.get(), request, &reply);
-        if (!status.ok()) registers_.write(name, old);  // the board keeps its value
-        throw_unless_ok(status, reason_of(*call), address_, name + " not written");
-      },
-      name + " not written");
-  if (register_listener) register_listener(name);
+  std::uint64_t number;
+  {
+    std::lock_guard lock(mutex_);
+    auto [pending, first] = pending_writes_.try_emplace(name);
+    if (first) pending->second.on_board = before;
+    number = pending->second.latest = ++writes_asked_;
+  }
+  try {
+    send(
+        [this, name, value, number](Link& link) {
+          v1::WriteRegisterRequest request;
+          request.set_name(name);
+          request.set_value(value);
+          v1::WriteRegisterReply reply;
+          auto call = context(link);
+          const grpc::Status status = link.stub->WriteRegister(call.get(), request, &reply);
+          written(name, number, status.ok() ? std::optional<std::int64_t>(value) : std::nullopt);
+          throw_unless_ok(status, reason_of(*call), address_, name + " not written");
+        },
+        name + " not written");
+  } catch (...) {
+    written(name, number, std::nullopt);  // a write never sent: as a failed one
+    throw;
+  }
+  tell(register_listener, name);
+}
+
+void RemoteBoard::written(const std::string& name, std::uint64_t number,
+                          std::optional<std::int64_t> value) {
+  std::optional<std::int64_t> restore;
+  {
+    std::lock_guard lock(mutex_);
+    const auto pending = pending_writes_.find(name);
+    if (pending == pending_writes_.end()) return;
+    if (value) pending->second.on_board = *value;
+    if (pending->second.latest != number) return;  // a later write decides what shows
+    if (!value) restore = pending->second.on_board;
+    pending_writes_.erase(pending);
+  }
+  if (restore) registers_.write(name, *restore);  // the board keeps its value
 }
 
 void RemoteBoard::write_registers(const std::vector<RegisterWrite>& writes) {
@@ -704,13 +831,13 @@ void RemoteBoard::start_acquisition() {
             awaited_acquiring_.expect(false);
           }
         }
-        if (stream_listener) stream_listener();  // the board's own word on its stream
+        tell(stream_listener);  // the board's own word on its stream
         if (status.ok()) return;
-        if (stream_listener) stream_listener();
+        tell(stream_listener);
         throw_unless_ok(status, reason_of(*call), address_, "acquisition not started");
       },
       "acquisition not started");
-  if (stream_listener) stream_listener();
+  tell(stream_listener);
 }
 
 void RemoteBoard::stop_acquisition() {
@@ -734,7 +861,7 @@ void RemoteBoard::stop_acquisition() {
   } catch (const NoBoard&) {
     // Nothing streams without a board.
   }
-  if (stream_listener) stream_listener();
+  tell(stream_listener);
 }
 
 std::vector<double> RemoteBoard::read_adc(double) const {

@@ -8,7 +8,12 @@
 // board is taken for the AER-640, said once in the log. When
 // the server goes away the board is unplugged for the host; the link tries
 // again with a growing pause (0.1 s to 1 s) and the board is back once the
-// server answers. What the host reads (registers, design, mode, acquiring)
+// server answers. A server that stops answering (frozen, or cut off) is
+// found by the channel's keepalive pings within seconds and lost as one that
+// went away; a lost link gives its session back when it still can. While
+// linked, the session's lease is renewed within a third of what the server
+// states; one that lapsed all the same is claimed again through a new link.
+// What the host reads (registers, design, mode, acquiring)
 // is what the board last told. Calls from the interactive thread are checked
 // against that and sent by a thread of their own, so that the GUI never waits
 // on the network; calls from other threads wait for the board's answer.
@@ -16,6 +21,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -126,6 +132,10 @@ class RemoteBoard : public Board {
   void keep_linked();                            // the link thread
   void watch(Link& link);                        // until the link is lost
   void read_events(std::shared_ptr<Link> link);  // the stream thread of one link
+  void renew(std::shared_ptr<Link> link);        // the lease's thread of one link
+  // Starts a new link's stream and renewal; the link is ended and its
+  // threads joined when one cannot start.
+  void start_link_threads(const std::shared_ptr<Link>& link);
   void link_lost();
   std::vector<Register> read_bank_from_board(Bank bank);
   // Writes on the board; returns how many of `writes`, from the first, it
@@ -140,8 +150,16 @@ class RemoteBoard : public Board {
   // thread, queued from the interactive one (its failure told to failure_listener).
   void send(Command command, const std::string& consequence);
   void run_commands();
+  // A write of `name` (the `number`th asked) answered: `value` when the board
+  // took it, none when it did not.
+  void written(const std::string& name, std::uint64_t number, std::optional<std::int64_t> value);
   std::shared_ptr<Link> current_link() const;
+  // A call's context on `link`, ending after `seconds`, or sooner when the
+  // board is being let go (one deadline for everything still sent then).
   std::unique_ptr<grpc::ClientContext> context(const Link& link, double seconds = 5) const;
+  std::unique_ptr<grpc::ClientContext> context(const std::string& session, double seconds) const;
+  // How long the destructor gives the server, in all, to hear what was asked.
+  static constexpr std::chrono::seconds kShutdown{2};
   // The sentence a failed call is told with; "" when it succeeded.
   std::string failure_of(const grpc::Status& status, v1::Reason reason,
                          const std::string& consequence) const;
@@ -160,6 +178,8 @@ class RemoteBoard : public Board {
   std::atomic<int> links_made_{0};
   std::atomic<bool> told_undescribed_{false};  // the log has said so once
   std::atomic<bool> one_by_one_{false};        // the server has no WriteRegisters
+  // When the destructor stops waiting on the server (system clock), 0 before.
+  std::atomic<std::chrono::system_clock::rep> end_by_{0};
 
   mutable std::mutex mutex_;  // guards what follows
   std::condition_variable wake_;
@@ -174,6 +194,16 @@ class RemoteBoard : public Board {
   SensorMode mode_ = SensorMode::EventStream;
   mutable std::vector<double> last_adc_;
   std::deque<std::pair<Command, std::string>> commands_;
+  std::string last_session_;  // the session last held, presented to claim it again
+  // A register's writes on their way: the latest one's number, and the value
+  // the board holds as far as its answers said; a failed write puts that
+  // back only when no later write of the register was asked.
+  struct PendingWrites {
+    std::uint64_t latest = 0;
+    std::int64_t on_board = 0;
+  };
+  std::map<std::string, PendingWrites> pending_writes_;
+  std::uint64_t writes_asked_ = 0;
   Awaited<std::string> awaited_design_;
   Awaited<bool> awaited_acquiring_;
   Awaited<SensorMode> awaited_mode_;

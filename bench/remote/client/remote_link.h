@@ -1,7 +1,9 @@
 // One connection of a remote board to its server, from its claim to its
-// loss: the stub, the session, the watch that ends it and the stream call.
+// loss: the stub, the session and its lease, the watch that ends it, the
+// stream call and the thread that renews the lease.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -14,12 +16,13 @@ struct RemoteBoard::Link {
   std::shared_ptr<grpc::Channel> channel;
   std::unique_ptr<v1::Board::Stub> stub;
   std::string session;
-  grpc::ClientContext watch;  // cancelled to end the link
-  std::mutex mutex;           // guards what follows
+  std::chrono::milliseconds lease{10000};  // as the server stated it
+  grpc::ClientContext watch;               // cancelled to end the link
+  std::mutex mutex;                        // guards what follows
   grpc::ClientContext* events = nullptr;
   bool lost = false;
   std::condition_variable wake;
-  std::thread stream;
+  std::thread stream, renewal;
 
   void end() {
     std::lock_guard lock(mutex);

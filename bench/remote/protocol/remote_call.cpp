@@ -52,6 +52,13 @@ std::shared_ptr<grpc::Channel> board_channel(const std::string& address, const s
   arguments.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
   arguments.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 100);
   arguments.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 500);
+  // A server that froze or was cut off answers no ping: its calls fail
+  // within kKeepalive + kPingTimeout (3 s) instead of waiting on a dead
+  // connection, whether or not a call is under way.
+  arguments.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, static_cast<int>(kKeepalive.count()));
+  arguments.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, static_cast<int>(kPingTimeout.count()));
+  arguments.SetInt(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+  arguments.SetInt(GRPC_ARG_HTTP2_MAX_PINGS_WITHOUT_DATA, 0);
   return grpc::CreateCustomChannel(address, board_credentials(tls_ca), arguments);
 }
 

@@ -24,11 +24,13 @@ constexpr int kMostWritesAtOnce = 4096;
 // A context carrying `token` (when any) and `session` (when any), ending after `seconds`.
 std::unique_ptr<grpc::ClientContext> call_context(const std::string& token,
                                                   const std::string& session, double seconds);
-// A channel that tries again quickly once a server that went away is back;
-// over TLS when `tls_ca` holds the PEM of the CA that signed the server's
-// certificate, in clear when it is empty. A message longer than
+// A channel that tries again quickly once a server that went away is back,
+// and finds a server that stopped answering by its keepalive pings: one
+// every kKeepalive, each answered within kPingTimeout; over TLS when `tls_ca` holds the PEM of the
+// CA that signed the server's certificate, in clear when it is empty. A message longer than
 // `largest_message` bytes (0: the library's 4 MiB) is refused with
 // RESOURCE_EXHAUSTED rather than read.
+constexpr std::chrono::milliseconds kKeepalive{1000}, kPingTimeout{2000};
 std::shared_ptr<grpc::Channel> board_channel(const std::string& address,
                                              const std::string& tls_ca = "",
                                              std::size_t largest_message = 0);

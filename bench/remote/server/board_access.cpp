@@ -20,8 +20,8 @@ std::string new_session(unsigned long long n) {
 
 }  // namespace
 
-BoardAccess::BoardAccess(std::string token, Clock clock)
-    : token_(std::move(token)), clock_(std::move(clock)) {}
+BoardAccess::BoardAccess(std::string token, Clock clock, std::chrono::milliseconds lease)
+    : token_(std::move(token)), clock_(std::move(clock)), lease_(lease) {}
 
 grpc::Status BoardAccess::authenticate(const std::optional<std::string>& authorization) const {
   if (token_.empty() || (authorization && same_secret(*authorization, "Bearer " + token_)))
@@ -30,7 +30,7 @@ grpc::Status BoardAccess::authenticate(const std::optional<std::string>& authori
 }
 
 bool BoardAccess::held_locked() const {
-  return !session_.empty() && clock_() - last_call_ < kLease;
+  return !session_.empty() && clock_() - last_call_ < lease_;
 }
 
 grpc::Status BoardAccess::in_use_locked() const {
@@ -40,15 +40,21 @@ grpc::Status BoardAccess::in_use_locked() const {
 }
 
 grpc::Status BoardAccess::claim(const std::string& client, const std::string& peer,
-                                std::string& session) {
+                                std::string& session, const std::optional<std::string>& presented) {
   std::lock_guard lock(mutex_);
-  if (held_locked() && !(client == client_ && peer == peer_)) return in_use_locked();
-  if (!held_locked() || session_.empty()) {
+  const bool holder = (presented && !presented->empty() && *presented == session_) ||
+                      (client == claimed_as_ && peer == peer_);
+  if (held_locked() && !holder) return in_use_locked();
+  if (!held_locked()) {
     session_ = new_session(++sessions_made_);
+    claimed_as_ = client;
     client_ = client.empty() ? "an unnamed client" : client;
     peer_ = peer;
     const std::time_t now = std::time(nullptr);
     since_ = fmt::format("{:%H:%M:%S}", fmt::localtime(now));
+  } else {
+    peer_ = peer;  // the holder back on a new connection
+    ++renewals_;
   }
   last_call_ = clock_();
   session = session_;
@@ -60,6 +66,8 @@ grpc::Status BoardAccess::release(const std::optional<std::string>& session) {
   if (!session || !same_secret(*session, session_) || !held_locked()) return in_use_locked();
   session_.clear();
   client_.clear();
+  claimed_as_.clear();
+  peer_.clear();
   return grpc::Status::OK;
 }
 
@@ -67,6 +75,7 @@ grpc::Status BoardAccess::check_holder(const std::optional<std::string>& session
   std::lock_guard lock(mutex_);
   if (!session || !same_secret(*session, session_) || !held_locked()) return in_use_locked();
   last_call_ = clock_();
+  ++renewals_;
   return grpc::Status::OK;
 }
 
@@ -74,7 +83,18 @@ bool BoardAccess::renew(const std::string& session) {
   std::lock_guard lock(mutex_);
   if (session.empty() || !same_secret(session, session_) || !held_locked()) return false;
   last_call_ = clock_();
+  ++renewals_;
   return true;
+}
+
+unsigned long long BoardAccess::sessions_made() const {
+  std::lock_guard lock(mutex_);
+  return sessions_made_;
+}
+
+unsigned long long BoardAccess::renewals() const {
+  std::lock_guard lock(mutex_);
+  return renewals_;
 }
 
 std::string BoardAccess::holder() const {

@@ -22,7 +22,7 @@ std::string exposure_warning(const ServerOptions& options) {
 
 BoardServer::BoardServer(SimulatedDevice& board, const ServerOptions& options,
                          std::shared_ptr<spdlog::logger> logger)
-    : served_(board, options.token, std::move(logger)),
+    : served_(board, options.token, std::move(logger), options.clock, options.lease),
       board_service_(served_),
       simulator_service_(served_),
       host_(host_of(options.listen)) {
@@ -42,6 +42,13 @@ BoardServer::BoardServer(SimulatedDevice& board, const ServerOptions& options,
   grpc::EnableDefaultHealthCheckService(true);
   grpc::reflection::InitProtoReflectionServerBuilderPlugin();
   grpc::ServerBuilder builder;
+  // Clients ping every second to find a frozen server within seconds: let
+  // them, calls or none. The server pings its clients too, so that the
+  // calls of one that stopped answering end and free what they hold.
+  builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 500);
+  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIME_MS, 5000);
+  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 5000);
   builder.AddListeningPort(options.listen, credentials, &port_);
   builder.RegisterService(&board_service_);
   builder.RegisterService(&simulator_service_);

@@ -18,6 +18,9 @@ struct ServerOptions {
   std::string token;  // "" when every caller is let in
   // The server's TLS certificate and key (PEM); both "" to serve in clear.
   std::string tls_certificate, tls_key;
+  // How long a holder's session lasts after its last call, on this clock.
+  std::chrono::milliseconds lease = BoardAccess::kLease;
+  BoardAccess::Clock clock = std::chrono::steady_clock::now;
 };
 
 // What serving with `options` exposes: throws with one sentence for an
@@ -35,6 +38,7 @@ class BoardServer {
   // The address as clients reach it: the listening host and the bound port.
   std::string address() const;
   void shutdown();
+  const BoardAccess& access() const { return served_.access; }
 
  private:
   ServedBoard served_;

@@ -317,8 +317,9 @@ v1::BoardState state_of(ServedBoard& s) {
 }  // namespace
 
 ServedBoard::ServedBoard(SimulatedDevice& board_, const std::string& token,
-                         std::shared_ptr<spdlog::logger> logger_)
-    : board(board_), access(token), logger(std::move(logger_)) {
+                         std::shared_ptr<spdlog::logger> logger_, BoardAccess::Clock clock,
+                         std::chrono::milliseconds lease)
+    : board(board_), access(token, std::move(clock), lease), logger(std::move(logger_)) {
   board.stream_failure = [this](const std::string& why) {
     std::lock_guard lock(failure_mutex);
     stream_failure = why;
@@ -345,8 +346,10 @@ Status ServedBoard::admit(grpc::ServerContextBase* context, bool changes) {
       logger->warn("{}", line);
     return refusal(context, status.error_code(), status.error_message(), v1::WRONG_TOKEN);
   }
-  if (changes) status = access.check_holder(metadata(context, "zelvar-session"));
-  return held_refusal(context, status);
+  const std::optional<std::string> session = metadata(context, "zelvar-session");
+  if (changes) return held_refusal(context, access.check_holder(session));
+  if (session) access.renew(*session);
+  return status;
 }
 
 Status ServedBoard::held_refusal(grpc::ServerContextBase* context, const Status& status) {
@@ -406,10 +409,15 @@ Status BoardService::Claim(grpc::ServerContext* context, const v1::ClaimRequest*
   // Kept, told to others and logged as one printable line.
   const std::string client = log_safe(request->client());
   std::string session;
-  Status status = s_.access.claim(client, log_safe(context->peer()), session);
+  const unsigned long long made = s_.access.sessions_made();
+  Status status = s_.access.claim(client, log_safe(context->peer()), session,
+                                  metadata(context, "zelvar-session"));
   if (status.ok()) {
     reply->set_session(session);
-    s_.logger->info("The board is held by {} at {}", client, log_safe(context->peer()));
+    reply->set_lease_ms(static_cast<std::uint32_t>(s_.access.lease().count()));
+    // A holder renewing its claim is not news.
+    if (s_.access.sessions_made() != made)
+      s_.logger->info("The board is held by {} at {}", client, log_safe(context->peer()));
   }
   return s_.held_refusal(context, status);
 }
@@ -664,16 +672,17 @@ Status BoardService::SerialTransact(grpc::ServerContext* context, const v1::Seri
 Status BoardService::WatchBoard(grpc::ServerContext* context, const v1::WatchBoardRequest*,
                                 grpc::ServerWriter<v1::BoardState>* writer) {
   if (Status admitted = s_.admit(context, false); !admitted.ok()) return admitted;
-  const std::string session = metadata(context, "zelvar-session").value_or("");
   const OpenCall open(s_.watches, ServedBoard::kMaxWatches, from_holder(s_, context));
   if (!open)
     return refusal(context, StatusCode::RESOURCE_EXHAUSTED,
                    fmt::format("The board is already watched by {} clients: close one first",
                                ServedBoard::kMaxWatches),
                    v1::BUSY);
+  // A watch renews the holder's lease when it opens (admit), not while it
+  // runs: a holder that was stopped or frozen keeps its watch open and
+  // reads nothing, and must lose the board all the same.
   std::string last;
   while (!context->IsCancelled()) {
-    s_.access.renew(session);  // a holder watching keeps the board
     const v1::BoardState state = state_of(s_);
     std::string now = state.SerializeAsString();
     if (now != last) {

@@ -23,8 +23,11 @@ namespace v1 = ::zelvar::board::v1;
 // ended last.
 struct ServedBoard {
   ServedBoard(SimulatedDevice& board, const std::string& token,
-              std::shared_ptr<spdlog::logger> logger);
-  // OK when the call carries the token, and the session when `changes`.
+              std::shared_ptr<spdlog::logger> logger,
+              BoardAccess::Clock clock = std::chrono::steady_clock::now,
+              std::chrono::milliseconds lease = BoardAccess::kLease);
+  // OK when the call carries the token, and the session when `changes`; a
+  // call carrying the holder's session renews its lease.
   grpc::Status admit(grpc::ServerContextBase* context, bool changes);
   // A refusal of the board's holder (FAILED_PRECONDITION) with its reason:
   // nobody holds the board, or another client does. Any other status as it is.

@@ -68,6 +68,17 @@ class ServedBench : public Bench {
   std::shared_ptr<grpc::Channel> channel() {
     return grpc::CreateChannel(server->address, grpc::InsecureChannelCredentials());
   }
+  // Whether the served board streams, as its server says.
+  bool served_acquiring() {
+    auto context = call();
+    auto watch = v1::Board::NewStub(channel())->WatchBoard(context.get(), v1::WatchBoardRequest());
+    v1::BoardState state;
+    const bool read = watch->Read(&state);
+    context->TryCancel();
+    watch->Finish();
+    EXPECT_TRUE(read) << "the server did not answer";
+    return state.acquiring();
+  }
   static std::unique_ptr<grpc::ClientContext> call() {
     auto context = std::make_unique<grpc::ClientContext>();
     context->set_deadline(std::chrono::system_clock::now() + 5s);
@@ -260,10 +271,41 @@ TEST_F(ServedBench, AStartTheFrozenServerNeverDoesIsNotToldAsStarted) {
   EXPECT_FALSE(presenter().acquiring());
   EXPECT_EQ(window().panel_control->button_start_stop->GetLabel(), "Start");
 
-  // With the server answering again, the start is told once the board has started.
+  // With the server answering again (found lost meanwhile, and linked again),
+  // the start is told once the board has started.
+  ASSERT_TRUE(testing_support::pump_until(
+      [&] { return status(kStatusConnection) == connection_text(true); }, 15s));
   click(window().panel_control->button_start_stop);
   EXPECT_TRUE(wait_for([&] { return message() == "Acquisition started"; })) << message();
   EXPECT_TRUE(logged(spdlog::level::info, "Acquisition started"));
+}
+
+TEST_F(ServedBench, AFrozenServerIsLostInSecondsAndTheBenchClaimsTheBoardAgainWhenItAnswers) {
+  testing_support::EventKeeper arrived;
+  Subscription hear(served().events(), arrived);
+  presenter().toggle_recording();
+  ASSERT_TRUE(wait_for([&] { return arrived.size() > 50000; }));
+  ::kill(server->pid(), SIGSTOP);  // the server keeps its connections and answers nothing
+  // Lost once the keepalive finds it silent (3 s); the cap is only a bound on a failure.
+  EXPECT_TRUE(testing_support::pump_until(
+      [&] { return status(kStatusConnection) == connection_text(false); }, 15s))
+      << status(kStatusConnection);
+  EXPECT_FALSE(presenter().recording());
+  const RecordingInfo info = RecordingReader::scan(presenter().last_recording());
+  EXPECT_GE(info.events, 50000u);  // whole, up to the loss
+  EXPECT_LE(info.events, arrived.size());
+
+  ::kill(server->pid(), SIGCONT);
+  // The board is claimed again as it is: still streaming.
+  ASSERT_TRUE(testing_support::pump_until(
+      [&] { return status(kStatusConnection) == connection_text(true); }, 15s))
+      << status(kStatusConnection);
+  ASSERT_TRUE(wait_for([&] { return presenter().acquiring(); }));
+  click(window().panel_control->button_start_stop);
+  EXPECT_FALSE(presenter().acquiring());
+  EXPECT_TRUE(wait_for([&] { return !served_acquiring(); }))
+      << "the board streams on: " << message();
+  EXPECT_EQ(message().rfind("Error", 0), std::string::npos) << message();
 }
 
 TEST_F(ServedBench, AKilledServerIsAnUnplugThatEndsTheRecordingAndTheSweepUntilItIsBack) {

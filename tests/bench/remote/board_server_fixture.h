@@ -20,20 +20,28 @@ namespace Zelvar_Core::bench::remote {
 
 using namespace std::chrono_literals;
 
-// One client of the server: its stub, its token and, once claimed, its session.
+// One client of the server on a connection of its own: its stub, its token
+// and, once claimed, its session and lease.
 struct Client {
-  // In clear unless given the `credentials` of a TLS channel.
+  // In clear unless given the `credentials` of a TLS channel; a channel of
+  // its own, never another client's connection.
+  static std::shared_ptr<grpc::Channel> own_channel(
+      const std::string& address, std::shared_ptr<grpc::ChannelCredentials> credentials) {
+    grpc::ChannelArguments arguments;
+    arguments.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+    return grpc::CreateCustomChannel(
+        address, credentials ? credentials : grpc::InsecureChannelCredentials(), arguments);
+  }
   Client(const std::string& address, std::string name_, std::string token_ = "",
          std::shared_ptr<grpc::ChannelCredentials> credentials = nullptr)
-      : channel(grpc::CreateChannel(
-            address, credentials ? credentials : grpc::InsecureChannelCredentials())),
+      : channel(own_channel(address, credentials)),
         board(v1::Board::NewStub(channel)),
         simulator(v1::BoardSimulator::NewStub(channel)),
         name(std::move(name_)),
         token(std::move(token_)) {}
-  std::unique_ptr<grpc::ClientContext> context() const {
+  std::unique_ptr<grpc::ClientContext> context(std::chrono::seconds deadline = 5s) const {
     auto c = std::make_unique<grpc::ClientContext>();
-    c->set_deadline(std::chrono::system_clock::now() + 5s);
+    c->set_deadline(std::chrono::system_clock::now() + deadline);
     if (!token.empty()) c->AddMetadata("authorization", "Bearer " + token);
     if (!session.empty()) c->AddMetadata("zelvar-session", session);
     return c;
@@ -43,7 +51,10 @@ struct Client {
     request.set_client(name);
     v1::ClaimReply reply;
     grpc::Status status = board->Claim(context().get(), request, &reply);
-    if (status.ok()) session = reply.session();
+    if (status.ok()) {
+      session = reply.session();
+      lease_ms = reply.lease_ms();
+    }
     return status;
   }
   grpc::Status write_all(const std::vector<std::pair<std::string, std::int64_t>>& writes,
@@ -77,6 +88,7 @@ struct Client {
   std::unique_ptr<v1::Board::Stub> board;
   std::unique_ptr<v1::BoardSimulator::Stub> simulator;
   std::string name, token, session;
+  std::uint32_t lease_ms = 0;
 };
 
 // Sends a bitstream; returns the progress messages and the call's status.
@@ -156,6 +168,8 @@ class BoardServerTest : public ::testing::Test {
     ServerOptions options;
     options.listen = "127.0.0.1:" + std::to_string(port);
     options.token = token;
+    options.lease = lease;
+    options.clock = clock;
     serve(options);
   }
   void serve(const ServerOptions& options) {
@@ -225,6 +239,20 @@ class BoardServerTest : public ::testing::Test {
     stop_redescribed();
     board.stop_acquisition();
   }
+  // The server's sessions last `lease_`, on a clock the test moves (advance()).
+  void use_lease_clock(std::chrono::milliseconds lease_ = BoardAccess::kLease) {
+    lease = lease_;
+    clock = [this] {
+      return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(now.load()));
+    };
+  }
+  void advance(std::chrono::steady_clock::duration by) { now += by.count(); }
+
+  std::chrono::milliseconds lease = BoardAccess::kLease;
+  BoardAccess::Clock clock = std::chrono::steady_clock::now;
+  std::atomic<std::chrono::steady_clock::rep> now{
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::hours(1))
+          .count()};
   SimulatedDevice board;
   std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> log =
       std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(1000);

@@ -139,6 +139,73 @@ TEST(BoardAccess, ASessionLapsesTenSecondsAfterItsHoldersLastCall) {
   EXPECT_EQ(access.holder(), "B");
 }
 
+TEST_F(BoardServerTest, AHolderThatStopsCallingLosesTheBoardWithinItsLeaseItsWatchOpenOrNot) {
+  use_lease_clock();
+  serve();
+  Client holder(server->address(), "stopped script"), next(server->address(), "next"),
+      hand(server->address(), "hand");
+  ASSERT_TRUE(holder.claim().ok());
+  EXPECT_EQ(holder.lease_ms, 10000u) << "the claim states its lease";
+  // The holder opens its watch with its session, reads the board once, and is
+  // stopped: its watch stays open and is never read again.
+  auto stopped = holder.context(30s);
+  auto its_watch = holder.board->WatchBoard(stopped.get(), v1::WatchBoardRequest());
+  v1::BoardState state;
+  ASSERT_TRUE(its_watch->Read(&state));
+  EXPECT_EQ(state.held_by(), "stopped script");
+  // Another client watches on; each second of the lease's clock, a hand
+  // pulls and plugs the cable, and the watch sees both before the next.
+  auto watching = next.context(30s);  // a watch that waits in vain fails the test
+  auto watch = next.board->WatchBoard(watching.get(), v1::WatchBoardRequest());
+  ASSERT_TRUE(watch->Read(&state));
+  const auto plug = [&](bool connected) {
+    v1::SetConnectedRequest request;
+    request.set_connected(connected);
+    v1::SimulatorReply reply;
+    ASSERT_TRUE(hand.simulator->SetConnected(hand.context().get(), request, &reply).ok());
+    while (state.plugged() != connected) ASSERT_TRUE(watch->Read(&state));
+  };
+  for (int second = 1; second <= 9; ++second) {
+    advance(1s);
+    plug(false);
+    plug(true);
+    EXPECT_EQ(state.held_by(), "stopped script") << second << " s after its last call";
+  }
+  advance(1s);
+  while (!state.held_by().empty()) ASSERT_TRUE(watch->Read(&state));
+  ASSERT_TRUE(next.claim().ok()) << "10 s after the holder's last call";
+  EXPECT_EQ(holder.write("VTH_ON", 2500).error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+  stopped->TryCancel();
+  its_watch->Finish();
+  watching->TryCancel();
+  watch->Finish();
+}
+
+TEST_F(BoardServerTest, AHolderGetsItsSessionBackFromItsOwnChannelOrByCarryingItNamedOrNot) {
+  use_lease_clock();
+  serve();
+  Client unnamed(server->address(), "");
+  ASSERT_TRUE(unnamed.claim().ok());
+  const std::string session = unnamed.session;
+  unnamed.session.clear();
+  ASSERT_TRUE(unnamed.claim().ok()) << "an unnamed holder, again from its own channel";
+  EXPECT_EQ(unnamed.session, session);
+  Client stranger(server->address(), "");  // unnamed too, from a channel of its own
+  const grpc::Status refused = stranger.claim();
+  EXPECT_EQ(refused.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+  EXPECT_EQ(refused.error_message().rfind("The board is in use by an unnamed client at ", 0), 0u)
+      << refused.error_message();
+  // The holder on a new connection, carrying its session: the same session, its lease renewed.
+  advance(9s);
+  Client back(server->address(), "");
+  back.session = session;
+  ASSERT_TRUE(back.claim().ok());
+  EXPECT_EQ(back.session, session);
+  advance(9s);
+  EXPECT_TRUE(back.write("VTH_ON", 2500).ok()) << "18 s after the first claim, 9 s after the last";
+  EXPECT_EQ(server->access().holder(), "an unnamed client");
+}
+
 TEST_F(BoardServerTest, WritesGoThroughTheBoardsRangeCheck) {
   serve();
   Client client(server->address(), "test");

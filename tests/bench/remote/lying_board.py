@@ -128,7 +128,8 @@ def main():
     token = open(args.token_file).readline().strip() if args.token_file else ""
     service = Board(fake_board.FakeBoard(), token)
     server = grpc.server(futures.ThreadPoolExecutor(max_workers=16),
-                         options=[("grpc.max_send_message_length", 64 << 20)])
+                         options=fake_board.PING_OPTIONS +
+                         [("grpc.max_send_message_length", 64 << 20)])
     if LIE == "latin1_design":
         server.add_generic_rpc_handlers((latin1_identity(service),))
     rpc.add_BoardServicer_to_server(service, server)

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "bench/board/bitstream.h"
@@ -29,6 +30,7 @@ class RemoteBoardTest : public BoardServerTest {
  protected:
   std::unique_ptr<RemoteBoard> connect(const std::string& token = "") {
     auto remote = std::make_unique<RemoteBoard>(server->address(), token, "remote board test");
+    const auto listening = remote->listeners_lock();  // its threads run already
     remote->connection_listener = [this] { ++connection_changes; };
     remote->failure_listener = [this](const std::string& what) {
       std::lock_guard lock(mutex);
@@ -187,7 +189,10 @@ TEST_F(RemoteBoardTest, ALostServerIsAnUnpluggedBoardUntilItIsBack) {
   const int port = server->port();
   auto remote = connect();
   std::atomic<int> stream_changes{0};
-  remote->stream_listener = [&] { ++stream_changes; };
+  {
+    const auto listening = remote->listeners_lock();
+    remote->stream_listener = [&] { ++stream_changes; };
+  }
   remote->start_acquisition();
   ASSERT_TRUE(remote->acquiring());
   server->shutdown();
@@ -209,6 +214,105 @@ TEST_F(RemoteBoardTest, ALostServerIsAnUnpluggedBoardUntilItIsBack) {
   remote->stop_acquisition();
   std::lock_guard lock(mutex);
   EXPECT_TRUE(failures.empty()) << failures.front();
+}
+
+TEST_F(RemoteBoardTest, TheBenchRenewsItsLeaseWhileLinkedAndClaimsAgainOneThatLapsed) {
+  use_lease_clock(300ms);
+  serve();
+  auto remote = connect();
+  // The lease's clock moves to near the lease's end once the bench renewed it, five times.
+  for (int step = 0; step < 5; ++step) {
+    const auto renewals = server->access().renewals();
+    ASSERT_TRUE(eventually([&] { return server->access().renewals() > renewals; })) << step;
+    advance(250ms);
+  }
+  EXPECT_EQ(server->access().holder(), "remote board test");
+  EXPECT_EQ(remote->links_made(), 1);
+  remote->write_register("VTH_ON", 2000);  // from this thread: sent with its session, answered
+  EXPECT_EQ(board.read_register("VTH_ON"), 2000);
+
+  // A lease that lapsed all the same is claimed again, the board read again through a new link.
+  advance(1s);
+  ASSERT_TRUE(eventually([&] { return remote->links_made() == 2 && remote->connected(); }));
+  EXPECT_EQ(server->access().holder(), "remote board test");
+  remote->write_register("VTH_ON", 2100);
+  EXPECT_EQ(board.read_register("VTH_ON"), 2100);
+  std::lock_guard lock(mutex);
+  EXPECT_TRUE(failures.empty()) << failures.front();
+}
+
+TEST_F(RemoteBoardTest, AnObserverThatThrowsEndsTheProgrammingAndTheBoardProgramsAgain) {
+  serve();
+  board.bytes_per_second = 1e6;
+  auto remote = connect();
+  const std::string path = ::testing::TempDir() + "/remote_throwing.bit";
+  std::ofstream(path, std::ios::binary)
+      << make_bitstream("aer640_thrown", std::string(2 << 20, 'x'));
+  struct Throwing : ProgrammingObserver {
+    void begin(const std::string&, std::size_t) override {}
+    bool advance(std::size_t) override { throw std::runtime_error("The dialog is gone"); }
+    void end() override {}
+  } throwing;
+  try {
+    remote->program(path, &throwing);
+    ADD_FAILURE() << "the observer's exception was lost";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "The dialog is gone");
+  }
+  board.bytes_per_second = 50e6;
+  remote->program(path, nullptr);
+  EXPECT_EQ(board.design(), "aer640_thrown");
+}
+
+TEST_F(RemoteBoardTest, AFailedWriteNeverPutsItsOldValueOverALaterWriteTheBoardTook) {
+  // The board refuses the first write it is sent, once the test has asked the second.
+  struct RefusingTheFirstWrite : BoardService {
+    using BoardService::BoardService;
+    ~RefusingTheFirstWrite() override {
+      if (answer.joinable()) answer.join();
+    }
+    grpc::ServerUnaryReactor* WriteRegister(grpc::CallbackServerContext* context,
+                                            const v1::WriteRegisterRequest* request,
+                                            v1::WriteRegisterReply* reply) override {
+      if (refused.exchange(true)) return BoardService::WriteRegister(context, request, reply);
+      grpc::ServerUnaryReactor* reactor = context->DefaultReactor();
+      answer = std::thread([this, reactor] {
+        second_asked.wait();
+        reactor->Finish(
+            {grpc::StatusCode::ABORTED, "Register write failed: the board did not answer"});
+      });
+      return reactor;
+    }
+    std::atomic<bool> refused{false};
+    std::shared_future<void> second_asked;
+    std::thread answer;  // the refusal, once the second write was asked
+  };
+  std::promise<void> second_asked;
+  serve_as([&](ServedBoard& s) {
+    auto service = std::make_unique<RefusingTheFirstWrite>(s);
+    service->second_asked = second_asked.get_future().share();
+    return service;
+  });
+  const std::int64_t before = board.read_register("VTH_ON");
+  RemoteBoard remote(redescribed_address, "", "remote board test");
+  {
+    const auto listening = remote.listeners_lock();
+    remote.failure_listener = [this](const std::string& what) {
+      std::lock_guard lock(mutex);
+      failures.push_back(what);
+    };
+  }
+  remote.set_interactive_thread(std::this_thread::get_id());
+  remote.write_register("VTH_ON", before + 100);  // refused
+  remote.write_register("VTH_ON", before + 200);  // taken
+  second_asked.set_value();
+  ASSERT_TRUE(eventually([&] { return board.read_register("VTH_ON") == before + 200; }));
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return failures.size() == 1;
+  }));
+  EXPECT_EQ(failures.front(), "Register write failed: the board did not answer");
+  EXPECT_EQ(remote.read_register("VTH_ON"), before + 200) << "the board holds the later value";
 }
 
 TEST_F(RemoteBoardTest, TheServersSwitchUnplugsAndPlugsTheBoard) {
