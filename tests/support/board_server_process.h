@@ -51,6 +51,11 @@ class BoardServerProcess {
     kill();
     start(port);
   }
+  // Started again where it listened before, with other options: another sensor.
+  void restart(std::vector<std::string> options) {
+    options_ = std::move(options);
+    restart();
+  }
   pid_t pid() const { return pid_; }
   // What it printed so far: its address, then its log.
   std::string printed() const {

@@ -817,7 +817,9 @@ class ChangingBoard : public Board {
  public:
   void become(SimulatedSensor sensor) {
     now_ = sensor == SimulatedSensor::Aer320 ? &aer320_ : &aer640_;
-    std::thread([this] { declaration_listener(); }).join();
+    std::thread([this] {
+      if (declaration_listener) declaration_listener();
+    }).join();
   }
   bool connected() const override { return now()->connected(); }
   const BoardDeclaration& declaration() const override { return now()->declaration(); }

@@ -292,6 +292,34 @@ TEST_F(ServedBench, AKilledServerIsAnUnplugThatEndsTheRecordingAndTheSweepUntilI
   expect_back_and_streaming();
 }
 
+// The server comes back on its port as another sensor: the windows follow
+// the board it is now, and nothing of the old one's rows stays.
+TEST_F(ServedBench, AServerBackAsAnotherSensorIsFollowedByEveryWindow) {
+  choose(tool("ADCs"));
+  auto* adc = window().adc_control_frame;
+  ASSERT_EQ(adc_rows(adc).size(), 4u);
+  server->restart({"--sensor", "320x240"});
+  ASSERT_FALSE(server->address.empty());
+  ASSERT_TRUE(wait_for([&] { return message() == "Board connected"; })) << message();
+  EXPECT_TRUE(
+      logged(spdlog::level::info, "The board is now AER-320: 320\u00d7240, 2 ADC channels"));
+  EXPECT_EQ(adc_rows(adc),
+            (std::vector<std::string>{"CH0: VDD (V)", "CH1: Temperature (\u00b0C)"}));
+  EXPECT_EQ(adc->panel_plot->canvas_list.size(), 2u);
+  EXPECT_EQ(labels(window().edit_dac_frame->panel_values->field_widgets()),
+            (std::vector<std::string>{"PR_BIAS", "REFRACTORY", "THR_OFF", "THR_ON"}));
+  EXPECT_FALSE(field(window().edit_register_device_frame, "CHIP_ID")->IsEditable());
+  EXPECT_EQ(labels(chip_editor().signals_panel->values_widgets),
+            (std::vector<std::string>{"EN_AER", "RST_N"}));
+  EXPECT_EQ(window().image_panel->sensor_size(), wxSize(320, 240));
+  EXPECT_TRUE(window().serial_note->IsShown());
+  // A field of the new board writes to it.
+  choose(window().menu_bar->menu_edit->item_dac);
+  type(field(window().edit_dac_frame, "THR_ON"), "650");
+  click(window().edit_dac_frame->panel_values->button_apply);
+  EXPECT_TRUE(wait_for([&] { return served_value("THR_ON") == 650; }));
+}
+
 // The bench on pravel-board serving the AER-320 (pravel-board --sensor
 // 320x240): every window follows what the board declares over the link.
 class ServedSmallSensor : public ServedBench {
