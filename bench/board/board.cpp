@@ -54,6 +54,7 @@ void Board::clear_listeners() {
   stream_listener = nullptr;
   stream_failure = nullptr;
   failure_listener = nullptr;
+  declaration_listener = nullptr;
 }
 
 DeviceInfo device_info_of(const Board& board) {

@@ -149,6 +149,9 @@ class Board : public Device {
   }
   void clear_listeners();
   std::function<void()> connection_listener;
+  // The board declared itself anew: another sensor came back on the link,
+  // or what it is was first told late. declaration() holds the new one.
+  std::function<void()> declaration_listener;
   std::function<void(const std::string& name)> register_listener;  // a value was written
   std::function<void()> stream_listener;                           // the stream started or stopped
   std::function<void(const std::string&)> stream_failure;          // the stream broke off

@@ -112,12 +112,14 @@ void BoardBench::stream() {
 }
 
 Measurement measure_stream(EventHub& hub, double seconds,
+                           const std::vector<AdcChannelDeclaration>& channels,
                            const std::function<std::vector<double>()>& adc,
                            const std::function<void(double)>& wait) {
   RateMeter meter(seconds + 1.0);
   Measurement m;
   m.seconds = seconds;
-  std::vector<double> sums(adc_channel_labels().size(), 0.0);
+  m.adc_channels = channels;
+  std::vector<double> sums(channels.size(), 0.0);
   int readings = 0;
   {
     Subscription hear(hub, meter);
@@ -190,7 +192,7 @@ Measurement BoardBench::measure(double seconds) {
   stream();
   Settings in_force_then = in_force();
   Measurement m = measure_stream(
-      board_.events(), seconds,
+      board_.events(), seconds, board_.declaration().adc_channels,
       [this] {
         const double t =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - adc_epoch_).count();

@@ -58,6 +58,10 @@ class BenchActions {
   virtual Settings settings() = 0;
   // The design, the chip mode and every register as they stand now.
   virtual Settings in_force() = 0;
+  // What the board declares itself to be: its ADC channels and its
+  // registers' units name a report's columns. A bench that says nothing
+  // has the AER-640.
+  virtual BoardDeclaration declaration() { return declaration_of(SimulatedSensor::Aer640); }
   // Stops the stream if this run started it.
   virtual void finish() = 0;
   virtual void abort() = 0;
@@ -77,6 +81,7 @@ class BoardBench : public BenchActions {
   bool connected() override { return board_.connected(); }
   Settings settings() override;
   Settings in_force() override { return settings_of(board_); }
+  BoardDeclaration declaration() override { return board_.declaration(); }
   void finish() override;
   void abort() override {}
 
@@ -122,8 +127,9 @@ std::string kept_recording_text(const RecordingStats& stats);
 
 // The steps every bench takes from a board's stream, whatever the board:
 // `wait` waits on the run's terms (ending early when it is aborted or the
-// board goes), `adc` reads the ADC's channels in their order.
+// board goes), `adc` reads the board's `channels` in their order.
 Measurement measure_stream(EventHub& hub, double seconds,
+                           const std::vector<AdcChannelDeclaration>& channels,
                            const std::function<std::vector<double>()>& adc,
                            const std::function<void(double)>& wait);
 // Records `recorder` (started) from `hub` while `wait` waits, after `stream`

@@ -10,11 +10,18 @@
 
 namespace Zelvar_Core::bench {
 
-const std::vector<std::string>& measurement_columns() {
-  static const std::vector<std::string> columns = {
-      "on_rate_mean_hz", "on_rate_std_hz", "off_rate_mean_hz",   "off_rate_std_hz",
-      "vdd_mean_v",      "vddio_mean_v",   "temperature_mean_c", "ibias_mean_ua"};
+std::vector<std::string> measurement_columns(const std::vector<AdcChannelDeclaration>& channels) {
+  std::vector<std::string> columns = {"on_rate_mean_hz", "on_rate_std_hz", "off_rate_mean_hz",
+                                      "off_rate_std_hz"};
+  for (const auto& channel : channels_or_default(channels))
+    columns.push_back(Measurement::mean_name(channel) +
+                      (channel.unit.empty() ? "" : " (" + channel.unit + ")"));
   return columns;
+}
+
+std::string setting_column(const std::string& key, const BoardDeclaration& board) {
+  const Register* r = board.find_register(key);
+  return r == nullptr || r->unit.empty() ? key : key + " (" + r->unit + ")";
 }
 
 std::string csv_text(const std::string& text) {

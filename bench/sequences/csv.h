@@ -13,8 +13,14 @@ namespace Zelvar_Core::bench {
 
 // A text as one CSV cell: quoted when it holds a comma, a quote or a line break.
 std::string csv_text(const std::string& text);
-// The measurement columns of a report, in the order measurement_cells() gives them.
-const std::vector<std::string>& measurement_columns();
+// The measurement columns of a report on a board with `channels`, in the
+// order measurement_cells() gives them: the rates, then each channel's mean
+// in the board's order with its unit ("vdd_mean (V)"; the bare name for a
+// channel without one).
+std::vector<std::string> measurement_columns(const std::vector<AdcChannelDeclaration>& channels);
+// A register's column: its name, with its unit where the board gives one
+// ("VTH_ON (counts)", "CTRL"); any other setting by its key.
+std::string setting_column(const std::string& key, const BoardDeclaration& board);
 // ",on_mean,on_std,off_mean,off_std,adc..." for a row; "" for what is unavailable.
 std::string measurement_cells(const Measurement& m);
 // ",v1,v2,..." for `keys`: each one's value in `in_force` ("" when it holds

@@ -1,5 +1,6 @@
 #include "bench/sequences/rates.h"
 
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -152,19 +153,33 @@ void rate_statistics(const RateMeter::Trace& trace, Measurement& into) {
   mean_and_std(trace.off, into.off_mean, into.off_std);
 }
 
-const std::vector<std::string>& Measurement::names() {
-  static const std::vector<std::string> names = {
-      "on_rate_mean", "on_rate_std", "off_rate_mean",    "off_rate_std", "on_off_ratio",
-      "vdd_mean",     "vddio_mean",  "temperature_mean", "ibias_mean"};
+const std::vector<AdcChannelDeclaration>& channels_or_default(
+    const std::vector<AdcChannelDeclaration>& channels) {
+  static const std::vector<AdcChannelDeclaration> aer640 =
+      declaration_of(SimulatedSensor::Aer640).adc_channels;
+  return channels.empty() ? aer640 : channels;
+}
+
+std::string Measurement::mean_name(const AdcChannelDeclaration& channel) {
+  std::string name;
+  for (const char c : channel.name)
+    name += c == ' ' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name + "_mean";
+}
+
+std::vector<std::string> Measurement::names(const std::vector<AdcChannelDeclaration>& channels) {
+  std::vector<std::string> names = {"on_rate_mean", "on_rate_std", "off_rate_mean", "off_rate_std",
+                                    "on_off_ratio"};
+  for (const auto& channel : channels_or_default(channels)) names.push_back(mean_name(channel));
   return names;
 }
 
-std::string Measurement::unit(const std::string& name) {
+std::string Measurement::unit(const std::string& name,
+                              const std::vector<AdcChannelDeclaration>& channels) {
   if (name.rfind("on_rate", 0) == 0 || name.rfind("off_rate", 0) == 0) return "events/s";
   if (name == "on_off_ratio") return "ON/OFF";
-  if (name == "vdd_mean" || name == "vddio_mean") return "V";
-  if (name == "temperature_mean") return "\u00b0C";
-  if (name == "ibias_mean") return "\u00b5A";
+  for (const auto& channel : channels_or_default(channels))
+    if (name == mean_name(channel)) return channel.unit;
   throw std::invalid_argument("no measurement named " + name);
 }
 
@@ -174,9 +189,9 @@ double Measurement::value(const std::string& name) const {
   if (name == "off_rate_mean") return off_mean;
   if (name == "off_rate_std") return off_std;
   if (name == "on_off_ratio") return off_mean > 0 ? on_mean / off_mean : 0;
-  const std::vector<std::string> adc = {"vdd_mean", "vddio_mean", "temperature_mean", "ibias_mean"};
-  for (std::size_t i = 0; i < adc.size(); ++i)
-    if (name == adc[i]) return i < adc_means.size() ? adc_means[i] : 0;
+  const auto& channels = channels_or_default(adc_channels);
+  for (std::size_t i = 0; i < channels.size(); ++i)
+    if (name == mean_name(channels[i])) return i < adc_means.size() ? adc_means[i] : 0;
   throw std::invalid_argument("no measurement named " + name);
 }
 

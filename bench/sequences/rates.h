@@ -79,15 +79,29 @@ struct Measurement {
   int intervals = 0;                                          // complete 100 ms intervals measured
   double on_mean = 0, on_std = 0, off_mean = 0, off_std = 0;  // events/s
   std::vector<double> adc_means;                              // in the ADC's channel order
+  // The channels adc_means are of, as the board declares them; none said
+  // means the AER-640's four.
+  std::vector<AdcChannelDeclaration> adc_channels;
   Settings in_force;  // the design, mode and registers while it was measured
   // By name: on_rate_mean, on_rate_std, off_rate_mean, off_rate_std,
-  // on_off_ratio, vdd_mean, vddio_mean, temperature_mean, ibias_mean.
+  // on_off_ratio, then each ADC channel's mean by its name in lower case
+  // ("vdd_mean", "temperature_mean"); 0 for a channel not measured.
   double value(const std::string& name) const;
-  static const std::vector<std::string>& names();
+  // The names of a measurement on a board with `channels` (the AER-640's
+  // when none is given): the rates, then each channel's mean.
+  static std::vector<std::string> names(const std::vector<AdcChannelDeclaration>& channels = {});
+  // "vdd_mean" for the channel VDD.
+  static std::string mean_name(const AdcChannelDeclaration& channel);
   // The unit of a measurement by name: "events/s", "ON/OFF" (the ratio),
-  // "V", "\u00b0C" or "\u00b5A" as the ADC's channels give them.
-  static std::string unit(const std::string& name);
+  // or the channel's own ("V", "\u00b0C"); std::invalid_argument for a
+  // name the board's channels do not have.
+  static std::string unit(const std::string& name,
+                          const std::vector<AdcChannelDeclaration>& channels = {});
 };
+
+// `channels`, or the AER-640's four when it is empty.
+const std::vector<AdcChannelDeclaration>& channels_or_default(
+    const std::vector<AdcChannelDeclaration>& channels);
 
 // Mean and standard deviation of the per-bin rates of a meter's trace.
 void rate_statistics(const RateMeter::Trace& trace, Measurement& into);

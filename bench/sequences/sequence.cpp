@@ -155,12 +155,15 @@ SweepPlan sweep_of(const json& item, int number, BenchActions& bench) {
   return plan;
 }
 
-void read_expect(const json& item, int number, Step& step) {
+void read_expect(const json& item, int number, Step& step,
+                 const std::vector<AdcChannelDeclaration>& channels) {
   if (!item["expect"].is_string()) refuse(number, "expect needs a measurement name");
   step.measurement = item["expect"].get<std::string>();
-  const auto& names = Measurement::names();
+  // The board's own channels: an AER-320 has no vddio_mean.
+  const auto names = Measurement::names(channels);
   if (std::find(names.begin(), names.end(), step.measurement) == names.end())
     refuse(number, "no measurement is named " + step.measurement);
+  step.unit = Measurement::unit(step.measurement, channels);
   if (!item.contains("min") || !item.contains("max"))
     refuse(number, "expect needs a min and a max");
   step.min = number_of(item["min"], number, "min");
@@ -199,7 +202,7 @@ Step parse_step(const json& item, int number, const fs::path& folder, BenchActio
       step.sweep = sweep_of(item, number, bench);
       break;
     case StepKind::Expect:
-      read_expect(item, number, step);
+      read_expect(item, number, step, bench.declaration().adc_channels);
       break;
   }
   return step;
@@ -225,8 +228,8 @@ std::string Step::describe() const {
     case StepKind::Capture:
       return "capture";
     case StepKind::Expect:
-      return fmt::format("expect {} in {:g}..{:g} {}{}", measurement, min, max,
-                         Measurement::unit(measurement), at ? fmt::format(" at {}", *at) : "");
+      return fmt::format("expect {} in {:g}..{:g}{}{}", measurement, min, max,
+                         unit.empty() ? "" : " " + unit, at ? fmt::format(" at {}", *at) : "");
   }
   return "";
 }

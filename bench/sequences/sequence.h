@@ -45,6 +45,7 @@ struct Step {
   double seconds = 0;  // wait, measure, record
   SweepPlan sweep;
   std::string measurement;  // expect
+  std::string unit;         // expect: the measurement's, as the board's channels give it
   double min = 0, max = 0;
   std::optional<std::int64_t> at;
   // "set VTH_ON 2300", "sweep VTH_ON 2000..2800 (5 values)", ...

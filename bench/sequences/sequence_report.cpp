@@ -23,7 +23,7 @@ std::string expectations_text(const SequenceReport& report) {
 }
 
 std::string report_csv(const Sequence& sequence, const SequenceReport& report,
-                       const Settings& settings) {
+                       const Settings& settings, const BoardDeclaration& board) {
   std::string csv = "# sequence " + sequence.path + "\n";
   // Before the run; every row below carries the settings in force for it.
   std::vector<std::string> keys, before;
@@ -38,9 +38,10 @@ std::string report_csv(const Sequence& sequence, const SequenceReport& report,
   csv += "# before the run: " + fmt::format("{}", fmt::join(before, ", ")) + "\n";
   csv += fmt::format("# result {}\n", report.completed ? expectations_text(report) : report.ended);
   csv += "step,kind,parameter,value";
-  for (const auto& column : measurement_columns()) csv += "," + column;
+  const std::vector<std::string> columns = measurement_columns(board.adc_channels);
+  for (const auto& column : columns) csv += "," + csv_text(column);
   csv += ",expect,min,max,measured,unit,result,note";
-  for (const auto& key : keys) csv += "," + key;
+  for (const auto& key : keys) csv += "," + csv_text(setting_column(key, board));
   csv += "\n";
   for (const ReportRow& row : report.rows) {
     csv += fmt::format("{},{},{},{}", row.step, row.kind, row.parameter,
@@ -48,11 +49,11 @@ std::string report_csv(const Sequence& sequence, const SequenceReport& report,
     if (row.measurement && row.kind != "expect")
       csv += measurement_cells(*row.measurement);
     else
-      csv += std::string(measurement_columns().size(), ',');
+      csv += std::string(columns.size(), ',');
     if (row.kind == "expect")
-      csv += fmt::format(",{},{:g},{:g},{},{},{}", row.expected, row.min, row.max,
-                         cell(row.measured, "{:g}"), csv_text(Measurement::unit(row.expected)),
-                         row.passed ? "pass" : "fail");
+      csv +=
+          fmt::format(",{},{:g},{:g},{},{},{}", row.expected, row.min, row.max,
+                      cell(row.measured, "{:g}"), csv_text(row.unit), row.passed ? "pass" : "fail");
     else
       csv += ",,,,,,";
     csv += "," + csv_text(row.note);

@@ -14,7 +14,9 @@ namespace Zelvar_Core::bench {
 // the rows they checked (an expect on a sweep checks each of its rows).
 std::string expectations_text(const SequenceReport& report);
 
+// Its columns are `board`'s: its ADC channels in its order, and each
+// register with its unit where it has one.
 std::string report_csv(const Sequence& sequence, const SequenceReport& report,
-                       const Settings& settings);
+                       const Settings& settings, const BoardDeclaration& board);
 
 }  // namespace Zelvar_Core::bench

@@ -150,6 +150,7 @@ class SequenceRun {
       row.kind = "expect";
       row.measurement.reset();
       row.expected = step.measurement;
+      row.unit = step.unit;
       row.min = step.min;
       row.max = step.max;
       row.measured = source.measurement->value(step.measurement);
@@ -161,7 +162,7 @@ class SequenceRun {
       // "1.8 V" for one measure; a sweep's rows say the unit and the
       // parameter once, then each value: "events/s at VTH_ON 2000: 2.1e+06,
       // 2200: 1.4e+06", so that the line stays readable in the window.
-      const std::string unit = Measurement::unit(step.measurement);
+      const std::string& unit = step.unit;
       if (!row.value)
         verdicts.push_back(number_text(row.measured) +
                            (std::isfinite(row.measured) ? " " + unit : ""));

@@ -20,6 +20,7 @@ struct ReportRow {
   std::optional<std::int64_t> value;
   std::optional<Measurement> measurement;
   std::string expected;  // the measurement an expect tests
+  std::string unit;      // its unit, as the board's channels give it
   double min = 0, max = 0, measured = 0;
   bool passed = false;
   std::string note;   // what a program, record or capture step did

@@ -91,18 +91,22 @@ SweepOutcome run_sweep(const SweepPlan& plan, BenchActions& bench,
 }
 
 std::string sweep_csv(const SweepPlan& plan, const std::vector<SweepRow>& rows,
-                      const Settings& settings) {
+                      const Settings& settings, const BoardDeclaration& board) {
   std::string csv;
   std::vector<std::string> keys;  // what every row records as in force
   for (const auto& [key, value] : settings) {
     if (key != plan.name) csv += "# " + key + " " + value + "\n";
     if (key != plan.name && key != "date" && key != "board") keys.push_back(key);
   }
-  csv += fmt::format("# swept {}{}, settle {:g} s, measure {:g} s\n", plan.name,
-                     plan.unit.empty() ? "" : " (" + plan.unit + ")", plan.settle, plan.measure);
-  csv += plan.name;
-  for (const auto& column : measurement_columns()) csv += "," + column;
-  for (const auto& key : keys) csv += "," + key;
+  // The swept register's unit as the plan gives it, else as the board declares it.
+  const Register* declared = board.find_register(plan.name);
+  const std::string unit = !plan.unit.empty() ? plan.unit : declared ? declared->unit : "";
+  const std::string swept = unit.empty() ? plan.name : plan.name + " (" + unit + ")";
+  csv +=
+      fmt::format("# swept {}, settle {:g} s, measure {:g} s\n", swept, plan.settle, plan.measure);
+  csv += csv_text(swept);
+  for (const auto& column : measurement_columns(board.adc_channels)) csv += "," + csv_text(column);
+  for (const auto& key : keys) csv += "," + csv_text(setting_column(key, board));
   csv += "\n";
   for (const auto& r : rows) {
     csv += std::to_string(r.value) + measurement_cells(r.measurement);

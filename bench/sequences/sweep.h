@@ -50,8 +50,10 @@ SweepOutcome run_sweep(const SweepPlan& plan, BenchActions& bench,
 
 // The CSV: "# key value" lines (the date, the board, the design, the mode
 // and every other register, DAC and signal), then one named row per step.
-// Each row ends with the settings in force when it was measured.
+// Each row ends with the settings in force when it was measured. The
+// columns are `board`'s: its ADC channels in its order, and each register
+// with its unit where it has one ("VTH_ON (counts)").
 std::string sweep_csv(const SweepPlan& plan, const std::vector<SweepRow>& rows,
-                      const Settings& settings);
+                      const Settings& settings, const BoardDeclaration& board);
 
 }  // namespace Zelvar_Core::bench

@@ -1,7 +1,9 @@
 // pravel-board in a process of its own, as a lab runs it: started in a
 // folder on 127.0.0.1 (a free port, or the one it had before a restart),
 // its address read from what it prints, ended with SIGKILL as a crash
-// would end it. The test target defines PRAVEL_BOARD_PATH.
+// would end it. The test target defines PRAVEL_BOARD_PATH. Another server
+// of the protocol (a board team's, the Python fake board) is started the
+// same way from its own command.
 #pragma once
 
 #include <signal.h>
@@ -26,6 +28,13 @@ class BoardServerProcess {
       : folder_(folder), options_(std::move(options)) {
     start(port);
   }
+  // `command` (its program first) in the place of pravel-board, with
+  // PYTHONPATH set to `pythonpath` when it is not empty.
+  BoardServerProcess(const std::filesystem::path& folder, std::vector<std::string> command,
+                     std::string pythonpath)
+      : folder_(folder), program_(std::move(command)), pythonpath_(std::move(pythonpath)) {
+    start(0);
+  }
   ~BoardServerProcess() { kill(); }
   BoardServerProcess(const BoardServerProcess&) = delete;
   BoardServerProcess& operator=(const BoardServerProcess&) = delete;
@@ -42,6 +51,11 @@ class BoardServerProcess {
     kill();
     start(port);
   }
+  // Started again where it listened before, with other options: another sensor.
+  void restart(std::vector<std::string> options) {
+    options_ = std::move(options);
+    restart();
+  }
   pid_t pid() const { return pid_; }
   // What it printed so far: its address, then its log.
   std::string printed() const {
@@ -57,8 +71,8 @@ class BoardServerProcess {
     std::filesystem::create_directories(folder_);
     const std::string out = (folder_ / "board.out").string();
     std::filesystem::remove(out);
-    std::vector<std::string> arguments = {PRAVEL_BOARD_PATH, "--listen",
-                                          "127.0.0.1:" + std::to_string(wanted_port)};
+    std::vector<std::string> arguments = program_;
+    arguments.insert(arguments.end(), {"--listen", "127.0.0.1:" + std::to_string(wanted_port)});
     arguments.insert(arguments.end(), options_.begin(), options_.end());
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -66,6 +80,7 @@ class BoardServerProcess {
       for (auto& a : arguments) argv.push_back(a.data());
       argv.push_back(nullptr);
       if (::chdir(folder_.c_str()) != 0) ::_exit(127);
+      if (!pythonpath_.empty() && ::setenv("PYTHONPATH", pythonpath_.c_str(), 1) != 0) ::_exit(127);
       if (std::freopen(out.c_str(), "w", stdout) == nullptr) ::_exit(127);
       ::dup2(STDOUT_FILENO, STDERR_FILENO);
       ::execv(argv[0], argv.data());
@@ -87,6 +102,8 @@ class BoardServerProcess {
 
   std::filesystem::path folder_;
   std::vector<std::string> options_;
+  std::vector<std::string> program_ = {PRAVEL_BOARD_PATH};
+  std::string pythonpath_;
   pid_t pid_ = -1;
 };
 

@@ -1,10 +1,12 @@
 #include "bench/host/app/bench_session.h"
 
 #include <fmt/format.h>
+#include <wx/checkbox.h>
 #include <wx/toplevel.h>
 
 #include "Zelvar_Core/version.h"
 #include "bench/host/app/log_book.h"
+#include "bench/host/windows/chip_editor.h"
 #include "bench/host/windows/placement.h"
 
 namespace Zelvar_Core::bench {
@@ -107,6 +109,30 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
   registers_interactor.install(*edit_registers, *window->edit_register_device_frame);
   dacs_interactor.install(*edit_dacs, *window->edit_dac_frame);
   chip_interactor.install(*edit_chip, *window->edit_register_chip_frame);
+  // A board that declares itself otherwise gets new rows: each is bound as
+  // the interactors bound the first ones (the Apply buttons stay as they were).
+  presenter->on_rows_rebuilt = [this](bool adc) {
+    const auto bind_text = [](InteractorEditMenuBase& interactor, wxWindow* field) {
+      field->Bind(wxEVT_TEXT, &InteractorEditMenuBase::on_text_change, &interactor);
+      field->Bind(wxEVT_TEXT_ENTER, &InteractorEditMenuBase::on_apply, &interactor);
+    };
+    for (const auto& [label, field] :
+         window->edit_register_device_frame->panel_values->values_widgets)
+      bind_text(registers_interactor, field);
+    for (const auto& [label, field] : window->edit_dac_frame->panel_values->values_widgets)
+      bind_text(dacs_interactor, field);
+    auto& chip = dynamic_cast<BenchChipEditor&>(*window->edit_register_chip_frame);
+    for (const auto& [label, field] : chip.signals_panel->values_widgets) {
+      if (auto* box = dynamic_cast<wxCheckBox*>(field))
+        box->Bind(wxEVT_CHECKBOX,
+                  [this, box](wxCommandEvent&) { edit_chip->on_check_box_change(box); });
+      else
+        bind_text(chip_interactor, field);
+    }
+    if (adc)
+      for (const auto& [label, box] : window->adc_control_frame->panel_menu->enable_widgets)
+        box->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { delegates->on_update_adc_panels(); });
+  };
   presenter->update_view();
 }
 

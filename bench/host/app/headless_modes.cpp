@@ -180,6 +180,7 @@ int run_sequence_file(const std::string& path, std::string report_path, const st
     return 2;
   }
   const Settings settings = bench.settings();
+  const BoardDeclaration declared = bench.declaration();
   std::printf("Sequence %s: %zu steps on %s\n", sequence.name.c_str(), sequence.steps.size(),
               setting(settings, "board").c_str());
   SequenceObserver observer;
@@ -192,7 +193,7 @@ int run_sequence_file(const std::string& path, std::string report_path, const st
   if (!report.completed)
     std::printf("Sequence %s: %s\n", sequence.name.c_str(), report.ended.c_str());
   try {
-    write_whole_file(report_path, report_csv(sequence, report, settings));
+    write_whole_file(report_path, report_csv(sequence, report, settings, declared));
   } catch (const std::runtime_error& e) {
     std::fprintf(stderr, "Cannot write the report %s: %s.\n", report_path.c_str(), e.what());
     return 2;

@@ -95,15 +95,49 @@ void AdcMonitor::draw_state(bool connected) {
   if (view_) view_->adc_control_frame->set_menus_state(connected && sampler_.running());
 }
 
+bool AdcMonitor::rebuild_channels() {
+  std::vector<std::string> labels;
+  for (const auto& [key, channel] : history_.channels()) labels.push_back(channel.label);
+  if (labels == board_.declaration().adc_labels()) return false;
+  const bool was_sampling = sampler_.running();
+  sampler_.stop();  // a reading of the old channels still queued is dropped
+  if (view_ != nullptr) {
+    // The old board's rows and plots go, with their check boxes.
+    auto* menu = view_->adc_control_frame->panel_menu;
+    menu->grid_register->Clear(true);
+    menu->values_widgets.clear();
+    menu->enable_widgets.clear();
+    menu->init_flag = false;
+    auto* plots = view_->adc_control_frame->panel_plot;
+    plots->vbox->Clear(true);
+    plots->canvas_list.clear();
+    plots->init_flag = false;
+  }
+  follow_channels();
+  try {
+    history_.append(0.0, board_.read_adc(0.0));  // a first sample to show, as at the start
+  } catch (const std::runtime_error&) {
+  }
+  if (view_ != nullptr) {
+    view_->adc_control_frame->update_values(channels(), sample_time_);
+    view_->adc_control_frame->Layout();
+  }
+  if (was_sampling && board_.connected()) start_sampling();
+  return true;
+}
+
 void AdcMonitor::start_sampling() {
-  const auto& times = channels().begin().value().data_t;
-  time_base_ = times.empty() ? 0.0 : times.back();  // one time line across runs
+  time_base_ = 0.0;  // one time line across runs
+  if (!channels().empty() && !channels().begin().value().data_t.empty())
+    time_base_ = channels().begin().value().data_t.back();
   sampler_.start(sample_time_);
 }
 
 void AdcMonitor::on_reading(const AdcReading& reading) {
   // A reading still queued when sampling stopped or restarted is dropped.
   if (reading.run != 0 && (reading.run != sampler_.run() || !sampler_.running())) return;
+  // Read from a board that declared other channels since, before the rows followed it.
+  if (reading.values.size() != channels().size()) return;
   history_.append(reading.time + time_base_, reading.values);
   if (view_ == nullptr || reading.run == 0) return;
   view_->adc_control_frame->update_values(channels(), sample_time_);

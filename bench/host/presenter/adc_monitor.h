@@ -31,6 +31,10 @@ class AdcMonitor {
   void board_changed(bool connected);
   // The monitor's controls follow the board and the sampler.
   void draw_state(bool connected);
+  // The board declared other channels: the rows, plots and history are made
+  // anew for them (sampling goes on if it ran); false when the channels are
+  // the same, and nothing changed.
+  bool rebuild_channels();
   // Applies the sample time field; a refused text is marked and thrown.
   void apply_sample_time();
   void show_panels();

@@ -70,6 +70,7 @@ void BenchPresenter::wire_board() {
   // Set while the board's threads may already call them.
   const auto listening = board.listeners_lock();
   board.connection_listener = [this] { post_([this] { on_board_connection(); }); };
+  board.declaration_listener = [this] { post_([this] { on_declaration_change(); }); };
   board.stream_listener = [this] { post_([this] { sync_stream_view(); }); };
   board.stream_failure = [this](const std::string& what) {
     post_([this, what] {
@@ -168,6 +169,32 @@ void BenchPresenter::on_board_connection() {
                monitor ? ", ADC sampling paused until it is back" : "");
   status_.message(monitor ? "Board disconnected: acquisition stopped, ADC sampling paused"
                           : "Board disconnected: acquisition stopped");
+}
+
+void BenchPresenter::on_declaration_change() {
+  if (closed_ || view_ == nullptr) return;
+  auto& board = model_.board();
+  const BoardDeclaration& declared = board.declaration();
+  // The registers as the new board told them, whether or not it is plugged in.
+  const auto& file = board.registers();
+  model_.registers = file.bank(Bank::Device);
+  model_.dacs = file.bank(Bank::Dac);
+  model_.signals = file.bank(Bank::Chip);
+  editors_.rebuild();
+  const bool adc_rebuilt = adc_.rebuild_channels();
+  follow_geometry(!live_.following());
+  try {
+    board.info = device_info_of(board);
+  } catch (const NoBoard&) {
+  }
+  if (on_rows_rebuilt) on_rows_rebuilt(adc_rebuilt);
+  apply_connection_state();
+  const std::string text =
+      fmt::format("The board is now {}: {}\u00d7{}, {} ADC channel{}", declared.sensor_name,
+                  declared.geometry.width, declared.geometry.height, declared.adc_channels.size(),
+                  declared.adc_channels.size() == 1 ? "" : "s");
+  logger->info("{}", text);
+  status_.message(text);
 }
 
 void BenchPresenter::apply_connection_state() {

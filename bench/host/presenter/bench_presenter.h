@@ -79,6 +79,11 @@ class BenchPresenter : public Presenter {
   const std::string& last_capture() const { return last_capture_; }
   // Run when the bench closes, before its threads end: each stops a worker.
   std::vector<std::function<void()>> stop_hooks;
+  // Run on the GUI thread once the editors' and the ADC monitor's rows were
+  // made anew for a board that declared itself otherwise: the new fields
+  // and check boxes are bound as the first ones were (the ADC monitor's
+  // only when `adc` says its rows were made anew).
+  std::function<void(bool adc)> on_rows_rebuilt;
   // Counts the stream's ON and OFF events per 100 ms for the Rates tool.
   RateMeter& rates() { return rates_; }
   // The stream as the display takes it, on a thread of its own: the live
@@ -107,6 +112,9 @@ class BenchPresenter : public Presenter {
   void wire_board();
   void wire_windows();
   void on_board_connection();
+  // The board declared itself anew: every window shaped by the declaration
+  // (editors, ADC monitor, image, serial window) follows it.
+  void on_declaration_change();
   void on_reset(const std::string& reset);
   void on_programming_end(const std::string& design, std::size_t bytes, double seconds);
   // The Start/Stop label, the frame timer, the stream line and a recording

@@ -186,6 +186,21 @@ void Editors::revert_signal(const std::string& label) {
     box->SetValue(value != 0);  // the board kept its value: so does the box
 }
 
+void Editors::rebuild() {
+  for (ValuesView* editor : {view_->edit_register_device_frame, view_->edit_dac_frame}) {
+    auto* panel = editor->panel_values;
+    for (const auto& [label, field] : panel->values_widgets) fields_.forget(field);
+    panel->grid_register->Clear(true);  // the captions and fields go
+    panel->values_widgets.clear();
+    panel->init_flag = false;  // the next update makes the rows
+    described_.erase(panel);
+  }
+  for (const auto& [label, field] : chip_editor().signals_panel->values_widgets)
+    fields_.forget(field);
+  chip_editor().rebuild(model_.signals);
+  refresh(Refresh::All);
+}
+
 void Editors::enable(bool connected) {
   view_->edit_register_device_frame->set_menus_state(connected);
   view_->edit_dac_frame->set_menus_state(connected);

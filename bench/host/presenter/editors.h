@@ -39,6 +39,9 @@ class Editors {
   void revert_signal(const std::string& label);
   // The fields and Apply follow the board's presence.
   void enable(bool connected);
+  // The board declared other registers: every editor's rows are made anew
+  // from the model, and nothing of the old board's stays.
+  void rebuild();
   FieldStates& fields() { return fields_; }
 
  private:

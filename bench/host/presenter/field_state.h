@@ -42,6 +42,8 @@ class FieldStates {
   // Colour and tooltip as the state has them: the platform's colour, the
   // colour of an edit, or the refused colour with the reason as tooltip.
   void draw(wxWindow* field) const;
+  // The field is about to go: nothing of it is kept for a field made later.
+  void forget(const wxWindow* field) { fields_.erase(field); }
 
  private:
   struct Entry {

@@ -116,6 +116,7 @@ void SequenceTool::run(const std::string& path) {
   button_folder->Disable();
   button_copy->Disable();
   settings_ = check.settings();
+  declaration_ = check.declaration();
   steps_list->Clear();
   for (const Step& step : sequence.steps) {
     steps_list->Append(wxString::FromUTF8(fmt::format("{}. {}", step.number, step.describe())));
@@ -182,7 +183,7 @@ void SequenceTool::finished(const Sequence& sequence, const SequenceReport& repo
                              std::filesystem::path(sequence.path).stem().string(), ".csv");
   std::string write_error;
   try {
-    write_whole_file(report_path_, report_csv(sequence, report, settings_));
+    write_whole_file(report_path_, report_csv(sequence, report, settings_, declaration_));
   } catch (const std::runtime_error& e) {
     write_error = e.what();
   }

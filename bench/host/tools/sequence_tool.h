@@ -54,6 +54,7 @@ class SequenceTool : public ToolFrame {
   wxTimer clock_;
   std::chrono::steady_clock::time_point started_;
   Settings settings_;
+  BoardDeclaration declaration_;  // the board the run was on: the report's columns
   std::string report_path_;
   int exit_code_ = -1;
 };

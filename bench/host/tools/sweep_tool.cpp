@@ -31,11 +31,17 @@ double seconds_field(const wxTextCtrl* field, const char* what) {
   return value;
 }
 
-// Each column with its unit: rates in events per second, the ADC's channels
-// in theirs.
-const char* const kColumns[] = {"Value",           "ON mean (ev/s)",  "ON sd (ev/s)",
-                                "OFF mean (ev/s)", "OFF sd (ev/s)",   "VDD (V)",
-                                "VDDIO (V)",       "Temp. (\u00b0C)", "Ibias (\u00b5A)"};
+// Each column with its unit: rates in events per second, then the board's
+// ADC channels in its order, in theirs (a long name shortened to fit).
+std::vector<std::string> table_columns(const std::vector<AdcChannelDeclaration>& channels) {
+  std::vector<std::string> columns = {"Value", "ON mean (ev/s)", "ON sd (ev/s)", "OFF mean (ev/s)",
+                                      "OFF sd (ev/s)"};
+  for (auto channel : channels) {
+    if (channel.name == "Temperature") channel.name = "Temp.";
+    columns.push_back(channel.label());
+  }
+  return columns;
+}
 
 }  // namespace
 
@@ -43,7 +49,8 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
     : ToolFrame(parent, "Sweep", wxSize(1060, 560)),
       presenter_(presenter),
       post_([&presenter](const std::string& what) { presenter.report_error(what); }),
-      run_(presenter) {
+      run_(presenter),
+      declaration_(presenter.board().declaration()) {
   auto* panel = new wxPanel(this);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(build_form(panel), 0, wxALL, 6);
@@ -63,7 +70,7 @@ SweepTool::SweepTool(wxWindow* parent, BenchPresenter& presenter)
   table = new wxListCtrl(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxLC_REPORT);
   // Each column as wide as its heading, or as its widest value.
   int table_width = 0;
-  for (const char* heading : kColumns) {
+  for (const auto& heading : table_columns(presenter_.board().declaration().adc_channels)) {
     const wxString text = wxString::FromUTF8(heading);
     const int width = std::max(table->GetTextExtent(text).x, table->GetTextExtent("99999999").x) +
                       table->FromDIP(16);
@@ -115,7 +122,8 @@ wxSizer* SweepTool::build_form(wxWindow* panel) {
   settle_field = field("0.2");
   measure_field = field("0.5");
   wxArrayString plotted;
-  for (const auto& name : Measurement::names()) plotted.Add(name);
+  for (const auto& name : Measurement::names(presenter_.board().declaration().adc_channels))
+    plotted.Add(name);
   plotted_choice = new wxChoice(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, plotted);
   plotted_choice->SetSelection(0);
   wxWindow* const parameter =
@@ -320,6 +328,7 @@ void SweepTool::on_run() {
   }
   running_plan_ = sweep;
   settings_ = check.settings();
+  declaration_ = check.declaration();
   rows_.clear();
   table->DeleteAllItems();
   redraw();
@@ -353,7 +362,8 @@ void SweepTool::add_row(const SweepRow& row) {
   for (int i = 0; i < 4; ++i)  // a spread of one interval is unavailable, not 0
     table->SetItem(item, i + 1,
                    std::isfinite(cells[i]) ? wxString::Format("%.0f", cells[i]) : "n/a");
-  for (std::size_t i = 0; i < m.adc_means.size() && i < 4; ++i)
+  const auto columns = static_cast<std::size_t>(table->GetColumnCount());
+  for (std::size_t i = 0; i < m.adc_means.size() && i + 5 < columns; ++i)
     table->SetItem(item, static_cast<long>(i) + 5, wxString::Format("%.3f", m.adc_means[i]));
   state_text->SetLabel(
       wxString::Format("Step %zu of %zu done", rows_.size(), running_plan_.values.size()));
@@ -362,20 +372,20 @@ void SweepTool::add_row(const SweepRow& row) {
 
 namespace {
 
-// What a measurement is, with its unit, for the plot's axis.
-std::string measurement_label(const std::string& name) {
+// What a measurement is, with its unit, for the plot's axis: an ADC
+// channel's mean by its label ("VDD (V)").
+std::string measurement_label(const std::string& name,
+                              const std::vector<AdcChannelDeclaration>& channels) {
   static const std::pair<const char*, const char*> labels[] = {
       {"on_rate_mean", "ON rate, mean (events/s)"},
       {"on_rate_std", "ON rate, spread (events/s)"},
       {"off_rate_mean", "OFF rate, mean (events/s)"},
       {"off_rate_std", "OFF rate, spread (events/s)"},
-      {"on_off_ratio", "ON/OFF ratio"},
-      {"vdd_mean", "VDD (V)"},
-      {"vddio_mean", "VDDIO (V)"},
-      {"temperature_mean", "Temperature (\u00b0C)"},
-      {"ibias_mean", "Ibias (\u00b5A)"}};
+      {"on_off_ratio", "ON/OFF ratio"}};
   for (const auto& [key, label] : labels)
     if (name == key) return label;
+  for (const auto& channel : channels_or_default(channels))
+    if (name == Measurement::mean_name(channel)) return channel.label();
   return name;
 }
 
@@ -455,7 +465,7 @@ void SweepTool::redraw() {
                                   : swept.name + " (register value)";
   }
   plot->Draw(PlotGraphics(std::move(traces), wxString::FromUTF8(x_label),
-                          wxString::FromUTF8(measurement_label(name))),
+                          wxString::FromUTF8(measurement_label(name, declaration_.adc_channels))),
              {x0, x1}, {lo - margin, hi + margin});
 }
 
@@ -481,7 +491,7 @@ void SweepTool::finished(const SweepOutcome& outcome) {
 
 void SweepTool::save_csv(const std::string& path) const {
   try {
-    write_whole_file(path, sweep_csv(running_plan_, rows_, settings_));
+    write_whole_file(path, sweep_csv(running_plan_, rows_, settings_, declaration_));
   } catch (const std::runtime_error& e) {
     throw std::runtime_error("Cannot write the sweep to " + path + ": " + e.what());
   }

@@ -77,7 +77,8 @@ class SweepTool : public ToolFrame {
   SweepPlan running_plan_;
   std::vector<SweepRow> rows_;
   Settings settings_;
-  FieldStates fields_;  // the form's fields, refused or not
+  BoardDeclaration declaration_;  // the board the sweep was on: the CSV's columns
+  FieldStates fields_;            // the form's fields, refused or not
 };
 
 }  // namespace Zelvar_Core::bench

@@ -11,7 +11,19 @@ namespace Zelvar_Core::bench {
 
 ChipSignalsPanel::ChipSignalsPanel(wxWindow* parent, const std::vector<Register>& signals)
     : wxPanel(parent) {
-  auto* grid = new wxFlexGridSizer(2, 4, 10);
+  SetSizer(new wxFlexGridSizer(2, 4, 10));
+  add_rows(signals);
+}
+
+void ChipSignalsPanel::rebuild(const std::vector<Register>& signals) {
+  GetSizer()->Clear(true);  // the captions and fields go with their rows
+  values_widgets.clear();
+  add_rows(signals);
+  Layout();
+}
+
+void ChipSignalsPanel::add_rows(const std::vector<Register>& signals) {
+  auto* grid = GetSizer();
   for (const auto& s : signals) {
     grid->Add(new wxStaticText(this, wxID_ANY, wxString::FromUTF8(register_caption(s))), 0,
               wxALIGN_CENTER_VERTICAL);
@@ -35,7 +47,6 @@ ChipSignalsPanel::ChipSignalsPanel(wxWindow* parent, const std::vector<Register>
     values_widgets[s.name] = field;
     grid->Add(field, 0, wxALIGN_CENTER_VERTICAL);
   }
-  SetSizer(grid);
   show(signals);
 }
 
@@ -69,6 +80,12 @@ BenchChipEditor::BenchChipEditor(wxWindow* parent, const std::vector<Register>& 
   sizer->Add(signals_panel, 0, wxALL, 10);
   sizer->Add(button_apply, 0, wxALIGN_RIGHT | wxALL, 5);
   SetSizerAndFit(sizer);
+}
+
+void BenchChipEditor::rebuild(const std::vector<Register>& signals) {
+  signals_panel->rebuild(signals);
+  GetSizer()->SetSizeHints(this);
+  Fit();
 }
 
 void BenchChipEditor::set_menus_state(bool state) {

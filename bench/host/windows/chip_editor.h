@@ -20,8 +20,13 @@ class ChipSignalsPanel : public wxPanel, public EditorPanel {
   wxButton* panel_apply_button() const override { return nullptr; }
   // Shows the signals' values without marking anything as edited.
   void show(const std::vector<Register>& signals);
+  // Makes the rows anew for another board's signals; the old fields go.
+  void rebuild(const std::vector<Register>& signals);
 
   WidgetMap values_widgets;
+
+ private:
+  void add_rows(const std::vector<Register>& signals);
 };
 
 class BenchChipEditor : public ChipRegisterEditor {
@@ -31,6 +36,8 @@ class BenchChipEditor : public ChipRegisterEditor {
   void close() override { Hide(); }
   // As the values editors: the fields and Apply follow the board's presence.
   void set_menus_state(bool state);
+  // Another board's signals: their rows, and the window fitted to them.
+  void rebuild(const std::vector<Register>& signals);
 
   ChipSignalsPanel* signals_panel;
 };

@@ -665,6 +665,7 @@ void RemoteBoard::adopt(BoardDeclaration board) {
     declaration_ = declarations_.back().get();
   }
   hub_.set_geometry(geometry);  // the frame gathered is the board's size
+  tell(declaration_listener);
 }
 
 std::int64_t RemoteBoard::read_register(const std::string& name) const {

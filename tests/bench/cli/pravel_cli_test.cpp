@@ -313,6 +313,49 @@ TEST(RunSequence, TheAer320RunsOnItsOwnRegistersAndRefusesTheAer640s) {
             "run.\n");
 }
 
+// A report's columns are the board's: its ADC channels in its order and its
+// registers, each with its unit.
+TEST(RunSequence, AReportsColumnsAreTheBoardsAdcChannelsAndRegistersWithTheirUnits) {
+  const fs::path folder = fresh("report_columns");
+  std::ofstream(folder / "warm.json") << R"({"steps": [{"measure": 0.3},
+                       {"expect": "temperature_mean", "min": 15, "max": 80}]})";
+  std::ofstream(folder / "vddio.json")
+      << R"({"steps": [{"measure": 0.3}, {"expect": "vddio_mean", "min": 3, "max": 4}]})";
+  const auto header_of = [&](const std::string& report) {
+    const std::string csv = contents(folder / report);
+    const auto at = csv.find("\nstep,");
+    return at == std::string::npos ? csv : csv.substr(at + 1, csv.find('\n', at + 1) - at - 1);
+  };
+  const std::string measured =
+      "step,kind,parameter,value,on_rate_mean_hz,on_rate_std_hz,"
+      "off_rate_mean_hz,off_rate_std_hz,";
+  const std::string verdict = ",expect,min,max,measured,unit,result,note,design,mode,CTRL,";
+  Outcome outcome = run_pravel(folder, "--sensor 320x240 --run warm.json --report aer320.csv");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("[2/2] expect temperature_mean in 15..80 \u00b0C: pass ("),
+            std::string::npos)
+      << outcome.output;
+  EXPECT_EQ(header_of("aer320.csv"),
+            measured + "vdd_mean (V),temperature_mean (\u00b0C)" + verdict +
+                "FIFO_THRESHOLD (events),ROI_X0 (px),ROI_Y0 (px),CHIP_ID,PR_BIAS (mV),THR_ON (mV),"
+                "THR_OFF (mV),REFRACTORY (\u00b5s),EN_AER,RST_N");
+  // The AER-320 has no VDDIO: refused before anything runs.
+  outcome = run_pravel(folder, "--sensor 320x240 --run vddio.json");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.output,
+            "Refused: Step 2: no measurement is named vddio_mean; nothing was run.\n");
+  // The default board keeps its four channels.
+  outcome = run_pravel(folder, "--run warm.json --report aer640.csv");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_EQ(header_of("aer640.csv"),
+            measured +
+                "vdd_mean (V),vddio_mean (V),temperature_mean (\u00b0C),ibias_mean (\u00b5A)" +
+                verdict +
+                "FIFO_THRESHOLD (events),TIMESTAMP_DIV (clock cycles),ROI_X0 (px),ROI_Y0 (px),"
+                "VBIAS_PR (counts),VBIAS_REF (counts),VTH_ON (counts),VTH_OFF (counts),"
+                "IBIAS (counts),EN_AER,RST_N,TEST_MODE,BIAS_GAIN");
+}
+
 TEST(RunSequence, ARefusedRunLeavesNothingBehindAndAMissingBitstreamNamesTheSample) {
   const fs::path folder = fresh("refused_run");
   const Outcome missing = run_pravel(folder, "--run nosuch.json");

@@ -86,15 +86,17 @@ class Bench : public ::testing::Test {
   }
   // From now on the bench starts on the board pravel-board serves, in a
   // process of its own, as `pravel --board` does.
-  void serve_board() {
-    server = std::make_unique<testing_support::BoardServerProcess>(fs::current_path() / "served");
+  void serve_board(std::vector<std::string> options = {}) {
+    server = std::make_unique<testing_support::BoardServerProcess>(fs::current_path() / "served",
+                                                                   std::move(options));
     ASSERT_FALSE(server->address.empty()) << "pravel-board did not start";
   }
   // The board the bench starts on instead of the built-in one, if any: the
-  // fixture's pravel-board, or a server of the test's own at this address.
-  // Or on the board a server of the test's own serves at this address.
+  // test's own (make_board), the fixture's pravel-board, or a server of the
+  // test's own at `served_address`.
   std::string served_address;
   virtual std::unique_ptr<Board> served_board() {
+    if (make_board) return make_board();
     const std::string address = server ? server->address : served_address;
     if (address.empty()) return nullptr;
     auto board = std::make_unique<remote::RemoteBoard>(address, "", "pravel e2e test");
@@ -158,6 +160,32 @@ class Bench : public ::testing::Test {
   }
   wxTextCtrl* field(ValuesView* editor, const std::string& label) {
     return editor->panel_values->values_widgets.at(label);
+  }
+  // The caption the values editor shows beside `label`'s field.
+  static std::string caption(ValuesView* editor, const std::string& label) {
+    auto* grid = editor->panel_values->grid_register;
+    for (std::size_t i = 1; i < grid->GetItemCount(); i += 2) {
+      if (grid->GetItem(i)->GetWindow() != editor->panel_values->values_widgets.at(label)) continue;
+      const wxWindow* text = grid->GetItem(i - 1)->GetWindow();
+      // Drawn whole: a caption keeps the width it was made with unless told.
+      if (text->GetSize().x < text->GetTextExtent(text->GetLabel()).x) return "(cut short)";
+      return text->GetLabel().utf8_string();
+    }
+    return "";
+  }
+  static std::vector<std::string> labels(const WidgetMap& fields) {
+    std::vector<std::string> names;
+    for (const auto& [label, field] : fields) names.push_back(label);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // The ADC monitor's rows as captioned: "CH0: VDD (V)", ...
+  static std::vector<std::string> adc_rows(AdcView* adc) {
+    std::vector<std::string> rows;
+    auto* grid = adc->panel_menu->grid_register;
+    for (std::size_t i = 0; i < grid->GetItemCount(); i += 3)
+      rows.push_back(grid->GetItem(i)->GetWindow()->GetLabel().utf8_string());
+    return rows;
   }
   wxWindow* chip_field(const std::string& label) {
     return chip_editor().signals_panel->values_widgets.at(label);
@@ -233,6 +261,8 @@ class Bench : public ::testing::Test {
 
   // The built-in board's sensor, as `pravel --sensor` chooses it.
   SimulatedSensor sensor = SimulatedSensor::Aer640;
+  // A board of the test's own in the place of the built-in one, when set.
+  std::function<std::unique_ptr<Board>()> make_board;
   fs::path start_folder;
   fs::path home_folder;  // where the test began, and ends
   std::uint64_t log_mark = 0;

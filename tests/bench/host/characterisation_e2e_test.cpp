@@ -66,7 +66,7 @@ TEST_F(Characterisation, ASweepFromItsWindowFillsTheTableAndPlotAndSavesItsCsv) 
       << shown_whole(*sweep().saved_line).message();
   std::ifstream in(csv);
   const std::string text((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_NE(text.find("\nVTH_ON,on_rate_mean_hz,"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nVTH_ON (counts),on_rate_mean_hz,"), std::string::npos) << text;
   EXPECT_NE(text.find("\n2100,"), std::string::npos);
   EXPECT_NE(text.find("\n2500,"), std::string::npos);
   const std::string png = (start_folder / "reports" / "sweep.png").string();

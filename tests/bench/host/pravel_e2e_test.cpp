@@ -648,24 +648,6 @@ class SmallSensor : public Bench {
     sensor = SimulatedSensor::Aer320;
     Bench::SetUp();
   }
-  // The caption the values editor shows beside `label`'s field.
-  static std::string caption(ValuesView* editor, const std::string& label) {
-    auto* grid = editor->panel_values->grid_register;
-    for (std::size_t i = 1; i < grid->GetItemCount(); i += 2) {
-      if (grid->GetItem(i)->GetWindow() != editor->panel_values->values_widgets.at(label)) continue;
-      const wxWindow* text = grid->GetItem(i - 1)->GetWindow();
-      // Drawn whole: a caption keeps the width it was made with unless told.
-      if (text->GetSize().x < text->GetTextExtent(text->GetLabel()).x) return "(cut short)";
-      return text->GetLabel().utf8_string();
-    }
-    return "";
-  }
-  static std::vector<std::string> labels(const WidgetMap& fields) {
-    std::vector<std::string> names;
-    for (const auto& [label, field] : fields) names.push_back(label);
-    std::sort(names.begin(), names.end());
-    return names;
-  }
 };
 
 TEST_F(SmallSensor, TheImageIsTheSensorsAtItsAspectAndEventsBeyondItAreCountedNotDrawn) {
@@ -881,6 +863,135 @@ TEST_F(HugeBoard, ASequenceRunsToItsReport) {
   std::ifstream report(runner.last_report());
   const std::string text((std::istreambuf_iterator<char>(report)), {});
   EXPECT_NE(text.find("REG_001999"), std::string::npos);
+}
+
+// A board that becomes another sensor while the bench runs, as a served
+// board does when its server comes back as another one: behind it, a
+// simulated AER-640 and AER-320; become() changes which one answers and
+// tells the bench from a thread of its own, as the board's link does.
+class ChangingBoard : public Board {
+ public:
+  void become(SimulatedSensor sensor) {
+    now_ = sensor == SimulatedSensor::Aer320 ? &aer320_ : &aer640_;
+    std::thread([this] { tell(declaration_listener); }).join();
+  }
+  bool connected() const override { return now()->connected(); }
+  const BoardDeclaration& declaration() const override { return now()->declaration(); }
+  DeviceInfo read_identity() const override { return now()->read_identity(); }
+  std::string design() const override { return now()->design(); }
+  using Board::program;
+  void program(const std::string& path, ProgrammingObserver* observer) override {
+    now()->program(path, observer);
+  }
+  std::vector<Register> read_bank(Bank bank) override { return now()->read_bank(bank); }
+  std::int64_t read_register(const std::string& name) const override {
+    return now()->read_register(name);
+  }
+  void write_register(const std::string& name, std::int64_t value) override {
+    now()->write_register(name, value);
+  }
+  const RegisterFile& registers() const override { return now()->registers(); }
+  SensorMode mode() const override { return now()->mode(); }
+  void start_acquisition() override { throw Refused("this board does not stream"); }
+  void stop_acquisition() override {}
+  bool acquiring() const override { return false; }
+  EventHub& events() override { return hub_; }
+  std::uint64_t lost_by_board() const override { return 0; }
+  std::vector<double> read_adc(double t) const override { return now()->read_adc(t); }
+  void serial_transact(const std::string& line, SerialDone done) override {
+    now()->serial_transact(line, std::move(done));
+  }
+  SimulatedDevice aer640_{SimulatedSensor::Aer640}, aer320_{SimulatedSensor::Aer320};
+
+ protected:
+  void change_mode(SensorMode mode) override { now()->set_mode(mode); }
+  void reset(const std::string&, std::function<void(const std::string&)> done) override {
+    done("");
+  }
+
+ private:
+  SimulatedDevice* now() const { return now_.load(); }
+  std::atomic<SimulatedDevice*> now_{&aer640_};  // the ADC is sampled on a thread of its own
+  EventHub hub_;
+};
+
+class BoardChangingSensor : public SmallSensor {
+ protected:
+  void SetUp() override {
+    make_board = [this] {
+      auto made = std::make_unique<ChangingBoard>();
+      changing = made.get();
+      return made;
+    };
+    Bench::SetUp();
+  }
+  // The board becomes `sensor`, and the bench says so.
+  void become(SimulatedSensor sensor, const std::string& told) {
+    changing->become(sensor);
+    ASSERT_TRUE(wait_for([&] { return message() == told; })) << message();
+  }
+  ChangingBoard* changing = nullptr;
+};
+
+TEST_F(BoardChangingSensor, EveryWindowRebuildsFromTheNewDeclarationAndKeepsNothingOfTheOld) {
+  choose(tool("ADCs"));
+  auto* adc = window().adc_control_frame;
+  ASSERT_TRUE(wait_for([&] { return presenter().sampling_adc(); }));
+  ASSERT_EQ(adc_rows(adc).size(), 4u);
+  EXPECT_EQ(model().image.geometry, (SensorGeometry{640, 480}));
+
+  become(SimulatedSensor::Aer320, "The board is now AER-320: 320\u00d7240, 2 ADC channels");
+  // The ADC monitor: the board's two rows and plots, sampled on.
+  EXPECT_EQ(adc_rows(adc),
+            (std::vector<std::string>{"CH0: VDD (V)", "CH1: Temperature (\u00b0C)"}));
+  EXPECT_EQ(adc->panel_menu->grid_register->GetItemCount(), 6u) << "one row of three per channel";
+  EXPECT_EQ(adc->panel_plot->canvas_list.size(), 2u);
+  EXPECT_EQ(adc->panel_plot->vbox->GetItemCount(), 2u);
+  auto& temperature = presenter().adc_channels().at("temperature");
+  ASSERT_TRUE(wait_for([&] { return temperature.data_y.size() >= 3; }));
+  EXPECT_TRUE(presenter().sampling_adc());
+  EXPECT_NEAR(temperature.data_y.back(), 31, 15);
+  // Its check boxes are heard as the first ones were.
+  check(adc->panel_menu->enable_widgets.at("VDD (V)"), false);
+  EXPECT_FALSE(adc->panel_plot->canvas_list.at("VDD (V)")->IsShown());
+
+  // The editors: the board's registers only, captioned with their units.
+  auto* device = window().edit_register_device_frame;
+  auto* dacs = window().edit_dac_frame;
+  EXPECT_EQ(labels(device->panel_values->field_widgets()),
+            (std::vector<std::string>{"CHIP_ID", "CTRL", "FIFO_THRESHOLD", "ROI_X0", "ROI_Y0"}));
+  EXPECT_EQ(device->panel_values->grid_register->GetItemCount(), 10u);
+  EXPECT_FALSE(field(device, "CHIP_ID")->IsEditable());
+  EXPECT_EQ(labels(dacs->panel_values->field_widgets()),
+            (std::vector<std::string>{"PR_BIAS", "REFRACTORY", "THR_OFF", "THR_ON"}));
+  EXPECT_EQ(caption(dacs, "THR_ON"), "THR_ON (mV)");
+  EXPECT_EQ(labels(chip_editor().signals_panel->values_widgets),
+            (std::vector<std::string>{"EN_AER", "RST_N"}));
+  EXPECT_EQ(chip_editor().signals_panel->GetSizer()->GetItemCount(), 4u);
+  // A new field is heard: typed, applied, written to the board it is now.
+  choose(window().menu_bar->menu_edit->item_dac);
+  type(field(dacs, "THR_ON"), "650");
+  click(dacs->panel_values->button_apply);
+  EXPECT_EQ(changing->aer320_.read_register("THR_ON"), 650);
+  check(chip_box("EN_AER"), false);
+  EXPECT_EQ(changing->aer320_.read_register("EN_AER"), 0);
+
+  // The image is the sensor's size; the serial window says it has no port.
+  EXPECT_EQ(model().image.geometry, (SensorGeometry{320, 240}));
+  EXPECT_EQ(window().image_panel->sensor_size(), wxSize(320, 240));
+  EXPECT_TRUE(window().serial_note->IsShown());
+  EXPECT_FALSE(window().serial_control_frame->panel_serial_control->btn_write->IsEnabled());
+
+  // And back: the AER-640 as it was, its four channels and its registers.
+  become(SimulatedSensor::Aer640, "The board is now AER-640: 640\u00d7480, 4 ADC channels");
+  EXPECT_EQ(adc_rows(adc).size(), 4u);
+  EXPECT_EQ(adc->panel_plot->canvas_list.size(), 4u);
+  EXPECT_EQ(device->panel_values->values_widgets.count("CHIP_ID"), 0u);
+  EXPECT_EQ(dacs->panel_values->grid_register->GetItemCount(), 10u);
+  EXPECT_EQ(caption(dacs, "VTH_ON"), "VTH_ON (counts)");
+  EXPECT_EQ(model().image.geometry, (SensorGeometry{640, 480}));
+  EXPECT_FALSE(window().serial_note->IsShown());
+  EXPECT_TRUE(window().serial_control_frame->panel_serial_control->btn_write->IsEnabled());
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The bench on a board served by pravel-board in a process of its own, as
 // `pravel --board` runs it: what works on the built-in board works here, and
 // losing the server is an unplugged board until it is back.
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "bench/events/hdf5_export.h"
 #include "bench/events/recording_file.h"
@@ -380,6 +382,132 @@ TEST_F(LyingServedBench, AReplyTheBenchDoesNotTakeIsToldInTheWindowInOneSentence
            "Error: The board sent a serial answer of 3.3 MiB (at most 64 KiB): it is not shown";
   })) << message();
   EXPECT_EQ(serial->serial_rx_box->GetValue(), "") << "nothing of the answer is shown";
+}
+
+// The server comes back on its port as another sensor: the windows follow
+// the board it is now, and nothing of the old one's rows stays.
+TEST_F(ServedBench, AServerBackAsAnotherSensorIsFollowedByEveryWindow) {
+  choose(tool("ADCs"));
+  auto* adc = window().adc_control_frame;
+  ASSERT_EQ(adc_rows(adc).size(), 4u);
+  server->restart({"--sensor", "320x240"});
+  ASSERT_FALSE(server->address.empty());
+  ASSERT_TRUE(wait_for([&] { return message() == "Board connected"; })) << message();
+  EXPECT_TRUE(
+      logged(spdlog::level::info, "The board is now AER-320: 320\u00d7240, 2 ADC channels"));
+  EXPECT_EQ(adc_rows(adc),
+            (std::vector<std::string>{"CH0: VDD (V)", "CH1: Temperature (\u00b0C)"}));
+  EXPECT_EQ(adc->panel_plot->canvas_list.size(), 2u);
+  EXPECT_EQ(labels(window().edit_dac_frame->panel_values->field_widgets()),
+            (std::vector<std::string>{"PR_BIAS", "REFRACTORY", "THR_OFF", "THR_ON"}));
+  EXPECT_FALSE(field(window().edit_register_device_frame, "CHIP_ID")->IsEditable());
+  EXPECT_EQ(labels(chip_editor().signals_panel->values_widgets),
+            (std::vector<std::string>{"EN_AER", "RST_N"}));
+  EXPECT_EQ(window().image_panel->sensor_size(), wxSize(320, 240));
+  EXPECT_TRUE(window().serial_note->IsShown());
+  // A field of the new board writes to it.
+  choose(window().menu_bar->menu_edit->item_dac);
+  type(field(window().edit_dac_frame, "THR_ON"), "650");
+  click(window().edit_dac_frame->panel_values->button_apply);
+  EXPECT_TRUE(wait_for([&] { return served_value("THR_ON") == 650; }));
+}
+
+// The bench on pravel-board serving the AER-320 (pravel-board --sensor
+// 320x240): every window follows what the board declares over the link.
+class ServedSmallSensor : public ServedBench {
+ protected:
+  void SetUp() override {
+    serve_board({"--sensor", "320x240"});
+    Bench::SetUp();
+  }
+};
+
+TEST_F(ServedSmallSensor, TheWindowShowsTheBoardAsItDeclaresItself) {
+  // The image: the sensor's size, at its aspect.
+  auto& image = *window().image_panel;
+  EXPECT_EQ(image.sensor_size(), wxSize(320, 240));
+  EXPECT_EQ(model().image.geometry, (SensorGeometry{320, 240}));
+  const wxRect shown = image.image_rect();
+  EXPECT_NEAR(static_cast<double>(shown.width) / shown.height, 4.0 / 3.0, 0.01)
+      << shown.width << " x " << shown.height;
+
+  // The ADC monitor: the board's two channels with their units, sampled.
+  choose(tool("ADCs"));
+  auto* adc = window().adc_control_frame;
+  EXPECT_EQ(adc_rows(adc),
+            (std::vector<std::string>{"CH0: VDD (V)", "CH1: Temperature (\u00b0C)"}));
+  EXPECT_EQ(adc->panel_plot->canvas_list.size(), 2u);
+  auto& temperature = presenter().adc_channels().at("temperature");
+  ASSERT_TRUE(wait_for([&] { return temperature.data_y.size() >= 3; }));
+  EXPECT_NEAR(temperature.data_y.back(), 45, 25);
+
+  // The editors: its registers with their units; its read-only CHIP_ID takes no typing.
+  choose(window().menu_bar->menu_edit->item_dac);
+  auto* dacs = window().edit_dac_frame;
+  EXPECT_EQ(labels(dacs->panel_values->field_widgets()),
+            (std::vector<std::string>{"PR_BIAS", "REFRACTORY", "THR_OFF", "THR_ON"}));
+  EXPECT_EQ(caption(dacs, "THR_ON"), "THR_ON (mV)");
+  EXPECT_EQ(caption(dacs, "REFRACTORY"), "REFRACTORY (\u00b5s)");
+  choose(window().menu_bar->menu_edit->item_reg_dev);
+  auto* device = window().edit_register_device_frame;
+  EXPECT_EQ(caption(device, "FIFO_THRESHOLD"), "FIFO_THRESHOLD (events)");
+  EXPECT_FALSE(field(device, "CHIP_ID")->IsEditable());
+  EXPECT_EQ(field(device, "CHIP_ID")->GetToolTipText().utf8_string(),
+            "CHIP_ID: The chip's identification word; read-only");
+
+  // The test pattern it lacks: refused in the board's sentence, nothing sent.
+  select_mode(1);
+  EXPECT_EQ(message(), "Error: The board has no test pattern mode: nothing was sent");
+  EXPECT_EQ(window().panel_control->modes_box->GetSelection(), 0);
+  select_mode(2);  // one it has, sent and logged by the server: the log is read after it
+  ASSERT_TRUE(wait_for([&] {
+    return server->printed().find("Mode MODE_STANDBY: done") != std::string::npos;
+  })) << server->printed();
+  EXPECT_EQ(server->printed().find("MODE_TEST_PATTERN"), std::string::npos) << server->printed();
+}
+
+// The bench on the Python fake board of examples/python_board, a board
+// team's server: its two ADC channels, and no reading it does not have.
+class FakePythonBoard : public Bench {
+ protected:
+  void SetUp() override {
+    const fs::path folder = fs::current_path() / "fake_board";
+    const std::string stubs = (folder / "stubs").string();
+    ASSERT_EQ(std::system(("'" ZELVAR_SOURCE_DIR "/examples/python_client/generate.sh' '" + stubs +
+                           "' >/dev/null 2>&1")
+                              .c_str()),
+              0)
+        << "protoc and its gRPC Python plugin make the stubs (scripts/deps.sh installs them)";
+    server = std::make_unique<testing_support::BoardServerProcess>(
+        folder,
+        std::vector<std::string>{"/usr/bin/python3",
+                                 ZELVAR_SOURCE_DIR "/examples/python_board/fake_board.py"},
+        stubs);
+    ASSERT_FALSE(server->address.empty()) << server->printed();
+    Bench::SetUp();
+  }
+};
+
+TEST_F(FakePythonBoard, TheAdcMonitorShowsItsTwoChannelsAndNoNan) {
+  choose(tool("ADCs"));
+  auto* adc = window().adc_control_frame;
+  EXPECT_EQ(adc_rows(adc),
+            (std::vector<std::string>{"CH0: VDD (V)", "CH1: Temperature (\u00b0C)"}));
+  EXPECT_EQ(adc->panel_plot->canvas_list.size(), 2u);
+  ASSERT_EQ(presenter().adc_channels().size(), 2u);
+  auto& vdd = presenter().adc_channels().at("vdd");
+  ASSERT_TRUE(wait_for([&] { return vdd.data_y.size() >= 3; }));
+  // Every value shown is a number the board read: nothing says "nan".
+  for (const auto& [label, value] : adc->panel_menu->values_widgets) {
+    const std::string text = value->GetValue().Lower().utf8_string();
+    EXPECT_EQ(text.find("nan"), std::string::npos) << label << ": " << text;
+    double number = 0;
+    EXPECT_TRUE(value->GetValue().ToCDouble(&number) && std::isfinite(number)) << label;
+  }
+  for (const auto& [key, channel] : presenter().adc_channels())
+    for (double y : channel.data_y) ASSERT_TRUE(std::isfinite(y)) << key;
+  EXPECT_EQ(adc->GetStatusBar()->GetStatusText().Lower().Find("nan"), wxNOT_FOUND);
+  EXPECT_EQ(window().image_panel->sensor_size(), wxSize(640, 480));
 }
 
 }  // namespace

@@ -320,25 +320,54 @@ TEST(Sweep, TheCsvNamesItsSettingsColumnsAndWhatWasInForceForEachRow) {
   Measurement m = bench.measure(0.3);
   m.on_mean = 1234.5;
   m.on_std = std::nan("");  // one interval: no spread
-  const std::string csv = sweep_csv({"VTH_ON", {2000}, 0, 0.3}, {{2000, m}}, bench.settings());
+  const std::string csv =
+      sweep_csv({"VTH_ON", {2000}, 0, 0.3}, {{2000, m}}, bench.settings(), bench.declaration());
   EXPECT_NE(csv.find("# board scripted\n"), std::string::npos);
   EXPECT_NE(csv.find("# VTH_OFF 800\n"), std::string::npos);
   EXPECT_EQ(csv.find("# VTH_ON "), std::string::npos) << "the swept one is a column";
-  EXPECT_NE(csv.find("VTH_ON,on_rate_mean_hz,on_rate_std_hz,off_rate_mean_hz,off_rate_std_hz,"
-                     "vdd_mean_v,vddio_mean_v,temperature_mean_c,ibias_mean_ua,design,mode,CTRL,"),
+  // The columns with the units the board declares: its four ADC channels,
+  // and each register that has a unit.
+  EXPECT_NE(csv.find("\nVTH_ON (counts),on_rate_mean_hz,on_rate_std_hz,off_rate_mean_hz,"
+                     "off_rate_std_hz,vdd_mean (V),vddio_mean (V),temperature_mean (\u00b0C),"
+                     "ibias_mean (\u00b5A),design,mode,CTRL,FIFO_THRESHOLD (events),"
+                     "TIMESTAMP_DIV (clock cycles),ROI_X0 (px),ROI_Y0 (px),VBIAS_PR (counts),"),
             std::string::npos)
       << csv;
   EXPECT_NE(csv.find("\n2000,1234.5,,"), std::string::npos) << csv;
   // The swept register's unit as the board gives it.
   SweepPlan with_unit{"VTH_ON", {2000}, 0, 0.3};
   with_unit.unit = "mV";
-  EXPECT_NE(sweep_csv(with_unit, {{2000, m}}, bench.settings())
+  EXPECT_NE(sweep_csv(with_unit, {{2000, m}}, bench.settings(), bench.declaration())
                 .find("# swept VTH_ON (mV), settle 0 s, measure 0.3 s\n"),
             std::string::npos);
-  EXPECT_NE(csv.find("# swept VTH_ON, settle 0 s, measure 0.3 s\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("# swept VTH_ON (counts), settle 0 s, measure 0.3 s\n"), std::string::npos)
+      << csv;
   EXPECT_NE(csv.find(",1.8000,3.3000,31.0000,12.0000,aer640_stream (flash),Event stream,1,"),
             std::string::npos)
       << csv;
+}
+
+// Another board's report has its channels, in its order, and its units.
+TEST(Sweep, TheCsvOfAnotherBoardHasItsOwnAdcChannelsAndUnits) {
+  const BoardDeclaration aer320 = declaration_of(SimulatedSensor::Aer320);
+  Measurement m;
+  m.on_mean = m.off_mean = 100;
+  m.adc_channels = aer320.adc_channels;
+  m.adc_means = {1.2, 31.0};
+  m.in_force = {{"design", "none"}, {"mode", "Event stream"}, {"CTRL", "1"}, {"PR_BIAS", "600"}};
+  Settings settings = {{"date", "2026-12-08 10:00:00"}, {"board", "AER-320"}};
+  settings.insert(settings.end(), m.in_force.begin(), m.in_force.end());
+  const std::string csv = sweep_csv({"THR_ON", {650}, 0, 0.3}, {{650, m}}, settings, aer320);
+  EXPECT_NE(csv.find("\n# swept THR_ON (mV), settle 0 s, measure 0.3 s\n"
+                     "THR_ON (mV),on_rate_mean_hz,on_rate_std_hz,off_rate_mean_hz,off_rate_std_hz,"
+                     "vdd_mean (V),temperature_mean (\u00b0C),design,mode,CTRL,PR_BIAS (mV)\n"
+                     "650,100.0,0.0,100.0,0.0,1.2000,31.0000,none,Event stream,1,600\n"),
+            std::string::npos)
+      << csv;
+  // An expect names the board's channels: its temperature is its second.
+  EXPECT_EQ(m.value("temperature_mean"), 31.0);
+  EXPECT_THROW(m.value("vddio_mean"), std::invalid_argument);
+  EXPECT_EQ(Measurement::names(aer320.adc_channels).back(), "temperature_mean");
 }
 
 // Each row's settings, by the report's keys: in their order, "" for one the
@@ -474,7 +503,7 @@ TEST(Sequence, TheReportRecordsWhatEachStepDidAndTheSettingsInForceForEachRow) {
   EXPECT_EQ(lines[6],
             "record 1 s: /r/rec.raw (2 KiB, 500 events, 3 dropped); 7,800,000 events "
             "lost by the board during the recording");
-  const std::string csv = report_csv(sequence, report, before);
+  const std::string csv = report_csv(sequence, report, before, bench.declaration());
   // The header tells what held before the run; the rows what held for them.
   EXPECT_NE(csv.find("# before the run: design aer640_stream (flash), mode Event stream, CTRL 1,"),
             std::string::npos)
@@ -491,7 +520,8 @@ TEST(Sequence, TheReportRecordsWhatEachStepDidAndTheSettingsInForceForEachRow) {
   EXPECT_NE(row_of("2,set,VTH_ON,1750,").find(",1750,"), std::string::npos);
   EXPECT_EQ(row_of("6,expect,")
                 .find(fmt::format(",on_rate_mean,1e+12,1e+13,{:g},events/s,fail,", set.on)),
-            std::string("6,expect,,").size() + measurement_columns().size())
+            std::string("6,expect,,").size() +
+                measurement_columns(bench.declaration().adc_channels).size())
       << csv;
   EXPECT_NE(row_of("7,record,")
                 .find("\"/r/rec.raw (2 KiB, 500 events, 3 dropped); 7,800,000 events "
@@ -522,9 +552,9 @@ TEST(Sequence, ASpreadFromOneIntervalIsUnavailableAndHoldsNoExpectation) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0].find("(sd unavailable)"), std::string::npos) << lines[0];
   EXPECT_EQ(lines[1], "FAIL (unavailable)");
-  EXPECT_NE(
-      report_csv(sequence, report, bench.settings()).find(",on_rate_std,0,1e+09,,events/s,fail,"),
-      std::string::npos);
+  EXPECT_NE(report_csv(sequence, report, bench.settings(), bench.declaration())
+                .find(",on_rate_std,0,1e+09,,events/s,fail,"),
+            std::string::npos);
 }
 
 TEST(Sequence, TheResultCountsExpectStepsAndTheRowsTheyCheckedEachInItsUnit) {
@@ -546,7 +576,7 @@ TEST(Sequence, TheResultCountsExpectStepsAndTheRowsTheyCheckedEachInItsUnit) {
   const SequenceReport report = run_sequence(sequence, bench, observer);
   ASSERT_TRUE(report.completed) << report.ended;
   EXPECT_EQ(expectations_text(report), "2 of 3 expectations held (2 of 5 rows in range)");
-  EXPECT_NE(report_csv(sequence, report, bench.settings())
+  EXPECT_NE(report_csv(sequence, report, bench.settings(), bench.declaration())
                 .find("\n# result 2 of 3 expectations held (2 of 5 rows in range)\n"),
             std::string::npos);
   ASSERT_EQ(lines.size(), 5u);
