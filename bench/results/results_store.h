@@ -3,6 +3,7 @@
 // all it says or throws ResultsError with one sentence and changes nothing.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -64,5 +65,17 @@ class ResultsStore {
   // Where it is, for messages: a file's path, or a database's address without its password.
   virtual std::string where() const = 0;
 };
+
+// The bench's store: the SQLite file "results.db" in `data_folder`, and,
+// when `shared` names a PostgreSQL database ("postgresql://..."), that
+// database too. A record is kept in the file first, then sent to the
+// database at once or, when it does not answer, later and exactly once;
+// `tell` hears each such sentence (for the log and the status bar) on the
+// caller's or the sender's thread. Lists and loads read the database when
+// there is one, the file otherwise. Throws ResultsError when neither can
+// be opened.
+std::unique_ptr<ResultsStore> open_bench_results(const std::string& data_folder,
+                                                 const std::string& shared,
+                                                 std::function<void(const std::string&)> tell);
 
 }  // namespace Zelvar_Core::bench::results
