@@ -21,6 +21,7 @@
 #include "bench/host/presenter/recording_control.h"
 #include "bench/host/presenter/status_line.h"
 #include "bench/host/windows/main_window.h"
+#include "bench/results/results_store.h"
 #include "bench/sequences/rates.h"
 
 namespace Zelvar_Core::bench {
@@ -107,6 +108,10 @@ class BenchPresenter : public Presenter {
   double frame_rate() const { return live_.frame_rate(); }
   FieldStates& editor_fields() { return editors_.fields(); }
   FieldStates& adc_fields() { return adc_.fields(); }
+  // Where the runs' test records are kept: the session opens the store and
+  // hands it over; null when it could not be opened (said in the log).
+  void use_results(std::shared_ptr<results::ResultsStore> store) { results_ = std::move(store); }
+  results::ResultsStore* results() const { return results_.get(); }
 
  private:
   void wire_board();
@@ -154,6 +159,7 @@ class BenchPresenter : public Presenter {
   bool closed_ = false;
   bool start_to_tell_ = false;
   bool playback_line_shown_ = true;
+  std::shared_ptr<results::ResultsStore> results_;
 };
 
 }  // namespace Zelvar_Core::bench
