@@ -239,7 +239,11 @@ struct File {
   dev_t device;
   ino_t inode;
   Failure* failure;
-  WriteBehind* behind;  // nullptr when its thread could not start: each write made at once
+  // Made at the first write; nullptr before, and when its thread could not
+  // start: then each write is made at once.
+  WriteBehind* behind;
+  bool tried_behind;
+  bool changed;  // created, truncated or written through this handle: synced at the close
 };
 
 void keep(File* file, int error) {
@@ -279,13 +283,7 @@ H5FD_t* open_file(const char* name, unsigned flags, hid_t access, haddr_t) {
   file->device = info.st_dev;
   file->inode = info.st_ino;
   file->failure = settings->failure;
-  if (mode & O_RDWR) {
-    try {
-      file->behind = new WriteBehind(fd, file->eof);
-    } catch (const std::exception&) {
-      file->behind = nullptr;  // no thread or no memory for it: written as it comes
-    }
-  }
+  file->changed = (mode & (O_CREAT | O_TRUNC)) != 0;
   return &file->base;
 }
 
@@ -298,7 +296,9 @@ herr_t close_file(H5FD_t* base) {
     take_writer_failure(file);
     delete file->behind;
   }
-  if (file->failure->error == 0 && ::fsync(file->fd) != 0) keep(file, errno);
+  // The library opens a file once to look at it before it creates it: that
+  // handle changed nothing and has nothing to wait for.
+  if (file->changed && file->failure->error == 0 && ::fsync(file->fd) != 0) keep(file, errno);
   if (::close(file->fd) != 0) keep(file, errno);
   delete file;
   return 0;
@@ -365,9 +365,19 @@ herr_t read(H5FD_t* base, H5FD_mem_t, hid_t, haddr_t address, size_t size, void*
 herr_t write(H5FD_t* base, H5FD_mem_t, hid_t, haddr_t address, size_t size, const void* buffer) {
   File* file = file_of(base);
   const auto* from = static_cast<const char*>(buffer);
+  const haddr_t written = file->eof;  // beyond it, the file holds zeros at most
   file->eof = std::max(file->eof, address + size);
+  file->changed = true;
   take_writer_failure(file);
   if (file->failure->error != 0) return 0;
+  if (!file->tried_behind) {
+    file->tried_behind = true;
+    try {
+      file->behind = new WriteBehind(file->fd, written);
+    } catch (const std::exception&) {
+      file->behind = nullptr;  // no thread or no memory for it: written as it comes
+    }
+  }
   if (file->behind && file->behind->take(address, size, from)) return 0;
   while (size > 0) {
     const ssize_t n = ::pwrite(file->fd, from, size, static_cast<off_t>(address));
@@ -389,6 +399,7 @@ herr_t truncate(H5FD_t* base, hid_t, hbool_t) {
     file->behind->flush();
     take_writer_failure(file);
   }
+  if (file->eoa != file->eof) file->changed = true;
   if (file->eoa != file->eof && file->failure->error == 0 &&
       ::ftruncate(file->fd, static_cast<off_t>(file->eoa)) != 0)
     keep(file, errno);
