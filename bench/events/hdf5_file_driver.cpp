@@ -37,16 +37,17 @@ constexpr size_t kSendEvery = size_t{4} << 20;
 // The file's writes, handed to a thread of its own in long stretches. The
 // library writes a chunk at a time (tens of KiB), nearly always just after
 // the last: those writes are gathered into a run of up to kRunBytes, which
-// the writer thread puts in the file in one call and asks the disk to start
-// on, while the library's thread goes on packing the next chunks. A write
+// the writer thread puts in the file in one call (asking the disk every few
+// MiB to start on what it wrote) while the library's thread goes on packing
+// the next chunks. A write
 // that does not continue the run starts another; one that touches bytes
 // still on their way waits for them first, as does a read, so that the file
 // always reads back what was last written. The writer's first failure is
 // kept; from then on nothing more is written.
 class WriteBehind {
  public:
-  static constexpr size_t kRunBytes = size_t{4} << 20;
-  static constexpr size_t kRuns = 4;  // at most this much on its way: 16 MiB
+  static constexpr size_t kRunBytes = size_t{1} << 20;
+  static constexpr size_t kRuns = 8;  // at most this much on its way: 8 MiB
   // A write may leave a hole of at most this after the run, zeros in the
   // run, when nothing was ever written there: the library leaves room for
   // its index between chunks and fills it in at the close.

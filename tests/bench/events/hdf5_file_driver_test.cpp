@@ -49,7 +49,7 @@ TEST(Hdf5FileDriver, ReadsAndKeepsTheLastBytesWrittenWhereverTheyAre) {
   // A dataset smaller than a run (still being gathered when it is read), one
   // larger than any run (written as it comes), and a part of the first
   // written again after the second.
-  constexpr std::size_t kSmall = 1u << 20, kLarge = 9u << 20;
+  constexpr std::size_t kSmall = 256u << 10, kLarge = 9u << 20;
   auto small = pattern(kSmall, 7);
   const auto large = pattern(kLarge, 13);
   const auto again = pattern(5000, 3);
