@@ -35,6 +35,9 @@ namespace Zelvar_Core::bench {
 namespace {
 
 constexpr hsize_t kChunk = 1u << 15;  // elements per chunk: small chunks pack fastest
+// The most words a chunk holds before it decodes them: a chunk's events
+// and its time words are far fewer.
+constexpr std::size_t kMostWordsHeld = 2 * kChunk;
 
 // A failure while writing the export; its text is the reason alone.
 class WriteFailure : public std::runtime_error {
@@ -218,6 +221,7 @@ class Room {
 struct Chunk {
   std::unique_ptr<std::uint32_t[]> words;
   std::size_t word_room = 0, word_count = 0;
+  std::size_t decoded = 0;  // events already in the columns, before those of the words
   std::int64_t time_base = 0;
   bool time_known = false;
   Room<std::uint16_t> x, y;
@@ -228,8 +232,8 @@ struct Chunk {
   std::vector<unsigned char> packed_x, packed_y, packed_p, packed_t;
 
   // Room for `more` words after those read, keeping them. A chunk's words
-  // are its events and a few time words, nearly always; more only where the
-  // recording holds many words that are not events.
+  // are its events and a few time words, nearly always; never more than
+  // kMostWordsHeld and one read.
   std::uint32_t* room_for(std::size_t more) {
     if (word_count + more > word_room) {
       const std::size_t room = std::max(word_count + more, word_room + word_room / 2);
@@ -350,8 +354,16 @@ class ChunkPipeline {
     c.time_base = reader_.decoder().time_base();
     c.time_known = reader_.decoder().time_known();
     c.word_count = 0;
+    c.decoded = 0;
     c.events = 0;
     while (c.events < kChunk) {
+      if (c.word_count >= kMostWordsHeld) {
+        // A long stretch of words that are not events: those read so far
+        // are decoded now, so that a chunk never holds more than this.
+        decode(c);
+        c.time_base = reader_.decoder().time_base();
+        c.time_known = reader_.decoder().time_known();
+      }
       const std::size_t most = kChunk - c.events;  // each word is one event at most
       std::size_t words = 0, events = 0;
       if (!reader_.read_ahead(c.room_for(most), most, words, events)) break;
@@ -362,12 +374,17 @@ class ChunkPipeline {
     return c.events > 0;
   }
 
-  // The chunk's events, decoded from the time its words start from: the
-  // same as the reader's own decoder would give, whatever the chunks before.
+  // The chunk's events from the words it holds, decoded from the time they
+  // start from: the same as the reader's own decoder would give, whatever
+  // the chunks before. They follow those decoded already.
   static void decode(Chunk& c) {
     evt2::Decoder decoder;
     decoder.set_time_base(c.time_base, c.time_known);
-    decoder.decode(c.words.get(), c.word_count, {c.x.data(), c.y.data(), c.p.data(), c.t.data()});
+    const std::size_t at = c.decoded;
+    c.decoded +=
+        decoder.decode(c.words.get(), c.word_count,
+                       {c.x.data() + at, c.y.data() + at, c.p.data() + at, c.t.data() + at});
+    c.word_count = 0;
   }
 
   void pack(Chunk& c) {

@@ -590,9 +590,10 @@ TEST(Hdf5Export, OnePassGivesEveryEventAndEveryNoteAScanWould) {
 // The export decodes its chunks apart, each from the time the words before
 // it left: a chunk that starts with a time word, one that starts with
 // events timed by the last word of the chunk before, a wrap and a step back
-// across a boundary, other words at one, and events before any time word
-// at the start of the file (or a time word first) give the times one pass
-// over the whole file gives.
+// across a boundary, other words at one, a chunk with a long stretch of
+// words that are not events, and events before any time word at the start
+// of the file (or a time word first) give the times one pass over the whole
+// file gives.
 TEST(Hdf5Export, ChunksDecodedApartKeepTheTimeAcrossEveryBoundary) {
   constexpr std::size_t kChunk = 32768;  // events in each chunk of the export's arrays
   for (const bool time_first : {false, true}) {
@@ -617,6 +618,10 @@ TEST(Hdf5Export, ChunksDecodedApartKeepTheTimeAcrossEveryBoundary) {
     time_word(0x200);
     events_until(2 * kChunk + 10);  // the third chunk starts with events of that time
     time_word(0x100);               // a step back, kept
+    // A long stretch without events: time words, then other words, then
+    // events of the last time word.
+    for (std::uint32_t high = 0x101; high <= 0x100 + 1000; ++high) time_word(high);
+    words.insert(words.end(), 3 * kChunk, evt2::kOthers << 28);
     events_until(3 * kChunk);
     words.push_back(evt2::kExtTrigger << 28);
     words.push_back(evt2::kOthers << 28);
@@ -659,6 +664,7 @@ TEST(Hdf5Export, ChunksDecodedApartKeepTheTimeAcrossEveryBoundary) {
     EXPECT_EQ(t[0], time_first ? 1 << 6 : 0);
     EXPECT_EQ(t[kChunk], evt2::kTimeWrap | 5 << 6 | kChunk % 64);
     EXPECT_EQ(t[2 * kChunk], evt2::kTimeWrap | 0x200 << 6 | 0);
+    EXPECT_EQ(t[2 * kChunk + 10], evt2::kTimeWrap | (0x100 + 1000) << 6 | 10);
     EXPECT_EQ(t[3 * kChunk], evt2::kTimeWrap | 0x300 << 6 | 0);
   }
 }
