@@ -120,8 +120,14 @@ class Decoder {
   void decode(const std::uint32_t* words, std::size_t count, std::vector<Event>& out);
   // Writes the events of the words to the columns; returns how many.
   std::size_t decode(const std::uint32_t* words, std::size_t count, const EventColumns& out);
+  // Follows the words as decode does (the time state and the counts) but
+  // writes no event; returns how many there are. Much cheaper than decoding:
+  // the state it leaves lets another decoder take up the words that follow
+  // (set_time_base) while this one goes on further.
+  std::size_t skim(const std::uint32_t* words, std::size_t count);
   // The decoder's time state, to start decoding in the middle of a file.
   std::int64_t time_base() const { return base_; }
+  bool time_known() const { return have_high_; }
   void set_time_base(std::int64_t base, bool known) {
     base_ = base;
     high_ = static_cast<std::uint32_t>(base >> 6 & 0x0fffffff);

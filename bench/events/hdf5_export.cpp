@@ -35,6 +35,9 @@ namespace Zelvar_Core::bench {
 namespace {
 
 constexpr hsize_t kChunk = 1u << 15;  // elements per chunk: small chunks pack fastest
+// The most words a chunk holds before it decodes them: a chunk's events
+// and its time words are far fewer.
+constexpr std::size_t kMostWordsHeld = 2 * kChunk;
 
 // A failure while writing the export; its text is the reason alone.
 class WriteFailure : public std::runtime_error {
@@ -212,24 +215,46 @@ class Room {
   std::unique_ptr<T[]> values_;
 };
 
-// One chunk on its way to the file: its events a column each, then each
-// column packed as the filter stores it.
+// One chunk on its way to the file: the recording's words that hold its
+// events and the decoder's time state before them, its events a column
+// each, then each column packed as the filter stores it.
 struct Chunk {
+  std::unique_ptr<std::uint32_t[]> words;
+  std::size_t word_room = 0, word_count = 0;
+  std::size_t decoded = 0;  // events already in the columns, before those of the words
+  std::int64_t time_base = 0;
+  bool time_known = false;
   Room<std::uint16_t> x, y;
   Room<std::uint8_t> p;
   Room<std::int64_t> t;
   std::size_t events = 0;
   double done = 0;  // fraction of the file read
   std::vector<unsigned char> packed_x, packed_y, packed_p, packed_t;
+
+  // Room for `more` words after those read, keeping them. A chunk's words
+  // are its events and a few time words, nearly always; never more than
+  // kMostWordsHeld and one read.
+  std::uint32_t* room_for(std::size_t more) {
+    if (word_count + more > word_room) {
+      const std::size_t room = std::max(word_count + more, word_room + word_room / 2);
+      std::unique_ptr<std::uint32_t[]> grown(new std::uint32_t[room]);
+      std::copy(words.get(), words.get() + word_count, grown.get());
+      words = std::move(grown);
+      word_room = room;
+    }
+    return words.get() + word_count;
+  }
 };
 
 // Reads, decodes and packs the recording's chunks on threads of its own, a
 // few chunks ahead of the writer, and hands them over in the file's order.
-// Each worker takes the next chunk's words from the reader (one at a time:
-// the decoder's time carries from chunk to chunk), then packs its columns
-// while the others read and pack theirs and the caller writes. The chunks
-// in flight are bounded; the threads are joined when it is destroyed, at
-// the end, after a failure or on a cancel alike.
+// Each worker takes the next chunk's words from the reader, one worker at a
+// time: the reader follows the words' time without decoding them, which
+// gives where each chunk ends and the time it starts from. The worker then
+// decodes its chunk from that time and packs its columns while the others
+// read, decode and pack theirs and the caller writes. The chunks in flight
+// are bounded; the threads are joined when it is destroyed, at the end,
+// after a failure or on a cancel alike.
 class ChunkPipeline {
  public:
   explicit ChunkPipeline(RecordingReader& reader) : reader_(reader) {
@@ -297,8 +322,8 @@ class ChunkPipeline {
         }
         std::uint64_t number = 0;
         {
-          std::lock_guard reading(reading_);  // the reader and its decoder, one chunk at a time
-          if (!decode(*chunk)) {
+          std::lock_guard reading(reading_);  // the reader, one chunk at a time
+          if (!read(*chunk)) {
             std::lock_guard lock(mutex_);
             free_.push_back(chunk);
             read_all_ = true;
@@ -308,6 +333,7 @@ class ChunkPipeline {
           std::lock_guard lock(mutex_);
           number = numbered_++;
         }
+        decode(*chunk);
         pack(*chunk);
         {
           std::lock_guard lock(mutex_);
@@ -322,19 +348,43 @@ class ChunkPipeline {
     }
   }
 
-  // A chunk's worth of events, fewer only at the end of the file; false
-  // when none are left.
-  bool decode(Chunk& c) {
+  // The words of a chunk's worth of events, fewer only at the end of the
+  // file, and the time they start from; false when no event is left.
+  bool read(Chunk& c) {
+    c.time_base = reader_.decoder().time_base();
+    c.time_known = reader_.decoder().time_known();
+    c.word_count = 0;
+    c.decoded = 0;
     c.events = 0;
     while (c.events < kChunk) {
-      const evt2::EventColumns at{c.x.data() + c.events, c.y.data() + c.events,
-                                  c.p.data() + c.events, c.t.data() + c.events};
-      std::size_t decoded = 0;
-      if (!reader_.next(at, kChunk - c.events, decoded)) break;  // each word is one event at most
-      c.events += decoded;
+      if (c.word_count >= kMostWordsHeld) {
+        // A long stretch of words that are not events: those read so far
+        // are decoded now, so that a chunk never holds more than this.
+        decode(c);
+        c.time_base = reader_.decoder().time_base();
+        c.time_known = reader_.decoder().time_known();
+      }
+      const std::size_t most = kChunk - c.events;  // each word is one event at most
+      std::size_t words = 0, events = 0;
+      if (!reader_.read_ahead(c.room_for(most), most, words, events)) break;
+      c.word_count += words;
+      c.events += events;
     }
     c.done = static_cast<double>(reader_.offset()) / static_cast<double>(reader_.file_bytes());
     return c.events > 0;
+  }
+
+  // The chunk's events from the words it holds, decoded from the time they
+  // start from: the same as the reader's own decoder would give, whatever
+  // the chunks before. They follow those decoded already.
+  static void decode(Chunk& c) {
+    evt2::Decoder decoder;
+    decoder.set_time_base(c.time_base, c.time_known);
+    const std::size_t at = c.decoded;
+    c.decoded +=
+        decoder.decode(c.words.get(), c.word_count,
+                       {c.x.data() + at, c.y.data() + at, c.p.data() + at, c.t.data() + at});
+    c.word_count = 0;
   }
 
   void pack(Chunk& c) {
@@ -360,7 +410,7 @@ class ChunkPipeline {
   }
 
   RecordingReader& reader_;
-  std::mutex reading_;  // held while a worker reads and decodes
+  std::mutex reading_;  // held while a worker reads
   std::mutex mutex_;    // guards what follows
   std::condition_variable changed_;
   std::deque<Chunk> chunks_;

@@ -1,5 +1,8 @@
 // The file driver of the HDF5 export: positioned POSIX reads and writes, as
-// HDF5's own sec2 driver does, with one difference. HDF5 1.10 cannot recover
+// HDF5's own sec2 driver does, with two differences. The library's many
+// small writes of a file being created are gathered into runs of a few MiB
+// that a thread of the driver's own writes while the library goes on; a
+// read waits for what it would read. And HDF5 1.10 cannot recover
 // from a write that fails while a file is closed (a full disk at the final
 // flush): the close fails and leaves an identifier that crashes the
 // library's exit handler. So this driver never reports a failure to the

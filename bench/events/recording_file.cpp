@@ -139,21 +139,27 @@ void RecordingReader::seek(const RecordingInfo::Mark& mark) {
   decoder_.set_time_base(mark.time_base, mark.time_known);
 }
 
-bool RecordingReader::read_words(std::size_t max_words) {
+std::size_t RecordingReader::read_words_into(std::uint32_t* into, std::size_t max_words) {
   const std::uint64_t left = file_bytes_ - std::min(file_bytes_, offset_);
   const std::size_t words = static_cast<std::size_t>(std::min<std::uint64_t>(max_words, left / 4));
   if (words == 0) {
     partial_ = left % 4;
-    return false;
+    return 0;
   }
-  if (room_ < words) {
-    words_.reset(new std::uint32_t[words]);
-    room_ = words;
-  }
-  if (std::fread(words_.get(), 4, words, file_) != words) read_failed();
+  if (std::fread(into, 4, words, file_) != words) read_failed();
   offset_ += words * 4;
-  read_ = words;
-  return true;
+  return words;
+}
+
+bool RecordingReader::read_words(std::size_t max_words) {
+  const std::uint64_t left = file_bytes_ - std::min(file_bytes_, offset_);
+  const std::size_t most = static_cast<std::size_t>(std::min<std::uint64_t>(max_words, left / 4));
+  if (room_ < most) {
+    words_.reset(new std::uint32_t[most]);
+    room_ = most;
+  }
+  read_ = read_words_into(words_.get(), max_words);
+  return read_ > 0;
 }
 
 // The words are little-endian, as this machine.
@@ -168,6 +174,15 @@ bool RecordingReader::next(const evt2::EventColumns& out, std::size_t max_words,
   events = 0;
   if (!read_words(max_words)) return false;
   events = decoder_.decode(words_.get(), read_, out);
+  return true;
+}
+
+bool RecordingReader::read_ahead(std::uint32_t* into, std::size_t max_words, std::size_t& words,
+                                 std::size_t& events) {
+  events = 0;
+  words = read_words_into(into, max_words);
+  if (words == 0) return false;
+  events = decoder_.skim(into, words);
   return true;
 }
 

@@ -84,6 +84,14 @@ class RecordingReader {
   // The same into columns with room for `max_words` events; `events` says
   // how many were written.
   bool next(const evt2::EventColumns& out, std::size_t max_words, std::size_t& events);
+  // Reads up to `max_words` more words into `into` (room for that many)
+  // and follows them with the reader's decoder without decoding them:
+  // `words` says how many were read, `events` how many events they hold.
+  // Before the call, decoder() has the state a decoder needs to decode them
+  // (set_time_base), on another thread while this one reads on. False at
+  // the end; throws as next() does.
+  bool read_ahead(std::uint32_t* into, std::size_t max_words, std::size_t& words,
+                  std::size_t& events);
   // Goes to a mark of the index.
   void seek(const RecordingInfo::Mark& mark);
   // What was read so far: the header, the word counts and a last word cut
@@ -100,6 +108,8 @@ class RecordingReader {
   // Reads up to `max_words` more words into the start of words_ (read_ of
   // them); false at the end.
   bool read_words(std::size_t max_words);
+  // The same into `into`; how many words, 0 at the end.
+  std::size_t read_words_into(std::uint32_t* into, std::size_t max_words);
   void check_bare_words(const std::string& start) const;
   [[noreturn]] void read_failed() const;
 

@@ -587,6 +587,88 @@ TEST(Hdf5Export, OnePassGivesEveryEventAndEveryNoteAScanWould) {
     ASSERT_TRUE(testing_support::same_event({t[i], x[i], y[i], p[i]}, expected[i])) << i;
 }
 
+// The export decodes its chunks apart, each from the time the words before
+// it left: a chunk that starts with a time word, one that starts with
+// events timed by the last word of the chunk before, a wrap and a step back
+// across a boundary, other words at one, a chunk with a long stretch of
+// words that are not events, and events before any time word at the start
+// of the file (or a time word first) give the times one pass over the whole
+// file gives.
+TEST(Hdf5Export, ChunksDecodedApartKeepTheTimeAcrossEveryBoundary) {
+  constexpr std::size_t kChunk = 32768;  // events in each chunk of the export's arrays
+  for (const bool time_first : {false, true}) {
+    SCOPED_TRACE(time_first ? "a time word first" : "events before any time word");
+    std::vector<std::uint32_t> words;
+    std::size_t events = 0;
+    auto events_until = [&](std::size_t count) {
+      for (; events < count; ++events)
+        words.push_back(evt2::cd_word(
+            {static_cast<std::int64_t>(events % 64), static_cast<std::uint16_t>(events % 640),
+             static_cast<std::uint16_t>(events % 480), static_cast<std::uint8_t>(events % 2)}));
+    };
+    auto time_word = [&](std::uint32_t high) { words.push_back(evt2::kTimeHigh << 28 | high); };
+    if (time_first) time_word(1);
+    events_until(100);
+    time_word(2);
+    events_until(kChunk - 50);
+    time_word(0x0c000010);  // in the top quarter of the 34-bit time...
+    events_until(kChunk);
+    time_word(5);  // ...and the next chunk's first word in the bottom one: a wrap
+    events_until(2 * kChunk - 1);
+    time_word(0x200);
+    events_until(2 * kChunk + 10);  // the third chunk starts with events of that time
+    time_word(0x100);               // a step back, kept
+    // A long stretch without events: time words, then other words, then
+    // events of the last time word.
+    for (std::uint32_t high = 0x101; high <= 0x100 + 1000; ++high) time_word(high);
+    words.insert(words.end(), 3 * kChunk, evt2::kOthers << 28);
+    events_until(3 * kChunk);
+    words.push_back(evt2::kExtTrigger << 28);
+    words.push_back(evt2::kOthers << 28);
+    time_word(0x300);
+    events_until(3 * kChunk + 1000);  // a short last chunk
+    {
+      std::ofstream out("boundaries.raw", std::ios::binary);
+      out << evt2::header_text("2026-12-08 12:00:00", {{"design", "aer640_test"}});
+      out.write(reinterpret_cast<const char*>(words.data()),
+                static_cast<std::streamsize>(words.size() * 4));
+    }
+    std::filesystem::remove("boundaries.h5");
+    const ExportStats stats = export_hdf5("boundaries.raw", "boundaries.h5", false);
+    EXPECT_EQ(stats.notes,
+              RecordingReader::scan("boundaries.raw").warnings(RecordingInfo::Purpose::Export));
+    const auto expected = read_all("boundaries.raw");
+    ASSERT_EQ(expected.size(), 3 * kChunk + 1000);
+    ASSERT_EQ(stats.events, expected.size());
+    const hid_t file = H5Fopen("boundaries.h5", H5F_ACC_RDONLY, H5P_DEFAULT);
+    ASSERT_GE(file, 0);
+    const hid_t group = H5Gopen2(file, "events", H5P_DEFAULT);
+    {
+      const hid_t dataset = H5Dopen2(group, "t", H5P_DEFAULT);
+      const hid_t properties = H5Dget_create_plist(dataset);
+      hsize_t chunk = 0;
+      EXPECT_EQ(H5Pget_chunk(properties, 1, &chunk), 1);
+      EXPECT_EQ(chunk, kChunk) << "the boundaries above are no longer the chunks'";
+      H5Pclose(properties);
+      H5Dclose(dataset);
+    }
+    const auto x = read_array<std::uint16_t>(group, "x", H5T_NATIVE_UINT16);
+    const auto y = read_array<std::uint16_t>(group, "y", H5T_NATIVE_UINT16);
+    const auto p = read_array<std::uint8_t>(group, "p", H5T_NATIVE_UINT8);
+    const auto t = read_array<std::int64_t>(group, "t", H5T_NATIVE_INT64);
+    H5Gclose(group);
+    H5Fclose(file);
+    ASSERT_EQ(t.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+      ASSERT_TRUE(testing_support::same_event({t[i], x[i], y[i], p[i]}, expected[i])) << i;
+    EXPECT_EQ(t[0], time_first ? 1 << 6 : 0);
+    EXPECT_EQ(t[kChunk], evt2::kTimeWrap | 5 << 6 | kChunk % 64);
+    EXPECT_EQ(t[2 * kChunk], evt2::kTimeWrap | 0x200 << 6 | 0);
+    EXPECT_EQ(t[2 * kChunk + 10], evt2::kTimeWrap | (0x100 + 1000) << 6 | 10);
+    EXPECT_EQ(t[3 * kChunk], evt2::kTimeWrap | 0x300 << 6 | 0);
+  }
+}
+
 // What a folder holds, by name.
 std::vector<std::string> names_in(const std::filesystem::path& folder) {
   std::vector<std::string> names;
