@@ -20,6 +20,8 @@ class StoreBackend {
   virtual std::unique_ptr<bench::results::RecordStore> open() = 0;
   // The rows a table holds, counted past the store.
   virtual std::int64_t rows_in(const std::string& table) = 0;
+  // A connection past the store, for files and databases made by hand.
+  virtual std::unique_ptr<bench::results::SqlConnection> raw() = 0;
 };
 
 class SqliteBackend : public StoreBackend {
@@ -28,8 +30,10 @@ class SqliteBackend : public StoreBackend {
     return bench::results::open_sqlite_store(path());
   }
   std::int64_t rows_in(const std::string& table) override {
-    auto db = bench::results::open_sqlite_connection(path());
-    return bench::results::sql_int(db->query("SELECT count(*) FROM " + table, {}).at(0).at(0));
+    return bench::results::sql_int(raw()->query("SELECT count(*) FROM " + table, {}).at(0).at(0));
+  }
+  std::unique_ptr<bench::results::SqlConnection> raw() override {
+    return bench::results::open_sqlite_connection(path());
   }
   std::string path() const { return folder_.file("results.db"); }
 
@@ -56,8 +60,10 @@ class PostgresBackend : public StoreBackend {
     return bench::results::open_postgres_store(url());
   }
   std::int64_t rows_in(const std::string& table) override {
-    auto db = bench::results::open_postgres_connection(url());
-    return bench::results::sql_int(db->query("SELECT count(*) FROM " + table, {}).at(0).at(0));
+    return bench::results::sql_int(raw()->query("SELECT count(*) FROM " + table, {}).at(0).at(0));
+  }
+  std::unique_ptr<bench::results::SqlConnection> raw() override {
+    return bench::results::open_postgres_connection(url());
   }
   std::string url() const { return shared_postgres_server().url(database_); }
 
