@@ -397,4 +397,13 @@ void RecordStore::mark_sent(const std::string& run_id) {
   }
 }
 
+void RecordStore::ping() {
+  std::lock_guard lock(mutex_);
+  try {
+    connection_->query("SELECT version FROM schema_version", {});
+  } catch (const std::exception& error) {
+    fail("be read", error);
+  }
+}
+
 }  // namespace Zelvar_Core::bench::results

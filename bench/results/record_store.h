@@ -41,6 +41,8 @@ class RecordStore : public ResultsStore {
   std::vector<std::string> pending();
   // The run reached the lab's database: it waits no more.
   void mark_sent(const std::string& run_id);
+  // Throws ResultsError when the store does not answer.
+  void ping();
 
  private:
   bool save_record(const TestRecord& record, bool pending);
