@@ -120,6 +120,10 @@ class PostgresConnection : public SqlConnection {
     // the other waits and then finds the schema made.
     return "SELECT pg_advisory_xact_lock(31310001)";
   }
+  std::string table_exists_sql() const override {
+    return "SELECT count(*) FROM information_schema.tables"
+           " WHERE table_schema = current_schema() AND table_name = $1";
+  }
   std::string where() const override { return where_; }
   std::string kind() const override { return "database"; }
 

@@ -159,7 +159,8 @@ RecordStore::RecordStore(std::unique_ptr<SqlConnection> connection)
     db.begin();
     const std::string lock = db.schema_lock();
     if (!lock.empty()) db.query(lock, {});
-    db.run("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", {});
+    if (sql_int(db.query(db.table_exists_sql(), {std::string("schema_version")}).at(0).at(0)) == 0)
+      db.run("CREATE TABLE schema_version (version INTEGER NOT NULL)", {});
     const auto rows = db.query("SELECT version FROM schema_version", {});
     if (rows.empty()) {
       db.run("INSERT INTO schema_version (version) VALUES (0)", {});

@@ -37,6 +37,10 @@ class SqlConnection {
   // A statement that, inside a transaction, keeps any other bench from
   // changing the schema at the same time; "" when begin() already does.
   virtual std::string schema_lock() const = 0;
+  // A query of one row and one column, nonzero when the table named by its
+  // one parameter exists (asked before making one: a bench allowed only to
+  // write records may not make tables, even ones already there).
+  virtual std::string table_exists_sql() const = 0;
   // The file's path or the database's address without its password.
   virtual std::string where() const = 0;
   // "file" or "database", for sentences.

@@ -62,6 +62,9 @@ class SqliteConnection : public SqlConnection {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   std::string schema_lock() const override { return ""; }
+  std::string table_exists_sql() const override {
+    return "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = $1";
+  }
   std::string where() const override { return path_; }
   std::string kind() const override { return "file"; }
 

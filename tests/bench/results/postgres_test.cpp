@@ -40,6 +40,26 @@ TEST(ResultsDatabase, ThePasswordOfItsUrlIsNeverShown) {
   }
 }
 
+TEST(ResultsDatabase, ABenchAllowedOnlyToReadAndAddRecordsKeepsAndListsThem) {
+  testing_support::PostgresBackend backend;
+  backend.open();  // the first bench, allowed to make the tables
+  auto admin = backend.raw();
+  static int made = 0;
+  const std::string role = "writer_" + std::to_string(getpid()) + "_" + std::to_string(++made);
+  admin->run("CREATE ROLE " + role + " LOGIN", {});
+  admin->run("GRANT SELECT, INSERT ON runs, settings, steps, measurements, files TO " + role, {});
+  admin->run("GRANT SELECT ON schema_version TO " + role, {});
+  std::string url = backend.url();
+  url.replace(url.find("bench@"), 5, role);
+
+  auto store = open_postgres_store(url);
+  const TestRecord record = full_record(6);
+  store->save(record);
+  store->save(record);
+  EXPECT_EQ(store->list({}).size(), 1u);
+  testing_support::expect_same_record(*store->load(record.run_id), record);
+}
+
 TEST(ResultsDatabase, AFrozenServerIsNoticedAndTheStoreGoesOnWhenItIsBack) {
   testing_support::PostgresServer server;
   PostgresTimeouts quick;
