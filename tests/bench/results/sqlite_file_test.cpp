@@ -112,5 +112,88 @@ TEST(ResultsFile, AFullDiskLosesTheRunThatDidNotFitAndNothingElse) {
   EXPECT_EQ(store->list({}).size(), 1u);
 }
 
+// The file's connection, killed (SIGKILL, as kill -9 does) when the save
+// reaches its statement number `kill_at`, counted from when it is armed;
+// the commit is the statement after the last insert.
+class KilledAtStatement : public SqlConnection {
+ public:
+  KilledAtStatement(std::unique_ptr<SqlConnection> inner, int kill_at)
+      : inner_(std::move(inner)), kill_at_(kill_at) {}
+  void arm() { armed_ = true; }
+  std::int64_t run(const std::string& sql, const std::vector<SqlValue>& params) override {
+    count();
+    return inner_->run(sql, params);
+  }
+  std::vector<SqlRow> query(const std::string& sql, const std::vector<SqlValue>& params) override {
+    return inner_->query(sql, params);
+  }
+  void begin() override { inner_->begin(); }
+  void commit() override {
+    count();
+    inner_->commit();
+  }
+  void rollback() noexcept override { inner_->rollback(); }
+  std::string schema_lock() const override { return inner_->schema_lock(); }
+  std::string table_exists_sql() const override { return inner_->table_exists_sql(); }
+  std::string where() const override { return inner_->where(); }
+  std::string kind() const override { return inner_->kind(); }
+
+ private:
+  void count() {
+    if (armed_ && ++done_ == kill_at_) raise(SIGKILL);
+  }
+  std::unique_ptr<SqlConnection> inner_;
+  int kill_at_, done_ = 0;
+  bool armed_ = false;
+};
+
+TEST(ResultsFile, ABenchKilledAtAnyStatementOfASaveLeavesTheWholeRunOrNothing) {
+  testing_support::ScratchFolder folder;
+  const std::string path = folder.file("results.db");
+  const TestRecord earlier = full_record(1);
+  open_sqlite_store(path)->save(earlier);
+  const TestRecord record = full_record(2);
+  // The run, 3 settings, 2 steps, 3 measurements, 2 files, then the commit.
+  const int statements = 1 + 3 + 2 + 3 + 2 + 1;
+  for (int kill_at = 1; kill_at <= statements + 1; ++kill_at) {
+    SCOPED_TRACE("killed at statement " + std::to_string(kill_at));
+    const pid_t child = fork();
+    if (child == 0) {
+      // The child never returns into the test program, whatever happens.
+      try {
+        auto connection =
+            std::make_unique<KilledAtStatement>(open_sqlite_connection(path), kill_at);
+        auto* killer = connection.get();
+        RecordStore store(std::move(connection));
+        killer->arm();
+        store.save(record);
+      } catch (...) {
+        _exit(2);
+      }
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    EXPECT_EQ(killed, kill_at <= statements);
+    auto store = open_sqlite_store(path);
+    auto db = open_sqlite_connection(path);
+    const auto rows = [&](const char* table) {
+      return sql_int(db->query(std::string("SELECT count(*) FROM ") + table + " WHERE run_id = $1",
+                               {record.run_id})
+                         .at(0)
+                         .at(0));
+    };
+    if (kill_at <= statements) {
+      EXPECT_EQ(store->load(record.run_id), std::nullopt);
+      for (const char* table : {"runs", "settings", "steps", "measurements", "files"})
+        EXPECT_EQ(rows(table), 0) << table;
+    } else {
+      testing_support::expect_same_record(*store->load(record.run_id), record);
+    }
+    testing_support::expect_same_record(*store->load(earlier.run_id), earlier);
+  }
+}
+
 }  // namespace
 }  // namespace Zelvar_Core::bench::results
