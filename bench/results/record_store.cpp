@@ -209,6 +209,17 @@ bool RecordStore::save_record(const TestRecord& r, bool pending) {
   auto& db = *connection_;
   try {
     db.begin();
+    // A run kept as INCOMPLETE (saved while it ran) gives way to the same
+    // run saved again; a run kept with its outcome never changes.
+    const auto kept = db.query("SELECT outcome FROM runs WHERE run_id = $1", {r.run_id});
+    if (!kept.empty()) {
+      if (sql_text(kept.front().at(0)) != outcome_text(Outcome::Incomplete)) {
+        db.commit();
+        return false;
+      }
+      for (const char* table : {"outbox", "files", "measurements", "steps", "settings", "runs"})
+        db.run(std::string("DELETE FROM ") + table + " WHERE run_id = $1", {r.run_id});
+    }
     const auto added = db.run(
         "INSERT INTO runs (run_id, kind, started, ended, station, operator, dut, board_identity,"
         " board_serial, design, sequence_path, sequence_name, sequence_sha256, bench_version,"

@@ -19,6 +19,9 @@ const std::vector<std::vector<std::string>>& schema_migrations();
 // The version this bench writes: schema_migrations().size().
 int schema_version();
 
+// A run saved while it is still running (outcome INCOMPLETE) is replaced
+// whole when the same run id is saved again; a run kept with any other
+// outcome is never changed.
 class RecordStore : public ResultsStore {
  public:
   // Brings the store's schema up to this bench's version; throws

@@ -97,6 +97,31 @@ TEST_P(ResultsStoreTest, ARunSavedAgainIsKeptOnceAsFirstSaved) {
   EXPECT_EQ(rows_in("measurements"), 3);
 }
 
+TEST_P(ResultsStoreTest, ARunKeptWhileRunningIsReplacedByItsLaterSavesUntilItHasItsOutcome) {
+  auto store = open();
+  const TestRecord whole = full_record(1);
+  TestRecord running = whole;
+  running.outcome = Outcome::Incomplete;
+  running.ended_because = "The run had not ended.";
+  running.steps.resize(1);
+  running.measurements.clear();
+  running.files.resize(1);
+  store->save(running);
+  testing_support::expect_same_record(*store->load(whole.run_id), running);
+
+  store->save(whole);
+  testing_support::expect_same_record(*store->load(whole.run_id), whole);
+  EXPECT_EQ(rows_in("steps"), 2);
+  EXPECT_EQ(rows_in("measurements"), 3);
+  EXPECT_EQ(rows_in("files"), 2);
+  EXPECT_EQ(rows_in("settings"), 3);
+
+  // Its outcome kept, a late save of the run while it ran changes nothing.
+  store->save(running);
+  testing_support::expect_same_record(*store->load(whole.run_id), whole);
+  EXPECT_EQ(rows_in("runs"), 1);
+}
+
 TEST_P(ResultsStoreTest, ARecordThatFailsHalfWayLeavesNothingOfItselfAndTheStoreGoesOn) {
   auto store = open();
   TestRecord broken = full_record(2);
