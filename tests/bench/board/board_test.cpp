@@ -1060,6 +1060,7 @@ TEST(Folders, ResolvedOnceAndAFileInTheWayIsToldInOneSentence) {
   const auto folders = BenchFolders::under("start");
   EXPECT_TRUE(folders.captures.is_absolute());
   EXPECT_EQ(folders.captures, fs::absolute("start/captures"));
+  EXPECT_EQ(folders.results, fs::absolute("start/results.db"));
   prepare_folders(folders);
   EXPECT_TRUE(fs::is_directory(folders.tmp));
   EXPECT_TRUE(fs::is_directory(folders.logs));
