@@ -1,5 +1,7 @@
 #include "bench/board/acquisition.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
@@ -102,6 +104,7 @@ void StreamPump::pump(std::int64_t now_us, const SensorSettings& settings,
 void Acquisition::run() {
   using clock = std::chrono::steady_clock;
   constexpr auto kSlice = std::chrono::microseconds(kSliceMicroseconds);
+  pthread_setname_np(pthread_self(), "board");  // told apart from the host's threads in top -H
   StreamPump pump(hub_, clock_.now_us(), geometry_);
   auto next = clock::now();
   try {

@@ -32,7 +32,7 @@ void EventHub::unsubscribe(EventListener* listener) {
 }
 
 DisplayFeed::DisplayFeed(EventHub& hub, std::size_t queue_events)
-    : hub_(hub), capacity_(queue_events), pending_(hub.geometry()) {
+    : hub_(hub), capacity_(queue_events), pool_(queue_events), pending_(hub.geometry()) {
   thread_ = std::thread([this] { run(); });
   hub_.subscribe(this);
   subscribed_ = true;
@@ -73,10 +73,7 @@ void DisplayFeed::on_events(const Event* events, std::size_t count) {
     skip.through = batch;
   } else {
     Batch copy;
-    if (!spare_.empty()) {
-      copy.events = std::move(spare_.back());
-      spare_.pop_back();
-    }
+    copy.events = pool_.take();
     copy.events.assign(events, events + count);
     copy.through = batch;
     queue_.push_back(std::move(copy));
@@ -96,8 +93,19 @@ void DisplayFeed::run() {
     Batch batch;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return !queue_.empty() || closing_; });
+      wake_.wait(lock, [this] {
+        return !queue_.empty() || closing_ || (wanted() && pool_.short_of_room());
+      });
       if (closing_) return;
+      if (queue_.empty()) {
+        // Nothing to show: room for the queue is made now, not by the
+        // publishing thread when the display falls behind.
+        lock.unlock();
+        std::vector<Event> room = BatchPool::make();
+        lock.lock();
+        pool_.add(std::move(room));
+        continue;
+      }
       batch = std::move(queue_.front());
       queue_.pop_front();
       queued_ -= batch.events.size();
@@ -123,7 +131,7 @@ void DisplayFeed::run() {
     {
       std::lock_guard lock(mutex_);
       handled_ = batch.through;
-      if (!batch.events.empty() && spare_.size() < 16) spare_.push_back(std::move(batch.events));
+      pool_.give(std::move(batch.events));
     }
     handled_changed_.notify_all();
   }
@@ -136,9 +144,17 @@ void DisplayFeed::settle() {
 }
 
 void DisplayFeed::add(EventListener* listener) {
-  std::lock_guard lock(listeners_mutex_);
-  listeners_.push_back(listener);
-  listening_ = static_cast<int>(listeners_.size());
+  {
+    std::lock_guard lock(listeners_mutex_);
+    listeners_.push_back(listener);
+    listening_ = static_cast<int>(listeners_.size());
+  }
+  wanted_now();
+}
+
+void DisplayFeed::wanted_now() {
+  { std::lock_guard lock(mutex_); }  // the thread waits, or sees the change before it does
+  wake_.notify_all();
 }
 
 void DisplayFeed::remove(EventListener* listener) {
@@ -162,7 +178,10 @@ void DisplayFeed::take_frame(EventFrame& frame) {
   pending_.clear();
 }
 
-void DisplayFeed::watch_frame() { ++frame_watchers_; }
+void DisplayFeed::watch_frame() {
+  ++frame_watchers_;
+  wanted_now();
+}
 
 void DisplayFeed::unwatch_frame() {
   std::lock_guard lock(frame_mutex_);

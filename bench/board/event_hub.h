@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/board/batch_pool.h"
 #include "bench/board/event.h"
 #include "bench/board/sensor.h"
 
@@ -49,7 +50,9 @@ class EventHub {
 // than the queue holds, it skips batches: they are counted, apart from what
 // the board lost, and its listeners are told the span they missed
 // (on_skipped). The hub's other listeners, a recorder among them, still hear
-// every event on the publishing thread.
+// every event on the publishing thread. While someone watches or listens, the
+// feed's thread makes the queue's room ahead and keeps it, so that copying a
+// batch costs the publishing thread no fresh memory.
 class DisplayFeed : public EventListener {
  public:
   // A fifth of a second of the busy stream (20 M events/s), 64 MiB.
@@ -95,14 +98,16 @@ class DisplayFeed : public EventListener {
   };
   void run();
   bool wanted() const { return frame_watchers_ > 0 || listening_ > 0; }
+  // Wakes the thread to make room ahead for someone who now watches or listens.
+  void wanted_now();
 
   EventHub& hub_;
   const std::size_t capacity_;
   std::mutex mutex_;  // the queue and the counts of batches
   std::condition_variable wake_, handled_changed_;
   std::deque<Batch> queue_;
-  std::vector<std::vector<Event>> spare_;  // batches to reuse
-  std::size_t queued_ = 0;                 // events in the queue
+  BatchPool pool_;          // the queue's room
+  std::size_t queued_ = 0;  // events in the queue
   std::uint64_t heard_ = 0, handled_ = 0;
   std::uint64_t cleared_through_ = 0;  // under both mutexes
   bool closing_ = false;

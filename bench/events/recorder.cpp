@@ -1,8 +1,10 @@
 #include "bench/events/recorder.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -15,7 +17,17 @@
 
 namespace Zelvar_Core::bench {
 
-Recorder::Recorder(std::size_t queue_events) : capacity_(queue_events) {}
+namespace {
+
+// The room the writer makes ahead: a tenth of a second of the busy stream.
+// A disk that keeps up leaves the queue short; when it falls further behind,
+// what the stream's thread allocates beyond this is kept too.
+constexpr std::size_t kRoomAheadEvents = std::size_t{1} << 21;
+
+}  // namespace
+
+Recorder::Recorder(std::size_t queue_events)
+    : capacity_(queue_events), pool_(std::min(queue_events, kRoomAheadEvents)) {}
 
 Recorder::~Recorder() {
   if (active_) stop();
@@ -49,11 +61,7 @@ void Recorder::on_events(const Event* events, std::size_t count) {
     if (!closing_ && !failed_) dropped_ += count;  // the disk is behind
     return;
   }
-  std::vector<Event> batch;
-  if (!spare_.empty()) {
-    batch = std::move(spare_.back());
-    spare_.pop_back();
-  }
+  std::vector<Event> batch = pool_.take();
   batch.assign(events, events + count);
   queue_.push_back(std::move(batch));
   queued_ += count;
@@ -77,14 +85,26 @@ bool Recorder::write_all(const char* data, std::size_t bytes) {
 }
 
 void Recorder::write_loop() {
+  pthread_setname_np(pthread_self(), "recorder");
   evt2::Encoder encoder;
   std::vector<std::uint32_t> words;
   while (true) {
     std::vector<Event> batch;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return (!queue_.empty() && !held_) || closing_; });
-      if (queue_.empty()) return;  // closing, and everything is written
+      wake_.wait(lock, [this] {
+        return (!held_ && (!queue_.empty() || pool_.short_of_room())) || closing_;
+      });
+      if (queue_.empty() && closing_) return;  // everything is written
+      if (queue_.empty()) {
+        // Nothing to write: room for the queue is made now, not by the
+        // stream's thread when the disk falls behind.
+        lock.unlock();
+        std::vector<Event> room = BatchPool::make();
+        lock.lock();
+        pool_.add(std::move(room));
+        continue;
+      }
       batch = std::move(queue_.front());
       queue_.pop_front();
       queued_ -= batch.size();
@@ -104,7 +124,7 @@ void Recorder::write_loop() {
     }
     events_ += batch.size();
     std::lock_guard lock(mutex_);
-    if (spare_.size() < 64) spare_.push_back(std::move(batch));
+    pool_.give(std::move(batch));
   }
 }
 
@@ -137,6 +157,10 @@ RecordingStats Recorder::stop() {
   }
   wake_.notify_all();
   if (writer_.joinable()) writer_.join();
+  {
+    std::lock_guard lock(mutex_);
+    pool_.release();  // a recorder between recordings holds no room
+  }
   RecordingStats stats = progress();
   if (failed_) stats.error = error_;
   if (::close(fd_) != 0 && stats.error.empty()) stats.error = std::strerror(errno);

@@ -2,7 +2,9 @@
 // events over without waiting: they go into a bounded queue that a writer
 // thread empties. If the disk cannot keep up, events are dropped and
 // counted, never silently lost; if the disk fails, the recording stops
-// with what was written left readable.
+// with what was written left readable. The writer makes the queue's room
+// ahead while it has nothing to write, and keeps it until the recording
+// stops: the stream's thread copies into it, taking no fresh memory.
 #pragma once
 
 #include <atomic>
@@ -15,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/board/batch_pool.h"
 #include "bench/board/board.h"
 #include "bench/board/board_settings.h"
 #include "bench/board/event.h"
@@ -64,7 +67,7 @@ class Recorder : public EventListener {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::vector<Event>> queue_;
-  std::vector<std::vector<Event>> spare_;  // batches to reuse
+  BatchPool pool_;  // the queue's room
   std::size_t queued_ = 0;
   bool closing_ = false;
   bool held_ = false;

@@ -25,6 +25,12 @@ struct StreamStall : bench::EventListener {
     }
     changed.notify_all();
   }
+  // Holds the stream again, at the next batch.
+  void hold_next() {
+    std::lock_guard lock(mutex);
+    hold = true;
+    held = false;
+  }
   bool holding() {
     std::lock_guard lock(mutex);
     return held;

@@ -19,6 +19,7 @@
 #include "bench/board/self_test.h"
 #include "tests/bench/events/event_keeper.h"
 #include "tests/support/eventually.h"
+#include "tests/support/large_allocations.h"
 #include "tests/support/stream_stall.h"
 
 namespace Zelvar_Core::bench {
@@ -514,6 +515,38 @@ TEST(DisplayFeed, AStalledDisplaySkipsWhatItsQueueCannotHoldAndHoldsUpNoPublishe
   direct.accumulate(expected.data(), expected.size());
   EXPECT_EQ(taken.counts, direct.counts);
   EXPECT_EQ(hub.published(), events.size());
+}
+
+// While the display is held, the board goes on publishing into its queue.
+// Once the queue has been this full, doing it again takes the publishing
+// thread no fresh memory: the room the display handed back is used again
+// (fresh batches fault their pages in on the board's thread, at the busy
+// rate a larger cost than making the events).
+TEST(DisplayFeed, AQueueFilledAgainTakesThePublisherNoFreshMemory) {
+  EventHub hub;
+  constexpr std::size_t kBatch = 1000, kQueued = 100;
+  DisplayFeed display(hub, kBatch * kQueued);
+  ShownEvents shown;
+  display.add(&shown);
+  FrameWatch image(display);
+  const auto events = spread_events(2 * (kQueued + 1) * kBatch, 7);
+  std::vector<std::size_t> fresh;
+  for (int pass = 0; pass < 2; ++pass) {
+    const Event* from = events.data() + static_cast<std::size_t>(pass) * (kQueued + 1) * kBatch;
+    if (pass > 0) shown.hold_next();
+    hub.publish(from, kBatch);  // held by the display
+    ASSERT_TRUE(eventually([&] { return shown.holding(); }));
+    {
+      testing_support::LargeAllocations batches(kBatch * sizeof(Event));
+      for (std::size_t i = 1; i <= kQueued; ++i) hub.publish(from + i * kBatch, kBatch);
+      fresh.push_back(batches.count());
+    }
+    shown.let_go();
+    display.settle();
+  }
+  EXPECT_EQ(fresh[1], 0u) << "fresh batches the second time: " << fresh[1];
+  EXPECT_EQ(display.skipped(), 0u);
+  EXPECT_TRUE(testing_support::same_events(shown.shown, events));
 }
 
 // The board's event stream, its clock and its refusals.

@@ -25,6 +25,7 @@
 #include "bench/events/recording_file.h"
 #include "tests/bench/events/event_keeper.h"
 #include "tests/support/eventually.h"
+#include "tests/support/large_allocations.h"
 
 namespace Zelvar_Core::bench {
 namespace {
@@ -80,6 +81,39 @@ TEST(Recorder, WhatTheQueueCannotHoldIsDroppedAndCounted) {
   ASSERT_EQ(back.size(), 1000u);
   EXPECT_EQ(back.front().t, 10);
   EXPECT_EQ(back.back().t, 30);
+}
+
+// A disk that falls behind twice: the second time the queue fills, the
+// stream's thread copies into the room the writer handed back, taking no
+// fresh memory (fresh batches fault their pages in on the board's thread,
+// at the busy rate a larger cost than making the events), and the file
+// holds every event of both.
+TEST(Recorder, AQueueFilledAgainTakesTheStreamNoFreshMemory) {
+  constexpr std::size_t kBatch = 1000, kQueued = 100;
+  Recorder recorder(kBatch * kQueued);
+  recorder.start("twice.raw", evt2::header_text("2026-12-08 12:00:00", {}));
+  std::vector<Event> events;
+  for (std::size_t i = 0; i < 2 * kBatch * kQueued; ++i)
+    events.push_back({static_cast<std::int64_t>(i / 7), static_cast<std::uint16_t>(i % 640),
+                      static_cast<std::uint16_t>(i % 480), static_cast<std::uint8_t>(i % 3 == 0)});
+  std::vector<std::size_t> fresh;
+  for (std::size_t pass = 0; pass < 2; ++pass) {
+    recorder.hold_writer(true);
+    {
+      testing_support::LargeAllocations batches(kBatch * sizeof(Event));
+      for (std::size_t i = 0; i < kQueued; ++i)
+        recorder.on_events(events.data() + (pass * kQueued + i) * kBatch, kBatch);
+      fresh.push_back(batches.count());
+    }
+    recorder.hold_writer(false);
+    ASSERT_TRUE(
+        eventually([&] { return recorder.progress().events == (pass + 1) * kBatch * kQueued; }));
+  }
+  EXPECT_EQ(fresh[1], 0u) << "fresh batches the second time: " << fresh[1];
+  const RecordingStats stats = recorder.stop();
+  EXPECT_EQ(stats.error, "");
+  EXPECT_EQ(stats.dropped, 0u);
+  EXPECT_TRUE(same_events(read_all("twice.raw"), events));
 }
 
 // Runs `work` in a child process whose files may not grow past `limit`
