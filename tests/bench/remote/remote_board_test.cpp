@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "bench/board/bitstream.h"
@@ -239,6 +241,54 @@ TEST_F(RemoteBoardTest, TheBenchRenewsItsLeaseWhileLinkedAndClaimsAgainOneThatLa
   EXPECT_EQ(board.read_register("VTH_ON"), 2100);
   std::lock_guard lock(mutex);
   EXPECT_TRUE(failures.empty()) << failures.front();
+}
+
+TEST_F(RemoteBoardTest, ABenchThatClosesLetsGoOfTheBoardAndTheNextClaimsItAtOnce) {
+  // A renewal of the lease is held at the server until the bench gives its
+  // session back (or for a second): one that reached the board after the
+  // release would claim it anew for a bench that is gone.
+  struct HoldingARenewal : BoardService {
+    using BoardService::BoardService;
+    grpc::Status Claim(grpc::ServerContext* context, const v1::ClaimRequest* request,
+                       v1::ClaimReply* reply) override {
+      if (context->client_metadata().count("zelvar-session") != 0 && hold) {
+        std::unique_lock lock(mutex);
+        held = true;
+        changed.notify_all();
+        if (!changed.wait_for(lock, 1s, [&] { return released; }))
+          return {grpc::StatusCode::UNAVAILABLE, "The renewal never reached the board"};
+        hold = false;
+      }
+      return BoardService::Claim(context, request, reply);
+    }
+    grpc::Status Release(grpc::ServerContext* context, const v1::ReleaseRequest* request,
+                         v1::ReleaseReply* reply) override {
+      const grpc::Status status = BoardService::Release(context, request, reply);
+      std::lock_guard lock(mutex);
+      released = true;
+      changed.notify_all();
+      return status;
+    }
+    std::atomic<bool> hold{false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false, released = false;
+  };
+  use_lease_clock(30ms);  // renewed every 10 ms; never lapsing on its own
+  serve_as([](ServedBoard& s) { return std::make_unique<HoldingARenewal>(s); });
+  auto& holding = dynamic_cast<HoldingARenewal&>(*service);
+  auto first = std::make_unique<RemoteBoard>(redescribed_address, "", "first bench");
+  ASSERT_EQ(served->access.holder(), "first bench");
+  holding.hold = true;
+  {
+    std::unique_lock lock(holding.mutex);
+    ASSERT_TRUE(holding.changed.wait_for(lock, 10s, [&] { return holding.held; }));
+  }
+  first.reset();  // the bench closes while its lease's renewal is on its way
+  EXPECT_EQ(served->access.holder(), "") << "the bench that closed still holds the board";
+  std::unique_ptr<RemoteBoard> second;
+  EXPECT_NO_THROW(second = std::make_unique<RemoteBoard>(redescribed_address, "", "second bench"));
+  EXPECT_EQ(served->access.holder(), "second bench");
 }
 
 TEST_F(RemoteBoardTest, AnObserverThatThrowsEndsTheProgrammingAndTheBoardProgramsAgain) {
