@@ -130,10 +130,18 @@ TEST_F(RemoteBoardTest, TheInteractiveThreadIsAnsweredAtOnceAndTheBoardFollows) 
   EXPECT_TRUE(eventually([&] { return board.acquiring(); }));
   remote->stop_acquisition();
   EXPECT_TRUE(eventually([&] { return !board.acquiring(); }));
+  // Told on the remote board's command thread, read on this one.
+  std::mutex reset_mutex;
   std::string reset_done;
-  remote->resets.on_reset = [&](const std::string& name) { reset_done = name; };
+  remote->resets.on_reset = [&](const std::string& name) {
+    std::lock_guard lock(reset_mutex);
+    reset_done = name;
+  };
   remote->resets.reset_chip();
-  EXPECT_TRUE(eventually([&] { return reset_done == "reset_chip"; }));
+  EXPECT_TRUE(eventually([&] {
+    std::lock_guard lock(reset_mutex);
+    return reset_done == "reset_chip";
+  }));
 }
 
 TEST_F(RemoteBoardTest, ProgrammingTellsItsProgressAndCanBeCancelled) {
