@@ -5,7 +5,11 @@
 // does not say, one that lies).
 #include "bench/remote/client/remote_board.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -297,6 +301,85 @@ TEST_F(RemoteBoardTest, ABenchThatClosesLetsGoOfTheBoardAndTheNextClaimsItAtOnce
   std::unique_ptr<RemoteBoard> second;
   EXPECT_NO_THROW(second = std::make_unique<RemoteBoard>(redescribed_address, "", "second bench"));
   EXPECT_EQ(served->access.holder(), "second bench");
+}
+
+// A link to the server through which the server's first bytes on each
+// connection arrive `delay` after the connection was made: a distant board,
+// or one behind a slow TLS handshake, whose handshake takes that long.
+class SlowLink {
+ public:
+  SlowLink(int server_port, std::chrono::milliseconds delay)
+      : server_port_(server_port), delay_(delay) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(listener_, 8) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("no socket for the slow link");
+    port_ = ntohs(address.sin_port);
+    accepting_ = std::thread([this] { accept_all(); });
+  }
+  ~SlowLink() {
+    ::shutdown(listener_, SHUT_RDWR);
+    accepting_.join();
+    {
+      std::lock_guard lock(mutex_);
+      for (int fd : sockets_) ::shutdown(fd, SHUT_RDWR);
+    }
+    for (auto& pump : pumps_) pump.join();
+    for (int fd : sockets_) close(fd);
+    close(listener_);
+  }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  void accept_all() {
+    for (;;) {
+      const int client = accept(listener_, nullptr, nullptr);
+      if (client < 0) return;
+      const int server = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      address.sin_port = htons(static_cast<std::uint16_t>(server_port_));
+      connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      std::lock_guard lock(mutex_);
+      sockets_.push_back(client);
+      sockets_.push_back(server);
+      const auto open_at = std::chrono::steady_clock::now() + delay_;
+      pumps_.emplace_back([=] { pump(client, server, {}); });
+      pumps_.emplace_back([=] { pump(server, client, open_at); });
+    }
+  }
+  static void pump(int from, int to, std::chrono::steady_clock::time_point open_at) {
+    char bytes[16384];
+    for (;;) {
+      const ssize_t got = recv(from, bytes, sizeof bytes, 0);
+      if (got <= 0) break;
+      std::this_thread::sleep_until(open_at);  // the link's slowness, not a wait on anything
+      if (send(to, bytes, static_cast<std::size_t>(got), MSG_NOSIGNAL) != got) break;
+    }
+    ::shutdown(to, SHUT_WR);
+  }
+  const int server_port_;
+  const std::chrono::milliseconds delay_;
+  int listener_ = -1, port_ = 0;
+  std::mutex mutex_;
+  std::vector<int> sockets_;
+  std::vector<std::thread> pumps_;
+  std::thread accepting_;
+};
+
+TEST_F(RemoteBoardTest, ABoardWhoseHandshakeTakesHalfASecondIsReachedAllTheSame) {
+  serve();
+  SlowLink slow(server->port(), 500ms);
+  std::unique_ptr<RemoteBoard> remote;
+  ASSERT_NO_THROW(remote = std::make_unique<RemoteBoard>(slow.address(), "", "remote board test"));
+  EXPECT_TRUE(remote->connected());
+  EXPECT_EQ(server->access().holder(), "remote board test");
 }
 
 TEST_F(RemoteBoardTest, AnObserverThatThrowsEndsTheProgrammingAndTheBoardProgramsAgain) {
