@@ -103,12 +103,20 @@ RemoteBoard::~RemoteBoard() {
     wake_.notify_all();
   }
   command_thread_.join();  // what was asked before the end is still sent, if it can be
-  if (auto link = current_link()) {
-    v1::ReleaseReply released;
-    link->stub->Release(context(*link, 1).get(), v1::ReleaseRequest(), &released);
-    link->end();
-  }
-  link_thread_.join();
+  // The link ends, and its lease's renewal with it, before the session is
+  // given back: a renewal still on its way after the release would claim
+  // the board anew for a bench that is gone, until that lease lapsed.
+  const auto link = current_link();
+  if (link) link->end();
+  link_thread_.join();  // the link's threads are joined by link_lost()
+  if (link) release(*link);
+}
+
+void RemoteBoard::release(const Link& link) const {
+  // A short wait of its own, after everything else: the next bench claims
+  // the board at once instead of waiting for the lease to lapse.
+  v1::ReleaseReply released;
+  link.stub->Release(call_context(token_, link.session, 1).get(), v1::ReleaseRequest(), &released);
 }
 
 std::unique_ptr<grpc::ClientContext> RemoteBoard::context(const Link& link, double seconds) const {
@@ -310,8 +318,7 @@ void RemoteBoard::keep_linked() {
         link->end();
         link->stream.join();
         link->renewal.join();
-        v1::ReleaseReply released;
-        link->stub->Release(context(*link, 1).get(), v1::ReleaseRequest(), &released);
+        release(*link);
         return;
       }
       last_refusal.clear();

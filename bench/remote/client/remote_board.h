@@ -137,6 +137,8 @@ class RemoteBoard : public Board {
   // threads joined when one cannot start.
   void start_link_threads(const std::shared_ptr<Link>& link);
   void link_lost();
+  // Gives the link's session back, with a short deadline of its own.
+  void release(const Link& link) const;
   std::vector<Register> read_bank_from_board(Bank bank);
   // Writes on the board; returns how many of `writes`, from the first, it
   // made, and the last call's status and reason code.
@@ -158,7 +160,8 @@ class RemoteBoard : public Board {
   // board is being let go (one deadline for everything still sent then).
   std::unique_ptr<grpc::ClientContext> context(const Link& link, double seconds = 5) const;
   std::unique_ptr<grpc::ClientContext> context(const std::string& session, double seconds) const;
-  // How long the destructor gives the server, in all, to hear what was asked.
+  // How long the destructor gives the server, in all, to hear what was asked;
+  // the session's release has a second of its own after that.
   static constexpr std::chrono::seconds kShutdown{2};
   // The sentence a failed call is told with; "" when it succeeded.
   std::string failure_of(const grpc::Status& status, v1::Reason reason,

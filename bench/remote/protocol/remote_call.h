@@ -31,6 +31,8 @@ std::unique_ptr<grpc::ClientContext> call_context(const std::string& token,
 // `largest_message` bytes (0: the library's 4 MiB) is refused with
 // RESOURCE_EXHAUSTED rather than read.
 constexpr std::chrono::milliseconds kKeepalive{1000}, kPingTimeout{2000};
+// How long one attempt to connect may take, its handshake included.
+constexpr std::chrono::milliseconds kConnectAttempt{3000};
 std::shared_ptr<grpc::Channel> board_channel(const std::string& address,
                                              const std::string& tls_ca = "",
                                              std::size_t largest_message = 0);

@@ -193,8 +193,8 @@ class BoardServerTest : public ::testing::Test {
   void serve_as(const std::function<std::unique_ptr<BoardService>(ServedBoard&)>& make,
                 int port = 0) {
     stop_redescribed();
-    served = std::make_unique<ServedBoard>(board, "",
-                                           std::make_shared<spdlog::logger>("pravel-board", log));
+    served = std::make_unique<ServedBoard>(
+        board, "", std::make_shared<spdlog::logger>("pravel-board", log), clock, lease);
     service = make(*served);
     simulator = std::make_unique<SimulatorService>(*served);
     grpc::ServerBuilder builder;

@@ -5,13 +5,19 @@
 // does not say, one that lies).
 #include "bench/remote/client/remote_board.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "bench/board/bitstream.h"
@@ -128,10 +134,18 @@ TEST_F(RemoteBoardTest, TheInteractiveThreadIsAnsweredAtOnceAndTheBoardFollows) 
   EXPECT_TRUE(eventually([&] { return board.acquiring(); }));
   remote->stop_acquisition();
   EXPECT_TRUE(eventually([&] { return !board.acquiring(); }));
+  // Told on the remote board's command thread, read on this one.
+  std::mutex reset_mutex;
   std::string reset_done;
-  remote->resets.on_reset = [&](const std::string& name) { reset_done = name; };
+  remote->resets.on_reset = [&](const std::string& name) {
+    std::lock_guard lock(reset_mutex);
+    reset_done = name;
+  };
   remote->resets.reset_chip();
-  EXPECT_TRUE(eventually([&] { return reset_done == "reset_chip"; }));
+  EXPECT_TRUE(eventually([&] {
+    std::lock_guard lock(reset_mutex);
+    return reset_done == "reset_chip";
+  }));
 }
 
 TEST_F(RemoteBoardTest, ProgrammingTellsItsProgressAndCanBeCancelled) {
@@ -239,6 +253,133 @@ TEST_F(RemoteBoardTest, TheBenchRenewsItsLeaseWhileLinkedAndClaimsAgainOneThatLa
   EXPECT_EQ(board.read_register("VTH_ON"), 2100);
   std::lock_guard lock(mutex);
   EXPECT_TRUE(failures.empty()) << failures.front();
+}
+
+TEST_F(RemoteBoardTest, ABenchThatClosesLetsGoOfTheBoardAndTheNextClaimsItAtOnce) {
+  // A renewal of the lease is held at the server until the bench gives its
+  // session back (or for a second): one that reached the board after the
+  // release would claim it anew for a bench that is gone.
+  struct HoldingARenewal : BoardService {
+    using BoardService::BoardService;
+    grpc::Status Claim(grpc::ServerContext* context, const v1::ClaimRequest* request,
+                       v1::ClaimReply* reply) override {
+      if (context->client_metadata().count("zelvar-session") != 0 && hold) {
+        std::unique_lock lock(mutex);
+        held = true;
+        changed.notify_all();
+        if (!changed.wait_for(lock, 1s, [&] { return released; }))
+          return {grpc::StatusCode::UNAVAILABLE, "The renewal never reached the board"};
+        hold = false;
+      }
+      return BoardService::Claim(context, request, reply);
+    }
+    grpc::Status Release(grpc::ServerContext* context, const v1::ReleaseRequest* request,
+                         v1::ReleaseReply* reply) override {
+      const grpc::Status status = BoardService::Release(context, request, reply);
+      std::lock_guard lock(mutex);
+      released = true;
+      changed.notify_all();
+      return status;
+    }
+    std::atomic<bool> hold{false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false, released = false;
+  };
+  use_lease_clock(30ms);  // renewed every 10 ms; never lapsing on its own
+  serve_as([](ServedBoard& s) { return std::make_unique<HoldingARenewal>(s); });
+  auto& holding = dynamic_cast<HoldingARenewal&>(*service);
+  auto first = std::make_unique<RemoteBoard>(redescribed_address, "", "first bench");
+  ASSERT_EQ(served->access.holder(), "first bench");
+  holding.hold = true;
+  {
+    std::unique_lock lock(holding.mutex);
+    ASSERT_TRUE(holding.changed.wait_for(lock, 10s, [&] { return holding.held; }));
+  }
+  first.reset();  // the bench closes while its lease's renewal is on its way
+  EXPECT_EQ(served->access.holder(), "") << "the bench that closed still holds the board";
+  std::unique_ptr<RemoteBoard> second;
+  EXPECT_NO_THROW(second = std::make_unique<RemoteBoard>(redescribed_address, "", "second bench"));
+  EXPECT_EQ(served->access.holder(), "second bench");
+}
+
+// A link to the server through which the server's first bytes on each
+// connection arrive `delay` after the connection was made: a distant board,
+// or one behind a slow TLS handshake, whose handshake takes that long.
+class SlowLink {
+ public:
+  SlowLink(int server_port, std::chrono::milliseconds delay)
+      : server_port_(server_port), delay_(delay) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(listener_, 8) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("no socket for the slow link");
+    port_ = ntohs(address.sin_port);
+    accepting_ = std::thread([this] { accept_all(); });
+  }
+  ~SlowLink() {
+    ::shutdown(listener_, SHUT_RDWR);
+    accepting_.join();
+    {
+      std::lock_guard lock(mutex_);
+      for (int fd : sockets_) ::shutdown(fd, SHUT_RDWR);
+    }
+    for (auto& pump : pumps_) pump.join();
+    for (int fd : sockets_) close(fd);
+    close(listener_);
+  }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  void accept_all() {
+    for (;;) {
+      const int client = accept(listener_, nullptr, nullptr);
+      if (client < 0) return;
+      const int server = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      address.sin_port = htons(static_cast<std::uint16_t>(server_port_));
+      connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      std::lock_guard lock(mutex_);
+      sockets_.push_back(client);
+      sockets_.push_back(server);
+      const auto open_at = std::chrono::steady_clock::now() + delay_;
+      pumps_.emplace_back([=] { pump(client, server, {}); });
+      pumps_.emplace_back([=] { pump(server, client, open_at); });
+    }
+  }
+  static void pump(int from, int to, std::chrono::steady_clock::time_point open_at) {
+    char bytes[16384];
+    for (;;) {
+      const ssize_t got = recv(from, bytes, sizeof bytes, 0);
+      if (got <= 0) break;
+      std::this_thread::sleep_until(open_at);  // the link's slowness, not a wait on anything
+      if (send(to, bytes, static_cast<std::size_t>(got), MSG_NOSIGNAL) != got) break;
+    }
+    ::shutdown(to, SHUT_WR);
+  }
+  const int server_port_;
+  const std::chrono::milliseconds delay_;
+  int listener_ = -1, port_ = 0;
+  std::mutex mutex_;
+  std::vector<int> sockets_;
+  std::vector<std::thread> pumps_;
+  std::thread accepting_;
+};
+
+TEST_F(RemoteBoardTest, ABoardWhoseHandshakeTakesHalfASecondIsReachedAllTheSame) {
+  serve();
+  SlowLink slow(server->port(), 500ms);
+  std::unique_ptr<RemoteBoard> remote;
+  ASSERT_NO_THROW(remote = std::make_unique<RemoteBoard>(slow.address(), "", "remote board test"));
+  EXPECT_TRUE(remote->connected());
+  EXPECT_EQ(server->access().holder(), "remote board test");
 }
 
 TEST_F(RemoteBoardTest, AnObserverThatThrowsEndsTheProgrammingAndTheBoardProgramsAgain) {
