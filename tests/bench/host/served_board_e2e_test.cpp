@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 
 #include "bench/events/hdf5_export.h"
 #include "bench/events/recording_file.h"
@@ -479,12 +480,13 @@ class FakePythonBoard : public Bench {
               0)
         << "protoc and its gRPC Python plugin make the stubs (scripts/deps.sh installs them)";
     server = std::make_unique<testing_support::BoardServerProcess>(
-        folder,
-        std::vector<std::string>{"/usr/bin/python3",
-                                 ZELVAR_SOURCE_DIR "/examples/python_board/fake_board.py"},
-        stubs);
+        folder, server_command(), stubs + ":" ZELVAR_SOURCE_DIR "/examples/python_board");
     ASSERT_FALSE(server->address.empty()) << server->printed();
     Bench::SetUp();
+  }
+  // The Python server run, its program first.
+  virtual std::vector<std::string> server_command() {
+    return {"/usr/bin/python3", ZELVAR_SOURCE_DIR "/examples/python_board/fake_board.py"};
   }
 };
 
@@ -508,6 +510,57 @@ TEST_F(FakePythonBoard, TheAdcMonitorShowsItsTwoChannelsAndNoNan) {
     for (double y : channel.data_y) ASSERT_TRUE(std::isfinite(y)) << key;
   EXPECT_EQ(adc->GetStatusBar()->GetStatusText().Lower().Find("nan"), wxNOT_FOUND);
   EXPECT_EQ(window().image_panel->sensor_size(), wxSize(640, 480));
+}
+
+// The fake board's server losing events on the way (lying_board.py --lie
+// link_losses): every fifth batch never sent, and its queue saying it dropped
+// 1,000 events before each batch. The window tells each kind apart.
+class LinkLossesBoard : public FakePythonBoard {
+ protected:
+  std::vector<std::string> server_command() override {
+    return {"/usr/bin/python3", ZELVAR_SOURCE_DIR "/tests/bench/remote/lying_board.py", "--lie",
+            "link_losses"};
+  }
+  // Whether a warning of the log since the mark matches `pattern`.
+  bool warned(const std::string& pattern) {
+    const std::regex matching(pattern);
+    for (const auto& entry : LogBook::instance().since(log_mark))
+      if (entry.level == spdlog::level::warn && std::regex_match(entry.message, matching))
+        return true;
+    return false;
+  }
+};
+
+TEST_F(LinkLossesBoard, TheWindowTellsWhatTheServerDroppedApartFromWhatTransitLost) {
+  mark_log();
+  presenter().toggle_recording();
+  ASSERT_TRUE(presenter().recording()) << message();
+  // Told at warning level as they are seen, each kind in its own sentence.
+  EXPECT_TRUE(wait_for([&] {
+    return warned(
+        "The board server dropped [0-9,]+ events \\([0-9,]+ since its stream's call "
+        "began\\)");
+  })) << message();
+  EXPECT_TRUE(wait_for([&] {
+    return warned("[0-9,]+ batch(es)? of events lost in transit from the board server");
+  })) << message();
+  presenter().toggle_recording();
+  ASSERT_FALSE(presenter().recording());
+  // The recording's end says which losses it has, one kind after the other.
+  const std::string file = fs::path(presenter().last_recording()).filename().string();
+  EXPECT_TRUE(std::regex_match(
+      message(), std::regex("Recorded " + file +
+                            ": .*, [0-9,]+ events, 0 dropped; [1-9][0-9,]* events dropped by the "
+                            "board server; [1-9][0-9,]* batch(es)? of events lost in transit "
+                            "from the board server")))
+      << message();
+  EXPECT_TRUE(warned("Recording " + file +
+                     ": [1-9][0-9,]* events dropped by the board server \\(the file has gaps "
+                     "there\\)"));
+  EXPECT_TRUE(warned("Recording " + file +
+                     ": [1-9][0-9,]* batch(es)? of events lost in transit from the board server "
+                     "\\(the file has gaps there\\)"));
+  presenter().stop_main_img_thread();
 }
 
 }  // namespace
