@@ -15,6 +15,14 @@ std::string lower(std::string text) {
   return text;
 }
 
+// "100,005": the digits in groups of three.
+std::string grouped(std::size_t count) {
+  std::string digits = std::to_string(count);
+  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
+    digits.insert(static_cast<std::size_t>(at), ",");
+  return digits;
+}
+
 }  // namespace
 
 ValuesList::ValuesList(wxWindow* parent, const ValuesMap& values,
@@ -113,9 +121,8 @@ void ValuesPanel::init_large(const ValuesMap& values) {
   find_row_ = new wxBoxSizer(wxHORIZONTAL);
   find_field = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(240, -1));
   find_field->SetHint("Find a register");
-  find_row_->Add(
-      new wxStaticText(this, wxID_ANY, wxString::Format("%zu registers", values_.size())), 0,
-      wxALIGN_CENTER_VERTICAL | wxRIGHT, 10);
+  find_row_->Add(new wxStaticText(this, wxID_ANY, wxString(grouped(values_.size()) + " registers")),
+                 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 10);
   find_row_->Add(find_field, 1, wxEXPAND);
   vbox->Insert(0, find_row_, 0, wxEXPAND | wxALL, 5);
   values_list = new ValuesList(this, values_, listed_);
