@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace Zelvar_Core::bench {
 
@@ -21,6 +22,30 @@ class LossWatch {
  private:
   std::uint64_t seen_ = 0;
 };
+
+// What a served board's stream lost on its way to the bench, apart from what
+// the board itself lost: the events the server's queue dropped (its count is
+// of one stream call, and a new call counts from 0 again) and the batches
+// that never arrived (lost in transit). Each kind is told apart.
+class LinkLosses {
+ public:
+  // Counting starts here: the server's count and the batches lost so far.
+  void restart(std::uint64_t dropped, std::uint64_t transit);
+  // What each kind lost since the last look, one sentence each, none when
+  // nothing was; the totals since the restart grow by as much.
+  std::vector<std::string> look(std::uint64_t dropped, std::uint64_t transit);
+  std::uint64_t dropped() const { return dropped_total_; }
+  std::uint64_t transit() const { return transit_total_; }
+
+ private:
+  std::uint64_t dropped_seen_ = 0, transit_seen_ = 0;
+  std::uint64_t dropped_total_ = 0, transit_total_ = 0;
+};
+
+// "1,234 events dropped by the board server"
+std::string dropped_by_server_text(std::uint64_t events);
+// "3 batches of events lost in transit from the board server"
+std::string lost_in_transit_text(std::uint64_t batches);
 
 // The events the board lost between two readings of its count, or, when the
 // count went back, the sentence that says so (`went_back` set).

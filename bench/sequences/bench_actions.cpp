@@ -41,8 +41,7 @@ std::string kept_recording_text(const RecordingStats& stats) {
 BoardBench::BoardBench(Board& board, BenchFolders folders, const std::atomic<bool>& aborted)
     : board_(board), folders_(std::move(folders)), aborted_(aborted) {
   losses_.restart(board_.lost_by_board());
-  dropped_seen_ = board_.dropped_by_server();
-  transit_seen_ = board_.batches_lost_in_transit();
+  link_losses_.restart(board_.dropped_by_server(), board_.batches_lost_in_transit());
 }
 
 void BoardBench::look_for_losses() {
@@ -56,18 +55,9 @@ void BoardBench::look_for_losses() {
   }
   if (!on_loss) return;
   if (const std::string news = losses_.look(board_.lost_by_board()); !news.empty()) on_loss(news);
-  // The server's count is of its stream's call: a new call counts from 0 again.
-  const std::uint64_t dropped = board_.dropped_by_server();
-  if (dropped > dropped_seen_)
-    on_loss(fmt::format("The board server dropped {} events ({} since its stream's call began)",
-                        count_text(dropped - dropped_seen_), count_text(dropped)));
-  dropped_seen_ = dropped;
-  const std::uint64_t transit = board_.batches_lost_in_transit();
-  if (transit > transit_seen_)
-    on_loss(fmt::format("{} {} of events lost in transit from the board server",
-                        count_text(transit - transit_seen_),
-                        transit - transit_seen_ == 1 ? "batch" : "batches"));
-  transit_seen_ = transit;
+  for (const std::string& news :
+       link_losses_.look(board_.dropped_by_server(), board_.batches_lost_in_transit()))
+    on_loss(news);
 }
 
 std::function<void(const std::string&)> BoardBench::stream_break_listener() {

@@ -102,7 +102,7 @@ class BoardBench : public BenchActions {
   // Tells on_loss what the board lost since the last look.
   void look_for_losses();
   LossWatch losses_;
-  std::uint64_t dropped_seen_ = 0, transit_seen_ = 0;
+  LinkLosses link_losses_;
   struct Breaks {
     std::mutex mutex;
     std::string why;  // a break not yet told by a step

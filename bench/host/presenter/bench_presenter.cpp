@@ -238,8 +238,15 @@ void BenchPresenter::update_status() {
 }
 
 void BenchPresenter::log_losses() {
-  const std::string news = losses_.look(model_.board().lost_by_board());
+  auto& board = model_.board();
+  const std::string news = losses_.look(board.lost_by_board());
   if (!news.empty()) logger->warn("{}", news);
+  // What a served board's stream lost on its way here, each kind apart.
+  for (const std::string& lost :
+       link_losses_.look(board.dropped_by_server(), board.batches_lost_in_transit())) {
+    logger->warn("{}", lost);
+    status_.message(lost);
+  }
 }
 
 void BenchPresenter::report_cancelled(const std::string& what) {
@@ -299,7 +306,11 @@ void BenchPresenter::sync_stream_view() {
   follow_geometry(false);  // once the last frame of a stream that stopped is taken
   rates_.follow(streaming_now);
   const std::uint64_t lost = model_.board().lost_by_board();
-  if (!was_following && live_.following()) losses_.restart(lost);
+  if (!was_following && live_.following()) {
+    losses_.restart(lost);
+    link_losses_.restart(model_.board().dropped_by_server(),
+                         model_.board().batches_lost_in_transit());
+  }
   if (was_following && !live_.following() && lost > 0)
     logger->warn("{} events lost while acquiring: the host fell behind the board's stream",
                  count_text(lost));

@@ -151,7 +151,8 @@ class BenchPresenter : public Presenter {
   AdcMonitor adc_;
   Editors editors_;
   RateMeter rates_;
-  LossWatch losses_;  // the board's lost events, told as they rise
+  LossWatch losses_;        // the board's lost events, told as they rise
+  LinkLosses link_losses_;  // and a served board's, on the way here
   std::unique_ptr<ProgrammingProgress> progress_;
   wxTimer stream_timer_;  // the recording's or playback's line, every second
   std::string last_capture_;

@@ -4,6 +4,7 @@
 #include <wx/checkbox.h>
 #include <wx/textctrl.h>
 
+#include <algorithm>
 #include <map>
 #include <stdexcept>
 #include <utility>
@@ -30,7 +31,19 @@ std::string joined(const std::vector<std::string>& parts, const char* separator)
 Editors::Editors(BenchModel& model, StatusLine& status, std::shared_ptr<spdlog::logger> logger)
     : model_(model), status_(status), logger_(std::move(logger)) {}
 
-void Editors::attach(BenchMainWindow& window) { view_ = &window; }
+void Editors::attach(BenchMainWindow& window) {
+  view_ = &window;
+  // A large bank's one field: another register chosen is shown as the board holds it.
+  // Its tooltip is the new register's, also when the field is drawn anew.
+  const auto chosen = [this](ValuesPanel* panel, void (Editors::*refresh)(Refresh)) {
+    panel->on_choice = [this, panel, refresh] {
+      for (const auto& [label, field] : panel->values_widgets) fields_.forget(field);
+      (this->*refresh)(Refresh::All);
+    };
+  };
+  chosen(view_->edit_register_device_frame->panel_values, &Editors::refresh_registers);
+  chosen(view_->edit_dac_frame->panel_values, &Editors::refresh_dacs);
+}
 
 BenchChipEditor& Editors::chip_editor() {
   return dynamic_cast<BenchChipEditor&>(*view_->edit_register_chip_frame);
@@ -71,27 +84,35 @@ void Editors::refresh_values(ValuesView& editor, const ValuesMap& values,
 void Editors::describe_fields(ValuesView& editor, const std::vector<Register>& ranges) {
   // The fields are made with the first values: each then says what its
   // register is, its range and unit (the unit in the caption too), and a
-  // read-only one takes no typing.
+  // read-only one takes no typing. A large bank's one field says it of the
+  // register chosen, each time it is shown.
   auto* panel = editor.panel_values;
-  if (described_.count(panel)) return;
+  if (!panel->large() && described_.count(panel)) return;
   described_.insert(panel);
   std::map<wxWindow*, wxWindow*> captions;  // field -> its caption, the cell before it
   auto* grid = panel->grid_register;
   for (std::size_t i = 1; i < grid->GetItemCount(); i += 2)
     captions[grid->GetItem(i)->GetWindow()] = grid->GetItem(i - 1)->GetWindow();
-  for (const auto& r : ranges) {
+  const auto describe = [&](const Register& r) {
     const auto field = panel->values_widgets.find(r.name);
-    if (field == panel->values_widgets.end()) continue;
+    if (field == panel->values_widgets.end()) return;
     field->second->SetToolTip(wxString::FromUTF8(register_tip(r, "Apply writes it")));
     field->second->SetEditable(!r.read_only);
     const auto caption = captions.find(field->second);
-    if (caption == captions.end() || caption->second == nullptr) continue;
+    if (caption == captions.end() || caption->second == nullptr) return;
     // The captions keep the size they were made with: each takes its new text's.
     wxWindow* text = caption->second;
     text->SetLabel(wxString::FromUTF8(register_caption(r)));
     text->SetMinSize(wxDefaultSize);
     text->InvalidateBestSize();
     text->SetMinSize(text->GetBestSize());
+  };
+  if (panel->large()) {
+    const auto chosen = std::find_if(ranges.begin(), ranges.end(),
+                                     [&](const Register& r) { return r.name == panel->chosen(); });
+    if (chosen != ranges.end()) describe(*chosen);
+  } else {
+    for (const auto& r : ranges) describe(r);
   }
   panel->Layout();
   editor.Fit();
@@ -135,10 +156,21 @@ bool Editors::refresh(wxWindowID editor) {
 }
 
 void Editors::write(wxWindowID editor) {
+  // A large bank's list shows what the board holds after the write, refused or not.
+  const auto write_values = [this](ValuesView& values, void (Editors::*refresh)(Refresh)) {
+    if (!values.panel_values->large()) return write_fields(widgets_of(values));
+    try {
+      write_fields(widgets_of(values));
+    } catch (...) {
+      (this->*refresh)(Refresh::KeepEdits);
+      throw;
+    }
+    (this->*refresh)(Refresh::KeepEdits);
+  };
   if (editor == view_->edit_register_device_frame->GetId())
-    write_fields(widgets_of(*view_->edit_register_device_frame));
+    write_values(*view_->edit_register_device_frame, &Editors::refresh_registers);
   else if (editor == view_->edit_dac_frame->GetId())
-    write_fields(widgets_of(*view_->edit_dac_frame));
+    write_values(*view_->edit_dac_frame, &Editors::refresh_dacs);
   else if (editor == view_->edit_register_chip_frame->GetId())
     write_fields(view_->edit_register_chip_frame->edit_panel().field_widgets());
   else
@@ -190,9 +222,7 @@ void Editors::rebuild() {
   for (ValuesView* editor : {view_->edit_register_device_frame, view_->edit_dac_frame}) {
     auto* panel = editor->panel_values;
     for (const auto& [label, field] : panel->values_widgets) fields_.forget(field);
-    panel->grid_register->Clear(true);  // the captions and fields go
-    panel->values_widgets.clear();
-    panel->init_flag = false;  // the next update makes the rows
+    panel->clear_rows();  // the next update makes the rows
     described_.erase(panel);
   }
   for (const auto& [label, field] : chip_editor().signals_panel->values_widgets)

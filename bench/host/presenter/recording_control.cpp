@@ -41,6 +41,7 @@ void RecordingControl::abandon() {
 void RecordingControl::streaming() {
   path_ = recorder_.progress().path;
   lost_before_ = board_.lost_by_board();
+  link_losses_.restart(board_.dropped_by_server(), board_.batches_lost_in_transit());
   logger_->info("Recording started: {}", path_);
   status_.message("Recording to " + path_);
 }
@@ -53,8 +54,12 @@ void RecordingControl::end(const std::string& why) {
   stats.lost_by_board = lost_during.lost;
   stats.lost_unknown = lost_during.went_back;
   const std::string file = std::filesystem::path(stats.path).filename().string();
+  link_losses_.look(board_.dropped_by_server(), board_.batches_lost_in_transit());
   const std::string lost_text = lost_during_text(stats);
-  const std::string lost = lost_text.empty() ? "" : "; " + lost_text;
+  std::string lost = lost_text.empty() ? "" : "; " + lost_text;
+  // A served board's stream: what the server dropped and what never arrived, apart.
+  if (link_losses_.dropped() > 0) lost += "; " + dropped_by_server_text(link_losses_.dropped());
+  if (link_losses_.transit() > 0) lost += "; " + lost_in_transit_text(link_losses_.transit());
   logger_->info("Recording stopped ({}): {}, {}, {} events, {} dropped, {:.1f} s{}", why,
                 stats.path, size_text(stats.bytes), count_text(stats.events),
                 count_text(stats.dropped), stats.seconds, lost);
@@ -65,6 +70,12 @@ void RecordingControl::end(const std::string& why) {
     logger_->warn("Recording {}: {} (the file has gaps there)", file,
                   lost_by_board_text(stats.lost_by_board));
   if (!stats.lost_unknown.empty()) logger_->warn("Recording {}: {}", file, stats.lost_unknown);
+  if (link_losses_.dropped() > 0)
+    logger_->warn("Recording {}: {} (the file has gaps there)", file,
+                  dropped_by_server_text(link_losses_.dropped()));
+  if (link_losses_.transit() > 0)
+    logger_->warn("Recording {}: {} (the file has gaps there)", file,
+                  lost_in_transit_text(link_losses_.transit()));
   if (!stats.error.empty()) {
     status_.error("Recording stopped: cannot write " + stats.path + ": " + stats.error +
                   "; what was written stays readable (" + count_text(stats.events) + " events)");

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/board/lost_events.h"
 #include "bench/board/simulated_board.h"
 #include "bench/events/recorder.h"
 #include "bench/host/presenter/status_line.h"
@@ -43,6 +44,7 @@ class RecordingControl {
   Recorder recorder_;
   std::string path_;
   std::uint64_t lost_before_ = 0;  // the board's losses when the recording began
+  LinkLosses link_losses_;         // a served board's stream's, since it began
 };
 
 }  // namespace Zelvar_Core::bench

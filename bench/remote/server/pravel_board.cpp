@@ -5,6 +5,8 @@
 #include <spdlog/spdlog.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 
@@ -38,6 +40,12 @@ int main(int argc, char** argv) {
   app.add_option("--tls-key", tls_key,
                  "The TLS certificate's private key, in PEM file F that only its owner reads")
       ->type_name("F");
+  double lease_seconds = std::chrono::duration<double>(options.lease).count();
+  app.add_option("--lease", lease_seconds,
+                 "How long the holder keeps the board after its last call, in seconds (default "
+                 "10)")
+      ->type_name("S")
+      ->check(CLI::Range(0.1, 3600.0));
   app.add_option("--sensor", sensor,
                  "The sensor simulated: 640x480 (the AER-640, the default) or 320x240 (the "
                  "AER-320: its own registers, two ADC channels, no test pattern, no serial port)")
@@ -60,6 +68,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pravel-board: %s. See pravel-board --help.\n", e.what());
     return 2;
   }
+  options.lease = std::chrono::milliseconds(std::lround(lease_seconds * 1000));
   auto logger = spdlog::stderr_color_mt("pravel-board");
   // SIGINT and SIGTERM are waited for here, not delivered to a thread.
   sigset_t stop;

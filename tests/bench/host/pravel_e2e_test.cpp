@@ -811,14 +811,13 @@ TEST_F(SmallSensor, ARecordingFromItPlaysBackAndExportsAs320By240) {
 
 // A board declaring many more registers than a list holds: the Sweep window
 // lists those the user looks for rather than every one, and a sequence on it
-// runs to its report. (The register editors still make a field for each
-// register, so the board is kept to a size they build in a moment.)
+// runs to its report.
 class HugeBoard : public Bench {
  protected:
-  static constexpr int kRegisters = 2000;
+  virtual int registers() const { return 2000; }
   std::unique_ptr<Board> served_board() override {
     BoardDeclaration declaration = declaration_of(SimulatedSensor::Aer640);
-    for (int i = 0; i < kRegisters; ++i)
+    for (int i = 0; i < registers(); ++i)
       declaration.device_registers.push_back(
           Register{fmt::format("REG_{:06d}", i), 0, 0, 4095, "", "A register of many"});
     auto board = std::make_unique<SimulatedDevice>(SimulatedSensor::Aer640, std::move(declaration));
@@ -863,6 +862,55 @@ TEST_F(HugeBoard, ASequenceRunsToItsReport) {
   std::ifstream report(runner.last_report());
   const std::string text((std::istreambuf_iterator<char>(report)), {});
   EXPECT_NE(text.find("REG_001999"), std::string::npos);
+}
+
+// A board of 100,000 registers: the window shows, and the registers editor
+// lists them all without a field each; the register found is edited and written.
+class VastBoard : public HugeBoard {
+ protected:
+  int registers() const override { return 100000; }
+};
+
+TEST_F(VastBoard, TheWindowShowsAndTheEditorFindsAndWritesAnyRegister) {
+  ASSERT_TRUE(session->window->IsShown());
+  choose(window().menu_bar->menu_edit->item_reg_dev);
+  auto* editor = window().edit_register_device_frame;
+  ASSERT_TRUE(editor->IsShown());
+  auto* panel = editor->panel_values;
+  ASSERT_TRUE(panel->large());
+  ASSERT_TRUE(panel->find_field->IsShownOnScreen());
+  ASSERT_TRUE(panel->values_list->IsShownOnScreen());
+  const auto declared = declaration_of(SimulatedSensor::Aer640).device_registers.size();
+  EXPECT_EQ(panel->values_list->GetItemCount(), static_cast<long>(declared) + registers());
+  EXPECT_EQ(panel->values_widgets.size(), 1u) << "a field for each register";
+
+  type(panel->find_field, "reg_09999");  // whatever its case
+  ASSERT_EQ(panel->values_list->GetItemCount(), 10);
+  EXPECT_EQ(panel->values_list->GetItemText(3), "REG_099993");
+  EXPECT_EQ(panel->chosen(), "REG_099990");  // the first found
+  panel->values_list->SetItemState(5, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  ASSERT_EQ(panel->chosen(), "REG_099995");
+  EXPECT_EQ(caption(editor, "REG_099995"), "REG_099995");
+  EXPECT_EQ(field(editor, "REG_099995")->GetToolTipText(),
+            "REG_099995: A register of many; 0 to 4095; Apply writes it");
+  type(field(editor, "REG_099995"), "7");
+  click(panel->button_apply);
+  EXPECT_EQ(message(), "Written to the board: REG_099995 0 \u2192 7");
+  EXPECT_EQ(huge->read_register("REG_099995"), 7);
+  EXPECT_TRUE(wait_for([&] { return panel->values_list->GetItemText(5, 1) == "7"; }));
+
+  // Typed, not applied, and another register chosen: the text waits for its register.
+  type(field(editor, "REG_099995"), "9");
+  panel->values_list->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  ASSERT_EQ(panel->chosen(), "REG_099991");
+  EXPECT_EQ(field(editor, "REG_099991")->GetValue(), "0");
+  EXPECT_EQ(presenter().editor_fields().state(field(editor, "REG_099991")), FieldState::Clean);
+  panel->values_list->SetItemState(5, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  EXPECT_EQ(field(editor, "REG_099995")->GetValue(), "9");
+  EXPECT_EQ(presenter().editor_fields().state(field(editor, "REG_099995")), FieldState::Pending);
+  EXPECT_EQ(huge->read_register("REG_099995"), 7);
+  click(panel->button_apply);
+  EXPECT_EQ(huge->read_register("REG_099995"), 9);
 }
 
 // A board that becomes another sensor while the bench runs, as a served

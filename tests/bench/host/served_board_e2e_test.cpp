@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 
 #include "bench/events/hdf5_export.h"
 #include "bench/events/recording_file.h"
@@ -70,8 +71,8 @@ class ServedBench : public Bench {
   std::shared_ptr<grpc::Channel> channel() {
     return grpc::CreateChannel(server->address, grpc::InsecureChannelCredentials());
   }
-  // Whether the served board streams, as its server says.
-  bool served_acquiring() {
+  // The served board's state, as its server says.
+  v1::BoardState served_state() {
     auto context = call();
     auto watch = v1::Board::NewStub(channel())->WatchBoard(context.get(), v1::WatchBoardRequest());
     v1::BoardState state;
@@ -79,8 +80,9 @@ class ServedBench : public Bench {
     context->TryCancel();
     watch->Finish();
     EXPECT_TRUE(read) << "the server did not answer";
-    return state.acquiring();
+    return state;
   }
+  bool served_acquiring() { return served_state().acquiring(); }
   static std::unique_ptr<grpc::ClientContext> call() {
     auto context = std::make_unique<grpc::ClientContext>();
     context->set_deadline(std::chrono::system_clock::now() + 5s);
@@ -283,26 +285,55 @@ TEST_F(ServedBench, AStartTheFrozenServerNeverDoesIsNotToldAsStarted) {
 }
 
 TEST_F(ServedBench, AFrozenServerIsLostInSecondsAndTheBenchClaimsTheBoardAgainWhenItAnswers) {
+  // The server frozen for longer than its lease, which lapses meanwhile: a
+  // lease of 2 s stands for the usual 10 s and a freeze of 15 s.
+  constexpr auto kLease = 2s;
+  stop();
+  server->restart({"--lease", "2"});
+  ASSERT_FALSE(server->address.empty()) << server->printed();
+  start();
   testing_support::EventKeeper arrived;
   Subscription hear(served().events(), arrived);
   presenter().toggle_recording();
   ASSERT_TRUE(wait_for([&] { return arrived.size() > 50000; }));
   ::kill(server->pid(), SIGSTOP);  // the server keeps its connections and answers nothing
+  const auto frozen = std::chrono::steady_clock::now();
   // Lost once the keepalive finds it silent (3 s); the cap is only a bound on a failure.
   EXPECT_TRUE(testing_support::pump_until(
       [&] { return status(kStatusConnection) == connection_text(false); }, 15s))
       << status(kStatusConnection);
   EXPECT_FALSE(presenter().recording());
-  const RecordingInfo info = RecordingReader::scan(presenter().last_recording());
-  EXPECT_GE(info.events, 50000u);  // whole, up to the loss
-  EXPECT_LE(info.events, arrived.size());
+  // Whole: every event the bench heard is in the file, in order, and the
+  // file reads back to its end.
+  const std::string path = presenter().last_recording();
+  const RecordingInfo info = RecordingReader::scan(path);
+  EXPECT_EQ(info.partial_bytes, 0u);
+  std::vector<Event> heard;
+  {
+    std::lock_guard lock(arrived.mutex);
+    heard = arrived.events;
+  }
+  EXPECT_GT(heard.size(), 50000u);
+  EXPECT_EQ(info.events, heard.size());
+  EXPECT_TRUE(testing_support::same_events(testing_support::read_all(path), heard));
 
+  // The holder's last call came before the freeze: its lease is over once
+  // the server's clock has gone a lease past it.
+  ASSERT_TRUE(testing_support::pump_until(
+      [&] { return std::chrono::steady_clock::now() > frozen + kLease; }, 15s));
   ::kill(server->pid(), SIGCONT);
-  // The board is claimed again as it is: still streaming.
+  // The board is claimed again, as it is: still streaming.
   ASSERT_TRUE(testing_support::pump_until(
       [&] { return status(kStatusConnection) == connection_text(true); }, 15s))
       << status(kStatusConnection);
   ASSERT_TRUE(wait_for([&] { return presenter().acquiring(); }));
+  EXPECT_TRUE(wait_for([&] { return served_state().held_by() == "pravel e2e test"; }));
+  // By a new claim: the server made the bench a second session, the first having lapsed.
+  const std::string said = server->printed();
+  const std::string held = "The board is held by pravel e2e test at ";
+  std::size_t claims = 0;
+  for (auto at = said.find(held); at != std::string::npos; at = said.find(held, at + 1)) ++claims;
+  EXPECT_EQ(claims, 2u) << said;
   click(window().panel_control->button_start_stop);
   EXPECT_FALSE(presenter().acquiring());
   EXPECT_TRUE(wait_for([&] { return !served_acquiring(); }))
@@ -479,12 +510,13 @@ class FakePythonBoard : public Bench {
               0)
         << "protoc and its gRPC Python plugin make the stubs (scripts/deps.sh installs them)";
     server = std::make_unique<testing_support::BoardServerProcess>(
-        folder,
-        std::vector<std::string>{"/usr/bin/python3",
-                                 ZELVAR_SOURCE_DIR "/examples/python_board/fake_board.py"},
-        stubs);
+        folder, server_command(), stubs + ":" ZELVAR_SOURCE_DIR "/examples/python_board");
     ASSERT_FALSE(server->address.empty()) << server->printed();
     Bench::SetUp();
+  }
+  // The Python server run, its program first.
+  virtual std::vector<std::string> server_command() {
+    return {"/usr/bin/python3", ZELVAR_SOURCE_DIR "/examples/python_board/fake_board.py"};
   }
 };
 
@@ -508,6 +540,57 @@ TEST_F(FakePythonBoard, TheAdcMonitorShowsItsTwoChannelsAndNoNan) {
     for (double y : channel.data_y) ASSERT_TRUE(std::isfinite(y)) << key;
   EXPECT_EQ(adc->GetStatusBar()->GetStatusText().Lower().Find("nan"), wxNOT_FOUND);
   EXPECT_EQ(window().image_panel->sensor_size(), wxSize(640, 480));
+}
+
+// The fake board's server losing events on the way (lying_board.py --lie
+// link_losses): every fifth batch never sent, and its queue saying it dropped
+// 1,000 events before each batch. The window tells each kind apart.
+class LinkLossesBoard : public FakePythonBoard {
+ protected:
+  std::vector<std::string> server_command() override {
+    return {"/usr/bin/python3", ZELVAR_SOURCE_DIR "/tests/bench/remote/lying_board.py", "--lie",
+            "link_losses"};
+  }
+  // Whether a warning of the log since the mark matches `pattern`.
+  bool warned(const std::string& pattern) {
+    const std::regex matching(pattern);
+    for (const auto& entry : LogBook::instance().since(log_mark))
+      if (entry.level == spdlog::level::warn && std::regex_match(entry.message, matching))
+        return true;
+    return false;
+  }
+};
+
+TEST_F(LinkLossesBoard, TheWindowTellsWhatTheServerDroppedApartFromWhatTransitLost) {
+  mark_log();
+  presenter().toggle_recording();
+  ASSERT_TRUE(presenter().recording()) << message();
+  // Told at warning level as they are seen, each kind in its own sentence.
+  EXPECT_TRUE(wait_for([&] {
+    return warned(
+        "The board server dropped [0-9,]+ events \\([0-9,]+ since its stream's call "
+        "began\\)");
+  })) << message();
+  EXPECT_TRUE(wait_for([&] {
+    return warned("[0-9,]+ batch(es)? of events lost in transit from the board server");
+  })) << message();
+  presenter().toggle_recording();
+  ASSERT_FALSE(presenter().recording());
+  // The recording's end says which losses it has, one kind after the other.
+  const std::string file = fs::path(presenter().last_recording()).filename().string();
+  EXPECT_TRUE(std::regex_match(
+      message(), std::regex("Recorded " + file +
+                            ": .*, [0-9,]+ events, 0 dropped; [1-9][0-9,]* events dropped by the "
+                            "board server; [1-9][0-9,]* batch(es)? of events lost in transit "
+                            "from the board server")))
+      << message();
+  EXPECT_TRUE(warned("Recording " + file +
+                     ": [1-9][0-9,]* events dropped by the board server \\(the file has gaps "
+                     "there\\)"));
+  EXPECT_TRUE(warned("Recording " + file +
+                     ": [1-9][0-9,]* batch(es)? of events lost in transit from the board server "
+                     "\\(the file has gaps there\\)"));
+  presenter().stop_main_img_thread();
 }
 
 }  // namespace

@@ -7,6 +7,8 @@ by --lie MODE, so that the bench's checks on every reply can be seen to hold:
   miscounted      a batch whose `events` is not what its words hold
   clock_back      the board's clock goes back between two batches
   sequence_gap    batches numbered with gaps: batches lost in transit
+  server_drops    the server's queue says it dropped 1,000 events before each batch
+  link_losses     both: every fifth batch missing, and 1,000 events dropped a batch
   reworded        the stream breaks off with its reason code, in other words
   never_done      the programming ends without error at 50 % and without `done`
   stalled         the programming's progress stops at 50 % and the call stays open
@@ -62,8 +64,12 @@ class Board(fake_board.BoardService):
 
     def StreamEvents(self, request, context):
         self.admit(context, False)
-        if LIE == "sequence_gap":  # every fifth batch missing
-            yield from numbered_batches(self, context, lambda s: s + (2 if s % 5 == 4 else 1))
+        if LIE in ("sequence_gap", "link_losses"):  # every fifth batch missing
+            for batch in numbered_batches(self, context,
+                                          lambda s: s + (2 if s % 5 == 4 else 1)):
+                if LIE == "link_losses":
+                    batch.dropped_by_server = 1000 * batch.sequence
+                yield batch
             return
         count = 0
         for batch in numbered_batches(self, context):
@@ -80,6 +86,8 @@ class Board(fake_board.BoardService):
                 batch.evt2_words += b"\x00\x00"
             elif count == 3 and LIE == "miscounted":
                 batch.events += 7
+            elif LIE == "server_drops":
+                batch.dropped_by_server = 1000 * count
             elif count >= 3 and LIE == "clock_back":
                 batch.board_time_us -= 5_000_000
             yield batch
