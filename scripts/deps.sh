@@ -6,7 +6,8 @@ packages=(cmake g++ make pkg-config libwxgtk3.2-dev libspdlog-dev libfmt-dev
           nlohmann-json3-dev libhdf5-dev libx11-dev python3-h5py libcli11-dev xvfb xauth openbox
           libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
           python3-grpcio python3-protobuf python3-numpy
-          dpkg-dev lintian desktop-file-utils)
+          dpkg-dev lintian desktop-file-utils
+          libsqlite3-dev libpq-dev postgresql)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -16,7 +16,8 @@ BenchFolders BenchFolders::under(const fs::path& start) {
           root / "captures",
           root / "presets",
           root / "recordings",
-          root / "reports"};
+          root / "reports",
+          root / "results.db"};
 }
 
 void ensure_folder(const fs::path& folder) {

@@ -17,6 +17,7 @@ struct BenchFolders {
   std::filesystem::path presets;     // *.json
   std::filesystem::path recordings;  // rec_*.raw
   std::filesystem::path reports;     // sweep and sequence results
+  std::filesystem::path results;     // results.db: every run's test record
 
   // Every folder as an absolute path under `start`.
   static BenchFolders under(const std::filesystem::path& start);

@@ -75,4 +75,17 @@ struct TestRecord {
 // A fresh version 4 UUID in its usual text form (8-4-4-4-12 lower-case hex).
 std::string new_run_id();
 
+// Now, in microseconds since 1970-01-01 00:00 UTC.
+UtcMicros utc_now_micros();
+
+// The station's name when none is configured: the machine's host name, or
+// "unknown" when the system gives none.
+std::string default_station_name();
+
+// The SHA-256 of `bytes`, as 64 lower-case hex digits.
+std::string sha256_hex(const std::string& bytes);
+// The SHA-256 of a file's content, read in pieces; throws std::runtime_error
+// with one sentence naming the file when it cannot be read whole.
+std::string sha256_of_file(const std::string& path);
+
 }  // namespace Zelvar_Core::bench::results
