@@ -202,12 +202,19 @@ void RecordStore::save(const TestRecord& record) { save_record(record, false); }
 
 bool RecordStore::save_pending(const TestRecord& record) { return save_record(record, true); }
 
-bool RecordStore::save_record(const TestRecord& r, bool pending) {
+void RecordStore::replace(const TestRecord& record) { save_record(record, false, true); }
+
+bool RecordStore::save_record(const TestRecord& r, bool pending, bool replace) {
   if (r.run_id.empty()) throw ResultsError("A test record without a run id cannot be kept.");
   std::lock_guard lock(mutex_);
   auto& db = *connection_;
   try {
     db.begin();
+    if (replace) {
+      // The run's rows go with it; one still waiting to be sent still waits.
+      pending = !db.query("SELECT 1 FROM outbox WHERE run_id = $1", {r.run_id}).empty();
+      db.run("DELETE FROM runs WHERE run_id = $1", {r.run_id});
+    }
     const auto added = db.run(
         "INSERT INTO runs (run_id, kind, started, ended, station, operator, dut, board_identity,"
         " board_serial, design, sequence_path, sequence_name, sequence_sha256, bench_version,"
@@ -250,7 +257,7 @@ bool RecordStore::save_record(const TestRecord& r, bool pending) {
     return true;
   } catch (const std::exception& error) {
     db.rollback();
-    fail("keep the run " + r.run_id, error);
+    fail((replace ? "replace the run " : "keep the run ") + r.run_id, error);
   }
 }
 

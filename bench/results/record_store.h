@@ -32,6 +32,9 @@ class RecordStore : public ResultsStore {
                                             const RunFilter& filter) override;
   std::vector<std::string> measurement_names(const RunFilter& filter) override;
   std::string where() const override;
+  // The run in one transaction: its old rows deleted, the record's kept; a
+  // run waiting to be sent still waits.
+  void replace(const TestRecord& record) override;
 
   // The outbox of a bench whose records go on to a lab's database: the
   // record is saved and marked as waiting to be sent, in one transaction.
@@ -43,7 +46,7 @@ class RecordStore : public ResultsStore {
   void mark_sent(const std::string& run_id);
 
  private:
-  bool save_record(const TestRecord& record, bool pending);
+  bool save_record(const TestRecord& record, bool pending, bool replace = false);
   [[noreturn]] void fail(const std::string& doing, const std::exception& error) const;
 
   std::mutex mutex_;

@@ -21,15 +21,6 @@ struct RunSite {
   std::string station, operator_name, dut;
 };
 
-// The host's name, "" when it has none.
-std::string host_name();
-// Now, in microseconds since 1970-01-01 00:00 UTC.
-results::UtcMicros utc_now();
-// The SHA-256 of `bytes` as 64 lower-case hex digits.
-std::string sha256_of_text(const std::string& bytes);
-// The SHA-256 of the file's bytes as 64 lower-case hex digits; throws
-// std::runtime_error naming the file when it cannot be read.
-std::string sha256_of_file(const std::string& path);
 // The file by its absolute path, size and SHA-256; throws std::runtime_error.
 results::FileRecord file_record(const std::string& role, const std::string& path);
 // The chip's id where the board gives one (its read-only CHIP_ID register,

@@ -724,21 +724,6 @@ std::string contents(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-TEST(RunRecord, Sha256OfTextAndOfFilesLongerThanOneReadIsTheStandardDigest) {
-  EXPECT_EQ(sha256_of_text(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(sha256_of_text("abc"),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  // 56 bytes: the length no longer fits the first block.
-  EXPECT_EQ(sha256_of_text("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  std::ofstream("million_a") << std::string(1000000, 'a');
-  EXPECT_EQ(sha256_of_file("million_a"),
-            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-  std::ofstream("two_reads", std::ios::binary) << std::string((1 << 20) + 3, 'z');
-  EXPECT_EQ(sha256_of_file("two_reads"), sha256_of_text(contents("two_reads")));
-  EXPECT_THROW(sha256_of_file("no_such_file"), std::runtime_error);
-}
-
 TEST(RunRecord, EveryStepMeasurementAndLimitIsKeptAndAFailedExpectNamesItsStep) {
   ScriptedBench bench;
   fs::create_directories("bits");
@@ -766,7 +751,7 @@ TEST(RunRecord, EveryStepMeasurementAndLimitIsKeptAndAFailedExpectNamesItsStep) 
   EXPECT_EQ(r.board_identity, "scripted");
   EXPECT_EQ(r.design, "aer640_stream (flash)");  // as it was when the run started
   EXPECT_EQ(r.sequence_path, fs::absolute(path).string());
-  EXPECT_EQ(r.sequence_sha256, sha256_of_text(contents(path)));
+  EXPECT_EQ(r.sequence_sha256, results::sha256_hex(contents(path)));
   EXPECT_EQ(r.bench_version, kVersion);
   EXPECT_EQ(setting(r.settings_before, "VTH_ON"), "2400");  // before the set to 1750
   EXPECT_LE(r.started, r.ended);
@@ -811,7 +796,7 @@ TEST(RunRecord, EveryStepMeasurementAndLimitIsKeptAndAFailedExpectNamesItsStep) 
   EXPECT_EQ(r.files[0].role, "report");
   EXPECT_EQ(r.files[0].path, fs::absolute("recorded.csv").string());
   EXPECT_EQ(r.files[0].size, 10u);
-  EXPECT_EQ(r.files[0].sha256, sha256_of_text("the report"));
+  EXPECT_EQ(r.files[0].sha256, results::sha256_hex("the report"));
 
   // Kept as it went: at the start, then after each step, INCOMPLETE and whole.
   ASSERT_EQ(kept.size(), 7u);
@@ -843,8 +828,8 @@ TEST(RunRecord, ARunThatFailsOrIsAbortedEndsOnTheStepWhereItStopped) {
   EXPECT_EQ(r.steps[1].number, 2);
   EXPECT_EQ(r.steps[1].kind, "set");
   EXPECT_EQ(r.steps[1].outcome, Outcome::Error);
-  EXPECT_EQ(r.station, host_name());  // none configured
-  ASSERT_EQ(kept.size(), 2u);         // at the start, and after the wait
+  EXPECT_EQ(r.station, results::default_station_name());  // none configured
+  ASSERT_EQ(kept.size(), 2u);                             // at the start, and after the wait
   EXPECT_EQ(kept.back().steps.size(), 1u);
 
   ScriptedBench aborting;
@@ -934,7 +919,7 @@ TEST_F(OnTheBoard, ARecordingAndACaptureAreKeptByPathSizeAndHashEvenWhenARunIsCu
     roles.push_back(file.role);
     EXPECT_TRUE(fs::path(file.path).is_absolute()) << file.path;
     EXPECT_EQ(file.size, fs::file_size(file.path)) << file.path;
-    EXPECT_EQ(file.sha256, sha256_of_text(contents(file.path))) << file.path;
+    EXPECT_EQ(file.sha256, results::sha256_hex(contents(file.path))) << file.path;
   }
   EXPECT_THAT(roles, ElementsAre("recording", "capture", "recording"));
 }
