@@ -138,7 +138,14 @@ int main(int argc, char** argv) {
     case PravelOptions::Mode::SampleBitstream:
       return write_sample_bitstream(o.sample_path);
     case PravelOptions::Mode::Run:
-      return run_sequence_file(o.sequence, o.report, o.board, o.token_file, o.sensor, o.tls_ca);
+      return run_sequence_file({o.sequence,
+                                o.report,
+                                o.boards,
+                                o.token_file,
+                                o.tls_ca,
+                                o.sensor,
+                                {o.station, o.operator_name, o.dut},
+                                o.results});
     case PravelOptions::Mode::Export:
       return export_recording(o.recording, o.export_to, o.overwrite);
     default:
