@@ -204,6 +204,8 @@ bool RecordStore::save_pending(const TestRecord& record) { return save_record(re
 
 void RecordStore::replace(const TestRecord& record) { save_record(record, false, true); }
 
+void RecordStore::replace_pending(const TestRecord& record) { save_record(record, true, true); }
+
 bool RecordStore::save_record(const TestRecord& r, bool pending, bool replace) {
   if (r.run_id.empty()) throw ResultsError("A test record without a run id cannot be kept.");
   std::lock_guard lock(mutex_);
@@ -212,7 +214,7 @@ bool RecordStore::save_record(const TestRecord& r, bool pending, bool replace) {
     db.begin();
     if (replace) {
       // The run's rows go with it; one still waiting to be sent still waits.
-      pending = !db.query("SELECT 1 FROM outbox WHERE run_id = $1", {r.run_id}).empty();
+      pending = pending || !db.query("SELECT 1 FROM outbox WHERE run_id = $1", {r.run_id}).empty();
       db.run("DELETE FROM runs WHERE run_id = $1", {r.run_id});
     }
     const auto added = db.run(
@@ -401,6 +403,15 @@ void RecordStore::mark_sent(const std::string& run_id) {
     connection_->run("DELETE FROM outbox WHERE run_id = $1", {run_id});
   } catch (const std::exception& error) {
     fail("mark the run " + run_id + " as sent", error);
+  }
+}
+
+void RecordStore::ping() {
+  std::lock_guard lock(mutex_);
+  try {
+    connection_->query("SELECT version FROM schema_version", {});
+  } catch (const std::exception& error) {
+    fail("be read", error);
   }
 }
 

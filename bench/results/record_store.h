@@ -40,10 +40,15 @@ class RecordStore : public ResultsStore {
   // record is saved and marked as waiting to be sent, in one transaction.
   // Returns false when the run was already kept (and changes nothing).
   bool save_pending(const TestRecord& record);
+  // The run replaced as replace() does, and marked as waiting to be sent
+  // again, in one transaction.
+  void replace_pending(const TestRecord& record);
   // The runs waiting to be sent, oldest first.
   std::vector<std::string> pending();
   // The run reached the lab's database: it waits no more.
   void mark_sent(const std::string& run_id);
+  // Throws ResultsError when the store does not answer.
+  void ping();
 
  private:
   bool save_record(const TestRecord& record, bool pending, bool replace = false);

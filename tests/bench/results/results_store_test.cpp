@@ -184,6 +184,57 @@ TEST_P(ResultsStoreTest, ARunReplacedIsKeptAsTheLastRecordWholeAndAWaitingRunSti
   EXPECT_EQ(open()->load(waiting.run_id)->outcome, Outcome::Pass);
 }
 
+TEST_P(ResultsStoreTest, AStoreOfTheFirstSchemaVersionIsBroughtUpToDateKeepingItsRuns) {
+  const TestRecord old_run = full_record(1);
+  {
+    // What the first bench that kept records left: its tables and one run.
+    auto db = backend_->raw();
+    db->begin();
+    db->run("CREATE TABLE schema_version (version INTEGER NOT NULL)", {});
+    db->run("INSERT INTO schema_version (version) VALUES (1)", {});
+    for (const auto& statement : schema_migrations().at(0)) db->run(statement, {});
+    db->run(
+        "INSERT INTO runs VALUES ($1, 'sequence', $2, $3, 'st', 'op', 'chip-old', 'AER-640', 'SN',"
+        " 'design', '/s/bias_check.json', 'bias_check.json', 'abc', '1.9.0', 'PASS', '')",
+        {old_run.run_id, old_run.started, old_run.ended});
+    db->commit();
+  }
+  auto store = open();
+  EXPECT_EQ(sql_int(backend_->raw()->query("SELECT version FROM schema_version", {}).at(0).at(0)),
+            schema_version());
+  const auto runs = store->list({});
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].dut, "chip-old");
+  // What the newer version brought: the outbox.
+  const TestRecord new_run = full_record(2);
+  EXPECT_TRUE(store->save_pending(new_run));
+  EXPECT_THAT(store->pending(), ElementsAre(new_run.run_id));
+  store->mark_sent(new_run.run_id);
+  EXPECT_TRUE(store->pending().empty());
+  EXPECT_EQ(store->list({}).size(), 2u);
+}
+
+TEST_P(ResultsStoreTest, AStoreOfANewerSchemaIsRefusedInOneSentenceAndLeftAsItIs) {
+  {
+    auto db = backend_->raw();
+    db->run("CREATE TABLE schema_version (version INTEGER NOT NULL)", {});
+    db->run("INSERT INTO schema_version (version) VALUES (99)", {});
+  }
+  try {
+    open();
+    FAIL() << "a store of a newer schema was opened";
+  } catch (const ResultsError& error) {
+    const std::string message = error.what();
+    EXPECT_THAT(message, HasSubstr("schema version 99, newer than this bench reads ("));
+    EXPECT_THAT(message, HasSubstr("use a newer bench or another results"));
+    EXPECT_EQ(message.find('\n'), std::string::npos);
+    EXPECT_EQ(message.back(), '.');
+  }
+  auto db = backend_->raw();
+  EXPECT_EQ(sql_int(db->query("SELECT version FROM schema_version", {}).at(0).at(0)), 99);
+  EXPECT_THROW(db->query("SELECT count(*) FROM runs", {}), SqlFailure);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, ResultsStoreTest,
                          ::testing::ValuesIn(testing_support::store_backend_names()),
                          [](const auto& info) { return info.param; });
