@@ -524,7 +524,7 @@ class PravelCommandLine {
     outcome_ = app_.add_option("--outcome", o_.outcome,
                                "With --results-export: only the runs that ended so")
                    ->type_name("PASS|FAIL|ERROR|ABORTED|INCOMPLETE")
-                   ->check(outcome_word());
+                   ->transform(outcome_word());
     from_ = app_.add_option("--from", from_text_,
                             "With --results-export: only the runs started at or after this time "
                             "(UTC)")

@@ -22,6 +22,7 @@
 #include "bench/host/app/served_board.h"
 #include "bench/host/presenter/hdf5_export_loader.h"
 #include "bench/remote/protocol/board_address.h"
+#include "bench/results/csv_export.h"
 #include "bench/results/results_store.h"
 #include "bench/sequences/csv.h"
 #include "bench/sequences/sequence_report.h"
@@ -151,24 +152,17 @@ class Console {
   bool several_;
 };
 
-// The bench's results store shared by the boards' runs: one call at a
-// time, and what it cannot do told once for each run.
+// The bench's results store shared by the boards' runs: opened when the
+// first record is kept (a refused run leaves nothing behind), one call at
+// a time; a store that cannot be opened is told once.
 class RunStore {
  public:
-  RunStore(const BenchFolders& folders, const std::string& shared, Console& console) {
-    try {
-      store_ = results::open_bench_results(
-          folders.root.string(), shared,
-          [&console](const std::string& news) { console.line("", news); });
-    } catch (const std::exception& e) {
-      console.line("", std::string(e.what()) + " The runs' reports are written all the same.",
-                   stderr);
-    }
-  }
+  RunStore(const BenchFolders& folders, std::string shared, Console& console)
+      : folder_(folders.root.string()), shared_(std::move(shared)), console_(console) {}
   // Keeps the record in place of the run's last; "" or the sentence that says why it could not.
   std::string keep(const results::TestRecord& record) {
-    if (!store_) return "";
     const std::lock_guard lock(mutex_);
+    if (!opened()) return "";
     try {
       store_->replace(record);
       return "";
@@ -176,11 +170,30 @@ class RunStore {
       return e.what();
     }
   }
-  bool open() const { return store_ != nullptr; }
-  std::string where() const { return store_ ? store_->where() : ""; }
+  // Where the records go, "" when they go nowhere.
+  std::string where() {
+    const std::lock_guard lock(mutex_);
+    return opened() ? store_->where() : "";
+  }
 
  private:
+  bool opened() {
+    if (store_ || tried_) return store_ != nullptr;
+    tried_ = true;
+    try {
+      Console& console = console_;
+      store_ = results::open_bench_results(
+          folder_, shared_, [&console](const std::string& news) { console.line("", news); });
+    } catch (const std::exception& e) {
+      console_.line("", std::string(e.what()) + " The reports are written all the same.", stderr);
+    }
+    return store_ != nullptr;
+  }
+
   std::mutex mutex_;
+  const std::string folder_, shared_;
+  Console& console_;
+  bool tried_ = false;
   std::unique_ptr<results::ResultsStore> store_;
 };
 
@@ -293,7 +306,7 @@ BoardResult run_on_board(const RunRequest& request, const std::string& board, Be
   }
   for (const auto& file : bench.files()) files.push_back(file);
   const results::TestRecord& whole = record.finish(report, files);
-  if (keep(whole).empty() && store.open())
+  if (keep(whole).empty() && !store.where().empty())
     console.line(board, "Test record " + whole.run_id + " (" +
                             results::outcome_text(whole.outcome) + ") kept in " + store.where());
   result.outcome = results::outcome_text(whole.outcome);
@@ -303,9 +316,9 @@ BoardResult run_on_board(const RunRequest& request, const std::string& board, Be
 }
 
 // The table that ends a run on several boards.
-std::string summary_table(const std::vector<BoardResult>& results) {
+std::string summary_table(const std::vector<BoardResult>& ended) {
   std::size_t board = 5, dut = 3, outcome = 7;
-  for (const BoardResult& r : results) {
+  for (const BoardResult& r : ended) {
     board = std::max(board, r.board.size());
     dut = std::max(dut, r.dut.size());
     outcome = std::max(outcome, r.outcome.size());
@@ -315,13 +328,37 @@ std::string summary_table(const std::vector<BoardResult>& results) {
     return fmt::format("{:<{}}  {:<{}}  {:<{}}  {}\n", a, board, b, dut, c, outcome, d);
   };
   std::string table = row("BOARD", "DUT", "OUTCOME", "FAILING CHECKS");
-  for (const BoardResult& r : results)
+  for (const BoardResult& r : ended)
     table +=
         row(r.board, r.dut.empty() ? "-" : r.dut, r.outcome, r.checks.empty() ? "-" : r.checks);
   return table;
 }
 
 }  // namespace
+
+int export_results(const std::string& path, const results::RunFilter& filter,
+                   const std::string& shared) {
+  const BenchFolders folders = BenchFolders::under(std::filesystem::current_path());
+  if (!std::filesystem::exists(folders.results) && shared.empty()) {
+    std::fprintf(stderr, "There are no runs to export: %s does not exist.\n",
+                 folders.results.c_str());
+    return 1;
+  }
+  try {
+    const auto store =
+        results::open_bench_results(folders.root.string(), shared, [](const std::string& news) {
+          std::printf("%s\n", news.c_str());
+          std::fflush(stdout);
+        });
+    const results::CsvExported exported = results::export_runs_csv(*store, filter, path);
+    std::printf("Exported %zu runs (%zu rows) from %s to %s.\n", exported.runs, exported.rows,
+                store->where().c_str(), path.c_str());
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
 
 int run_sequence_file(const RunRequest& request) {
   // Everything is checked before anything is made: the folders, the file,
@@ -345,10 +382,10 @@ int run_sequence_file(const RunRequest& request) {
   RunStore store(folders, request.results, console);
   const std::vector<std::string> boards =
       request.boards.empty() ? std::vector<std::string>{""} : request.boards;
-  std::vector<BoardResult> results(boards.size());
+  std::vector<BoardResult> ended(boards.size());
   if (!several) {
-    results[0] = run_on_board(request, boards[0], folders, request.report, false, store, console);
-    return results[0].exit_code;
+    return run_on_board(request, boards[0], folders, request.report, false, store, console)
+        .exit_code;
   }
   // A thread for each board: nothing shared but the console and the store,
   // each of which takes one call at a time.
@@ -356,18 +393,17 @@ int run_sequence_file(const RunRequest& request) {
   for (std::size_t i = 0; i < boards.size(); ++i)
     runs.emplace_back([&, i] {
       try {
-        results[i] =
-            run_on_board(request, boards[i], folders, request.report, true, store, console);
+        ended[i] = run_on_board(request, boards[i], folders, request.report, true, store, console);
       } catch (const std::exception& e) {
-        results[i].board = boards[i];
-        results[i].checks = e.what();
+        ended[i].board = boards[i];
+        ended[i].checks = e.what();
         console.line(boards[i], std::string("The run ended: ") + e.what(), stderr);
       }
     });
   for (std::thread& run : runs) run.join();
-  std::fputs(summary_table(results).c_str(), stdout);
+  std::fputs(summary_table(ended).c_str(), stdout);
   int status = 0;
-  for (const BoardResult& r : results) status = std::max(status, r.exit_code);
+  for (const BoardResult& r : ended) status = std::max(status, r.exit_code);
   return status;
 }
 

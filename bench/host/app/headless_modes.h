@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bench/board/board_declaration.h"
+#include "bench/results/results_store.h"
 #include "bench/sequences/run_record.h"
 
 namespace Zelvar_Core::bench {
@@ -38,5 +39,11 @@ struct RunRequest {
 // every board passed, 1 when an expectation failed, 2 when a run was
 // refused (nothing run on its board) or did not end.
 int run_sequence_file(const RunRequest& request);
+
+// The runs the bench's results store keeps that `filter` lets through, to
+// the CSV file `path` (whole, or the old file left as it was): 0, or 1
+// with the reason in one sentence.
+int export_results(const std::string& path, const results::RunFilter& filter,
+                   const std::string& shared);
 
 }  // namespace Zelvar_Core::bench

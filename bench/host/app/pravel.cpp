@@ -146,6 +146,15 @@ int main(int argc, char** argv) {
                                 o.sensor,
                                 {o.station, o.operator_name, o.dut},
                                 o.results});
+    case PravelOptions::Mode::ResultsExport: {
+      results::RunFilter filter;
+      filter.dut = o.dut;
+      filter.sequence = o.sequence_name;
+      filter.outcome = results::outcome_named(o.outcome);
+      filter.from = o.from;
+      filter.to = o.to;
+      return export_results(o.results_export, filter, o.results);
+    }
     case PravelOptions::Mode::Export:
       return export_recording(o.recording, o.export_to, o.overwrite);
     default:
