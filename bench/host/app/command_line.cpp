@@ -340,15 +340,19 @@ class PravelCommandLine {
       for (std::size_t j = 0; j < i; ++j)
         if (o_.boards[i] == o_.boards[j])
           return "the board " + o_.boards[i] + " is given twice: give each board once";
-    if (dut_->count() && !run_->count() && !results_export_->count())
-      return "--dut goes with --run or --results-export";
+    // Who runs and where: kept with the runs of --run and of the window's tools.
+    for (auto* of_runs : {operator_, station_, dut_})
+      for (auto* without_runs : {export_, sample_, measure_})
+        if (of_runs->count() && without_runs->count())
+          return of_runs->get_name() + " goes with --run or the bench's window";
+    for (auto* of_runs : {operator_, station_})
+      if (of_runs->count() && results_export_->count())
+        return of_runs->get_name() + " goes with --run or the bench's window";
     if (results_->count() &&
         (export_->count() || sample_->count() || demo_->count() || measure_->count()))
       return "--results goes with --run, --results-export or the bench's window";
     if (from_->count() && to_->count() && *o_.from >= *o_.to) return "--from must be before --to";
     const std::tuple<const char*, CLI::Option*, CLI::Option*, const char*> belongs[] = {
-        {"--operator", operator_, run_, "--run"},
-        {"--station", station_, run_, "--run"},
         {"--sequence", sequence_name_, results_export_, "--results-export"},
         {"--outcome", outcome_, results_export_, "--results-export"},
         {"--from", from_, results_export_, "--results-export"},
@@ -494,17 +498,19 @@ class PravelCommandLine {
                                    "With --run: also work on every board the file F lists, one "
                                    "HOST:PORT a line (# starts a comment)")
                        ->type_name("F");
-    operator_ = app_.add_option("--operator", o_.operator_name,
-                                "With --run: the operator, kept with the run's test record")
-                    ->type_name("NAME")
-                    ->check(name_text("the operator's name"));
+    operator_ =
+        app_.add_option(
+                "--operator", o_.operator_name,
+                "The operator, kept with each run's test record (--run and the window's tools)")
+            ->type_name("NAME")
+            ->check(name_text("the operator's name"));
     dut_ = app_.add_option("--dut", o_.dut,
-                           "With --run: the device under test, kept with the run when the "
-                           "board gives no chip id; with --results-export: only its runs")
+                           "The device under test, kept with each run when the board gives no "
+                           "chip id; with --results-export: only its runs")
                ->type_name("ID")
                ->check(name_text("the device's id"));
     station_ = app_.add_option("--station", o_.station,
-                               "With --run: the station's name (default: the host's name)")
+                               "The station's name kept with each run (default: the host's name)")
                    ->type_name("NAME")
                    ->check(name_text("the station's name"));
     results_ = app_.add_option("--results", o_.results,

@@ -68,6 +68,8 @@ class PravelApp : public ReportingApp {
       return false;
     }
     session_->report_through(*this);
+    session_->presenter->run_site = {options().station, options().operator_name, options().dut};
+    session_->keep_results(options().results);
     session_->show();
     session_->window->Bind(wxEVT_PAINT, [](wxPaintEvent& event) {
       static bool first = true;

@@ -792,9 +792,10 @@ TEST(CommandLine, TheOptionsOfTestRecordsAreCheckedBeforeAnythingIsMade) {
   const fs::path folder = fresh("record_refusals");
   const std::string bad = (lists / "bad.txt").string(), none = (lists / "none.txt").string();
   const std::pair<std::string, std::string> cases[] = {
-      {"--operator ada", "--operator goes with --run"},
-      {"--station s1", "--station goes with --run"},
-      {"--dut chip-1", "--dut goes with --run or --results-export"},
+      {"--measure 5 --operator ada", "--operator goes with --run or the bench's window"},
+      {"--station s1 --export a b", "--station goes with --run or the bench's window"},
+      {"--results-export r.csv --operator ada", "--operator goes with --run or the bench's window"},
+      {"--dut chip-1 --sample-bitstream b.bit", "--dut goes with --run or the bench's window"},
       {"--outcome PASS", "--outcome goes with --results-export"},
       {"--run s.json --operator ''", "--operator: an empty text is not the operator's name"},
       {"--run s.json --dut " + std::string(201, 'x'),
