@@ -1,5 +1,7 @@
 #include "bench/results/bench_results.h"
 
+#include <algorithm>
+
 #include "bench/results/sqlite_store.h"
 
 namespace Zelvar_Core::bench::results {
@@ -67,6 +69,35 @@ void BenchResults::save(const TestRecord& record) {
   wake_up_.notify_all();
 }
 
+void BenchResults::replace(const TestRecord& record) {
+  if (shared_url_.empty()) {
+    local_->replace(record);
+    return;
+  }
+  try {
+    std::lock_guard outbox(outbox_mutex_);
+    local_->replace_pending(record);
+    replaced_.push_back(record.run_id);
+  } catch (const ResultsError& local_failure) {
+    std::string reason;
+    std::lock_guard lock(database_mutex_);
+    RecordStore* remote = database(reason);
+    if (!remote) throw;
+    try {
+      remote->replace(record);
+    } catch (const ResultsError&) {
+      throw local_failure;
+    }
+    tell_(std::string(local_failure.what()) + " The run went straight to " + remote->where() + ".");
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    wake_ = true;
+  }
+  wake_up_.notify_all();
+}
+
 RecordStore* BenchResults::database(std::string& reason) {
   if (!remote_) {
     try {
@@ -102,14 +133,22 @@ long BenchResults::send_waiting(std::string& reason) {
       if (stopping_) return -1;
     }
     try {
-      if (auto record = local_->load(id)) remote->save(*record);
+      {
+        std::lock_guard outbox(outbox_mutex_);
+        replaced_.erase(std::remove(replaced_.begin(), replaced_.end(), id), replaced_.end());
+      }
+      // Replaced whole there: a run kept again here since it was sent goes again.
+      if (auto record = local_->load(id)) remote->replace(*record);
     } catch (const ResultsError& error) {
       reason = error.what();
       down_ = true;
       return -1;
     }
     // Only now: a run whose sending was cut before the database's commit
-    // is sent again, and the database keeps it once.
+    // is sent again, and the database keeps it once. A run replaced here
+    // meanwhile waits to be sent again.
+    std::lock_guard outbox(outbox_mutex_);
+    if (std::find(replaced_.begin(), replaced_.end(), id) != replaced_.end()) continue;
     local_->mark_sent(id);
     ++sent;
   }

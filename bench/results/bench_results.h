@@ -40,6 +40,10 @@ class BenchResults : public ResultsStore {
   // in the lab's database) and hands it to the sender; never waits for the
   // network when the file took it.
   void save(const TestRecord& record) override;
+  // The run replaced in the file and waiting to be sent again; the sender
+  // replaces it in the lab's database. A run replaced while it was being
+  // sent is sent again.
+  void replace(const TestRecord& record) override;
   // From the lab's database when one is named and answers, else from the file.
   std::vector<RunSummary> list(const RunFilter& filter) override;
   std::optional<TestRecord> load(const std::string& run_id) override;
@@ -73,6 +77,9 @@ class BenchResults : public ResultsStore {
   std::condition_variable wake_up_;
   bool stopping_ = false, wake_ = false;
   std::thread sender_;
+
+  std::mutex outbox_mutex_;            // between a replace and the sender's mark
+  std::vector<std::string> replaced_;  // runs replaced since the sender loaded them
 };
 
 // The same as open_bench_results, with the outbox's pauses and the

@@ -203,20 +203,26 @@ void RecordStore::save(const TestRecord& record) { save_record(record, false); }
 
 bool RecordStore::save_pending(const TestRecord& record) { return save_record(record, true); }
 
-bool RecordStore::save_record(const TestRecord& r, bool pending) {
+void RecordStore::replace(const TestRecord& record) { save_record(record, false, true); }
+
+void RecordStore::replace_pending(const TestRecord& record) { save_record(record, true, true); }
+
+bool RecordStore::save_record(const TestRecord& r, bool pending, bool replace) {
   if (r.run_id.empty()) throw ResultsError("A test record without a run id cannot be kept.");
   std::lock_guard lock(mutex_);
   auto& db = *connection_;
   try {
     db.begin();
     // A run kept as INCOMPLETE (saved while it ran) gives way to the same
-    // run saved again; a run kept with its outcome never changes.
+    // run saved again, any run to a replace; a run kept with its outcome is
+    // otherwise never changed. One still waiting to be sent still waits.
     const auto kept = db.query("SELECT outcome FROM runs WHERE run_id = $1", {r.run_id});
     if (!kept.empty()) {
-      if (sql_text(kept.front().at(0)) != outcome_text(Outcome::Incomplete)) {
+      if (!replace && sql_text(kept.front().at(0)) != outcome_text(Outcome::Incomplete)) {
         db.commit();
         return false;
       }
+      pending = pending || !db.query("SELECT 1 FROM outbox WHERE run_id = $1", {r.run_id}).empty();
       for (const char* table : {"outbox", "files", "measurements", "steps", "settings", "runs"})
         db.run(std::string("DELETE FROM ") + table + " WHERE run_id = $1", {r.run_id});
     }
@@ -262,7 +268,7 @@ bool RecordStore::save_record(const TestRecord& r, bool pending) {
     return true;
   } catch (const std::exception& error) {
     db.rollback();
-    fail("keep the run " + r.run_id, error);
+    fail((replace ? "replace the run " : "keep the run ") + r.run_id, error);
   }
 }
 

@@ -35,11 +35,17 @@ class RecordStore : public ResultsStore {
                                             const RunFilter& filter) override;
   std::vector<std::string> measurement_names(const RunFilter& filter) override;
   std::string where() const override;
+  // The run in one transaction: its old rows deleted, the record's kept; a
+  // run waiting to be sent still waits.
+  void replace(const TestRecord& record) override;
 
   // The outbox of a bench whose records go on to a lab's database: the
   // record is saved and marked as waiting to be sent, in one transaction.
   // Returns false when the run was already kept (and changes nothing).
   bool save_pending(const TestRecord& record);
+  // The run replaced as replace() does, and marked as waiting to be sent
+  // again, in one transaction.
+  void replace_pending(const TestRecord& record);
   // The runs waiting to be sent, oldest first.
   std::vector<std::string> pending();
   // The run reached the lab's database: it waits no more.
@@ -48,7 +54,7 @@ class RecordStore : public ResultsStore {
   void ping();
 
  private:
-  bool save_record(const TestRecord& record, bool pending);
+  bool save_record(const TestRecord& record, bool pending, bool replace = false);
   [[noreturn]] void fail(const std::string& doing, const std::exception& error) const;
 
   std::mutex mutex_;

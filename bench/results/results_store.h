@@ -64,6 +64,16 @@ class ResultsStore {
   virtual std::vector<std::string> measurement_names(const RunFilter& filter) = 0;
   // Where it is, for messages: a file's path, or a database's address without its password.
   virtual std::string where() const = 0;
+  // Keeps `record` in the place of the run of the same id, whole in one
+  // transaction, or saves it when the store has none: a run saved
+  // INCOMPLETE as it starts is replaced by what it completed after each
+  // step and at its end, so that a process killed at any point leaves
+  // either the last whole record or the previous one. A store that cannot
+  // replace a run it keeps throws ResultsError.
+  virtual void replace(const TestRecord& record) {
+    throw ResultsError("The results store at " + where() + " cannot replace the run " +
+                       record.run_id + " it keeps.");
+  }
 };
 
 // The bench's store: the SQLite file "results.db" in `data_folder`, and,

@@ -62,6 +62,8 @@ class BenchActions {
   // registers' units name a report's columns. A bench that says nothing
   // has the AER-640.
   virtual BoardDeclaration declaration() { return declaration_of(SimulatedSensor::Aer640); }
+  // The board's serial number, "" when it tells none.
+  virtual std::string serial() { return ""; }
   // Stops the stream if this run started it.
   virtual void finish() = 0;
   virtual void abort() = 0;
@@ -82,6 +84,7 @@ class BoardBench : public BenchActions {
   Settings settings() override;
   Settings in_force() override { return settings_of(board_); }
   BoardDeclaration declaration() override { return board_.declaration(); }
+  std::string serial() override { return board_.read_identity().serial_number; }
   void finish() override;
   void abort() override {}
 

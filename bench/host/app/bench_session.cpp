@@ -139,10 +139,26 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
 BenchSession::~BenchSession() {
   LogBook::instance().set_error_listener(nullptr);
   error_post_.reset();
+  results_post_.reset();
   // Normally the main window has closed itself; if not, the threads end
   // before the windows go, and the windows before the objects they call.
   presenter->close();
   delete window;
+}
+
+void BenchSession::keep_results(const std::string& shared) {
+  results_post_ = std::make_shared<GuiPost>([](const std::string&) {});
+  const std::weak_ptr<GuiPost> post = results_post_;
+  const auto logger = presenter->logger;
+  try {
+    presenter->use_results(results::open_bench_results(
+        folders.root.string(), shared, [this, post, logger](const std::string& news) {
+          logger->info("{}", news);
+          if (const auto gui = post.lock()) (*gui)([this, news] { presenter->show_message(news); });
+        }));
+  } catch (const std::exception& e) {
+    presenter->report_error(std::string(e.what()) + " The runs' reports are written all the same.");
+  }
 }
 
 void BenchSession::report_through(ReportingApp& app) {

@@ -62,6 +62,11 @@ class BenchSession {
   // Hands what escapes a handler to the presenter: errors to the log (and
   // so to the status bar), the user's cancels as information.
   void report_through(ReportingApp& app);
+  // Opens the bench's results store (results.db in its folder, and the
+  // lab's database `shared` when named) and hands it to the presenter; what
+  // the store says goes to the log and the status bar. A store that cannot
+  // be opened is told in one sentence, and the runs go on without it.
+  void keep_results(const std::string& shared);
 
   BenchFolders folders;
   BenchModel model;
@@ -86,7 +91,7 @@ class BenchSession {
   InteractorEditRegisterChip chip_interactor;
 
  private:
-  std::shared_ptr<GuiPost> error_post_;
+  std::shared_ptr<GuiPost> error_post_, results_post_;
   // What the Tools menu opens: each tool, built when first opened.
   std::vector<std::unique_ptr<Tool>> tools_when_asked_;
 };

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <tuple>
@@ -57,6 +59,118 @@ CLI::Validator simulated_sensor() {
       "");
 }
 
+// A name kept with each run (an operator, a chip, a station): printable,
+// one line, at most 200 bytes.
+CLI::Validator name_text(const std::string& what) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        if (text.empty()) return "an empty text is not " + what;
+        if (text.size() > 200) return what + " is longer than 200 bytes";
+        for (const unsigned char c : text)
+          if (c < 0x20 || c == 0x7f) return what + " holds a control character";
+        return "";
+      },
+      "");
+}
+
+// A lab's database: postgresql://[user[:password]@]host[:port]/database.
+CLI::Validator database_address() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        for (const char* scheme : {"postgresql://", "postgres://"})
+          if (text.rfind(scheme, 0) == 0 && text.size() > std::string(scheme).size()) return "";
+        return "\"" + text.substr(0, 80) +
+               "\" is not a database address: give postgresql://HOST/DATABASE";
+      },
+      "");
+}
+
+// PASS, FAIL, ERROR, ABORTED or INCOMPLETE, in any case; kept in capitals.
+CLI::Validator outcome_word() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        std::string upper = text;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (const char* word : {"PASS", "FAIL", "ERROR", "ABORTED", "INCOMPLETE"})
+          if (upper == word) {
+            text = upper;
+            return "";
+          }
+        return "\"" + text.substr(0, 40) +
+               "\" is no outcome: give PASS, FAIL, ERROR, ABORTED or INCOMPLETE";
+      },
+      "");
+}
+
+}  // namespace
+
+std::optional<std::int64_t> utc_micros_of(const std::string& text) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+  const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used);
+  if (n != 3 || used != 10) return std::nullopt;
+  if (text.size() > 10) {
+    int more = 0;
+    const std::string rest = text.substr(10);
+    if (std::sscanf(rest.c_str(), "T%2d:%2d%n", &hour, &minute, &more) != 2 || more != 6)
+      return std::nullopt;
+    if (rest.size() > 6) {
+      int last = 0;
+      if (std::sscanf(rest.c_str() + 6, ":%2d%n", &second, &last) != 1 || last != 3 ||
+          rest.size() != 9)
+        return std::nullopt;
+    }
+  }
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (year < 1970 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+      day > kDays[month - 1] - (month == 2 && !leap) || hour > 23 || minute > 59 || second > 59)
+    return std::nullopt;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return std::int64_t{::timegm(&tm)} * 1'000'000;
+}
+
+std::vector<std::string> board_lines(const std::string& text, std::string& problem) {
+  std::vector<std::string> boards;
+  std::istringstream lines(text);
+  std::string line;
+  int number = 0;
+  while (std::getline(lines, line)) {
+    ++number;
+    line = line.substr(0, line.find('#'));
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) continue;
+    line = line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+    try {
+      remote::host_of(line);
+    } catch (const std::exception& e) {
+      problem = "line " + std::to_string(number) + ": " + e.what();
+      return {};
+    }
+    boards.push_back(line);
+  }
+  if (boards.empty()) problem = "it names no board";
+  return boards;
+}
+
+namespace {
+
+// A time in UTC: 2026-12-09, or 2026-12-09T14:30 or 2026-12-09T14:30:05.
+CLI::Validator utc_time() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (utc_micros_of(text)) return "";
+        return "\"" + text.substr(0, 40) +
+               "\" is not a time: give YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], in UTC";
+      },
+      "");
+}
+
 CLI::Validator within(double lo, double hi, bool lo_included, const std::string& unit) {
   return CLI::Validator(
       [=](std::string& text) -> std::string {
@@ -105,7 +219,17 @@ const Takes kTakes[] = {
     {"--tls-ca", "the CA certificate's file", "--tls-ca F"},
     {"--sensor", "the simulated sensor's size", "--sensor 640x480|320x240"},
     {"--sample-bitstream", "the file to write", "--sample-bitstream PATH"},
-    {"--demo", "one scene at most", "--demo [SCENE]"}};
+    {"--demo", "one scene at most", "--demo [SCENE]"},
+    {"--boards", "the file that lists the boards", "--boards FILE"},
+    {"--operator", "the operator's name", "--operator NAME"},
+    {"--dut", "the device's id", "--dut ID"},
+    {"--station", "the station's name", "--station NAME"},
+    {"--results", "the lab's database", "--results postgresql://HOST/DATABASE"},
+    {"--results-export", "the CSV file to write", "--results-export FILE.csv"},
+    {"--sequence", "the sequence file's name", "--sequence NAME.json"},
+    {"--outcome", "an outcome", "--outcome PASS|FAIL|ERROR|ABORTED|INCOMPLETE"},
+    {"--from", "a time", "--from YYYY-MM-DD[THH:MM[:SS]]"},
+    {"--to", "a time", "--to YYYY-MM-DD[THH:MM[:SS]]"}};
 
 // The first option a parser's message names ("--export: At least 2 ...",
 // "Could not convert: --busy = maybe"), "" when none.
@@ -140,6 +264,7 @@ std::string given_twice(const std::vector<std::string>& arguments) {
     if (argument == "--") break;
     if (argument.rfind("--", 0) != 0) continue;
     const std::string name = argument.substr(0, argument.find('='));
+    if (name == "--board") continue;  // a run works on every board given
     if (std::find(seen.begin(), seen.end(), name) != seen.end())
       return name + " is given twice: give it once";
     seen.push_back(name);
@@ -177,7 +302,7 @@ class PravelCommandLine {
 
   // One way of running at a time, each option with the mode it belongs to,
   // a known scene: "" when the line holds together.
-  std::string refusal() const {
+  std::string refusal() {
     // What no option took: an unknown option, or a value with no option before it.
     std::vector<std::string> extras = app_.remaining();
     extras.erase(std::remove(extras.begin(), extras.end(), "--"), extras.end());
@@ -197,23 +322,58 @@ class PravelCommandLine {
       if (option->count()) given.emplace_back(name);
     if (given.size() > 1)
       return given[0] + " and " + given[1] + " cannot be given together: choose one";
+    // Several boards: each --board, then each line of --boards.
+    if (boards_file_->count() && !run_->count()) return "--boards goes with --run";
+    if (boards_file_->count()) {
+      std::ifstream in(boards_file_text_);
+      std::ostringstream text;
+      text << in.rdbuf();
+      if (!in.is_open() || in.bad()) return "--boards: " + boards_file_text_ + " cannot be read";
+      std::string problem;
+      const auto listed = board_lines(text.str(), problem);
+      if (!problem.empty()) return "--boards " + boards_file_text_ + ": " + problem;
+      o_.boards.insert(o_.boards.end(), listed.begin(), listed.end());
+    }
+    if (o_.boards.size() > 1 && !run_->count())
+      return "several boards go with --run: the window works on one board";
+    for (std::size_t i = 0; i < o_.boards.size(); ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        if (o_.boards[i] == o_.boards[j])
+          return "the board " + o_.boards[i] + " is given twice: give each board once";
+    // Who runs and where: kept with the runs of --run and of the window's tools.
+    for (auto* of_runs : {operator_, station_, dut_})
+      for (auto* without_runs : {export_, sample_, measure_})
+        if (of_runs->count() && without_runs->count())
+          return of_runs->get_name() + " goes with --run or the bench's window";
+    for (auto* of_runs : {operator_, station_})
+      if (of_runs->count() && results_export_->count())
+        return of_runs->get_name() + " goes with --run or the bench's window";
+    if (results_->count() &&
+        (export_->count() || sample_->count() || demo_->count() || measure_->count()))
+      return "--results goes with --run, --results-export or the bench's window";
+    if (from_->count() && to_->count() && *o_.from >= *o_.to) return "--from must be before --to";
     const std::tuple<const char*, CLI::Option*, CLI::Option*, const char*> belongs[] = {
+        {"--sequence", sequence_name_, results_export_, "--results-export"},
+        {"--outcome", outcome_, results_export_, "--results-export"},
+        {"--from", from_, results_export_, "--results-export"},
+        {"--to", to_, results_export_, "--results-export"},
         {"--busy", busy_, measure_, "--measure"},
         {"--all-tools", all_tools_, measure_, "--measure"},
         {"--adc-hours", hours_, measure_, "--measure"},
         {"--report", report_, run_, "--run"},
-        {"--token-file", token_file_, board_, "--board"},
-        {"--tls-ca", tls_ca_, board_, "--board"},
         {"--overwrite", overwrite_, export_, "--export"}};
     for (const auto& [name, option, mode, mode_name] : belongs)
       if (option->count() && !mode->count()) return std::string(name) + " goes with " + mode_name;
+    const bool served = !o_.boards.empty();
+    for (auto* of_a_server : {token_file_, tls_ca_})
+      if (of_a_server->count() && !served) return of_a_server->get_name() + " goes with --board";
     // A served board takes the built-in one's place in the window and in a
     // run; the demo's scenes need the built-in board, the files no board.
-    for (auto* without_board : {export_, demo_, sample_})
-      if (board_->count() && without_board->count())
+    for (auto* without_board : {export_, demo_, sample_, results_export_})
+      if (served && without_board->count())
         return "--board does not go with " + without_board->get_name();
     // The sensor is the built-in board's: a served board has its own.
-    if (sensor_->count() && board_->count())
+    if (sensor_->count() && served)
       return "--sensor does not go with --board: a served board has its own sensor";
     for (auto* without_board : {export_, sample_})
       if (sensor_->count() && without_board->count())
@@ -231,6 +391,8 @@ class PravelCommandLine {
     if (measure_->count()) o_.mode = PravelOptions::Mode::Measure;
     if (run_->count()) o_.mode = PravelOptions::Mode::Run;
     if (sample_->count()) o_.mode = PravelOptions::Mode::SampleBitstream;
+    if (results_export_->count()) o_.mode = PravelOptions::Mode::ResultsExport;
+    if (!o_.boards.empty()) o_.board = o_.boards.front();
     if (export_->count()) {
       o_.mode = PravelOptions::Mode::Export;
       o_.recording = export_files_.at(0);
@@ -246,14 +408,17 @@ class PravelCommandLine {
             {"--report", report_},
             {"--token-file", token_file_},
             {"--tls-ca", tls_ca_},
-            {"--sample-bitstream", sample_}};
+            {"--sample-bitstream", sample_},
+            {"--boards", boards_file_},
+            {"--results-export", results_export_}};
   }
   std::vector<std::pair<const char*, CLI::Option*>> modes() const {
     return {{"--demo", demo_},
             {"--measure", measure_},
             {"--run", run_},
             {"--export", export_},
-            {"--sample-bitstream", sample_}};
+            {"--sample-bitstream", sample_},
+            {"--results-export", results_export_}};
   }
 
   void declare_modes() {
@@ -298,10 +463,11 @@ class PravelCommandLine {
                              "samples at 10 ms and open the ADC monitor first")
                  ->type_name("HOURS")
                  ->check(within(0, 24, true, "hours"));
-    board_ = app_.add_option("--board", o_.board,
+    board_ = app_.add_option("--board", o_.boards,
                              "Work on the board served at HOST:PORT (pravel-board, or a real "
                              "board's server) instead of the built-in simulated board: in the "
-                             "window, and with --run")
+                             "window, and with --run; given again with --run, the run works on "
+                             "every board at once")
                  ->type_name("HOST:PORT")
                  ->check(board_address());
     sensor_ =
@@ -324,17 +490,71 @@ class PravelCommandLine {
                   ->type_name("OUT.csv");
     overwrite_ =
         app_.add_flag("--overwrite", o_.overwrite, "With --export: replace OUT.h5 when it exists");
+    declare_results();
+  }
+
+  void declare_results() {
+    boards_file_ = app_.add_option("--boards", boards_file_text_,
+                                   "With --run: also work on every board the file F lists, one "
+                                   "HOST:PORT a line (# starts a comment)")
+                       ->type_name("F");
+    operator_ =
+        app_.add_option(
+                "--operator", o_.operator_name,
+                "The operator, kept with each run's test record (--run and the window's tools)")
+            ->type_name("NAME")
+            ->check(name_text("the operator's name"));
+    dut_ = app_.add_option("--dut", o_.dut,
+                           "The device under test, kept with each run when the board gives no "
+                           "chip id; with --results-export: only its runs")
+               ->type_name("ID")
+               ->check(name_text("the device's id"));
+    station_ = app_.add_option("--station", o_.station,
+                               "The station's name kept with each run (default: the host's name)")
+                   ->type_name("NAME")
+                   ->check(name_text("the station's name"));
+    results_ = app_.add_option("--results", o_.results,
+                               "Keep every run's test record in the lab's PostgreSQL database "
+                               "too, besides the bench's results.db")
+                   ->type_name("postgresql://HOST/DATABASE")
+                   ->check(database_address());
+    results_export_ = app_.add_option("--results-export", o_.results_export,
+                                      "Write the runs the results store keeps to FILE.csv and "
+                                      "quit; --dut, --sequence, --outcome, --from and --to "
+                                      "choose the runs")
+                          ->type_name("FILE.csv");
+    sequence_name_ = app_.add_option("--sequence", o_.sequence_name,
+                                     "With --results-export: only the runs of this sequence file")
+                         ->type_name("NAME.json")
+                         ->check(name_text("the sequence file's name"));
+    outcome_ = app_.add_option("--outcome", o_.outcome,
+                               "With --results-export: only the runs that ended so")
+                   ->type_name("PASS|FAIL|ERROR|ABORTED|INCOMPLETE")
+                   ->transform(outcome_word());
+    from_ = app_.add_option("--from", from_text_,
+                            "With --results-export: only the runs started at or after this time "
+                            "(UTC)")
+                ->type_name("YYYY-MM-DD[THH:MM[:SS]]")
+                ->check(utc_time())
+                ->each([this](const std::string& text) { o_.from = utc_micros_of(text); });
+    to_ = app_.add_option("--to", to_text_,
+                          "With --results-export: only the runs started before this time (UTC)")
+              ->type_name("YYYY-MM-DD[THH:MM[:SS]]")
+              ->check(utc_time())
+              ->each([this](const std::string& text) { o_.to = utc_micros_of(text); });
   }
 
   PravelOptions& o_;
   CLI::App app_;
   bool version_ = false;
   std::vector<std::string> export_files_;
-  std::string sensor_text_;
+  std::string sensor_text_, boards_file_text_, from_text_, to_text_;
   CLI::Option *demo_ = nullptr, *measure_ = nullptr, *run_ = nullptr, *export_ = nullptr,
               *sample_ = nullptr, *busy_ = nullptr, *all_tools_ = nullptr, *hours_ = nullptr,
               *report_ = nullptr, *board_ = nullptr, *token_file_ = nullptr, *overwrite_ = nullptr,
-              *sensor_ = nullptr, *tls_ca_ = nullptr;
+              *sensor_ = nullptr, *tls_ca_ = nullptr, *boards_file_ = nullptr, *operator_ = nullptr,
+              *dut_ = nullptr, *station_ = nullptr, *results_ = nullptr, *results_export_ = nullptr,
+              *sequence_name_ = nullptr, *outcome_ = nullptr, *from_ = nullptr, *to_ = nullptr;
 };
 
 }  // namespace

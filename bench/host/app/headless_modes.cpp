@@ -1,15 +1,20 @@
 #include "bench/host/app/headless_modes.h"
 
+#include <fmt/format.h>
 #include <spdlog/spdlog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "bench/board/bitstream.h"
 #include "bench/board/text.h"
@@ -17,6 +22,8 @@
 #include "bench/host/app/served_board.h"
 #include "bench/host/presenter/hdf5_export_loader.h"
 #include "bench/remote/protocol/board_address.h"
+#include "bench/results/csv_export.h"
+#include "bench/results/results_store.h"
 #include "bench/sequences/csv.h"
 #include "bench/sequences/sequence_report.h"
 
@@ -124,11 +131,238 @@ std::string report_problem(const std::filesystem::path& report, const std::strin
 
 }  // namespace
 
-int run_sequence_file(const std::string& path, std::string report_path, const std::string& board,
-                      const std::string& token_file, SimulatedSensor sensor,
-                      const std::string& tls_ca) {
+namespace {
+
+// The console of a run on several boards at once: whole lines, one at a time.
+class Console {
+ public:
+  explicit Console(bool several) : several_(several) {}
+  // A line of the run on `board` ("" for the built-in board).
+  void line(const std::string& board, const std::string& text, FILE* to = stdout) {
+    const std::lock_guard lock(mutex_);
+    if (several_ && !board.empty())
+      std::fprintf(to, "[%s] %s\n", board.c_str(), text.c_str());
+    else
+      std::fprintf(to, "%s\n", text.c_str());
+    std::fflush(to);
+  }
+
+ private:
+  std::mutex mutex_;
+  bool several_;
+};
+
+// The bench's results store shared by the boards' runs: opened when the
+// first record is kept (a refused run leaves nothing behind), one call at
+// a time; a store that cannot be opened is told once.
+class RunStore {
+ public:
+  RunStore(const BenchFolders& folders, std::string shared, Console& console)
+      : folder_(folders.root.string()), shared_(std::move(shared)), console_(console) {}
+  // Keeps the record in place of the run's last; "" or the sentence that says why it could not.
+  std::string keep(const results::TestRecord& record) {
+    const std::lock_guard lock(mutex_);
+    if (!opened()) return "";
+    try {
+      store_->replace(record);
+      return "";
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+  }
+  // Where the records go, "" when they go nowhere.
+  std::string where() {
+    const std::lock_guard lock(mutex_);
+    return opened() ? store_->where() : "";
+  }
+
+ private:
+  bool opened() {
+    if (store_ || tried_) return store_ != nullptr;
+    tried_ = true;
+    try {
+      Console& console = console_;
+      store_ = results::open_bench_results(
+          folder_, shared_, [&console](const std::string& news) { console.line("", news); });
+    } catch (const std::exception& e) {
+      console_.line("", std::string(e.what()) + " The reports are written all the same.", stderr);
+    }
+    return store_ != nullptr;
+  }
+
+  std::mutex mutex_;
+  const std::string folder_, shared_;
+  Console& console_;
+  bool tried_ = false;
+  std::unique_ptr<results::ResultsStore> store_;
+};
+
+// How one board's run ended, for the table and the exit status.
+struct BoardResult {
+  std::string board, dut;
+  std::string outcome = "ERROR";
+  std::string checks;  // the failing checks, or why the run did not end
+  int exit_code = 2;
+};
+
+// A board's own folder for its recordings and captures, "127.0.0.1_50051".
+std::string folder_name_of(const std::string& board) {
+  std::string name = board;
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
+  return name;
+}
+
+// The sequence on one board: checked against its registers, run, reported
+// and kept. Everything that can go wrong ends this board's run only.
+BoardResult run_on_board(const RunRequest& request, const std::string& board, BenchFolders folders,
+                         std::string report_path, bool several, RunStore& store, Console& console) {
+  BoardResult result;
+  result.board = board.empty() ? "built-in" : board;
+  result.dut = request.site.dut;
+  auto refuse = [&](const std::string& why) {
+    console.line(board, "Refused: " + why + "; nothing was run.", stderr);
+    result.checks = "refused: " + why;
+    return result;
+  };
+  if (several) {
+    // Each board its own recordings and captures, and its own report.
+    folders.recordings /= folder_name_of(board);
+    folders.captures /= folder_name_of(board);
+  }
+  std::atomic<bool> aborted{false};
+  std::unique_ptr<BoardBench> chosen;
+  try {
+    chosen =
+        board_bench(board, request.token_file, request.tls_ca, request.sensor, folders, aborted);
+  } catch (const std::exception& e) {
+    return refuse(e.what());
+  }
+  // What the board loses is told when it is seen, between the steps' lines.
+  chosen->on_loss = [&console, board](const std::string& news) {
+    console.line(board, local_time("%H:%M:%S") + " " + news);
+  };
+  FileNotingBench bench(*chosen);
+  Sequence sequence;
+  try {
+    sequence = load_sequence(request.sequence, bench);
+  } catch (const SequenceError& e) {
+    return refuse(e.what());
+  }
+  if (report_path.empty()) {
+    try {
+      ensure_folder(folders.reports);
+    } catch (const std::runtime_error& e) {
+      return refuse(e.what());
+    }
+    const std::string stem = std::filesystem::path(request.sequence).stem().string();
+    report_path = bench::report_path(folders.reports,
+                                     several ? stem + "_" + folder_name_of(board) : stem, ".csv");
+  } else if (several) {
+    const std::filesystem::path given(report_path);
+    report_path = (given.parent_path() / (given.stem().string() + "_" + folder_name_of(board) +
+                                          given.extension().string()))
+                      .string();
+  }
+  if (const std::string problem = report_problem(report_path, request.sequence); !problem.empty())
+    return refuse(problem);
+
+  const Settings settings = bench.settings();
+  const BoardDeclaration declared = bench.declaration();
+  console.line(board, "Sequence " + sequence.name + ": " + std::to_string(sequence.steps.size()) +
+                          " steps on " + setting(settings, "board"));
+  // The record is kept INCOMPLETE from the start and replaced after each
+  // step: a run that never ends leaves what it completed.
+  bool store_told = false;
+  auto keep = [&](const results::TestRecord& record) {
+    const std::string problem = store.keep(record);
+    if (!problem.empty() && !store_told) {
+      store_told = true;
+      console.line(board, problem + " The run goes on; its report is written all the same.",
+                   stderr);
+    }
+    return problem;
+  };
+  SequenceRecord record(record_start(results::new_run_id(), "sequence", bench, request.site),
+                        sequence, [&](const results::TestRecord& r) { keep(r); });
+  result.dut = record.record().dut;
+  SequenceObserver observer;
+  observer.done = [&](const Step& step, const std::string& outcome) {
+    console.line(board, "[" + std::to_string(step.number) + "/" +
+                            std::to_string(sequence.steps.size()) + "] " + step.describe() + ": " +
+                            outcome);
+  };
+  const SequenceReport report = run_sequence(sequence, bench, record.observer(observer));
+  if (!report.completed) console.line(board, "Sequence " + sequence.name + ": " + report.ended);
+  result.exit_code = report.exit_code();
+  std::vector<std::pair<std::string, std::string>> files;
+  try {
+    write_whole_file(report_path, report_csv(sequence, report, settings, declared));
+    files.emplace_back("report", report_path);
+    console.line(board, expectations_text(report) + "; report " + report_path);
+  } catch (const std::runtime_error& e) {
+    console.line(board, "Cannot write the report " + report_path + ": " + e.what() + ".", stderr);
+    result.exit_code = 2;
+  }
+  for (const auto& file : bench.files()) files.push_back(file);
+  const results::TestRecord& whole = record.finish(report, files);
+  if (keep(whole).empty() && !store.where().empty())
+    console.line(board, "Test record " + whole.run_id + " (" +
+                            results::outcome_text(whole.outcome) + ") kept in " + store.where());
+  result.outcome = results::outcome_text(whole.outcome);
+  result.checks = whole.ended_because;
+  if (result.exit_code == 2 && whole.outcome == results::Outcome::Pass) result.outcome = "ERROR";
+  return result;
+}
+
+// The table that ends a run on several boards.
+std::string summary_table(const std::vector<BoardResult>& ended) {
+  std::size_t board = 5, dut = 3, outcome = 7;
+  for (const BoardResult& r : ended) {
+    board = std::max(board, r.board.size());
+    dut = std::max(dut, r.dut.size());
+    outcome = std::max(outcome, r.outcome.size());
+  }
+  auto row = [&](const std::string& a, const std::string& b, const std::string& c,
+                 const std::string& d) {
+    return fmt::format("{:<{}}  {:<{}}  {:<{}}  {}\n", a, board, b, dut, c, outcome, d);
+  };
+  std::string table = row("BOARD", "DUT", "OUTCOME", "FAILING CHECKS");
+  for (const BoardResult& r : ended)
+    table +=
+        row(r.board, r.dut.empty() ? "-" : r.dut, r.outcome, r.checks.empty() ? "-" : r.checks);
+  return table;
+}
+
+}  // namespace
+
+int export_results(const std::string& path, const results::RunFilter& filter,
+                   const std::string& shared) {
+  const BenchFolders folders = BenchFolders::under(std::filesystem::current_path());
+  if (!std::filesystem::exists(folders.results) && shared.empty()) {
+    std::fprintf(stderr, "There are no runs to export: %s does not exist.\n",
+                 folders.results.c_str());
+    return 1;
+  }
+  try {
+    const auto store =
+        results::open_bench_results(folders.root.string(), shared, [](const std::string& news) {
+          std::printf("%s\n", news.c_str());
+          std::fflush(stdout);
+        });
+    const results::CsvExported exported = results::export_runs_csv(*store, filter, path);
+    std::printf("Exported %zu runs (%zu rows) from %s to %s.\n", exported.runs, exported.rows,
+                store->where().c_str(), path.c_str());
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
+
+int run_sequence_file(const RunRequest& request) {
   // Everything is checked before anything is made: the folders, the file,
-  // the board, the sequence against the board's registers, the report's place.
+  // each board, the sequence against each board's registers, the report's place.
   const BenchFolders folders = BenchFolders::under(std::filesystem::current_path());
   try {
     check_folders(folders);
@@ -137,69 +371,40 @@ int run_sequence_file(const std::string& path, std::string report_path, const st
     return 2;
   }
   try {
-    check_sequence_file(path);
+    check_sequence_file(request.sequence);
   } catch (const SequenceError& e) {
     std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
     return 2;
   }
   spdlog::set_level(spdlog::level::warn);  // the steps speak for themselves
-  std::atomic<bool> aborted{false};
-  std::unique_ptr<BoardBench> chosen;
-  try {
-    chosen = board_bench(board, token_file, tls_ca, sensor, folders, aborted);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
-    return 2;
+  const bool several = request.boards.size() > 1;
+  Console console(several);
+  RunStore store(folders, request.results, console);
+  const std::vector<std::string> boards =
+      request.boards.empty() ? std::vector<std::string>{""} : request.boards;
+  std::vector<BoardResult> ended(boards.size());
+  if (!several) {
+    return run_on_board(request, boards[0], folders, request.report, false, store, console)
+        .exit_code;
   }
-  // What the board loses is told when it is seen, between the steps' lines.
-  chosen->on_loss = [](const std::string& news) {
-    std::printf("%s %s\n", local_time("%H:%M:%S").c_str(), news.c_str());
-    std::fflush(stdout);
-  };
-
-  BenchActions& bench = *chosen;
-  Sequence sequence;
-  try {
-    sequence = load_sequence(path, bench);
-  } catch (const SequenceError& e) {
-    std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
-    return 2;
-  }
-  if (report_path.empty()) {
-    try {
-      ensure_folder(folders.reports);
-    } catch (const std::runtime_error& e) {
-      std::fprintf(stderr, "Refused: %s; nothing was run.\n", e.what());
-      return 2;
-    }
-    report_path =
-        bench::report_path(folders.reports, std::filesystem::path(path).stem().string(), ".csv");
-  }
-  if (const std::string problem = report_problem(report_path, path); !problem.empty()) {
-    std::fprintf(stderr, "Refused: %s; nothing was run.\n", problem.c_str());
-    return 2;
-  }
-  const Settings settings = bench.settings();
-  const BoardDeclaration declared = bench.declaration();
-  std::printf("Sequence %s: %zu steps on %s\n", sequence.name.c_str(), sequence.steps.size(),
-              setting(settings, "board").c_str());
-  SequenceObserver observer;
-  observer.done = [&](const Step& step, const std::string& outcome) {
-    std::printf("[%d/%zu] %s: %s\n", step.number, sequence.steps.size(), step.describe().c_str(),
-                outcome.c_str());
-    std::fflush(stdout);
-  };
-  const SequenceReport report = run_sequence(sequence, bench, observer);
-  if (!report.completed)
-    std::printf("Sequence %s: %s\n", sequence.name.c_str(), report.ended.c_str());
-  try {
-    write_whole_file(report_path, report_csv(sequence, report, settings, declared));
-  } catch (const std::runtime_error& e) {
-    std::fprintf(stderr, "Cannot write the report %s: %s.\n", report_path.c_str(), e.what());
-    return 2;
-  }
-  std::printf("%s; report %s\n", expectations_text(report).c_str(), report_path.c_str());
-  return report.exit_code();
+  // A thread for each board: nothing shared but the console and the store,
+  // each of which takes one call at a time.
+  std::vector<std::thread> runs;
+  for (std::size_t i = 0; i < boards.size(); ++i)
+    runs.emplace_back([&, i] {
+      try {
+        ended[i] = run_on_board(request, boards[i], folders, request.report, true, store, console);
+      } catch (const std::exception& e) {
+        ended[i].board = boards[i];
+        ended[i].checks = e.what();
+        console.line(boards[i], std::string("The run ended: ") + e.what(), stderr);
+      }
+    });
+  for (std::thread& run : runs) run.join();
+  std::fputs(summary_table(ended).c_str(), stdout);
+  int status = 0;
+  for (const BoardResult& r : ended) status = std::max(status, r.exit_code);
+  return status;
 }
 
 }  // namespace Zelvar_Core::bench

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "bench/board/board_declaration.h"
+#include "bench/results/results_store.h"
+#include "bench/sequences/run_record.h"
 
 namespace Zelvar_Core::bench {
 
@@ -14,15 +17,33 @@ int write_sample_bitstream(const std::string& path);
 // The recording as HDF5: 0 when `out` is complete, 1 otherwise (nothing is
 // left under its name). An existing `out` is kept unless `overwrite`.
 int export_recording(const std::string& recording, const std::string& out, bool overwrite);
-// The sequence run on a simulated board of its own, its report to
-// `report_path` ("" for reports/): 0 when every expectation held, 1 when
-// one failed, 2 when it was refused (nothing run) or did not end.
-// On the built-in simulated board (of `sensor`), or on the board served at
-// `board` (HOST:PORT) with the token in `token_file` when one is named,
-// over TLS checked against the CA certificate in `tls_ca` when one is named.
-int run_sequence_file(const std::string& path, std::string report_path,
-                      const std::string& board = "", const std::string& token_file = "",
-                      SimulatedSensor sensor = SimulatedSensor::Aer640,
-                      const std::string& tls_ca = "");
+// What a --run asks for.
+struct RunRequest {
+  std::string sequence;
+  std::string report;  // "" for reports/<sequence>_<time>.csv
+  // HOST:PORT of every served board to run on at once; none for the
+  // built-in simulated board of `sensor`.
+  std::vector<std::string> boards;
+  std::string token_file, tls_ca;  // for served boards: the token's file, the CA of TLS
+  SimulatedSensor sensor = SimulatedSensor::Aer640;
+  RunSite site;         // the operator, station and DUT kept with each record
+  std::string results;  // a lab's database, "" for the bench's results file only
+};
+
+// The sequence run on each board at once, each with its own report,
+// recordings and test record kept in the bench's results store (the
+// record INCOMPLETE from the start, replaced after each step and at the
+// end). A store that cannot be opened or written is told in one sentence;
+// the reports are written all the same. With several boards, a table
+// ends the run: board, DUT, outcome, failing checks. Exit status: 0 when
+// every board passed, 1 when an expectation failed, 2 when a run was
+// refused (nothing run on its board) or did not end.
+int run_sequence_file(const RunRequest& request);
+
+// The runs the bench's results store keeps that `filter` lets through, to
+// the CSV file `path` (whole, or the old file left as it was): 0, or 1
+// with the reason in one sentence.
+int export_results(const std::string& path, const results::RunFilter& filter,
+                   const std::string& shared);
 
 }  // namespace Zelvar_Core::bench

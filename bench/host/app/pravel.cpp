@@ -68,6 +68,8 @@ class PravelApp : public ReportingApp {
       return false;
     }
     session_->report_through(*this);
+    session_->presenter->run_site = {options().station, options().operator_name, options().dut};
+    session_->keep_results(options().results);
     session_->show();
     session_->window->Bind(wxEVT_PAINT, [](wxPaintEvent& event) {
       static bool first = true;
@@ -138,7 +140,23 @@ int main(int argc, char** argv) {
     case PravelOptions::Mode::SampleBitstream:
       return write_sample_bitstream(o.sample_path);
     case PravelOptions::Mode::Run:
-      return run_sequence_file(o.sequence, o.report, o.board, o.token_file, o.sensor, o.tls_ca);
+      return run_sequence_file({o.sequence,
+                                o.report,
+                                o.boards,
+                                o.token_file,
+                                o.tls_ca,
+                                o.sensor,
+                                {o.station, o.operator_name, o.dut},
+                                o.results});
+    case PravelOptions::Mode::ResultsExport: {
+      results::RunFilter filter;
+      filter.dut = o.dut;
+      filter.sequence = o.sequence_name;
+      filter.outcome = results::outcome_named(o.outcome);
+      filter.from = o.from;
+      filter.to = o.to;
+      return export_results(o.results_export, filter, o.results);
+    }
     case PravelOptions::Mode::Export:
       return export_recording(o.recording, o.export_to, o.overwrite);
     default:

@@ -23,6 +23,7 @@
 #include "bench/host/windows/main_window.h"
 #include "bench/results/results_store.h"
 #include "bench/sequences/rates.h"
+#include "bench/sequences/run_record.h"
 
 namespace Zelvar_Core::bench {
 
@@ -112,6 +113,8 @@ class BenchPresenter : public Presenter {
   // hands it over; null when it could not be opened (said in the log).
   void use_results(std::shared_ptr<results::ResultsStore> store) { results_ = std::move(store); }
   results::ResultsStore* results() const { return results_.get(); }
+  // Who runs at this bench, and where: kept with each run's test record.
+  RunSite run_site;
 
  private:
   void wire_board();

@@ -130,8 +130,14 @@ void SequenceTool::run(const std::string& path) {
   started_ = std::chrono::steady_clock::now();
   show_elapsed();
   clock_.Start(200);
+  store_told_ = false;
   run_.start([this, sequence] {
-    PresenterBench bench(presenter_, run_.aborted());
+    PresenterBench board(presenter_, run_.aborted());
+    // The run's files noted for its test record, kept after each step.
+    FileNotingBench bench(board);
+    auto record = std::make_shared<SequenceRecord>(
+        record_start(results::new_run_id(), "sequence", bench, presenter_.run_site), sequence,
+        [this](const results::TestRecord& r) { keep(r); });
     SequenceObserver observer;
     observer.started = [this](const Step& step) {
       post_([this, step] {
@@ -149,9 +155,22 @@ void SequenceTool::run(const std::string& path) {
         presenter_.logger->info("Step {} ({}): {}", step.number, step.describe(), outcome);
       });
     };
-    const SequenceReport report = run_sequence(sequence, bench, observer);
-    post_([this, sequence, report] { finished(sequence, report); });
+    const SequenceReport report = run_sequence(sequence, bench, record->observer(observer));
+    post_([this, sequence, report, record, files = bench.files()] {
+      finished(sequence, report, *record, files);
+    });
   });
+}
+
+void SequenceTool::keep(const results::TestRecord& record) {
+  results::ResultsStore* store = presenter_.results();
+  if (store == nullptr) return;
+  try {
+    store->replace(record);
+  } catch (const std::exception& e) {
+    if (!store_told_.exchange(true))
+      presenter_.logger->error("{} The run goes on; its report is written all the same.", e.what());
+  }
 }
 
 void SequenceTool::refused(const std::string& path, const std::string& why) {
@@ -171,7 +190,9 @@ void SequenceTool::refused(const std::string& path, const std::string& why) {
   throw SequenceError(said);
 }
 
-void SequenceTool::finished(const Sequence& sequence, const SequenceReport& report) {
+void SequenceTool::finished(const Sequence& sequence, const SequenceReport& report,
+                            SequenceRecord& record,
+                            std::vector<std::pair<std::string, std::string>> files) {
   clock_.Stop();
   // The time the run took, the same in the window and in the log.
   const double seconds = show_elapsed();
@@ -187,6 +208,8 @@ void SequenceTool::finished(const Sequence& sequence, const SequenceReport& repo
   } catch (const std::runtime_error& e) {
     write_error = e.what();
   }
+  if (write_error.empty()) files.insert(files.begin(), {"report", report_path_});
+  keep(record.finish(report, files));
   const std::string said =
       report.completed
           ? fmt::format("Sequence {}: {}; report {}", sequence.name, expectations_text(report),

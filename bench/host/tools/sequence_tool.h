@@ -9,6 +9,7 @@
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "bench/host/presenter/presenter_bench.h"
@@ -42,7 +43,11 @@ class SequenceTool : public ToolFrame {
  private:
   // A sequence refused before it ran: shown in the window, then thrown.
   [[noreturn]] void refused(const std::string& path, const std::string& why);
-  void finished(const Sequence& sequence, const SequenceReport& report);
+  void finished(const Sequence& sequence, const SequenceReport& report, SequenceRecord& record,
+                std::vector<std::pair<std::string, std::string>> files);
+  // The run's record in the bench's results store, in place of its last;
+  // the first failure of a run is told (on any thread) and the run goes on.
+  void keep(const results::TestRecord& record);
   // "Elapsed 1.2 s" since the run started; returns the seconds.
   double show_elapsed();
   // Widens the window until `text` fits in `control`, as far as the screen has room.
@@ -57,6 +62,7 @@ class SequenceTool : public ToolFrame {
   BoardDeclaration declaration_;  // the board the run was on: the report's columns
   std::string report_path_;
   int exit_code_ = -1;
+  std::atomic<bool> store_told_{false};
 };
 
 }  // namespace Zelvar_Core::bench

@@ -17,8 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include "Zelvar_Core/version.h"
 #include "bench/board/bitstream.h"
 #include "bench/events/evt2.h"
+#include "bench/results/record_store.h"
+#include "bench/results/sqlite_store.h"
 #include "tests/support/board_server_process.h"
 #include "tests/support/eventually.h"
 #include "tests/support/test_certificates.h"
@@ -376,7 +379,8 @@ TEST(RunSequence, ARefusedRunLeavesNothingBehindAndAMissingBitstreamNamesTheSamp
   ASSERT_EQ(run_pravel(folder, "--sample-bitstream " + bitstream).status, 0);
   const Outcome ran = run_pravel(folder, "--run s.json");
   EXPECT_EQ(ran.status, 0) << ran.output;
-  EXPECT_EQ(names_in(folder), (std::vector<std::string>{"bits", "reports", "s.json"}))
+  // Its report, and its test record in the bench's results file.
+  EXPECT_EQ(names_in(folder), (std::vector<std::string>{"bits", "reports", "results.db", "s.json"}))
       << "a run makes only what it writes";
 }
 
@@ -775,6 +779,288 @@ TEST(BoardServerRun, NoServerOrAWrongTokenIsRefusedInOneSentenceAndNothingRuns) 
                                 "was run.\n");
   outcome = run_pravel(folder, "--board " + server.address + " --token-file token --run s.json");
   EXPECT_EQ(outcome.status, 0) << outcome.output;
+}
+
+// ---- test records of runs -----------------------------------------------------------------
+
+namespace results = Zelvar_Core::bench::results;
+
+TEST(CommandLine, TheOptionsOfTestRecordsAreCheckedBeforeAnythingIsMade) {
+  const fs::path lists = fresh("board_lists");
+  write_text(lists / "bad.txt", "# the lab's boards\n127.0.0.1:50551\n\nnowhere  # no port\n");
+  write_text(lists / "none.txt", "# every board is away\n\n");
+  const fs::path folder = fresh("record_refusals");
+  const std::string bad = (lists / "bad.txt").string(), none = (lists / "none.txt").string();
+  const std::pair<std::string, std::string> cases[] = {
+      {"--measure 5 --operator ada", "--operator goes with --run or the bench's window"},
+      {"--station s1 --export a b", "--station goes with --run or the bench's window"},
+      {"--results-export r.csv --operator ada", "--operator goes with --run or the bench's window"},
+      {"--dut chip-1 --sample-bitstream b.bit", "--dut goes with --run or the bench's window"},
+      {"--outcome PASS", "--outcome goes with --results-export"},
+      {"--run s.json --operator ''", "--operator: an empty text is not the operator's name"},
+      {"--run s.json --dut " + std::string(201, 'x'),
+       "--dut: the device's id is longer than 200 bytes"},
+      {"--run s.json --station \"$(printf 'a\\tb')\"",
+       "--station: the station's name holds a control character"},
+      {"--run s.json --results mysql://db/lab",
+       "--results: \"mysql://db/lab\" is not a database address: give "
+       "postgresql://HOST/DATABASE"},
+      {"--measure 5 --results postgresql://db/lab",
+       "--results goes with --run, --results-export or the bench's window"},
+      {"--board 127.0.0.1:1 --board 127.0.0.1:2",
+       "several boards go with --run: the window works on one board"},
+      {"--run s.json --board 127.0.0.1:1 --board 127.0.0.1:1",
+       "the board 127.0.0.1:1 is given twice: give each board once"},
+      {"--run s.json --boards " + bad,
+       "--boards " + bad + ": line 4: nowhere is not an address with a port (HOST:PORT)"},
+      {"--run s.json --boards " + none, "--boards " + none + ": it names no board"},
+      {"--boards " + none, "--boards goes with --run"},
+      {"--results-export",
+       "--results-export needs the CSV file to write: --results-export FILE.csv"},
+      {"--results-export r.csv --outcome maybe",
+       "--outcome: \"maybe\" is no outcome: give PASS, FAIL, ERROR, ABORTED or INCOMPLETE"},
+      {"--results-export r.csv --from 2026-02-30",
+       "--from: \"2026-02-30\" is not a time: give YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], in UTC"},
+      {"--results-export r.csv --to 2026-12-09T25:00",
+       "--to: \"2026-12-09T25:00\" is not a time: give YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], in "
+       "UTC"},
+      {"--results-export r.csv --from 2026-12-09 --to 2026-12-01", "--from must be before --to"},
+      {"--results-export r.csv --run s.json",
+       "--run and --results-export cannot be given together: choose one"},
+      {"--results-export r.csv --board 127.0.0.1:1", "--board does not go with --results-export"},
+  };
+  for (const auto& [arguments, said] : cases) {
+    const Outcome outcome = run_pravel(folder, arguments);
+    EXPECT_EQ(outcome.status, 2) << arguments;
+    EXPECT_EQ(outcome.output, "pravel: " + said + ". See pravel --help.\n") << arguments;
+  }
+  EXPECT_TRUE(fs::is_empty(folder)) << "a refused command line left files behind";
+}
+
+// The bench's results file in `folder`, as a script would open it.
+std::unique_ptr<results::RecordStore> results_in(const fs::path& folder) {
+  return results::open_sqlite_store((folder / "results.db").string());
+}
+
+TEST(RunRecords, ARunKeepsItsWholeRecordAndTheRunsAreExportedByTheirFilters) {
+  const fs::path folder = examples();
+  write_text(folder / "fails.json",
+             R"({"name": "fails", "steps": [{"measure": 0.3},
+                 {"expect": "on_rate_mean", "min": 0, "max": 1}]})");
+  const Outcome passed = run_pravel(
+      folder,
+      "--run sequences/smoke_test.json --report smoke.csv --operator 'Ada L' --dut chip-7 "
+      "--station bench-3");
+  ASSERT_EQ(passed.status, 0) << passed.output;
+  const Outcome failed = run_pravel(folder, "--run fails.json --report fails.csv --dut chip-8");
+  ASSERT_EQ(failed.status, 1) << failed.output;
+
+  const auto store = results_in(folder);
+  const auto runs = store->list({});
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_NE(passed.output.find("Test record " + runs[1].run_id + " (PASS) kept in " +
+                               (folder / "results.db").string() + "\n"),
+            std::string::npos)
+      << passed.output;
+  const results::TestRecord r = *store->load(runs[1].run_id);
+  EXPECT_EQ(r.kind, "sequence");
+  EXPECT_EQ(r.outcome, results::Outcome::Pass);
+  EXPECT_EQ(r.operator_name, "Ada L");
+  EXPECT_EQ(r.station, "bench-3");
+  EXPECT_EQ(r.dut, "chip-7");                    // the AER-640 gives no chip id
+  EXPECT_EQ(r.design, "aer640_stream (flash)");  // before the program step
+  const fs::path sequence = folder / "sequences/smoke_test.json";
+  EXPECT_EQ(r.sequence_path, sequence.string());
+  EXPECT_EQ(r.sequence_sha256, results::sha256_of_file(sequence.string()));
+  EXPECT_EQ(r.bench_version, std::string(Zelvar_Core::kVersion));
+  EXPECT_NE(r.board_identity.find("(simulated)"), std::string::npos) << r.board_identity;
+  EXPECT_FALSE(r.board_serial.empty());
+  EXPECT_FALSE(r.settings_before.empty());
+  ASSERT_EQ(r.steps.size(), 5u);
+  for (const auto& step : r.steps) EXPECT_EQ(step.outcome, results::Outcome::Pass) << step.what;
+  EXPECT_EQ(r.steps[0].what.rfind("program ", 0), 0u) << r.steps[0].what;
+  EXPECT_LE(r.started, r.steps[0].started);
+  EXPECT_LE(r.steps[4].ended, r.ended);
+  const auto limited = std::find_if(r.measurements.begin(), r.measurements.end(),
+                                    [](const auto& m) { return m.name == "vdd_mean"; });
+  ASSERT_NE(limited, r.measurements.end());
+  EXPECT_EQ(limited->unit, "V");
+  EXPECT_EQ(limited->low, 1.71);
+  EXPECT_EQ(limited->high, 1.89);
+  ASSERT_EQ(r.files.size(), 2u);
+  EXPECT_EQ(r.files[0].role, "report");
+  EXPECT_EQ(r.files[0].path, (folder / "smoke.csv").string());
+  EXPECT_EQ(r.files[1].role, "recording");
+  for (const auto& file : r.files) {
+    EXPECT_EQ(file.size, fs::file_size(file.path)) << file.path;
+    EXPECT_EQ(file.sha256, results::sha256_of_file(file.path)) << file.path;
+  }
+  const results::TestRecord f = *store->load(runs[0].run_id);
+  EXPECT_EQ(f.outcome, results::Outcome::Fail);
+  EXPECT_EQ(f.ended_because.rfind("step 2 (expect on_rate_mean in 0..1 events/s: FAIL (", 0), 0u)
+      << f.ended_because;
+
+  // From a script: the runs of one chip, or of one outcome.
+  const Outcome one = run_pravel(folder, "--results-export chip7.csv --dut chip-7");
+  EXPECT_EQ(one.status, 0) << one.output;
+  EXPECT_NE(one.output.find("Exported 1 runs ("), std::string::npos) << one.output;
+  const std::string csv = contents(folder / "chip7.csv");
+  EXPECT_NE(csv.find(runs[1].run_id), std::string::npos);
+  EXPECT_EQ(csv.find(runs[0].run_id), std::string::npos);
+  const Outcome fails = run_pravel(folder, "--results-export fails_only.csv --outcome fail");
+  EXPECT_EQ(fails.status, 0) << fails.output;
+  EXPECT_NE(contents(folder / "fails_only.csv").find(runs[0].run_id), std::string::npos);
+  EXPECT_EQ(contents(folder / "fails_only.csv").find(runs[1].run_id), std::string::npos);
+}
+
+// pravel started in `folder` with `arguments`, its output in `folder`/pravel.out.
+pid_t start_pravel(const fs::path& folder, const std::vector<std::string>& arguments) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::vector<std::string> all = {PRAVEL_PATH};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::chdir(folder.c_str()) != 0) ::_exit(127);
+    if (std::freopen("pravel.out", "w", stdout) == nullptr) ::_exit(127);
+    ::dup2(STDOUT_FILENO, STDERR_FILENO);
+    ::unsetenv("DISPLAY");
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+TEST(RunRecords, ARunKilledAtAnyStepLeavesOneIncompleteRecordOfTheStepsItCompleted) {
+  const std::vector<std::string> steps = {
+      R"({"program": "sequences/bits/aer640_sample.bit"})", R"({"set": "VTH_ON", "value": 2300})",
+      R"({"measure": 1.0})", R"({"expect": "on_rate_mean", "min": 1, "max": 1e12})",
+      R"({"capture": true})"};
+  for (std::size_t completed = 0; completed <= steps.size(); ++completed) {
+    SCOPED_TRACE("killed after " + std::to_string(completed) + " steps");
+    const fs::path folder = examples();
+    // The steps, then one that waits until the test has killed the run.
+    std::string sequence = R"({"name": "killed", "steps": [)";
+    for (std::size_t i = 0; i < completed; ++i) sequence += steps[i] + ", ";
+    write_text(folder / "killed.json", sequence + R"({"wait": 86400}]})");
+    const pid_t pravel = start_pravel(folder, {"--run", "killed.json", "--dut", "chip-9"});
+    ASSERT_GT(pravel, 0);
+    // Killed once the record holds the steps completed, as the run waits.
+    const bool kept = Zelvar_Core::testing_support::eventually(
+        [&] {
+          if (!fs::exists(folder / "results.db")) return false;
+          try {
+            const auto runs = results_in(folder)->list({});
+            return runs.size() == 1 &&
+                   results_in(folder)->load(runs[0].run_id)->steps.size() == completed;
+          } catch (const std::exception&) {
+            return false;
+          }
+        },
+        std::chrono::seconds(30));
+    ::kill(pravel, SIGKILL);
+    ::waitpid(pravel, nullptr, 0);
+    ASSERT_TRUE(kept) << contents(folder / "pravel.out");
+
+    const auto runs = results_in(folder)->list({});
+    ASSERT_EQ(runs.size(), 1u);
+    const results::TestRecord r = *results_in(folder)->load(runs[0].run_id);
+    EXPECT_EQ(r.outcome, results::Outcome::Incomplete);
+    EXPECT_EQ(r.dut, "chip-9");
+    ASSERT_EQ(r.steps.size(), completed);
+    for (std::size_t i = 0; i < completed; ++i) {
+      EXPECT_EQ(r.steps[i].number, static_cast<int>(i + 1));
+      EXPECT_EQ(r.steps[i].outcome, results::Outcome::Pass) << r.steps[i].what;
+    }
+    // The measure's values are there once it completed, with the expect's limits once that did.
+    EXPECT_EQ(r.measurements.size(), completed >= 3 ? 9u : 0u);
+    if (completed >= 4) {
+      EXPECT_EQ(r.measurements[0].name, "on_rate_mean");
+      EXPECT_EQ(r.measurements[0].low, 1.0);
+    }
+    EXPECT_TRUE(r.files.empty());
+  }
+}
+
+TEST(BoardServerRun, OneSequenceOnFourBoardsAtOnceKeepsFourRecordsAndOneLostServerEndsOnlyItsRun) {
+  const fs::path folder = fresh("four_boards");
+  write_text(folder / "four.json", R"({"name": "four", "steps": [
+      {"set": "VTH_ON", "value": 2300}, {"measure": 0.3},
+      {"expect": "on_rate_mean", "min": 1, "max": 1e12}, {"record": 5}, {"measure": 0.3}]})");
+  std::vector<std::unique_ptr<BoardServerProcess>> servers;
+  std::string boards;
+  for (int i = 0; i < 4; ++i) {
+    servers.push_back(
+        std::make_unique<BoardServerProcess>(folder / ("server_" + std::to_string(i))));
+    ASSERT_FALSE(servers.back()->address.empty());
+    boards += " --board " + servers.back()->address;
+  }
+  const std::string lost = servers[3]->address;
+  std::string lost_folder = lost;
+  std::replace(lost_folder.begin(), lost_folder.end(), ':', '_');
+  Outcome outcome;
+  std::thread run([&] { outcome = run_pravel(folder, "--run four.json --dut chip-4" + boards); });
+  // The last server is killed once its board's recording holds events.
+  const bool recording = Zelvar_Core::testing_support::eventually(
+      [&] {
+        std::error_code ignored;
+        for (const auto& entry :
+             fs::directory_iterator(folder / "recordings" / lost_folder, ignored))
+          if (entry.file_size(ignored) > 256 * 1024) return true;
+        return false;
+      },
+      std::chrono::seconds(30));
+  servers[3]->kill();
+  run.join();
+  ASSERT_TRUE(recording) << "no recording grew: " << outcome.output;
+  EXPECT_EQ(outcome.status, 2) << outcome.output;
+
+  const auto store = results_in(folder);
+  const auto runs = store->list({});
+  ASSERT_EQ(runs.size(), 4u) << outcome.output;
+  int passed = 0;
+  for (const auto& summary : runs) {
+    const results::TestRecord r = *store->load(summary.run_id);
+    if (r.board_identity.find(" at " + lost) != std::string::npos) {
+      EXPECT_EQ(r.outcome, results::Outcome::Error);
+      EXPECT_EQ(r.ended_because.rfind("ended at step 4 (record 5 s): the board server at " + lost +
+                                          " stopped answering",
+                                      0),
+                0u)
+          << r.ended_because;
+      ASSERT_EQ(r.steps.size(), 4u);
+      EXPECT_EQ(r.steps[3].outcome, results::Outcome::Error);
+      continue;
+    }
+    ++passed;
+    EXPECT_EQ(r.outcome, results::Outcome::Pass) << r.board_identity << ": " << r.ended_because;
+    EXPECT_EQ(r.steps.size(), 5u);
+    ASSERT_EQ(r.files.size(), 2u) << r.board_identity;
+    EXPECT_EQ(r.files[0].role, "report");
+    EXPECT_EQ(r.files[1].role, "recording");
+    // Each board its own report and recordings.
+    const std::string address = r.board_identity.substr(r.board_identity.find(" at ") + 4);
+    std::string own = address;
+    std::replace(own.begin(), own.end(), ':', '_');
+    EXPECT_NE(r.files[0].path.find("four_" + own + "_"), std::string::npos) << r.files[0].path;
+    EXPECT_EQ(fs::path(r.files[1].path).parent_path(), folder / "recordings" / own);
+  }
+  EXPECT_EQ(passed, 3);
+  // The table: a row for each board, in the order given.
+  const auto table = outcome.output.find("BOARD");
+  ASSERT_NE(table, std::string::npos) << outcome.output;
+  std::istringstream rows(outcome.output.substr(table));
+  std::string header, row;
+  std::getline(rows, header);
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(std::getline(rows, row)) << outcome.output;
+    EXPECT_EQ(row.rfind(servers[static_cast<std::size_t>(i)]->address, 0), 0u) << row;
+    EXPECT_NE(row.find(i == 3 ? "  ERROR  " : "  PASS   "), std::string::npos) << row;
+    EXPECT_NE(row.find("chip-4"), std::string::npos) << row;
+  }
+  EXPECT_NE(row.find("the board server at " + lost + " stopped answering"), std::string::npos)
+      << row;
 }
 
 }  // namespace

@@ -154,6 +154,9 @@ TEST_F(Characterisation, ASequenceRunsFromToolsAndWritesItsReport) {
   const fs::path path = start_folder / "quick.json";
   std::ofstream(path) << R"({"name": "quick", "steps": [{"measure": 0.3},
       {"expect": "on_rate_mean", "min": 1000, "max": 1e9}, {"capture": true}]})";
+  fs::remove(start_folder / "results.db");
+  session->presenter->run_site = {"station-5", "Grace", "chip-11"};
+  session->keep_results("");
   answer_next_file_dialog(path.string());
   choose(tool("Run sequence..."));
   auto& runner = *session->sequence_tool;
@@ -176,6 +179,25 @@ TEST_F(Characterisation, ASequenceRunsFromToolsAndWritesItsReport) {
   const std::string elapsed = runner.elapsed_text->GetLabel().utf8_string();
   ASSERT_EQ(elapsed.rfind("Elapsed ", 0), 0u) << elapsed;
   EXPECT_TRUE(logged(spdlog::level::info, "Sequence quick took " + elapsed.substr(8))) << elapsed;
+  // Its test record, kept in the bench's results store with what it wrote.
+  auto& store = *session->presenter->results();
+  EXPECT_EQ(store.where(), (start_folder / "results.db").string());
+  const auto runs = store.list({});
+  ASSERT_EQ(runs.size(), 1u);
+  const auto record = *store.load(runs[0].run_id);
+  EXPECT_EQ(record.outcome, results::Outcome::Pass);
+  EXPECT_EQ(record.operator_name, "Grace");
+  EXPECT_EQ(record.station, "station-5");
+  EXPECT_EQ(record.dut, "chip-11");
+  EXPECT_EQ(record.sequence_path, path.string());
+  ASSERT_EQ(record.steps.size(), 3u);
+  EXPECT_EQ(record.steps[1].outcome, results::Outcome::Pass);
+  ASSERT_EQ(record.files.size(), 2u);
+  EXPECT_EQ(record.files[0].role, "report");
+  EXPECT_EQ(record.files[0].path, runner.last_report());
+  EXPECT_EQ(record.files[0].sha256, results::sha256_of_file(runner.last_report()));
+  EXPECT_EQ(record.files[1].role, "capture");
+  EXPECT_EQ(record.files[1].path, (start_folder / "captures" / "capture_001.pgm").string());
 }
 
 TEST_F(Characterisation, TheSequenceWindowShowsEveryStepLineWhole) {

@@ -123,6 +123,39 @@ TEST(Outbox, ARunTheDatabaseTookButTheFileStillHoldsAsWaitingIsKeptThereOnce) {
   EXPECT_TRUE(told.lines().empty()) << ::testing::PrintToString(told.lines());
 }
 
+TEST(Outbox, ARunReplacedAfterItWasSentIsReplacedWholeInTheDatabaseToo) {
+  // A run kept INCOMPLETE as it starts reaches the database; its end replaces it there.
+  testing_support::PostgresBackend backend;
+  testing_support::ScratchFolder folder;
+  Told told;
+  auto store =
+      open_bench_results(folder.path().string(), backend.url(), told.sink(), quick_timing());
+  auto& outbox = dynamic_cast<BenchResults&>(*store);
+  TestRecord started = full_record(5);
+  started.outcome = Outcome::Incomplete;
+  started.steps.resize(1);
+  started.measurements.clear();
+  started.files.clear();
+  store->replace(started);
+  ASSERT_TRUE(eventually([&] { return outbox.waiting() == 0; }, std::chrono::seconds(30)))
+      << ::testing::PrintToString(told.lines());
+  testing_support::expect_same_record(*open_postgres_store(backend.url())->load(started.run_id),
+                                      started);
+
+  TestRecord finished = full_record(5);
+  finished.run_id = started.run_id;
+  store->replace(finished);
+  ASSERT_TRUE(eventually([&] { return outbox.waiting() == 0; }, std::chrono::seconds(30)))
+      << ::testing::PrintToString(told.lines());
+  testing_support::expect_same_record(*open_postgres_store(backend.url())->load(started.run_id),
+                                      finished);
+  testing_support::expect_same_record(
+      *open_sqlite_store(folder.file("results.db"))->load(started.run_id), finished);
+  EXPECT_EQ(backend.rows_in("runs"), 1);
+  EXPECT_EQ(backend.rows_in("steps"), 2);
+  EXPECT_EQ(backend.rows_in("measurements"), 3);
+}
+
 TEST(Outbox, WithoutADatabaseTheFileIsTheStoreAndAnAddressOfAnotherKindIsRefused) {
   testing_support::ScratchFolder folder;
   auto store = open_bench_results(folder.path().string(), "", nullptr);

@@ -180,6 +180,35 @@ TEST_P(ResultsStoreTest, AMeasurementAcrossRunsComesOldestFirstWithItsLimitsAndT
   EXPECT_THAT(store->measurement_names(chip_b), ElementsAre("rate_on", "temp", "vdd_mean"));
 }
 
+TEST_P(ResultsStoreTest, ARunReplacedIsKeptAsTheLastRecordWholeAndAWaitingRunStillWaits) {
+  auto store = open();
+  TestRecord started = full_record(3);
+  started.outcome = Outcome::Incomplete;
+  started.steps.resize(1);
+  started.measurements.clear();
+  started.files.clear();
+  started.ended_because.clear();
+  store->replace(started);  // a run the store does not have yet is saved
+  testing_support::expect_same_record(*open()->load(started.run_id), started);
+
+  TestRecord finished = full_record(3);
+  finished.run_id = started.run_id;
+  finished.measurements.resize(2);
+  store->replace(finished);
+  testing_support::expect_same_record(*open()->load(started.run_id), finished);
+  EXPECT_EQ(rows_in("runs"), 1);
+  EXPECT_EQ(rows_in("steps"), 2);
+  EXPECT_EQ(rows_in("measurements"), 2);
+  EXPECT_EQ(rows_in("files"), 2);
+
+  TestRecord waiting = full_record(4);
+  ASSERT_TRUE(store->save_pending(waiting));
+  waiting.outcome = Outcome::Pass;
+  store->replace(waiting);
+  EXPECT_THAT(store->pending(), ElementsAre(waiting.run_id));
+  EXPECT_EQ(open()->load(waiting.run_id)->outcome, Outcome::Pass);
+}
+
 TEST_P(ResultsStoreTest, AStoreOfTheFirstSchemaVersionIsBroughtUpToDateKeepingItsRuns) {
   const TestRecord old_run = full_record(1);
   {

@@ -14,9 +14,11 @@
 #include <random>
 #include <thread>
 
+#include "Zelvar_Core/version.h"
 #include "bench/board/bitstream.h"
 #include "bench/board/lost_events.h"
 #include "bench/sequences/csv.h"
+#include "bench/sequences/run_record.h"
 #include "bench/sequences/sequence_report.h"
 #include "tests/support/eventually.h"
 #include "tests/support/stream_stall.h"
@@ -711,6 +713,215 @@ TEST_F(OnTheBoard, ARecordStepCutShortKeepsItsFileAndTheRunNamesItReadBack) {
   ASSERT_EQ(report.rows.size(), 1u);
   EXPECT_EQ(report.rows[0].kind, "record");
   EXPECT_EQ(report.rows[0].note, "cut short: " + report.ended.substr(report.ended.find(kept) + 2));
+}
+
+// ---- test records ------------------------------------------------------------------------
+
+using results::Outcome;
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+TEST(RunRecord, EveryStepMeasurementAndLimitIsKeptAndAFailedExpectNamesItsStep) {
+  ScriptedBench bench;
+  fs::create_directories("bits");
+  std::ofstream("bits/aer640_sample.bit") << "bits";
+  const std::string path = write("recorded.json", R"({"name": "probe", "steps": [
+      {"program": "bits/aer640_sample.bit"},
+      {"set": "VTH_ON", "value": 1750},
+      {"measure": 0.4},
+      {"expect": "on_rate_mean", "min": 1, "max": 1e12},
+      {"expect": "on_rate_mean", "min": 1e12, "max": 1e13},
+      {"expect": "vdd_mean", "min": 1.7, "max": 1.9}]})");
+  const Sequence sequence = load_sequence(path, bench);
+  std::vector<results::TestRecord> kept;
+  SequenceRecord record(record_start("run-1", "sequence", bench, {"bench-7", "ada", "chip-42"}),
+                        sequence, [&](const results::TestRecord& r) { kept.push_back(r); });
+  const SequenceReport report = run_sequence(sequence, bench, record.observer({}));
+  std::ofstream("recorded.csv") << "the report";
+  const results::TestRecord& r = record.finish(report, {{"report", "recorded.csv"}});
+
+  EXPECT_EQ(r.run_id, "run-1");
+  EXPECT_EQ(r.kind, "sequence");
+  EXPECT_EQ(r.station, "bench-7");
+  EXPECT_EQ(r.operator_name, "ada");
+  EXPECT_EQ(r.dut, "chip-42");  // the scripted board gives no chip id
+  EXPECT_EQ(r.board_identity, "scripted");
+  EXPECT_EQ(r.design, "aer640_stream (flash)");  // as it was when the run started
+  EXPECT_EQ(r.sequence_path, fs::absolute(path).string());
+  EXPECT_EQ(r.sequence_sha256, results::sha256_hex(contents(path)));
+  EXPECT_EQ(r.bench_version, kVersion);
+  EXPECT_EQ(setting(r.settings_before, "VTH_ON"), "2400");  // before the set to 1750
+  EXPECT_LE(r.started, r.ended);
+
+  ASSERT_EQ(r.steps.size(), 6u);
+  std::vector<std::string> kinds;
+  for (const auto& step : r.steps) kinds.push_back(step.kind);
+  EXPECT_THAT(kinds, ElementsAre("program", "set", "measure", "expect", "expect", "expect"));
+  EXPECT_EQ(r.steps[1].what, "set VTH_ON 1750: done");
+  EXPECT_EQ(r.steps[3].outcome, Outcome::Pass);
+  EXPECT_EQ(r.steps[4].outcome, Outcome::Fail);
+  EXPECT_EQ(r.steps[4].what.rfind("expect on_rate_mean in 1e+12..1e+13 events/s: FAIL (", 0), 0u)
+      << r.steps[4].what;
+  EXPECT_EQ(r.outcome, Outcome::Fail);
+  EXPECT_EQ(r.ended_because, "step 5 (" + r.steps[4].what + ")");
+
+  // The measure's values with their units; the limits on the value each expect tested.
+  const auto set = expected_rates(sensor_settings(bench.bias(), SensorMode::EventStream));
+  std::vector<std::string> names;
+  for (const auto& m : r.measurements) names.push_back(m.name + "@" + std::to_string(m.step));
+  EXPECT_THAT(names, ElementsAre("on_rate_mean@3", "on_rate_std@3", "off_rate_mean@3",
+                                 "off_rate_std@3", "on_off_ratio@3", "vdd_mean@3", "vddio_mean@3",
+                                 "temperature_mean@3", "ibias_mean@3", "on_rate_mean@5"));
+  const auto& measured = r.measurements[0];
+  EXPECT_DOUBLE_EQ(measured.value, set.on);
+  EXPECT_EQ(measured.unit, "events/s");
+  EXPECT_EQ(measured.low, 1.0);
+  EXPECT_EQ(measured.high, 1e12);
+  EXPECT_EQ(measured.outcome, Outcome::Pass);
+  const auto& again = r.measurements.back();
+  EXPECT_DOUBLE_EQ(again.value, set.on);
+  EXPECT_EQ(again.low, 1e12);
+  EXPECT_EQ(again.outcome, Outcome::Fail);
+  const auto& vdd = r.measurements[5];
+  EXPECT_DOUBLE_EQ(vdd.value, 1.8);
+  EXPECT_EQ(vdd.unit, "V");
+  EXPECT_EQ(vdd.low, 1.7);
+  EXPECT_EQ(vdd.high, 1.9);
+  EXPECT_FALSE(r.measurements[1].low.has_value());  // on_rate_std was not tested
+
+  ASSERT_EQ(r.files.size(), 1u);
+  EXPECT_EQ(r.files[0].role, "report");
+  EXPECT_EQ(r.files[0].path, fs::absolute("recorded.csv").string());
+  EXPECT_EQ(r.files[0].size, 10u);
+  EXPECT_EQ(r.files[0].sha256, results::sha256_hex("the report"));
+
+  // Kept as it went: at the start, then after each step, INCOMPLETE and whole.
+  ASSERT_EQ(kept.size(), 7u);
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    EXPECT_EQ(kept[i].run_id, "run-1");
+    EXPECT_EQ(kept[i].outcome, Outcome::Incomplete);
+    EXPECT_EQ(kept[i].steps.size(), i);
+  }
+  EXPECT_EQ(kept[3].measurements.size(), 9u);
+}
+
+TEST(RunRecord, ARunThatFailsOrIsAbortedEndsOnTheStepWhereItStopped) {
+  ScriptedBench failing;
+  failing.fail_set_at = 2;
+  const Sequence sequence =
+      load_sequence(write("stops.json", R"({"steps": [{"wait": 0}, {"set": "VTH_ON", "value": 100},
+                                        {"measure": 0.2}]})"),
+                    failing);
+  std::vector<results::TestRecord> kept;
+  SequenceRecord failed(record_start("run-2", "sequence", failing, {}), sequence,
+                        [&](const results::TestRecord& r) { kept.push_back(r); });
+  const results::TestRecord& r =
+      failed.finish(run_sequence(sequence, failing, failed.observer({})), {});
+  EXPECT_EQ(r.outcome, Outcome::Error);
+  EXPECT_EQ(r.ended_because,
+            "ended at step 2 (set VTH_ON 100): No board is connected: VTH_ON not written");
+  ASSERT_EQ(r.steps.size(), 2u);
+  EXPECT_EQ(r.steps[0].outcome, Outcome::Pass);
+  EXPECT_EQ(r.steps[1].number, 2);
+  EXPECT_EQ(r.steps[1].kind, "set");
+  EXPECT_EQ(r.steps[1].outcome, Outcome::Error);
+  EXPECT_EQ(r.station, results::default_station_name());  // none configured
+  ASSERT_EQ(kept.size(), 2u);                             // at the start, and after the wait
+  EXPECT_EQ(kept.back().steps.size(), 1u);
+
+  ScriptedBench aborting;
+  aborting.abort_at = 1;
+  SequenceRecord aborted(record_start("run-3", "sequence", aborting, {}), sequence, nullptr);
+  const results::TestRecord& a =
+      aborted.finish(run_sequence(sequence, aborting, aborted.observer({})), {});
+  EXPECT_EQ(a.outcome, Outcome::Aborted);
+  ASSERT_EQ(a.steps.size(), 1u);
+  EXPECT_EQ(a.steps[0].outcome, Outcome::Aborted);
+  EXPECT_EQ(a.ended_because, "aborted at step 1 (wait 0 s)");
+}
+
+TEST(RunRecord, ASweepsRecordHasAStepAndMeasurementsPerValueAndSaysWhyItStopped) {
+  ScriptedBench bench;
+  SweepPlan plan;
+  plan.name = "VTH_ON";
+  plan.values = {2000, 2200, 2400};
+  plan.unit = "mV";
+  const auto start = record_start("run-4", "sweep", bench, {"", "", "dut-1"});
+  const results::TestRecord whole = sweep_record(start, plan, run_sweep(plan, bench, nullptr),
+                                                 bench.declaration().adc_channels, {});
+  EXPECT_EQ(whole.kind, "sweep");
+  EXPECT_EQ(whole.outcome, Outcome::Pass);
+  ASSERT_EQ(whole.steps.size(), 3u);
+  EXPECT_EQ(whole.steps[2].what, "VTH_ON 2400 mV: measured");
+  std::vector<std::string> at_2400;
+  for (const auto& m : whole.measurements)
+    if (m.step == 3) at_2400.push_back(m.name);
+  EXPECT_EQ(at_2400.front(), "on_rate_mean at VTH_ON 2400");
+  EXPECT_EQ(at_2400.size(), Measurement::names().size());
+
+  ScriptedBench failing;
+  failing.fail_set_at = 4;  // the second value's write
+  const std::int64_t before = failing.get("VTH_ON");
+  const results::TestRecord cut = sweep_record(start, plan, run_sweep(plan, failing, nullptr),
+                                               failing.declaration().adc_channels, {});
+  EXPECT_EQ(cut.outcome, Outcome::Error);
+  ASSERT_EQ(cut.steps.size(), 2u);
+  EXPECT_EQ(cut.steps[1].outcome, Outcome::Error);
+  EXPECT_EQ(cut.ended_because,
+            "ended at step 2 of 3: No board is connected: VTH_ON not written; VTH_ON restored to " +
+                std::to_string(before));
+}
+
+TEST(RunRecord, TheChipsOwnIdIsTheDeviceUnderTestWhereTheBoardGivesOne) {
+  SimulatedDevice aer320(SimulatedSensor::Aer320);
+  std::atomic<bool> never{false};
+  BoardBench bench(aer320, BenchFolders::under(fs::current_path()), never);
+  const results::TestRecord r = record_start("run-5", "sequence", bench, {"", "", "typed-in"});
+  EXPECT_EQ(r.dut, "0x320A");
+  EXPECT_EQ(r.board_serial, aer320.read_identity().serial_number);
+  EXPECT_FALSE(r.board_serial.empty());
+  EXPECT_EQ(r.board_identity, identity_of(aer320));
+  SimulatedDevice aer640;
+  BoardBench other(aer640, BenchFolders::under(fs::current_path()), never);
+  EXPECT_EQ(record_start("run-6", "sequence", other, {"", "", "typed-in"}).dut, "typed-in");
+}
+
+TEST_F(OnTheBoard, ARecordingAndACaptureAreKeptByPathSizeAndHashEvenWhenARunIsCutShort) {
+  FileNotingBench noting(bench);
+  const Sequence sequence = load_sequence(
+      write("files.json", R"({"steps": [{"record": 0.2}, {"capture": true}, {"record": 60}]})"),
+      noting);
+  fs::remove_all("recordings");
+  SequenceRecord record(record_start("run-7", "sequence", noting, {}), sequence, nullptr);
+  // The run is aborted once the second recording holds events.
+  std::thread abort([&] {
+    eventually(
+        [&] {
+          std::error_code error;
+          int growing = 0;
+          for (const auto& entry : fs::directory_iterator("recordings", error))
+            growing += fs::file_size(entry.path(), error) > (64 << 10);
+          return growing == 2;
+        },
+        std::chrono::seconds(20));
+    aborted = true;
+  });
+  const SequenceReport report = run_sequence(sequence, noting, record.observer({}));
+  abort.join();
+  const results::TestRecord& r = record.finish(report, noting.files());
+  EXPECT_EQ(r.outcome, Outcome::Aborted);
+  ASSERT_EQ(r.files.size(), 3u);
+  std::vector<std::string> roles;
+  for (const auto& file : r.files) {
+    roles.push_back(file.role);
+    EXPECT_TRUE(fs::path(file.path).is_absolute()) << file.path;
+    EXPECT_EQ(file.size, fs::file_size(file.path)) << file.path;
+    EXPECT_EQ(file.sha256, results::sha256_hex(contents(file.path))) << file.path;
+  }
+  EXPECT_THAT(roles, ElementsAre("recording", "capture", "recording"));
 }
 
 }  // namespace
