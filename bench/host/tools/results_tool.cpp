@@ -86,7 +86,7 @@ wxItemAttr* RunList::OnGetItemAttr(long item) const {
 }
 
 ResultsTool::ResultsTool(wxWindow* parent, BenchPresenter& presenter)
-    : ToolFrame(parent, "Results", wxSize(1200, 760)), presenter_(presenter) {
+    : ToolFrame(parent, "Results", wxSize(1200, 820)), presenter_(presenter) {
   open_file = [](const std::string& path) { return open_on_desktop(path); };
   auto* panel = new wxPanel(this);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
@@ -104,6 +104,8 @@ ResultsTool::ResultsTool(wxWindow* parent, BenchPresenter& presenter)
   sizer->Add(body, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 6);
   panel->SetSizer(sizer);
   explain_controls();
+  // The time fields: shown clean with their tooltips, then marked as typed into or refused.
+  for (wxTextCtrl* field : {from_field, to_field}) fields_.show(field, "");
   bind_controls();
   clear_run();
   if (presenter_.results() == nullptr) {
@@ -171,6 +173,9 @@ wxWindow* ResultsTool::build_run_page(wxWindow* parent) {
   const std::pair<const char*, wxListCtrl*> parts[] = {
       {"Measurements", measurements_list}, {"Steps", steps_list}, {"Files", files_list}};
   for (const auto& [caption, list] : parts) {
+    // Each list shows a few rows at least, whatever the window's height.
+    const int rows = list == measurements_list ? 5 : 3;
+    list->SetMinSize(wxSize(-1, (rows + 2) * list->GetCharHeight() + list->FromDIP(8)));
     sizer->Add(new wxStaticText(page, wxID_ANY, caption), 0, wxLEFT | wxRIGHT | wxTOP, 4);
     sizer->Add(list, list == measurements_list ? 2 : 1, wxEXPAND | wxALL, 4);
   }
@@ -194,7 +199,7 @@ wxWindow* ResultsTool::build_measurement_page(wxWindow* parent) {
       new wxChoice(page, wxID_ANY, wxDefaultPosition, wxSize(page->FromDIP(200), -1));
   top->Add(measurement_choice, 0, wxALIGN_CENTER_VERTICAL);
   sizer->Add(top, 0, wxALL, 4);
-  spread_line = new wxStaticText(page, wxID_ANY, "");
+  spread_line = new ResultLine(page);
   sizer->Add(spread_line, 0, wxEXPAND | wxLEFT | wxRIGHT, 4);
   histogram_plot = new PlotCanvas(page);
   trend_plot = new PlotCanvas(page);
@@ -493,8 +498,8 @@ void ResultsTool::show_measurement(const std::string& name) {
     }
   }
   spread_ = results::spread_of(name, points_);
-  spread_line->SetLabel(name.empty() ? wxString("No run shown holds a measurement")
-                                     : utf8(results::spread_text(spread_)));
+  spread_line->show(name.empty() ? wxString("No run shown holds a measurement")
+                                 : utf8(results::spread_text(spread_)));
   draw_histogram();
   draw_trend();
 }
@@ -549,28 +554,38 @@ void ResultsTool::draw_trend() {
   const double span_hours = static_cast<double>(points_.back().started - first) / 3.6e9;
   const bool days = span_hours > 48;
   const double scale = days ? 8.64e10 : 3.6e9;
-  std::vector<PlotPoint> values;
-  values.reserve(points_.size());
-  for (const auto& p : points_)
-    values.push_back({static_cast<double>(p.started - first) / scale, p.value});
-  const double x1 = std::max(values.back().x, 1e-3);
+  double x1 = 1e-3;
+  for (const auto& p : points_) x1 = std::max(x1, static_cast<double>(p.started - first) / scale);
   double y0 = s.lowest, y1 = s.highest;
+  for (const auto& at : {s.low, s.high}) {
+    if (!at) continue;
+    y0 = std::min(y0, *at);
+    y1 = std::max(y1, *at);
+  }
+  const double margin = std::max((y1 - y0) * 0.08, std::abs(y1) * 0.01 + 1e-12);
+  // Each run's value marked with a cross, its arms about 1% of each axis.
+  const double dx = x1 / 100, dy = (y1 - y0 + 2 * margin) / 60;
+  std::vector<PlotPoint> marks;
+  marks.reserve(points_.size() * 6);
+  for (const auto& p : points_) {
+    if (!std::isfinite(p.value)) continue;
+    const double x = static_cast<double>(p.started - first) / scale;
+    add_segment(marks, {x - dx, p.value}, {x + dx, p.value});
+    add_segment(marks, {x, p.value - dy}, {x, p.value + dy});
+  }
   std::vector<PolySpline> traces;
-  traces.emplace_back(std::move(values), "value", "blue", 1);
+  traces.emplace_back(std::move(marks), "runs", "blue", 1, LegendMark::Cross);
   std::vector<PlotPoint> limits;
   for (const auto& at : {s.low, s.high}) {
     if (!at) continue;
     add_segment(limits, {0, *at}, {x1, *at});
-    y0 = std::min(y0, *at);
-    y1 = std::max(y1, *at);
   }
   if (!limits.empty()) traces.emplace_back(std::move(limits), "limits", "red", 2);
-  const double margin = std::max((y1 - y0) * 0.08, std::abs(y1) * 0.01 + 1e-12);
   trend_plot->Draw(PlotGraphics(std::move(traces),
                                 utf8(fmt::format("{} since {} UTC", days ? "days" : "hours",
                                                  results::utc_seconds_text(first))),
                                 y_label),
-                   {0, x1}, {y0 - margin, y1 + margin});
+                   {-2 * dx, x1 + 2 * dx}, {y0 - margin, y1 + margin});
 }
 
 void ResultsTool::export_csv(const std::string& path) {

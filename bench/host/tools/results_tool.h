@@ -87,7 +87,7 @@ class ResultsTool : public ToolFrame {
   wxButton *button_report, *button_recording;
   // The Measurement page.
   wxChoice* measurement_choice;
-  wxStaticText* spread_line;
+  ResultLine* spread_line;  // the measurement's runs, mean, spread and runs outside their limits
   PlotCanvas *histogram_plot, *trend_plot;
 
   static constexpr int kRunPage = 0, kMeasurementPage = 1;

@@ -5,6 +5,7 @@
 
 #include "tests/bench/host/bench_fixture.h"
 #include "tests/support/fake_results_store.h"
+#include "tests/support/layout_check.h"
 
 namespace Zelvar_Core::bench {
 namespace {
@@ -63,6 +64,19 @@ class Results : public Bench {
   void enter(wxTextCtrl* field, const std::string& text) {
     type(field, text);
     testing_support::fire(field, wxEVT_TEXT_ENTER);
+  }
+  // Every control's text shown whole, and each with its tooltip.
+  static void expect_whole(const ResultsTool& tool) {
+    testing_support::wait_until_placed();
+    const auto lines = [](const std::vector<std::string>& found) {
+      std::string text;
+      for (const auto& line : found) text += "\n  " + line;
+      return text;
+    };
+    const auto clipped = testing_support::clipped_controls(tool);
+    EXPECT_TRUE(clipped.empty()) << lines(clipped);
+    const auto untipped = testing_support::controls_without_tooltip(tool);
+    EXPECT_TRUE(untipped.empty()) << lines(untipped);
   }
   void turn_to(ResultsTool& tool, int page) {
     tool.pages->SetSelection(page);  // sends the page's change, as a click on its tab does
@@ -150,6 +164,7 @@ TEST_F(Results, TheFiltersNarrowTheRunsAndARunShowsEachMeasurementAgainstItsLimi
                       "Sequence /lab/sequences/vdd.json"),
             std::string::npos)
       << text;
+  expect_whole(tool);
   // A filter that still shows the run keeps it selected; one that does not, not.
   choose_outcome(tool, "FAIL");
   EXPECT_EQ(tool.runs->GetItemState(1, wxLIST_STATE_SELECTED), wxLIST_STATE_SELECTED);
@@ -177,7 +192,7 @@ TEST_F(Results, AMeasurementAcrossTheRunsShownDrawsItsHistogramAndTrendWithItsLi
   testing_support::fire(tool.measurement_choice, wxEVT_CHOICE);
   EXPECT_EQ(tool.spread().values, 6u);
   EXPECT_EQ(tool.spread().outside, 2u);
-  EXPECT_EQ(tool.spread_line->GetLabel().utf8_string(),
+  EXPECT_EQ(tool.spread_line->text().utf8_string(),
             "6 runs; mean 1.80333 V, sd 0.0640833 V, from 1.7 to 1.9 V; 2 outside their limits");
 
   // The histogram: the bins as a staircase over every run, the limits upright.
@@ -198,32 +213,36 @@ TEST_F(Results, AMeasurementAcrossTheRunsShownDrawsItsHistogramAndTrendWithItsLi
   EXPECT_LT(x_axis.first, 1.7);
   EXPECT_GT(x_axis.second, 1.9);
 
-  // The trend: each run's value at its time, oldest first; the limits across.
+  // The trend: each run's value marked at its time, oldest first; the limits across.
   const PlotGraphics* trend = tool.trend_plot->GetGraphics();
   ASSERT_NE(trend, nullptr);
   ASSERT_EQ(trend->traces.size(), 2u);
-  const std::vector<PlotPoint>& values = trend->traces[0].points;
-  ASSERT_EQ(values.size(), 6u);
+  EXPECT_EQ(trend->traces[0].mark, LegendMark::Cross);
+  const std::vector<PlotPoint>& marks = trend->traces[0].points;
+  ASSERT_EQ(marks.size(), 6u * 6) << "two arms and their gaps per run";
   const double expected_hours[] = {0, 1, 25, 26, 49, 50};
   const double expected_values[] = {1.80, 1.79, 1.81, 1.90, 1.70, 1.82};
   for (std::size_t i = 0; i < 6; ++i) {
-    EXPECT_DOUBLE_EQ(values[i].x, expected_hours[i] / 24) << i;
-    EXPECT_DOUBLE_EQ(values[i].y, expected_values[i]) << i;
+    const PlotPoint left = marks[6 * i], right = marks[6 * i + 1], top = marks[6 * i + 4];
+    EXPECT_DOUBLE_EQ((left.x + right.x) / 2, expected_hours[i] / 24) << i;
+    EXPECT_DOUBLE_EQ(left.y, expected_values[i]) << i;
+    EXPECT_DOUBLE_EQ(top.x, expected_hours[i] / 24) << i;
   }
   EXPECT_EQ(trend->xLabel, "days since 2026-01-01 00:00:00 UTC");
   EXPECT_EQ(trend->traces[1].points[0].y, 1.75);
   EXPECT_EQ(trend->traces[1].points[3].y, 1.85);
   EXPECT_LT(tool.trend_plot->GetYAxis().first, 1.7);
   EXPECT_GT(tool.trend_plot->GetYAxis().second, 1.9);
+  expect_whole(tool);
 
   // The filter narrows what is drawn; the measurement stays chosen.
   type(tool.dut_field, "chip-1");
   EXPECT_EQ(tool.measurement_choice->GetStringSelection(), "vdd_mean");
   EXPECT_EQ(tool.spread().values, 3u);
   EXPECT_EQ(tool.trend().size(), 3u);
-  EXPECT_EQ(tool.trend_plot->GetGraphics()->traces[0].points.size(), 3u);
+  EXPECT_EQ(tool.trend_plot->GetGraphics()->traces[0].points.size(), 3u * 6);
   EXPECT_EQ(tool.trend_plot->GetGraphics()->xLabel, "days since 2026-01-01 00:00:00 UTC");
-  EXPECT_EQ(tool.spread_line->GetLabel().utf8_string(),
+  EXPECT_EQ(tool.spread_line->text().utf8_string(),
             "3 runs; mean 1.81 V, sd 0.01 V, from 1.8 to 1.82 V; 0 outside their limits");
   EXPECT_EQ(store->lists, lists) << "the runs filtered in the window, not read again";
   // On the Run page a filter redraws nothing; back on this page, it shows what the filter shows.
@@ -234,7 +253,7 @@ TEST_F(Results, AMeasurementAcrossTheRunsShownDrawsItsHistogramAndTrendWithItsLi
   EXPECT_EQ(tool.trend_plot->GetGraphics()->xLabel, "hours since 2026-01-01 01:00:00 UTC");
   type(tool.dut_field, "chip-9");
   EXPECT_EQ(tool.measurement_choice->GetCount(), 0u);
-  EXPECT_EQ(tool.spread_line->GetLabel().utf8_string(), "No run shown holds a measurement");
+  EXPECT_EQ(tool.spread_line->text().utf8_string(), "No run shown holds a measurement");
   EXPECT_TRUE(tool.trend_plot->GetGraphics()->traces.empty());
 }
 
