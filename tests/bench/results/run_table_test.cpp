@@ -131,7 +131,10 @@ TEST(ResultsSpread, CountsEveryValueIntoItsBinWithTheNewestLimits) {
   std::vector<MeasurementPoint> points;
   for (double v : {1.0, 1.1, 1.2, 1.9, 2.0, std::nan("")})
     points.push_back({"", 0, "", v, "V", 0.5, 1.5, v > 1.5 ? Outcome::Fail : Outcome::Pass});
-  points[1].low = std::nullopt;  // an older run checked against other limits
+  // Older runs checked against other limits.
+  points[0].low = 0.4;
+  points[0].high = 1.4;
+  points[1].low = std::nullopt;
   points[1].high = 3.0;
   points.push_back({"", 0, "", 1.5, "V", std::nullopt, std::nullopt, Outcome::Pass});
   const MeasurementSpread spread = spread_of("vdd_mean", points, 4);
