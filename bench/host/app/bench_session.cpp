@@ -75,13 +75,23 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
   rates_tool.build_with([this] { return new RatesTool(window, presenter->rates()); });
   sweep_tool.build_with([this] { return new SweepTool(window, *presenter); });
   sequence_tool.build_with([this] { return new SequenceTool(window, *presenter); });
+  results_tool.build_with([this] {
+    auto* tool = new ResultsTool(window, *presenter);
+    // A run's recording plays in the bench's own Playback tool.
+    tool->play_recording = [this](const std::string& path) {
+      playback_tool->open();
+      playback_tool->open_recording(path);
+    };
+    return tool;
+  });
   const std::pair<const char*, std::function<Tool*()>> host_tools[] = {
       {"Board simulator", [this] { return simulator.get(); }},
       {"Log", [this] { return log_tool.get(); }},
       {"Playback", [this] { return playback_tool.get(); }},
       {"Rates", [this] { return rates_tool.get(); }},
       {"Sweep", [this] { return sweep_tool.get(); }},
-      {"Run sequence...", [this] { return sequence_tool.get(); }}};
+      {"Run sequence...", [this] { return sequence_tool.get(); }},
+      {"Results", [this] { return results_tool.get(); }}};
   std::vector<std::string> names;
   for (const auto& [name, tool] : host_tools) {
     tools_when_asked_.push_back(std::make_unique<ToolWhenAsked>(tool));

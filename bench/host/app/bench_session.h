@@ -17,6 +17,7 @@
 #include "bench/host/tools/log_tool.h"
 #include "bench/host/tools/playback_tool.h"
 #include "bench/host/tools/rates_tool.h"
+#include "bench/host/tools/results_tool.h"
 #include "bench/host/tools/self_test_window.h"
 #include "bench/host/tools/sequence_tool.h"
 #include "bench/host/tools/sweep_tool.h"
@@ -86,6 +87,7 @@ class BenchSession {
   BuiltWhenAsked<SequenceTool> sequence_tool;
   BuiltWhenAsked<HelpWindow> help_window;
   BuiltWhenAsked<SelfTestWindow> self_test_window;
+  BuiltWhenAsked<ResultsTool> results_tool;
   MainInteractor main_interactor;
   InteractorEditMenuBase registers_interactor, dacs_interactor;
   InteractorEditRegisterChip chip_interactor;

@@ -28,6 +28,7 @@ std::vector<BenchKey> bench_keys(BenchMainWindow& window) {
       {wxACCEL_CTRL, '7', "Ctrl+7", "ON and OFF rates", tool("Rates")},
       {wxACCEL_CTRL, '8', "Ctrl+8", "Parameter sweep", tool("Sweep")},
       {wxACCEL_CTRL, '9', "Ctrl+9", "Run a test sequence", tool("Run sequence...")},
+      {wxACCEL_CTRL, '0', "Ctrl+0", "The runs kept in the results store", tool("Results")},
       {wxACCEL_CTRL, 'L', "Ctrl+L", "The log of this run", tool("Log")},
       {wxACCEL_CTRL, 'B', "Ctrl+B", "Board simulator", tool("Board simulator")},
       {wxACCEL_CTRL, 'T', "Ctrl+T", "Execute the self-test", tool("Execute test")},

@@ -32,7 +32,7 @@ class Layout : public Bench {
     choose(menus.menu_device->item_info);
     choose(menus.menu_image->item_histogram);
     for (const char* name : {"ADCs", "Write SPI", "Board simulator", "Log", "Playback", "Rates",
-                             "Sweep", "Execute test"})
+                             "Sweep", "Execute test", "Results"})
       choose(tool(name));
     session->help_window->show(HelpWindow::kFiles);
     // The ADC monitor's channel boxes are made with its first samples.

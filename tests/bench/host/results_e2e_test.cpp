@@ -1,0 +1,372 @@
+// The Results window on real widgets: the runs a store keeps, filtered;
+// one run's detail; one measurement across the runs; the runs exported;
+// a run's files opened.
+#include <wx/listctrl.h>
+
+#include "tests/bench/host/bench_fixture.h"
+#include "tests/support/fake_results_store.h"
+#include "tests/support/layout_check.h"
+
+namespace Zelvar_Core::bench {
+namespace {
+
+using results::Outcome;
+using testing_support::answer_next_file_dialog;
+using testing_support::FakeResultsStore;
+using testing_support::sample_run;
+
+constexpr results::UtcMicros kHour = 3600LL * 1000000;
+
+class Results : public Bench {
+ protected:
+  // Six runs on three chips over three days; chip-2's second run and
+  // chip-3's run fail vdd_mean's limits (1.75..1.85 V).
+  void keep_runs(results::ResultsStore& store) {
+    store.save(sample_run(1, "chip-1", "vdd.json", 1.80, 0));
+    store.save(sample_run(2, "chip-2", "vdd.json", 1.79, 1 * kHour));
+    store.save(sample_run(3, "chip-1", "vdd.json", 1.81, 25 * kHour));
+    store.save(sample_run(4, "chip-2", "vdd.json", 1.90, 26 * kHour));
+    store.save(sample_run(5, "chip-3", "rates.json", 1.70, 49 * kHour));
+    store.save(sample_run(6, "chip-1", "", 1.82, 50 * kHour));  // a sweep
+  }
+  ResultsTool& open_results(std::shared_ptr<results::ResultsStore> store) {
+    presenter().use_results(std::move(store));
+    choose(tool("Results"));
+    EXPECT_TRUE(session->results_tool->IsShown());
+    return *session->results_tool;
+  }
+  // The runs column as the list draws it, top to bottom.
+  static std::vector<std::string> column(const ResultsTool& tool, int column) {
+    std::vector<std::string> cells;
+    for (long row = 0; row < tool.runs->GetItemCount(); ++row)
+      cells.push_back(tool.runs->GetItemText(row, column).utf8_string());
+    return cells;
+  }
+  static std::vector<std::string> row(const wxListCtrl* list, long item) {
+    std::vector<std::string> cells;
+    for (int c = 0; c < list->GetColumnCount(); ++c)
+      cells.push_back(list->GetItemText(item, c).utf8_string());
+    return cells;
+  }
+  // A click on a row of the runs, as the list tells it.
+  void select(ResultsTool& tool, long row) {
+    tool.runs->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    testing_support::flush_events();
+  }
+  void choose_outcome(ResultsTool& tool, const char* word) {
+    tool.outcome_choice->SetStringSelection(word);
+    testing_support::fire(tool.outcome_choice, wxEVT_CHOICE);
+  }
+  using Bench::type;
+  void type(wxComboBox* field, const std::string& text) {
+    field->SetValue(wxString::FromUTF8(text));  // emits wxEVT_TEXT, as typing does
+  }
+  void enter(wxTextCtrl* field, const std::string& text) {
+    type(field, text);
+    testing_support::fire(field, wxEVT_TEXT_ENTER);
+  }
+  // Every control's text shown whole, and each with its tooltip.
+  static void expect_whole(const ResultsTool& tool) {
+    testing_support::wait_until_placed();
+    const auto lines = [](const std::vector<std::string>& found) {
+      std::string text;
+      for (const auto& line : found) text += "\n  " + line;
+      return text;
+    };
+    const auto clipped = testing_support::clipped_controls(tool);
+    EXPECT_TRUE(clipped.empty()) << lines(clipped);
+    const auto untipped = testing_support::controls_without_tooltip(tool);
+    EXPECT_TRUE(untipped.empty()) << lines(untipped);
+  }
+  void turn_to(ResultsTool& tool, int page) {
+    tool.pages->SetSelection(page);  // sends the page's change, as a click on its tab does
+    testing_support::flush_events();
+  }
+};
+
+TEST_F(Results, WithoutAStoreTheWindowSaysSoInOneSentence) {
+  ResultsTool& tool = open_results(nullptr);
+  EXPECT_EQ(tool.result_line->text(),
+            "The results store could not be opened, so no run can be shown (the log says why).");
+  EXPECT_TRUE(wait_for([&] { return shown_whole(*tool.result_line); }));
+  EXPECT_EQ(tool.runs->GetItemCount(), 0);
+  EXPECT_FALSE(tool.button_export->IsEnabled());
+  EXPECT_FALSE(tool.dut_field->IsEnabled());
+}
+
+TEST_F(Results, TheFiltersNarrowTheRunsAndARunShowsEachMeasurementAgainstItsLimits) {
+  auto store = std::make_shared<FakeResultsStore>();
+  keep_runs(*store);
+  ResultsTool& tool = open_results(store);
+  EXPECT_EQ(column(tool, 0),
+            (std::vector<std::string>{"2026-01-03 02:00:00", "2026-01-03 01:00:00",
+                                      "2026-01-02 02:00:00", "2026-01-02 01:00:00",
+                                      "2026-01-01 01:00:00", "2026-01-01 00:00:00"}));
+  EXPECT_EQ(column(tool, 1),
+            (std::vector<std::string>{"chip-1", "chip-3", "chip-2", "chip-1", "chip-2", "chip-1"}));
+  EXPECT_EQ(column(tool, 3), (std::vector<std::string>{"(sweep)", "rates.json", "vdd.json",
+                                                       "vdd.json", "vdd.json", "vdd.json"}));
+  EXPECT_EQ(column(tool, 4),
+            (std::vector<std::string>{"PASS", "FAIL", "FAIL", "PASS", "PASS", "PASS"}));
+  EXPECT_EQ(tool.count_text->GetLabel(), "6 runs");
+  EXPECT_EQ(tool.dut_field->GetCount(), 3u) << "the DUTs to choose from";
+
+  type(tool.dut_field, "chip-2");
+  EXPECT_EQ(column(tool, 0),
+            (std::vector<std::string>{"2026-01-02 02:00:00", "2026-01-01 01:00:00"}));
+  EXPECT_EQ(tool.count_text->GetLabel(), "2 of 6 runs");
+  choose_outcome(tool, "FAIL");
+  EXPECT_EQ(column(tool, 0), (std::vector<std::string>{"2026-01-02 02:00:00"}));
+  type(tool.dut_field, "");
+  EXPECT_EQ(column(tool, 1), (std::vector<std::string>{"chip-3", "chip-2"}));
+  type(tool.sequence_field, "vdd.json");
+  EXPECT_EQ(column(tool, 1), (std::vector<std::string>{"chip-2"}));
+  type(tool.sequence_field, "");
+  choose_outcome(tool, "Any outcome");
+  // A day alone in To counts the whole day in.
+  enter(tool.from_field, "2026-01-01 00:30");
+  enter(tool.to_field, "2026-01-02");
+  EXPECT_EQ(column(tool, 0), (std::vector<std::string>{"2026-01-02 02:00:00", "2026-01-02 01:00:00",
+                                                       "2026-01-01 01:00:00"}));
+  // A time that is not one: marked and said; the runs shown stay.
+  enter(tool.to_field, "tomorrow");
+  EXPECT_EQ(tool.result_line->text(),
+            "To \"tomorrow\" is not a time: write it as 2026-12-09 or 2026-12-09 14:05 (UTC)");
+  EXPECT_EQ(tool.to_field->GetBackgroundColour(), kRefusedColour);
+  EXPECT_EQ(tool.to_field->GetValue(), "tomorrow") << "the user's text is kept";
+  EXPECT_EQ(tool.runs->GetItemCount(), 3);
+  enter(tool.to_field, "");
+  EXPECT_EQ(tool.result_line->text(), "");
+  EXPECT_NE(tool.to_field->GetBackgroundColour(), kRefusedColour);
+  EXPECT_EQ(tool.runs->GetItemCount(), 5);
+
+  // A click on chip-2's failed run: its detail.
+  ASSERT_EQ(tool.runs->GetItemText(2, 1), "chip-2");
+  select(tool, 2);
+  ASSERT_TRUE(tool.run_shown());
+  EXPECT_EQ(tool.run_shown()->run_id, "00000000-0000-4000-8000-000000000004");
+  EXPECT_EQ(tool.pages->GetSelection(), ResultsTool::kRunPage);
+  ASSERT_EQ(tool.measurements_list->GetItemCount(), 2);
+  EXPECT_EQ(row(tool.measurements_list, 0),
+            (std::vector<std::string>{"2", "vdd_mean", "1.9", "V", "1.75", "1.85", "FAIL"}));
+  EXPECT_EQ(tool.measurements_list->GetItemTextColour(0), *wxRED);
+  EXPECT_EQ(row(tool.measurements_list, 1),
+            (std::vector<std::string>{"2", "rate_on", "1004", "ev/s", "", "", "PASS"}));
+  ASSERT_EQ(tool.steps_list->GetItemCount(), 2);
+  EXPECT_EQ(row(tool.steps_list, 0),
+            (std::vector<std::string>{"1", "set", "VTH_ON set to 2400", "PASS"}));
+  const std::string text = tool.run_text->GetValue().utf8_string();
+  EXPECT_NE(text.find("sequence run 00000000-0000-4000-8000-000000000004: FAIL\n"
+                      "step 2: vdd_mean is outside 1.75..1.85 V\n"
+                      "Started 2026-01-02 02:00:00 UTC, ended 2026-01-02 02:00:02 UTC (2.0 s)\n"
+                      "DUT chip-2 on AER-640 rev B (serial SN-1004), design aer640_top v3.1\n"
+                      "Station bench-1, operator Ada Lovelace, bench 2.0.0\n"
+                      "Sequence /lab/sequences/vdd.json"),
+            std::string::npos)
+      << text;
+  expect_whole(tool);
+  // A filter that still shows the run keeps it selected; one that does not, not.
+  choose_outcome(tool, "FAIL");
+  EXPECT_EQ(tool.runs->GetItemState(1, wxLIST_STATE_SELECTED), wxLIST_STATE_SELECTED);
+  choose_outcome(tool, "PASS");
+  EXPECT_EQ(tool.runs->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED), -1);
+  EXPECT_EQ(tool.run_shown()->run_id, "00000000-0000-4000-8000-000000000004");
+
+  // The store failing: said, in the window and the status bar; nothing lost.
+  store->failing = "The results file cannot be read: disk I/O error";
+  click(tool.button_refresh);
+  EXPECT_EQ(tool.result_line->text(), "The results file cannot be read: disk I/O error");
+  EXPECT_EQ(message(), "The results file cannot be read: disk I/O error");
+  EXPECT_EQ(tool.runs->GetItemCount(), 3);
+}
+
+TEST_F(Results, AMeasurementAcrossTheRunsShownDrawsItsHistogramAndTrendWithItsLimits) {
+  auto store = std::make_shared<FakeResultsStore>();
+  keep_runs(*store);
+  ResultsTool& tool = open_results(store);
+  const int lists = store->lists;
+  turn_to(tool, ResultsTool::kMeasurementPage);
+  ASSERT_EQ(tool.measurement_choice->GetCount(), 2u);
+  EXPECT_EQ(tool.measurement_choice->GetString(0), "rate_on");
+  tool.measurement_choice->SetStringSelection("vdd_mean");
+  testing_support::fire(tool.measurement_choice, wxEVT_CHOICE);
+  EXPECT_EQ(tool.spread().values, 6u);
+  EXPECT_EQ(tool.spread().outside, 2u);
+  EXPECT_EQ(tool.spread_line->text().utf8_string(),
+            "6 runs; mean 1.80333 V, sd 0.0640833 V, from 1.7 to 1.9 V; 2 outside their limits");
+
+  // The histogram: the bins as a staircase over every run, the limits upright.
+  const PlotGraphics* histogram = tool.histogram_plot->GetGraphics();
+  ASSERT_NE(histogram, nullptr);
+  ASSERT_EQ(histogram->traces.size(), 2u);
+  EXPECT_EQ(histogram->traces[0].legend, "runs");
+  EXPECT_EQ(histogram->xLabel, "vdd_mean (V)");
+  double counted = 0;
+  const auto& steps = histogram->traces[0].points;
+  for (std::size_t i = 1; i + 1 < steps.size(); i += 2) counted += steps[i].y;
+  EXPECT_EQ(counted, 6.0);
+  EXPECT_EQ(histogram->traces[1].legend, "limits");
+  EXPECT_EQ(histogram->traces[1].points[0].x, 1.75);
+  EXPECT_EQ(histogram->traces[1].points[1].x, 1.75);
+  EXPECT_EQ(histogram->traces[1].points[3].x, 1.85);
+  const auto x_axis = tool.histogram_plot->GetXAxis();
+  EXPECT_LT(x_axis.first, 1.7);
+  EXPECT_GT(x_axis.second, 1.9);
+
+  // The trend: each run's value marked at its time, oldest first; the limits across.
+  const PlotGraphics* trend = tool.trend_plot->GetGraphics();
+  ASSERT_NE(trend, nullptr);
+  ASSERT_EQ(trend->traces.size(), 2u);
+  EXPECT_EQ(trend->traces[0].mark, LegendMark::Cross);
+  const std::vector<PlotPoint>& marks = trend->traces[0].points;
+  ASSERT_EQ(marks.size(), 6u * 6) << "two arms and their gaps per run";
+  const double expected_hours[] = {0, 1, 25, 26, 49, 50};
+  const double expected_values[] = {1.80, 1.79, 1.81, 1.90, 1.70, 1.82};
+  for (std::size_t i = 0; i < 6; ++i) {
+    const PlotPoint left = marks[6 * i], right = marks[6 * i + 1], top = marks[6 * i + 4];
+    EXPECT_DOUBLE_EQ((left.x + right.x) / 2, expected_hours[i] / 24) << i;
+    EXPECT_DOUBLE_EQ(left.y, expected_values[i]) << i;
+    EXPECT_DOUBLE_EQ(top.x, expected_hours[i] / 24) << i;
+  }
+  EXPECT_EQ(trend->xLabel, "days since 2026-01-01 00:00:00 UTC");
+  EXPECT_EQ(trend->traces[1].points[0].y, 1.75);
+  EXPECT_EQ(trend->traces[1].points[3].y, 1.85);
+  EXPECT_LT(tool.trend_plot->GetYAxis().first, 1.7);
+  EXPECT_GT(tool.trend_plot->GetYAxis().second, 1.9);
+  expect_whole(tool);
+
+  // The filter narrows what is drawn; the measurement stays chosen.
+  type(tool.dut_field, "chip-1");
+  EXPECT_EQ(tool.measurement_choice->GetStringSelection(), "vdd_mean");
+  EXPECT_EQ(tool.spread().values, 3u);
+  EXPECT_EQ(tool.trend().size(), 3u);
+  EXPECT_EQ(tool.trend_plot->GetGraphics()->traces[0].points.size(), 3u * 6);
+  EXPECT_EQ(tool.trend_plot->GetGraphics()->xLabel, "days since 2026-01-01 00:00:00 UTC");
+  EXPECT_EQ(tool.spread_line->text().utf8_string(),
+            "3 runs; mean 1.81 V, sd 0.01 V, from 1.8 to 1.82 V; 0 outside their limits");
+  EXPECT_EQ(store->lists, lists) << "the runs filtered in the window, not read again";
+  // On the Run page a filter redraws nothing; back on this page, it shows what the filter shows.
+  turn_to(tool, ResultsTool::kRunPage);
+  type(tool.dut_field, "chip-2");
+  turn_to(tool, ResultsTool::kMeasurementPage);
+  EXPECT_EQ(tool.spread().values, 2u);
+  EXPECT_EQ(tool.trend_plot->GetGraphics()->xLabel, "hours since 2026-01-01 01:00:00 UTC");
+  type(tool.dut_field, "chip-9");
+  EXPECT_EQ(tool.measurement_choice->GetCount(), 0u);
+  EXPECT_EQ(tool.spread_line->text().utf8_string(), "No run shown holds a measurement");
+  EXPECT_TRUE(tool.trend_plot->GetGraphics()->traces.empty());
+}
+
+TEST_F(Results, ARunsReportOpensOnTheDesktopAndItsRecordingInThePlaybackTool) {
+  // A real recording of the bench, and a report beside it.
+  window().button_record->SetValue(true);
+  testing_support::fire(window().button_record, wxEVT_TOGGLEBUTTON);
+  ASSERT_TRUE(presenter().recording());
+  ASSERT_TRUE(wait_for([&] { return image_activity() > 0; }));
+  click(window().panel_control->button_start_stop);
+  ASSERT_FALSE(presenter().recording());
+  const std::string recording = presenter().last_recording();
+  const std::string report = (start_folder / "vdd_report.csv").string();
+  std::ofstream(report) << "step,outcome\n1,PASS\n";
+
+  auto store = std::make_shared<FakeResultsStore>();
+  auto record = sample_run(1, "chip-1", "vdd.json", 1.8, 0);
+  record.files = {{"report", report, 20, std::string(64, 'a')},
+                  {"recording", recording, fs::file_size(recording), std::string(64, 'b')}};
+  store->save(record);
+  store->save(sample_run(2, "chip-2", "vdd.json", 1.8, kHour));  // no files
+  ResultsTool& tool = open_results(store);
+  std::vector<std::string> opened;
+  tool.open_file = [&opened](const std::string& path) {
+    opened.push_back(path);
+    return "Opened " + path;
+  };
+  select(tool, 0);
+  EXPECT_FALSE(tool.button_report->IsEnabled()) << "a run without a report";
+  EXPECT_FALSE(tool.button_recording->IsEnabled());
+  select(tool, 1);
+  ASSERT_EQ(tool.files_list->GetItemCount(), 2);
+  EXPECT_EQ(tool.files_list->GetItemText(0, 1), wxString::FromUTF8(report));
+  EXPECT_EQ(tool.files_list->GetItemText(0, 2), "20");
+  ASSERT_TRUE(tool.button_report->IsEnabled());
+  click(tool.button_report);
+  EXPECT_EQ(opened, std::vector<std::string>{report});
+  EXPECT_EQ(tool.result_line->text(), wxString::FromUTF8("Opened " + report));
+
+  click(tool.button_recording);
+  EXPECT_EQ(opened.size(), 1u) << "a recording plays in the bench, not elsewhere";
+  ASSERT_TRUE(session->playback_tool.built());
+  EXPECT_TRUE(session->playback_tool->IsShown());
+  EXPECT_TRUE(session->playback_tool->button_play->IsEnabled());
+  EXPECT_NE(session->playback_tool->info_text->GetValue().Find(
+                wxString::FromUTF8(fs::path(recording).filename().string())),
+            wxNOT_FOUND)
+      << session->playback_tool->info_text->GetValue();
+  EXPECT_EQ(tool.result_line->text(),
+            wxString::FromUTF8("Opened " + recording + " in the Playback tool"));
+}
+
+TEST_F(Results, OnTheBenchsResultsFileTheExportWritesTheRunsTheFilterShows) {
+  std::vector<std::string> told;
+  std::shared_ptr<results::ResultsStore> store = results::open_bench_results(
+      start_folder.string(), "", [&told](const std::string& what) { told.push_back(what); });
+  keep_runs(*store);
+  ResultsTool& tool = open_results(store);
+  ASSERT_EQ(tool.runs->GetItemCount(), 6);
+  type(tool.dut_field, "chip-1");
+  choose_outcome(tool, "PASS");
+  EXPECT_EQ(column(tool, 0), (std::vector<std::string>{"2026-01-03 02:00:00", "2026-01-02 01:00:00",
+                                                       "2026-01-01 00:00:00"}));
+  const std::string csv = (start_folder / "reports" / "chip-1.csv").string();
+  answer_next_file_dialog(csv);
+  click(tool.button_export);
+  EXPECT_EQ(testing_support::last_file_dialog().directory,
+            wxString::FromUTF8((start_folder / "reports").string()));
+  EXPECT_EQ(tool.result_line->text(), wxString::FromUTF8("Exported 3 runs (6 rows) to " + csv));
+  EXPECT_TRUE(wait_for([&] { return shown_whole(*tool.result_line); }))
+      << shown_whole(*tool.result_line).message();
+  // Each run the table shows, in its order, with its two measurements; no other.
+  std::ifstream in(csv);
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_EQ(line.rfind("run_id,started_utc,", 0), 0u) << line;
+  std::vector<std::string> ids, measurements;
+  while (std::getline(in, line)) {
+    const std::string id = line.substr(0, line.find(','));
+    if (ids.empty() || ids.back() != id) ids.push_back(id);
+    measurements.push_back(line.find(",vdd_mean,") != std::string::npos  ? "vdd_mean"
+                           : line.find(",rate_on,") != std::string::npos ? "rate_on"
+                                                                         : line);
+  }
+  EXPECT_EQ(ids, (std::vector<std::string>{"00000000-0000-4000-8000-000000000006",
+                                           "00000000-0000-4000-8000-000000000003",
+                                           "00000000-0000-4000-8000-000000000001"}));
+  EXPECT_EQ(measurements, (std::vector<std::string>{"vdd_mean", "rate_on", "vdd_mean", "rate_on",
+                                                    "vdd_mean", "rate_on"}));
+
+  // The file's runs in detail and across runs, as from any store.
+  select(tool, 1);
+  ASSERT_TRUE(tool.run_shown());
+  EXPECT_EQ(tool.run_shown()->run_id, "00000000-0000-4000-8000-000000000003");
+  EXPECT_EQ(row(tool.measurements_list, 0),
+            (std::vector<std::string>{"2", "vdd_mean", "1.81", "V", "1.75", "1.85", "PASS"}));
+  turn_to(tool, ResultsTool::kMeasurementPage);
+  tool.measurement_choice->SetStringSelection("vdd_mean");
+  testing_support::fire(tool.measurement_choice, wxEVT_CHOICE);
+  EXPECT_EQ(tool.spread().values, 3u);
+  EXPECT_EQ(tool.trend().size(), 3u);
+  EXPECT_EQ(tool.spread().low, 1.75);
+  EXPECT_EQ(tool.spread().high, 1.85);
+
+  // A file that cannot be written: one sentence, the old export left whole.
+  fs::create_directories(start_folder / "reports" / "taken.csv");
+  answer_next_file_dialog((start_folder / "reports" / "taken.csv").string());
+  click(tool.button_export);
+  EXPECT_NE(tool.result_line->text().Find("taken.csv"), wxNOT_FOUND) << tool.result_line->text();
+  EXPECT_EQ(message(), tool.result_line->text().utf8_string());
+  EXPECT_TRUE(fs::is_directory(start_folder / "reports" / "taken.csv"));
+  EXPECT_TRUE(told.empty());
+}
+
+}  // namespace
+}  // namespace Zelvar_Core::bench
