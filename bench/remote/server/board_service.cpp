@@ -347,6 +347,12 @@ Status ServedBoard::admit(grpc::ServerContextBase* context, bool changes) {
     return refusal(context, status.error_code(), status.error_message(), v1::WRONG_TOKEN);
   }
   const std::optional<std::string> session = metadata(context, "zelvar-session");
+  // A change whose caller gave up before it arrived (the server was frozen,
+  // the link slow) is not made: the caller told its user it was not done.
+  if (changes &&
+      (context->IsCancelled() || context->deadline() <= std::chrono::system_clock::now()))
+    return Status(StatusCode::DEADLINE_EXCEEDED,
+                  "The call came after its caller had given up: nothing was done");
   if (changes) return held_refusal(context, access.check_holder(session));
   if (session) access.renew(*session);
   return status;

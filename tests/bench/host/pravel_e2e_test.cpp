@@ -49,7 +49,7 @@ TEST_F(Bench, StartsWithEveryToolWindowHiddenAndTheBoardShown) {
   ASSERT_EQ(modes->GetCount(), 3u);
   EXPECT_EQ(modes->GetString(0), "Event stream");
   EXPECT_EQ(modes->GetString(2), "Standby");
-  EXPECT_EQ(window().menu_bar->menu_tools->items.size(), 9u);  // three fixed and six host tools
+  EXPECT_EQ(window().menu_bar->menu_tools->items.size(), 10u);  // three fixed and seven host tools
 }
 
 // The bar the bench shows is the front end's four menus and nothing more:

@@ -312,7 +312,7 @@ TEST_F(Results, OnTheBenchsResultsFileTheExportWritesTheRunsTheFilterShows) {
       start_folder.string(), "", [&told](const std::string& what) { told.push_back(what); });
   keep_runs(*store);
   ResultsTool& tool = open_results(store);
-  ASSERT_EQ(tool.runs->GetItemCount(), 6);
+  ASSERT_EQ(tool.runs->GetItemCount(), 6) << ::testing::PrintToString(column(tool, 3));
   type(tool.dut_field, "chip-1");
   choose_outcome(tool, "PASS");
   EXPECT_EQ(column(tool, 0), (std::vector<std::string>{"2026-01-03 02:00:00", "2026-01-02 01:00:00",
