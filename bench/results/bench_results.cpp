@@ -41,13 +41,23 @@ std::string BenchResults::where() const {
 
 std::size_t BenchResults::waiting() { return local_->pending().size(); }
 
-void BenchResults::save(const TestRecord& record) {
+void BenchResults::save(const TestRecord& record) { keep(record, false); }
+
+void BenchResults::replace(const TestRecord& record) { keep(record, true); }
+
+void BenchResults::keep(const TestRecord& record, bool replace) {
   if (shared_url_.empty()) {
-    local_->save(record);
+    replace ? local_->replace(record) : local_->save(record);
     return;
   }
   try {
-    local_->save_pending(record);
+    if (replace) {
+      std::lock_guard outbox(outbox_mutex_);
+      local_->replace_pending(record);
+      replaced_.push_back(record.run_id);
+    } else {
+      local_->save_pending(record);
+    }
   } catch (const ResultsError& local_failure) {
     // The file cannot take it (read-only, full): the lab's database may.
     std::string reason;
@@ -55,36 +65,7 @@ void BenchResults::save(const TestRecord& record) {
     RecordStore* remote = database(reason);
     if (!remote) throw;
     try {
-      remote->save(record);
-    } catch (const ResultsError&) {
-      throw local_failure;
-    }
-    tell_(std::string(local_failure.what()) + " The run went straight to " + remote->where() + ".");
-    return;
-  }
-  {
-    std::lock_guard lock(mutex_);
-    wake_ = true;
-  }
-  wake_up_.notify_all();
-}
-
-void BenchResults::replace(const TestRecord& record) {
-  if (shared_url_.empty()) {
-    local_->replace(record);
-    return;
-  }
-  try {
-    std::lock_guard outbox(outbox_mutex_);
-    local_->replace_pending(record);
-    replaced_.push_back(record.run_id);
-  } catch (const ResultsError& local_failure) {
-    std::string reason;
-    std::lock_guard lock(database_mutex_);
-    RecordStore* remote = database(reason);
-    if (!remote) throw;
-    try {
-      remote->replace(record);
+      replace ? remote->replace(record) : remote->save(record);
     } catch (const ResultsError&) {
       throw local_failure;
     }

@@ -56,6 +56,9 @@ class BenchResults : public ResultsStore {
   std::size_t waiting();
 
  private:
+  // Saves or replaces: in the file first (waiting to be sent when there is a
+  // database), straight in the database when the file cannot take it.
+  void keep(const TestRecord& record, bool replace);
   void send_loop();
   // Sends what waits; the number sent, or -1 when the database did not take
   // everything (`reason` says why).

@@ -351,8 +351,9 @@ int export_results(const std::string& path, const results::RunFilter& filter,
           std::fflush(stdout);
         });
     const results::CsvExported exported = results::export_runs_csv(*store, filter, path);
-    std::printf("Exported %zu runs (%zu rows) from %s to %s.\n", exported.runs, exported.rows,
-                store->where().c_str(), path.c_str());
+    std::printf("Exported %zu %s (%zu %s) from %s to %s.\n", exported.runs,
+                exported.runs == 1 ? "run" : "runs", exported.rows,
+                exported.rows == 1 ? "row" : "rows", store->where().c_str(), path.c_str());
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

@@ -903,7 +903,7 @@ TEST(RunRecords, ARunKeepsItsWholeRecordAndTheRunsAreExportedByTheirFilters) {
   // From a script: the runs of one chip, or of one outcome.
   const Outcome one = run_pravel(folder, "--results-export chip7.csv --dut chip-7");
   EXPECT_EQ(one.status, 0) << one.output;
-  EXPECT_NE(one.output.find("Exported 1 runs ("), std::string::npos) << one.output;
+  EXPECT_NE(one.output.find("Exported 1 run ("), std::string::npos) << one.output;
   const std::string csv = contents(folder / "chip7.csv");
   EXPECT_NE(csv.find(runs[1].run_id), std::string::npos);
   EXPECT_EQ(csv.find(runs[0].run_id), std::string::npos);
