@@ -42,8 +42,9 @@ install(FILES ${CMAKE_BINARY_DIR}/zelvar_core.pc DESTINATION ${CMAKE_INSTALL_LIB
 
 # The bench program, as a desktop program.
 install(TARGETS pravel pravel-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS pravel_remote_board pravel_hdf5_export LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/zelvar-core
-                                    PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+install(TARGETS pravel_remote_board pravel_hdf5_export pravel_postgres_results
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/zelvar-core
+                PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 # The protocol's contract, for a board team to check their server against.
 install(TARGETS pravel-board-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The board protocol, for a board team's server or a script's client.

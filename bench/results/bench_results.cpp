@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "bench/results/postgres_module.h"
 #include "bench/results/sqlite_store.h"
 
 namespace Zelvar_Core::bench::results {
@@ -21,6 +22,16 @@ BenchResults::BenchResults(std::unique_ptr<RecordStore> local, std::string share
       tell_(tell ? std::move(tell) : [](const std::string&) {}),
       timing_(timing) {
   if (shared_url_.empty()) return;
+  std::string why;
+  if (!postgres_module_loads(why)) {
+    // Not a database that may answer later: said once, and the runs wait in
+    // the file for a session of a bench that has the module.
+    tell_("The results database " + url_without_password(shared_url_) +
+          " cannot be opened: " + why + "; the runs wait in " + local_->where() + ".");
+    no_module_ = true;
+    down_ = true;
+    return;
+  }
   // Runs left waiting by an earlier session go first.
   wake_ = true;
   sender_ = std::thread([this] { send_loop(); });
@@ -36,7 +47,7 @@ BenchResults::~BenchResults() {
 }
 
 std::string BenchResults::where() const {
-  return shared_url_.empty() ? local_->where() : url_without_password(shared_url_);
+  return shared_url_.empty() || no_module_ ? local_->where() : url_without_password(shared_url_);
 }
 
 std::size_t BenchResults::waiting() { return local_->pending().size(); }

@@ -3,7 +3,8 @@
 // sender thread sends each record on, at once or, while the database does
 // not answer or refuses, later with a growing pause, and exactly once (the
 // database keeps a run id once; the file marks a run sent only after the
-// database committed it).
+// database committed it). A bench without the PostgreSQL module says so
+// once and keeps its runs waiting in the file.
 #pragma once
 
 #include <chrono>
@@ -71,6 +72,8 @@ class BenchResults : public ResultsStore {
   const std::string shared_url_;
   Tell tell_;
   const OutboxTiming timing_;
+  // The PostgreSQL module cannot be loaded: no sender, the file answers.
+  bool no_module_ = false;
 
   std::mutex database_mutex_;  // remote_, down_
   std::unique_ptr<RecordStore> remote_;

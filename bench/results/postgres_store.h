@@ -1,7 +1,9 @@
 // A lab's shared results database: PostgreSQL through libpq, the same schema
 // and statements as the bench's file. Every value goes as a parameter, a
 // frozen server is noticed by a deadline on each call, and the address the
-// messages show never holds the URL's password.
+// messages show never holds the URL's password. The connection itself is in
+// a module (postgres_module.h) loaded the first time a database is opened:
+// when it cannot be loaded, opening throws ResultsError saying so.
 #pragma once
 
 #include <memory>

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "bench/host/presenter/module_loader.h"
+#include "bench/modules/module_loader.h"
 
 namespace Zelvar_Core::bench {
 

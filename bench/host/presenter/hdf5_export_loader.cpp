@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "bench/events/hdf5_export_module.h"
-#include "bench/host/presenter/module_loader.h"
+#include "bench/modules/module_loader.h"
 
 namespace Zelvar_Core::bench {
 

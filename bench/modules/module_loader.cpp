@@ -1,4 +1,4 @@
-#include "bench/host/presenter/module_loader.h"
+#include "bench/modules/module_loader.h"
 
 #include <dlfcn.h>
 

@@ -1,6 +1,7 @@
-// The bench's optional parts (the remote board, the HDF5 export) are modules
-// loaded the first time they are needed, so that a bench that never uses
-// them never loads their libraries.
+// The bench's optional parts (the remote board, the HDF5 export, the lab's
+// PostgreSQL results database) are modules loaded the first time they are
+// needed, so that a bench that never uses them never loads their libraries.
+// No toolkit here: the results store, which has no windows, loads one too.
 #pragma once
 
 #include <string>
