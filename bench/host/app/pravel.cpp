@@ -69,8 +69,10 @@ class PravelApp : public ReportingApp {
     }
     session_->report_through(*this);
     session_->presenter->run_site = {options().station, options().operator_name, options().dut};
-    session_->keep_results(options().results);
     session_->show();
+    // Once the window is up: on a first start the results file and its
+    // schema are made, each commit waiting for the disk.
+    session_->window->CallAfter([this] { session_->keep_results(options().results); });
     session_->window->Bind(wxEVT_PAINT, [](wxPaintEvent& event) {
       static bool first = true;
       if (first) {
