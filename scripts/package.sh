@@ -3,7 +3,8 @@
 # temporary prefix, builds the example host against that prefix alone and
 # starts it under Xvfb, then makes the Debian package, checks it (lintian,
 # desktop-file-validate), installs it with apt-get and runs pravel from the
-# PATH, the installed smoke test sequence from a folder of its own, and the
+# PATH, the installed smoke test sequence from a folder of its own (and its
+# PostgreSQL module only when a lab's database is named), and the
 # installed pravel-board-check against the installed pravel-board. Run after
 # scripts/test.sh has built build/.
 set -euo pipefail
@@ -38,6 +39,14 @@ echo "== the installed smoke test, run where a user runs it"
 mkdir "$work/run"
 (cd "$work/run" && pravel --run /usr/share/doc/zelvar-core/sequences/smoke_test.json)
 ls "$work/run/reports"/smoke_test_*.csv "$work/run/recordings"/rec_*.raw >/dev/null
+
+echo "== the installed PostgreSQL module, loaded only for a lab's database"
+started="$(cd "$work/run" && LD_DEBUG=libs pravel --run /usr/share/doc/zelvar-core/sequences/smoke_test.json 2>&1)"
+if grep -q "calling init: .*libpq" <<<"$started"; then echo "libpq loaded without a lab's database" >&2; exit 1; fi
+started="$(cd "$work/run" && LD_DEBUG=libs pravel --run /usr/share/doc/zelvar-core/sequences/smoke_test.json \
+  --results postgresql://127.0.0.1:1/lab 2>&1)"
+grep -q "calling init: .*/zelvar-core/pravel_postgres_results.so" <<<"$started"
+echo "pravel_postgres_results.so loaded for a postgresql:// store only"
 
 echo "== the installed pravel-board-check against the installed pravel-board"
 pravel-board --listen 127.0.0.1:0 > "$work/board.out" 2>&1 &
