@@ -50,6 +50,32 @@ std::string BenchResults::where() const {
   return shared_url_.empty() || no_module_ ? local_->where() : url_without_password(shared_url_);
 }
 
+std::string BenchResults::where_kept(const std::string& run_id) {
+  if (shared_url_.empty()) return local_->where();
+  const std::string database = url_without_password(shared_url_);
+  auto waits = [&] {
+    const auto ids = local_->pending();
+    return std::find(ids.begin(), ids.end(), run_id) != ids.end();
+  };
+  try {
+    if (!no_module_ && waits()) {
+      std::string reason;
+      send_waiting(reason);
+    }
+    if (!waits()) return database;
+  } catch (const ResultsError&) {
+  }
+  return local_->where() + ", waiting to be sent to " + database;
+}
+
+std::string BenchResults::read_from() const {
+  if (shared_url_.empty()) return local_->where();
+  const std::string database = url_without_password(shared_url_);
+  if (read_locally_)
+    return local_->where() + " (the results database " + database + " did not answer)";
+  return database;
+}
+
 std::size_t BenchResults::waiting() { return local_->pending().size(); }
 
 void BenchResults::save(const TestRecord& record) { keep(record, false); }
@@ -197,7 +223,7 @@ void BenchResults::send_loop() {
 }
 
 template <typename Read>
-auto BenchResults::read(Read read_from) {
+auto BenchResults::read(Read reader) {
   if (!shared_url_.empty()) {
     std::lock_guard lock(database_mutex_);
     std::string reason;
@@ -205,7 +231,9 @@ auto BenchResults::read(Read read_from) {
     if (!down_) {
       if (RecordStore* remote = database(reason)) {
         try {
-          return read_from(*remote);
+          auto answer = reader(*remote);
+          read_locally_ = false;
+          return answer;
         } catch (const ResultsError&) {
           down_ = true;
           {
@@ -216,8 +244,9 @@ auto BenchResults::read(Read read_from) {
         }
       }
     }
+    read_locally_ = true;
   }
-  return read_from(*local_);
+  return reader(*local_);
 }
 
 std::vector<RunSummary> BenchResults::list(const RunFilter& filter) {

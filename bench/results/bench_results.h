@@ -7,6 +7,7 @@
 // once and keeps its runs waiting in the file.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -52,6 +53,12 @@ class BenchResults : public ResultsStore {
                                             const RunFilter& filter) override;
   std::vector<std::string> measurement_names(const RunFilter& filter) override;
   std::string where() const override;
+  // Tries once, on the caller's thread and within the database's timeouts,
+  // to send what waits; then the database's address when the run reached
+  // it, else the file's path and that the run waits there to be sent.
+  std::string where_kept(const std::string& run_id) override;
+  // The database, or the file with why, when the database did not answer.
+  std::string read_from() const override;
 
   // Runs kept in the file and not yet in the lab's database.
   std::size_t waiting();
@@ -66,7 +73,7 @@ class BenchResults : public ResultsStore {
   long send_waiting(std::string& reason);
   RecordStore* database(std::string& reason);
   template <typename Read>
-  auto read(Read read_from);
+  auto read(Read reader);
 
   std::unique_ptr<RecordStore> local_;
   const std::string shared_url_;
@@ -78,6 +85,7 @@ class BenchResults : public ResultsStore {
   std::mutex database_mutex_;  // remote_, down_
   std::unique_ptr<RecordStore> remote_;
   bool down_ = false;
+  std::atomic<bool> read_locally_{false};  // the last read fell back to the file
 
   std::mutex mutex_;  // stopping_, wake_
   std::condition_variable wake_up_;

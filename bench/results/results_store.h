@@ -64,6 +64,14 @@ class ResultsStore {
   virtual std::vector<std::string> measurement_names(const RunFilter& filter) = 0;
   // Where it is, for messages: a file's path, or a database's address without its password.
   virtual std::string where() const = 0;
+  // Where the run `run_id`, just kept, is now, for the sentence that tells
+  // the user: a store that forwards runs elsewhere says where it truly is.
+  virtual std::string where_kept(const std::string& run_id) {
+    (void)run_id;
+    return where();
+  }
+  // Where the last list, load or measurement was read from, for messages.
+  virtual std::string read_from() const { return where(); }
   // Keeps `record` in the place of the run of the same id, whole in one
   // transaction, or saves it when the store has none: a run saved
   // INCOMPLETE as it starts is replaced by what it completed after each

@@ -175,6 +175,11 @@ class RunStore {
     const std::lock_guard lock(mutex_);
     return opened() ? store_->where() : "";
   }
+  // Where the run kept last is now: a lab's database only once it took it.
+  std::string where_kept(const std::string& run_id) {
+    const std::lock_guard lock(mutex_);
+    return opened() ? store_->where_kept(run_id) : "";
+  }
 
  private:
   bool opened() {
@@ -308,7 +313,8 @@ BoardResult run_on_board(const RunRequest& request, const std::string& board, Be
   const results::TestRecord& whole = record.finish(report, files);
   if (keep(whole).empty() && !store.where().empty())
     console.line(board, "Test record " + whole.run_id + " (" +
-                            results::outcome_text(whole.outcome) + ") kept in " + store.where());
+                            results::outcome_text(whole.outcome) + ") kept in " +
+                            store.where_kept(whole.run_id));
   result.outcome = results::outcome_text(whole.outcome);
   result.checks = whole.ended_because;
   if (result.exit_code == 2 && whole.outcome == results::Outcome::Pass) result.outcome = "ERROR";
@@ -353,7 +359,7 @@ int export_results(const std::string& path, const results::RunFilter& filter,
     const results::CsvExported exported = results::export_runs_csv(*store, filter, path);
     std::printf("Exported %zu %s (%zu %s) from %s to %s.\n", exported.runs,
                 exported.runs == 1 ? "run" : "runs", exported.rows,
-                exported.rows == 1 ? "row" : "rows", store->where().c_str(), path.c_str());
+                exported.rows == 1 ? "row" : "rows", store->read_from().c_str(), path.c_str());
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

@@ -1100,6 +1100,14 @@ TEST(RunRecords, PostgresqlsLibrariesAreLoadedOnlyForALabDatabase) {
   const Outcome shared =
       run_pravel(folder, "--run s.json --results postgresql://127.0.0.1:1/lab", "LD_DEBUG=libs");
   EXPECT_EQ(shared.status, 0) << shared.output;
+  // The database does not answer: the run is told where it truly is.
+  const auto kept = results_in(folder)->list({});
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_NE(shared.output.find("Test record " + kept[0].run_id + " (PASS) kept in " +
+                               (folder / "results.db").string() +
+                               ", waiting to be sent to postgresql://127.0.0.1:1/lab\n"),
+            std::string::npos)
+      << shared.output;
   const auto on_shared = libraries_started(shared.output);
   EXPECT_NE(std::find(on_shared.begin(), on_shared.end(), "pravel_postgres_results.so"),
             on_shared.end())

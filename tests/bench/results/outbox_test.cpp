@@ -66,6 +66,8 @@ TEST(Outbox, ARunMadeWhileTheDatabaseIsDownWaitsInTheFileAndIsSentOnceWhenItIsBa
 
   const TestRecord before = full_record(1);
   store->save(before);
+  // Told where it is only once the database took it.
+  EXPECT_EQ(store->where_kept(before.run_id), where);
   auto database = [&] { return open_postgres_connection(server.url()); };
   const char* runs_of = "SELECT count(*) FROM runs WHERE run_id = $1";
   const char* measurements_of = "SELECT count(*) FROM measurements WHERE run_id = $1";
@@ -86,7 +88,11 @@ TEST(Outbox, ARunMadeWhileTheDatabaseIsDownWaitsInTheFileAndIsSentOnceWhenItIsBa
   auto file = open_sqlite_store(folder.file("results.db"));
   testing_support::expect_same_record(*file->load(during.run_id), during);
   EXPECT_THAT(file->pending(), ElementsAre(during.run_id));
+  EXPECT_EQ(store->where_kept(during.run_id),
+            folder.file("results.db") + ", waiting to be sent to " + where);
   EXPECT_EQ(store->list({}).size(), 2u);
+  EXPECT_EQ(store->read_from(),
+            folder.file("results.db") + " (the results database " + where + " did not answer)");
 
   server.start();
   ASSERT_TRUE(eventually(
@@ -94,6 +100,8 @@ TEST(Outbox, ARunMadeWhileTheDatabaseIsDownWaitsInTheFileAndIsSentOnceWhenItIsBa
       std::chrono::seconds(30)))
       << ::testing::PrintToString(told.lines());
   EXPECT_EQ(outbox.waiting(), 0u);
+  EXPECT_EQ(store->list({}).size(), 2u);
+  EXPECT_EQ(store->read_from(), where);
   auto back = database();
   EXPECT_EQ(count(*back, runs_of, during.run_id), 1);
   EXPECT_EQ(count(*back, measurements_of, during.run_id), 3);
