@@ -96,9 +96,9 @@ class Handle {
   herr_t (*close_)(hid_t) = nullptr;
 };
 
-// The room the file's index and headers take for a recording of `words`
-// words: a few KiB, and less than 200 bytes for each chunk of the four
-// columns.
+// The room the file's headers and the columns' indexes take for a
+// recording of `words` words (each at most one event): 16 KiB, and 192
+// bytes for each chunk's entries in the four indexes.
 hsize_t metadata_room(std::uint64_t words) {
   const std::uint64_t chunks = (words + kChunk - 1) / kChunk;
   return (hsize_t{16} << 10) + chunks * 192;
@@ -529,8 +529,10 @@ ExportStats export_hdf5(const std::string& recording, const std::string& out, bo
   ExportStats stats;
   std::uint64_t outside = 0;
   try {
-    Hdf5File file(temporary.path(),
-                  metadata_room((reader.file_bytes() - reader.header().data_offset) / 4));
+    const std::uint64_t data_bytes =
+        reader.file_bytes() -
+        std::min<std::uint64_t>(reader.file_bytes(), reader.header().data_offset);
+    Hdf5File file(temporary.path(), metadata_room(data_bytes / 4));
     Handle group(H5Gcreate2(file, "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
     file.check(group.id());
     // The sensor's size as numbers, whatever the header's text holds.

@@ -3,14 +3,15 @@
 // small writes of a file being created are gathered into runs of a few MiB
 // that a thread of the driver's own writes while the library goes on,
 // another making them durable every few MiB so that the close's sync has
-// little left to wait for; a read waits for what it would read. And HDF5 1.10 cannot recover
-// from a write that fails while a file is closed (a full disk at the final
-// flush): the close fails and leaves an identifier that crashes the
-// library's exit handler. So this driver never reports a failure to the
-// library: it keeps the first failure's errno for the export to read, and
-// from then on lets every write pass without touching the disk, so that
-// every object still closes. The export checks the failure after each step
-// and after the close, and removes the file when there was one.
+// little left to wait for; a read waits for what it would read. And HDF5
+// 1.10 cannot recover from a write that fails while a file is closed (a
+// full disk at the final flush): the close fails and leaves an identifier
+// that crashes the library's exit handler. So this driver never reports a
+// failure to the library: it keeps the first failure's errno for the export
+// to read, and from then on lets every write pass without touching the
+// disk, so that every object still closes. The export checks the failure
+// after each step and after the close, and removes the file when there was
+// one.
 #pragma once
 
 #include <hdf5.h>
