@@ -12,6 +12,7 @@
 #include <hdf5.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "bench/board/simulated_board.h"
 #include "bench/events/evt2.h"
@@ -304,7 +306,8 @@ BENCHMARK(BM_ExportToHdf5)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(
 // same disk and the same load: each iteration writes as many MiB as the
 // export holds with dd (conv=fdatasync: the data on the disk when it ends,
 // as the export's is), then exports the sample. export_over_dd is the
-// export's bytes per second of wall time over dd's.
+// export's bytes per second of wall time over dd's, over every iteration;
+// its _min, _median and _max are those of each iteration's pair.
 void BM_ExportBesideDd(benchmark::State& state) {
   const std::string& path = sample_recording();
   const fs::path folder = fs::temp_directory_path();
@@ -316,25 +319,38 @@ void BM_ExportBesideDd(benchmark::State& state) {
   const std::string dd = "dd if=/dev/zero of=" + zeros + " bs=1M count=" + std::to_string(mib) +
                          " conv=fdatasync status=none";
   double exporting = 0, writing = 0;
+  std::vector<double> ratios;
   std::uint64_t events = 0;
   for (auto _ : state) {
     ::sync();  // each starts on a quiet disk: no write-back or discard left from the other
     auto start = std::chrono::steady_clock::now();
     if (std::system(dd.c_str()) != 0) state.SkipWithError("dd failed");
-    writing += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double dd_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     fs::remove(zeros);
     fs::remove(out);
     ::sync();
     start = std::chrono::steady_clock::now();
     events += export_hdf5(path, out, true).events;
-    exporting += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double export_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    writing += dd_seconds;
+    exporting += export_seconds;
+    ratios.push_back(static_cast<double>(bytes) / export_seconds /
+                     (static_cast<double>(mib << 20) / dd_seconds));
   }
+  std::sort(ratios.begin(), ratios.end());
   const double iterations = static_cast<double>(state.iterations());
   const double export_rate = static_cast<double>(bytes) * iterations / exporting;
   const double dd_rate = static_cast<double>(mib << 20) * iterations / writing;
   state.counters["export_MB_per_s"] = export_rate * 1e-6;
   state.counters["dd_MB_per_s"] = dd_rate * 1e-6;
   state.counters["export_over_dd"] = export_rate / dd_rate;
+  if (!ratios.empty()) {
+    state.counters["export_over_dd_min"] = ratios.front();
+    state.counters["export_over_dd_median"] = ratios[ratios.size() / 2];
+    state.counters["export_over_dd_max"] = ratios.back();
+  }
   state.counters["events_per_s"] = static_cast<double>(events) / exporting;
   fs::remove(out);
 }

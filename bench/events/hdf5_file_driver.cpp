@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -28,6 +30,7 @@ namespace {
 // What the property list carries to the driver's open.
 struct Settings {
   Failure* failure;
+  Durability durability;
 };
 
 // The disk is asked to start writing every few MiB, so that it works while
@@ -42,8 +45,12 @@ constexpr size_t kSendEvery = size_t{4} << 20;
 // the next chunks. A write
 // that does not continue the run starts another; one that touches bytes
 // still on their way waits for them first, as does a read, so that the file
-// always reads back what was last written. The writer's first failure is
-// kept; from then on nothing more is written.
+// always reads back what was last written. Every few MiB written (the
+// durability's flush_every), a third thread asks the disk to make them
+// durable (its sync, fdatasync) while the writer goes on: a disk that
+// caches its writes then stores them along the way, and the sync at the
+// close is left with the last stretch instead of the whole file. The first
+// failure of either thread is kept; from then on nothing more is written.
 class WriteBehind {
  public:
   static constexpr size_t kRunBytes = size_t{1} << 20;
@@ -55,7 +62,8 @@ class WriteBehind {
 
   // `written` is where the file's bytes end so far: beyond it are only
   // zeros, which a hole may write again. Throws when the thread cannot start.
-  WriteBehind(int fd, haddr_t written) : fd_(fd), frontier_(written) {
+  WriteBehind(int fd, haddr_t written, const Durability& durability)
+      : fd_(fd), durability_(durability), frontier_(written) {
     // One block for every run, in huge pages where the system has them: a
     // fresh page faulted in at each 4 KiB cost more than the copy into it.
     memory_ = ::mmap(nullptr, kRuns * kRunBytes, PROT_READ | PROT_WRITE,
@@ -68,18 +76,15 @@ class WriteBehind {
     }
     try {
       thread_ = std::thread([this] { work(); });
+      flusher_ = std::thread([this] { flush_behind(); });
     } catch (...) {
+      stop();
       ::munmap(memory_, kRuns * kRunBytes);
       throw;
     }
   }
   ~WriteBehind() {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
+    stop();
     ::munmap(memory_, kRuns * kRunBytes);
   }
   WriteBehind(const WriteBehind&) = delete;
@@ -141,6 +146,18 @@ class WriteBehind {
     size_t size = 0;
   };
 
+  // Ends the threads once everything queued is written; a flush asked for
+  // and not begun is left to the sync at the close.
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    if (flusher_.joinable()) flusher_.join();
+  }
+
   void send() {
     Run* run = std::exchange(current_, nullptr);
     if (run == nullptr) return;
@@ -174,9 +191,33 @@ class WriteBehind {
       const int error = failed ? 0 : write_out(*writing_);
       lock.lock();
       if (error_ == 0) error_ = error;
+      unflushed_ += writing_->size;
+      if (unflushed_ >= durability_.flush_every) {
+        unflushed_ = 0;
+        ++flushes_asked_;
+      }
       writing_->size = 0;
       free_.push_back(std::exchange(writing_, nullptr));
       changed_.notify_all();
+    }
+  }
+
+  // Makes the file durable so far each time the writer asks, while it
+  // writes on; asks that came while it synced are answered by one more.
+  void flush_behind() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+      changed_.wait(lock, [&] { return stopping_ || flushes_asked_ > flushes_made_; });
+      if (stopping_) return;
+      const std::uint64_t asked = flushes_asked_;
+      const bool failed = error_ != 0;
+      flushing_ = true;
+      lock.unlock();
+      const int error = failed || durability_.sync(fd_) == 0 ? 0 : errno;
+      lock.lock();
+      flushing_ = false;
+      if (error_ == 0) error_ = error;
+      flushes_made_ = asked;
     }
   }
 
@@ -199,7 +240,10 @@ class WriteBehind {
     unsent_ += run.size;
     unsent_from_ = std::min(unsent_from_, run.from);
     unsent_to_ = std::max(unsent_to_, run.from + run.size);
-    if (unsent_ < kSendEvery) return 0;
+    // Not while a flush runs: it would wait for these too, and for every
+    // stretch sent after them, until the writer stopped. They are sent
+    // after it, or written by the next flush.
+    if (unsent_ < kSendEvery || flushing_.load(std::memory_order_relaxed)) return 0;
     const auto start = static_cast<off_t>(unsent_from_);
     const auto length = static_cast<off_t>(unsent_to_ - unsent_from_);
     unsent_ = 0;
@@ -212,6 +256,7 @@ class WriteBehind {
   }
 
   const int fd_;
+  const Durability durability_;
   void* memory_ = nullptr;  // the runs' bytes
   // The library's thread only:
   Run* current_ = nullptr;  // the run being gathered
@@ -229,7 +274,12 @@ class WriteBehind {
   Run* writing_ = nullptr;
   int error_ = 0;
   bool stopping_ = false;
-  std::thread thread_;  // last: it starts once the rest is ready
+  size_t unflushed_ = 0;  // written since the last flush was asked for
+  std::atomic<bool> flushing_{false};
+  std::uint64_t flushes_asked_ = 0, flushes_made_ = 0;
+  // Last: they start once the rest is ready.
+  std::thread thread_;   // the writer
+  std::thread flusher_;  // the flushes
 };
 
 struct File {
@@ -240,6 +290,7 @@ struct File {
   dev_t device;
   ino_t inode;
   Failure* failure;
+  Durability durability;
   // Made at the first write; nullptr before, and when its thread could not
   // start: then each write is made at once.
   WriteBehind* behind;
@@ -284,6 +335,7 @@ H5FD_t* open_file(const char* name, unsigned flags, hid_t access, haddr_t) {
   file->device = info.st_dev;
   file->inode = info.st_ino;
   file->failure = settings->failure;
+  file->durability = settings->durability;
   file->changed = (mode & (O_CREAT | O_TRUNC)) != 0;
   return &file->base;
 }
@@ -374,7 +426,7 @@ herr_t write(H5FD_t* base, H5FD_mem_t, hid_t, haddr_t address, size_t size, cons
   if (!file->tried_behind) {
     file->tried_behind = true;
     try {
-      file->behind = new WriteBehind(file->fd, written);
+      file->behind = new WriteBehind(file->fd, written, file->durability);
     } catch (const std::exception&) {
       file->behind = nullptr;  // no thread or no memory for it: written as it comes
     }
@@ -439,11 +491,11 @@ hid_t driver_id() {
 
 }  // namespace
 
-hid_t file_access(Failure& failure) {
+hid_t file_access(Failure& failure, const Durability& durability) {
   const hid_t driver = driver_id();
   if (driver < 0) return -1;
   const hid_t access = H5Pcreate(H5P_FILE_ACCESS);
-  const Settings settings{&failure};
+  const Settings settings{&failure, durability};
   if (access >= 0 && H5Pset_driver(access, driver, &settings) < 0) {
     H5Pclose(access);
     return -1;

@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 #include <hdf5.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <vector>
+
+#include "tests/support/eventually.h"
 
 namespace Zelvar_Core::bench {
 namespace {
@@ -84,6 +89,58 @@ TEST(Hdf5FileDriver, ReadsAndKeepsTheLastBytesWrittenWhereverTheyAre) {
   H5Dclose(small_back);
   H5Dclose(large_back);
   H5Fclose(back);
+}
+
+// The syncs a file asked for while it was written: each counted, and either
+// made or failed as a disk that lost the writes fails.
+std::atomic<int> syncs{0};
+int counted_sync(int fd) {
+  ++syncs;
+  return ::fdatasync(fd);
+}
+int failed_sync(int) {
+  ++syncs;
+  errno = EIO;
+  return -1;
+}
+
+TEST(Hdf5FileDriver, SyncsAsItWritesAndASyncThatFailsIsTheFilesFailure) {
+  // Pieces larger than the library's own buffer, gathered into runs by the
+  // driver: every MiB written asks for a sync.
+  constexpr std::size_t kPiece = 256u << 10, kPieces = 16;
+  const auto bytes = pattern(kPiece * kPieces, 11);
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "a sync that fails" : "a sync that succeeds");
+    syncs = 0;
+    std::ofstream("synced.h5").close();
+    hdf5_driver::Failure failure;
+    const hid_t access = hdf5_driver::file_access(
+        failure, {std::size_t{1} << 20, fails ? failed_sync : counted_sync});
+    ASSERT_GE(access, 0);
+    const hid_t file = H5Fcreate("synced.h5", H5F_ACC_TRUNC, H5P_DEFAULT, access);
+    ASSERT_GE(file, 0);
+    const hid_t dataset = bytes_dataset(file, "bytes", bytes.size());
+    auto piece = [&](std::size_t i) {
+      write_at(
+          dataset, i * kPiece,
+          std::vector<std::uint8_t>(bytes.begin() + i * kPiece, bytes.begin() + (i + 1) * kPiece));
+    };
+    for (std::size_t i = 0; i < kPieces / 2; ++i) piece(i);
+    // A sync while the file is open, not only the close's.
+    EXPECT_TRUE(testing_support::eventually([] { return syncs > 0; }));
+    for (std::size_t i = kPieces / 2; i < kPieces; ++i) piece(i);
+    EXPECT_GE(H5Dclose(dataset), 0);
+    EXPECT_GE(H5Fclose(file), 0);  // the driver tells the library of no failure
+    EXPECT_GE(H5Pclose(access), 0);
+    EXPECT_EQ(failure.error, fails ? EIO : 0);
+    if (fails) continue;
+    const hid_t back = H5Fopen("synced.h5", H5F_ACC_RDONLY, H5P_DEFAULT);
+    ASSERT_GE(back, 0);
+    const hid_t read_back = H5Dopen2(back, "bytes", H5P_DEFAULT);
+    EXPECT_EQ(read_whole(read_back, bytes.size()), bytes);
+    H5Dclose(read_back);
+    H5Fclose(back);
+  }
 }
 
 }  // namespace

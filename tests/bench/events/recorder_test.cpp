@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "bench/board/errors.h"
 #include "bench/board/simulated_board.h"
@@ -781,6 +783,47 @@ TEST(Hdf5Export, ARecordingCutShortWhileItIsExportedStopsItWithTheReasonAndLeave
         "Cannot read the recording cut_export/rec.raw: it became shorter while it was read");
   }
   EXPECT_EQ(names_in("cut_export"), std::vector<std::string>{"rec.raw"});
+}
+
+// Where each chunk of the export's columns lies in the file: its address
+// and its size, in the file's order.
+std::vector<std::pair<haddr_t, hsize_t>> chunk_places(const std::string& path) {
+  std::vector<std::pair<haddr_t, hsize_t>> places;
+  const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+  EXPECT_GE(file, 0);
+  for (const char* name : {"events/x", "events/y", "events/p", "events/t"}) {
+    const hid_t dataset = H5Dopen2(file, name, H5P_DEFAULT);
+    const hid_t space = H5Dget_space(dataset);
+    hsize_t chunks = 0;
+    EXPECT_GE(H5Dget_num_chunks(dataset, space, &chunks), 0);
+    for (hsize_t i = 0; i < chunks; ++i) {
+      hsize_t offset = 0, size = 0;
+      unsigned filters = 0;
+      haddr_t address = 0;
+      EXPECT_GE(H5Dget_chunk_info(dataset, space, i, &offset, &filters, &address, &size), 0);
+      places.emplace_back(address, size);
+    }
+    H5Sclose(space);
+    H5Dclose(dataset);
+  }
+  H5Fclose(file);
+  std::sort(places.begin(), places.end());
+  return places;
+}
+
+TEST(Hdf5Export, TheColumnsChunksLieBackToBackWithTheirIndexesApart) {
+  // More chunks per column than one node of a column's index holds: the
+  // index grows while the chunks are written. Its nodes, put between the
+  // chunks, would each be one more write for the disk at the close.
+  write_recording("many_chunks.raw", scene(2500000, 1));
+  std::filesystem::remove("many_chunks.h5");
+  ASSERT_EQ(export_hdf5("many_chunks.raw", "many_chunks.h5", false).events, 2500000u);
+  const auto places = chunk_places("many_chunks.h5");
+  ASSERT_EQ(places.size(), 4 * 77u);
+  std::size_t gaps = 0;
+  for (std::size_t i = 1; i < places.size(); ++i)
+    gaps += places[i].first != places[i - 1].first + places[i - 1].second;
+  EXPECT_EQ(gaps, 0u);
 }
 
 }  // namespace
