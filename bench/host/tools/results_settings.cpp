@@ -21,7 +21,7 @@ using nlohmann::json;
 
 namespace {
 
-// The fields as the file names them, and the sentence each is refused in.
+// The settings as the file names them.
 constexpr const char* kOperator = "operator";
 constexpr const char* kStation = "station";
 constexpr const char* kDut = "dut";

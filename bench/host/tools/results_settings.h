@@ -66,7 +66,8 @@ class ResultsSettingsTool : public ToolFrame {
 
  private:
   void show(const ResultsSettings& settings);
-  void mark(wxTextCtrl* field, const std::string& problem);
+  // The field marked with the problem, said in the window, and thrown.
+  [[noreturn]] void mark(wxTextCtrl* field, const std::string& problem);
 
   std::filesystem::path file_;
   ResultsSettings saved_, command_line_;
