@@ -16,17 +16,25 @@ namespace {
 // What a check found: the problem ("" when it passed) and what it measured.
 struct Finding {
   std::string problem, measured;
+  std::vector<SelfTestValue> values = {};
 };
 using Check = std::function<Finding()>;
 
 SelfTestStep run_step(const std::string& name, const Check& check) {
+  SelfTestStep step;
+  step.name = name;
+  step.started = std::chrono::system_clock::now();
   try {
-    const Finding found = check();
-    if (found.problem.empty()) return {name, StepResult::Passed, found.measured};
-    return {name, StepResult::Failed, found.problem};
+    Finding found = check();
+    step.result = found.problem.empty() ? StepResult::Passed : StepResult::Failed;
+    step.detail = found.problem.empty() ? found.measured : found.problem;
+    step.values = std::move(found.values);
   } catch (const std::exception& e) {
-    return {name, StepResult::Failed, e.what()};
+    step.result = StepResult::Failed;
+    step.detail = e.what();
   }
+  step.ended = std::chrono::system_clock::now();
+  return step;
 }
 
 Finding identity_problem(Board& board) {
@@ -40,7 +48,9 @@ Finding identity_problem(Board& board) {
 Finding register_read_problem(Board& board) {
   std::size_t count = 0;
   for (Bank bank : {Bank::Device, Bank::Dac, Bank::Chip}) count += board.read_bank(bank).size();
-  return {"", std::to_string(count) + " registers read in 3 banks"};
+  return {"",
+          std::to_string(count) + " registers read in 3 banks",
+          {{"registers_read", static_cast<double>(count), "", std::nullopt, std::nullopt}}};
 }
 
 Finding register_range_problem(Board& board) {
@@ -70,17 +80,28 @@ Finding event_stream_problem(Board& board) {
   if (started_here) board.start_acquisition();
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
   if (started_here) board.stop_acquisition();
-  if (counter.total() == 0) return {"no events in 0.25 s (check EN_AER, RST_N and the mode)", ""};
-  return {"", count_text(counter.total()) + " events in 0.25 s (" + count_text(counter.on) +
-                  " ON, " + count_text(counter.off) + " OFF)"};
+  // Any event at all passes: the count is what the stream gave in that time.
+  std::vector<SelfTestValue> values = {
+      {"stream_events", static_cast<double>(counter.total()), "", 1.0, std::nullopt},
+      {"stream_on_events", static_cast<double>(counter.on), "", std::nullopt, std::nullopt},
+      {"stream_off_events", static_cast<double>(counter.off), "", std::nullopt, std::nullopt}};
+  if (counter.total() == 0)
+    return {"no events in 0.25 s (check EN_AER, RST_N and the mode)", "", std::move(values)};
+  return {"",
+          count_text(counter.total()) + " events in 0.25 s (" + count_text(counter.on) + " ON, " +
+              count_text(counter.off) + " OFF)",
+          std::move(values)};
 }
 
 Finding supplies_problem(Board& board) {
   const auto values = board.read_adc(1.0);
   const auto volts = [](double v) { return fmt::format("{:.3f} V", v); };
-  if (std::abs(values[0] - 1.8) > 0.09) return {"VDD is " + volts(values[0]), ""};
-  if (std::abs(values[1] - 3.3) > 0.165) return {"VDDIO is " + volts(values[1]), ""};
-  return {"", "VDD " + volts(values[0]) + ", VDDIO " + volts(values[1])};
+  // Each supply within 5 % of its nominal voltage.
+  std::vector<SelfTestValue> measured = {{"vdd", values[0], "V", 1.8 - 0.09, 1.8 + 0.09},
+                                         {"vddio", values[1], "V", 3.3 - 0.165, 3.3 + 0.165}};
+  if (std::abs(values[0] - 1.8) > 0.09) return {"VDD is " + volts(values[0]), "", measured};
+  if (std::abs(values[1] - 3.3) > 0.165) return {"VDDIO is " + volts(values[1]), "", measured};
+  return {"", "VDD " + volts(values[0]) + ", VDDIO " + volts(values[1]), measured};
 }
 
 }  // namespace
@@ -101,7 +122,12 @@ std::vector<SelfTestStep> run_self_test(Board& board) {
   };
   for (const auto& [name, check] : board_steps) {
     if (!board.connected()) {
-      steps.push_back({name, StepResult::NotRun, "not run: no board is connected"});
+      SelfTestStep not_run;
+      not_run.name = name;
+      not_run.result = StepResult::NotRun;
+      not_run.detail = "not run: no board is connected";
+      not_run.started = not_run.ended = std::chrono::system_clock::now();
+      steps.push_back(std::move(not_run));
       continue;
     }
     steps.push_back(run_step(name, [&, &check = check] { return check(board); }));

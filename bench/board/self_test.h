@@ -2,6 +2,8 @@
 // needs a board that is not there is reported as not run.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,10 +13,21 @@ namespace Zelvar_Core::bench {
 
 enum class StepResult { Passed, Failed, NotRun };
 
+// A value a step read from the board, with its unit ("" for a count) and
+// the limits it was held to, where it has them.
+struct SelfTestValue {
+  std::string name;
+  double value = 0;
+  std::string unit;
+  std::optional<double> low, high;
+};
+
 struct SelfTestStep {
   std::string name;
-  StepResult result;
+  StepResult result = StepResult::NotRun;
   std::string detail;  // what it measured when it passed; why it failed or did not run
+  std::vector<SelfTestValue> values;  // what it measured, whether it passed or not
+  std::chrono::system_clock::time_point started{}, ended{};
 };
 
 std::vector<SelfTestStep> run_self_test(Board& board);

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <stdexcept>
@@ -46,9 +47,17 @@ results::TestRecord record_start(const std::string& run_id, const std::string& k
   record.operator_name = site.operator_name;
   const std::string chip = chip_id(bench);
   record.dut = chip.empty() ? site.dut : chip;
-  record.settings_before = bench.settings();
+  // A board that cannot tell its settings or serial now (the self-test
+  // starts on a board that may be gone) leaves them empty.
+  try {
+    record.settings_before = bench.settings();
+  } catch (const std::exception&) {
+  }
   record.board_identity = setting(record.settings_before, "board");
-  record.board_serial = bench.serial();
+  try {
+    record.board_serial = bench.serial();
+  } catch (const std::exception&) {
+  }
   record.design = setting(record.settings_before, "design");
   record.bench_version = kVersion;
   record.outcome = Outcome::Incomplete;
@@ -83,6 +92,10 @@ std::vector<std::pair<std::string, std::string>> FileNotingBench::files() const 
 }
 
 namespace {
+
+results::UtcMicros utc_micros(std::chrono::system_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
+}
 
 const char* kind_name(StepKind kind) {
   switch (kind) {
@@ -260,24 +273,47 @@ const results::TestRecord& SequenceRecord::finish(
   return record_;
 }
 
-results::TestRecord sweep_record(results::TestRecord record, const SweepPlan& plan,
-                                 const SweepOutcome& outcome,
-                                 const std::vector<AdcChannelDeclaration>& channels,
-                                 const std::vector<std::pair<std::string, std::string>>& files) {
+namespace {
+
+// A step and the measurements of each row, numbered from 1.
+void add_sweep_rows(results::TestRecord& record, const SweepPlan& plan,
+                    const std::vector<SweepRow>& rows,
+                    const std::vector<AdcChannelDeclaration>& channels) {
   record.kind = "sweep";
   int number = 0;
-  for (const SweepRow& row : outcome.rows) {
+  for (const SweepRow& row : rows) {
     results::StepRecord step;
     step.number = ++number;
     step.kind = "sweep";
     step.what = fmt::format("{} {}{}: measured", plan.name, row.value,
                             plan.unit.empty() ? "" : " " + plan.unit);
     step.outcome = Outcome::Pass;
+    step.started = utc_micros(row.started);
+    step.ended = utc_micros(row.ended);
     record.steps.push_back(std::move(step));
     Measurement m = row.measurement;
     if (m.adc_channels.empty()) m.adc_channels = channels;
     add_measurements(record.measurements, number, m, plan.name, row.value);
   }
+}
+
+}  // namespace
+
+results::TestRecord sweep_progress(results::TestRecord record, const SweepPlan& plan,
+                                   const std::vector<SweepRow>& rows,
+                                   const std::vector<AdcChannelDeclaration>& channels) {
+  add_sweep_rows(record, plan, rows, channels);
+  record.outcome = Outcome::Incomplete;
+  if (!record.steps.empty()) record.ended = record.steps.back().ended;
+  return record;
+}
+
+results::TestRecord sweep_record(results::TestRecord record, const SweepPlan& plan,
+                                 const SweepOutcome& outcome,
+                                 const std::vector<AdcChannelDeclaration>& channels,
+                                 const std::vector<std::pair<std::string, std::string>>& files) {
+  add_sweep_rows(record, plan, outcome.rows, channels);
+  int number = static_cast<int>(record.steps.size());
   std::vector<std::string> why;
   if (outcome.completed) {
     record.outcome = Outcome::Pass;
@@ -294,6 +330,58 @@ results::TestRecord sweep_record(results::TestRecord record, const SweepPlan& pl
   add_files(record, files, why);
   record.ended = results::utc_now_micros();
   record.ended_because = fmt::format("{}", fmt::join(why, "; "));
+  return record;
+}
+
+results::TestRecord self_test_record(results::TestRecord record,
+                                     const std::vector<SelfTestStep>& steps) {
+  record.kind = "self-test";
+  std::vector<std::string> failed, not_run;
+  int number = 0;
+  for (const SelfTestStep& s : steps) {
+    results::StepRecord step;
+    step.number = ++number;
+    step.kind = s.name;
+    step.started = utc_micros(s.started);
+    step.ended = utc_micros(s.ended);
+    switch (s.result) {
+      case StepResult::Passed:
+        step.outcome = Outcome::Pass;
+        step.what = s.name + ": passed; " + s.detail;
+        break;
+      case StepResult::Failed:
+        step.outcome = Outcome::Fail;
+        step.what = s.name + ": FAILED; " + s.detail;
+        failed.push_back(fmt::format("step {} ({}) failed: {}", number, s.name, s.detail));
+        break;
+      case StepResult::NotRun:
+        step.outcome = Outcome::Error;
+        step.what = s.name + ": " + s.detail;
+        not_run.push_back(fmt::format("step {} ({}) {}", number, s.name, s.detail));
+        break;
+    }
+    record.steps.push_back(std::move(step));
+    for (const SelfTestValue& v : s.values) {
+      results::MeasurementRecord m;
+      m.step = number;
+      m.name = v.name;
+      m.value = v.value;
+      m.unit = v.unit;
+      m.low = v.low;
+      m.high = v.high;
+      const bool inside = std::isfinite(v.value) && (!v.low || v.value >= *v.low) &&
+                          (!v.high || v.value <= *v.high);
+      m.outcome = inside ? Outcome::Pass : Outcome::Fail;
+      record.measurements.push_back(std::move(m));
+    }
+  }
+  record.outcome = !not_run.empty()  ? Outcome::Error
+                   : !failed.empty() ? Outcome::Fail
+                                     : Outcome::Pass;
+  failed.insert(failed.end(), not_run.begin(), not_run.end());
+  record.ended = record.steps.empty() ? results::utc_now_micros() : record.steps.back().ended;
+  if (record.ended < record.started) record.ended = record.started;
+  record.ended_because = fmt::format("{}", fmt::join(failed, "; "));
   return record;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/board/self_test.h"
 #include "bench/results/test_record.h"
 #include "bench/sequences/sequence_run.h"
 
@@ -104,5 +105,20 @@ results::TestRecord sweep_record(results::TestRecord start, const SweepPlan& pla
                                  const SweepOutcome& outcome,
                                  const std::vector<AdcChannelDeclaration>& channels,
                                  const std::vector<std::pair<std::string, std::string>>& files);
+
+// A sweep's record while it runs: a step and the measurements of each
+// value measured so far, INCOMPLETE. Kept after each value, it leaves what
+// the sweep completed should the bench end before the sweep does.
+results::TestRecord sweep_progress(results::TestRecord start, const SweepPlan& plan,
+                                   const std::vector<SweepRow>& rows,
+                                   const std::vector<AdcChannelDeclaration>& channels);
+
+// The self-test's record from its start: a step per check, in its order,
+// PASS or FAIL with what it found, a check that could not run ERROR with
+// why; each value a check read as a measurement under its step, with its
+// limits and whether it held them. The run passes when every check
+// passed, fails when one failed, and is an ERROR when one could not run.
+results::TestRecord self_test_record(results::TestRecord start,
+                                     const std::vector<SelfTestStep>& steps);
 
 }  // namespace Zelvar_Core::bench

@@ -67,9 +67,11 @@ SweepOutcome run_sweep(const SweepPlan& plan, BenchActions& bench,
   const std::int64_t before = bench.get(plan.name);
   try {
     for (std::size_t i = 0; i < plan.values.size(); ++i) {
+      const auto started = std::chrono::system_clock::now();
       bench.set(plan.name, plan.values[i]);
       bench.wait(plan.settle);
-      SweepRow r{plan.values[i], bench.measure(plan.measure)};
+      SweepRow r{plan.values[i], bench.measure(plan.measure), started, {}};
+      r.ended = std::chrono::system_clock::now();
       outcome.rows.push_back(r);
       if (row) row(i, r);
     }

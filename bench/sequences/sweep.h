@@ -3,6 +3,7 @@
 // whatever happens, and the run says so.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ struct SweepPlan {
 struct SweepRow {
   std::int64_t value;
   Measurement measurement;
+  // From the value's setting to the end of its measuring.
+  std::chrono::system_clock::time_point started{}, ended{};
 };
 
 // Every value and time checked before anything is sent: one sentence for

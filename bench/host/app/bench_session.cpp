@@ -6,6 +6,7 @@
 
 #include "Zelvar_Core/version.h"
 #include "bench/host/app/log_book.h"
+#include "bench/host/presenter/presenter_bench.h"
 #include "bench/host/windows/chip_editor.h"
 #include "bench/host/windows/placement.h"
 
@@ -75,6 +76,17 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
   rates_tool.build_with([this] { return new RatesTool(window, presenter->rates()); });
   sweep_tool.build_with([this] { return new SweepTool(window, *presenter); });
   sequence_tool.build_with([this] { return new SequenceTool(window, *presenter); });
+  results_settings.build_with([this] {
+    return new ResultsSettingsTool(
+        window, results_settings_file(folders.tmp), saved_settings_, command_line_settings_,
+        [this](const ResultsSettings& in_force, bool) {
+          // The names from the next run on; the database from the next start,
+          // so that no run or window loses the store it is writing to.
+          presenter->run_site = {in_force.station, in_force.operator_name, in_force.dut};
+          presenter->logger->info("Runs are kept with operator \"{}\", station \"{}\", DUT \"{}\"",
+                                  in_force.operator_name, in_force.station, in_force.dut);
+        });
+  });
   results_tool.build_with([this] {
     auto* tool = new ResultsTool(window, *presenter);
     // A run's recording plays in the bench's own Playback tool.
@@ -91,7 +103,8 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
       {"Rates", [this] { return rates_tool.get(); }},
       {"Sweep", [this] { return sweep_tool.get(); }},
       {"Run sequence...", [this] { return sequence_tool.get(); }},
-      {"Results", [this] { return results_tool.get(); }}};
+      {"Results", [this] { return results_tool.get(); }},
+      {"Results settings...", [this] { return results_settings.get(); }}};
   std::vector<std::string> names;
   for (const auto& [name, tool] : host_tools) {
     tools_when_asked_.push_back(std::make_unique<ToolWhenAsked>(tool));
@@ -109,6 +122,23 @@ BenchSession::BenchSession(const BenchFolders& folders_, std::unique_ptr<Board> 
   self_test_window.build_with([this] { return new SelfTestWindow(window); });
   initializer->show = [this](const std::vector<SelfTestStep>& steps) {
     self_test_window->show(steps);
+  };
+  // Each self-test keeps its test record, as a sequence's run does.
+  initializer->start_record = [this] {
+    static const std::atomic<bool> never{false};
+    BoardBench bench(model.board(), folders, never);
+    return record_start(results::new_run_id(), "self-test", bench, presenter->run_site);
+  };
+  initializer->keep_record = [this](const std::vector<SelfTestStep>& steps,
+                                    results::TestRecord start) {
+    results::ResultsStore* store = presenter->results();
+    if (store == nullptr) return;
+    try {
+      store->save(self_test_record(std::move(start), steps));
+    } catch (const std::exception& e) {
+      presenter->report_error(std::string(e.what()) +
+                              " The self-test's steps are in the log all the same.");
+    }
   };
   bind_help_keys(*window, [this]() -> HelpWindow& { return *help_window; });
   window->adc_control_frame->update_values(presenter->adc_channels(), presenter->sample_time());
@@ -169,6 +199,22 @@ void BenchSession::keep_results(const std::string& shared) {
   } catch (const std::exception& e) {
     presenter->report_error(std::string(e.what()) + " The runs' reports are written all the same.");
   }
+}
+
+void BenchSession::use_settings(const ResultsSettings& command_line) {
+  keep_results(take_settings(command_line));
+}
+
+std::string BenchSession::take_settings(const ResultsSettings& command_line) {
+  command_line_settings_ = command_line;
+  try {
+    saved_settings_ = load_results_settings(results_settings_file(folders.tmp));
+  } catch (const std::exception& e) {
+    presenter->report_error(e.what());
+  }
+  const ResultsSettings in_force = with_command_line(saved_settings_, command_line);
+  presenter->run_site = {in_force.station, in_force.operator_name, in_force.dut};
+  return in_force.results;
 }
 
 void BenchSession::report_through(ReportingApp& app) {

@@ -17,6 +17,7 @@
 #include "bench/host/tools/log_tool.h"
 #include "bench/host/tools/playback_tool.h"
 #include "bench/host/tools/rates_tool.h"
+#include "bench/host/tools/results_settings.h"
 #include "bench/host/tools/results_tool.h"
 #include "bench/host/tools/self_test_window.h"
 #include "bench/host/tools/sequence_tool.h"
@@ -68,6 +69,15 @@ class BenchSession {
   // the store says goes to the log and the status bar. A store that cannot
   // be opened is told in one sentence, and the runs go on without it.
   void keep_results(const std::string& shared);
+  // The operator, station, DUT and lab's database the bench keeps in its
+  // settings, each given on the command line (`command_line`, "" where not)
+  // used in its place until the bench closes: put in force and the results
+  // store opened. A settings file that cannot be used is told in one
+  // sentence, and the command line's values are used alone.
+  void use_settings(const ResultsSettings& command_line);
+  // The same without opening the store: the address of the lab's database
+  // in force ("" for none), for keep_results once the window is up.
+  std::string take_settings(const ResultsSettings& command_line);
 
   BenchFolders folders;
   BenchModel model;
@@ -88,6 +98,7 @@ class BenchSession {
   BuiltWhenAsked<HelpWindow> help_window;
   BuiltWhenAsked<SelfTestWindow> self_test_window;
   BuiltWhenAsked<ResultsTool> results_tool;
+  BuiltWhenAsked<ResultsSettingsTool> results_settings;
   MainInteractor main_interactor;
   InteractorEditMenuBase registers_interactor, dacs_interactor;
   InteractorEditRegisterChip chip_interactor;
@@ -96,6 +107,7 @@ class BenchSession {
   std::shared_ptr<GuiPost> error_post_, results_post_;
   // What the Tools menu opens: each tool, built when first opened.
   std::vector<std::unique_ptr<Tool>> tools_when_asked_;
+  ResultsSettings saved_settings_, command_line_settings_;
 };
 
 }  // namespace Zelvar_Core::bench

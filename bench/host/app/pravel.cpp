@@ -68,11 +68,12 @@ class PravelApp : public ReportingApp {
       return false;
     }
     session_->report_through(*this);
-    session_->presenter->run_site = {options().station, options().operator_name, options().dut};
+    const std::string results = session_->take_settings(
+        {options().operator_name, options().station, options().dut, options().results});
     session_->show();
     // Once the window is up: on a first start the results file and its
     // schema are made, each commit waiting for the disk.
-    session_->window->CallAfter([this] { session_->keep_results(options().results); });
+    session_->window->CallAfter([this, results] { session_->keep_results(results); });
     session_->window->Bind(wxEVT_PAINT, [](wxPaintEvent& event) {
       static bool first = true;
       if (first) {
@@ -141,15 +142,26 @@ int main(int argc, char** argv) {
   switch (o.mode) {
     case PravelOptions::Mode::SampleBitstream:
       return write_sample_bitstream(o.sample_path);
-    case PravelOptions::Mode::Run:
+    case PravelOptions::Mode::Run: {
+      // The bench's settings, each given on the command line used in its place.
+      ResultsSettings saved;
+      try {
+        saved = load_results_settings(
+            results_settings_file(BenchFolders::under(std::filesystem::current_path()).tmp));
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "pravel: %s.\n", e.what());
+      }
+      const ResultsSettings site =
+          with_command_line(saved, {o.operator_name, o.station, o.dut, o.results});
       return run_sequence_file({o.sequence,
                                 o.report,
                                 o.boards,
                                 o.token_file,
                                 o.tls_ca,
                                 o.sensor,
-                                {o.station, o.operator_name, o.dut},
-                                o.results});
+                                {site.station, site.operator_name, site.dut},
+                                site.results});
+    }
     case PravelOptions::Mode::ResultsExport: {
       results::RunFilter filter;
       filter.dut = o.dut;

@@ -3,6 +3,8 @@
 namespace Zelvar_Core::bench {
 
 void BenchInitializer::on_test() {
+  results::TestRecord start;
+  if (start_record) start = start_record();
   last_run = run_self_test(model_.board());
   auto& log = *presenter_.logger;
   for (const auto& step : last_run) {
@@ -21,6 +23,7 @@ void BenchInitializer::on_test() {
   const std::string summary = self_test_summary(last_run);
   log.info("{}", summary);
   status_.message(summary);
+  if (keep_record) keep_record(last_run, std::move(start));
   if (show) show(last_run);
 }
 

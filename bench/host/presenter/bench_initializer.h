@@ -9,6 +9,7 @@
 #include "bench/board/bench_model.h"
 #include "bench/board/self_test.h"
 #include "bench/host/presenter/status_line.h"
+#include "bench/results/test_record.h"
 
 namespace Zelvar_Core::bench {
 
@@ -20,6 +21,10 @@ class BenchInitializer : public Initializer {
   std::vector<SelfTestStep> last_run;
   // Shows the run's steps in a window, where the host has one.
   std::function<void(const std::vector<SelfTestStep>&)> show;
+  // The run's test record, where the host keeps them: its start, made
+  // before the first step, and the whole record once the steps are done.
+  std::function<results::TestRecord()> start_record;
+  std::function<void(const std::vector<SelfTestStep>&, results::TestRecord)> keep_record;
 
  private:
   BenchModel& model_;

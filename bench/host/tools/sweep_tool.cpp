@@ -10,6 +10,7 @@
 #include <wx/sizer.h>
 
 #include <cmath>
+#include <filesystem>
 
 #include "bench/board/whole_file.h"
 #include "bench/sequences/csv.h"
@@ -338,18 +339,34 @@ void SweepTool::on_run() {
   button_png->Disable();
   state_text->SetLabel(wxString::Format("Step 1 of %zu", sweep.values.size()));
   presenter_.logger->info("Sweep of {} over {} values started", sweep.name, sweep.values.size());
-  run_.start([this, sweep] {
+  store_told_ = false;
+  run_.start([this, sweep, channels = declaration_.adc_channels, site = presenter_.run_site] {
     PresenterBench bench(presenter_, run_.aborted());
+    // Its test record, INCOMPLETE and kept again after each value, so that
+    // a bench that ends mid-sweep leaves the values it measured.
+    std::optional<results::TestRecord> start;
+    try {
+      start = record_start(results::new_run_id(), "sweep", bench, site);
+      keep(sweep_progress(*start, sweep, {}, channels));
+    } catch (const std::exception& e) {
+      presenter_.logger->error("The sweep keeps no test record: {}", e.what());
+    }
+    std::vector<SweepRow> measured;
     SweepOutcome outcome;
     try {
-      outcome = run_sweep(sweep, bench, [this](std::size_t, const SweepRow& row) {
+      outcome = run_sweep(sweep, bench, [&](std::size_t, const SweepRow& row) {
+        // Kept before the window shows it: a value in the table is in the store.
+        if (start) {
+          measured.push_back(row);
+          keep(sweep_progress(*start, sweep, measured, channels));
+        }
         post_([this, row] { add_row(row); });
       });
     } catch (const std::exception& e) {
       outcome.ended = e.what();
     }
     bench.finish();
-    post_([this, outcome] { finished(outcome); });
+    post_([this, outcome, start] { finished(outcome, start); });
   });
 }
 
@@ -469,7 +486,46 @@ void SweepTool::redraw() {
              {x0, x1}, {lo - margin, hi + margin});
 }
 
-void SweepTool::finished(const SweepOutcome& outcome) {
+void SweepTool::keep(const results::TestRecord& record) {
+  results::ResultsStore* store = presenter_.results();
+  if (store == nullptr) return;
+  try {
+    store->replace(record);
+  } catch (const std::exception& e) {
+    if (!store_told_.exchange(true))
+      presenter_.logger->error("{} The sweep goes on; its table is written all the same.",
+                               e.what());
+  }
+}
+
+void SweepTool::finished(const SweepOutcome& outcome,
+                         const std::optional<results::TestRecord>& start) {
+  // What was measured is written as the sweep's report, however it ended.
+  std::vector<std::pair<std::string, std::string>> files;
+  if (!rows_.empty()) {
+    std::string path;
+    try {
+      ensure_folder(presenter_.folders().reports);
+      // A name of its own: a sweep ended in the same second keeps its table.
+      const std::string first =
+          report_path(presenter_.folders().reports, running_plan_.name + "_sweep", "");
+      path = first + ".csv";
+      for (int n = 2; std::filesystem::exists(path); ++n)
+        path = first + "_" + std::to_string(n) + ".csv";
+      try {
+        write_whole_file(path, sweep_csv(running_plan_, rows_, settings_, declaration_), false);
+      } catch (const std::runtime_error& e) {
+        throw std::runtime_error("Cannot write the sweep to " + path + ": " + e.what());
+      }
+      files.emplace_back("report", path);
+      presenter_.logger->info("Sweep saved to {}", path);
+      saved_line->show(wxString::FromUTF8("Sweep saved to " + path));
+    } catch (const std::exception& e) {
+      presenter_.logger->error("{}", e.what());
+      saved_line->show(wxString::FromUTF8(e.what()));
+    }
+  }
+  if (start) keep(sweep_record(*start, running_plan_, outcome, declaration_.adc_channels, files));
   button_run->Enable();
   button_abort->Disable();
   button_csv->Enable(!rows_.empty());

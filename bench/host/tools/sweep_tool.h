@@ -10,7 +10,9 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <atomic>
 #include <memory>
+#include <optional>
 
 #include "bench/host/presenter/field_state.h"
 #include "bench/host/presenter/presenter_bench.h"
@@ -69,7 +71,12 @@ class SweepTool : public ToolFrame {
   void clear_refusals();
   void add_row(const SweepRow& row);
   void redraw();
-  void finished(const SweepOutcome& outcome);
+  // The sweep's table written to the reports folder, its record kept with
+  // it: each value's step and measurements, and how the sweep ended.
+  void finished(const SweepOutcome& outcome, const std::optional<results::TestRecord>& start);
+  // The sweep's record in the bench's results store, in place of its last;
+  // the first failure of a sweep is told (on any thread) and the sweep goes on.
+  void keep(const results::TestRecord& record);
 
   BenchPresenter& presenter_;
   GuiPost post_;
@@ -79,6 +86,7 @@ class SweepTool : public ToolFrame {
   Settings settings_;
   BoardDeclaration declaration_;  // the board the sweep was on: the CSV's columns
   FieldStates fields_;            // the form's fields, refused or not
+  std::atomic<bool> store_told_{false};
 };
 
 }  // namespace Zelvar_Core::bench

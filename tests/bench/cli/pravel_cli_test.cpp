@@ -843,6 +843,23 @@ std::unique_ptr<results::RecordStore> results_in(const fs::path& folder) {
   return results::open_sqlite_store((folder / "results.db").string());
 }
 
+TEST(RunRecords, ARunTakesTheBenchsSettingsWithTheCommandLinesInTheirPlace) {
+  const fs::path folder = examples();
+  write_text(folder / "quick.json", R"({"name": "quick", "steps": [{"wait": 0}]})");
+  fs::create_directories(folder / "tmp");
+  write_text(folder / "tmp" / ".Pravel_settings.json",
+             R"({"operator": "Grace", "station": "bench-7", "dut": "chip-11", "results": ""})");
+  const Outcome run = run_pravel(folder, "--run quick.json --report quick.csv --operator Ada");
+  ASSERT_EQ(run.status, 0) << run.output;
+  const auto store = results_in(folder);
+  const auto runs = store->list({});
+  ASSERT_EQ(runs.size(), 1u);
+  const results::TestRecord r = *store->load(runs[0].run_id);
+  EXPECT_EQ(r.operator_name, "Ada");
+  EXPECT_EQ(r.station, "bench-7");
+  EXPECT_EQ(r.dut, "chip-11");
+}
+
 TEST(RunRecords, ARunKeepsItsWholeRecordAndTheRunsAreExportedByTheirFilters) {
   const fs::path folder = examples();
   write_text(folder / "fails.json",

@@ -371,5 +371,112 @@ TEST_F(Characterisation, TheRatesToolShowsOnlyWhatTheStreamMeasuredAcrossAStop) 
   EXPECT_NEAR(rates.plot->GetXAxis().second, 18.0, 1e-9);
 }
 
+// ---- the sweep's test record ----------------------------------------------------------------
+
+class SweepRecord : public Characterisation {
+ protected:
+  void SetUp() override {
+    Characterisation::SetUp();
+    presenter().run_site = {"station-5", "Grace", "chip-11"};
+    session->keep_results("");
+    choose(tool("Sweep"));
+  }
+  // The one run the bench's results file holds.
+  results::TestRecord only_run() {
+    const auto runs = presenter().results()->list({});
+    if (runs.size() != 1) throw std::runtime_error(std::to_string(runs.size()) + " runs kept");
+    return *presenter().results()->load(runs[0].run_id);
+  }
+};
+
+TEST_F(SweepRecord, ASweepRunInTheWindowIsKeptWithEachPointItsUnitsAndItsTable) {
+  sweep().parameter_choice->SetStringSelection("VTH_ON");
+  set_field(sweep().values_field, "2100, 2500");
+  set_field(sweep().settle_field, "0.1");
+  set_field(sweep().measure_field, "0.3");
+  click(sweep().button_run);
+  ASSERT_TRUE(wait_for([&] { return !sweep().running() && sweep().button_run->IsEnabled(); }));
+  ASSERT_EQ(sweep().table->GetItemCount(), 2);
+
+  const results::TestRecord r = only_run();
+  EXPECT_EQ(r.kind, "sweep");
+  EXPECT_EQ(r.outcome, results::Outcome::Pass);
+  EXPECT_EQ(r.ended_because, "");
+  EXPECT_EQ(r.operator_name, "Grace");
+  EXPECT_EQ(r.station, "station-5");
+  EXPECT_EQ(r.dut, "chip-11");
+  EXPECT_EQ(r.board_serial, "SIM-0001");
+  EXPECT_EQ(setting(r.settings_before, "VTH_ON"), "2400");
+  const std::string unit = model().board().registers().find("VTH_ON").unit;
+  ASSERT_EQ(r.steps.size(), 2u);
+  EXPECT_EQ(r.steps[0].what, "VTH_ON 2100" + (unit.empty() ? "" : " " + unit) + ": measured");
+  EXPECT_EQ(r.steps[1].what, "VTH_ON 2500" + (unit.empty() ? "" : " " + unit) + ": measured");
+  EXPECT_EQ(r.steps[1].outcome, results::Outcome::Pass);
+  EXPECT_LE(r.started, r.steps[0].started);
+  EXPECT_LE(r.steps[0].ended, r.steps[1].started);
+  // Each point's measurements, with their units, as the table shows them.
+  const auto named = [&](const std::string& name) -> const results::MeasurementRecord& {
+    for (const auto& m : r.measurements)
+      if (m.name == name) return m;
+    throw std::runtime_error(name + " not kept");
+  };
+  for (long row = 0; row < 2; ++row) {
+    const std::string at = " at VTH_ON " + sweep().table->GetItemText(row, 0).utf8_string();
+    const auto& on = named("on_rate_mean" + at);
+    EXPECT_EQ(on.step, row + 1);
+    EXPECT_EQ(on.unit, "events/s");
+    EXPECT_EQ(wxString::Format("%.0f", on.value), sweep().table->GetItemText(row, 1));
+    const auto& vdd = named("vdd_mean" + at);
+    EXPECT_EQ(vdd.unit, "V");
+    EXPECT_EQ(wxString::Format("%.3f", vdd.value), sweep().table->GetItemText(row, 5));
+  }
+  // The table, written to the reports folder, kept by its path, size and hash.
+  ASSERT_EQ(r.files.size(), 1u);
+  const results::FileRecord& csv = r.files[0];
+  EXPECT_EQ(csv.role, "report");
+  EXPECT_EQ(fs::path(csv.path).parent_path(), start_folder / "reports");
+  EXPECT_EQ(csv.size, fs::file_size(csv.path));
+  EXPECT_EQ(csv.sha256, results::sha256_of_file(csv.path));
+  std::ifstream in(csv.path);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(text.find("\n2100,"), std::string::npos) << text;
+  EXPECT_NE(text.find("\n2500,"), std::string::npos) << text;
+  EXPECT_EQ(sweep().saved_line->text(), wxString::FromUTF8("Sweep saved to " + csv.path));
+  EXPECT_EQ(message(), "Sweep of VTH_ON done: 2 rows; VTH_ON restored to 2400");
+}
+
+TEST_F(SweepRecord, AStoppedSweepIsKeptIncompleteWhileItRunsThenAbortedWithWhatItMeasured) {
+  sweep().parameter_choice->SetStringSelection("VTH_OFF");
+  set_field(sweep().values_field, "600, 700, 900, 1000");
+  set_field(sweep().settle_field, "0.2");
+  set_field(sweep().measure_field, "0.5");
+  click(sweep().button_run);
+  ASSERT_TRUE(wait_for([&] { return sweep().table->GetItemCount() >= 1; }));
+  // A value the window shows is already kept; the run is not over until
+  // the window hears its end, which waits for this test to pump events.
+  const results::TestRecord running = only_run();
+  EXPECT_EQ(running.outcome, results::Outcome::Incomplete);
+  EXPECT_GE(running.steps.size(), 1u);
+  const std::string unit = model().board().registers().find("VTH_OFF").unit;
+  EXPECT_EQ(running.steps[0].what, "VTH_OFF 600" + (unit.empty() ? "" : " " + unit) + ": measured");
+  EXPECT_TRUE(running.files.empty());
+  click(sweep().button_abort);
+  ASSERT_TRUE(wait_for([&] { return !sweep().running() && sweep().button_run->IsEnabled(); }));
+
+  const results::TestRecord r = only_run();
+  EXPECT_EQ(r.run_id, running.run_id);
+  EXPECT_EQ(r.outcome, results::Outcome::Aborted);
+  const auto measured = static_cast<std::size_t>(sweep().table->GetItemCount());
+  ASSERT_LT(measured, 4u);
+  ASSERT_EQ(r.steps.size(), measured + 1);
+  for (std::size_t i = 0; i < measured; ++i) EXPECT_EQ(r.steps[i].outcome, results::Outcome::Pass);
+  EXPECT_EQ(r.steps.back().outcome, results::Outcome::Aborted);
+  EXPECT_EQ(r.ended_because,
+            fmt::format("aborted at step {} of 4; VTH_OFF restored to 800", measured + 1));
+  // What it measured before the stop is its report.
+  ASSERT_EQ(r.files.size(), 1u);
+  EXPECT_EQ(r.files[0].sha256, results::sha256_of_file(r.files[0].path));
+}
+
 }  // namespace
 }  // namespace Zelvar_Core::bench

@@ -49,7 +49,7 @@ TEST_F(Bench, StartsWithEveryToolWindowHiddenAndTheBoardShown) {
   ASSERT_EQ(modes->GetCount(), 3u);
   EXPECT_EQ(modes->GetString(0), "Event stream");
   EXPECT_EQ(modes->GetString(2), "Standby");
-  EXPECT_EQ(window().menu_bar->menu_tools->items.size(), 10u);  // three fixed and seven host tools
+  EXPECT_EQ(window().menu_bar->menu_tools->items.size(), 11u);  // three fixed and eight host tools
 }
 
 // The bar the bench shows is the front end's four menus and nothing more:
@@ -376,6 +376,78 @@ TEST_F(Bench, TheSelfTestsDetailShowsWhatEachPassedStepMeasured) {
       << detail["event stream"];
   const auto adc = model().board().read_adc(1.0);
   EXPECT_EQ(detail["ADC supplies"], fmt::format("VDD {:.3f} V, VDDIO {:.3f} V", adc[0], adc[1]));
+}
+
+TEST_F(Bench, TheSelfTestKeepsATestRecordAndAStepThatCouldNotRunIsNoPass) {
+  presenter().run_site = {"station-5", "Grace", "chip-11"};
+  session->keep_results("");
+  auto& store = *presenter().results();
+  choose(tool("Execute test"));
+  auto runs = store.list({});
+  ASSERT_EQ(runs.size(), 1u);
+  const results::TestRecord r = *store.load(runs[0].run_id);
+  EXPECT_EQ(r.kind, "self-test");
+  EXPECT_EQ(r.outcome, results::Outcome::Pass);
+  EXPECT_EQ(r.ended_because, "");
+  EXPECT_EQ(r.operator_name, "Grace");
+  EXPECT_EQ(r.station, "station-5");
+  EXPECT_EQ(r.dut, "chip-11");
+  EXPECT_EQ(r.board_serial, "SIM-0001");
+  EXPECT_EQ(r.sequence_path, "");
+  auto& shown = *session->self_test_window;
+  ASSERT_EQ(r.steps.size(), 6u);
+  for (long row = 0; row < 6; ++row) {
+    const auto& step = r.steps[static_cast<std::size_t>(row)];
+    EXPECT_EQ(step.number, row + 1);
+    EXPECT_EQ(step.kind, shown.steps_list->GetItemText(row, 0).utf8_string());
+    EXPECT_EQ(step.what,
+              step.kind + ": passed; " + shown.steps_list->GetItemText(row, 2).utf8_string());
+    EXPECT_EQ(step.outcome, results::Outcome::Pass);
+    EXPECT_LE(step.started, step.ended);
+  }
+  // The values the steps read, the supplies against their limits.
+  std::map<std::string, results::MeasurementRecord> kept;
+  for (const auto& m : r.measurements) kept[m.name] = m;
+  ASSERT_EQ(kept.count("vdd"), 1u);
+  const auto adc = model().board().read_adc(1.0);
+  EXPECT_EQ(fmt::format("{:.3f}", kept["vdd"].value), fmt::format("{:.3f}", adc[0]));
+  EXPECT_EQ(kept["vdd"].unit, "V");
+  EXPECT_DOUBLE_EQ(*kept["vdd"].low, 1.71);
+  EXPECT_DOUBLE_EQ(*kept["vdd"].high, 1.89);
+  EXPECT_EQ(kept["vdd"].step, 6);
+  EXPECT_EQ(kept["vdd"].outcome, results::Outcome::Pass);
+  EXPECT_DOUBLE_EQ(*kept["vddio"].low, 3.135);
+  EXPECT_EQ(kept["registers_read"].value,
+            static_cast<double>(model().board().registers().all().size()));
+  EXPECT_EQ(kept["registers_read"].step, 3);
+  EXPECT_GT(kept["stream_events"].value, 0);
+  EXPECT_EQ(kept["stream_events"].value,
+            kept["stream_on_events"].value + kept["stream_off_events"].value);
+
+  // Without a board, the steps that could not run say so, and the run is no pass.
+  open_simulator();
+  plug(false);
+  choose(tool("Execute test"));
+  runs = store.list({});
+  ASSERT_EQ(runs.size(), 2u);
+  const results::TestRecord unplugged = *store.load(runs[0].run_id);
+  EXPECT_NE(unplugged.run_id, r.run_id);
+  EXPECT_EQ(unplugged.outcome, results::Outcome::Error);
+  ASSERT_EQ(unplugged.steps.size(), 6u);
+  EXPECT_EQ(unplugged.steps[0].outcome, results::Outcome::Fail);
+  EXPECT_EQ(unplugged.steps[0].what, "connection: FAILED; no board is connected");
+  for (std::size_t i = 1; i < 6; ++i) {
+    EXPECT_EQ(unplugged.steps[i].outcome, results::Outcome::Error);
+    EXPECT_EQ(unplugged.steps[i].what,
+              unplugged.steps[i].kind + ": not run: no board is connected");
+  }
+  EXPECT_TRUE(unplugged.measurements.empty());
+  EXPECT_EQ(unplugged.ended_because.rfind(
+                "step 1 (connection) failed: no board is connected; step 2 (identity) not run: "
+                "no board is connected; ",
+                0),
+            0u)
+      << unplugged.ended_because;
 }
 
 TEST_F(Bench, AdcIsSampledWhileTheMonitorIsOpenAndStopsWhenItCloses) {

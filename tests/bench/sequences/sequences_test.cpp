@@ -875,6 +875,107 @@ TEST(RunRecord, ASweepsRecordHasAStepAndMeasurementsPerValueAndSaysWhyItStopped)
                 std::to_string(before));
 }
 
+TEST(RunRecord, ASweepUnderWayIsKeptIncompleteWithTheValuesItMeasuredAndTheirTimes) {
+  ScriptedBench bench;
+  SweepPlan plan;
+  plan.name = "VTH_ON";
+  plan.values = {2000, 2200, 2400};
+  const auto start = record_start("run-8", "sweep", bench, {});
+  std::vector<results::TestRecord> kept;
+  std::vector<SweepRow> rows;
+  run_sweep(plan, bench, [&](std::size_t, const SweepRow& row) {
+    rows.push_back(row);
+    kept.push_back(sweep_progress(start, plan, rows, bench.declaration().adc_channels));
+  });
+  ASSERT_EQ(kept.size(), 3u);
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    EXPECT_EQ(kept[i].kind, "sweep");
+    EXPECT_EQ(kept[i].outcome, Outcome::Incomplete);
+    ASSERT_EQ(kept[i].steps.size(), i + 1);
+    EXPECT_EQ(kept[i].measurements.size(), (i + 1) * Measurement::names().size());
+    EXPECT_EQ(kept[i].ended, kept[i].steps.back().ended);
+  }
+  EXPECT_EQ(kept[1].steps[1].what, "VTH_ON 2200: measured");
+  // Each value's step from its setting to the end of its measuring, in order.
+  const auto& steps = kept.back().steps;
+  EXPECT_LE(start.started, steps[0].started);
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    EXPECT_LE(steps[i].started, steps[i].ended);
+    if (i > 0) {
+      EXPECT_LE(steps[i - 1].ended, steps[i].started);
+    }
+  }
+  EXPECT_TRUE(sweep_progress(start, plan, {}, {}).steps.empty());
+}
+
+TEST(RunRecord, TheSelfTestsRecordHasEveryCheckItsValuesAgainstTheirLimitsAndWhatCouldNotRun) {
+  const auto at = [](int ms) {
+    return std::chrono::system_clock::time_point(std::chrono::milliseconds(1'780'000'000'000 + ms));
+  };
+  results::TestRecord start;
+  start.run_id = "run-9";
+  start.started = 1'780'000'000'000'000;
+  start.outcome = Outcome::Incomplete;
+  SelfTestStep identity{"identity", StepResult::Passed, "AER-640, serial SIM-0001", {}, at(0),
+                        at(5)};
+  SelfTestStep supplies{"ADC supplies",
+                        StepResult::Failed,
+                        "VDD is 1.950 V",
+                        {{"vdd", 1.95, "V", 1.71, 1.89}, {"vddio", 3.3, "V", 3.135, 3.465}},
+                        at(5),
+                        at(1005)};
+  SelfTestStep counted{"register read",
+                       StepResult::Passed,
+                       "123 registers read in 3 banks",
+                       {{"registers_read", 123, "", std::nullopt, std::nullopt}},
+                       at(1005),
+                       at(1006)};
+  const results::TestRecord failed = self_test_record(start, {identity, supplies, counted});
+  EXPECT_EQ(failed.kind, "self-test");
+  EXPECT_EQ(failed.run_id, "run-9");
+  EXPECT_EQ(failed.outcome, Outcome::Fail);
+  EXPECT_EQ(failed.ended_because, "step 2 (ADC supplies) failed: VDD is 1.950 V");
+  ASSERT_EQ(failed.steps.size(), 3u);
+  EXPECT_EQ(failed.steps[0].kind, "identity");
+  EXPECT_EQ(failed.steps[0].what, "identity: passed; AER-640, serial SIM-0001");
+  EXPECT_EQ(failed.steps[0].outcome, Outcome::Pass);
+  EXPECT_EQ(failed.steps[1].what, "ADC supplies: FAILED; VDD is 1.950 V");
+  EXPECT_EQ(failed.steps[1].outcome, Outcome::Fail);
+  EXPECT_EQ(failed.steps[1].started, 1'780'000'000'005'000);
+  EXPECT_EQ(failed.steps[1].ended, 1'780'000'001'005'000);
+  EXPECT_EQ(failed.ended, 1'780'000'001'006'000);
+  ASSERT_EQ(failed.measurements.size(), 3u);
+  const auto& vdd = failed.measurements[0];
+  EXPECT_EQ(vdd.step, 2);
+  EXPECT_EQ(vdd.name, "vdd");
+  EXPECT_EQ(vdd.value, 1.95);
+  EXPECT_EQ(vdd.unit, "V");
+  EXPECT_EQ(vdd.low, 1.71);
+  EXPECT_EQ(vdd.high, 1.89);
+  EXPECT_EQ(vdd.outcome, Outcome::Fail);  // above its high limit
+  EXPECT_EQ(failed.measurements[1].outcome, Outcome::Pass);
+  EXPECT_EQ(failed.measurements[2].step, 3);
+  EXPECT_FALSE(failed.measurements[2].low.has_value());
+  EXPECT_EQ(failed.measurements[2].outcome, Outcome::Pass);
+
+  // A check that could not run is an error, never a pass, and says why.
+  SelfTestStep not_run{
+      "event stream", StepResult::NotRun, "not run: no board is connected", {}, at(7), at(7)};
+  const results::TestRecord cut = self_test_record(start, {identity, not_run});
+  EXPECT_EQ(cut.outcome, Outcome::Error);
+  EXPECT_EQ(cut.steps[1].outcome, Outcome::Error);
+  EXPECT_EQ(cut.steps[1].what, "event stream: not run: no board is connected");
+  EXPECT_EQ(cut.ended_because, "step 2 (event stream) not run: no board is connected");
+  const results::TestRecord both = self_test_record(start, {supplies, not_run});
+  EXPECT_EQ(both.outcome, Outcome::Error);
+  EXPECT_EQ(both.ended_because,
+            "step 1 (ADC supplies) failed: VDD is 1.950 V; step 2 (event stream) not run: no "
+            "board is connected");
+  const results::TestRecord passed = self_test_record(start, {identity, counted});
+  EXPECT_EQ(passed.outcome, Outcome::Pass);
+  EXPECT_EQ(passed.ended_because, "");
+}
+
 TEST(RunRecord, TheChipsOwnIdIsTheDeviceUnderTestWhereTheBoardGivesOne) {
   SimulatedDevice aer320(SimulatedSensor::Aer320);
   std::atomic<bool> never{false};
