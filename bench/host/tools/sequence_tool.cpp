@@ -131,12 +131,13 @@ void SequenceTool::run(const std::string& path) {
   show_elapsed();
   clock_.Start(200);
   store_told_ = false;
-  run_.start([this, sequence] {
+  // The site as it stands now: the settings may change it while this runs.
+  run_.start([this, sequence, site = presenter_.run_site] {
     PresenterBench board(presenter_, run_.aborted());
     // The run's files noted for its test record, kept after each step.
     FileNotingBench bench(board);
     auto record = std::make_shared<SequenceRecord>(
-        record_start(results::new_run_id(), "sequence", bench, presenter_.run_site), sequence,
+        record_start(results::new_run_id(), "sequence", bench, site), sequence,
         [this](const results::TestRecord& r) { keep(r); });
     SequenceObserver observer;
     observer.started = [this](const Step& step) {
