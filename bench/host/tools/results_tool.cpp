@@ -585,11 +585,22 @@ void ResultsTool::draw_trend() {
   const double margin = std::max((y1 - y0) * 0.08, std::abs(y1) * 0.01 + 1e-12);
   // Each run's value marked with a cross, its arms about 1% of each axis.
   const double dx = x1 / 100, dy = (y1 - y0 + 2 * margin) / 60;
+  // Runs that would be marked within half an arm of a run already marked
+  // are not marked again: 100,000 runs cost what the spots they cover do.
+  constexpr int kColumns = 200, kRows = 120;
+  std::vector<bool> marked(static_cast<std::size_t>(kColumns) * kRows, false);
+  const double y_bottom = y0 - margin, y_span = y1 - y0 + 2 * margin;
   std::vector<PlotPoint> marks;
-  marks.reserve(points_.size() * 6);
+  marks.reserve(std::min<std::size_t>(points_.size(), marked.size()) * 6);
   for (const auto& p : points_) {
     if (!std::isfinite(p.value)) continue;
     const double x = static_cast<double>(p.started - first) / scale;
+    const auto column = std::clamp(static_cast<int>(x / x1 * kColumns), 0, kColumns - 1);
+    const auto row =
+        std::clamp(static_cast<int>((p.value - y_bottom) / y_span * kRows), 0, kRows - 1);
+    const auto cell = static_cast<std::size_t>(column) * kRows + static_cast<std::size_t>(row);
+    if (marked[cell]) continue;
+    marked[cell] = true;
     add_segment(marks, {x - dx, p.value}, {x + dx, p.value});
     add_segment(marks, {x, p.value - dy}, {x, p.value + dy});
   }

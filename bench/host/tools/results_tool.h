@@ -76,7 +76,8 @@ class ResultsTool : public ToolFrame {
   const results::RunTable& table() const { return table_; }
   const std::optional<results::TestRecord>& run_shown() const { return run_; }
   const results::MeasurementSpread& spread() const { return spread_; }
-  // The chosen measurement of each run shown, oldest first, as the trend draws it.
+  // The chosen measurement of each run shown, oldest first, as the trend
+  // draws it (runs that fall on one spot marked once).
   const std::vector<results::MeasurementPoint>& trend() const { return points_; }
 
   // How a file of a run is opened: the desktop's program for it by default;

@@ -318,13 +318,22 @@ TEST_F(Results, AMeasurementAcrossTheRunsShownDrawsItsHistogramAndTrendWithItsLi
   EXPECT_TRUE(tool.trend_plot->GetGraphics()->traces.empty());
   EXPECT_EQ(store->measurements_read, reads);
 
-  // A run kept since: shown once the runs are read again, its value with them.
+  // Runs kept since: shown once the runs are read again, their values with them.
   store->save(sample_run(7, "chip-9", "vdd.json", 1.84, 51 * kHour));
+  store->save(sample_run(8, "chip-9", "vdd.json", 1.84, 51 * kHour + 60 * 1000000));
+  store->save(sample_run(9, "chip-9", "vdd.json", 1.76, 75 * kHour));
   click(tool.button_refresh);
   EXPECT_EQ(tool.measurement_choice->GetStringSelection(), "vdd_mean");
-  ASSERT_EQ(tool.trend().size(), 1u);
-  EXPECT_EQ(tool.trend()[0].run_id, "00000000-0000-4000-8000-000000000007");
-  EXPECT_EQ(tool.trend()[0].value, 1.84);
+  std::vector<std::pair<std::string, double>> kept;
+  for (const auto& p : tool.trend()) kept.emplace_back(p.run_id.substr(30), p.value);
+  EXPECT_EQ(kept, (std::vector<std::pair<std::string, double>>{
+                      {"000007", 1.84}, {"000008", 1.84}, {"000009", 1.76}}));
+  EXPECT_EQ(tool.spread().values, 3u);
+  // Two runs a minute apart on a day's axis with the same value: one cross.
+  const auto& crosses = tool.trend_plot->GetGraphics()->traces[0].points;
+  ASSERT_EQ(crosses.size(), 2u * 6);
+  EXPECT_DOUBLE_EQ(crosses[4].x, 0);
+  EXPECT_DOUBLE_EQ(crosses[6].y, 1.76);
 }
 
 TEST_F(Results, ARunsReportOpensOnTheDesktopAndItsRecordingInThePlaybackTool) {
