@@ -4,76 +4,17 @@
 // file is made once in /dev/shm (memory), so that the figures are those of
 // the store and the table, not of the disk's flushes.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "bench/results/results_store.h"
 #include "bench/results/run_table.h"
-#include "bench/results/sqlite_store.h"
+#include "benchmarks/hundred_thousand_runs.h"
 
 namespace {
 
 using namespace Zelvar_Core::bench::results;
-
-constexpr int kRuns = 100000;
-constexpr UtcMicros kStart = 1767225600LL * 1000000;  // 2026-01-01 00:00 UTC
-constexpr UtcMicros kMinute = 60LL * 1000000;
-
-// Run n: one of 1,000 chips, one of 4 sequences, a minute after run n - 1,
-// one run in 50 failing its vdd_mean limits.
-TestRecord run_number(int n) {
-  TestRecord r;
-  char id[40];
-  std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012d", n);
-  r.run_id = id;
-  r.kind = "sequence";
-  r.started = kStart + n * kMinute;
-  r.ended = r.started + 20 * 1000000;
-  r.station = "bench-" + std::to_string(n % 7);
-  r.operator_name = "ada";
-  r.dut = "chip-" + std::to_string(n % 1000);
-  r.board_identity = "AER-640";
-  r.board_serial = "SN-" + std::to_string(n % 40);
-  r.design = "aer640_top";
-  r.sequence_path = "/lab/sequences/check_" + std::to_string(n % 4) + ".json";
-  r.bench_version = "2.0.0";
-  r.steps = {{1, "measure", "measured for 1 s", Outcome::Pass, r.started, r.ended}};
-  const bool fails = n % 50 == 0;
-  const double vdd = fails ? 1.95 : 1.78 + (n % 97) * 0.0005;
-  r.measurements = {
-      {1, "vdd_mean", vdd, "V", 1.70, 1.90, fails ? Outcome::Fail : Outcome::Pass},
-      {1, "rate_on", 1000.0 + n % 313, "ev/s", std::nullopt, std::nullopt, Outcome::Pass}};
-  r.outcome = fails ? Outcome::Fail : Outcome::Pass;
-  return r;
-}
-
-std::string& file_folder() {
-  static std::string folder;
-  return folder;
-}
-
-// The results file with kRuns runs, made on first use and removed at exit
-// (after the store has closed it).
-ResultsStore& store_of_100000() {
-  static std::unique_ptr<ResultsStore> store = [] {
-    std::string folder = "/dev/shm/zelvar-results-benchmark-XXXXXX";
-    if (mkdtemp(folder.data()) == nullptr) throw std::runtime_error("no folder in /dev/shm");
-    file_folder() = folder;
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(file_folder(), ignored);
-    });
-    auto made = open_sqlite_store(folder + "/results.db");
-    for (int n = 0; n < kRuns; ++n) made->save(run_number(n));
-    return made;
-  }();
-  return *store;
-}
+using namespace Zelvar_Core::benchmarks;
 
 std::vector<RunSummary> summaries() {
   std::vector<RunSummary> runs;
@@ -156,6 +97,46 @@ void BM_HistogramFromResultsFile(benchmark::State& state) {
   state.SetLabel(std::to_string(values) + " values");
 }
 BENCHMARK(BM_HistogramFromResultsFile)->Unit(benchmark::kMillisecond);
+
+// A filter changed on the Measurement page: the runs filtered, and the
+// measurement's values of the runs shown (read once, when it was chosen)
+// picked and counted into the histogram, as the window draws its plots.
+void BM_FilterMeasurementInTable(benchmark::State& state) {
+  RunTable table;
+  table.set_runs(summaries());
+  std::vector<MeasurementPoint> points;
+  points.reserve(kRuns);
+  for (int n = 0; n < kRuns; ++n) {
+    const TestRecord r = run_number(n);
+    const auto& m = r.measurements.front();
+    points.push_back({r.run_id, r.started, r.dut, m.value, m.unit, m.low, m.high, m.outcome});
+  }
+  table.keep_measurement("vdd_mean", std::move(points));
+  const RunFilter filter = filter_number(static_cast<int>(state.range(0)));
+  std::size_t values = 0;
+  for (auto _ : state) {
+    table.apply(filter);
+    const auto spread = spread_of("vdd_mean", table.measurement_shown());
+    values = spread.values;
+    benchmark::DoNotOptimize(spread.counts.data());
+  }
+  state.SetLabel(std::string(kFilterNames[state.range(0)]) + ": " + std::to_string(values) +
+                 " of " + std::to_string(table.total()) + " values");
+}
+BENCHMARK(BM_FilterMeasurementInTable)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
+// A measurement chosen: its values of every run read from the file once and
+// tied to the runs of the table.
+void BM_ReadMeasurementOnceFromResultsFile(benchmark::State& state) {
+  ResultsStore& store = store_of_100000();
+  RunTable table;
+  table.read(store);
+  for (auto _ : state) {
+    table.keep_measurement("vdd_mean", store.measurement("vdd_mean", RunFilter{}));
+    benchmark::DoNotOptimize(table.measurement_kept());
+  }
+}
+BENCHMARK(BM_ReadMeasurementOnceFromResultsFile)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

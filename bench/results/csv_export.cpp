@@ -133,10 +133,23 @@ const std::vector<std::string>& csv_columns() {
 }
 
 CsvExported export_runs_csv(ResultsStore& store, const RunFilter& filter, const std::string& path) {
+  return export_runs_csv(store, filter, path, {});
+}
+
+CsvExported export_runs_csv(ResultsStore& store, const RunFilter& filter, const std::string& path,
+                            const std::function<bool(std::size_t, std::size_t)>& go_on) {
   TemporaryFile out(path);
   out.write_line(csv_columns());
   CsvExported exported;
-  for (const auto& summary : store.list(filter)) {
+  const auto runs = store.list(filter);
+  const auto stopped = [&](std::size_t done) {
+    if (!go_on || go_on(done, runs.size())) return;
+    // The temporary file goes with `out`.
+    throw ExportStopped("The export to " + path + " was stopped; no file was written.");
+  };
+  for (std::size_t done = 0; done < runs.size(); ++done) {
+    stopped(done);
+    const auto& summary = runs[done];
     const auto record = store.load(summary.run_id);
     if (!record) continue;  // removed between the list and the load
     const std::vector<std::string> run = {record->run_id,          utc_text(record->started),
@@ -163,6 +176,7 @@ CsvExported export_runs_csv(ResultsStore& store, const RunFilter& filter, const 
       ++exported.rows;
     }
   }
+  stopped(runs.size());
   out.finish();
   return exported;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,18 @@ struct CsvExported {
 // one and never a part. Throws ResultsError in one sentence naming the file
 // (or the store's own) when it cannot be written or the store read.
 CsvExported export_runs_csv(ResultsStore& store, const RunFilter& filter, const std::string& path);
+
+// The export stopped by its caller: no file written, `path` as it was.
+class ExportStopped : public ResultsError {
+ public:
+  using ResultsError::ResultsError;
+};
+
+// The same, asking `go_on(runs written, runs to write)` before each run and
+// once all are written: when it says false, the temporary file is removed
+// and ExportStopped thrown. It runs on the caller's thread (a worker's).
+CsvExported export_runs_csv(ResultsStore& store, const RunFilter& filter, const std::string& path,
+                            const std::function<bool(std::size_t, std::size_t)>& go_on);
 
 // A time as ISO 8601 in UTC with microseconds: "2026-05-28T10:13:20.000001Z".
 std::string utc_text(UtcMicros time);

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <ctime>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 namespace Zelvar_Core::bench::results {
 
@@ -131,6 +133,9 @@ void RunTable::read(ResultsStore& store) { set_runs(store.list(RunFilter{})); }
 
 void RunTable::set_runs(std::vector<RunSummary> runs) {
   runs_ = std::move(runs);
+  measurement_.reset();
+  points_.clear();
+  point_runs_.clear();
   apply(filter_);
 }
 
@@ -138,11 +143,40 @@ void RunTable::apply(const RunFilter& filter) {
   filter_ = filter;
   shown_.clear();
   shown_.reserve(runs_.size());
+  is_shown_.assign(runs_.size(), false);
   const bool everything = filter.dut.empty() && filter.sequence.empty() && !filter.outcome &&
                           !filter.from && !filter.to;
   for (std::size_t i = 0; i < runs_.size(); ++i)
-    if (everything || lets_through(filter, runs_[i]))
+    if (everything || lets_through(filter, runs_[i])) {
       shown_.push_back(static_cast<std::uint32_t>(i));
+      is_shown_[i] = true;
+    }
+}
+
+void RunTable::keep_measurement(const std::string& name, std::vector<MeasurementPoint> points) {
+  std::unordered_map<std::string_view, std::uint32_t> index;
+  index.reserve(runs_.size());
+  for (std::size_t i = 0; i < runs_.size(); ++i)
+    index.emplace(runs_[i].run_id, static_cast<std::uint32_t>(i));
+  points_.clear();
+  point_runs_.clear();
+  points_.reserve(points.size());
+  point_runs_.reserve(points.size());
+  for (auto& p : points) {
+    const auto found = index.find(p.run_id);
+    if (found == index.end()) continue;  // a run that ended after the runs were read
+    point_runs_.push_back(found->second);
+    points_.push_back(std::move(p));
+  }
+  measurement_ = name;
+}
+
+std::vector<MeasurementPoint> RunTable::measurement_shown() const {
+  std::vector<MeasurementPoint> shown;
+  shown.reserve(shown_.size() == runs_.size() ? points_.size() : shown_.size());
+  for (std::size_t k = 0; k < points_.size(); ++k)
+    if (is_shown_[point_runs_[k]]) shown.push_back(points_[k]);
+  return shown;
 }
 
 std::string RunTable::cell(std::size_t row, int column) const {

@@ -71,10 +71,25 @@ class RunTable {
   std::vector<std::string> duts() const;
   std::vector<std::string> sequences() const;
 
+  // One measurement of every run read (`points` as the store gives them,
+  // oldest first, read with no filter), each point tied to its run here, so
+  // that a filter picks the points of the runs it shows without asking the
+  // store again. A point of a run not read is left out. Reading the runs
+  // again forgets the measurement.
+  void keep_measurement(const std::string& name, std::vector<MeasurementPoint> points);
+  // The name of the measurement kept, if any.
+  const std::optional<std::string>& measurement_kept() const { return measurement_; }
+  // The kept measurement's points of the runs shown, oldest first.
+  std::vector<MeasurementPoint> measurement_shown() const;
+
  private:
   std::vector<RunSummary> runs_;
   std::vector<std::uint32_t> shown_;  // indices into runs_, in their order
+  std::vector<bool> is_shown_;        // by index into runs_
   RunFilter filter_;
+  std::optional<std::string> measurement_;
+  std::vector<MeasurementPoint> points_;
+  std::vector<std::uint32_t> point_runs_;  // the index into runs_ of each point's run
 };
 
 // One measurement across runs, counted into bins of equal width between

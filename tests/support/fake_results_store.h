@@ -1,11 +1,17 @@
 // A results store in memory for the tests of what reads one: it keeps the
 // records it is given, answers as the store's contract says (newest first,
-// oldest first, the same filter), and can be told to fail.
+// oldest first, the same filter), and can be told to fail. Its calls may
+// come from several threads (an export's and the window's), and its loads
+// can be held, so that a test acts while a reader is half way.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,16 +30,25 @@ class FakeResultsStore : public bench::results::ResultsStore {
   using MeasurementPoint = bench::results::MeasurementPoint;
 
   void save(const TestRecord& record) override {
+    std::lock_guard lock(mutex_);
     fail_if_asked();
     if (records_.count(record.run_id) == 0) order_.push_back(record.run_id);
     records_.emplace(record.run_id, record);
   }
   std::vector<RunSummary> list(const RunFilter& filter) override {
+    std::lock_guard lock(mutex_);
     fail_if_asked();
     ++lists;
     return runs_of(filter);
   }
   std::optional<TestRecord> load(const std::string& run_id) override {
+    std::unique_lock lock(mutex_);
+    if (loads_let_through_ >= 0 && loads_++ >= loads_let_through_) {
+      ++held_;
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return loads_let_through_ < 0; });
+      --held_;
+    }
     fail_if_asked();
     const auto found = records_.find(run_id);
     if (found == records_.end()) return std::nullopt;
@@ -41,7 +56,9 @@ class FakeResultsStore : public bench::results::ResultsStore {
   }
   std::vector<MeasurementPoint> measurement(const std::string& name,
                                             const RunFilter& filter) override {
+    std::lock_guard lock(mutex_);
     fail_if_asked();
+    ++measurements_read;
     std::vector<MeasurementPoint> points;
     auto runs = runs_of(filter);
     std::reverse(runs.begin(), runs.end());
@@ -53,7 +70,9 @@ class FakeResultsStore : public bench::results::ResultsStore {
     return points;
   }
   std::vector<std::string> measurement_names(const RunFilter& filter) override {
+    std::lock_guard lock(mutex_);
     fail_if_asked();
+    ++names_read;
     std::set<std::string> names;
     for (const auto& run : runs_of(filter))
       for (const auto& m : records_.at(run.run_id).measurements) names.insert(m.name);
@@ -61,9 +80,34 @@ class FakeResultsStore : public bench::results::ResultsStore {
   }
   std::string where() const override { return "memory"; }
 
-  // From now on every call throws ResultsError with this sentence ("" stops it).
+  // From now on every call throws ResultsError with this sentence ("" stops
+  // it); set while no other thread calls, or through fail_from_now().
   std::string failing;
-  int lists = 0;  // how often list() was called
+  void fail_from_now(const std::string& sentence) {
+    std::lock_guard lock(mutex_);
+    failing = sentence;
+  }
+  std::atomic<int> lists{0};              // how often list() was called
+  std::atomic<int> measurements_read{0};  // measurement()
+  std::atomic<int> names_read{0};         // measurement_names()
+
+  // The first `through` loads from now on answer; each later one waits in
+  // load() until release_loads().
+  void hold_loads_after(int through) {
+    std::lock_guard lock(mutex_);
+    loads_ = 0;
+    loads_let_through_ = through;
+  }
+  void release_loads() {
+    std::lock_guard lock(mutex_);
+    loads_let_through_ = -1;
+    changed_.notify_all();
+  }
+  // Waits until `n` loads are held (the test's limit is generous, never a measure of speed).
+  bool loads_held(int n) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_ >= n; });
+  }
 
  private:
   // The runs the filter lets through, newest first.
@@ -83,6 +127,9 @@ class FakeResultsStore : public bench::results::ResultsStore {
   }
   std::map<std::string, TestRecord> records_;
   std::vector<std::string> order_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int loads_let_through_ = -1, loads_ = 0, held_ = 0;
 };
 
 // full_record() made a run of `sequence` on `dut` that started `started`

@@ -86,7 +86,10 @@ wxItemAttr* RunList::OnGetItemAttr(long item) const {
 }
 
 ResultsTool::ResultsTool(wxWindow* parent, BenchPresenter& presenter)
-    : ToolFrame(parent, "Results", wxSize(1200, 820)), presenter_(presenter) {
+    : ToolFrame(parent, "Results", wxSize(1200, 820)),
+      presenter_(presenter),
+      post_([&presenter](const std::string& what) { presenter.report_error(what); }) {
+  presenter_.stop_hooks.push_back([this] { stop_export(); });
   open_file = [](const std::string& path) { return open_on_desktop(path); };
   auto* panel = new wxPanel(this);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
@@ -117,6 +120,8 @@ ResultsTool::ResultsTool(wxWindow* parent, BenchPresenter& presenter)
       control->Disable();
   }
 }
+
+ResultsTool::~ResultsTool() { stop_export(); }
 
 wxSizer* ResultsTool::build_filters(wxWindow* panel) {
   auto* row = new wxBoxSizer(wxHORIZONTAL);
@@ -231,7 +236,9 @@ void ResultsTool::explain_controls() {
 
 void ResultsTool::bind_controls() {
   for (wxComboBox* field : {dut_field, sequence_field}) {
-    field->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { apply_filter(); });
+    field->Bind(wxEVT_TEXT, [this](wxCommandEvent&) {
+      if (!listing_) apply_filter();
+    });
     field->Bind(wxEVT_COMBOBOX, [this](wxCommandEvent&) { apply_filter(); });
   }
   outcome_choice->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { apply_filter(); });
@@ -250,6 +257,10 @@ void ResultsTool::bind_controls() {
   }
   button_refresh->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { read_runs(); });
   button_export->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+    if (exporting_) {
+      export_csv("");  // refused, and said so, before a file is asked for
+      return;
+    }
     ensure_folder(presenter_.folders().reports);
     wxFileDialog dialog(this, "Export the runs shown", utf8(presenter_.folders().reports.string()),
                         "results.csv", "CSV files (*.csv)|*.csv",
@@ -297,6 +308,7 @@ void ResultsTool::read_runs() {
   list_choices();
   runs->follow_table();
   show_count();
+  names_read_ = false;
   measurements_stale_ = true;
   if (pages->GetSelection() == kMeasurementPage) refresh_measurements();
   select_run_shown();
@@ -308,10 +320,13 @@ void ResultsTool::list_choices() {
   for (const auto& [field, names] : lists) {
     wxArrayString items;
     for (const auto& name : names) items.Add(utf8(name));
-    // Set() empties the text; the user's is kept, and no filter applied for it.
+    // Set() empties the text, and says so as typing would: the user's text
+    // is kept, and the filter it stands for with it.
     const wxString typed = field->GetValue();
+    listing_ = true;
     field->Set(items);
     field->ChangeValue(typed);
+    listing_ = false;
   }
 }
 
@@ -465,26 +480,27 @@ void ResultsTool::refresh_measurements() {
   auto* store = presenter_.results();
   if (store == nullptr) return;
   measurements_stale_ = false;
-  std::vector<std::string> names;
-  try {
-    names = store->measurement_names(table_.filter());
-  } catch (const results::ResultsError& e) {
-    tell_failure(e.what());
-    return;
+  // The names of every run's measurements, read once after the runs were:
+  // a filter changes the points drawn, not the measurements to choose from.
+  if (!names_read_) {
+    std::vector<std::string> names;
+    try {
+      names = store->measurement_names(results::RunFilter{});
+    } catch (const results::ResultsError& e) {
+      tell_failure(e.what());
+      return;
+    }
+    names_read_ = true;
+    const std::string chosen = measurement_choice->GetStringSelection().utf8_string();
+    wxArrayString items;
+    for (const auto& name : names) items.Add(utf8(name));
+    measurement_choice->Set(items);
+    // The measurement chosen before stays chosen while the store holds it.
+    if (!names.empty())
+      measurement_choice->SetStringSelection(utf8(
+          std::find(names.begin(), names.end(), chosen) != names.end() ? chosen : names.front()));
   }
-  const std::string chosen = measurement_choice->GetStringSelection().utf8_string();
-  wxArrayString items;
-  for (const auto& name : names) items.Add(utf8(name));
-  measurement_choice->Set(items);
-  if (names.empty()) {
-    show_measurement("");
-    return;
-  }
-  // The measurement chosen before stays chosen while the runs shown hold it.
-  const auto kept = std::find(names.begin(), names.end(), chosen);
-  const std::string name = kept != names.end() ? chosen : names.front();
-  measurement_choice->SetStringSelection(utf8(name));
-  show_measurement(name);
+  show_measurement(measurement_choice->GetStringSelection().utf8_string());
 }
 
 void ResultsTool::show_measurement(const std::string& name) {
@@ -492,13 +508,17 @@ void ResultsTool::show_measurement(const std::string& name) {
   points_.clear();
   if (store != nullptr && !name.empty()) {
     try {
-      points_ = store->measurement(name, table_.filter());
+      // The measurement's values of every run, read once; each filter then
+      // picks those of the runs it shows.
+      if (table_.measurement_kept() != name)
+        table_.keep_measurement(name, store->measurement(name, results::RunFilter{}));
+      points_ = table_.measurement_shown();
     } catch (const results::ResultsError& e) {
       tell_failure(e.what());
     }
   }
   spread_ = results::spread_of(name, points_);
-  spread_line->show(name.empty() ? wxString("No run shown holds a measurement")
+  spread_line->show(name.empty() ? wxString("No run holds a measurement")
                                  : utf8(results::spread_text(spread_)));
   draw_histogram();
   draw_trend();
@@ -565,11 +585,22 @@ void ResultsTool::draw_trend() {
   const double margin = std::max((y1 - y0) * 0.08, std::abs(y1) * 0.01 + 1e-12);
   // Each run's value marked with a cross, its arms about 1% of each axis.
   const double dx = x1 / 100, dy = (y1 - y0 + 2 * margin) / 60;
+  // Runs that would be marked within half an arm of a run already marked
+  // are not marked again: 100,000 runs cost what the spots they cover do.
+  constexpr int kColumns = 200, kRows = 120;
+  std::vector<bool> marked(static_cast<std::size_t>(kColumns) * kRows, false);
+  const double y_bottom = y0 - margin, y_span = y1 - y0 + 2 * margin;
   std::vector<PlotPoint> marks;
-  marks.reserve(points_.size() * 6);
+  marks.reserve(std::min<std::size_t>(points_.size(), marked.size()) * 6);
   for (const auto& p : points_) {
     if (!std::isfinite(p.value)) continue;
     const double x = static_cast<double>(p.started - first) / scale;
+    const auto column = std::clamp(static_cast<int>(x / x1 * kColumns), 0, kColumns - 1);
+    const auto row =
+        std::clamp(static_cast<int>((p.value - y_bottom) / y_span * kRows), 0, kRows - 1);
+    const auto cell = static_cast<std::size_t>(column) * kRows + static_cast<std::size_t>(row);
+    if (marked[cell]) continue;
+    marked[cell] = true;
     add_segment(marks, {x - dx, p.value}, {x + dx, p.value});
     add_segment(marks, {x, p.value - dy}, {x, p.value + dy});
   }
@@ -591,16 +622,64 @@ void ResultsTool::draw_trend() {
 void ResultsTool::export_csv(const std::string& path) {
   auto* store = presenter_.results();
   if (store == nullptr) return;
-  try {
-    const auto exported = results::export_runs_csv(*store, table_.filter(), path);
-    const std::string done =
-        fmt::format("Exported {} {} ({} rows) to {}", counted(exported.runs),
-                    exported.runs == 1 ? "run" : "runs", counted(exported.rows), path);
-    result_line->show(utf8(done));
-    presenter_.show_message(done);
-  } catch (const results::ResultsError& e) {
-    tell_failure(e.what());
+  if (exporting_) {
+    tell_failure("An export is already under way: wait for it to end before starting another.");
+    return;
   }
+  // The thread of an export that has ended is done, or all but.
+  if (exporter_.joinable()) exporter_.join();
+  exporting_ = true;
+  stop_export_ = false;
+  const std::string starting = "Exporting the runs shown to " + path;
+  result_line->show(utf8(starting));
+  presenter_.show_message(starting);
+  // The store outlives the thread: the bench stops the export before it lets go of the store.
+  exporter_ = std::thread([this, store, filter = table_.filter(), path] {
+    std::string what;
+    bool failed = true;
+    try {
+      int shown = -1;  // the hundredth last said
+      const auto exported = results::export_runs_csv(
+          *store, filter, path, [this, &shown, &path](std::size_t done, std::size_t total) {
+            if (stop_export_) return false;
+            const int hundredth = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+            if (hundredth != shown && done < total) {
+              shown = hundredth;
+              post_([this, done, total, path] { export_progress(done, total, path); });
+            }
+            return true;
+          });
+      what = fmt::format("Exported {} {} ({} rows) to {}", counted(exported.runs),
+                         exported.runs == 1 ? "run" : "runs", counted(exported.rows), path);
+      failed = false;
+    } catch (const std::exception& e) {
+      what = e.what();
+    }
+    post_([this, what, failed] { export_ended(what, failed); });
+  });
+}
+
+void ResultsTool::export_progress(std::size_t done, std::size_t total, const std::string& path) {
+  if (!exporting_) return;
+  const std::string text = fmt::format("Exporting the runs shown to {}: {} of {} runs written",
+                                       path, counted(done), counted(total));
+  result_line->show(utf8(text));
+  presenter_.show_message(text);
+}
+
+void ResultsTool::export_ended(const std::string& what, bool failed) {
+  exporting_ = false;
+  if (failed) {
+    tell_failure(what);
+    return;
+  }
+  result_line->show(utf8(what));
+  presenter_.show_message(what);
+}
+
+void ResultsTool::stop_export() {
+  stop_export_ = true;
+  if (exporter_.joinable()) exporter_.join();
 }
 
 }  // namespace Zelvar_Core::bench

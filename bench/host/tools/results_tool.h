@@ -14,13 +14,16 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/host/presenter/bench_presenter.h"
 #include "bench/host/presenter/field_state.h"
+#include "bench/host/presenter/gui_post.h"
 #include "bench/host/windows/result_line.h"
 #include "bench/host/windows/tool_frame.h"
 #include "bench/results/run_table.h"
@@ -48,6 +51,8 @@ class RunList : public wxListCtrl {
 class ResultsTool : public ToolFrame {
  public:
   ResultsTool(wxWindow* parent, BenchPresenter& presenter);
+  // An export under way is stopped, its file not written.
+  ~ResultsTool() override;
   // Reads the runs again (a run may have ended since) and shows the window.
   void open() override;
   // Reads every run from the store again, keeping the filter and the run shown.
@@ -59,13 +64,20 @@ class ResultsTool : public ToolFrame {
   void show_run(const std::string& run_id);
   // Shows the measurement across the runs shown.
   void show_measurement(const std::string& name);
-  // Writes the runs shown to `path` as CSV, as the Export button does after its dialog.
+  // Writes the runs shown to `path` as CSV, as the Export button does after
+  // its dialog, on a thread of its own: the window stays usable, the status
+  // bar says how far it got, and the file is there whole once it says so.
+  // Refused while an export is under way.
   void export_csv(const std::string& path);
+  bool exporting() const { return exporting_; }
+  // Set when the bench closes during an export: the export stops and writes nothing.
+  const std::atomic<bool>& export_stopping() const { return stop_export_; }
 
   const results::RunTable& table() const { return table_; }
   const std::optional<results::TestRecord>& run_shown() const { return run_; }
   const results::MeasurementSpread& spread() const { return spread_; }
-  // The chosen measurement of each run shown, oldest first, as the trend draws it.
+  // The chosen measurement of each run shown, oldest first, as the trend
+  // draws it (runs that fall on one spot marked once).
   const std::vector<results::MeasurementPoint>& trend() const { return points_; }
 
   // How a file of a run is opened: the desktop's program for it by default;
@@ -111,6 +123,11 @@ class ResultsTool : public ToolFrame {
   void open_run_file(const std::string& role);
   // A store that failed: said in the window and in the status bar.
   void tell_failure(const std::string& what);
+  // Stops an export under way and waits for its thread to end.
+  void stop_export();
+  // On the GUI thread, as the export's thread says.
+  void export_progress(std::size_t done, std::size_t total, const std::string& path);
+  void export_ended(const std::string& what, bool failed);
 
   BenchPresenter& presenter_;
   results::RunTable table_;
@@ -118,8 +135,14 @@ class ResultsTool : public ToolFrame {
   results::MeasurementSpread spread_;
   std::vector<results::MeasurementPoint> points_;
   bool measurements_stale_ = true;
+  bool names_read_ = false;  // the measurements to choose from, since the runs were read
   bool selecting_ = false;
+  bool listing_ = false;  // the filter's lists being made anew: their text stays
   FieldStates fields_;
+  bool exporting_ = false;
+  std::atomic<bool> stop_export_{false};
+  std::thread exporter_;
+  GuiPost post_;  // last: nothing the export's thread posts runs once the window has gone
 };
 
 }  // namespace Zelvar_Core::bench

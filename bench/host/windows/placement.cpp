@@ -39,6 +39,22 @@ wxPoint place_beside(const wxSize& size, const wxRect& main, const wxRect& menu,
   return placed.GetPosition();
 }
 
+wxSize fit_beside(const wxSize& size, const wxSize& smallest, const wxRect& main,
+                  const wxRect& menu, const wxRect& controls, const wxRect& screen) {
+  const wxPoint beside[] = {{main.GetRight() + 1 + kGap, main.y},
+                            {main.x, main.GetBottom() + 1 + kGap},
+                            {main.x - kGap - size.x, main.y}};
+  for (const wxPoint& at : beside)
+    if (!inside(wxRect(at, size), screen).Intersects(main)) return size;
+  // Over the main window's image: no wider than the screen right of the
+  // controls, no taller than the screen below the menu.
+  const int left = std::max(screen.x, controls.GetRight() + 1 + kGap);
+  const int top = std::max(screen.y, menu.GetBottom() + 1 + kGap);
+  const wxSize room(screen.GetRight() + 1 - left, screen.GetBottom() + 1 - top);
+  return {std::max(std::min(size.x, room.x), smallest.x),
+          std::max(std::min(size.y, room.y), smallest.y)};
+}
+
 void open_beside(wxTopLevelWindow& window, const wxTopLevelWindow& main) {
   const int display = wxDisplay::GetFromWindow(&main);
   const wxRect screen =
@@ -50,7 +66,10 @@ void open_beside(wxTopLevelWindow& window, const wxTopLevelWindow& main) {
   wxRect controls = menu;
   if (auto* bench = dynamic_cast<const BenchMainWindow*>(&main))
     controls = bench->panel_control->GetScreenRect();
-  window.Move(place_beside(window.GetSize(), frame, menu, controls, screen));
+  const wxSize size =
+      fit_beside(window.GetSize(), window.GetMinSize(), frame, menu, controls, screen);
+  if (size != window.GetSize()) window.SetSize(size);
+  window.Move(place_beside(size, frame, menu, controls, screen));
 }
 
 void open_beside_when_first_shown(wxTopLevelWindow& window, const wxTopLevelWindow& main) {

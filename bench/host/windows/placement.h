@@ -21,8 +21,16 @@ wxRect inside(wxRect rect, const wxRect& screen);
 wxPoint place_beside(const wxSize& size, const wxRect& main, const wxRect& menu,
                      const wxRect& controls, const wxRect& screen);
 
-// Moves `window` there, beside `main`: its menu bar's strip and the
-// control panel (Start, Capture, Record...) are kept clear.
+// The size for a window of `size` (no smaller than `smallest`) near `main`:
+// its own when a place beside the main window holds it whole, else no
+// larger than the room on the screen below `menu` and right of `controls`,
+// so that where place_beside() then puts it, it is whole on the screen and
+// the main window's menu and controls stay clear.
+wxSize fit_beside(const wxSize& size, const wxSize& smallest, const wxRect& main,
+                  const wxRect& menu, const wxRect& controls, const wxRect& screen);
+
+// Moves `window` there, beside `main`, made smaller first when only that keeps it on the screen:
+// its menu bar's strip and the control panel (Start, Capture, Record...) are kept clear.
 void open_beside(wxTopLevelWindow& window, const wxTopLevelWindow& main);
 // The same, the first time `window` is shown, for a window that shows
 // itself (the front end's windows open with Show alone).

@@ -1,9 +1,13 @@
 // The Results window on real widgets: the runs a store keeps, filtered;
 // one run's detail; one measurement across the runs; the runs exported;
 // a run's files opened.
+#include <wx/display.h>
 #include <wx/listctrl.h>
 
+#include <thread>
+
 #include "tests/bench/host/bench_fixture.h"
+#include "tests/support/eventually.h"
 #include "tests/support/fake_results_store.h"
 #include "tests/support/layout_check.h"
 
@@ -92,6 +96,35 @@ TEST_F(Results, WithoutAStoreTheWindowSaysSoInOneSentence) {
   EXPECT_EQ(tool.runs->GetItemCount(), 0);
   EXPECT_FALSE(tool.button_export->IsEnabled());
   EXPECT_FALSE(tool.dut_field->IsEnabled());
+}
+
+// With a window manager or without (where a frame nobody places opens at
+// the screen's corner): the window whole on the main window's screen, made
+// smaller where it must be, its controls whole, the main window's menu and
+// controls clear.
+TEST_F(Results, TheWindowOpensWholeOnTheScreenClearOfTheMainWindowsMenuAndControls) {
+  auto store = std::make_shared<FakeResultsStore>();
+  keep_runs(*store);
+  ResultsTool& tool = open_results(store);
+  const int display = wxDisplay::GetFromWindow(&window());
+  const wxRect screen =
+      wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
+  const wxRect main = window().GetRect();
+  const wxRect menu(main.x, main.y, main.width, window().ClientToScreen(wxPoint(0, 0)).y - main.y);
+  const wxRect controls = window().panel_control->GetScreenRect();
+  const auto where = [](const wxRect& r) {
+    return std::to_string(r.x) + "," + std::to_string(r.y) + " " + std::to_string(r.width) + "x" +
+           std::to_string(r.height);
+  };
+  EXPECT_TRUE(wait_for([&] {
+    const wxRect placed = tool.GetRect();
+    return screen.Contains(placed) && !placed.Intersects(menu) && !placed.Intersects(controls);
+  })) << "the window at "
+      << where(tool.GetRect()) << " on a screen of " << where(screen) << "; the menu at "
+      << where(menu) << ", the controls at " << where(controls);
+  expect_whole(tool);
+  turn_to(tool, ResultsTool::kMeasurementPage);
+  expect_whole(tool);
 }
 
 TEST_F(Results, TheFiltersNarrowTheRunsAndARunShowsEachMeasurementAgainstItsLimits) {
@@ -236,6 +269,7 @@ TEST_F(Results, AMeasurementAcrossTheRunsShownDrawsItsHistogramAndTrendWithItsLi
   expect_whole(tool);
 
   // The filter narrows what is drawn; the measurement stays chosen.
+  const int reads = store->measurements_read, names = store->names_read;
   type(tool.dut_field, "chip-1");
   EXPECT_EQ(tool.measurement_choice->GetStringSelection(), "vdd_mean");
   EXPECT_EQ(tool.spread().values, 3u);
@@ -245,6 +279,33 @@ TEST_F(Results, AMeasurementAcrossTheRunsShownDrawsItsHistogramAndTrendWithItsLi
   EXPECT_EQ(tool.spread_line->text().utf8_string(),
             "3 runs; mean 1.81 V, sd 0.01 V, from 1.8 to 1.82 V; 0 outside their limits");
   EXPECT_EQ(store->lists, lists) << "the runs filtered in the window, not read again";
+  // Exactly chip-1's three values, oldest first, each at its run's time.
+  std::vector<std::pair<std::string, double>> shown;
+  for (const auto& p : tool.trend()) shown.emplace_back(p.run_id, p.value);
+  EXPECT_EQ(shown, (std::vector<std::pair<std::string, double>>{
+                       {"00000000-0000-4000-8000-000000000001", 1.80},
+                       {"00000000-0000-4000-8000-000000000003", 1.81},
+                       {"00000000-0000-4000-8000-000000000006", 1.82}}));
+  const auto& chip_1 = tool.trend_plot->GetGraphics()->traces[0].points;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const double hours[] = {0, 25, 50};
+    EXPECT_DOUBLE_EQ(chip_1[6 * i + 4].x, hours[i] / 24) << i;
+    EXPECT_DOUBLE_EQ(chip_1[6 * i].y, shown[i].second) << i;
+  }
+  double binned = 0;
+  const auto& bins = tool.histogram_plot->GetGraphics()->traces[0].points;
+  for (std::size_t i = 1; i + 1 < bins.size(); i += 2) binned += bins[i].y;
+  EXPECT_EQ(binned, 3.0);
+  // A failed run's value among those shown, then none of them: the same values picked again.
+  choose_outcome(tool, "FAIL");
+  type(tool.dut_field, "");
+  ASSERT_EQ(tool.trend().size(), 2u);
+  EXPECT_EQ(tool.trend()[0].value, 1.90);
+  EXPECT_EQ(tool.trend()[1].value, 1.70);
+  EXPECT_EQ(tool.spread().outside, 2u);
+  choose_outcome(tool, "Any outcome");
+  EXPECT_EQ(store->measurements_read, reads) << "the measurement filtered in the window";
+  EXPECT_EQ(store->names_read, names);
   // On the Run page a filter redraws nothing; back on this page, it shows what the filter shows.
   turn_to(tool, ResultsTool::kRunPage);
   type(tool.dut_field, "chip-2");
@@ -252,9 +313,27 @@ TEST_F(Results, AMeasurementAcrossTheRunsShownDrawsItsHistogramAndTrendWithItsLi
   EXPECT_EQ(tool.spread().values, 2u);
   EXPECT_EQ(tool.trend_plot->GetGraphics()->xLabel, "hours since 2026-01-01 01:00:00 UTC");
   type(tool.dut_field, "chip-9");
-  EXPECT_EQ(tool.measurement_choice->GetCount(), 0u);
-  EXPECT_EQ(tool.spread_line->text().utf8_string(), "No run shown holds a measurement");
+  EXPECT_EQ(tool.measurement_choice->GetCount(), 2u) << "the store's measurements to choose from";
+  EXPECT_EQ(tool.spread_line->text().utf8_string(), "No run shown holds vdd_mean");
   EXPECT_TRUE(tool.trend_plot->GetGraphics()->traces.empty());
+  EXPECT_EQ(store->measurements_read, reads);
+
+  // Runs kept since: shown once the runs are read again, their values with them.
+  store->save(sample_run(7, "chip-9", "vdd.json", 1.84, 51 * kHour));
+  store->save(sample_run(8, "chip-9", "vdd.json", 1.84, 51 * kHour + 60 * 1000000));
+  store->save(sample_run(9, "chip-9", "vdd.json", 1.76, 75 * kHour));
+  click(tool.button_refresh);
+  EXPECT_EQ(tool.measurement_choice->GetStringSelection(), "vdd_mean");
+  std::vector<std::pair<std::string, double>> kept;
+  for (const auto& p : tool.trend()) kept.emplace_back(p.run_id.substr(30), p.value);
+  EXPECT_EQ(kept, (std::vector<std::pair<std::string, double>>{
+                      {"000007", 1.84}, {"000008", 1.84}, {"000009", 1.76}}));
+  EXPECT_EQ(tool.spread().values, 3u);
+  // Two runs a minute apart on a day's axis with the same value: one cross.
+  const auto& crosses = tool.trend_plot->GetGraphics()->traces[0].points;
+  ASSERT_EQ(crosses.size(), 2u * 6);
+  EXPECT_DOUBLE_EQ(crosses[4].x, 0);
+  EXPECT_DOUBLE_EQ(crosses[6].y, 1.76);
 }
 
 TEST_F(Results, ARunsReportOpensOnTheDesktopAndItsRecordingInThePlaybackTool) {
@@ -320,6 +399,7 @@ TEST_F(Results, OnTheBenchsResultsFileTheExportWritesTheRunsTheFilterShows) {
   const std::string csv = (start_folder / "reports" / "chip-1.csv").string();
   answer_next_file_dialog(csv);
   click(tool.button_export);
+  ASSERT_TRUE(wait_for([&] { return !tool.exporting(); }));
   EXPECT_EQ(testing_support::last_file_dialog().directory,
             wxString::FromUTF8((start_folder / "reports").string()));
   EXPECT_EQ(tool.result_line->text(), wxString::FromUTF8("Exported 3 runs (6 rows) to " + csv));
@@ -362,10 +442,134 @@ TEST_F(Results, OnTheBenchsResultsFileTheExportWritesTheRunsTheFilterShows) {
   fs::create_directories(start_folder / "reports" / "taken.csv");
   answer_next_file_dialog((start_folder / "reports" / "taken.csv").string());
   click(tool.button_export);
+  ASSERT_TRUE(wait_for([&] { return !tool.exporting(); }));
   EXPECT_NE(tool.result_line->text().Find("taken.csv"), wxNOT_FOUND) << tool.result_line->text();
   EXPECT_EQ(message(), tool.result_line->text().utf8_string());
   EXPECT_TRUE(fs::is_directory(start_folder / "reports" / "taken.csv"));
   EXPECT_TRUE(told.empty());
+}
+
+// Files of a folder whose names start with `name`: the export's file and any temporary beside it.
+std::vector<std::string> files_named(const fs::path& folder, const std::string& name) {
+  std::vector<std::string> found;
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().filename().string().rfind(name, 0) == 0)
+      found.push_back(entry.path().filename().string());
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// The run ids of a CSV export's rows, in order, and how many rows.
+std::pair<std::vector<std::string>, int> exported_runs(const fs::path& csv) {
+  std::ifstream in(csv);
+  std::string line;
+  std::getline(in, line);
+  std::vector<std::string> ids;
+  int rows = 0;
+  while (std::getline(in, line)) {
+    ++rows;
+    const std::string id = line.substr(0, line.find(','));
+    if (ids.empty() || ids.back() != id) ids.push_back(id);
+  }
+  return {ids, rows};
+}
+
+TEST_F(Results, AnExportRunsBesideTheWindowSaysHowFarItGotAndRefusesASecondMeanwhile) {
+  auto store = std::make_shared<FakeResultsStore>();
+  keep_runs(*store);
+  ResultsTool& tool = open_results(store);
+  type(tool.dut_field, "chip-1");
+  const fs::path folder = start_folder / "reports";
+  const fs::path csv = folder / "held.csv";
+  for (const char* name : {"held.csv", "held-2.csv", "other.csv"}) fs::remove(folder / name);
+  store->hold_loads_after(1);
+  answer_next_file_dialog(csv.string());
+  click(tool.button_export);
+  ASSERT_TRUE(store->loads_held(1)) << "the export's second run is being read";
+  EXPECT_TRUE(tool.exporting());
+  EXPECT_TRUE(wait_for([&] {
+    return message() == "Exporting the runs shown to " + csv.string() + ": 1 of 3 runs written";
+  })) << message();
+  EXPECT_FALSE(fs::exists(csv)) << "no file before it is whole";
+
+  // The window answers meanwhile; a second export is refused before a file is asked for.
+  type(tool.dut_field, "chip-2");
+  EXPECT_EQ(tool.runs->GetItemCount(), 2);
+  click(tool.button_export);
+  const std::string refused =
+      "An export is already under way: wait for it to end before starting another.";
+  EXPECT_EQ(tool.result_line->text(), refused);
+  EXPECT_EQ(message(), refused);
+  tool.export_csv((folder / "other.csv").string());
+  EXPECT_FALSE(fs::exists(folder / "other.csv"));
+
+  // Closing the window leaves the export to end.
+  tool.Close();
+  store->release_loads();
+  ASSERT_TRUE(wait_for([&] { return !tool.exporting(); }));
+  EXPECT_EQ(message(), "Exported 3 runs (6 rows) to " + csv.string());
+  const auto [ids, rows] = exported_runs(csv);
+  EXPECT_EQ(ids, (std::vector<std::string>{"00000000-0000-4000-8000-000000000006",
+                                           "00000000-0000-4000-8000-000000000003",
+                                           "00000000-0000-4000-8000-000000000001"}))
+      << "the runs shown when it started";
+  EXPECT_EQ(rows, 6);
+  EXPECT_EQ(files_named(folder, "held.csv"), std::vector<std::string>{"held.csv"});
+
+  // Once it has ended, another export is taken.
+  choose(this->tool("Results"));
+  answer_next_file_dialog((folder / "held-2.csv").string());
+  click(tool.button_export);
+  ASSERT_TRUE(wait_for([&] { return !tool.exporting(); }));
+  EXPECT_EQ(tool.result_line->text(),
+            wxString::FromUTF8("Exported 2 runs (4 rows) to " + (folder / "held-2.csv").string()));
+  EXPECT_EQ(exported_runs(folder / "held-2.csv").second, 4);
+}
+
+TEST_F(Results, AnExportTheStoreFailsHalfWayLeavesTheFileAsItWasAndSaysWhyInOneSentence) {
+  auto store = std::make_shared<FakeResultsStore>();
+  keep_runs(*store);
+  ResultsTool& tool = open_results(store);
+  const fs::path folder = start_folder / "reports";
+  fs::create_directories(folder);
+  const fs::path csv = folder / "failed.csv";
+  std::ofstream(csv) << "an earlier export\n";
+  store->hold_loads_after(2);
+  tool.export_csv(csv.string());
+  ASSERT_TRUE(store->loads_held(1));
+  store->fail_from_now("The results file cannot be read: disk I/O error");
+  store->release_loads();
+  ASSERT_TRUE(wait_for([&] { return !tool.exporting(); }));
+  EXPECT_EQ(tool.result_line->text(), "The results file cannot be read: disk I/O error");
+  EXPECT_EQ(message(), "The results file cannot be read: disk I/O error");
+  std::ifstream in(csv);
+  const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(kept, "an earlier export\n");
+  EXPECT_EQ(files_named(folder, "failed.csv"), std::vector<std::string>{"failed.csv"})
+      << "no temporary file left";
+}
+
+TEST_F(Results, TheBenchClosedDuringAnExportStopsItAndLeavesNoFile) {
+  auto store = std::make_shared<FakeResultsStore>();
+  keep_runs(*store);
+  ResultsTool& tool = open_results(store);
+  const fs::path folder = start_folder / "reports";
+  fs::create_directories(folder);
+  const fs::path csv = folder / "closed.csv";
+  fs::remove(csv);
+  store->hold_loads_after(1);
+  tool.export_csv(csv.string());
+  ASSERT_TRUE(store->loads_held(1));
+  // The held read answers once the closing bench has asked the export to stop.
+  const std::atomic<bool>& stopping = tool.export_stopping();
+  std::thread reader([&] {
+    testing_support::eventually([&] { return stopping.load(); }, std::chrono::seconds(30));
+    store->release_loads();
+  });
+  stop();
+  reader.join();
+  EXPECT_EQ(session, nullptr);
+  EXPECT_TRUE(files_named(folder, "closed.csv").empty());
 }
 
 }  // namespace

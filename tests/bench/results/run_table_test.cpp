@@ -127,6 +127,50 @@ TEST(ResultsTable, AStoreThatCannotBeReadLeavesTheTableAsItWas) {
   EXPECT_EQ(table.size(), 1u);
 }
 
+TEST(ResultsTable, AMeasurementReadOnceGivesEachFilterThePointsTheStoreWouldGive) {
+  FakeResultsStore store;
+  store.save(sample_run(1, "chip-1", "vdd.json", 1.80, 0));
+  store.save(sample_run(2, "chip-2", "vdd.json", 1.90, kHour));
+  store.save(sample_run(3, "chip-1", "rates.json", 1.70, 25 * kHour));
+  store.save(sample_run(4, "chip-3", "", 1.82, 26 * kHour));
+  RunTable table;
+  table.read(store);
+  // A run kept after the runs were read: its value is not among those shown.
+  store.save(sample_run(5, "chip-1", "vdd.json", 1.83, 27 * kHour));
+  table.keep_measurement("vdd_mean", store.measurement("vdd_mean", RunFilter{}));
+  EXPECT_EQ(table.measurement_kept(), "vdd_mean");
+  const auto values = [](const std::vector<MeasurementPoint>& points) {
+    std::vector<std::pair<std::string, double>> found;
+    for (const auto& p : points) found.emplace_back(p.run_id.substr(30), p.value);
+    return found;
+  };
+  using Values = std::vector<std::pair<std::string, double>>;
+  EXPECT_EQ(values(table.measurement_shown()),
+            (Values{{"000001", 1.80}, {"000002", 1.90}, {"000003", 1.70}, {"000004", 1.82}}));
+  const std::pair<FilterText, Values> cases[] = {
+      {{"chip-1", "", "", "", ""}, {{"000001", 1.80}, {"000003", 1.70}}},
+      {{"", "vdd.json", "", "", ""}, {{"000001", 1.80}, {"000002", 1.90}}},
+      {{"", "", "FAIL", "", ""}, {{"000002", 1.90}, {"000003", 1.70}}},
+      {{"", "", "", "2026-01-01 01:00", "2026-01-02 01:30"}, {{"000002", 1.90}, {"000003", 1.70}}},
+      {{"chip-1", "rates.json", "FAIL", "2026-01-02", ""}, {{"000003", 1.70}}},
+      {{"chip-9", "", "", "", ""}, {}}};
+  for (const auto& [text, want] : cases) {
+    SCOPED_TRACE(text.dut + "|" + text.sequence + "|" + text.outcome + "|" + text.from);
+    table.apply(filter_from_text(text));
+    EXPECT_EQ(values(table.measurement_shown()), want);
+    // As the store filters them, the run kept since left aside.
+    auto from_store = values(store.measurement("vdd_mean", table.filter()));
+    from_store.erase(std::remove_if(from_store.begin(), from_store.end(),
+                                    [](const auto& v) { return v.first == "000005"; }),
+                     from_store.end());
+    EXPECT_EQ(from_store, want);
+  }
+  // The runs read again: the measurement is forgotten, to be read with them.
+  table.read(store);
+  EXPECT_FALSE(table.measurement_kept());
+  EXPECT_TRUE(table.measurement_shown().empty());
+}
+
 TEST(ResultsSpread, CountsEveryValueIntoItsBinWithTheNewestLimits) {
   std::vector<MeasurementPoint> points;
   for (double v : {1.0, 1.1, 1.2, 1.9, 2.0, std::nan("")})
