@@ -267,7 +267,7 @@ TEST_F(RemoteBoardTest, ABenchThatClosesLetsGoOfTheBoardAndTheNextClaimsItAtOnce
         std::unique_lock lock(mutex);
         held = true;
         changed.notify_all();
-        if (!changed.wait_for(lock, 1s, [&] { return released; }))
+        if (!changed.wait_for(lock, testing_support::scaled(1s), [&] { return released; }))
           return {grpc::StatusCode::UNAVAILABLE, "The renewal never reached the board"};
         hold = false;
       }
@@ -294,7 +294,8 @@ TEST_F(RemoteBoardTest, ABenchThatClosesLetsGoOfTheBoardAndTheNextClaimsItAtOnce
   holding.hold = true;
   {
     std::unique_lock lock(holding.mutex);
-    ASSERT_TRUE(holding.changed.wait_for(lock, 10s, [&] { return holding.held; }));
+    ASSERT_TRUE(
+        holding.changed.wait_for(lock, testing_support::scaled(10s), [&] { return holding.held; }));
   }
   first.reset();  // the bench closes while its lease's renewal is on its way
   EXPECT_EQ(served->access.holder(), "") << "the bench that closed still holds the board";
