@@ -114,7 +114,14 @@ class PravelApp : public ReportingApp {
     }
     if (o.mode == PravelOptions::Mode::Measure) {
       measure_ = std::make_unique<MeasureMode>(*session_);
-      measure_->start(o);
+      try {
+        measure_->start(o);
+      } catch (const std::exception& e) {
+        // A board that cannot stream (unplugged, no design) is told, and the window closes.
+        std::fprintf(stderr, "Cannot measure: %s.\n", e.what());
+        exit_status_ = 2;
+        session_->window->Close();
+      }
     }
     {
       const std::lock_guard lock(live_mutex());
@@ -122,6 +129,10 @@ class PravelApp : public ReportingApp {
     }
     if (StopSignals::heard() != 0) close_on_signal();  // heard while the window was being made
     return true;
+  }
+  int OnRun() override {
+    const int status = ReportingApp::OnRun();
+    return exit_status_ != 0 ? exit_status_ : status;
   }
   int OnExit() override {
     {
@@ -156,6 +167,7 @@ class PravelApp : public ReportingApp {
   std::unique_ptr<MeasureMode> measure_;
   std::unique_ptr<DemoScenes> demo_;
   bool closing_for_signal_ = false;
+  int exit_status_ = 0;  // pravel's, when its mode failed
 };
 
 }  // namespace Zelvar_Core::bench

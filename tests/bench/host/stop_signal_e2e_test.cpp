@@ -1,8 +1,9 @@
-// pravel on a served board told to stop by SIGTERM, SIGINT or SIGHUP, as a
-// desktop's logout, a terminal's Ctrl+C or a script's `kill` tells it: the
-// window closes as its user would close it and a headless run is aborted;
-// either way the board is stopped and given back at once (not when the
-// lease lapses) and a recording in progress is kept whole.
+// pravel itself on a board pravel-board serves. Told to stop by SIGTERM,
+// SIGINT or SIGHUP, as a desktop's logout, a terminal's Ctrl+C or a script's
+// `kill` tells it: the window closes as its user would close it and a
+// headless run is aborted; either way the board is stopped and given back at
+// once (not when the lease lapses) and a recording in progress is kept whole.
+// A mode that cannot start on the board says why and ends.
 #include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ using namespace std::chrono_literals;
 using testing_support::BoardServerProcess;
 using testing_support::PravelProcess;
 
-class StopSignal : public ::testing::Test {
+class PravelOnServedBoard : public ::testing::Test {
  protected:
   void SetUp() override {
     folder = fs::absolute("stop_signal");
@@ -79,11 +80,25 @@ class StopSignal : public ::testing::Test {
     return std::stoull(text);
   }
 
+  // The board unplugged at its server, as a hand at the bench unplugs it.
+  void unplug() {
+    grpc::ClientContext context;
+    context.set_deadline(std::chrono::system_clock::now() + testing_support::scaled(5s));
+    v1::SetConnectedRequest request;
+    request.set_connected(false);
+    v1::SimulatorReply reply;
+    ASSERT_TRUE(v1::BoardSimulator::NewStub(
+                    grpc::CreateChannel(server->address, grpc::InsecureChannelCredentials()))
+                    ->SetConnected(&context, request, &reply)
+                    .ok());
+  }
+
   fs::path folder;
   std::unique_ptr<BoardServerProcess> server;
 };
 
-TEST_F(StopSignal, TheWindowClosesAsItsUserWouldAndTheBoardIsStoppedGivenBackAndItsRecordingWhole) {
+TEST_F(PravelOnServedBoard,
+       StopSignalTheWindowClosesAsItsUserWouldAndTheBoardIsStoppedGivenBackAndItsRecordingWhole) {
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(::strsignal(signal));
     fs::remove_all(folder / "recordings");
@@ -124,7 +139,8 @@ TEST_F(StopSignal, TheWindowClosesAsItsUserWouldAndTheBoardIsStoppedGivenBackAnd
   }
 }
 
-TEST_F(StopSignal, ARunIsAbortedItsRecordKeptAbortedAndTheBoardStoppedAndGivenBack) {
+TEST_F(PravelOnServedBoard,
+       StopSignalARunIsAbortedItsRecordKeptAbortedAndTheBoardStoppedAndGivenBack) {
   std::ofstream(folder / "long.json")
       << R"({"name": "long", "steps": [{"set": "VTH_ON", "value": 2300}, {"record": 600}]})";
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -171,6 +187,18 @@ TEST_F(StopSignal, ARunIsAbortedItsRecordKeptAbortedAndTheBoardStoppedAndGivenBa
     EXPECT_EQ(record.ended_because.rfind("aborted at step 2 (record 600 s)", 0), 0u)
         << record.ended_because;
   }
+}
+
+TEST_F(PravelOnServedBoard, AMeasurementOnABoardThatCannotStreamIsRefusedInOneSentence) {
+  unplug();
+  PravelProcess pravel(folder, {"--board", server->address, "--measure", "3600"}, true);
+  const std::optional<int> status = pravel.ended(60s);
+  ASSERT_TRUE(status) << "pravel did not end: " << pravel.printed();
+  EXPECT_EQ(*status, 2) << pravel.printed();
+  const std::string printed = pravel.printed();
+  EXPECT_NE(printed.find("Cannot measure: "), std::string::npos) << printed;
+  EXPECT_EQ(printed.find("Unhandled"), std::string::npos) << printed;
+  EXPECT_EQ(served_state().held_by(), "");
 }
 
 }  // namespace
