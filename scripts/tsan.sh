@@ -12,6 +12,10 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVAR_TSAN=ON \
   -DZELVAR_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-tsan -j"$(nproc)" --target board_server_test pravel_e2e_test pravel-board
 export TSAN_OPTIONS="suppressions=$PWD/tsan.supp halt_on_error=0 second_deadlock_stack=1"
+# The tests' caps on their waits and their calls' deadlines ten times longer
+# (tests/support/eventually.h): everything runs that much slower here. The
+# program's own deadlines stay as they are.
+export ZELVAR_TEST_TIME_SCALE="${ZELVAR_TEST_TIME_SCALE:-10}"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0

@@ -21,6 +21,8 @@
 #include <memory>
 #include <optional>
 
+#include "tests/support/eventually.h"
+
 namespace Zelvar_Core::testing_support {
 
 namespace {
@@ -123,7 +125,9 @@ void flush_events() {
   wxTheApp->ProcessIdle();
 }
 
-bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+namespace {
+
+bool pump_within(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   static wxGUIEventLoop loop;
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done()) {
@@ -134,8 +138,14 @@ bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds lim
   return true;
 }
 
+}  // namespace
+
+bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  return pump_within(done, scaled(limit));  // a cap, longer on a slow build
+}
+
 void pump_for(std::chrono::milliseconds duration) {
-  pump_until([] { return false; }, duration);
+  pump_within([] { return false; }, duration);
 }
 
 std::string clipboard_text() {

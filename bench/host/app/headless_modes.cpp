@@ -235,7 +235,8 @@ BoardResult run_on_board(const RunRequest& request, const std::string& board, Be
     folders.recordings /= folder_name_of(board);
     folders.captures /= folder_name_of(board);
   }
-  std::atomic<bool> aborted{false};
+  const std::atomic<bool> never{false};
+  const std::atomic<bool>& aborted = request.aborted ? *request.aborted : never;
   std::unique_ptr<BoardBench> chosen;
   try {
     chosen =

@@ -2,6 +2,7 @@
 // status and says what went wrong in one sentence on the error output.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct RunRequest {
   SimulatedSensor sensor = SimulatedSensor::Aer640;
   RunSite site;         // the operator, station and DUT kept with each record
   std::string results;  // a lab's database, "" for the bench's results file only
+  // Set (from another thread) to abort the run on every board; none for a run that is not.
+  const std::atomic<bool>* aborted = nullptr;
 };
 
 // The sequence run on each board at once, each with its own report,

@@ -3,10 +3,13 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "bench/host/app/bench_session.h"
@@ -16,6 +19,7 @@
 #include "bench/host/app/log_book.h"
 #include "bench/host/app/measure_mode.h"
 #include "bench/host/app/served_board.h"
+#include "bench/host/app/stop_signals.h"
 #include "bench/host/app/toolkit_log.h"
 
 namespace Zelvar_Core::bench {
@@ -54,10 +58,31 @@ void setup_logging(const BenchFolders& folders) {
   LogBook::attach();
 }
 
+// "SIGTERM" for the signals that stop pravel.
+const char* signal_name(int signal) {
+  switch (signal) {
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGINT:
+      return "SIGINT";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "a signal";
+  }
+}
+
 }  // namespace
 
 class PravelApp : public ReportingApp {
  public:
+  // Heard on the signals' own thread: the window is closed on the toolkit's
+  // thread as if its user closed it, once it stands (at once when it does).
+  static void close_on_signal() {
+    const std::lock_guard lock(live_mutex());
+    if (PravelApp* app = live(); app != nullptr) app->CallAfter([app] { app->close_for_signal(); });
+  }
+
   bool OnInit() override {
     route_toolkit_messages();  // before the first window
     try {
@@ -92,11 +117,31 @@ class PravelApp : public ReportingApp {
     }
     if (o.mode == PravelOptions::Mode::Measure) {
       measure_ = std::make_unique<MeasureMode>(*session_);
-      measure_->start(o);
+      try {
+        measure_->start(o);
+      } catch (const std::exception& e) {
+        // A board that cannot stream (unplugged, no design) is told, and the window closes.
+        std::fprintf(stderr, "Cannot measure: %s.\n", e.what());
+        exit_status_ = 2;
+        session_->window->Close();
+      }
     }
+    {
+      const std::lock_guard lock(live_mutex());
+      live() = this;
+    }
+    if (StopSignals::heard() != 0) close_on_signal();  // heard while the window was being made
     return true;
   }
+  int OnRun() override {
+    const int status = ReportingApp::OnRun();
+    return exit_status_ != 0 ? exit_status_ : status;
+  }
   int OnExit() override {
+    {
+      const std::lock_guard lock(live_mutex());
+      live() = nullptr;
+    }
     measure_.reset();
     demo_.reset();
     session_.reset();
@@ -105,9 +150,27 @@ class PravelApp : public ReportingApp {
   }
 
  private:
+  static std::mutex& live_mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  // The application while its window can be closed.
+  static PravelApp*& live() {
+    static PravelApp* app = nullptr;
+    return app;
+  }
+  void close_for_signal() {
+    if (closing_for_signal_ || !session_ || session_->window == nullptr) return;
+    closing_for_signal_ = true;
+    get_logger("pravel")->info("Closing on {}", signal_name(StopSignals::heard()));
+    session_->window->Close();
+  }
+
   std::unique_ptr<BenchSession> session_;
   std::unique_ptr<MeasureMode> measure_;
   std::unique_ptr<DemoScenes> demo_;
+  bool closing_for_signal_ = false;
+  int exit_status_ = 0;  // pravel's, when its mode failed
 };
 
 }  // namespace Zelvar_Core::bench
@@ -153,14 +216,24 @@ int main(int argc, char** argv) {
       }
       const ResultsSettings site =
           with_command_line(saved, {o.operator_name, o.station, o.dut, o.results});
-      return run_sequence_file({o.sequence,
-                                o.report,
-                                o.boards,
-                                o.token_file,
-                                o.tls_ca,
-                                o.sensor,
-                                {site.station, site.operator_name, site.dut},
-                                site.results});
+      // A stop signal aborts the run: its record is kept ABORTED, its
+      // recording whole, and each board stopped and given back.
+      std::atomic<bool> aborted{false};
+      const StopSignals signals([&aborted](int) { aborted = true; });
+      const int status = run_sequence_file({o.sequence,
+                                            o.report,
+                                            o.boards,
+                                            o.token_file,
+                                            o.tls_ca,
+                                            o.sensor,
+                                            {site.station, site.operator_name, site.dut},
+                                            site.results,
+                                            &aborted});
+      if (const int signal = StopSignals::heard(); signal != 0) {
+        std::fprintf(stderr, "pravel: stopped on %s.\n", signal_name(signal));
+        return 128 + signal;
+      }
+      return status;
     }
     case PravelOptions::Mode::ResultsExport: {
       results::RunFilter filter;
@@ -176,6 +249,9 @@ int main(int argc, char** argv) {
     default:
       break;
   }
+  // From here a stop signal closes the window as its user would: a recording
+  // is finished whole, the settings kept, the board stopped and given back.
+  const StopSignals signals([](int) { PravelApp::close_on_signal(); });
   if (!o.board.empty()) {
     // A served board must answer before the bench opens on it.
     try {
@@ -185,6 +261,10 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
       std::fprintf(stderr, "pravel: %s.\n", e.what());
       return 2;
+    }
+    if (const int signal = StopSignals::heard(); signal != 0) {
+      served_board().reset();  // given back before the window was made
+      return 128 + signal;
     }
   }
   start_folders() = BenchFolders::under(std::filesystem::current_path());
@@ -199,5 +279,7 @@ int main(int argc, char** argv) {
   // The toolkit sees no option of ours.
   int toolkit_argc = 1;
   char* toolkit_argv[] = {argv[0], nullptr};
-  return wxEntry(toolkit_argc, toolkit_argv);
+  const int status = wxEntry(toolkit_argc, toolkit_argv);
+  if (const int signal = StopSignals::heard(); signal != 0) return 128 + signal;
+  return status;
 }

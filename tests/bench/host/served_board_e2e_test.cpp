@@ -11,6 +11,7 @@
 #include "bench/remote/server/board_service.h"
 #include "tests/bench/events/event_keeper.h"
 #include "tests/bench/host/bench_fixture.h"
+#include "tests/support/eventually.h"
 
 namespace Zelvar_Core::bench {
 namespace {
@@ -85,7 +86,7 @@ class ServedBench : public Bench {
   bool served_acquiring() { return served_state().acquiring(); }
   static std::unique_ptr<grpc::ClientContext> call() {
     auto context = std::make_unique<grpc::ClientContext>();
-    context->set_deadline(std::chrono::system_clock::now() + 5s);
+    context->set_deadline(std::chrono::system_clock::now() + testing_support::scaled(5s));
     return context;
   }
 };

@@ -41,7 +41,7 @@ struct Client {
         token(std::move(token_)) {}
   std::unique_ptr<grpc::ClientContext> context(std::chrono::seconds deadline = 5s) const {
     auto c = std::make_unique<grpc::ClientContext>();
-    c->set_deadline(std::chrono::system_clock::now() + deadline);
+    c->set_deadline(std::chrono::system_clock::now() + testing_support::scaled(deadline));
     if (!token.empty()) c->AddMetadata("authorization", "Bearer " + token);
     if (!session.empty()) c->AddMetadata("zelvar-session", session);
     return c;

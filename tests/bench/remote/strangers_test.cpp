@@ -120,7 +120,7 @@ TEST_F(BoardServerTest, StreamsBeyondTheCapAreRefusedAndNonReadingOnesCostTheHol
   // The holder's own stream is served beyond the cap, and loses nothing
   // while the others' queues fill.
   auto context = holder.context();
-  context->set_deadline(std::chrono::system_clock::now() + 60s);
+  context->set_deadline(std::chrono::system_clock::now() + testing_support::scaled(60s));
   auto reader = holder.board->StreamEvents(context.get(), v1::StreamEventsRequest());
   v1::EventBatch batch;
   ASSERT_TRUE(reader->Read(&batch));
@@ -308,7 +308,7 @@ TEST_F(BoardServerTest, TheStandardHealthServiceSaysServingAndReflectionListsThe
   {
     // grpc.health.v1.Health/Check of the server as a whole: status SERVING (1).
     grpc::ClientContext context;
-    context.set_deadline(std::chrono::system_clock::now() + 5s);
+    context.set_deadline(std::chrono::system_clock::now() + testing_support::scaled(5s));
     const grpc::ByteBuffer request = buffer_of("");
     grpc::ByteBuffer response;
     std::promise<grpc::Status> done;
@@ -322,7 +322,7 @@ TEST_F(BoardServerTest, TheStandardHealthServiceSaysServingAndReflectionListsThe
     // grpc.reflection.v1alpha: list_services (field 7, an empty string).
     grpc::CompletionQueue queue;
     grpc::ClientContext context;
-    context.set_deadline(std::chrono::system_clock::now() + 5s);
+    context.set_deadline(std::chrono::system_clock::now() + testing_support::scaled(5s));
     auto call = stub.PrepareCall(
         &context, "/grpc.reflection.v1alpha.ServerReflection/ServerReflectionInfo", &queue);
     const auto step = [&](auto&& start) {
