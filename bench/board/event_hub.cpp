@@ -94,7 +94,9 @@ void DisplayFeed::run() {
     {
       std::unique_lock lock(mutex_);
       wake_.wait(lock, [this] {
-        return !queue_.empty() || closing_ || (wanted() && pool_.short_of_room());
+        // Room is made once a stream is heard: a bench that has not started
+        // one, or is still opening its window, does not pay for it.
+        return !queue_.empty() || closing_ || (heard_ > 0 && wanted() && pool_.short_of_room());
       });
       if (closing_) return;
       if (queue_.empty()) {
