@@ -547,4 +547,15 @@ void BenchPresenter::close() {
   status_.close();
 }
 
+void BenchPresenter::keep_record(const results::TestRecord& record, std::atomic<bool>& told,
+                                 const std::string& goes_on) {
+  results::ResultsStore* store = results();
+  if (store == nullptr) return;
+  try {
+    store->replace(record);
+  } catch (const std::exception& e) {
+    if (!told.exchange(true)) logger->error("{} {}", e.what(), goes_on);
+  }
+}
+
 }  // namespace Zelvar_Core::bench

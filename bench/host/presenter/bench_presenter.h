@@ -4,6 +4,7 @@
 // the board's notifications wired to them in one place, attach().
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -113,6 +114,11 @@ class BenchPresenter : public Presenter {
   // hands it over; null when it could not be opened (said in the log).
   void use_results(std::shared_ptr<results::ResultsStore> store) { results_ = std::move(store); }
   results::ResultsStore* results() const { return results_.get(); }
+  // Keeps a running tool's record in place of its last, from any thread. A
+  // store that cannot take it is told once per run (`told`), with what the
+  // run does all the same (`goes_on`).
+  void keep_record(const results::TestRecord& record, std::atomic<bool>& told,
+                   const std::string& goes_on);
   // Who runs at this bench, and where: kept with each run's test record.
   RunSite run_site;
 

@@ -164,14 +164,8 @@ void SequenceTool::run(const std::string& path) {
 }
 
 void SequenceTool::keep(const results::TestRecord& record) {
-  results::ResultsStore* store = presenter_.results();
-  if (store == nullptr) return;
-  try {
-    store->replace(record);
-  } catch (const std::exception& e) {
-    if (!store_told_.exchange(true))
-      presenter_.logger->error("{} The run goes on; its report is written all the same.", e.what());
-  }
+  presenter_.keep_record(record, store_told_,
+                         "The run goes on; its report is written all the same.");
 }
 
 void SequenceTool::refused(const std::string& path, const std::string& why) {

@@ -487,15 +487,8 @@ void SweepTool::redraw() {
 }
 
 void SweepTool::keep(const results::TestRecord& record) {
-  results::ResultsStore* store = presenter_.results();
-  if (store == nullptr) return;
-  try {
-    store->replace(record);
-  } catch (const std::exception& e) {
-    if (!store_told_.exchange(true))
-      presenter_.logger->error("{} The sweep goes on; its table is written all the same.",
-                               e.what());
-  }
+  presenter_.keep_record(record, store_told_,
+                         "The sweep goes on; its table is written all the same.");
 }
 
 void SweepTool::finished(const SweepOutcome& outcome,
