@@ -518,13 +518,16 @@ void BenchPresenter::send_serial_data() {
     logger->debug("SERIAL sent \"{}\", received \"{}\"", sent, answer);
     status_.message("SERIAL: sent \"" + sent + "\", received \"" + answer + "\"");
   };
-  model_.board().serial_transact(sent,
-                                 [this, show](const std::string& answer, const std::string& error) {
-                                   if (wxIsMainThread())
-                                     show(answer, error);
-                                   else
-                                     post_([show, answer, error] { show(answer, error); });
-                                 });
+  // The answer may come after the bench has closed (the board's command
+  // thread ends its call while the board is let go): it holds nothing of
+  // this presenter but what runs on the GUI thread while it lives.
+  model_.board().serial_transact(
+      sent, [post = post_.detached(), show](const std::string& answer, const std::string& error) {
+        if (wxIsMainThread())
+          show(answer, error);
+        else
+          post([show, answer, error] { show(answer, error); });
+      });
 }
 
 // ---- closing ------------------------------------------------------------------------------------

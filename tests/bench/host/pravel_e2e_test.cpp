@@ -692,6 +692,18 @@ TEST(GuiPost, RunsOnTheGuiThreadReportsErrorsAndStopsWithItsOwner) {
   post.reset();  // the poster goes before its work is taken
   testing_support::flush_events();
   EXPECT_FALSE(ran_late);
+
+  // A detached copy posts as its poster does, and nothing once it has gone.
+  post = std::make_unique<GuiPost>([&](const std::string& what) { reports.push_back(what); });
+  auto detached = post->detached();
+  int ran = 0;
+  std::thread([&] { detached([&] { ++ran; }); }).join();
+  testing_support::flush_events();
+  EXPECT_EQ(ran, 1);
+  post.reset();
+  std::thread([&] { detached([&] { ++ran; }); }).join();
+  testing_support::flush_events();
+  EXPECT_EQ(ran, 1) << "ran after its poster had gone";
 }
 
 TEST(ReportingApp, WhatEscapesATimerOrButtonHandlerIsReportedAndTheCallerGoesOn) {
@@ -991,6 +1003,11 @@ TEST_F(VastBoard, TheWindowShowsAndTheEditorFindsAndWritesAnyRegister) {
 // tells the bench from a thread of its own, as the board's link does.
 class ChangingBoard : public Board {
  public:
+  // A held serial answer is given as the board is let go, on a thread of
+  // its own: a served board's command thread ending its last call.
+  ~ChangingBoard() override {
+    if (held_answer_) std::thread([this] { held_answer_("late answer", ""); }).join();
+  }
   void become(SimulatedSensor sensor) {
     now_ = sensor == SimulatedSensor::Aer320 ? &aer320_ : &aer640_;
     std::thread([this] { tell(declaration_listener); }).join();
@@ -1019,9 +1036,13 @@ class ChangingBoard : public Board {
   std::uint64_t lost_by_board() const override { return 0; }
   std::vector<double> read_adc(double t) const override { return now()->read_adc(t); }
   void serial_transact(const std::string& line, SerialDone done) override {
-    now()->serial_transact(line, std::move(done));
+    if (hold_serial_answer)
+      held_answer_ = std::move(done);
+    else
+      now()->serial_transact(line, std::move(done));
   }
   SimulatedDevice aer640_{SimulatedSensor::Aer640}, aer320_{SimulatedSensor::Aer320};
+  bool hold_serial_answer = false;
 
  protected:
   void change_mode(SensorMode mode) override { now()->set_mode(mode); }
@@ -1033,6 +1054,7 @@ class ChangingBoard : public Board {
   SimulatedDevice* now() const { return now_.load(); }
   std::atomic<SimulatedDevice*> now_{&aer640_};  // the ADC is sampled on a thread of its own
   EventHub hub_;
+  SerialDone held_answer_;
 };
 
 class BoardChangingSensor : public SmallSensor {
@@ -1052,6 +1074,19 @@ class BoardChangingSensor : public SmallSensor {
   }
   ChangingBoard* changing = nullptr;
 };
+
+TEST_F(BoardChangingSensor, ASerialAnswerThatComesAfterTheBenchClosedIsLeftAlone) {
+  changing->hold_serial_answer = true;
+  choose(tool("Write SPI"));
+  auto* serial = window().serial_control_frame->panel_serial_control;
+  type(serial->serial_tx_box, "ID?");
+  click(serial->btn_write);
+  LogCapture log({"pravel"});
+  stop();  // the presenter goes first; the board answers as it is let go
+  testing_support::flush_events();
+  for (const auto& record : log.records())
+    EXPECT_EQ(record.message.find("late answer"), std::string::npos) << record.message;
+}
 
 TEST_F(BoardChangingSensor, EveryWindowRebuildsFromTheNewDeclarationAndKeepsNothingOfTheOld) {
   choose(tool("ADCs"));
