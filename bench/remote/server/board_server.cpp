@@ -42,13 +42,7 @@ BoardServer::BoardServer(SimulatedDevice& board, const ServerOptions& options,
   grpc::EnableDefaultHealthCheckService(true);
   grpc::reflection::InitProtoReflectionServerBuilderPlugin();
   grpc::ServerBuilder builder;
-  // Clients ping every second to find a frozen server within seconds: let
-  // them, calls or none. The server pings its clients too, so that the
-  // calls of one that stopped answering end and free what they hold.
-  builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 500);
-  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
-  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIME_MS, 5000);
-  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 5000);
+  keep_clients_alive(builder);
   builder.AddListeningPort(options.listen, credentials, &port_);
   builder.RegisterService(&board_service_);
   builder.RegisterService(&simulator_service_);
@@ -60,6 +54,13 @@ BoardServer::BoardServer(SimulatedDevice& board, const ServerOptions& options,
              ? ": the address is in use or not this machine's"
              : ": the address is in use or not this machine's, or the TLS key is not the "
                "certificate's"));
+}
+
+void keep_clients_alive(grpc::ServerBuilder& builder) {
+  builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 500);
+  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIME_MS, 5000);
+  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 5000);
 }
 
 BoardServer::~BoardServer() { shutdown(); }

@@ -28,6 +28,12 @@ struct ServerOptions {
 // token that would travel there in clear ("" when none).
 std::string exposure_warning(const ServerOptions& options);
 
+// The link's liveness on a board server being built: clients ping every
+// second to find a frozen server within seconds, calls or none, and the
+// server pings its clients, so that the calls of one that stopped answering
+// end and free what they hold. Every server of the board protocol sets it.
+void keep_clients_alive(grpc::ServerBuilder& builder);
+
 class BoardServer {
  public:
   // Listening when constructed; throws with the reason when it cannot.

@@ -198,6 +198,7 @@ class BoardServerTest : public ::testing::Test {
     service = make(*served);
     simulator = std::make_unique<SimulatorService>(*served);
     grpc::ServerBuilder builder;
+    keep_clients_alive(builder);
     int bound = 0;
     builder.AddListeningPort("127.0.0.1:" + std::to_string(port), grpc::InsecureServerCredentials(),
                              &bound);
