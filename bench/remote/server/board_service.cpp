@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "bench/board/adc.h"
@@ -204,12 +205,16 @@ class StreamProducer : public EventListener {
 // A programming run told to the caller as it goes; the caller's cancel ends it.
 class StreamedProgress : public ProgrammingObserver {
  public:
+  // `still_held` runs with each progress sent: the caller is busy with the
+  // board, and its session lasts as long as the run does.
   StreamedProgress(grpc::ServerContext* context,
-                   grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream)
-      : context_(context), stream_(stream) {}
+                   grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream,
+                   std::function<void()> still_held)
+      : context_(context), stream_(stream), still_held_(std::move(still_held)) {}
   void begin(const std::string& design, std::size_t bytes) override {
     progress_.set_design(log_safe(design));  // the sender's bytes, told as one printable line
     progress_.set_bytes_total(bytes);
+    still_held_();
     stream_->Write(progress_);
   }
   bool advance(std::size_t done) override {
@@ -219,6 +224,7 @@ class StreamedProgress : public ProgrammingObserver {
     if (done * 100 / std::max<std::size_t>(1, progress_.bytes_total()) !=
         progress_.bytes_done() * 100 / std::max<std::size_t>(1, progress_.bytes_total())) {
       progress_.set_bytes_done(done);
+      still_held_();
       stream_->Write(progress_);
     }
     return true;
@@ -231,6 +237,7 @@ class StreamedProgress : public ProgrammingObserver {
  private:
   grpc::ServerContext* context_;
   grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream_;
+  std::function<void()> still_held_;
   v1::ProgramProgress progress_;
   std::size_t written_ = 0;
 };
@@ -534,10 +541,13 @@ Status BoardService::Program(
     grpc::ServerContext* context,
     grpc::ServerReaderWriter<v1::ProgramProgress, v1::ProgramChunk>* stream) {
   if (Status admitted = s_.admit(context, true); !admitted.ok()) return admitted;
+  // A run longer than the lease keeps its caller's session: no other client
+  // claims the board half way through its programming.
+  const std::optional<std::string> session = metadata(context, "zelvar-session");
   return on_board(context, [&] {
     ArrivingBitstream bitstream;
     bitstream.receive(stream);
-    StreamedProgress progress(context, stream);
+    StreamedProgress progress(context, stream, [&] { s_.access.renew(*session); });
     try {
       s_.board.program(bitstream.path(), &progress);
     } catch (const NoBoard&) {

@@ -361,6 +361,30 @@ TEST_F(BoardServerTest, CancellingTheCallCancelsTheProgramming) {
   EXPECT_EQ(board.design(), "") << "a cancelled programming leaves no design";
 }
 
+TEST_F(BoardServerTest, AProgrammingLongerThanTheLeaseKeepsItsCallersSession) {
+  // Each look at the lease's clock finds a second gone: the run below spans
+  // many leases, and only what renews the session along the way keeps it.
+  use_lease_clock();
+  clock = [this] {
+    const auto at = now +=
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(1s).count();
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(at));
+  };
+  serve();
+  Client holder(server->address(), "holder"), other(server->address(), "other");
+  ASSERT_TRUE(holder.claim().ok());
+  board.bytes_per_second = 50e6;
+  std::vector<v1::ProgramProgress> seen;
+  const grpc::Status status =
+      program(holder, make_bitstream("aer640_sample", std::string(3 << 20, '\x5a')), seen);
+  ASSERT_TRUE(status.ok()) << status.error_message();
+  ASSERT_GT(seen.size(), 20u) << "the run spans more than one lease";
+  EXPECT_TRUE(holder.write("VTH_ON", 2300).ok()) << "the holder lost the board to its own run";
+  const grpc::Status refused = other.claim();
+  EXPECT_EQ(refused.error_message().rfind("The board is in use by holder at ", 0), 0u)
+      << refused.error_message();
+}
+
 TEST_F(BoardServerTest, EventsArriveAsBatchesOfEvt2WordsThatDecodeOnTheirOwn) {
   serve();
   Client client(server->address(), "test");
