@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <atomic>
 #include <cmath>
 #include <ctime>
 #include <thread>
@@ -177,9 +178,25 @@ std::string capture_stream(EventHub& hub, double min, double max, const std::str
   return write_capture(frame.frame, min, max, folder);
 }
 
+void BoardBench::stream_flowing() {
+  if (board_.acquiring()) return;
+  // A served board's first events come a moment after its start is
+  // answered: a window opened before them would count short.
+  struct FirstEvents : EventListener {
+    void on_events(const Event*, std::size_t n) override {
+      if (n > 0) heard = true;
+    }
+    std::atomic<bool> heard{false};
+  } first;
+  Subscription hear(board_.events(), first);
+  stream();
+  // A quiet sensor may send nothing: then it is measured as it is.
+  for (double waited = 0; !first.heard && waited < kFirstEventsWait; waited += 0.01) wait(0.01);
+}
+
 Measurement BoardBench::measure(double seconds) {
   if (!board_.connected()) throw NoBoard("nothing measured");
-  stream();
+  stream_flowing();
   Settings in_force_then = in_force();
   Measurement m = measure_stream(
       board_.events(), seconds, board_.declaration().adc_channels,
@@ -206,7 +223,7 @@ RecordingStats BoardBench::record(double seconds) {
 
 std::string BoardBench::capture() {
   if (!board_.connected()) throw NoBoard("nothing captured");
-  stream();
+  stream_flowing();
   return capture_stream(board_.events(), capture_min, capture_max, folders_.captures.string(),
                         [this](double s) { wait(s); });
 }

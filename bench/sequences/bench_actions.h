@@ -102,6 +102,10 @@ class BoardBench : public BenchActions {
  protected:
   // Makes sure the stream runs (starting it, and remembering that).
   void stream();
+  // The same, and a stream started here is waited for until its first
+  // events arrive (kFirstEventsWait at most).
+  void stream_flowing();
+  static constexpr double kFirstEventsWait = 2.0;  // seconds
   // Tells on_loss what the board lost since the last look.
   void look_for_losses();
   LossWatch losses_;

@@ -13,7 +13,7 @@ PresenterBench::PresenterBench(BenchPresenter& presenter, const std::atomic<bool
 
 std::string PresenterBench::capture() {
   if (!board_.connected()) throw NoBoard("nothing captured");
-  stream();
+  stream_flowing();
   wait(0.1);  // a few frames of the stream on screen
   auto done = std::make_shared<std::promise<std::string>>();
   std::future<std::string> captured = done->get_future();

@@ -665,6 +665,46 @@ TEST_F(OnTheBoard, WhatTheBoardLosesIsToldAsSoonAsAWaitSeesItOnceAndWithItsCount
   EXPECT_EQ(heard.size(), 1u) << "the same loss told twice";
 }
 
+// A board whose events begin half a second after its start is answered, as
+// a served board's first batch comes a moment after the server says started.
+class LateStreamingBoard : public SimulatedDevice {
+ public:
+  ~LateStreamingBoard() override { LateStreamingBoard::stop_acquisition(); }
+  void start_acquisition() override {
+    asked_ = true;
+    starter_ = std::thread([this] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      SimulatedDevice::start_acquisition();
+    });
+  }
+  void stop_acquisition() override {
+    if (starter_.joinable()) starter_.join();
+    asked_ = false;
+    SimulatedDevice::stop_acquisition();
+  }
+  bool acquiring() const override { return asked_ || SimulatedDevice::acquiring(); }
+
+ private:
+  std::atomic<bool> asked_{false};
+  std::thread starter_;
+};
+
+TEST(OnALateStream, AMeasurementOrCaptureThatStartsTheStreamBeginsWhenItsEventsFlow) {
+  LateStreamingBoard board;
+  std::atomic<bool> aborted{false};
+  BoardBench bench(board, BenchFolders::under(fs::current_path()), aborted);
+  const Measurement m = bench.measure(0.2);
+  EXPECT_GT(m.on_mean, 0) << "the window closed before the first events came";
+  bench.finish();
+  ASSERT_FALSE(board.acquiring());
+  fs::create_directories("captures");
+  const std::string capture = bench.capture();
+  bench.finish();
+  std::ifstream in(capture, std::ios::binary);
+  const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(image.find("# no events"), std::string::npos) << "captured before the events came";
+}
+
 TEST(LostEvents, ACountThatGoesBackIsToldAsAFaultNeverAsAHugeLoss) {
   // A served board whose count restarted between the two readings of a recording.
   EventHub hub;
