@@ -3,8 +3,9 @@
 # server's, the remote board's and the checker's (board_server_test), and
 # the bench over the link (pravel_e2e_test, its served-board cases). Every
 # report is printed; the run fails when one is left. tsan.supp says which
-# libraries are not checked, and why. Not part of the test command: it takes
-# long (everything runs 5 to 20 times slower).
+# libraries are not checked, and why. Not part of the test command: it needs
+# a build of its own, and under it everything runs 5 to 20 times slower (two
+# tests that measure the simulated board's full event rate fail for that).
 #   scripts/tsan.sh [SERVER_TEST_FILTER [E2E_TEST_FILTER]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
