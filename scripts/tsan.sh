@@ -4,8 +4,9 @@
 # the bench over the link (pravel_e2e_test, its served-board cases). Every
 # report is printed; the run fails when one is left. tsan.supp says which
 # libraries are not checked, and why. Not part of the test command: it needs
-# a build of its own, and under it everything runs 5 to 20 times slower (two
-# tests that measure the simulated board's full event rate fail for that).
+# a build of its own, and under it everything runs 5 to 20 times slower: the
+# tests that need the simulated board's full event rate (the strangers' cap,
+# the served sweep, sometimes the served sequence) fail for that alone.
 #   scripts/tsan.sh [SERVER_TEST_FILTER [E2E_TEST_FILTER]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
